@@ -1,0 +1,43 @@
+# Settings every Kestrelle target shares: the language standard, warnings and Qt's safety defines.
+add_library(kestrelle_defaults INTERFACE)
+target_compile_features(kestrelle_defaults INTERFACE cxx_std_20)
+target_compile_options(kestrelle_defaults INTERFACE -Wall -Wextra)
+target_compile_definitions(kestrelle_defaults INTERFACE
+  QT_NO_CAST_TO_ASCII
+  QT_NO_FOREACH
+  QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+  QT_NO_URL_CAST_FROM_STRING
+  QT_NO_KEYWORDS)
+target_include_directories(kestrelle_defaults INTERFACE ${PROJECT_SOURCE_DIR})
+if(KESTRELLE_SANITIZE)
+  target_compile_options(kestrelle_defaults INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)
+  target_link_options(kestrelle_defaults INTERFACE -fsanitize=address,undefined)
+endif()
+
+# kestrelle_core_library(<name> [LIBS ...]): a static library from the .cpp files of the calling folder
+# (not its sub-folders). Windows live in a ui/ sub-folder with a library of their own.
+function(kestrelle_core_library name)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    # A folder whose code has not arrived yet: headers only.
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE kestrelle_defaults ${ARG_LIBS})
+    return()
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_link_libraries(${name} PUBLIC kestrelle_defaults ${ARG_LIBS})
+endfunction()
+
+function(kestrelle_ui_library name)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.cpp)
+  if(NOT sources)
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE kestrelle_defaults Qt6::Widgets ${ARG_LIBS})
+    return()
+  endif()
+  add_library(${name} STATIC ${sources})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PUBLIC kestrelle_defaults Qt6::Widgets ${ARG_LIBS})
+endfunction()

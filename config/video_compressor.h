@@ -1,0 +1,91 @@
+#pragma once
+// Installable video compressors, standing in for the platform's codec interface: each one wraps a
+// libavcodec encoder and offers a description, a type and handler code, a format query, an opaque
+// state block with its settings, and frame-by-frame compression.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestrelle {
+
+constexpr std::uint32_t makeFourCC(char a, char b, char c, char d) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(a)) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(d)) << 24;
+}
+constexpr std::uint32_t kCompressorType = makeFourCC('v', 'i', 'd', 'c');
+
+// The settings a compressor keeps in its state block.
+struct CompressorSettings {
+    enum class RateControl : std::uint8_t { TargetBitRate = 0, ConstantQuantizer = 1 };
+    RateControl rateControl = RateControl::TargetBitRate;
+    int bitRateKbps = 6240;      // 798,720 bytes per second
+    int quantizer = 4;           // 1 (best) .. 31
+    int keyFrameInterval = 30;   // frames
+};
+
+// The input a compression run takes (the frame header of the writer).
+enum class CompressorInput { Rgb32BottomUp, Rgb24BottomUp, Yuy2 };
+
+struct CompressionParams {
+    int width = 0;
+    int height = 0;
+    int rateNumerator = 30000;   // frames per second = rateNumerator / rateDenominator
+    int rateDenominator = 1000;
+    int keyFrameInterval = 30;
+    int bytesPerSecond = 798720; // used unless a state block set a rate of its own
+    CompressorInput input = CompressorInput::Rgb32BottomUp;
+};
+
+struct CompressedFrame {
+    std::vector<std::uint8_t> bytes;
+    bool keyFrame = false;
+};
+
+// One opened compressor.
+class VideoCompressor {
+public:
+    virtual ~VideoCompressor() = default;
+
+    virtual std::string description() const = 0;
+    virtual std::uint32_t typeCode() const = 0;     // kCompressorType
+    virtual std::uint32_t handlerCode() const = 0;  // e.g. 'XVID', 'DX50'
+
+    // Whether it can compress `input` frames of this size.
+    virtual bool canCompress(CompressorInput input, int width, int height) const = 0;
+
+    // The opaque state block (a versioned binary record of the settings) and its inverse. setState
+    // refuses a block it does not understand and keeps its settings.
+    virtual std::vector<std::uint8_t> state() const = 0;
+    virtual bool setState(const std::uint8_t* data, std::size_t size) = 0;
+    virtual CompressorSettings settings() const = 0;
+    virtual void setSettings(const CompressorSettings& settings) = 0;
+    // Whether a state block was taken since opening (its rate then wins over the writer's rate).
+    virtual bool hasState() const = 0;
+
+    // Sequential compression: begin, one call per frame (the encoder emits one frame per input, no
+    // reordering), end. `pixels` holds one frame of the begun input format.
+    virtual bool begin(const CompressionParams& params, std::string& error) = 0;
+    virtual bool compress(const std::uint8_t* pixels, CompressedFrame& out, std::string& error) = 0;
+    virtual void end() = 0;
+    // The codec's global header bytes for the stream format (may be empty).
+    virtual std::vector<std::uint8_t> extraData() const = 0;
+};
+
+struct CompressorInfo {
+    std::string description;
+    std::uint32_t type = kCompressorType;
+    std::uint32_t handler = 0;
+};
+
+// The compressors this machine offers, in a fixed order, whether or not they open.
+std::vector<CompressorInfo> enumerateCompressors();
+
+// Opens the compressor with these codes; nullptr when none matches or its encoder is missing.
+std::unique_ptr<VideoCompressor> openCompressor(std::uint32_t type, std::uint32_t handler);
+
+}  // namespace kestrelle

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Kestrelle builds, tests and runs with; only what is missing.
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev qt6-image-formats-plugins
+  libavcodec-dev libavutil-dev libswscale-dev
+  libmp3lame-dev libmp3lame0 zlib1g-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  ffmpeg libjpeg-turbo-progs xvfb xauth x11-apps imagemagick
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+echo "Installing: ${missing[*]}"
+log=$(mktemp)
+if ! { "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+       "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+         "${missing[@]}"; } >"$log" 2>&1; then
+  tail -n 30 "$log" >&2
+  echo "Installing the packages failed (full log: $log)" >&2
+  exit 1
+fi
+rm -f "$log"

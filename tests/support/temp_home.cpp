@@ -1,0 +1,41 @@
+#include "tests/support/temp_home.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace kestrelle::testing {
+
+void TempHomeTest::SetUp() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/kestrelle-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    if (const char* home = std::getenv("HOME")) { hadHome_ = true; savedHome_ = home; }
+    if (const char* data = std::getenv("XDG_DATA_HOME")) { hadDataHome_ = true; savedDataHome_ = data; }
+    setenv("HOME", root_.c_str(), 1);
+    setenv("XDG_DATA_HOME", dataHome().c_str(), 1);
+}
+
+void TempHomeTest::TearDown() {
+    if (hadHome_) setenv("HOME", savedHome_.c_str(), 1); else unsetenv("HOME");
+    if (hadDataHome_) setenv("XDG_DATA_HOME", savedDataHome_.c_str(), 1); else unsetenv("XDG_DATA_HOME");
+    std::error_code ignored;
+    if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+bool writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+}  // namespace kestrelle::testing
