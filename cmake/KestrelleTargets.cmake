@@ -31,7 +31,8 @@ endfunction()
 
 function(kestrelle_ui_library name)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.cpp)
+  # Headers are listed too, so that moc sees every Q_OBJECT class even in an existing build folder.
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.h)
   if(NOT sources)
     add_library(${name} INTERFACE)
     target_link_libraries(${name} INTERFACE kestrelle_defaults Qt6::Widgets ${ARG_LIBS})

@@ -28,7 +28,9 @@ struct CompressorSettings {
     int keyFrameInterval = 30;   // frames
 };
 
-// The input a compression run takes (the frame header of the writer).
+// The input a compression run takes (the frame header of the writer). 32-bit frames hold bytes blue,
+// green, red, unused, rows bottom-up, width x 4 bytes each; 24-bit frames hold blue, green, red, rows
+// bottom-up, each padded to a multiple of 4 bytes; YUY2 frames hold rows top-down, width x 2 bytes each.
 enum class CompressorInput { Rgb32BottomUp, Rgb24BottomUp, Yuy2 };
 
 struct CompressionParams {

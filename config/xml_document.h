@@ -2,6 +2,7 @@
 // A small XML document: the whole text in one buffer plus an index of its elements, a cursor to
 // navigate it, and editing that splices new elements into the text. Bytes in, bytes out.
 
+#include <memory>
 #include <string>
 
 namespace kestrelle {
@@ -36,9 +37,13 @@ public:
     static std::string escapeText(const std::string& text);
     static std::string unescapeText(const std::string& text);
 
+    // Checks that the element index agrees with the text (ranges inside the text and inside their
+    // parents, siblings in order, links consistent). For tests and fuzzing.
+    bool checkIndex() const;
+
 private:
     struct Impl;
-    Impl* impl_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace kestrelle

@@ -16,13 +16,42 @@ bool isSupportedPhotoName(std::string_view name);
 constexpr std::uint32_t kBlackBackground = 0x000000FFu;
 constexpr std::uint32_t kWhiteBackground = 0xFFFFFFFFu;
 
+// The rectangle a photo is drawn into inside a picture.
+struct PhotoPlacement {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+
+    bool operator==(const PhotoPlacement&) const = default;
+};
+
+// Where a photoWidth x photoHeight photo lands in a width x height picture: scaled to fit with its
+// shape kept (never enlarged) and centred. The scale factors are 32-bit floats; sizes and offsets
+// are truncated towards zero, so a factor that rounds down can leave the last column or row
+// uncovered. Empty for a photo without pixels.
+PhotoPlacement fitPhoto(int width, int height, int photoWidth, int photoHeight);
+
+// The RGB32 pixel a background colour fills with: each channel premultiplied by the alpha.
+std::uint32_t premultipliedBackground(std::uint32_t argb);
+
 class PhotoLoader {
 public:
     // Fills `target` with a QImage::Format_RGB32 picture of exactly width x height (bytes blue, green,
     // red, unused: a FrameImage): the photo at `path` scaled to fit and centred on `background`.
     // A missing or undecodable photo gives the background alone and still succeeds. False (and
-    // `target` untouched) only when the name is not a supported photo name or the size is not positive.
-    static bool load(QImage& target, int width, int height, const std::string& path, std::uint32_t background);
+    // `target` untouched) only when the name is not a supported photo name, the size is not positive
+    // or the picture itself cannot be allocated.
+    // EXIF orientation is honoured; a file claiming more pixels than kMaxPhotoPixels counts as
+    // undecodable. `decoded`, when given, tells whether the photo itself could be read (false when
+    // only the background was drawn). Safe to call from several threads at once.
+    static bool load(QImage& target, int width, int height, const std::string& path, std::uint32_t background,
+                     bool* decoded = nullptr);
+
+    // Largest photo (in pixels, as the file claims it) that is decoded at all.
+    static constexpr std::int64_t kMaxPhotoPixels = std::int64_t{1} << 28;
+    // Largest picture decoded into memory (after any reduction while decoding), in pixels.
+    static constexpr std::int64_t kMaxDecodedPixels = std::int64_t{1} << 26;
 };
 
 }  // namespace kestrelle

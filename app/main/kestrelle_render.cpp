@@ -1,0 +1,29 @@
+// The headless renderer: makes a slideshow video from photos on the command line.
+
+#include "app/render_session.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+#include <iostream>
+#include <unistd.h>
+
+namespace {
+
+void onInterrupt(int) { kestrelle::requestRenderCancel(); }
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    // An application object lets Qt find its image format plugins; no display is needed.
+    QCoreApplication app(argc, argv);
+
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    return kestrelle::runRenderCommand(arguments, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
+}

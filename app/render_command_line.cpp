@@ -1,0 +1,186 @@
+#include "app/render_command_line.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace kestrelle {
+
+namespace {
+
+enum class OptionKind { Flag, Value };
+
+struct OptionSpec {
+    std::string longName;
+    char shortName;
+    OptionKind kind;
+};
+
+const std::vector<OptionSpec>& optionSpecs() {
+    static const std::vector<OptionSpec> specs = {
+        {"output", 'o', OptionKind::Value},
+        {"profile", 'p', OptionKind::Value},
+        {"slide-duration", 's', OptionKind::Value},
+        {"transition-duration", 't', OptionKind::Value},
+        {"effect", 'e', OptionKind::Value},
+        {"overwrite", 'y', OptionKind::Flag},
+        {"list-profiles", 0, OptionKind::Flag},
+        {"list-codecs", 0, OptionKind::Flag},
+        {"export-log", 0, OptionKind::Value},
+        {"quiet", 'q', OptionKind::Flag},
+        {"help", 'h', OptionKind::Flag},
+        {"version", 0, OptionKind::Flag},
+    };
+    return specs;
+}
+
+const OptionSpec* findLong(const std::string& name) {
+    for (const OptionSpec& spec : optionSpecs()) {
+        if (spec.longName == name) return &spec;
+    }
+    return nullptr;
+}
+
+const OptionSpec* findShort(char name) {
+    for (const OptionSpec& spec : optionSpecs()) {
+        if (spec.shortName != 0 && spec.shortName == name) return &spec;
+    }
+    return nullptr;
+}
+
+// Stores one option; returns an error text or "".
+std::string applyOption(RenderCommandLine& line, const OptionSpec& spec, const std::string& value) {
+    const std::string& name = spec.longName;
+    if (name == "output") {
+        if (value.empty()) return "--output needs a file name";
+        line.output = value;
+    } else if (name == "profile") {
+        line.profile = value;
+    } else if (name == "slide-duration" || name == "transition-duration") {
+        const std::optional<double> seconds = parseDuration(value);
+        if (!seconds) return "--" + name + " must be a number of seconds above 0, not \"" + value + "\"";
+        (name == "slide-duration" ? line.slideDuration : line.transitionDuration) = seconds;
+    } else if (name == "effect") {
+        const std::optional<int> effect = parseEffectNumber(value);
+        if (!effect) return "--effect must be a whole number from 0 to 12, not \"" + value + "\"";
+        line.effect = effect;
+    } else if (name == "export-log") {
+        if (value.empty()) return "--export-log needs a file name";
+        line.exportLog = value;
+    } else if (name == "overwrite") {
+        line.overwrite = true;
+    } else if (name == "list-profiles") {
+        line.listProfiles = true;
+    } else if (name == "list-codecs") {
+        line.listCodecs = true;
+    } else if (name == "quiet") {
+        line.quiet = true;
+    } else if (name == "help") {
+        line.help = true;
+    } else if (name == "version") {
+        line.version = true;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<double> parseDuration(const std::string& text) {
+    // strtod would skip leading blanks; a duration is the number alone.
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(value) || value <= 0.0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<int> parseEffectNumber(const std::string& text) {
+    if (text.empty() || text.size() > 3) return std::nullopt;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value > 12) return std::nullopt;
+    return value;
+}
+
+RenderCommandLineResult parseRenderCommandLine(const std::vector<std::string>& arguments) {
+    RenderCommandLineResult result;
+    RenderCommandLine& line = result.commandLine;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            line.inputs.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const OptionSpec* spec = nullptr;
+        std::optional<std::string> inlineValue;
+        std::string shown = argument;
+        if (argument.rfind("--", 0) == 0) {
+            const std::size_t equals = argument.find('=');
+            const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+            if (equals != std::string::npos) inlineValue = argument.substr(equals + 1);
+            spec = findLong(name);
+            shown = "--" + name;
+        } else {
+            spec = findShort(argument[1]);
+            if (argument.size() > 2) inlineValue = argument.substr(2);
+            shown = argument.substr(0, 2);
+        }
+        if (!spec) {
+            result.error = "unknown option " + shown;
+            return result;
+        }
+        std::string value;
+        if (spec->kind == OptionKind::Value) {
+            if (inlineValue) {
+                value = *inlineValue;
+            } else if (i + 1 < arguments.size()) {
+                value = arguments[++i];
+            } else {
+                result.error = "option " + shown + " needs a value";
+                return result;
+            }
+        } else if (inlineValue) {
+            result.error = "option " + shown + " takes no value";
+            return result;
+        }
+        result.error = applyOption(line, *spec, value);
+        if (!result.error.empty()) return result;
+    }
+    return result;
+}
+
+std::string renderUsageText() {
+    return "Usage: kestrelle-render [OPTIONS] INPUT...\n"
+           "Renders photos into a slideshow video (AVI: MPEG-4 video, MP3 audio).\n"
+           "\n"
+           "INPUT: photo files, or folders whose photos are taken in name order (not recursive)\n"
+           "  -o, --output FILE              output file (\".avi\" appended when missing);\n"
+           "                                 default \"<TargetPath>/Untitled.avi\"\n"
+           "  -p, --profile NAME             output profile (any letter case); default the current profile\n"
+           "  -s, --slide-duration SEC       seconds each photo stays still\n"
+           "  -t, --transition-duration SEC  seconds of each transition\n"
+           "  -e, --effect N                 transition effect 0-12 for every slide (0 = random)\n"
+           "  -y, --overwrite                replace an existing output file\n"
+           "      --list-profiles            one line per profile: name, WIDTHxHEIGHT, frame rate, codec\n"
+           "      --list-codecs              the usable video codecs\n"
+           "      --export-log FILE          write the run log as an .iba archive and exit\n"
+           "  -q, --quiet                    no progress output\n"
+           "  -h, --help                     this text\n"
+           "      --version                  the program's version\n"
+           "\n"
+           "Exit status: 0 done; 1 rendering failed; 2 bad usage or input (nothing written).\n";
+}
+
+}  // namespace kestrelle

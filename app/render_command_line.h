@@ -1,0 +1,44 @@
+#pragma once
+// The command line of the headless renderer: options and inputs as typed, checked for form only.
+// Checks that need the settings, the profiles or the file system come after parsing.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrelle {
+
+struct RenderCommandLine {
+    std::vector<std::string> inputs;  // photo files or folders, in the order given
+    std::optional<std::string> output;
+    std::optional<std::string> profile;
+    std::optional<double> slideDuration;
+    std::optional<double> transitionDuration;
+    std::optional<int> effect;
+    std::optional<std::string> exportLog;
+    bool overwrite = false;
+    bool quiet = false;
+    bool listProfiles = false;
+    bool listCodecs = false;
+    bool help = false;
+    bool version = false;
+};
+
+struct RenderCommandLineResult {
+    RenderCommandLine commandLine;
+    std::string error;  // empty when the command line is well formed
+};
+
+// Parses argv (without the program name). Accepts "--name value", "--name=value", "-x value" and "--"
+// before inputs that start with '-'.
+RenderCommandLineResult parseRenderCommandLine(const std::vector<std::string>& arguments);
+
+// The text of --help.
+std::string renderUsageText();
+
+// A duration in seconds: a finite number above 0, the whole text used.
+std::optional<double> parseDuration(const std::string& text);
+// An effect number 0..12, the whole text used.
+std::optional<int> parseEffectNumber(const std::string& text);
+
+}  // namespace kestrelle

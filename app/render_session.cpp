@@ -1,0 +1,296 @@
+#include "app/render_session.h"
+
+#include "app/profile_setup.h"
+#include "app/render_command_line.h"
+#include "config/data_folder.h"
+#include "config/settings_store.h"
+#include "diag/log_export.h"
+#include "output/avi_lib.h"
+#include "output/generation_job.h"
+#include "project/slideshow_project.h"
+#include "project/timeline.h"
+#include "render/photo_loader.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <iomanip>
+#include <ostream>
+#include <sstream>
+#include <thread>
+
+namespace kestrelle {
+
+namespace {
+
+std::atomic<bool> cancelAsked{false};
+
+// Prints the program's messages instead of showing boxes; a question is answered No.
+class StreamMessagePresenter final : public MessagePresenter {
+public:
+    explicit StreamMessagePresenter(std::ostream& err) : err_(err) {}
+    int show(const std::string& text, unsigned flags) override {
+        std::string line = text;
+        std::replace(line.begin(), line.end(), '\n', ' ');
+        err_ << "kestrelle-render: " << line << std::endl;
+        return (flags & 0x0F) == 0x04 ? MessageAnswer::kNo : MessageAnswer::kOk;
+    }
+
+private:
+    std::ostream& err_;
+};
+
+// Restores the default presenter however the session ends.
+class PresenterScope {
+public:
+    explicit PresenterScope(MessagePresenter& presenter) { setMessagePresenter(&presenter); }
+    ~PresenterScope() { setMessagePresenter(nullptr); }
+    PresenterScope(const PresenterScope&) = delete;
+    PresenterScope& operator=(const PresenterScope&) = delete;
+};
+
+// Saves the settings once when the session ends, whichever way it ends.
+class SettingsSaveAtExit {
+public:
+    SettingsSaveAtExit() = default;
+    ~SettingsSaveAtExit() { SettingsStore::saveAtExit(); }
+    SettingsSaveAtExit(const SettingsSaveAtExit&) = delete;
+    SettingsSaveAtExit& operator=(const SettingsSaveAtExit&) = delete;
+};
+
+bool isFolder(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t cut = path.find_last_of('/');
+    if (cut == std::string::npos) return ".";
+    return cut == 0 ? "/" : path.substr(0, cut);
+}
+
+bool endsWithAvi(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string tail = path.substr(path.size() - 4);
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+    return tail == ".avi";
+}
+
+std::string frameRateText(int index) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(2) << frameRateForIndex(index);
+    return text.str();
+}
+
+void listProfiles(const SettingsStore& store, std::ostream& out) {
+    for (int i = 0; i < store.profileCount(); ++i) {
+        const OutputProfile* profile = store.profileAt(i);
+        out << profile->name << ", " << profile->ResWidth << 'x' << profile->ResHeight << ", "
+            << frameRateText(profile->FrameRate) << " fps, " << profile->CodecName << '\n';
+    }
+}
+
+void listCodecs(const SettingsStore& store, std::ostream& out) {
+    for (const CodecEntry& entry : store.codecs().entries()) out << entry.name << '\n';
+}
+
+std::string knownProfileNames(const SettingsStore& store) {
+    std::string names;
+    for (int i = 0; i < store.profileCount(); ++i) {
+        names += (i ? ", \"" : "\"") + store.profileAt(i)->name + "\"";
+    }
+    return names;
+}
+
+// The progress line on a terminal: frames, percent, elapsed and remaining time.
+void drawProgress(std::ostream& err, const GenerationJob& job, std::int64_t now) {
+    const int upper = job.progressUpper();
+    const int position = std::min(job.progressPosition(), upper);
+    const int percent = upper > 0 ? static_cast<int>(std::int64_t{position} * 100 / upper) : 0;
+    constexpr int kBarWidth = 30;
+    const int filled = percent * kBarWidth / 100;
+    err << "\r[" << std::string(filled, '#') << std::string(kBarWidth - filled, ' ') << "] " << position << '/'
+        << upper << " frames " << std::setw(3) << percent << "%  elapsed " << job.elapsedText(now) << "  left "
+        << job.leftText(now) << std::flush;
+}
+
+struct RenderPlan {
+    std::vector<std::string> photos;
+    const OutputProfile* profile = nullptr;
+    std::string outputPath;  // the file the writer makes
+    double slideDuration = 0;
+    double transitionDuration = 0;
+    int effect = 0;
+};
+
+// Every check of the command line against the settings, the profiles and the file system. Returns "" or
+// the problem; nothing is written.
+std::string planRender(const RenderCommandLine& line, SettingsStore& store, RenderPlan& plan) {
+    if (line.inputs.empty()) return "no input photos or folders given (try --help)";
+    if (std::string problem = collectPhotos(line.inputs, plan.photos); !problem.empty()) return problem;
+
+    if (line.profile) {
+        plan.profile = store.findProfile(*line.profile);
+        if (!plan.profile) {
+            return "unknown profile \"" + *line.profile + "\"; known profiles: " + knownProfileNames(store);
+        }
+    } else {
+        plan.profile = store.currentProfile();
+    }
+    if (plan.profile->CodecName.empty() || store.codecs().empty()) {
+        return "no usable video codec is installed";
+    }
+
+    std::string requested = line.output ? *line.output : store.settings().TargetPath + "/Untitled.avi";
+    if (!endsWithAvi(requested)) requested += ".avi";
+    plan.outputPath = AviWriter::fileNameFor(requested, false);
+    if (!isFolder(folderOf(plan.outputPath))) return "output folder " + folderOf(plan.outputPath) + " does not exist";
+    if (isFolder(plan.outputPath)) return "output " + plan.outputPath + " is a folder";
+    if (exists(plan.outputPath) && !line.overwrite) {
+        return "output file " + plan.outputPath + " exists (use -y to replace it)";
+    }
+
+    const AppSettings& settings = store.settings();
+    plan.slideDuration = line.slideDuration.value_or(settings.DefaultSlideDuration);
+    plan.transitionDuration = line.transitionDuration.value_or(settings.DefaultTransitionDuration);
+    plan.effect = line.effect.value_or(settings.DefaultSlideIndex);
+    return {};
+}
+
+int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, bool showProgress) {
+    SlideShowProject project;
+    const AppSettings& settings = store.settings();
+    project.setDefaultsProvider([&settings] {
+        return SlideDefaults{settings.DefaultSlideDuration, settings.DefaultTransitionDuration,
+                             settings.DefaultSlideIndex};
+    });
+    for (const std::string& photo : plan.photos) {
+        project.appendPlaceholder();
+        project.insertPhoto(photo, project.photoSlideCount(), plan.effect, plan.slideDuration, plan.transitionDuration);
+    }
+
+    // The profile the command line chose, without making it the stored current profile.
+    std::optional<GenerationSetup> setup = generationSetupFor(store, plan.profile, plan.outputPath);
+
+    GenerationJob::Callbacks callbacks;
+    callbacks.photoNotDecoded = [&err](const std::string& path) {
+        err << "kestrelle-render: warning: cannot decode " << path
+            << "; it renders black" << std::endl;
+    };
+    GenerationJob job(project, std::move(setup), callbacks);
+    cancelAsked = false;
+    std::atomic<bool> finished{false};
+    std::thread worker([&job, &finished] {
+        job.run();
+        finished = true;
+    });
+    // Watch the worker like the dialog's timer: pass on Ctrl-C, redraw the progress line.
+    for (int tick = 0; !finished; ++tick) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (cancelAsked) job.requestCancel();
+        if (showProgress && tick % 10 == 0) drawProgress(err, job, std::time(nullptr));
+    }
+    worker.join();
+    if (showProgress) {
+        drawProgress(err, job, std::time(nullptr));
+        err << '\n';
+    }
+    if (job.completed()) {
+        if (showProgress) err << "Wrote " << plan.outputPath << '\n';
+        return kRenderDone;
+    }
+    err << "kestrelle-render: " << (job.cancelRequested() ? "rendering cancelled; " : "rendering failed; ")
+        << "the file is closed as far as written: " << plan.outputPath << std::endl;
+    return kRenderFailed;
+}
+
+}  // namespace
+
+void requestRenderCancel() { cancelAsked = true; }
+
+std::string collectPhotos(const std::vector<std::string>& inputs, std::vector<std::string>& photos) {
+    for (const std::string& input : inputs) {
+        if (isFolder(input)) {
+            std::vector<std::string> names;
+            if (DIR* folder = ::opendir(input.c_str())) {
+                while (const dirent* entry = ::readdir(folder)) {
+                    const std::string name = entry->d_name;
+                    if (isSupportedPhotoName(name) && isRegularFile(input + "/" + name)) names.push_back(name);
+                }
+                ::closedir(folder);
+            } else {
+                return "cannot read folder " + input;
+            }
+            if (names.empty()) return "folder " + input + " holds no photos";
+            std::sort(names.begin(), names.end());
+            const std::string prefix = input.back() == '/' ? input : input + "/";
+            for (const std::string& name : names) photos.push_back(prefix + name);
+        } else if (!exists(input)) {
+            return input + ": no such file or folder";
+        } else if (!isRegularFile(input) || !isSupportedPhotoName(input)) {
+            return input + " is not a photo file";
+        } else {
+            photos.push_back(input);
+        }
+    }
+    return {};
+}
+
+int runRenderCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                     bool progressOnTerminal) {
+    const RenderCommandLineResult parsed = parseRenderCommandLine(arguments);
+    if (!parsed.error.empty()) {
+        err << "kestrelle-render: " << parsed.error << "\nTry 'kestrelle-render --help'." << std::endl;
+        return kRenderBadUsage;
+    }
+    const RenderCommandLine& line = parsed.commandLine;
+    if (line.help) {
+        out << renderUsageText();
+        return kRenderDone;
+    }
+    if (line.version) {
+        out << "kestrelle-render " << KESTRELLE_VERSION << '\n';
+        return kRenderDone;
+    }
+
+    StreamMessagePresenter presenter(err);
+    PresenterScope presenterScope(presenter);
+    setUpUserProfileFolder();
+    SettingsStore& store = SettingsStore::instance();
+    SettingsSaveAtExit saveAtExit;
+
+    if (line.exportLog) return exportRunLog(*line.exportLog) ? kRenderDone : kRenderFailed;
+    std::string refusal;
+    if (!checkProfilesAvailable(store, refusal)) {
+        showMessage(refusal, MessageFlags::kWarningOk);
+        return kRenderFailed;
+    }
+    if (line.listProfiles || line.listCodecs) {
+        if (line.listProfiles) listProfiles(store, out);
+        if (line.listCodecs) listCodecs(store, out);
+        return kRenderDone;
+    }
+
+    RenderPlan plan;
+    if (const std::string problem = planRender(line, store, plan); !problem.empty()) {
+        err << "kestrelle-render: " << problem << std::endl;
+        return kRenderBadUsage;
+    }
+    return renderPlan(plan, store, err, progressOnTerminal && !line.quiet);
+}
+
+}  // namespace kestrelle

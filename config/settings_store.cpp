@@ -1,0 +1,271 @@
+#include "config/settings_store.h"
+
+#include "config/data_folder.h"
+#include "config/file_replace.h"
+#include "config/text_numbers.h"
+#include "config/xml_document.h"
+#include "diag/run_log.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QString>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <system_error>
+
+namespace kestrelle {
+
+namespace {
+
+// The run log names this module so.
+constexpr const char* kSource = "ConfigSet.cpp";
+constexpr const char* kRelativeSettingsPath = ".//Config//settings.ini";
+constexpr const char* kRelativeProfileFolder = ".//Profile//";
+
+std::atomic<bool> g_instanceCreated{false};
+
+// Reads a settings or profile file into a document; a missing, unreadable or oversized file leaves it
+// empty.
+void loadDocument(XmlDocument& document, const std::string& path) {
+    std::string bytes;
+    if (!readSmallFile(path, kMaxConfigFileBytes, bytes)) bytes.clear();
+    document.setDoc(bytes);
+}
+
+bool writeDocument(const XmlDocument& document, const std::string& path) {
+    std::string error;
+    if (replaceFileContents(path, document.docText(), error)) return true;
+    KESTRELLE_LOG_AS(kSource, 1, "Save %s failed: %s", path.c_str(), error.c_str());
+    return false;
+}
+
+}  // namespace
+
+SettingsStore& SettingsStore::instance() {
+    static SettingsStore store;
+    static const bool loaded = [] {
+        store.listCodecs();
+        store.resetToDefaults();
+        store.load();
+        g_instanceCreated = true;
+        return true;
+    }();
+    (void)loaded;
+    return store;
+}
+
+void SettingsStore::saveAtExit() {
+    if (g_instanceCreated) instance().save();
+}
+
+SettingsStore::SettingsStore(const CompressorProvider* provider) : codecs_(provider) { resetToDefaults(); }
+
+void SettingsStore::resetToDefaults() {
+    settings_ = AppSettings{};
+    profiles_.clear();
+    std::string dataFolder;
+    if (resolveDataFolder("Kestrelle", dataFolder))
+        settingsFilePath_ = dataFolder + "/settings.ini";
+    else
+        settingsFilePath_ = kRelativeSettingsPath;
+}
+
+void SettingsStore::load() {
+    resetToDefaults();
+    XmlDocument document;
+    loadDocument(document, settingsFilePath_);
+    readSettingsDocument(document);
+    fixUpTargetPath();
+    loadProfiles();
+}
+
+void SettingsStore::readSettingsDocument(XmlDocument& doc) {
+    if (!doc.findElem("xml")) return;
+    doc.intoElem();
+    if (doc.findElem("System")) {
+        doc.intoElem();
+        if (doc.findElem("Theme Path")) settings_.ThemePath = doc.getData();
+        if (doc.findElem("TargetPath")) settings_.TargetPath = doc.getData();
+        if (doc.findElem("DefaultSelectedDirectory")) settings_.DefaultSelectedDirectory = doc.getData();
+        doc.outOfElem();
+    }
+    if (doc.findElem("General")) {
+        doc.intoElem();
+        if (doc.findElem("PlaySound")) settings_.PlaySound = textToInt(doc.getData());
+        if (doc.findElem("ShutDown")) settings_.ShutDown = textToInt(doc.getData());
+        if (doc.findElem("RipVolume")) settings_.RipVolume = textToInt(doc.getData());
+        if (doc.findElem("DefaultSlideDuration")) settings_.DefaultSlideDuration = textToDouble(doc.getData());
+        if (doc.findElem("DefaultTransitionDuration"))
+            settings_.DefaultTransitionDuration = textToDouble(doc.getData());
+        if (doc.findElem("DefaultSlideIndex")) settings_.DefaultSlideIndex = textToInt(doc.getData());
+        doc.outOfElem();
+    }
+    if (doc.findElem("Current Profile")) settings_.CurrentProfile = doc.getData();
+    if (doc.findElem("Target Changed")) settings_.TargetChanged = textToInt(doc.getData());
+    if (doc.findElem("Preview Volume")) settings_.PreviewVolume = textToInt(doc.getData());
+    if (doc.findElem("Standard Skin")) settings_.StandardSkin = textToInt(doc.getData());
+    doc.outOfElem();
+}
+
+void SettingsStore::fixUpTargetPath() {
+    const std::string& target = settings_.TargetPath;
+    if (!target.empty() && target.find('\0') == std::string::npos && ::access(target.c_str(), F_OK) == 0) return;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (documents.isEmpty()) return;
+    const QString folder = documents + QStringLiteral("/Kestrelle");
+    // The documents folder itself may be missing on a fresh Linux account; create it along.
+    QDir().mkpath(folder);
+    settings_.TargetPath = folder.toStdString();
+    settings_.TargetChanged = 0;
+}
+
+bool SettingsStore::save() {
+    XmlDocument doc;
+    doc.setDoc("");
+    doc.addElem("xml", "");
+    doc.intoElem();
+    doc.addElem("System", "");
+    doc.intoElem();
+    doc.addElem("Theme Path", settings_.ThemePath);
+    doc.addElem("TargetPath", settings_.TargetPath);
+    doc.addElem("DefaultSelectedDirectory", settings_.DefaultSelectedDirectory);
+    doc.outOfElem();
+    doc.addElem("General", "");
+    doc.intoElem();
+    doc.addElem("PlaySound", intToText(settings_.PlaySound));
+    doc.addElem("ShutDown", intToText(settings_.ShutDown));
+    doc.addElem("RipVolume", intToText(settings_.RipVolume));
+    doc.addElem("DefaultSlideDuration", durationToText(settings_.DefaultSlideDuration));
+    doc.addElem("DefaultTransitionDuration", durationToText(settings_.DefaultTransitionDuration));
+    doc.addElem("DefaultSlideIndex", intToText(settings_.DefaultSlideIndex));
+    doc.outOfElem();
+    doc.addElem("Current Profile", settings_.CurrentProfile);
+    doc.addElem("Target Changed", intToText(settings_.TargetChanged));
+    doc.addElem("Preview Volume", intToText(settings_.PreviewVolume));
+    doc.addElem("Standard Skin", intToText(settings_.StandardSkin));
+    doc.outOfElem();
+    const bool settingsWritten = writeDocument(doc, settingsFilePath_);
+    const bool profilesWritten = saveProfiles();
+    return settingsWritten && profilesWritten;
+}
+
+// --- Profiles ---------------------------------------------------------------------------------------
+
+OutputProfile* SettingsStore::profileAt(int i) {
+    return const_cast<OutputProfile*>(static_cast<const SettingsStore*>(this)->profileAt(i));
+}
+
+const OutputProfile* SettingsStore::profileAt(int i) const {
+    if (profiles_.empty()) return nullptr;
+    if (i < 0 || i >= profileCount()) return &profiles_.front();
+    return &profiles_[static_cast<std::size_t>(i)];
+}
+
+int SettingsStore::currentProfileIndex() const {
+    for (int i = 0; i < profileCount(); ++i)
+        if (namesEqualIgnoringCase(profiles_[static_cast<std::size_t>(i)].name, settings_.CurrentProfile)) return i;
+    return 0;
+}
+
+void SettingsStore::selectProfile(int i) {
+    const OutputProfile* profile = profileAt(i);
+    if (profile != nullptr) settings_.CurrentProfile = profile->name;
+}
+
+OutputProfile* SettingsStore::findProfile(const std::string& name) {
+    return const_cast<OutputProfile*>(static_cast<const SettingsStore*>(this)->findProfile(name));
+}
+
+const OutputProfile* SettingsStore::findProfile(const std::string& name) const {
+    for (const OutputProfile& profile : profiles_)
+        if (namesEqualIgnoringCase(profile.name, name)) return &profile;
+    return nullptr;
+}
+
+void SettingsStore::addProfile(const OutputProfile& profile) { profiles_.push_back(profile); }
+
+bool SettingsStore::deleteProfile(const std::string& name) {
+    for (auto it = profiles_.begin(); it != profiles_.end(); ++it) {
+        if (!namesEqualIgnoringCase(it->name, name)) continue;
+        const std::string fileName = it->name;
+        profiles_.erase(it);
+        if (!isUsableProfileName(fileName)) return false;
+        std::error_code ec;
+        return std::filesystem::remove(profileFilePath(fileName), ec) && !ec;
+    }
+    return false;
+}
+
+void SettingsStore::fillProfileCombo(ComboSink& combo) const {
+    for (const OutputProfile& profile : profiles_) combo.addItem(profile.name);
+}
+
+bool SettingsStore::readProfile(XmlDocument& document, OutputProfile& profile) const {
+    if (!readProfileElements(document, profile)) return false;
+    settleProfileCodec(profile, codecs_);
+    return true;
+}
+
+void SettingsStore::writeProfile(const OutputProfile& profile, XmlDocument& document) {
+    kestrelle::writeProfile(profile, document);
+}
+
+bool SettingsStore::writeProfileFile(const OutputProfile& profile) const {
+    if (!isUsableProfileName(profile.name)) {
+        KESTRELLE_LOG_AS(kSource, 1, "Profile name not usable as a file name: %s", profile.name.c_str());
+        return false;
+    }
+    const std::string folder = profileFolder();
+    if (folder != kRelativeProfileFolder) QDir().mkpath(QString::fromStdString(folder));
+    XmlDocument doc;
+    doc.setDoc("");
+    writeProfile(profile, doc);
+    return writeDocument(doc, folder + profile.name + ".ipf");
+}
+
+void SettingsStore::loadProfiles() {
+    namespace fs = std::filesystem;
+    const std::string folder = profileFolder();
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    if (ec) return;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (ec) break;
+        const std::string fileName = it->path().filename().string();
+        if (fileName == "." || fileName == ".." || !hasProfileExtension(fileName)) continue;
+        std::error_code typeError;
+        if (!it->is_regular_file(typeError) || typeError) continue;
+        const std::string title = fileName.substr(0, fileName.size() - 4);
+        const std::string path = folder + fileName;
+        if (title.empty() || path.empty()) continue;
+        KESTRELLE_LOG_AS(kSource, 1, "%s", title.c_str());
+        XmlDocument doc;
+        loadDocument(doc, path);
+        OutputProfile profile;
+        if (!readProfile(doc, profile)) continue;
+        profile.name = title;
+        profiles_.push_back(std::move(profile));
+    }
+}
+
+bool SettingsStore::saveProfiles() const {
+    bool all = true;
+    for (const OutputProfile& profile : profiles_)
+        if (!writeProfileFile(profile)) all = false;
+    return all;
+}
+
+const CodecEntry* SettingsStore::codecForCurrentProfile() const {
+    const OutputProfile* profile = currentProfile();
+    return profile != nullptr ? codecs_.findCodec(profile->CodecName) : nullptr;
+}
+
+CodecEntry* SettingsStore::codecForCurrentProfile() {
+    const OutputProfile* profile = currentProfile();
+    return profile != nullptr ? codecs_.findCodec(profile->CodecName) : nullptr;
+}
+
+}  // namespace kestrelle

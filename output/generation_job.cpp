@@ -1,0 +1,299 @@
+#include "output/generation_job.h"
+
+#include "config/data_folder.h"
+#include "config/settings_store.h"
+#include "diag/run_log.h"
+#include "output/avi_lib.h"
+#include "project/slideshow_project.h"
+#include "project/timeline.h"
+#include "render/photo_loader.h"
+#include "render/transition_style.h"
+
+#include <array>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <future>
+
+namespace kestrelle {
+
+namespace {
+
+constexpr const char* kLogSource = "DlgGenerate.cpp";
+constexpr const char* kInitFailedText = "Init Avi codec failed!";
+constexpr const char* kEncodeFailedText = "Failed to encode AVI video. Please check AVI codec settings.";
+constexpr int kAudioValuesPerFrame = 8;
+
+// Silence handed to the writer with every still frame.
+const std::int16_t* silentAudio() {
+    static const std::array<std::int16_t, 256> block{};
+    return block.data();
+}
+
+}  // namespace
+
+std::optional<GenerationSetup> generationSetupFor(const SettingsStore& store, const OutputProfile* profile,
+                                                  const std::string& outputPath) {
+    if (!profile) return std::nullopt;
+    const CodecEntry* codec = store.findCodec(profile->CodecName);
+    if (!codec) codec = store.firstCodec();
+    if (!codec) return std::nullopt;
+    GenerationSetup setup;
+    setup.width = profile->ResWidth;
+    setup.height = profile->ResHeight;
+    setup.framesPerSecond = frameRateForIndex(profile->FrameRate);
+    setup.compressorType = codec->type;
+    setup.compressorHandler = codec->handler;
+    setup.codecState = codec->state;
+    setup.outputPath = outputPath;
+    return setup;
+}
+
+std::int64_t elapsedSeconds(const std::vector<std::int64_t>& timeMarks, std::int64_t now) {
+    if (timeMarks.size() % 2 == 0 || timeMarks.back() > now) return 0;
+    std::int64_t elapsed = now - timeMarks.front();
+    for (std::size_t k = 1; k + 1 < timeMarks.size(); k += 2) elapsed -= timeMarks[k + 1] - timeMarks[k];
+    return elapsed;
+}
+
+std::int64_t leftSeconds(std::int64_t elapsed, std::int64_t upper, std::int64_t position) {
+    if (position < 0) position = 0;
+    return (upper - position) * elapsed / (position + 1);
+}
+
+std::string formatClockTime(std::int64_t seconds) {
+    if (seconds < 0) seconds = 0;
+    char text[32];
+    std::snprintf(text, sizeof text, "%02" PRId64 ":%02d:%02d", seconds / 3600, static_cast<int>(seconds / 60 % 60),
+                  static_cast<int>(seconds % 60));
+    return text;
+}
+
+namespace {
+
+// Hands an effect's frames to the AVI writer, through the job's pause gate and cancel test.
+class JobFrameWriter final : public FrameWriter {
+public:
+    JobFrameWriter(std::function<bool()> mayWrite) : mayWrite_(std::move(mayWrite)) {}
+
+    bool writeFrame(const std::uint8_t* pixels, int width, int height, const std::uint8_t* audio,
+                    int sampleCount) override {
+        if (!mayWrite_()) return false;
+        std::array<std::int16_t, kAudioValuesPerFrame> samples{};
+        std::memcpy(samples.data(), audio, sizeof(std::int16_t) * std::min(sampleCount, kAudioValuesPerFrame));
+        if (AviWriter::writeFrame(pixels, width, height, samples.data(), sampleCount) == 1) return true;
+        writeFailed = true;
+        return false;
+    }
+
+    bool writeFailed = false;
+
+private:
+    std::function<bool()> mayWrite_;
+};
+
+}  // namespace
+
+GenerationJob::GenerationJob(const SlideShowProject& project, std::optional<GenerationSetup> setup, Callbacks callbacks)
+    : project_(project), setup_(std::move(setup)), callbacks_(std::move(callbacks)),
+      clock_([] { return static_cast<std::int64_t>(std::time(nullptr)); }) {}
+
+bool GenerationJob::running() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return running_;
+}
+
+bool GenerationJob::completed() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return completed_;
+}
+
+bool GenerationJob::cancelRequested() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return cancelRequested_;
+}
+
+std::vector<std::int64_t> GenerationJob::timeMarks() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return timeMarks_;
+}
+
+int GenerationJob::progressUpper() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return progressUpper_;
+}
+
+int GenerationJob::progressPosition() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return progressPosition_;
+}
+
+std::string GenerationJob::elapsedText(std::int64_t nowSeconds) const {
+    return formatClockTime(elapsedSeconds(timeMarks(), nowSeconds));
+}
+
+std::string GenerationJob::leftText(std::int64_t nowSeconds) const {
+    const std::int64_t elapsed = elapsedSeconds(timeMarks(), nowSeconds);
+    std::lock_guard<std::mutex> guard(lock_);
+    return formatClockTime(leftSeconds(elapsed, progressUpper_, progressPosition_));
+}
+
+void GenerationJob::togglePause(std::int64_t nowSeconds) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        timeMarks_.push_back(nowSeconds);
+        running_ = !running_;
+    }
+    resumed_.notify_all();
+}
+
+void GenerationJob::requestCancel() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        cancelRequested_ = true;
+    }
+    resumed_.notify_all();
+}
+
+void GenerationJob::setCompleted(bool value) {
+    std::lock_guard<std::mutex> guard(lock_);
+    completed_ = value;
+}
+
+void GenerationJob::advanceProgress(int position) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        progressPosition_ = position;
+    }
+    if (callbacks_.progressPosition) callbacks_.progressPosition(position);
+}
+
+// The gate between frames: waits while paused; Stop once a cancel was asked for.
+GenerationJob::Step GenerationJob::waitWhilePausedOrCancelled() {
+    std::unique_lock<std::mutex> guard(lock_);
+    resumed_.wait(guard, [this] { return cancelRequested_ || running_; });
+    return cancelRequested_ ? Step::Stop : Step::Continue;
+}
+
+// The slide's photo fitted into the frame, or black after the last slide, mirrored so that its rows run
+// bottom-up as the video frames want them.
+QImage GenerationJob::loadPicture(int slideIndex) const {
+    QImage picture;
+    const Slide* slide = project_.slide(slideIndex);
+    const bool isPhoto = slide && slide->hasPhoto && slideIndex < project_.photoSlideCount();
+    bool decoded = false;
+    if (isPhoto) {
+        PhotoLoader::load(picture, setup_->width, setup_->height, slide->photoPath, kBlackBackground, &decoded);
+        if (!decoded && callbacks_.photoNotDecoded) callbacks_.photoNotDecoded(slide->photoPath);
+    }
+    if (picture.isNull() || picture.width() != setup_->width || picture.height() != setup_->height) {
+        picture = QImage(setup_->width, setup_->height, QImage::Format_RGB32);
+        picture.fill(0xFF000000u);
+    }
+    return picture.mirrored(false, true);
+}
+
+void GenerationJob::run() {
+    if (!setup_) {
+        setCompleted(false);
+        return;
+    }
+    const double fps = setup_->framesPerSecond;
+    const double totalSeconds = project_.totalDuration();
+    const int budget = frameBudget(totalSeconds, fps);
+    KESTRELLE_LOG_AS(kLogSource, 0, "Total duration %.2f,Frame rate %.2f", totalSeconds, fps);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        progressUpper_ = budget;
+    }
+    if (callbacks_.progressRange) callbacks_.progressRange(budget);
+
+    const std::vector<std::uint8_t>* state = setup_->codecState ? &*setup_->codecState : nullptr;
+    const int opened = AviWriter::open(setup_->outputPath, budget + 1, setup_->width, setup_->height, fps, 0,
+                                       AviWriter::kAudioModeMp3, 1, AviWriter::kPixelRgb32, 0,
+                                       setup_->compressorType, setup_->compressorHandler,
+                                       state ? state->data() : nullptr, state ? state->size() : 0);
+    KESTRELLE_LOG_AS(kLogSource, 0, "Total Frames %d", budget);
+    if (opened != 1) {
+        showMessage(kInitFailedText, MessageFlags::kWarningOk);
+        setCompleted(false);
+    } else {
+        AviWriter::setStopFlag(false);
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            running_ = true;
+            timeMarks_.push_back(clock_());
+        }
+        writeSlides(budget);
+    }
+    AviWriter::setStopFlag(true);
+    if (AviWriter::close() != 1 && completed()) {
+        // The file could not be finished: never report it as done.
+        showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
+        setCompleted(false);
+    }
+}
+
+void GenerationJob::writeSlides(int budget) {
+    const double fps = setup_->framesPerSecond;
+    const int slideCount = project_.cellCount() - project_.placeholderCount();
+    KESTRELLE_LOG_AS(kLogSource, 0, "Generate slide count %d", slideCount);
+
+    JobFrameWriter effectWriter([this] { return waitWhilePausedOrCancelled() == Step::Continue; });
+    const ProgressCallback effectProgress = [this](int counter) { advanceProgress(counter); };
+    int frameCounter = 0;
+
+    // Each photo is loaded once: the next slide's picture is fitted on another thread while this
+    // slide's frames are encoded, and the picture an effect led to becomes the next slide's picture.
+    auto loadAsync = [this](int index) { return std::async(std::launch::async, [this, index] { return loadPicture(index); }); };
+    std::future<QImage> following = loadAsync(0);
+    for (int i = 0; i < slideCount; ++i) {
+        if (cancelRequested()) return;
+        const Slide* slide = project_.slide(i);
+        KESTRELLE_LOG_AS(kLogSource, 0, "Generate slide index %d,Transition %d", i, slide->transitionEffect);
+        QImage current = following.get();
+        following = loadAsync(i + 1);
+
+        const int stillFrames = slideFrameCount(slide->slideDuration, fps);
+        for (int frame = 0; frame < stillFrames; ++frame) {
+            if (waitWhilePausedOrCancelled() == Step::Stop) return;
+            advanceProgress(++frameCounter);
+            if (frameCounter >= budget) {
+                setCompleted(true);
+                return;
+            }
+            if (AviWriter::writeFrame(current.constBits(), setup_->width, setup_->height, silentAudio(),
+                                      kAudioValuesPerFrame) != 1) {
+                showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
+                return;
+            }
+        }
+
+        QImage next = following.get();
+        if (const TransitionStyle* style = TransitionRegistry::instance().find(slide->transitionEffect)) {
+            style->renderToVideo(current, next, fps * slide->transitionDuration, effectWriter, frameCounter, budget,
+                                 effectProgress);
+        }
+        if (effectWriter.writeFailed) {
+            showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
+            return;
+        }
+        // The picture the effect led to is the next slide's photo: hand it on instead of loading it again.
+        std::promise<QImage> ready;
+        ready.set_value(next);
+        following = ready.get_future();
+    }
+    if (cancelRequested()) return;
+
+    // The closing black frame.
+    QImage black(setup_->width, setup_->height, QImage::Format_RGB32);
+    black.fill(0u);
+    if (AviWriter::writeFrame(black.constBits(), setup_->width, setup_->height, silentAudio(), kAudioValuesPerFrame) != 1) {
+        showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
+        return;
+    }
+    setCompleted(true);
+}
+
+}  // namespace kestrelle

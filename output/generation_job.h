@@ -1,0 +1,108 @@
+#pragma once
+// The generation job: renders a slideshow project frame by frame into one AVI file. The worker body
+// runs on a thread of the caller's; the window (or the headless renderer) pauses, resumes and cancels it
+// and reads its progress and times.
+
+#include <QImage>
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrelle {
+
+class SlideShowProject;
+class SettingsStore;
+struct OutputProfile;
+
+// What the job takes from the output profile, the codec list and the settings.
+struct GenerationSetup {
+    int width = 0;
+    int height = 0;
+    double framesPerSecond = 29.97;
+    std::uint32_t compressorType = 0;
+    std::uint32_t compressorHandler = 0;
+    std::optional<std::vector<std::uint8_t>> codecState;
+    std::string outputPath;  // the AVI file to write
+};
+
+// The setup for `profile` and its codec (the first codec when the profile names none that is listed),
+// writing to `outputPath`. None without a profile or without any codec. The application passes the
+// store's current profile.
+std::optional<GenerationSetup> generationSetupFor(const SettingsStore& store, const OutputProfile* profile,
+                                                  const std::string& outputPath);
+
+// Whole seconds of writing: from the first time mark to `now`, paused spans left out. 0 unless the
+// marks are an odd count (writing, not paused) and the last is not later than `now`.
+std::int64_t elapsedSeconds(const std::vector<std::int64_t>& timeMarks, std::int64_t now);
+// Whole seconds still to go at progress `position` of `upper`: (upper - position) x elapsed / (position + 1).
+std::int64_t leftSeconds(std::int64_t elapsed, std::int64_t upper, std::int64_t position);
+// "HH:MM:SS" (hours may exceed 23).
+std::string formatClockTime(std::int64_t seconds);
+
+class GenerationJob {
+public:
+    struct Callbacks {
+        std::function<void(int upper)> progressRange;       // called once, before the first frame
+        std::function<void(int position)> progressPosition; // after each counted frame
+        std::function<void(const std::string& path)> photoNotDecoded;  // a photo rendered as black
+    };
+
+    // `setup` none: the job ends at once without a file (no current profile). The project must stay
+    // unchanged while the job runs.
+    GenerationJob(const SlideShowProject& project, std::optional<GenerationSetup> setup, Callbacks callbacks = {});
+    GenerationJob(const GenerationJob&) = delete;
+    GenerationJob& operator=(const GenerationJob&) = delete;
+
+    // The worker body: opens the writer, writes every frame, closes the writer.
+    void run();
+
+    // Pause / Resume: toggles `running`, records a time mark; the worker waits between frames while
+    // paused. `nowSeconds` is the wall clock in whole seconds.
+    void togglePause(std::int64_t nowSeconds);
+    // Asks the worker to stop before its next frame (a paused worker is let go first).
+    void requestCancel();
+
+    bool running() const;
+    bool completed() const;
+    bool cancelRequested() const;
+    std::vector<std::int64_t> timeMarks() const;
+    int progressUpper() const;
+    int progressPosition() const;
+
+    // The times the dialog shows, at `nowSeconds`.
+    std::string elapsedText(std::int64_t nowSeconds) const;
+    std::string leftText(std::int64_t nowSeconds) const;
+
+    // The wall clock the job stamps its first mark with (whole seconds); replaceable for tests.
+    void setClock(std::function<std::int64_t()> clock) { clock_ = std::move(clock); }
+
+private:
+    enum class Step { Continue, Stop };
+
+    void writeSlides(int budget);
+    Step waitWhilePausedOrCancelled();
+    void setCompleted(bool value);
+    void advanceProgress(int position);
+    QImage loadPicture(int slideIndex) const;
+
+    const SlideShowProject& project_;
+    const std::optional<GenerationSetup> setup_;
+    const Callbacks callbacks_;
+    std::function<std::int64_t()> clock_;
+
+    mutable std::mutex lock_;
+    std::condition_variable resumed_;
+    bool cancelRequested_ = false;
+    bool running_ = false;
+    bool completed_ = false;
+    std::vector<std::int64_t> timeMarks_;
+    int progressUpper_ = 0;
+    int progressPosition_ = 0;
+};
+
+}  // namespace kestrelle

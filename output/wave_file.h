@@ -1,0 +1,77 @@
+#pragma once
+// A WAV file on the soundtrack line: mapped read-only for as long as its clip exists, with the format
+// block, the data chunk's size and the samples located by walking the RIFF chunks.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kestrelle {
+
+// The body of the "fmt " chunk.
+struct WaveFormat {
+    std::uint16_t formatTag = 0;  // 1: PCM
+    std::uint16_t channels = 0;
+    std::uint32_t sampleRate = 0;
+    std::uint32_t averageBytesPerSecond = 0;
+    std::uint16_t blockAlign = 0;
+    std::uint16_t bitsPerSample = 0;
+};
+
+enum class WaveOpenResult {
+    Ok,
+    CannotOpen,   // missing, unreadable, not a regular file, empty, or cannot be mapped
+    NotWaveFile,  // not RIFF/WAVE, or a chunk looked for is missing or does not fit in the file
+};
+
+class WaveFile {
+public:
+    WaveFile();
+    ~WaveFile();
+    WaveFile(WaveFile&&) noexcept;
+    WaveFile& operator=(WaveFile&&) noexcept;
+    WaveFile(const WaveFile&) = delete;
+    WaveFile& operator=(const WaveFile&) = delete;
+
+    // Maps the file and locates its chunks. On failure the object is left as it was.
+    WaveOpenResult open(const std::string& path);
+    bool isOpen() const;
+
+    const std::string& path() const { return path_; }
+    const WaveFormat& format() const { return format_; }
+
+    // The chunk standing for the data: "data" for PCM; for any other format the "fmt " chunk, whose body
+    // size then counts as the data size.
+    const char* dataChunkTag() const { return dataTag_; }
+    // The data size counted: the declared size, but never more than the bytes the file holds.
+    std::uint32_t dataSize() const { return dataSize_; }
+
+    // PCM only: the samples (dataSize() bytes from the data chunk's body). Null / 0 for other formats.
+    bool hasSamples() const { return samples_ != nullptr; }
+    const std::uint8_t* samples() const { return samples_; }
+    std::size_t sampleBytes() const { return samples_ ? dataSize_ : 0; }
+
+    // The clip's length from the data size and the average byte rate (0 when the rate is 0).
+    double durationSeconds() const;
+    std::int64_t durationMilliseconds() const;  // truncated
+    std::uint32_t wholeSeconds() const;         // data bytes / average bytes per second, integer
+
+    // Sample values for the waveform, in file order (channels interleaved): 8-bit and 16-bit PCM only.
+    // sampleValue is centred on 0 (8-bit: byte - 128; 16-bit: the signed sample) with full scale
+    // sampleFullScale() (128 or 32767); out of range gives 0.
+    std::size_t sampleValueCount() const;
+    int sampleValue(std::size_t index) const;
+    int sampleFullScale() const;
+
+private:
+    struct Mapping;
+    std::unique_ptr<Mapping> mapping_;
+    std::string path_;
+    WaveFormat format_;
+    char dataTag_[5] = {0, 0, 0, 0, 0};
+    std::uint32_t dataSize_ = 0;
+    const std::uint8_t* samples_ = nullptr;
+};
+
+}  // namespace kestrelle

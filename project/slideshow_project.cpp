@@ -1,0 +1,522 @@
+#include "project/slideshow_project.h"
+
+#include "render/photo_loader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cmath>
+
+namespace kestrelle {
+
+int audioBitRateKbps(int audioBitRateSetting)
+{
+    constexpr int count = static_cast<int>(std::size(kAudioBitRates));
+    if (audioBitRateSetting >= 0 && audioBitRateSetting < count) {
+        return kAudioBitRates[audioBitRateSetting];
+    }
+    return kAudioBitRates[3];
+}
+
+double clipPixelsPerSecond(int photoCount, double totalSeconds)
+{
+    if (photoCount > 0 && std::isfinite(totalSeconds) && totalSeconds > 0.0) {
+        return static_cast<double>(photoCount) * kCellWidth / totalSeconds;
+    }
+    return kCellWidth / 6.0;
+}
+
+int clipWidthFor(std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond, int photoCount,
+    double totalSeconds)
+{
+    if (averageBytesPerSecond == 0) {
+        return 0;
+    }
+    const double width = clipPixelsPerSecond(photoCount, totalSeconds) * static_cast<double>(dataBytes)
+        / static_cast<double>(averageBytesPerSecond);
+    if (!(width > 0.0)) {
+        return 0;
+    }
+    if (width >= kMaxPixelExtent) {
+        return kMaxPixelExtent;
+    }
+    return static_cast<int>(width);
+}
+
+double parseDurationText(std::string_view text)
+{
+    std::size_t pos = 0;
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\r'
+               || text[pos] == '\n' || text[pos] == '\f' || text[pos] == '\v')) {
+        ++pos;
+    }
+    // from_chars takes a minus sign but not a plus sign.
+    if (pos < text.size() && text[pos] == '+') {
+        ++pos;
+        if (pos < text.size() && text[pos] == '-') {
+            return 0.0;
+        }
+    }
+    double value = 0.0;
+    const char* first = text.data() + pos;
+    const char* last = text.data() + text.size();
+    const auto result = std::from_chars(first, last, value, std::chars_format::general);
+    if (result.ec != std::errc() || !std::isfinite(value)) {
+        // No number, or one beyond double range: both count as "no number".
+        return 0.0;
+    }
+    return value;
+}
+
+// ---- SlideShowProject: queries
+
+SlideDefaults SlideShowProject::currentDefaults() const
+{
+    SlideDefaults defaults = defaultsProvider_ ? defaultsProvider_() : SlideDefaults{};
+    defaults.slideDuration = clampDuration(defaults.slideDuration);
+    defaults.transitionDuration = clampDuration(defaults.transitionDuration);
+    return defaults;
+}
+
+void SlideShowProject::setVisibleWidth(int width)
+{
+    visibleWidth_ = std::clamp(width, 0, kMaxPixelExtent);
+}
+
+int SlideShowProject::contentWidth() const
+{
+    const std::int64_t width = static_cast<std::int64_t>(cells_.size()) * kCellWidth;
+    return width > INT_MAX ? INT_MAX : static_cast<int>(width);
+}
+
+int SlideShowProject::photoSlideCount() const
+{
+    return static_cast<int>(std::count_if(cells_.begin(), cells_.end(), [](const Slide& s) { return s.hasPhoto; }));
+}
+
+int SlideShowProject::placeholderCount() const
+{
+    return cellCount() - photoSlideCount();
+}
+
+const Slide* SlideShowProject::slide(int i) const
+{
+    if (i < 0 || i >= cellCount()) {
+        return nullptr;
+    }
+    return &cells_[static_cast<std::size_t>(i)];
+}
+
+double SlideShowProject::totalDuration() const
+{
+    double total = 0.0;
+    for (const Slide& s : cells_) {
+        if (s.hasPhoto) {
+            total += s.slideDuration + s.transitionDuration;
+        }
+    }
+    return total;
+}
+
+std::int64_t SlideShowProject::estimatedOutputBytes(const std::optional<OutputRates>& profile) const
+{
+    if (!profile) {
+        return 0;
+    }
+    // A negative video rate from a hand-edited profile must not make the estimate negative, which
+    // would pass any free-space check.
+    const std::int64_t kbps = std::max<std::int64_t>(0, profile->videoBitRate)
+        + audioBitRateKbps(profile->audioBitRate);
+    const double total = totalDuration();
+    if (!(total >= 1.0)) {
+        return 0;
+    }
+    constexpr double int64Limit = 9223372036854775808.0;  // 2^63, exact as a double
+    if (total >= int64Limit) {
+        return INT64_MAX;
+    }
+    const auto seconds = static_cast<std::int64_t>(total);
+    std::int64_t bytes = 0;
+    if (__builtin_mul_overflow(kbps, seconds, &bytes) || __builtin_mul_overflow(bytes, std::int64_t{128}, &bytes)) {
+        return INT64_MAX;
+    }
+    return bytes;
+}
+
+bool SlideShowProject::setSelectedSlide(int i)
+{
+    if (i != -1 && (i < 0 || i >= cellCount() || !cells_[static_cast<std::size_t>(i)].hasPhoto)) {
+        return false;
+    }
+    selectedSlide_ = i;
+    return true;
+}
+
+bool SlideShowProject::setSelectedClip(int i)
+{
+    if (i != -1 && (i < 0 || i >= static_cast<int>(clips_.size()))) {
+        return false;
+    }
+    selectedClip_ = i;
+    return true;
+}
+
+const SoundtrackClip* SlideShowProject::clip(int i) const
+{
+    if (i < 0 || i >= static_cast<int>(clips_.size())) {
+        return nullptr;
+    }
+    return &clips_[static_cast<std::size_t>(i)];
+}
+
+const QImage* SlideShowProject::thumbnail(int i) const
+{
+    if (i < 0 || i >= static_cast<int>(thumbnails_.size())) {
+        return nullptr;
+    }
+    return &thumbnails_[static_cast<std::size_t>(i)];
+}
+
+int SlideShowProject::cellAtPoint(int x, int y) const
+{
+    for (const Slide& s : cells_) {
+        if (s.cellRect.contains(x, y)) {
+            return s.index;
+        }
+    }
+    return -1;
+}
+
+int SlideShowProject::photoSlideAtPoint(int x, int y) const
+{
+    int found = -1;
+    for (const Slide& s : cells_) {
+        if (s.hasPhoto && s.cellRect.contains(x, y)) {
+            found = s.index;
+        }
+    }
+    return found;
+}
+
+bool SlideShowProject::setCellRect(int i, const CellRect& rect)
+{
+    if (i < 0 || i >= cellCount()) {
+        return false;
+    }
+    cells_[static_cast<std::size_t>(i)].cellRect = rect;
+    return true;
+}
+
+bool SlideShowProject::setClipRect(int i, const CellRect& rect)
+{
+    if (i < 0 || i >= static_cast<int>(clips_.size())) {
+        return false;
+    }
+    clips_[static_cast<std::size_t>(i)].cellRect = rect;
+    return true;
+}
+
+// ---- SlideShowProject: editing
+
+Slide SlideShowProject::makeEmptyCell()
+{
+    Slide cell;
+    cell.index = -1;
+    cell.cellWidth = kCellWidth;
+    return cell;
+}
+
+double SlideShowProject::clampDuration(double seconds)
+{
+    if (std::isnan(seconds)) {
+        return 0.0;
+    }
+    return std::clamp(seconds, 0.0, kMaxDurationSeconds);
+}
+
+void SlideShowProject::appendPlaceholder()
+{
+    Slide cell = makeEmptyCell();
+    cell.index = cellCount();
+    cells_.push_back(std::move(cell));
+    notifyContentWidth();
+}
+
+void SlideShowProject::fillPlaceholders(int width)
+{
+    const int count = std::clamp(width, 0, kMaxPixelExtent) / kCellWidth + 1;
+    for (int i = 0; i < count; ++i) {
+        appendPlaceholder();
+    }
+}
+
+int SlideShowProject::insertPhoto(const std::string& path, int position, int effect, double slideDuration,
+    double transitionDuration)
+{
+    if (position < 0) {
+        return -1;
+    }
+    // The thumbnail is made before any cell changes, so a file that cannot give one leaves the
+    // project exactly as it was (no cell, no thumbnail slot).
+    QImage picture;
+    if (!PhotoLoader::load(picture, kThumbnailWidth, kThumbnailHeight, path, kWhiteBackground)) {
+        return -1;
+    }
+
+    const int photos = photoSlideCount();
+    if (position >= photos) {
+        // On or after the first placeholder: the photo goes into the first placeholder, right after
+        // the existing photos. A row that was never filled gets its placeholder first.
+        if (placeholderCount() == 0) {
+            appendPlaceholder();
+        }
+        Slide& cell = cells_[static_cast<std::size_t>(photos)];
+        cell.hasPhoto = true;
+        cell.transitionEffect = effect;
+        cell.slideDuration = clampDuration(slideDuration);
+        cell.transitionDuration = clampDuration(transitionDuration);
+        cell.photoPath = path;
+        thumbnails_.push_back(std::move(picture));
+        cell.thumbnailIndex = static_cast<int>(thumbnails_.size()) - 1;
+        if (placeholderCount() == 0) {
+            appendPlaceholder();
+        }
+        selectedSlide_ = photos;
+        notifyScroll(photos);
+    } else {
+        // On a photo: a new cell goes in before it. With fewer than two placeholders the row grows,
+        // otherwise its last placeholder goes, so the row keeps its length.
+        Slide cell = makeEmptyCell();
+        cell.hasPhoto = true;
+        cell.transitionEffect = effect;
+        cell.slideDuration = clampDuration(slideDuration);
+        cell.transitionDuration = clampDuration(transitionDuration);
+        cell.photoPath = path;
+        thumbnails_.push_back(std::move(picture));
+        cell.thumbnailIndex = static_cast<int>(thumbnails_.size()) - 1;
+        cells_.insert(cells_.begin() + position, std::move(cell));
+        if (placeholderCount() >= 2) {
+            cells_.pop_back();
+        }
+        renumber();
+        notifyContentWidth();
+        selectedSlide_ = position;
+        notifyScroll(position);
+        relayoutClips();
+    }
+    notifyChanged();
+    notifyFocus();
+    return cellCount() - 1;
+}
+
+bool SlideShowProject::deleteSlide(int i)
+{
+    if (i < 0 || i >= cellCount() || !cells_[static_cast<std::size_t>(i)].hasPhoto) {
+        return false;
+    }
+    const int photos = photoSlideCount();
+    if (i == selectedSlide_) {
+        // The last photo passes the selection to the one before it; any other passes it to the
+        // slide that moves into the gap.
+        if (i + 1 == photos) {
+            selectedSlide_ = i - 1;
+        }
+    } else if (selectedSlide_ > i) {
+        // Another slide is selected further on: keep selecting that same slide.
+        --selectedSlide_;
+    }
+    // The cell goes; its thumbnail stays in the list.
+    cells_.erase(cells_.begin() + i);
+    if (visibleWidth_ / kCellWidth >= cellCount()) {
+        Slide cell = makeEmptyCell();
+        cells_.push_back(std::move(cell));
+    }
+    renumber();
+    notifyContentWidth();
+    notifyScroll(selectedSlide_);
+    notifyChanged();
+    return true;
+}
+
+void SlideShowProject::shiftSlideLeft()
+{
+    const int photos = photoSlideCount();
+    if (selectedSlide_ <= 0 || selectedSlide_ >= photos || photos < 2) {
+        return;
+    }
+    swapSlideContents(selectedSlide_ - 1, selectedSlide_);
+    --selectedSlide_;
+    notifyScroll(selectedSlide_);
+    notifyChanged();
+}
+
+void SlideShowProject::shiftSlideRight()
+{
+    const int photos = photoSlideCount();
+    // Nothing is selected, or the last photo is: there is nowhere to go.
+    if (selectedSlide_ < 0 || selectedSlide_ >= firstPlaceholderIndex() - 1 || photos < 2) {
+        return;
+    }
+    swapSlideContents(selectedSlide_ + 1, selectedSlide_);
+    ++selectedSlide_;
+    notifyScroll(selectedSlide_);
+    notifyChanged();
+}
+
+bool SlideShowProject::swapSlideContents(int a, int b)
+{
+    if (a < 0 || b < 0 || a >= cellCount() || b >= cellCount()) {
+        return false;
+    }
+    Slide& x = cells_[static_cast<std::size_t>(a)];
+    Slide& y = cells_[static_cast<std::size_t>(b)];
+    std::swap(x.hasPhoto, y.hasPhoto);
+    std::swap(x.transitionEffect, y.transitionEffect);
+    std::swap(x.transitionDuration, y.transitionDuration);
+    std::swap(x.slideDuration, y.slideDuration);
+    std::swap(x.photoPath, y.photoPath);
+    std::swap(x.thumbnailIndex, y.thumbnailIndex);
+    return true;
+}
+
+bool SlideShowProject::setSlideDuration(int i, double seconds)
+{
+    if (i < 0 || i >= cellCount()) {
+        return false;
+    }
+    // NaN fails the comparison and +infinity is no duration either: both take the default.
+    const double value = (seconds > 0.0 && std::isfinite(seconds)) ? clampDuration(seconds)
+                                                                   : currentDefaults().slideDuration;
+    cells_[static_cast<std::size_t>(i)].slideDuration = value;
+    notifyChanged();
+    return true;
+}
+
+bool SlideShowProject::setTransitionDuration(int i, double seconds)
+{
+    if (i < 0 || i >= cellCount()) {
+        return false;
+    }
+    const double value = (seconds > 0.0 && std::isfinite(seconds)) ? clampDuration(seconds)
+                                                                   : currentDefaults().transitionDuration;
+    cells_[static_cast<std::size_t>(i)].transitionDuration = value;
+    notifyChanged();
+    return true;
+}
+
+bool SlideShowProject::setSlideDurationText(int i, std::string_view text)
+{
+    return setSlideDuration(i, parseDurationText(text));
+}
+
+bool SlideShowProject::setTransitionDurationText(int i, std::string_view text)
+{
+    return setTransitionDuration(i, parseDurationText(text));
+}
+
+bool SlideShowProject::setTransitionEffect(int i, int effect)
+{
+    if (i < 0 || i >= cellCount()) {
+        return false;
+    }
+    cells_[static_cast<std::size_t>(i)].transitionEffect = effect;
+    notifyChanged();
+    return true;
+}
+
+void SlideShowProject::applyDefaultsToAll()
+{
+    const SlideDefaults defaults = currentDefaults();
+    for (Slide& cell : cells_) {
+        cell.slideDuration = defaults.slideDuration;
+        cell.transitionDuration = defaults.transitionDuration;
+        cell.transitionEffect = defaults.transitionEffect;
+    }
+    notifyChanged();
+}
+
+void SlideShowProject::resetProject()
+{
+    cells_.clear();
+    clips_.clear();
+    selectedSlide_ = -1;
+    selectedClip_ = -1;
+    notifyContentWidth();
+    fillPlaceholders(visibleWidth_);
+    notifyChanged();
+}
+
+WaveOpenResult SlideShowProject::addClip(const std::string& path)
+{
+    auto wave = std::make_shared<WaveFile>();
+    const WaveOpenResult result = wave->open(path);
+    if (result != WaveOpenResult::Ok) {
+        return result;
+    }
+    const std::uint64_t dataBytes = wave->dataSize();
+    const std::uint32_t bytesPerSecond = wave->format().averageBytesPerSecond;
+    addMeasuredClip(path, std::move(wave), dataBytes, bytesPerSecond);
+    return WaveOpenResult::Ok;
+}
+
+void SlideShowProject::addMeasuredClip(const std::string& path, std::shared_ptr<const WaveFile> wave,
+    std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond)
+{
+    SoundtrackClip clip;
+    clip.wavePath = path;
+    clip.wave = std::move(wave);
+    clip.dataBytes = dataBytes;
+    clip.averageBytesPerSecond = averageBytesPerSecond;
+    clip.cellWidth = clipWidthFor(dataBytes, averageBytesPerSecond, photoSlideCount(), totalDuration());
+    clips_.push_back(std::move(clip));
+    notifyChanged();
+}
+
+void SlideShowProject::relayoutClips()
+{
+    const int photos = photoSlideCount();
+    const double total = totalDuration();
+    for (SoundtrackClip& clip : clips_) {
+        clip.cellWidth = clipWidthFor(clip.dataBytes, clip.averageBytesPerSecond, photos, total);
+    }
+    notifyChanged();
+}
+
+// ---- SlideShowProject: helpers
+
+void SlideShowProject::renumber()
+{
+    for (std::size_t i = 0; i < cells_.size(); ++i) {
+        cells_[i].index = static_cast<int>(i);
+    }
+}
+
+void SlideShowProject::notifyChanged()
+{
+    if (observer_) {
+        observer_->projectChanged();
+    }
+}
+
+void SlideShowProject::notifyContentWidth()
+{
+    if (observer_) {
+        observer_->contentWidthChanged(contentWidth());
+    }
+}
+
+void SlideShowProject::notifyScroll(int cell)
+{
+    if (observer_) {
+        observer_->scrollCellIntoView(cell);
+    }
+}
+
+void SlideShowProject::notifyFocus()
+{
+    if (observer_) {
+        observer_->takeFocus();
+    }
+}
+
+}  // namespace kestrelle

@@ -1,0 +1,213 @@
+#pragma once
+// The in-memory slideshow: a row of cells on the photo line (photo slides first, then empty
+// placeholders) and a list of soundtrack clips. Nothing of it is saved; it lives as long as the
+// storyboard that shows it. Edited from the user-interface thread only.
+
+#include "output/wave_file.h"
+
+#include <QImage>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrelle {
+
+// Width in pixels of every cell of the photo line, and the soundtrack line's unit of scale.
+constexpr int kCellWidth = 154;
+// Size of a slide's thumbnail.
+constexpr int kThumbnailWidth = 109;
+constexpr int kThumbnailHeight = 60;
+// Durations are kept within 0..kMaxDurationSeconds (one day) so that sums and frame counts stay sane.
+constexpr double kMaxDurationSeconds = 86400.0;
+// Clip widths and the visible width are kept below this (Qt's largest widget size).
+constexpr int kMaxPixelExtent = 16777215;
+
+// A rectangle in client coordinates; right and bottom are exclusive.
+struct CellRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+
+    bool isEmpty() const { return right <= left || bottom <= top; }
+    bool contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
+    bool operator==(const CellRect&) const = default;
+};
+
+// One cell of the photo line: a photo slide or an empty placeholder.
+struct Slide {
+    int index = -1;                 // position in the row; -1 only while the cell is being built
+    int cellWidth = kCellWidth;     // always 154
+    bool hasPhoto = false;          // false for a placeholder
+    int transitionEffect = 0;       // effect leading from this slide to the next; 0 in a placeholder
+    CellRect cellRect;              // where the cell was last painted; empty until then
+    double transitionDuration = 0.0;  // seconds
+    double slideDuration = 0.0;       // seconds the photo is shown still
+    std::string photoPath;          // empty in a placeholder
+    int thumbnailIndex = 0;         // entry in the project's thumbnail list
+};
+
+// One WAV file on the soundtrack line.
+struct SoundtrackClip {
+    int cellWidth = 0;              // drawn width in pixels
+    std::string wavePath;
+    CellRect cellRect;              // where the clip was last painted
+    std::shared_ptr<const WaveFile> wave;  // the mapped file, kept for as long as the clip exists
+    std::uint64_t dataBytes = 0;           // size of the data chunk (the width's numerator)
+    std::uint32_t averageBytesPerSecond = 0;
+};
+
+// The three defaults given to new slides and to durations that are not positive.
+struct SlideDefaults {
+    double slideDuration = 3.0;
+    double transitionDuration = 3.0;
+    int transitionEffect = 0;
+};
+
+// The output profile values the size estimate reads.
+struct OutputRates {
+    int videoBitRate = 448;   // VideoBR, kbit/s
+    int audioBitRate = 64;    // AudioBR as stored: the index into the audio bit-rate list
+    int frameRateIndex = 0;   // FrameRate
+};
+
+// The audio bit rates offered by the configuration dialog, by index.
+constexpr int kAudioBitRates[] = {80, 96, 112, 128, 160, 192, 224, 256};
+// The kbit/s a stored AudioBR stands for: the list entry for 0..7; any other value shows (and
+// counts) as the list's entry 3, 128 kbit/s.
+int audioBitRateKbps(int audioBitRateSetting);
+
+// Pixels per second of the soundtrack line: one average slide per cell, or 6 seconds per cell when
+// there are no photos (or their total duration is not positive).
+double clipPixelsPerSecond(int photoCount, double totalSeconds);
+// A clip's width: trunc(pixels per second x data bytes / bytes per second), within 0..kMaxPixelExtent;
+// 0 when the byte rate is 0.
+int clipWidthFor(std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond, int photoCount,
+    double totalSeconds);
+
+// A typed duration: the leading decimal number of the text (after blanks and an optional sign),
+// 0 when there is none. Independent of the locale.
+double parseDurationText(std::string_view text);
+
+// What the storyboard hears from the project. Every call comes on the user-interface thread.
+class ProjectObserver {
+public:
+    virtual ~ProjectObserver() = default;
+    // The project changed in a way that shows: repaint.
+    virtual void projectChanged() {}
+    // The photo line's content width changed: update the scroll range.
+    virtual void contentWidthChanged(int /*contentWidth*/) {}
+    // Scroll the cell at this index (possibly -1) into view.
+    virtual void scrollCellIntoView(int /*cell*/) {}
+    // A photo was inserted: take the keyboard focus.
+    virtual void takeFocus() {}
+};
+
+class SlideShowProject {
+public:
+    SlideShowProject() = default;
+    SlideShowProject(const SlideShowProject&) = delete;
+    SlideShowProject& operator=(const SlideShowProject&) = delete;
+
+    // The observer is not owned; pass nullptr to detach.
+    void setObserver(ProjectObserver* observer) { observer_ = observer; }
+    // Where the current defaults come from (the settings); without a provider SlideDefaults{} holds.
+    void setDefaultsProvider(std::function<SlideDefaults()> provider) { defaultsProvider_ = std::move(provider); }
+    // The defaults now in force, with durations made finite and kept within 0..kMaxDurationSeconds.
+    SlideDefaults currentDefaults() const;
+
+    // Client width of the storyboard, kept within 0..kMaxPixelExtent.
+    void setVisibleWidth(int width);
+    int visibleWidth() const { return visibleWidth_; }
+
+    // ---- Queries
+    int cellCount() const { return static_cast<int>(cells_.size()); }
+    int contentWidth() const;  // cellCount x 154 (saturating)
+    int photoSlideCount() const;
+    int placeholderCount() const;
+    // Index of the first placeholder, cellCount() when there is none.
+    int firstPlaceholderIndex() const { return photoSlideCount(); }
+    const Slide* slide(int i) const;
+    const std::vector<Slide>& cells() const { return cells_; }
+    double totalDuration() const;
+    // (video + audio kbit/s) x whole seconds of totalDuration() x 128; 0 without a profile.
+    std::int64_t estimatedOutputBytes(const std::optional<OutputRates>& profile) const;
+
+    int selectedSlide() const { return selectedSlide_; }
+    int selectedClip() const { return selectedClip_; }
+    // Selects a photo slide (or -1 for none); false, with nothing changed, for any other index.
+    bool setSelectedSlide(int i);
+    bool setSelectedClip(int i);
+
+    const std::vector<SoundtrackClip>& clips() const { return clips_; }
+    const SoundtrackClip* clip(int i) const;
+
+    // The thumbnails in the order they were made; entries are never removed.
+    const std::vector<QImage>& thumbnails() const { return thumbnails_; }
+    const QImage* thumbnail(int i) const;
+
+    // Hit tests on the rectangles stored by painting: the first cell containing the point, and the
+    // last photo slide containing it (where a drop indicator goes); -1 when none does.
+    int cellAtPoint(int x, int y) const;
+    int photoSlideAtPoint(int x, int y) const;
+
+    // Painting records where each cell and clip went; false for an index outside the list.
+    bool setCellRect(int i, const CellRect& rect);
+    bool setClipRect(int i, const CellRect& rect);
+
+    // ---- Editing
+    void appendPlaceholder();
+    // Appends width / 154 + 1 placeholders (a negative width counts as 0).
+    void fillPlaceholders(int width);
+    // Puts a photo into the row at `position` (see the .cpp). Returns cellCount() - 1, or -1 when
+    // nothing was inserted (negative position, or no thumbnail could be made for the file).
+    int insertPhoto(const std::string& path, int position, int effect, double slideDuration,
+        double transitionDuration);
+    // Deletes the photo slide at i; false when i is not a photo slide.
+    bool deleteSlide(int i);
+    void shiftSlideLeft();
+    void shiftSlideRight();
+    // Exchanges what two cells hold; index, width and rectangle stay with the position.
+    bool swapSlideContents(int a, int b);
+    // Stores a duration; a value that is not greater than 0 (or not finite) stores the default.
+    bool setSlideDuration(int i, double seconds);
+    bool setTransitionDuration(int i, double seconds);
+    // The same for typed text: text that is no number counts as 0 and so stores the default.
+    bool setSlideDurationText(int i, std::string_view text);
+    bool setTransitionDurationText(int i, std::string_view text);
+    bool setTransitionEffect(int i, int effect);
+    void applyDefaultsToAll();
+    void resetProject();
+
+    // Maps, measures and appends a WAV clip. Anything but Ok leaves the project unchanged.
+    WaveOpenResult addClip(const std::string& path);
+    // Appends an already measured clip (for callers that measured the file themselves).
+    void addMeasuredClip(const std::string& path, std::shared_ptr<const WaveFile> wave,
+        std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond);
+    void relayoutClips();
+
+private:
+    static Slide makeEmptyCell();
+    static double clampDuration(double seconds);
+    void renumber();
+    void notifyChanged();
+    void notifyContentWidth();
+    void notifyScroll(int cell);
+    void notifyFocus();
+
+    std::vector<Slide> cells_;
+    std::vector<SoundtrackClip> clips_;
+    std::vector<QImage> thumbnails_;
+    int selectedSlide_ = -1;
+    int selectedClip_ = -1;
+    int visibleWidth_ = 0;
+    ProjectObserver* observer_ = nullptr;
+    std::function<SlideDefaults()> defaultsProvider_;
+};
+
+}  // namespace kestrelle

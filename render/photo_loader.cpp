@@ -1,0 +1,369 @@
+#include "render/photo_loader.h"
+
+#include <QImageIOHandler>
+#include <QImageReader>
+#include <QString>
+
+extern "C" {
+#include <libavutil/mem.h>
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+namespace kestrelle {
+
+namespace {
+
+constexpr std::string_view kThreeCharacterEndings[] = {
+    "bmp", "gif", "jpg", "png", "ico", "tif", "tga", "pcx", "wmf", "emf",
+    "j2k", "jp2", "j2c", "jpc", "pgx", "pnm", "pgm", "ppm", "ras",
+};
+constexpr std::string_view kFourCharacterEndings[] = {"jpeg", "tiff", "wbmp"};
+
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool endsWithIgnoringCase(std::string_view name, std::string_view ending) {
+    if (name.size() < ending.size()) {
+        return false;
+    }
+    const std::string_view tail = name.substr(name.size() - ending.size());
+    for (std::size_t i = 0; i < ending.size(); ++i) {
+        if (asciiLower(tail[i]) != ending[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+struct SwsContextDeleter {
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
+
+struct AvFreeDeleter {
+    void operator()(std::uint8_t* data) const { av_free(data); }
+};
+using AvBuffer = std::unique_ptr<std::uint8_t, AvFreeDeleter>;
+
+// libjpeg shrinks by 2, 4 or 8 while decoding. The largest shrink whose whole pixels still number at
+// least `drawn` each way; 1 when none does.
+int jpegShrink(QSize source, QSize drawn) {
+    for (int k : {8, 4, 2}) {
+        if (source.width() / k >= drawn.width() && source.height() / k >= drawn.height()) {
+            return k;
+        }
+    }
+    return 1;
+}
+
+// A picture split into one byte per pixel and channel: blue, green, red and, for a picture with
+// transparency, alpha. Rows are aligned for swscale's vector code and one spare row follows each
+// plane in case that code writes past a row's end.
+class ChannelPlanes {
+public:
+    // Sizes the planes, reusing the memory already held when it is large enough.
+    bool allocate(QSize size, int count) {
+        const std::int64_t stride = (static_cast<std::int64_t>(size.width()) + 63) / 64 * 64;
+        const std::int64_t planeBytes = stride * (size.height() + 1);
+        if (!data_ || capacity_ < planeBytes * count) {
+            data_.reset(static_cast<std::uint8_t*>(av_malloc(static_cast<std::size_t>(planeBytes * count))));
+            capacity_ = data_ ? planeBytes * count : 0;
+        }
+        size_ = size;
+        count_ = count;
+        stride_ = stride;
+        planeBytes_ = planeBytes;
+        return data_ != nullptr;
+    }
+    std::uint8_t* row(int plane, int y) const { return data_.get() + plane * planeBytes_ + y * stride_; }
+    std::uint8_t* plane(int index) const { return index < count_ ? row(index, 0) : nullptr; }
+    int stride() const { return static_cast<int>(stride_); }
+    int count() const { return count_; }
+    QSize size() const { return size_; }
+    std::int64_t capacity() const { return capacity_; }
+
+private:
+    AvBuffer data_;
+    std::int64_t capacity_ = 0;
+    QSize size_;
+    int count_ = 0;
+    std::int64_t stride_ = 0;
+    std::int64_t planeBytes_ = 0;
+};
+
+// Working buffers kept from one load to the next on the same thread. Fresh buffers would be fresh
+// pages every time, and the kernel's first touch of them costs about as much as the decoding.
+// Whatever grew beyond kKeptBytes is let go after the load.
+struct Scratch {
+    static constexpr std::int64_t kKeptBytes = std::int64_t{64} << 20;
+
+    QImage decoded;
+    ChannelPlanes source;
+    ChannelPlanes scaled;
+
+    void trim() {
+        if (decoded.sizeInBytes() + source.capacity() + scaled.capacity() > kKeptBytes) {
+            *this = Scratch{};
+        }
+    }
+};
+
+// Splits an RGB32 or ARGB32_Premultiplied picture into its channel planes.
+bool split(const QImage& photo, ChannelPlanes& planes) {
+    const bool alpha = photo.format() != QImage::Format_RGB32;
+    if (!planes.allocate(photo.size(), alpha ? 4 : 3)) {
+        return false;
+    }
+    const int width = photo.width();
+    const int height = photo.height();
+    for (int y = 0; y < height; ++y) {
+        const auto* in = reinterpret_cast<const std::uint32_t*>(photo.constScanLine(y));
+        std::uint8_t* blue = planes.row(0, y);
+        std::uint8_t* green = planes.row(1, y);
+        std::uint8_t* red = planes.row(2, y);
+        for (int x = 0; x < width; ++x) {
+            blue[x] = static_cast<std::uint8_t>(in[x]);
+            green[x] = static_cast<std::uint8_t>(in[x] >> 8);
+            red[x] = static_cast<std::uint8_t>(in[x] >> 16);
+        }
+        if (alpha) {
+            std::uint8_t* opacity = planes.row(3, y);
+            for (int x = 0; x < width; ++x) {
+                opacity[x] = static_cast<std::uint8_t>(in[x] >> 24);
+            }
+        }
+    }
+    return true;
+}
+
+// Bicubic resampling of every plane to `size`. The planes pass through swscale as a planar 4:4:4
+// picture whose format stays the same, so each channel is filtered on its own with no colour
+// conversion on the way (packed RGB would go through YUV and back).
+bool resample(const ChannelPlanes& source, QSize size, ChannelPlanes& result) {
+    const AVPixelFormat format = source.count() == 4 ? AV_PIX_FMT_YUVA444P : AV_PIX_FMT_YUV444P;
+    SwsContextPtr context(sws_getContext(source.size().width(), source.size().height(), format, size.width(),
+                                         size.height(), format, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
+                                         nullptr, nullptr));
+    if (!context || !result.allocate(size, source.count())) {
+        return false;
+    }
+    const std::uint8_t* const in[4] = {source.plane(0), source.plane(1), source.plane(2), source.plane(3)};
+    const int inStride[4] = {source.stride(), source.stride(), source.stride(), source.stride()};
+    std::uint8_t* const out[4] = {result.plane(0), result.plane(1), result.plane(2), result.plane(3)};
+    const int outStride[4] = {result.stride(), result.stride(), result.stride(), result.stride()};
+    return sws_scale(context.get(), in, inStride, 0, source.size().height(), out, outStride) == size.height();
+}
+
+// Writes `rows` x `columns` pixels of the planes onto the picture at (x, y): opaque pixels as they
+// are, premultiplied ones blended over the background already there.
+void compose(QImage& picture, int x, int y, const ChannelPlanes& planes, int columns, int rows) {
+    for (int row = 0; row < rows; ++row) {
+        const std::uint8_t* blue = planes.row(0, row);
+        const std::uint8_t* green = planes.row(1, row);
+        const std::uint8_t* red = planes.row(2, row);
+        auto* out = reinterpret_cast<std::uint32_t*>(picture.scanLine(y + row)) + x;
+        if (planes.count() < 4) {
+            for (int column = 0; column < columns; ++column) {
+                out[column] = 0xFF000000u | blue[column] | (std::uint32_t{green[column]} << 8) |
+                              (std::uint32_t{red[column]} << 16);
+            }
+            continue;
+        }
+        const std::uint8_t* opacity = planes.row(3, row);
+        for (int column = 0; column < columns; ++column) {
+            const std::uint32_t keep = 255u - opacity[column];
+            const std::uint32_t under = out[column];
+            std::uint32_t result = 0xFF000000u;
+            const std::uint8_t top[3] = {blue[column], green[column], red[column]};
+            for (int channel = 0; channel < 3; ++channel) {
+                const std::uint32_t bottom = (under >> (8 * channel)) & 0xFFu;
+                const std::uint32_t mixed = top[channel] + (bottom * keep + 127u) / 255u;
+                result |= std::min(mixed, 255u) << (8 * channel);
+            }
+            out[column] = result;
+        }
+    }
+}
+
+// Decodes the photo at `path` and draws it fitted into `picture`. False, with the picture left as it
+// is, when the file cannot be read as a picture; true when it was read, even if it fits into less
+// than a pixel.
+bool drawPhoto(QImage& picture, const std::string& path) {
+    // Only regular files: opening a FIFO or a device named like a photo could block or never end.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+
+    QImageReader reader(QString::fromStdString(path));
+    reader.setAutoTransform(true);
+
+    // The size as stored, and whether the EXIF orientation turns it by a quarter.
+    const QSize stored = reader.size();
+    const bool quarterTurn = (reader.transformation() & QImageIOHandler::TransformationRotate90) != 0;
+    const auto upright = [quarterTurn](QSize size) { return quarterTurn ? size.transposed() : size; };
+
+    PhotoPlacement place;
+    if (stored.isValid()) {
+        // A size claimed by the header is checked before anything is allocated for it.
+        if (stored.isEmpty() ||
+            static_cast<std::int64_t>(stored.width()) * stored.height() > PhotoLoader::kMaxPhotoPixels) {
+            return false;
+        }
+        const QSize photo = upright(stored);
+        place = fitPhoto(picture.width(), picture.height(), photo.width(), photo.height());
+        if (place.width <= 0 || place.height <= 0) {
+            return true;
+        }
+        QSize decoded = stored;
+        if (reader.format() == "jpeg") {
+            const int k = jpegShrink(stored, upright(QSize(place.width, place.height)));
+            if (k > 1) {
+                // Qt's JPEG reader only keeps libjpeg's own 1/k shrink when the requested size is
+                // exactly the clip divided by k; otherwise it decodes larger and resamples again.
+                // Clipping to whole multiples of k drops under one decoded pixel at the right and
+                // bottom edges.
+                decoded = QSize(stored.width() / k, stored.height() / k);
+                reader.setClipRect(QRect(0, 0, decoded.width() * k, decoded.height() * k));
+                reader.setScaledSize(decoded);
+            }
+        }
+        if (static_cast<std::int64_t>(decoded.width()) * decoded.height() > PhotoLoader::kMaxDecodedPixels) {
+            return false;
+        }
+    }
+
+    thread_local Scratch scratch;
+    struct TrimOnExit {
+        Scratch& scratch;
+        ~TrimOnExit() { scratch.trim(); }
+    } trimOnExit{scratch};
+
+    // Decoded into the kept picture: the reader reuses it when size and format match.
+    QImage& photo = scratch.decoded;
+    if (!reader.read(&photo) || photo.isNull()) {
+        return false;
+    }
+    if (!stored.isValid()) {
+        // A format that tells its size only by decoding.
+        place = fitPhoto(picture.width(), picture.height(), photo.width(), photo.height());
+    }
+
+    const bool premultiplied = photo.hasAlphaChannel();
+    photo.convertTo(premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    if (photo.isNull()) {
+        return false;
+    }
+
+    // Never draw outside the picture, whatever the arithmetic above gave.
+    const int x = std::clamp(place.x, 0, picture.width());
+    const int y = std::clamp(place.y, 0, picture.height());
+    const int columns = std::min(place.width, picture.width() - x);
+    const int rows = std::min(place.height, picture.height() - y);
+    if (columns <= 0 || rows <= 0) {
+        return true;
+    }
+
+    if (!split(photo, scratch.source)) {
+        return false;
+    }
+    const ChannelPlanes* planes = &scratch.source;
+    const QSize drawn(place.width, place.height);
+    if (planes->size() != drawn) {
+        if (!resample(scratch.source, drawn, scratch.scaled)) {
+            return false;
+        }
+        planes = &scratch.scaled;
+    }
+    compose(picture, x, y, *planes, columns, rows);
+    return true;
+}
+
+}  // namespace
+
+bool isSupportedPhotoName(std::string_view name) {
+    for (std::string_view ending : kThreeCharacterEndings) {
+        if (endsWithIgnoringCase(name, ending)) {
+            return true;
+        }
+    }
+    for (std::string_view ending : kFourCharacterEndings) {
+        if (endsWithIgnoringCase(name, ending)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+PhotoPlacement fitPhoto(int width, int height, int photoWidth, int photoHeight) {
+    if (photoWidth <= 0 || photoHeight <= 0 || width <= 0 || height <= 0) {
+        return {};
+    }
+    // The factors are single precision; everything computed from them is double, truncated last.
+    const float sx = static_cast<float>(width) / static_cast<float>(photoWidth);
+    const float sy = static_cast<float>(height) / static_cast<float>(photoHeight);
+    if (sx > 1.0f && sy > 1.0f) {
+        // Smaller than the picture both ways: drawn at its own size, never enlarged.
+        return {(width - photoWidth) / 2, (height - photoHeight) / 2, photoWidth, photoHeight};
+    }
+    PhotoPlacement place;
+    double s = 0.0;
+    if (sy < sx) {
+        s = sy;
+        place.x = static_cast<int>(std::trunc((width - photoWidth * s) * 0.5));
+    } else {
+        s = sx;
+        place.y = static_cast<int>(std::trunc((height - photoHeight * s) * 0.5));
+    }
+    place.width = static_cast<int>(std::trunc(photoWidth * s));
+    place.height = static_cast<int>(std::trunc(photoHeight * s));
+    return place;
+}
+
+std::uint32_t premultipliedBackground(std::uint32_t argb) {
+    const std::uint32_t alpha = argb >> 24;
+    std::uint32_t pixel = 0xFF000000u;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const std::uint32_t channel = (argb >> shift) & 0xFFu;
+        pixel |= ((channel * alpha + 127u) / 255u) << shift;
+    }
+    return pixel;
+}
+
+bool PhotoLoader::load(QImage& target, int width, int height, const std::string& path, std::uint32_t background,
+                       bool* decoded) {
+    if (decoded) {
+        *decoded = false;
+    }
+    if (!isSupportedPhotoName(path) || width <= 0 || height <= 0) {
+        return false;
+    }
+    // A caller that hands back a picture of the right shape gets it refilled in place.
+    QImage picture;
+    if (target.size() == QSize(width, height) && target.format() == QImage::Format_RGB32 && target.isDetached()) {
+        picture = std::move(target);
+    } else {
+        picture = QImage(width, height, QImage::Format_RGB32);
+        if (picture.isNull()) {
+            return false;
+        }
+    }
+    picture.fill(premultipliedBackground(background));
+    const bool drawn = drawPhoto(picture, path);
+    if (decoded) {
+        *decoded = drawn;
+    }
+    target = std::move(picture);
+    return true;
+}
+
+}  // namespace kestrelle

@@ -1,0 +1,128 @@
+// kestrelle-render as a user runs it: exit statuses, messages, and a render on a fresh data folder.
+
+#include "config/data_folder.h"
+#include "tests/support/temp_home.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <filesystem>
+
+namespace kestrelle {
+namespace {
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class RenderCliTest : public testing::TempHomeTest {
+protected:
+    RunResult render(const QStringList& arguments) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), QString::fromStdString(root()));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), QString::fromStdString(dataHome()));
+        environment.insert(QStringLiteral("XDG_DOCUMENTS_DIR"), QString::fromStdString(path("Documents")));
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(QString::fromStdString(root()));
+        process.start(QString::fromStdString(programFolder() + "/kestrelle-render"), arguments);
+        process.waitForFinished(120000);
+        RunResult result;
+        result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = process.readAllStandardOutput().toStdString();
+        result.err = process.readAllStandardError().toStdString();
+        return result;
+    }
+
+    QString photoFolder(int count) {
+        const std::string folder = path("photos");
+        std::filesystem::create_directories(folder);
+        for (int i = 0; i < count; ++i) {
+            QImage image(120, 90, QImage::Format_RGB32);
+            image.fill(qRgb(40 * i, 100, 200 - 40 * i));
+            image.save(QString::fromStdString(folder + "/p" + std::to_string(i) + ".jpg"));
+        }
+        return QString::fromStdString(folder);
+    }
+
+    QString file(const std::string& relative) const { return QString::fromStdString(path(relative)); }
+};
+
+TEST_F(RenderCliTest, BadUsageIsRefusedWithStatusTwoAndNothingWritten) {
+    const QString photos = photoFolder(1);
+    std::filesystem::create_directories(path("empty"));
+    testing::writeFile(path("taken.avi"), "keep me");
+    struct Case {
+        QStringList arguments;
+        std::string mentions;
+    };
+    const std::vector<Case> cases = {
+        {{}, "no input"},
+        {{file("empty")}, "holds no photos"},
+        {{file("nothing-here")}, "no such file"},
+        {{photos, QStringLiteral("-p"), QStringLiteral("No Such Profile")}, "Normal Quality(.avi)"},
+        {{photos, QStringLiteral("-e"), QStringLiteral("13")}, "effect"},
+        {{photos, QStringLiteral("-s"), QStringLiteral("0")}, "slide-duration"},
+        {{photos, QStringLiteral("-t"), QStringLiteral("soon")}, "transition-duration"},
+        {{photos, QStringLiteral("-o"), file("taken.avi")}, "-y"},
+        {{photos, QStringLiteral("-o"), file("no/such/folder/out.avi")}, "does not exist"},
+        {{photos, QStringLiteral("--frobnicate")}, "--frobnicate"},
+    };
+    for (const Case& c : cases) {
+        const RunResult result = render(c.arguments);
+        EXPECT_EQ(result.status, 2) << c.arguments.join(QLatin1Char(' ')).toStdString();
+        EXPECT_NE(result.err.find(c.mentions), std::string::npos)
+            << c.arguments.join(QLatin1Char(' ')).toStdString() << ": " << result.err;
+    }
+    EXPECT_EQ(testing::readFile(path("taken.avi")), "keep me");
+    EXPECT_FALSE(std::filesystem::exists(path("Documents/Kestrelle/Untitled.avi")));
+}
+
+TEST_F(RenderCliTest, ListsProfilesAndCodecs) {
+    const RunResult profiles = render({QStringLiteral("--list-profiles")});
+    EXPECT_EQ(profiles.status, 0);
+    EXPECT_NE(profiles.out.find("Normal Quality(.avi), "), std::string::npos) << profiles.out;
+    const RunResult codecs = render({QStringLiteral("--list-codecs")});
+    EXPECT_EQ(codecs.status, 0);
+    EXPECT_NE(codecs.out.find("Xvid MPEG-4 Codec"), std::string::npos) << codecs.out;
+}
+
+// A folder of photos with default settings on a fresh data folder: the default output, a readable
+// video, and the settings saved at exit.
+TEST_F(RenderCliTest, RendersAFolderWithDefaultsOnAFreshDataFolder) {
+    const QString photos = photoFolder(2);
+    const RunResult result = render({photos, QStringLiteral("-s"), QStringLiteral("0.5"), QStringLiteral("-t"),
+                                     QStringLiteral("0.5")});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");  // not a terminal: nothing but warnings and errors
+    std::string output;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root())) {
+        if (entry.path().filename() == "Untitled.avi") output = entry.path().string();
+    }
+    ASSERT_FALSE(output.empty()) << "no Untitled.avi below the temporary home";
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                                            QStringLiteral("stream=codec_type"), QStringLiteral("-of"),
+                                            QStringLiteral("csv=p=0"), QString::fromStdString(output)});
+    probe.waitForFinished(60000);
+    EXPECT_EQ(probe.readAllStandardOutput().toStdString(), "video\naudio\n");
+    EXPECT_TRUE(std::filesystem::exists(dataFolder() + "/settings.ini"));
+    EXPECT_TRUE(std::filesystem::exists(dataFolder() + "/Profile/Normal Quality(.avi).ipf"));
+}
+
+TEST_F(RenderCliTest, UndecodablePhotoRendersBlackWithAWarning) {
+    std::filesystem::create_directories(path("photos"));
+    testing::writeFile(path("photos/broken.jpg"), "not a jpeg at all");
+    const RunResult result = render({file("photos"), QStringLiteral("-o"), file("out"), QStringLiteral("-s"),
+                                     QStringLiteral("0.2"), QStringLiteral("-t"), QStringLiteral("0.2")});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find("broken.jpg"), std::string::npos) << result.err;
+    EXPECT_TRUE(std::filesystem::exists(path("out.avi")));
+}
+
+}  // namespace
+}  // namespace kestrelle

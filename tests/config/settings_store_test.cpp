@@ -1,0 +1,275 @@
+#include "config/settings_store.h"
+#include "config/text_numbers.h"
+#include "tests/config/config_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <filesystem>
+
+namespace kestrelle {
+namespace {
+
+using testing::readFile;
+using testing::writeFile;
+namespace fs = std::filesystem;
+
+std::string crlf(std::initializer_list<const char*> lines) {
+    std::string text;
+    for (const char* line : lines) text += std::string(line) + "\r\n";
+    return text;
+}
+
+class SettingsStoreTest : public testing::ConfigTest {
+protected:
+    std::string settingsPath() const { return dataFolder() + "/settings.ini"; }
+    std::string documentsTarget() const { return root() + "/Documents/Kestrelle"; }
+    testing::FakeProvider provider_ = testing::xvidOnly();
+};
+
+TEST(TextNumbers, ReadLikeAtoiAndAtofAndWriteInTheCLocale) {
+    EXPECT_EQ(textToInt("42"), 42);
+    EXPECT_EQ(textToInt("  -7xyz"), -7);
+    EXPECT_EQ(textToInt("+3"), 3);
+    EXPECT_EQ(textToInt("abc"), 0);
+    EXPECT_EQ(textToInt(""), 0);
+    EXPECT_EQ(textToInt("99999999999999999999"), 2147483647);
+    EXPECT_EQ(textToInt("-99999999999999999999"), -2147483647 - 1);
+    EXPECT_DOUBLE_EQ(textToDouble("2.5s"), 2.5);
+    EXPECT_DOUBLE_EQ(textToDouble(" -.5"), -0.5);
+    EXPECT_DOUBLE_EQ(textToDouble("1e1"), 10.0);
+    EXPECT_DOUBLE_EQ(textToDouble("3e"), 3.0);
+    EXPECT_DOUBLE_EQ(textToDouble("abc"), 0.0);
+    EXPECT_DOUBLE_EQ(textToDouble("."), 0.0);
+    EXPECT_DOUBLE_EQ(textToDouble("inf"), 0.0);
+    EXPECT_DOUBLE_EQ(textToDouble("nan"), 0.0);
+    EXPECT_DOUBLE_EQ(textToDouble("1e999"), 0.0);
+    EXPECT_EQ(durationToText(3.0), "3.0");
+    EXPECT_EQ(durationToText(2.75), "2.8");
+    EXPECT_EQ(durationToText(0.25), "0.2");  // exact halves round to even, as printf does
+    EXPECT_EQ(durationToText(-1.04), "-1.0");
+    EXPECT_EQ(intToText(-5000), "-5000");
+    EXPECT_TRUE(namesEqualIgnoringCase("Normal Quality(.avi)", "NORMAL quality(.AVI)"));
+    EXPECT_TRUE(namesEqualIgnoringCase("Qualität", "QUALITÄT"));
+    EXPECT_FALSE(namesEqualIgnoringCase("a", "ab"));
+}
+
+TEST_F(SettingsStoreTest, WithoutSettingsFileEverythingDefaultsAndTheTargetIsTheDocumentsFolder) {
+    SettingsStore store(&provider_);
+    store.settings().TargetChanged = 1;
+    store.load();
+    const AppSettings& s = store.settings();
+    const AppSettings defaults;
+    EXPECT_EQ(store.settingsFilePath(), settingsPath());
+    EXPECT_EQ(s.ThemePath, "");
+    EXPECT_EQ(s.DefaultSelectedDirectory, "");
+    EXPECT_EQ(s.PlaySound, 1);
+    EXPECT_EQ(s.ShutDown, 0);
+    EXPECT_EQ(s.RipVolume, 0);
+    EXPECT_DOUBLE_EQ(s.DefaultSlideDuration, 3.0);
+    EXPECT_DOUBLE_EQ(s.DefaultTransitionDuration, 3.0);
+    EXPECT_EQ(s.DefaultSlideIndex, 0);
+    EXPECT_EQ(s.CurrentProfile, "Normal Quality(.avi)");
+    EXPECT_EQ(s.TargetChanged, 0);
+    EXPECT_EQ(s.PreviewVolume, -5000);
+    EXPECT_EQ(s.StandardSkin, 0);
+    EXPECT_EQ(s.TargetPath, documentsTarget());
+    EXPECT_TRUE(fs::is_directory(documentsTarget()));
+    EXPECT_EQ(store.profileCount(), 0);
+    EXPECT_EQ(store.currentProfile(), nullptr);
+}
+
+TEST_F(SettingsStoreTest, SaveWritesTheLayoutByteForByteAndAgainIdentically) {
+    fs::create_directories(path("Videos"));
+    SettingsStore store(&provider_);
+    store.settings().TargetPath = path("Videos");
+    store.settings().DefaultSelectedDirectory = "/home/me/Photos";
+    ASSERT_TRUE(store.save());
+    const std::string expected = crlf({"<xml>", "<System>", "<Theme Path/>",
+                                       ("<TargetPath>" + path("Videos") + "</TargetPath>").c_str(),
+                                       "<DefaultSelectedDirectory>/home/me/Photos</DefaultSelectedDirectory>",
+                                       "</System>", "<General>", "<PlaySound>1</PlaySound>", "<ShutDown>0</ShutDown>",
+                                       "<RipVolume>0</RipVolume>", "<DefaultSlideDuration>3.0</DefaultSlideDuration>",
+                                       "<DefaultTransitionDuration>3.0</DefaultTransitionDuration>",
+                                       "<DefaultSlideIndex>0</DefaultSlideIndex>", "</General>",
+                                       "<Current Profile>Normal Quality(.avi)</Current Profile>",
+                                       "<Target Changed>0</Target Changed>", "<Preview Volume>-5000</Preview Volume>",
+                                       "<Standard Skin>0</Standard Skin>", "</xml>"});
+    const std::string first = readFile(settingsPath());
+    EXPECT_EQ(first, expected);
+
+    SettingsStore again(&provider_);
+    again.load();
+    EXPECT_EQ(again.settings().TargetPath, path("Videos"));
+    ASSERT_TRUE(again.save());
+    EXPECT_EQ(readFile(settingsPath()), first);
+
+    // Nothing but the file itself is left in the folder: the temporary file was renamed over it.
+    for (const auto& entry : fs::directory_iterator(dataFolder())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "settings.ini" || name == "run.log" || name == "Profile") << name;
+    }
+}
+
+TEST_F(SettingsStoreTest, ChangedValuesRoundTripWithEscapesAndOneDecimal) {
+    fs::create_directories(path("Out & <Films>"));
+    SettingsStore store(&provider_);
+    AppSettings& s = store.settings();
+    s.ThemePath = "theme&more";
+    s.TargetPath = path("Out & <Films>");
+    s.DefaultSelectedDirectory = "/a&b<c>d";
+    s.PlaySound = 0;
+    s.ShutDown = 1;
+    s.RipVolume = 12;
+    s.DefaultSlideDuration = 2.75;
+    s.DefaultTransitionDuration = 0.04;
+    s.DefaultSlideIndex = 11;
+    s.CurrentProfile = "Mine";
+    s.TargetChanged = 1;
+    s.PreviewVolume = -1;
+    s.StandardSkin = 2;
+    ASSERT_TRUE(store.save());
+    const std::string text = readFile(settingsPath());
+    EXPECT_NE(text.find("<DefaultSelectedDirectory>/a&amp;b&lt;c&gt;d</DefaultSelectedDirectory>\r\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("<DefaultSlideDuration>2.8</DefaultSlideDuration>\r\n"), std::string::npos);
+    EXPECT_NE(text.find("<DefaultTransitionDuration>0.0</DefaultTransitionDuration>\r\n"), std::string::npos);
+
+    SettingsStore back(&provider_);
+    back.load();
+    const AppSettings& b = back.settings();
+    EXPECT_EQ(b.ThemePath, "theme&more");
+    EXPECT_EQ(b.TargetPath, path("Out & <Films>"));
+    EXPECT_EQ(b.DefaultSelectedDirectory, "/a&b<c>d");
+    EXPECT_EQ(b.PlaySound, 0);
+    EXPECT_EQ(b.ShutDown, 1);
+    EXPECT_EQ(b.RipVolume, 12);
+    EXPECT_DOUBLE_EQ(b.DefaultSlideDuration, 2.8);
+    EXPECT_DOUBLE_EQ(b.DefaultTransitionDuration, 0.0);
+    EXPECT_EQ(b.DefaultSlideIndex, 11);
+    EXPECT_EQ(b.CurrentProfile, "Mine");
+    EXPECT_EQ(b.TargetChanged, 1);  // the target exists, so the user's choice stands
+    EXPECT_EQ(b.PreviewVolume, -1);
+    EXPECT_EQ(b.StandardSkin, 2);
+}
+
+TEST_F(SettingsStoreTest, ElementsAreFoundForwardOnly) {
+    fs::create_directories(dataFolder());
+    fs::create_directories(path("Films"));
+    const std::string target = "<TargetPath>" + path("Films") + "</TargetPath>";
+    writeFile(settingsPath(), crlf({"<xml>", "<System>", "<Theme Path>skin</Theme Path>",
+                                    "<DefaultSelectedDirectory>/d</DefaultSelectedDirectory>", target.c_str(),
+                                    "</System>", "<General>", "<ShutDown>1</ShutDown>", "<PlaySound>0</PlaySound>",
+                                    "<DefaultSlideDuration>abc</DefaultSlideDuration>",
+                                    "<DefaultTransitionDuration></DefaultTransitionDuration>",
+                                    "<DefaultSlideIndex>5 </DefaultSlideIndex>", "</General>",
+                                    "<Target Changed>1</Target Changed>", "<Current Profile>HD</Current Profile>",
+                                    "</xml>"}));
+    SettingsStore store(&provider_);
+    store.load();
+    const AppSettings& s = store.settings();
+    EXPECT_EQ(s.ThemePath, "skin");              // "Theme Path" finds the element written <Theme Path>
+    EXPECT_EQ(s.TargetPath, path("Films"));
+    EXPECT_EQ(s.DefaultSelectedDirectory, "");  // lies before TargetPath
+    EXPECT_EQ(s.PlaySound, 0);                  // read
+    EXPECT_EQ(s.ShutDown, 0);                   // lies before PlaySound: keeps its default
+    EXPECT_DOUBLE_EQ(s.DefaultSlideDuration, 0.0);
+    EXPECT_DOUBLE_EQ(s.DefaultTransitionDuration, 0.0);
+    EXPECT_EQ(s.DefaultSlideIndex, 5);
+    EXPECT_EQ(s.CurrentProfile, "HD");
+    EXPECT_EQ(s.TargetChanged, 0);  // lies before "Current Profile"
+}
+
+TEST_F(SettingsStoreTest, AVanishedTargetFallsBackToTheDocumentsFolderAndAsksAgain) {
+    fs::create_directories(dataFolder());
+    writeFile(settingsPath(), crlf({"<xml>", "<System>", "<TargetPath>/nowhere/at/all</TargetPath>", "</System>",
+                                    "<Target Changed>1</Target Changed>", "</xml>"}));
+    SettingsStore store(&provider_);
+    store.load();
+    EXPECT_EQ(store.settings().TargetPath, documentsTarget());
+    EXPECT_TRUE(fs::is_directory(documentsTarget()));
+    EXPECT_EQ(store.settings().TargetChanged, 0);
+    EXPECT_FALSE(fs::exists("/nowhere/at/all"));
+}
+
+TEST_F(SettingsStoreTest, HostileFilesEndWithUsableDefaults) {
+    fs::create_directories(dataFolder());
+    std::string binary;
+    for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 151 + 7) & 0xFF));
+    std::string huge = "<xml><General><PlaySound>0</PlaySound></General>";
+    huge.append(3 * 1024 * 1024, ' ');
+    huge += "</xml>";
+    const std::string cases[] = {"", binary, huge, "<xml><General><PlaySound>0", "<<<<>>>>&&&&;",
+                                 std::string("<xml>\0<System>", 14), "<xml><General><PlaySound>&#99999999;</PlaySound>"};
+    for (const std::string& bytes : cases) {
+        SCOPED_TRACE(bytes.substr(0, 40));
+        ASSERT_TRUE(writeFile(settingsPath(), bytes));
+        SettingsStore store(&provider_);
+        store.load();
+        EXPECT_EQ(store.settings().CurrentProfile, "Normal Quality(.avi)");
+        EXPECT_EQ(store.settings().TargetPath, documentsTarget());
+        EXPECT_DOUBLE_EQ(store.settings().DefaultTransitionDuration, 3.0);
+        ASSERT_TRUE(store.save());
+        // The next start reads a complete file.
+        SettingsStore next(&provider_);
+        next.load();
+        EXPECT_EQ(next.settings().PlaySound, store.settings().PlaySound);
+        EXPECT_EQ(readFile(settingsPath()).substr(0, 7), "<xml>\r\n");
+    }
+    // A folder where the file should be: loading ignores it, saving reports the failure.
+    fs::remove(settingsPath());
+    fs::create_directories(settingsPath());
+    SettingsStore store(&provider_);
+    store.load();
+    EXPECT_EQ(store.settings().PlaySound, 1);
+    EXPECT_FALSE(store.save());
+}
+
+TEST_F(SettingsStoreTest, TheNumbersDoNotFollowTheProcessLocale) {
+    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = previous ? previous : "C";
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr && std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") == nullptr)
+        GTEST_SKIP() << "no locale with a decimal comma installed";
+    SettingsStore store(&provider_);
+    store.settings().DefaultSlideDuration = 4.5;
+    store.save();
+    SettingsStore back(&provider_);
+    back.load();
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_NE(readFile(settingsPath()).find("<DefaultSlideDuration>4.5</DefaultSlideDuration>"), std::string::npos);
+    EXPECT_DOUBLE_EQ(back.settings().DefaultSlideDuration, 4.5);
+}
+
+TEST_F(SettingsStoreTest, WithoutDataFolderTheRelativeFallbacksAreUsed) {
+    loseDataFolder(path("work"));
+    fs::create_directories(path("work/Config"));
+    fs::create_directories(path("work/Profile"));
+    SettingsStore store(&provider_);
+    EXPECT_EQ(store.settingsFilePath(), ".//Config//settings.ini");
+    store.settings().RipVolume = 77;
+    OutputProfile profile;
+    profile.name = "Here";
+    store.addProfile(profile);
+    EXPECT_TRUE(store.save());
+    EXPECT_NE(readFile(path("work/Config/settings.ini")).find("<RipVolume>77</RipVolume>"), std::string::npos);
+    EXPECT_FALSE(readFile(path("work/Profile/Here.ipf")).empty());
+    SettingsStore back(&provider_);
+    back.load();
+    EXPECT_EQ(back.settings().RipVolume, 77);
+    ASSERT_EQ(back.profileCount(), 1);
+    EXPECT_EQ(back.profileAt(0)->name, "Here");
+}
+
+// The one test touching the process-wide store: it binds to this test's home.
+TEST_F(SettingsStoreTest, TheProcessStoreIsOneObjectSavedByAnExplicitCall) {
+    SettingsStore& a = SettingsStore::instance();
+    EXPECT_EQ(&a, &SettingsStore::instance());
+    EXPECT_EQ(a.settingsFilePath(), settingsPath());
+    EXPECT_FALSE(fs::exists(settingsPath()));  // creating it reads, never writes
+    a.settings().DefaultSlideIndex = 9;
+    SettingsStore::saveAtExit();
+    EXPECT_NE(readFile(settingsPath()).find("<DefaultSlideIndex>9</DefaultSlideIndex>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrelle

@@ -1,0 +1,243 @@
+#include "output/generation_job.h"
+
+#include "config/data_folder.h"
+#include "config/video_compressor.h"
+#include "project/slideshow_project.h"
+#include "tests/support/temp_home.h"
+
+#include <QImage>
+#include <QProcess>
+
+#include <atomic>
+#include <thread>
+
+namespace kestrelle {
+namespace {
+
+// Records the program's messages instead of showing them.
+class RecordingPresenter final : public MessagePresenter {
+public:
+    int show(const std::string& text, unsigned) override {
+        texts.push_back(text);
+        return MessageAnswer::kOk;
+    }
+    std::vector<std::string> texts;
+};
+
+// Runs ffprobe/ffmpeg and returns its standard output; errors end up in `errors`.
+std::string runTool(const QString& program, const QStringList& arguments, QString* errors = nullptr) {
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(60000);
+    if (errors) *errors = QString::fromUtf8(process.readAllStandardError());
+    return process.readAllStandardOutput().toStdString();
+}
+
+int countVideoFrames(const std::string& path) {
+    const std::string text = runTool(QStringLiteral("ffprobe"),
+                                     {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                                      QStringLiteral("v:0"), QStringLiteral("-count_frames"),
+                                      QStringLiteral("-show_entries"), QStringLiteral("stream=nb_read_frames"),
+                                      QStringLiteral("-of"), QStringLiteral("csv=p=0"), QString::fromStdString(path)});
+    return text.empty() ? -1 : std::stoi(text);
+}
+
+// Frame `index` of the video decoded to 8-bit RGB, top row first.
+QImage decodeFrame(const std::string& path, int index, int width, int height) {
+    const std::string bytes = runTool(
+        QStringLiteral("ffmpeg"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), QString::fromStdString(path),
+         QStringLiteral("-vf"), QStringLiteral("select=eq(n\\,%1)").arg(index), QStringLiteral("-frames:v"),
+         QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"),
+         QStringLiteral("rgb24"), QStringLiteral("-")});
+    if (bytes.size() != static_cast<std::size_t>(width * height * 3)) return {};
+    QImage frame(width, height, QImage::Format_RGB888);
+    for (int y = 0; y < height; ++y) std::memcpy(frame.scanLine(y), bytes.data() + y * width * 3, width * 3);
+    return frame;
+}
+
+class GenerationJobTest : public testing::TempHomeTest {
+protected:
+    static constexpr int kWidth = 64;
+    static constexpr int kHeight = 48;
+
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        setMessagePresenter(&presenter);
+    }
+    void TearDown() override {
+        setMessagePresenter(nullptr);
+        TempHomeTest::TearDown();
+    }
+
+    std::string solidPhoto(const std::string& name, QRgb colour) {
+        QImage image(80, 60, QImage::Format_RGB32);
+        image.fill(colour);
+        const std::string file = path(name);
+        EXPECT_TRUE(image.save(QString::fromStdString(file)));
+        return file;
+    }
+
+    void addPhoto(SlideShowProject& project, const std::string& photo, double still, double transition, int effect) {
+        project.appendPlaceholder();
+        ASSERT_GE(project.insertPhoto(photo, project.photoSlideCount(), effect, still, transition), 0);
+    }
+
+    GenerationSetup setup(double fps) const {
+        GenerationSetup result;
+        result.width = kWidth;
+        result.height = kHeight;
+        result.framesPerSecond = fps;
+        result.compressorType = kCompressorType;
+        result.compressorHandler = makeFourCC('X', 'V', 'I', 'D');
+        result.outputPath = path("out.avi");
+        return result;
+    }
+
+    RecordingPresenter presenter;
+};
+
+// The frame schedule: still frames, the effect's frames, the budget that drops the frame reaching it,
+// and the closing black frame, counted in the decoded file.
+TEST_F(GenerationJobTest, FrameCountsFollowTheBudget) {
+    struct Case {
+        double still;
+        double fps;
+        int frames;
+    };
+    const std::string photo = solidPhoto("a.png", qRgb(200, 30, 30));
+    for (const Case& c : {Case{3.0, 25.0, 100}, Case{3.0, 29.97, 120}, Case{20.0, 29.97, 630}}) {
+        SlideShowProject project;
+        addPhoto(project, photo, c.still, 1.0, 1);
+        GenerationJob job(project, setup(c.fps));
+        job.run();
+        EXPECT_TRUE(job.completed());
+        EXPECT_EQ(countVideoFrames(path("out.avi")), c.frames) << c.still << " s at " << c.fps;
+        QString errors;
+        runTool(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"),
+                                           QString::fromStdString(path("out.avi")), QStringLiteral("-f"),
+                                           QStringLiteral("null"), QStringLiteral("-")},
+                &errors);
+        EXPECT_EQ(errors.toStdString(), "");
+    }
+    EXPECT_TRUE(presenter.texts.empty());
+}
+
+// The pictures are mirrored on the job's surfaces, so in the video effect 9 enters from the bottom,
+// effect 10 from the top, effect 11 from the bottom-left and effect 12 from the top-left.
+TEST_F(GenerationJobTest, VerticalEffectsRunReversedInTheVideo) {
+    const std::string red = solidPhoto("red.png", qRgb(220, 0, 0));
+    const std::string blue = solidPhoto("blue.png", qRgb(0, 0, 220));
+    // Where the next picture (blue) shows and where the previous one (red) still does, two thirds of the
+    // way through the effect.
+    const int right = kWidth - 3;
+    const int bottom = kHeight - 3;
+    struct Case {
+        int effect;
+        int nextX, nextY, previousX, previousY;
+    };
+    for (const Case& c : {Case{9, 2, bottom, 2, 2}, Case{10, 2, 2, 2, bottom}, Case{11, 2, bottom, right, 2},
+                          Case{12, 2, 2, right, bottom}}) {
+        SlideShowProject project;
+        addPhoto(project, red, 1.0, 1.0, c.effect);
+        addPhoto(project, blue, 1.0, 1.0, 1);
+        GenerationJob job(project, setup(25.0));
+        job.run();
+        ASSERT_TRUE(job.completed());
+        // 25 still frames of red, then the effect; frame 25 + 17 is two thirds of the way through.
+        const QImage frame = decodeFrame(path("out.avi"), 42, kWidth, kHeight);
+        ASSERT_FALSE(frame.isNull());
+        const QRgb next = frame.pixel(c.nextX, c.nextY);
+        const QRgb previous = frame.pixel(c.previousX, c.previousY);
+        EXPECT_GT(qBlue(next), qRed(next)) << "effect " << c.effect;
+        EXPECT_GT(qRed(previous), qBlue(previous)) << "effect " << c.effect;
+    }
+}
+
+TEST_F(GenerationJobTest, PhotoMissingAtRenderTimeRendersBlackAndIsReported) {
+    const std::string photo = solidPhoto("gone.png", qRgb(250, 250, 250));
+    SlideShowProject project;
+    addPhoto(project, photo, 1.0, 1.0, 1);
+    ASSERT_EQ(std::remove(photo.c_str()), 0);
+    std::vector<std::string> undecoded;
+    GenerationJob::Callbacks callbacks;
+    callbacks.photoNotDecoded = [&](const std::string& file) { undecoded.push_back(file); };
+    GenerationJob job(project, setup(25.0), callbacks);
+    job.run();
+    EXPECT_TRUE(job.completed());
+    EXPECT_EQ(undecoded, std::vector<std::string>{photo});
+    const QImage frame = decodeFrame(path("out.avi"), 10, kWidth, kHeight);
+    ASSERT_FALSE(frame.isNull());
+    EXPECT_LT(qGray(frame.pixel(kWidth / 2, kHeight / 2)), 40);
+}
+
+TEST_F(GenerationJobTest, WithoutProfileNothingIsWritten) {
+    SlideShowProject project;
+    addPhoto(project, solidPhoto("a.png", qRgb(1, 2, 3)), 1.0, 1.0, 1);
+    GenerationJob job(project, std::nullopt);
+    job.run();
+    EXPECT_FALSE(job.completed());
+    EXPECT_EQ(testing::readFile(path("out.avi")), "");
+}
+
+TEST_F(GenerationJobTest, UnopenableOutputSaysInitFailed) {
+    SlideShowProject project;
+    addPhoto(project, solidPhoto("a.png", qRgb(1, 2, 3)), 1.0, 1.0, 1);
+    GenerationSetup broken = setup(25.0);
+    broken.outputPath = path("missing-folder/out.avi");
+    GenerationJob job(project, broken);
+    job.run();
+    EXPECT_FALSE(job.completed());
+    EXPECT_EQ(presenter.texts, std::vector<std::string>{"Init Avi codec failed!"});
+}
+
+// Pause closes the gate between frames; Cancel while paused lets the worker go and ends the job with
+// the file closed as far as written.
+TEST_F(GenerationJobTest, CancelWhilePausedEndsTheJobWithAReadableFile) {
+    SlideShowProject project;
+    addPhoto(project, solidPhoto("a.png", qRgb(9, 99, 9)), 4.0, 1.0, 1);
+    std::atomic<bool> paused{false};
+    GenerationJob* running = nullptr;
+    GenerationJob::Callbacks callbacks;
+    callbacks.progressPosition = [&](int position) {
+        if (position == 10 && !paused) {
+            paused = true;
+            running->togglePause(1000);
+        }
+    };
+    GenerationJob job(project, setup(25.0), callbacks);
+    running = &job;
+    std::thread worker([&job] { job.run(); });
+    while (!paused) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(job.running());
+    EXPECT_LE(job.progressPosition(), 11);  // the gate holds the worker
+    job.requestCancel();
+    worker.join();
+    EXPECT_FALSE(job.completed());
+    const int frames = countVideoFrames(path("out.avi"));
+    EXPECT_GE(frames, 9);
+    EXPECT_LE(frames, 10);
+}
+
+TEST(GenerationTimes, ElapsedLeavesPausedSpansOut) {
+    EXPECT_EQ(elapsedSeconds({100}, 105), 5);
+    // Paused at 105 for 10 s, resumed at 115: one second later the clock shows 6 s.
+    EXPECT_EQ(elapsedSeconds({100, 105, 115}, 116), 6);
+    // While paused (even count) and with a mark in the future the clock shows nothing.
+    EXPECT_EQ(elapsedSeconds({100, 105}, 120), 0);
+    EXPECT_EQ(elapsedSeconds({100, 105, 130}, 120), 0);
+    EXPECT_EQ(elapsedSeconds({}, 120), 0);
+    EXPECT_EQ(formatClockTime(elapsedSeconds({100, 105, 115}, 116)), "00:00:06");
+    EXPECT_EQ(formatClockTime(3600 * 27 + 61), "27:01:01");
+}
+
+TEST(GenerationTimes, LeftTimeDividesByPositionPlusOne) {
+    EXPECT_EQ(leftSeconds(10, 100, 0), 1000);  // position 0: divided by 1, never by 0
+    EXPECT_EQ(leftSeconds(10, 100, 49), 10);
+    EXPECT_EQ(leftSeconds(10, 100, 100), 0);
+    EXPECT_EQ(leftSeconds(0, 100, 5), 0);
+}
+
+}  // namespace
+}  // namespace kestrelle
