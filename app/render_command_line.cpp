@@ -62,9 +62,10 @@ std::string applyOption(RenderCommandLine& line, const OptionSpec& spec, const s
         if (!seconds) return "--" + name + " must be a number of seconds above 0, not \"" + value + "\"";
         (name == "slide-duration" ? line.slideDuration : line.transitionDuration) = seconds;
     } else if (name == "effect") {
-        const std::optional<int> effect = parseEffectNumber(value);
-        if (!effect) return "--effect must be a whole number from 0 to 12, not \"" + value + "\"";
-        line.effect = effect;
+        line.effects = parseEffectList(value);
+        if (line.effects.empty()) {
+            return "--effect must be a whole number from 0 to 12 (or a list such as 1,2,3), not \"" + value + "\"";
+        }
     } else if (name == "export-log") {
         if (value.empty()) return "--export-log needs a file name";
         line.exportLog = value;
@@ -107,6 +108,19 @@ std::optional<int> parseEffectNumber(const std::string& text) {
     }
     if (value > 12) return std::nullopt;
     return value;
+}
+
+std::vector<int> parseEffectList(const std::string& text) {
+    std::vector<int> effects;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', start);
+        const std::optional<int> effect = parseEffectNumber(text.substr(start, comma - start));
+        if (!effect) return {};
+        effects.push_back(*effect);
+        if (comma == std::string::npos) return effects;
+        start = comma + 1;
+    }
 }
 
 RenderCommandLineResult parseRenderCommandLine(const std::vector<std::string>& arguments) {
@@ -171,7 +185,8 @@ std::string renderUsageText() {
            "  -p, --profile NAME             output profile (any letter case); default the current profile\n"
            "  -s, --slide-duration SEC       seconds each photo stays still\n"
            "  -t, --transition-duration SEC  seconds of each transition\n"
-           "  -e, --effect N                 transition effect 0-12 for every slide (0 = random)\n"
+           "  -e, --effect N[,N...]          transition effect 0-12 for every slide (0 = random);\n"
+           "                                 a list is used in turn, slide by slide\n"
            "  -y, --overwrite                replace an existing output file\n"
            "      --list-profiles            one line per profile: name, WIDTHxHEIGHT, frame rate, codec\n"
            "      --list-codecs              the usable video codecs\n"

@@ -14,7 +14,7 @@ struct RenderCommandLine {
     std::optional<std::string> profile;
     std::optional<double> slideDuration;
     std::optional<double> transitionDuration;
-    std::optional<int> effect;
+    std::vector<int> effects;  // one for every slide, or several used in turn; empty: the default
     std::optional<std::string> exportLog;
     bool overwrite = false;
     bool quiet = false;
@@ -40,5 +40,7 @@ std::string renderUsageText();
 std::optional<double> parseDuration(const std::string& text);
 // An effect number 0..12, the whole text used.
 std::optional<int> parseEffectNumber(const std::string& text);
+// "N" or "N,N,...": effect numbers 0..12; empty when any part is not one.
+std::vector<int> parseEffectList(const std::string& text);
 
 }  // namespace kestrelle

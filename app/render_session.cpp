@@ -134,7 +134,7 @@ struct RenderPlan {
     std::string outputPath;  // the file the writer makes
     double slideDuration = 0;
     double transitionDuration = 0;
-    int effect = 0;
+    std::vector<int> effects;  // used in turn, slide by slide
 };
 
 // Every check of the command line against the settings, the profiles and the file system. Returns "" or
@@ -167,7 +167,8 @@ std::string planRender(const RenderCommandLine& line, SettingsStore& store, Rend
     const AppSettings& settings = store.settings();
     plan.slideDuration = line.slideDuration.value_or(settings.DefaultSlideDuration);
     plan.transitionDuration = line.transitionDuration.value_or(settings.DefaultTransitionDuration);
-    plan.effect = line.effect.value_or(settings.DefaultSlideIndex);
+    plan.effects = line.effects;
+    if (plan.effects.empty()) plan.effects.push_back(settings.DefaultSlideIndex);
     return {};
 }
 
@@ -178,9 +179,10 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
         return SlideDefaults{settings.DefaultSlideDuration, settings.DefaultTransitionDuration,
                              settings.DefaultSlideIndex};
     });
-    for (const std::string& photo : plan.photos) {
+    for (std::size_t i = 0; i < plan.photos.size(); ++i) {
         project.appendPlaceholder();
-        project.insertPhoto(photo, project.photoSlideCount(), plan.effect, plan.slideDuration, plan.transitionDuration);
+        project.insertPhoto(plan.photos[i], project.photoSlideCount(), plan.effects[i % plan.effects.size()],
+                            plan.slideDuration, plan.transitionDuration);
     }
 
     // The profile the command line chose, without making it the stored current profile.

@@ -15,7 +15,7 @@ struct OutputProfile {
     int ResHeight = 240;
     int AspectRatio = 0;  // carried
     int VideoBR = 448;    // kbit/s, for the size estimate
-    int AudioBR = 64;     // the dialog stores its list index here; the size estimate reads kbit/s
+    int AudioBR = 64;     // index into the dialog's audio bit-rate list (5 = 192 kbit/s; others read as 128)
     int FrameRate = 0;    // 0 = 29.97, 1 = 25.0, 2 = 15.0; anything else 29.97
     std::string CodecName;
     std::string CodecSettings;  // carried

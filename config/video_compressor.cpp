@@ -208,6 +208,7 @@ public:
         context->framerate = AVRational{rateNum, rateDen};
         context->pix_fmt = encoderPixelFormat();
         context->max_b_frames = 0;
+        context->thread_count = 0;  // as many encoding threads as the encoder finds useful
         context->codec_tag = entry_.handler;
         context->flags &= ~AV_CODEC_FLAG_GLOBAL_HEADER;  // AVI needs the headers in the stream
         const int interval = hasState_ ? settings_.keyFrameInterval : params.keyFrameInterval;
@@ -258,6 +259,7 @@ public:
         packet_ = std::move(packet);
         scaler_ = std::move(scaler);
         nextPts_ = 0;
+        lastInput_.clear();
         return true;
     }
 
@@ -277,14 +279,20 @@ public:
             error = "cannot make the frame writable: " + avErrorText(rc);
             return false;
         }
-        const std::uint8_t* sourcePlanes[4] = {};
-        int sourceStrides[4] = {};
-        sourceRows(pixels, sourcePlanes, sourceStrides);
-        const int rows = sws_scale(scaler_.get(), sourcePlanes, sourceStrides, 0, params_.height,
-                                   frame_->data, frame_->linesize);
-        if (rows != params_.height) {
-            error = "pixel format conversion failed";
-            return false;
+        // A slideshow repeats its still frames many times: the frame already holds the conversion of
+        // an input equal to the previous one (making it writable keeps its content).
+        if (!repeatsLastInput(pixels)) {
+            const std::uint8_t* sourcePlanes[4] = {};
+            int sourceStrides[4] = {};
+            sourceRows(pixels, sourcePlanes, sourceStrides);
+            const int rows = sws_scale(scaler_.get(), sourcePlanes, sourceStrides, 0, params_.height,
+                                       frame_->data, frame_->linesize);
+            if (rows != params_.height) {
+                lastInput_.clear();
+                error = "pixel format conversion failed";
+                return false;
+            }
+            lastInput_.assign(pixels, pixels + inputBytes());
         }
         frame_->pts = nextPts_++;
         frame_->quality = quality_;
@@ -315,6 +323,8 @@ public:
     }
 
     void end() override {
+        lastInput_.clear();
+        lastInput_.shrink_to_fit();
         scaler_.reset();
         packet_.reset();
         frame_.reset();
@@ -327,6 +337,21 @@ public:
     }
 
 private:
+    std::size_t inputBytes() const {
+        const std::size_t w = static_cast<std::size_t>(params_.width);
+        const std::size_t h = static_cast<std::size_t>(params_.height);
+        switch (params_.input) {
+        case CompressorInput::Rgb32BottomUp: return w * 4 * h;
+        case CompressorInput::Rgb24BottomUp: return ((w * 3 + 3) & ~std::size_t{3}) * h;
+        case CompressorInput::Yuy2: return w * 2 * h;
+        }
+        return 0;
+    }
+
+    bool repeatsLastInput(const std::uint8_t* pixels) const {
+        return !lastInput_.empty() && std::memcmp(pixels, lastInput_.data(), lastInput_.size()) == 0;
+    }
+
     AVPixelFormat encoderPixelFormat() const {
         if (codec_->pix_fmts != nullptr && codec_->pix_fmts[0] != AV_PIX_FMT_NONE) return codec_->pix_fmts[0];
         return AV_PIX_FMT_YUV420P;
@@ -369,6 +394,7 @@ private:
     SwsPtr scaler_;
     std::int64_t nextPts_ = 0;
     int quality_ = 0;
+    std::vector<std::uint8_t> lastInput_;  // the input whose conversion the frame holds
 };
 
 }  // namespace

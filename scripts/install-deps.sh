@@ -8,7 +8,7 @@ packages=(
   libavcodec-dev libavutil-dev libswscale-dev
   libmp3lame-dev libmp3lame0 zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  ffmpeg libjpeg-turbo-progs xvfb xauth x11-apps imagemagick
+  ffmpeg libjpeg-turbo-progs xvfb xauth x11-apps imagemagick time
 )
 
 missing=()

@@ -3,7 +3,7 @@
 <ResHeight>1080</ResHeight>
 <AspectRatio>0</AspectRatio>
 <VideoBR>6240</VideoBR>
-<AudioBR>192</AudioBR>
+<AudioBR>5</AudioBR>
 <FrameRate>0</FrameRate>
 <CodecName>Xvid MPEG-4 Codec</CodecName>
 <CodecSettings/>

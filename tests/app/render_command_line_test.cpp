@@ -17,7 +17,7 @@ TEST(RenderCommandLine, OptionsInEveryFormAndInputsInOrder) {
     EXPECT_EQ(line.profile, "HD 720");
     EXPECT_EQ(line.slideDuration, 2.5);
     EXPECT_EQ(line.transitionDuration, 1.0);
-    EXPECT_EQ(line.effect, 12);
+    EXPECT_EQ(line.effects, std::vector<int>{12});
     EXPECT_TRUE(line.overwrite);
     EXPECT_TRUE(line.quiet);
     EXPECT_FALSE(line.listProfiles);
@@ -38,6 +38,8 @@ TEST(RenderCommandLine, NumbersMustUseTheWholeTextAndStayInRange) {
     for (const char* bad : {"", "0", "-2", "3s", "nan", "inf", "1e999", " 3", "abc"}) {
         EXPECT_FALSE(parseDuration(bad)) << bad;
     }
+    EXPECT_EQ(parseEffectList("1,2,12"), (std::vector<int>{1, 2, 12}));
+    for (const char* bad : {"1,", ",1", "1,,2", "1,13", "1;2"}) EXPECT_TRUE(parseEffectList(bad).empty()) << bad;
     EXPECT_EQ(parseEffectNumber("0"), 0);
     EXPECT_EQ(parseEffectNumber("12"), 12);
     for (const char* bad : {"", "13", "-1", "+1", "1.0", "99999999999", "x"}) {
