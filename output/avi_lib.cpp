@@ -5,6 +5,7 @@
 #include "output/lame_init.h"
 #include "output/riff_avi_file.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -91,6 +92,19 @@ State& state() {
 std::atomic<bool>& stopFlag() {
     static std::atomic<bool> flag{false};
     return flag;
+}
+
+// The encoder allocates its frame buffers in blocks of a few MiB. Served by mmap they all start at the
+// same offset within a page, and its block comparisons between the current and the reference picture
+// then collide in the cache: about a sixth of the encoding time at 1920 x 1080. Blocks below 32 MiB
+// come from the heap instead, and freed heap memory is kept up to 64 MiB so frame-sized blocks are
+// reused rather than returned and faulted in again (what glibc's sliding thresholds do anyway once a
+// large block was freed).
+void placeLargeBlocksOnTheHeap() {
+    static const bool done = [] {
+        return mallopt(M_MMAP_THRESHOLD, 32 << 20) == 1 && mallopt(M_TRIM_THRESHOLD, 64 << 20) == 1;
+    }();
+    (void)done;
 }
 
 // Stereo sample frames the audio must have reached after `frames` video frames.
@@ -382,6 +396,7 @@ int open(const std::string& path, int frameLimit, int width, int height, double 
         return 0;
     }
 
+    placeLargeBlocksOnTheHeap();
     if (s.videoOn && !setUpVideo(s, stateBlock, stateBlockSize)) return 0;
     if (s.audioMode == kAudioModeMp3 && !setUpAudio(s)) return 0;
     AVI_LOG(0, "Init avi a/v done.");
