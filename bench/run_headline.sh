@@ -45,7 +45,7 @@ encoder_only() {
 }
 
 slideshow() {
-  local inputs=() chain="" last="v0" offset=3 wipes=(wipeleft wiperight wipeup wipedown)
+  local i inputs=() chain="" last="v0" offset=3 wipes=(wipeleft wiperight wipeup wipedown)
   for i in 1 2 3 4 5 6 7 8; do
     # The first photo shows 3 s then leads out; the others also take 1 s of the transition leading in.
     inputs+=(-framerate 30000/1001 -loop 1 -t "$([ $i -eq 1 ] && echo 4 || echo 5)" -i "$work/photos/p$i.jpg")

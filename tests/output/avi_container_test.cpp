@@ -21,24 +21,10 @@ namespace {
 
 using testing::TempHomeTest;
 
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return "popen failed";
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    pclose(pipe);
-    return out;
-}
+// Output of a shell command with its error output.
+std::string run(const std::string& command) { return testing::commandOutput(command + " 2>&1"); }
 
-std::uint32_t le32(const std::string& b, std::size_t at) {
-    if (at + 4 > b.size()) return 0;
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
-}
+std::uint32_t le32(const std::string& b, std::size_t at) { return testing::readLe32(b, at); }
 
 std::uint64_t le64(const std::string& b, std::size_t at) {
     return le32(b, at) | static_cast<std::uint64_t>(le32(b, at + 4)) << 32;

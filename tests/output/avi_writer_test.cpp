@@ -31,24 +31,10 @@ using testing::TempHomeTest;
 const std::uint32_t kXvid = makeFourCC('X', 'V', 'I', 'D');
 const std::uint32_t kDx50 = makeFourCC('D', 'X', '5', '0');
 
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return "popen failed";
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    pclose(pipe);
-    return out;
-}
+// Output of a shell command with its error output.
+std::string run(const std::string& command) { return testing::commandOutput(command + " 2>&1"); }
 
-std::uint32_t le32(const std::string& b, std::size_t at) {
-    if (at + 4 > b.size()) return 0;
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
-}
+std::uint32_t le32(const std::string& b, std::size_t at) { return testing::readLe32(b, at); }
 
 // Offset of the body of the stream header ("strh") of the given type, npos when missing.
 std::size_t strhBody(const std::string& bytes, const char* type) {

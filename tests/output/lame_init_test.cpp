@@ -11,19 +11,8 @@
 namespace kestrelle {
 namespace {
 
+using testing::commandOutput;
 using testing::readFile;
-
-// Output of a shell command ("" when it cannot run).
-std::string commandOutput(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char block[512];
-        std::size_t got;
-        while ((got = std::fread(block, 1, sizeof block, pipe)) > 0) out.append(block, got);
-        pclose(pipe);
-    }
-    return out;
-}
 
 class Mp3EncoderTest : public testing::TempHomeTest {
 protected:

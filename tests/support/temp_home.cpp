@@ -1,5 +1,6 @@
 #include "tests/support/temp_home.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -36,6 +37,24 @@ bool writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
+}
+
+std::string commandOutput(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char block[4096];
+        std::size_t got;
+        while ((got = std::fread(block, 1, sizeof block, pipe)) > 0) out.append(block, got);
+        pclose(pipe);
+    }
+    return out;
+}
+
+std::uint32_t readLe32(const std::string& bytes, std::size_t at) {
+    if (at + 4 > bytes.size()) return 0;
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+    return value;
 }
 
 }  // namespace kestrelle::testing

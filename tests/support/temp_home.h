@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace kestrelle::testing {
@@ -31,5 +33,9 @@ private:
 std::string readFile(const std::string& path);
 // Writes `bytes` to `path`, replacing it; false on failure.
 bool writeFile(const std::string& path, const std::string& bytes);
+// Standard output of a shell command ("" when it cannot run).
+std::string commandOutput(const std::string& command);
+// Little-endian 32-bit value at byte `at` of `bytes` (0 past the end).
+std::uint32_t readLe32(const std::string& bytes, std::size_t at);
 
 }  // namespace kestrelle::testing
