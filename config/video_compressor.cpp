@@ -1,5 +1,7 @@
 #include "config/video_compressor.h"
 
+#include "config/bgra_to_yuv420.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/error.h>
@@ -248,7 +250,7 @@ public:
         }
         const AVPixelFormat source = sourceFormat(params.input);
         SwsPtr scaler(sws_getContext(params.width, params.height, source, params.width, params.height,
-                                     context->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr));
+                                     context->pix_fmt, SWS_BILINEAR, nullptr, nullptr, nullptr));
         if (!scaler) {
             error = "cannot create the pixel format conversion";
             return false;
@@ -282,12 +284,7 @@ public:
         // A slideshow repeats its still frames many times: the frame already holds the conversion of
         // an input equal to the previous one (making it writable keeps its content).
         if (!repeatsLastInput(pixels)) {
-            const std::uint8_t* sourcePlanes[4] = {};
-            int sourceStrides[4] = {};
-            sourceRows(pixels, sourcePlanes, sourceStrides);
-            const int rows = sws_scale(scaler_.get(), sourcePlanes, sourceStrides, 0, params_.height,
-                                       frame_->data, frame_->linesize);
-            if (rows != params_.height) {
+            if (!convertInput(pixels)) {
                 lastInput_.clear();
                 error = "pixel format conversion failed";
                 return false;
@@ -346,6 +343,21 @@ private:
         case CompressorInput::Yuy2: return w * 2 * h;
         }
         return 0;
+    }
+
+    // Converts one input frame into frame_: 32-bit RGB into 4:2:0 by the fast path, the rest by swscale.
+    bool convertInput(const std::uint8_t* pixels) {
+        const std::uint8_t* sourcePlanes[4] = {};
+        int sourceStrides[4] = {};
+        sourceRows(pixels, sourcePlanes, sourceStrides);
+        if (params_.input == CompressorInput::Rgb32BottomUp && frame_->format == AV_PIX_FMT_YUV420P) {
+            convertBgraToYuv420(sourcePlanes[0], sourceStrides[0], params_.width, params_.height,
+                                {frame_->data[0], frame_->data[1], frame_->data[2], frame_->linesize[0],
+                                 frame_->linesize[1], frame_->linesize[2]});
+            return true;
+        }
+        return sws_scale(scaler_.get(), sourcePlanes, sourceStrides, 0, params_.height, frame_->data,
+                         frame_->linesize) == params_.height;
     }
 
     bool repeatsLastInput(const std::uint8_t* pixels) const {

@@ -1,0 +1,27 @@
+#pragma once
+// A fast path for the one conversion every slideshow frame needs: 32-bit BGRA pixels into the planar
+// 4:2:0 YUV the MPEG-4 encoders take. It uses the same BT.601 limited-range coefficients as swscale's
+// default conversion (so the colours match the general path), averages each 2 x 2 block for chroma, and
+// runs in one pass over the rows at about half swscale's cost.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kestrelle {
+
+struct Yuv420Planes {
+    std::uint8_t* y;
+    std::uint8_t* u;
+    std::uint8_t* v;
+    int yStride;
+    int uStride;
+    int vStride;
+};
+
+// `firstRow` is the top row of the picture and `rowStride` the bytes from one row to the next below it
+// (negative for bottom-up pictures). Any width and height of at least 1; odd edges repeat their last
+// column or row for chroma.
+void convertBgraToYuv420(const std::uint8_t* firstRow, std::ptrdiff_t rowStride, int width, int height,
+                         const Yuv420Planes& out);
+
+}  // namespace kestrelle
