@@ -250,7 +250,7 @@ public:
         }
         const AVPixelFormat source = sourceFormat(params.input);
         SwsPtr scaler(sws_getContext(params.width, params.height, source, params.width, params.height,
-                                     context->pix_fmt, SWS_BILINEAR, nullptr, nullptr, nullptr));
+                                     context->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr));
         if (!scaler) {
             error = "cannot create the pixel format conversion";
             return false;
