@@ -4,11 +4,12 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev qt6-image-formats-plugins
+  qt6-base-dev qt6-image-formats-plugins qt6-multimedia-dev qt6-svg-dev
+  gstreamer1.0-plugins-base
   libavcodec-dev libavutil-dev libswscale-dev
   libmp3lame-dev libmp3lame0 zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  ffmpeg libjpeg-turbo-progs xvfb xauth x11-apps imagemagick time
+  ffmpeg libjpeg-turbo-progs xvfb xauth x11-apps xdotool imagemagick time ccache
 )
 
 missing=()

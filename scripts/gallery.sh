@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Draws every window into build/gallery/*.png (and at 200 % into build/gallery/2x/), under Xvfb.
+#   ./scripts/gallery.sh [NAME...]   only the named windows
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DKESTRELLE_TESTS=ON >/dev/null
+cmake --build build --target kestrelle-gallery
+rm -rf build/gallery
+xvfb-run -a -s "-screen 0 1600x1200x24" build/bin/kestrelle-gallery build/gallery "$@"
+QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 3200x2400x24" build/bin/kestrelle-gallery build/gallery/2x "$@"

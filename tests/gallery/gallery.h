@@ -1,0 +1,36 @@
+#pragma once
+// The window gallery: every window of the program, made with sample content and drawn to a PNG, so
+// that a person can look at all of them at once (scripts/gallery.sh). Each subsystem adds its windows
+// from a file of its own in this folder with KESTRELLE_GALLERY_ENTRY.
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestrelle::gallery {
+
+struct Entry {
+    std::string name;                                // the PNG's file name, without ".png"
+    std::function<std::unique_ptr<QWidget>()> make;  // the window, ready to show
+    int settleMs = 300;                              // events are processed this long before drawing
+};
+
+// Registers a window; returns true so that it can initialise a static.
+bool add(Entry entry);
+const std::vector<Entry>& entries();
+
+// A folder holding a few generated photos (made once per run), for windows that show photos.
+const std::string& samplePhotoFolder();
+// The generated photos in that folder, in name order.
+std::vector<std::string> samplePhotoPaths();
+
+}  // namespace kestrelle::gallery
+
+#define KESTRELLE_GALLERY_CONCAT_INNER(a, b) a##b
+#define KESTRELLE_GALLERY_CONCAT(a, b) KESTRELLE_GALLERY_CONCAT_INNER(a, b)
+// KESTRELLE_GALLERY_ENTRY({"name", [] { return std::make_unique<Window>(...); }});
+#define KESTRELLE_GALLERY_ENTRY(...) \
+    static const bool KESTRELLE_GALLERY_CONCAT(galleryEntry, __LINE__) = ::kestrelle::gallery::add(__VA_ARGS__)
