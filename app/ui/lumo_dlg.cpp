@@ -211,7 +211,8 @@ void LumoDlg::buildControls() {
     fileName_ = new QLineEdit(client_);
     fileName_->setGeometry(units.rect(56, 333, 195, 15));
     nameLabel->setBuddy(fileName_);
-    makeLabel(QStringLiteral(".avi"), client_)->setGeometry(units.rect(256, 336, 17, 10));
+    auto* aviLabel = makeLabel(QStringLiteral(".avi"), client_);
+    aviLabel->setGeometry(units.rect(256, 336, 17, 10));
 
     auto* targetLabel = makeLabel(QStringLiteral("Target:"), client_);
     targetLabel->setGeometry(units.rect(13, 354, 42, 10));
@@ -237,6 +238,13 @@ void LumoDlg::buildControls() {
     }
     photoMode_->setGeometry(units.rect(165, 62, 40, 18));
     audioMode_->setGeometry(units.rect(165, 122, 40, 18));
+
+    // Each label's text sits level with the text of its field.
+    for (QLabel* label : {profileLabel, nameLabel, targetLabel, aviLabel}) {
+        const QWidget* field = label == aviLabel ? fileName_ : label->buddy();
+        const QRect place = label->geometry();
+        label->setGeometry(place.left(), field->y(), place.width(), field->height());
+    }
 
     connect(profileList_, &QComboBox::currentIndexChanged, this, &LumoDlg::profileSelected);
     connect(fileName_, &QLineEdit::textChanged, this, &LumoDlg::fileNameChanged);
