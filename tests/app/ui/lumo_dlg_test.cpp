@@ -124,6 +124,15 @@ TEST_F(MainWindowTest, StartsWithTheSettingsShown) {
     EXPECT_TRUE(messages_.texts.empty());
 }
 
+TEST_F(MainWindowTest, ALaterStartRestoresAMinimisedWindow) {
+    LumoDlg& w = window();
+    w.showMinimized();
+    ASSERT_TRUE(w.isMinimized());
+    w.bringToFront();
+    EXPECT_FALSE(w.isMinimized());
+    EXPECT_TRUE(w.isVisible());
+}
+
 TEST_F(MainWindowTest, WithoutACodecStartOpensTheDownloadPageAndClosesTheWindow) {
     provider_.specs.clear();
     store_->listCodecs();
