@@ -61,18 +61,6 @@ TEST_F(ConfigDialogModelTest, OpeningShowsTheCurrentProfileAndOkUntouchedRewrite
     EXPECT_TRUE(presenter.shown.empty());
 }
 
-TEST_F(ConfigDialogModelTest, AnOutOfListAudioIndexIsStoredAsTheShownIndexAfterAnyChange) {
-    OutputProfile odd = profile("Odd");
-    odd.AudioBR = 64;
-    odd.FrameRate = 7;
-    useProfiles({odd});
-    ConfigDialogModel model(*store);
-    model.changeEditText(ProfileEdit::Width, "1280");
-    EXPECT_TRUE(model.modified());
-    model.accept();
-    EXPECT_EQ(profileBytes("Odd"), profileFileText(1280, 240, 448, 3, 0, kXvid));
-}
-
 TEST_F(ConfigDialogModelTest, LeavingTheVideoBitRateClampsByCodecAndReplacesLowValues) {
     useProfiles({profile("Only")});
     struct Case {
