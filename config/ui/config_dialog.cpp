@@ -22,11 +22,11 @@ constexpr int kProfilePage = 0;
 constexpr int kGeneralPage = 1;
 constexpr QSize kEffectIconSize(31, 23);
 
-QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+QString toQString(const std::string& utf8) { return QString::fromStdString(utf8); }
 
 void setItems(QComboBox* combo, const std::vector<std::string>& items) {
     QStringList texts;
-    for (const std::string& item : items) texts << text(item);
+    for (const std::string& item : items) texts << toQString(item);
     combo->clear();
     combo->addItems(texts);
 }
@@ -34,13 +34,13 @@ void setItems(QComboBox* combo, const std::vector<std::string>& items) {
 bool hasItems(const QComboBox* combo, const std::vector<std::string>& items) {
     if (combo->count() != static_cast<int>(items.size())) return false;
     for (int i = 0; i < combo->count(); ++i)
-        if (combo->itemText(i) != text(items[static_cast<std::size_t>(i)])) return false;
+        if (combo->itemText(i) != toQString(items[static_cast<std::size_t>(i)])) return false;
     return true;
 }
 
 // Sets the text only when it differs, so the cursor stays where the user left it.
 void setEditText(QLineEdit* edit, const std::string& utf8) {
-    const QString value = text(utf8);
+    const QString value = toQString(utf8);
     if (edit->text() != value) edit->setText(value);
 }
 
