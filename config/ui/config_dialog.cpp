@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QToolButton>
@@ -161,6 +162,15 @@ void ConfigDialog::buildControls() {
 
 void ConfigDialog::connectControls() {
     connect(tabs_, &QTabWidget::currentChanged, this, &ConfigDialog::showPage);
+    // The page controls lie outside the tab control, so the usual page keys are added to the dialog.
+    auto switchPageOn = [this](const QKeySequence& keys) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this,
+                [this] { tabs_->setCurrentIndex(1 - tabs_->currentIndex()); });
+    };
+    switchPageOn(QKeySequence(Qt::CTRL | Qt::Key_Tab));
+    switchPageOn(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab));
+    switchPageOn(QKeySequence(Qt::CTRL | Qt::Key_PageDown));
+    switchPageOn(QKeySequence(Qt::CTRL | Qt::Key_PageUp));
 
     connect(profileCombo_, &QComboBox::activated, this, [this](int index) {
         model_.chooseProfile(index);

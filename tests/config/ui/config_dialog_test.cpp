@@ -2,6 +2,7 @@
 #include "config/ui/new_profile_dialog.h"
 #include "tests/config/config_dialog_fixture.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -88,6 +89,16 @@ TEST_F(ConfigDialogWindowTest, ShowsTheProfilePageFirstAndSwitchesControlsByPage
     dialog->tabs()->setCurrentIndex(0);
     EXPECT_TRUE(dialog->widthEdit()->isVisible());
     EXPECT_FALSE(dialog->applyCheck()->isVisible());
+
+    // The pages switch from the keyboard wherever the focus is.
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    dialog->widthEdit()->setFocus();
+    QTest::keyClick(dialog->widthEdit(), Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(dialog->tabs()->currentIndex(), 1);
+    EXPECT_TRUE(dialog->playSoundCheck()->isVisible());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(dialog->tabs()->currentIndex(), 0);
 }
 
 TEST_F(ConfigDialogWindowTest, TypedValuesAreCheckedOnLeavingAndTakenByOkWhichAsksForRefreshThenApply) {
