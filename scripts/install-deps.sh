@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg libjpeg-turbo-progs xvfb xauth x11-apps xdotool imagemagick time ccache
   fonts-liberation2
+  desktop-file-utils appstream
 )
 
 missing=()
