@@ -2,12 +2,11 @@
 
 #include "app/build_info.h"
 #include "app/start_checks.h"
+#include "app/ui/program_icon.h"
 
-#include <QApplication>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QStyle>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -29,9 +28,7 @@ QLabel* linkLabel(const QString& address, const QString& shown, QWidget* parent)
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("About Kestrelle"));
     auto* icon = new QLabel(this);
-    const QIcon programIcon = QApplication::windowIcon().isNull() ? style()->standardIcon(QStyle::SP_MediaPlay)
-                                                                  : QApplication::windowIcon();
-    icon->setPixmap(programIcon.pixmap(48, 48));
+    icon->setPixmap(programIcon().pixmap(QSize(48, 48), devicePixelRatio()));
     icon->setAlignment(Qt::AlignTop);
 
     auto* name = new QLabel(QStringLiteral("Kestrelle"), this);

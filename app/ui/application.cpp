@@ -3,6 +3,7 @@
 #include "app/profile_setup.h"
 #include "app/single_instance.h"
 #include "app/ui/lumo_dlg.h"
+#include "app/ui/program_icon.h"
 #include "config/settings_store.h"
 #include "config/ui/codec_config_dialog.h"
 #include "config/ui/qt_message_presenter.h"
@@ -94,7 +95,8 @@ int runMainWindow(SettingsStore& store, const std::function<void(LumoDlg&)>& win
 int runApplication(int argc, char* argv[], const std::function<void(LumoDlg&)>& windowCreated) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrelle"));
-    QApplication::setDesktopFileName(QStringLiteral("kestrelle"));
+    QApplication::setDesktopFileName(QString::fromLatin1(kDesktopFileName));
+    QApplication::setWindowIcon(programIcon());
 
     // A later start hands over to the running instance and ends silently.
     LumoDlg* window = nullptr;

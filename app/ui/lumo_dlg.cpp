@@ -1,9 +1,11 @@
 #include "app/ui/lumo_dlg.h"
 
 #include "app/start_checks.h"
+#include "app/ui/program_icon.h"
 #include "config/combo_sink.h"
 #include "config/data_folder.h"
 #include "config/settings_store.h"
+#include "config/ui/dialog_units.h"
 #include "diag/run_log.h"
 #include "project/slideshow_project.h"
 
@@ -11,7 +13,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QFontMetricsF>
 #include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -25,7 +26,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include <cmath>
 
 namespace kestrelle {
 
@@ -38,28 +38,6 @@ constexpr const char* kStepTexts[3] = {
     "Step 2: Drag the photos from top right area to the following line.",
     "Step 3: Choose a proper profile from the 'Profile' dropdown list, then click 'Start' button to generate avi "
     "slideshow video. ",
-};
-
-// Layout positions in dialog units, turned into pixels by the dialog font's average character width
-// (x) and height (y).
-class DialogUnits {
-public:
-    explicit DialogUnits(const QFont& font) {
-        const QFontMetricsF metrics(font);
-        charWidth_ = metrics.horizontalAdvance(
-                         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0;
-        charHeight_ = metrics.height();
-    }
-    int x(int units) const { return static_cast<int>(std::lround(units * charWidth_ / 4.0)); }
-    int y(int units) const { return static_cast<int>(std::lround(units * charHeight_ / 8.0)); }
-    // Edges are mapped, not sizes, so controls that meet in dialog units meet in pixels.
-    QRect rect(int left, int top, int width, int height) const {
-        return QRect(QPoint(x(left), y(top)), QPoint(x(left + width) - 1, y(top + height) - 1));
-    }
-
-private:
-    double charWidth_ = 6.0;
-    double charHeight_ = 13.0;
 };
 
 class ComboBoxSink final : public ComboSink {
@@ -97,7 +75,7 @@ LumoDlg::LumoDlg(SettingsStore& store, MainWindowDialogs dialogs, QWidget* paren
       store_(store), dialogs_(std::move(dialogs)), ownProject_(std::make_unique<SlideShowProject>()) {
     setWindowTitle(QStringLiteral("Kestrelle"));
     setObjectName(QStringLiteral("LumoDlg"));
-    if (!QApplication::windowIcon().isNull()) setWindowIcon(QApplication::windowIcon());
+    setWindowIcon(programIcon());
     ownProject_->setDefaultsProvider([this] {
         const AppSettings& settings = store_.settings();
         return SlideDefaults{settings.DefaultSlideDuration, settings.DefaultTransitionDuration,
@@ -144,7 +122,7 @@ void LumoDlg::buildMenus() {
 
 void LumoDlg::buildControls() {
     client_ = new QWidget(this);
-    const DialogUnits units(font());
+    const DialogUnitScale units(font());
     client_->setFixedSize(units.x(603), units.y(383));
 
     QFont stepFont(QStringLiteral("Arial"));
@@ -313,7 +291,8 @@ void LumoDlg::start() {
     StartRequest request{store_, project(), fileName_->text().toStdString(), freeSpaceQuery_};
     switch (checkStart(request)) {
     case StartDecision::Go:
-        if (dialogs_.generate) dialogs_.generate(this, project());
+        if (dialogs_.generate)
+            dialogs_.generate(this, store_, project(), outputFilePath(store_.targetPath(), store_.outputName()));
         return;
     case StartDecision::NoCodec:
         QDesktopServices::openUrl(QUrl(QString::fromLatin1(kDownloadPageUrl)));
@@ -353,7 +332,7 @@ void LumoDlg::configure() {
         ConfigurationRequests requests;
         requests.profilesChanged = [this] { refreshProfiles(); };
         requests.applyDefaults = [this] { applyDefaults(); };
-        dialogs_.configure(this, requests);
+        dialogs_.configure(this, store_, requests);
     }
     // Profiles added or deleted stay even when the dialog was cancelled: the list follows the store.
     refreshProfiles();

@@ -54,7 +54,11 @@ protected:
         for (const char* scheme : {"http", "https", "mailto"})
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &urls_, "open");
 
-        dialogs_.generate = [this](QWidget*, SlideShowProject&) { ++generated_; };
+        dialogs_.generate = [this](QWidget*, SettingsStore& store, SlideShowProject&, const std::string& aviPath) {
+            EXPECT_EQ(&store, store_.get());
+            generatedPath_ = aviPath;
+            ++generated_;
+        };
         dialogs_.preview = [this](QWidget*, SlideShowProject&) { ++previewed_; };
         dialogs_.chooseFolder = [this](QWidget*, const QString& title, const QString& start) {
             chooserTitle_ = title;
@@ -96,6 +100,7 @@ protected:
     MainWindowDialogs dialogs_;
     std::unique_ptr<LumoDlg> window_;
     int generated_ = 0;
+    std::string generatedPath_;
     int previewed_ = 0;
     QString pickedFolder_;
     QString chooserTitle_;
@@ -155,6 +160,7 @@ TEST_F(MainWindowTest, OutputInTheFileMenuBehavesAsStart) {
     w.outputAction()->trigger();
     EXPECT_TRUE(messages_.texts.empty());
     EXPECT_EQ(generated_, 1);
+    EXPECT_EQ(generatedPath_, target_ + "/Untitled.avi");
     QTest::mouseClick(w.startButton(), Qt::LeftButton);
     EXPECT_EQ(generated_, 2);
 }
@@ -284,7 +290,7 @@ TEST_F(MainWindowTest, TheThreeMessageSlots) {
 }
 
 TEST_F(MainWindowTest, TheProfileListIsRefreshedWhenTheConfigurationDialogIsCancelled) {
-    dialogs_.configure = [this](QWidget*, const ConfigurationRequests&) {
+    dialogs_.configure = [this](QWidget*, SettingsStore&, const ConfigurationRequests&) {
         // The dialog wrote a new profile at once, then the user pressed Cancel: no request was made.
         OutputProfile added;
         added.name = "Made Then Cancelled";
