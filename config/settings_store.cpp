@@ -100,7 +100,11 @@ void SettingsStore::readSettingsDocument(XmlDocument& doc) {
         if (doc.findElem("DefaultSlideDuration")) settings_.DefaultSlideDuration = textToDouble(doc.getData());
         if (doc.findElem("DefaultTransitionDuration"))
             settings_.DefaultTransitionDuration = textToDouble(doc.getData());
-        if (doc.findElem("DefaultSlideIndex")) settings_.DefaultSlideIndex = textToInt(doc.getData());
+        if (doc.findElem("DefaultSlideIndex")) {
+            // A hand-edited number that names no effect would reach every new slide: take the default.
+            const int effect = textToInt(doc.getData());
+            settings_.DefaultSlideIndex = isEffectNumber(effect) ? effect : AppSettings{}.DefaultSlideIndex;
+        }
         doc.outOfElem();
     }
     if (doc.findElem("Current Profile")) settings_.CurrentProfile = doc.getData();

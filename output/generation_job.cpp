@@ -274,6 +274,12 @@ void GenerationJob::writeSlides(int budget) {
         if (const TransitionStyle* style = TransitionRegistry::instance().find(slide->transitionEffect)) {
             style->renderToVideo(current, next, fps * slide->transitionDuration, effectWriter, frameCounter, budget,
                                  effectProgress);
+        } else {
+            // The project never stores such a number; should one arrive all the same, say so instead of
+            // silently making the video shorter.
+            KESTRELLE_LOG_AS(kLogSource, 0, "Slide %d has no transition effect %d; its transition is left out.", i,
+                             slide->transitionEffect);
+            if (callbacks_.unknownEffect) callbacks_.unknownEffect(i, slide->transitionEffect);
         }
         if (effectWriter.writeFailed) {
             showMessage(kEncodeFailedText, MessageFlags::kWarningOk);

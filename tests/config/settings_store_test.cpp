@@ -260,6 +260,24 @@ TEST_F(SettingsStoreTest, WithoutDataFolderTheRelativeFallbacksAreUsed) {
     EXPECT_EQ(back.profileAt(0)->name, "Here");
 }
 
+TEST_F(SettingsStoreTest, AnEffectNumberOutsideTheTwelveReadsAsTheDefault) {
+    fs::create_directories(dataFolder());
+    const struct {
+        const char* text;
+        int expected;
+    } cases[] = {{"12", 12}, {"0", 0}, {"7", 7}, {"13", 0}, {"-1", 0}, {"99999999999", 0}, {"x", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        ASSERT_TRUE(writeFile(settingsPath(), crlf({"<xml>", "<General>",
+                                                    (std::string("<DefaultSlideIndex>") + c.text +
+                                                     "</DefaultSlideIndex>").c_str(),
+                                                    "</General>", "</xml>"})));
+        SettingsStore store(&provider_);
+        store.load();
+        EXPECT_EQ(store.settings().DefaultSlideIndex, c.expected);
+    }
+}
+
 // The one test touching the process-wide store: it binds to this test's home.
 TEST_F(SettingsStoreTest, TheProcessStoreIsOneObjectSavedByAnExplicitCall) {
     SettingsStore& a = SettingsStore::instance();
