@@ -220,6 +220,26 @@ TEST_F(GenerationJobTest, CancelWhilePausedEndsTheJobWithAReadableFile) {
     EXPECT_LE(frames, 10);
 }
 
+// Cancel during a transition of an hour takes effect at the next frame, not after the transition.
+TEST_F(GenerationJobTest, CancelDuringALongTransitionStopsWithinOneFrame) {
+    SlideShowProject project;
+    addPhoto(project, solidPhoto("a.png", qRgb(200, 200, 0)), 1.0, 3600.0, 1);
+    addPhoto(project, solidPhoto("b.png", qRgb(0, 200, 200)), 1.0, 1.0, 1);
+    GenerationJob* running = nullptr;
+    GenerationJob::Callbacks callbacks;
+    callbacks.progressPosition = [&](int position) {
+        if (position == 30) running->requestCancel();
+    };
+    GenerationJob job(project, setup(25.0), callbacks);
+    running = &job;
+    job.run();
+    EXPECT_FALSE(job.completed());
+    EXPECT_EQ(job.progressPosition(), 30);
+    EXPECT_TRUE(presenter.texts.empty());
+    // 25 still frames and the effect's frames up to the one the cancel refused.
+    EXPECT_EQ(countVideoFrames(path("out.avi")), 29);
+}
+
 TEST(GenerationTimes, ElapsedLeavesPausedSpansOut) {
     EXPECT_EQ(elapsedSeconds({100}, 105), 5);
     // Paused at 105 for 10 s, resumed at 115: one second later the clock shows 6 s.
