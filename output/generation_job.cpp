@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <future>
+#include <limits>
 
 namespace kestrelle {
 
@@ -210,7 +211,9 @@ void GenerationJob::run() {
     if (callbacks_.progressRange) callbacks_.progressRange(budget);
 
     const std::vector<std::uint8_t>* state = setup_->codecState ? &*setup_->codecState : nullptr;
-    const int opened = AviWriter::open(setup_->outputPath, budget + 1, setup_->width, setup_->height, fps, 0,
+    // Room for every counted frame and the closing one; a saturated budget keeps the limit at INT_MAX.
+    const int frameLimit = budget < std::numeric_limits<int>::max() ? budget + 1 : budget;
+    const int opened = AviWriter::open(setup_->outputPath, frameLimit, setup_->width, setup_->height, fps, 0,
                                        AviWriter::kAudioModeMp3, 1, AviWriter::kPixelRgb32, 0,
                                        setup_->compressorType, setup_->compressorHandler,
                                        state ? state->data() : nullptr, state ? state->size() : 0);
