@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace kestrelle {
@@ -70,13 +71,26 @@ bool makeOneFolder(const std::string& path) {
     return errno == EEXIST && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// The file a link points at, so that replacing a linked settings file keeps the link; `path` itself
+// for anything else.
+std::string replacedFile(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return path;
+    std::string target = resolved;
+    std::free(resolved);
+    return target;
+}
+
 }  // namespace
 
-bool replaceFileContents(const std::string& path, const std::string& bytes, std::string& error) {
-    if (path.empty() || path.find('\0') != std::string::npos) {
+bool replaceFileContents(const std::string& requestedPath, const std::string& bytes, std::string& error) {
+    if (requestedPath.empty() || requestedPath.find('\0') != std::string::npos) {
         error = "invalid file name";
         return false;
     }
+    const std::string path = replacedFile(requestedPath);
     std::string temporaryPath;
     FileDescriptor file(createTemporaryBeside(path, temporaryPath));
     if (!file.valid()) {

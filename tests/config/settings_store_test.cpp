@@ -321,6 +321,20 @@ TEST_F(SettingsStoreTest, FilesAtPathsThatAreNotUtf8AreReadAndWritten) {
     EXPECT_EQ(entryNames(folder + "/Profile"), (std::vector<std::string>{"Sch\xf6n.ipf"}));
 }
 
+// Saving replaces the file a linked settings.ini points at and keeps the link.
+TEST_F(SettingsStoreTest, ALinkedSettingsFileStaysALink) {
+    fs::create_directories(dataFolder());
+    fs::create_directories(path("dotfiles"));
+    ASSERT_TRUE(writeFile(path("dotfiles/settings.ini"), ""));
+    fs::create_symlink(path("dotfiles/settings.ini"), settingsPath());
+    SettingsStore store(&provider_);
+    store.settings().RipVolume = 12;
+    ASSERT_TRUE(store.save());
+    EXPECT_TRUE(fs::is_symlink(settingsPath()));
+    EXPECT_NE(readFile(path("dotfiles/settings.ini")).find("<RipVolume>12</RipVolume>"), std::string::npos);
+    EXPECT_EQ(entryNames(path("dotfiles")), std::vector<std::string>{"settings.ini"});
+}
+
 // The one test touching the process-wide store: it binds to this test's home.
 TEST_F(SettingsStoreTest, TheProcessStoreIsOneObjectSavedByAnExplicitCall) {
     SettingsStore& a = SettingsStore::instance();
