@@ -60,7 +60,8 @@ std::string displayPath(const std::string& path)
 DurationEditor::DurationEditor(QWidget* parent) : QLineEdit(parent)
 {
     setAlignment(Qt::AlignCenter);
-    setContextMenuPolicy(Qt::NoContextMenu);
+    // No menu here, and none of the storyboard's either: a popup would take the focus.
+    setContextMenuPolicy(Qt::PreventContextMenu);
     setTextMargins(0, 0, 0, 0);
     setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid rgb(50, 50, 200); padding: 0px; "
                                  "background: white; color: black; }"));
@@ -379,10 +380,8 @@ void StoryboardControl::mousePressEvent(QMouseEvent* event)
 
 void StoryboardControl::leftClick(const QPoint& point)
 {
-    // Taking the focus stores an edit in progress (the editor stores when it loses the focus).
-    if (editing() && editor_->hasFocus()) {
-        endDurationEdit(true);
-    }
+    // A click in the control stores an edit in progress, as the editor's focus loss does.
+    endDurationEdit(true);
     setFocus(Qt::MouseFocusReason);
     Q_EMIT clickNotified(2);
     project_.setSelectedSlide(-1);
