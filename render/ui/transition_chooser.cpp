@@ -167,8 +167,10 @@ void TransitionButton::leaveEvent(QEvent* event)
 void TransitionButton::focusInEvent(QFocusEvent* event)
 {
     QAbstractButton::focusInEvent(event);
-    // Keyboard users see the sample of the focused button.
-    chooser_.pointAt(effect_);
+    // Keyboard users see the sample of the button they move to (not of the one focused on opening).
+    if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason) {
+        chooser_.pointAt(effect_);
+    }
 }
 
 void TransitionButton::keyPressEvent(QKeyEvent* event)
@@ -306,12 +308,14 @@ void TransitionChooser::focusButton(int effect)
 
 void TransitionChooser::done(int result)
 {
-    // A close that arrives while the sample thread is being stopped changes nothing.
-    if (stopping_) {
+    // A second close (Escape, or the deactivation that hiding causes) while closing changes nothing.
+    if (closing_) {
         return;
     }
+    closing_ = true;
     stopSampling();
     QDialog::done(result);
+    closing_ = false;
 }
 
 void TransitionChooser::showEvent(QShowEvent* event)
@@ -328,7 +332,7 @@ void TransitionChooser::changeEvent(QEvent* event)
     }
     if (isActiveWindow()) {
         wasActive_ = true;
-    } else if (wasActive_ && isVisible() && !stopping_) {
+    } else if (wasActive_ && isVisible() && !closing_) {
         // Clicking into another window closes the chooser without a choice.
         reject();
     }

@@ -131,6 +131,7 @@ private:
     bool chosen_ = false;
     bool wasActive_ = false;
     bool stopping_ = false;
+    bool closing_ = false;
 };
 
 }  // namespace kestrelle

@@ -286,20 +286,20 @@ public:
         return scaledPixmap(size, mode, state, 1.0);
     }
 
+    // QIcon asks with the size already in device pixels and the scale beside it.
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override
     {
-        const QSize pixels(qRound(size.width() * scale), qRound(size.height() * scale));
-        if (pixels.isEmpty()) {
+        if (size.isEmpty()) {
             return {};
         }
-        QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+        QImage image(size, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         {
             QPainter painter(&image);
-            paint(&painter, QRect(QPoint(0, 0), pixels), mode, state);
+            paint(&painter, QRect(QPoint(0, 0), size), mode, state);
         }
         QPixmap pixmap = QPixmap::fromImage(std::move(image));
-        pixmap.setDevicePixelRatio(scale);
+        pixmap.setDevicePixelRatio(scale > 0 ? scale : 1.0);
         return pixmap;
     }
 
