@@ -575,15 +575,16 @@ void StoryboardControl::dragEnterEvent(QDragEnterEvent* event)
 
 void StoryboardControl::dragMoveEvent(QDragMoveEvent* event)
 {
-    const QPoint point = event->position().toPoint();
+    const int x = qRound(event->position().x());
+    const int y = qRound(event->position().y());
     layoutRects();
-    if (!acceptsDrag(event->mimeData(), point)) {
+    if (!acceptsDrag(event->mimeData(), QPoint(x, y))) {
         clearDropIndicator();
         event->ignore();
         return;
     }
-    if (storyboard::lineAtY(point.y()) == storyboard::Line::Photos) {
-        showDropIndicator(point.x(), point.y());
+    if (storyboard::lineAtY(y) == storyboard::Line::Photos) {
+        showDropIndicator(x, y);
     }
     event->setDropAction(Qt::CopyAction);
     event->accept();
