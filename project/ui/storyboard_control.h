@@ -10,8 +10,10 @@
 //     storyboard->project().photoSlideCount();          // Start and Preview read the project
 //     storyboard->project().applyDefaultsToAll();       // "Apply to the current slideshow"
 //     storyboard->project().resetProject();             // "New Slide"
-// New slides take the defaults of SettingsStore::instance() unless project().setDefaultsProvider() is
-// given another source.
+// The control fills its row with placeholders itself whenever it is laid out or resized (one cell wider
+// than the view), so callers never call fillPlaceholders. New slides take the defaults of
+// SettingsStore::instance() unless project().setDefaultsProvider() is given another source. The main
+// window's own drag code, if any, can use cellAtPoint(), showDropIndicator() and dropPhotos()/dropClips().
 
 #include "project/slideshow_project.h"
 #include "project/storyboard_layout.h"
