@@ -143,7 +143,12 @@ StoryboardControl::StoryboardControl(QWidget* parent)
 
 StoryboardControl::~StoryboardControl()
 {
+    // The base classes' destruction moves the focus away from the editor; its handlers must not reach
+    // this control by then.
     project_.setObserver(nullptr);
+    QObject::disconnect(editor_, nullptr, this, nullptr);
+    delete editor_;
+    editor_ = nullptr;
 }
 
 QSize StoryboardControl::sizeHint() const

@@ -3,6 +3,7 @@
 
 #include "config/data_folder.h"
 #include "project/photo_drag_payload.h"
+#include "project/ui/photo_viewer_dialog.h"
 #include "project/ui/storyboard_control.h"
 #include "render/ui/transition_icons.h"
 #include "tests/support/temp_home.h"
@@ -645,6 +646,30 @@ TEST_F(StoryboardControlTest, AccessibleDescriptionFollowsTheSelection)
     board->selectSlide(1);
     EXPECT_EQ(board->accessibleDescription(), QStringLiteral("Slide 2 of 2, 3.0 s, transition: wipe from left"));
     EXPECT_EQ(board->accessibleName(), QStringLiteral("Storyboard"));
+}
+
+TEST_F(StoryboardControlTest, TheViewerFitsThePhotoOnWhiteInsideItsInsets)
+{
+    QImage wide(400, 100, QImage::Format_RGB32);
+    wide.fill(QColor(200, 30, 30));
+    const std::string file = path("wide.png");
+    ASSERT_TRUE(wide.save(QString::fromStdString(file)));
+    PhotoViewerDialog viewer(nullptr, file);
+    EXPECT_EQ(viewer.windowTitle(), QStringLiteral("Preview"));
+    const QRect area = viewer.photoArea();
+    EXPECT_EQ(area, viewer.rect().adjusted(10, 10, -10, -45));
+    viewer.show();
+    viewer.waitForPicture();
+    const QImage& shown = viewer.picture();
+    ASSERT_EQ(shown.size(), area.size() * viewer.devicePixelRatioF());
+    EXPECT_EQ(shown.pixelColor(shown.width() / 2, shown.height() / 2), QColor(200, 30, 30));
+    EXPECT_EQ(shown.pixelColor(shown.width() / 2, 2), QColor(Qt::white));  // above the wide photo
+
+    // A file that is no photo shows white, and closing never waits on a stuck load.
+    PhotoViewerDialog missing(nullptr, path("gone.jpg"));
+    missing.show();
+    missing.waitForPicture();
+    EXPECT_EQ(missing.picture().pixelColor(5, 5), QColor(Qt::white));
 }
 
 }  // namespace
