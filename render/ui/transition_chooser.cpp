@@ -1,5 +1,6 @@
 #include "render/ui/transition_chooser.h"
 
+#include "config/ui/dialog_units.h"
 #include "project/slideshow_project.h"
 #include "render/ui/transition_icons.h"
 
@@ -24,23 +25,6 @@ constexpr int kButtonPitchX = 39;
 constexpr int kButtonPitchY = 31;
 constexpr int kButtonMargin = 4;
 constexpr int kButtonsPerRow = 10;
-
-// Dialog units of the window's font: x = units x average character width / 4, y = units x height / 8.
-struct DialogUnits {
-    explicit DialogUnits(const QFont& font)
-    {
-        const QFontMetricsF metrics(font);
-        averageWidth = metrics.horizontalAdvance(
-                           QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ")) / 52.0;
-        height = metrics.height();
-    }
-    int x(int units) const { return qRound(units * averageWidth / 4.0); }
-    int y(int units) const { return qRound(units * height / 8.0); }
-    QRect rect(int left, int top, int width, int h) const { return QRect(x(left), y(top), x(width), y(h)); }
-
-    double averageWidth = 6.0;
-    double height = 13.0;
-};
 
 // The chooser's own sleeper: the real clock, cut short when the window closes.
 class WakeableSleeper final : public StoppableSleeper {
@@ -228,7 +212,7 @@ TransitionChooser::TransitionChooser(QWidget* parent, const SlideShowProject* pr
         sleeper_ = ownSleeper_.get();
     }
 
-    const DialogUnits units(font());
+    const DialogUnitScale units(font());
     // Every button must fit, whatever the font: the first row needs ten pitches.
     const int buttonsWidth = kButtonsPerRow * kButtonPitchX + kButtonMargin;
     const int width = std::max(units.x(260), buttonsWidth + 4);
