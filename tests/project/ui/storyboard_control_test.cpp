@@ -597,19 +597,18 @@ TEST_F(StoryboardPixelTest, PensTextsAndPlaceholderHints)
     EXPECT_GT(inked(image, QRect(5, 104, 120, 25)), 20);
 }
 
-TEST_F(StoryboardPixelTest, EachEffectDrawsItsIconAndOthersDrawNone)
+TEST_F(StoryboardPixelTest, EachEffectDrawsItsOwnIcon)
 {
+    // (Numbers outside 0..12 never reach a slide; the icon code draws nothing for them, tested with the icons.)
     addPhotos(1);
     std::vector<QImage> icons;
-    for (int effect = -1; effect <= 13; ++effect) {
-        board->project().setTransitionEffect(0, effect);
+    for (int effect = 0; effect <= 12; ++effect) {
+        ASSERT_TRUE(board->project().setTransitionEffect(0, effect));
         icons.push_back(grabView().copy(iconArea(0)));
     }
-    EXPECT_EQ(inked(icons.front(), icons.front().rect()), 0);  // -1
-    EXPECT_EQ(inked(icons.back(), icons.back().rect()), 0);    // 13
-    for (std::size_t i = 1; i + 1 < icons.size(); ++i) {
-        EXPECT_GT(inked(icons[i], icons[i].rect()), 200) << i - 1;
-        for (std::size_t j = 1; j < i; ++j) EXPECT_NE(icons[i], icons[j]) << i - 1 << " and " << j - 1;
+    for (std::size_t i = 0; i < icons.size(); ++i) {
+        EXPECT_GT(inked(icons[i], icons[i].rect()), 200) << i;
+        for (std::size_t j = 0; j < i; ++j) EXPECT_NE(icons[i], icons[j]) << i << " and " << j;
     }
     // What is drawn is the shared icon.
     QImage expected(31, 23, QImage::Format_RGB32);
@@ -618,7 +617,7 @@ TEST_F(StoryboardPixelTest, EachEffectDrawsItsIconAndOthersDrawNone)
         QPainter painter(&expected);
         painter.drawImage(0, 0, transitionIconImage(6, 1.0));
     }
-    EXPECT_EQ(icons[7], expected);
+    EXPECT_EQ(icons[6], expected);
 }
 
 TEST_F(StoryboardPixelTest, WaveformsFor8And16BitClipsAndNoneUnderASecond)
