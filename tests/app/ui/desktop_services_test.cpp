@@ -1,5 +1,7 @@
 #include "app/ui/desktop_service_impls.h"
 
+#include "app/ui/job_completion_actions.h"
+#include "output/wave_file.h"
 #include "tests/support/temp_home.h"
 
 #include <QDBusConnection>
@@ -83,6 +85,16 @@ TEST_F(FinishSoundTest, UnplayableFilesBeep) {
         player.playFile(path(name));
         EXPECT_EQ(beeps, before + 1) << name;
     }
+}
+
+// The shipped finish sound lies beside the program and is a PCM WAV the player accepts.
+TEST(FinishSound, ShippedBesideTheProgramAsPcm) {
+    WaveFile wave;
+    ASSERT_EQ(wave.open(finishSoundPath()), WaveOpenResult::Ok) << finishSoundPath();
+    EXPECT_EQ(wave.format().formatTag, 1);
+    EXPECT_TRUE(wave.hasSamples());
+    EXPECT_GT(wave.durationSeconds(), 0.2);
+    EXPECT_LT(wave.durationSeconds(), 3.0);
 }
 
 }  // namespace

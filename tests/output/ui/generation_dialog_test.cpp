@@ -7,6 +7,7 @@
 #include "tests/support/temp_home.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -246,6 +247,26 @@ TEST_F(GenerationDialogTest, FailedOrImpossibleJobsCloseWithoutCompletionActions
     }
     EXPECT_EQ(presenter.recorded().size(), 1u);
     EXPECT_TRUE(completion.paths.empty());
+}
+
+// The target folder removed mid-job: the file cannot be finished, the user is told so, and no
+// completion actions offer a folder that is gone.
+TEST_F(GenerationDialogTest, TargetFolderRemovedMidJobIsReportedNotCompleted) {
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(path("target"))));
+    SlideShowProject project;
+    makeProject(project, 10.0);
+    GenerationDialog dialog(project, setup("target/out.avi"), completion);
+    dialog.show();
+    ASSERT_TRUE(processEventsUntil([&] { return dialog.job().progressPosition() > 0; }));
+    dialog.togglePause();
+    ASSERT_TRUE(QDir(QString::fromStdString(path("target"))).removeRecursively());
+    dialog.togglePause();
+    ASSERT_TRUE(processEventsUntil([&] { return dialog.workerEnded(); }));
+    dialog.watchWorker();
+    EXPECT_TRUE(completion.paths.empty());
+    EXPECT_FALSE(dialog.job().completed());
+    EXPECT_EQ(presenter.recorded(),
+              std::vector<std::string>{"Failed to encode AVI video. Please check AVI codec settings."});
 }
 
 }  // namespace
