@@ -83,7 +83,8 @@ bool DesktopFileRevealer::revealFile(const std::string& filePath) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return openUrl_(folder);
     UrlOpener openFolder = openUrl_;
-    watchCall(bus.asyncCall(showItemsMessage(filePath)), "Show in file manager",
+    // A file manager started on demand may take a few seconds; after that the folder opens instead.
+    watchCall(bus.asyncCall(showItemsMessage(filePath), 10 * 1000), "Show in file manager",
               [openFolder, folder] { openFolder(folder); });
     return true;
 }

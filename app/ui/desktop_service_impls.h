@@ -56,4 +56,11 @@ private:
     Beep beep_;
 };
 
+// The real services together, for the application to own once and lend to the dialogs.
+struct DesktopServices {
+    LogindPowerControl power;
+    DesktopFileRevealer revealer;
+    QtSoundPlayer sound;
+};
+
 }  // namespace kestrelle

@@ -6,8 +6,9 @@
 // The application makes one of these from the real desktop services and hands it to every
 // GenerationDialog it opens:
 //
-//     LogindPowerControl power;  DesktopFileRevealer revealer;  QtSoundPlayer sound;
-//     JobCompletionActions completion(SettingsStore::instance(), sound, power, revealer);
+//     DesktopServices desktop;  // app/ui/desktop_service_impls.h
+//     JobCompletionActions completion(SettingsStore::instance(), desktop.sound, desktop.power,
+//                                     desktop.revealer);
 //     GenerationDialog dialog(project, setup, completion, this);
 
 #include "output/ui/job_completion.h"
