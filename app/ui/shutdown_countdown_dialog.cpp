@@ -18,7 +18,7 @@ QString secondsText(int seconds) { return QStringLiteral("%1 seconds to shut dow
 ShutdownCountdownDialog::ShutdownCountdownDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Shutting Down"));
     setModal(true);
-    const DialogUnits units(font());
+    const DialogUnitScale units(font());
 
     // The picture place of the layout shows the usual warning icon.
     auto* icon = new QLabel(this);
@@ -42,7 +42,7 @@ ShutdownCountdownDialog::ShutdownCountdownDialog(QWidget* parent) : QDialog(pare
     connect(nowButton_, &QPushButton::clicked, this, &QDialog::accept);
     connect(abortButton_, &QPushButton::clicked, this, &QDialog::reject);
     setTabOrder(nowButton_, abortButton_);
-    setFixedSize(units.size(216, 75));
+    setFixedSize(units.x(216), units.y(75));
 
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, &ShutdownCountdownDialog::tick);

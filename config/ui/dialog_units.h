@@ -1,21 +1,34 @@
 #pragma once
-// Dialog units: layouts given in the units of a dialog font, turned into pixels. One horizontal unit is
-// a quarter of the font's average character width, one vertical unit an eighth of its height.
+// Positions given in dialog units, turned into pixels with the dialog font's base units: one
+// horizontal unit is a quarter of the average character width, one vertical unit an eighth of the
+// character height.
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QRect>
-#include <QSize>
+#include <QWidget>
 
 namespace kestrelle {
 
-class DialogUnits {
+class DialogUnitScale {
 public:
-    explicit DialogUnits(const QFont& font);
+    explicit DialogUnitScale(const QFont& font) {
+        const QFontMetrics metrics(font);
+        // The average over the Latin letters, as the dialog base units are measured.
+        const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+        averageCharWidth_ = (metrics.horizontalAdvance(letters) / 26 + 1) / 2;
+        charHeight_ = metrics.height();
+    }
 
-    int x(int units) const;
-    int y(int units) const;
-    QRect rect(int left, int top, int width, int height) const;
-    QSize size(int width, int height) const;
+    int x(int units) const { return (units * averageCharWidth_ + 2) / 4; }
+    int y(int units) const { return (units * charHeight_ + 4) / 8; }
+    QRect rect(int left, int top, int width, int height) const {
+        return QRect(x(left), y(top), x(width), y(height));
+    }
+    // Places `widget` at a rectangle given in dialog units.
+    void place(QWidget* widget, int left, int top, int width, int height) const {
+        widget->setGeometry(rect(left, top, width, height));
+    }
 
 private:
     int averageCharWidth_ = 6;

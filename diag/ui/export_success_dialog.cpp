@@ -28,7 +28,7 @@ ExportSuccessDialog::ExportSuccessDialog(const std::string& archivePath, FileRev
     : QDialog(parent), archivePath_(archivePath), revealer_(revealer) {
     setWindowTitle(QStringLiteral("Export successfully"));
     setModal(true);
-    const DialogUnits units(font());
+    const DialogUnitScale units(font());
     const QString path = QString::fromStdString(archivePath);
 
     message_ = new QLabel(QStringLiteral("Export to %1 successfully!").arg(wrappablePath(path)), this);
@@ -48,7 +48,7 @@ ExportSuccessDialog::ExportSuccessDialog(const std::string& archivePath, FileRev
     connect(openFolderButton_, &QPushButton::clicked, this, &ExportSuccessDialog::openTargetFolder);
     connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
     setTabOrder(openFolderButton_, okButton_);
-    setFixedSize(units.size(236, 71));
+    setFixedSize(units.x(236), units.y(71));
 }
 
 QString ExportSuccessDialog::messageText() const { return message_->accessibleName(); }

@@ -56,7 +56,8 @@ PreviewPlayer::PreviewPlayer(const SlideShowProject& project, double framesPerSe
       presenter_(std::make_unique<Presenter>(*this)) {
     setWindowTitle(QStringLiteral("Preview"));
     setModal(true);
-    setFixedSize(DialogUnits(font()).size(kWidthUnits, kHeightUnits));
+    const DialogUnitScale units(font());
+    setFixedSize(units.x(kWidthUnits), units.y(kHeightUnits));
     setAccessibleName(QStringLiteral("Preview"));
     watchTimer_.setInterval(kWatchMs);
     connect(&watchTimer_, &QTimer::timeout, this, &PreviewPlayer::watchWorker);
