@@ -225,8 +225,8 @@ TEST_F(GenerationDialogTest, EscapeCancelsAndReleasesTheFile) {
     EXPECT_TRUE(QFile::remove(QString::fromStdString(path("out.avi"))));
 }
 
-// A writer that cannot open ends with the job's message and closes without completion actions; so
-// does a job without a profile, silently.
+// A writer that cannot open (missing folder, impossible frame size) ends with the job's message and
+// closes without completion actions; so does a job without a profile, silently.
 TEST_F(GenerationDialogTest, FailedOrImpossibleJobsCloseWithoutCompletionActions) {
     SlideShowProject project;
     makeProject(project, 1.0);
@@ -238,6 +238,18 @@ TEST_F(GenerationDialogTest, FailedOrImpossibleJobsCloseWithoutCompletionActions
         EXPECT_FALSE(dialog.isVisible());
         EXPECT_EQ(presenter.recorded(), std::vector<std::string>{"Init Avi codec failed!"});
     }
+    // A 0 x 0 or absurd frame size from a damaged profile fails the same way.
+    for (QSize size : {QSize(0, 0), QSize(100000, 100000)}) {
+        GenerationSetup absurd = setup();
+        absurd.width = size.width();
+        absurd.height = size.height();
+        GenerationDialog dialog(project, absurd, completion);
+        dialog.show();
+        ASSERT_TRUE(processEventsUntil([&] { return dialog.workerEnded(); }));
+        dialog.watchWorker();
+        EXPECT_FALSE(dialog.job().completed());
+    }
+    EXPECT_EQ(presenter.recorded(), std::vector<std::string>(3, "Init Avi codec failed!"));
     {
         GenerationDialog dialog(project, std::nullopt, completion);
         dialog.show();
@@ -245,7 +257,7 @@ TEST_F(GenerationDialogTest, FailedOrImpossibleJobsCloseWithoutCompletionActions
         dialog.watchWorker();
         EXPECT_FALSE(dialog.isVisible());
     }
-    EXPECT_EQ(presenter.recorded().size(), 1u);
+    EXPECT_EQ(presenter.recorded().size(), 3u);
     EXPECT_TRUE(completion.paths.empty());
 }
 
