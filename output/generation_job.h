@@ -50,6 +50,7 @@ public:
         std::function<void(int upper)> progressRange;       // called once, before the first frame
         std::function<void(int position)> progressPosition; // after each counted frame
         std::function<void(const std::string& path)> photoNotDecoded;  // a photo rendered as black
+        std::function<void(int slide, int effect)> unknownEffect;      // a transition left out
     };
 
     // `setup` none: the job ends at once without a file (no current profile). The project must stay
