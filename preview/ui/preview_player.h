@@ -7,6 +7,8 @@
 //
 //     PreviewPlayer preview(project, this);
 //     preview.exec();
+//
+// Playback starts when the window is first shown and runs once per window.
 
 #include "preview/preview_playback.h"
 
