@@ -140,13 +140,20 @@ std::string GenerationJob::leftText(std::int64_t nowSeconds) const {
     return formatClockTime(leftSeconds(elapsed, progressUpper_, progressPosition_));
 }
 
-void GenerationJob::togglePause(std::int64_t nowSeconds) {
+bool GenerationJob::writing() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return writing_;
+}
+
+bool GenerationJob::togglePause(std::int64_t nowSeconds) {
     {
         std::lock_guard<std::mutex> guard(lock_);
+        if (!writing_) return false;
         timeMarks_.push_back(nowSeconds);
         running_ = !running_;
     }
     resumed_.notify_all();
+    return true;
 }
 
 void GenerationJob::requestCancel() {
@@ -225,10 +232,13 @@ void GenerationJob::run() {
         AviWriter::setStopFlag(false);
         {
             std::lock_guard<std::mutex> guard(lock_);
+            writing_ = true;
             running_ = true;
             timeMarks_.push_back(clock_());
         }
         writeSlides(budget);
+        std::lock_guard<std::mutex> guard(lock_);
+        writing_ = false;
     }
     AviWriter::setStopFlag(true);
     if (AviWriter::close() != 1 && completed()) {
