@@ -8,12 +8,12 @@
 #include "config/ui/dialog_units.h"
 #include "diag/run_log.h"
 #include "project/slideshow_project.h"
+#include "project/ui/storyboard_control.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -72,23 +72,24 @@ constexpr int kStoryboardMargin = 10;
 LumoDlg::LumoDlg(SettingsStore& store, MainWindowDialogs dialogs, QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      store_(store), dialogs_(std::move(dialogs)), ownProject_(std::make_unique<SlideShowProject>()) {
+      store_(store), dialogs_(std::move(dialogs)) {
     setWindowTitle(QStringLiteral("Kestrelle"));
     setObjectName(QStringLiteral("LumoDlg"));
     setWindowIcon(programIcon());
-    ownProject_->setDefaultsProvider([this] {
+    buildMenus();
+    buildControls();
+    // New slides take the defaults of the store this window works on.
+    project().setDefaultsProvider([this] {
         const AppSettings& settings = store_.settings();
         return SlideDefaults{settings.DefaultSlideDuration, settings.DefaultTransitionDuration,
                              settings.DefaultSlideIndex};
     });
-    buildMenus();
-    buildControls();
     fillFromSettings();
 }
 
 LumoDlg::~LumoDlg() { stopWorkers(); }
 
-SlideShowProject& LumoDlg::project() { return *ownProject_; }
+SlideShowProject& LumoDlg::project() { return storyboard_->project(); }
 
 void LumoDlg::setFreeSpaceQuery(std::function<std::uint64_t(const std::string&)> query) {
     freeSpaceQuery_ = std::move(query);
@@ -151,12 +152,7 @@ void LumoDlg::buildControls() {
     stepTexts_[1] = makeLabel(QString::fromLatin1(kStepTexts[1]), client_);
     stepTexts_[1]->setGeometry(units.rect(7, 197, 590, 13));
 
-    // Until the storyboard control is in: a plain framed area at its place.
-    auto* storyboardFrame = new QFrame(client_);
-    storyboardFrame->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    storyboardFrame->setAccessibleName(QStringLiteral("Storyboard"));
-    storyboardFrame->setFocusPolicy(Qt::StrongFocus);
-    storyboard_ = storyboardFrame;
+    storyboard_ = new StoryboardControl(client_);
 
     stepTexts_[2] = makeLabel(QString::fromLatin1(kStepTexts[2]), client_);
     stepTexts_[2]->setGeometry(units.rect(7, 293, 590, 15));
@@ -169,7 +165,6 @@ void LumoDlg::buildControls() {
     const int storyboardBottom = std::min(storyboardTop + kStoryboardHeight, stepTexts_[2]->geometry().top() - 2);
     storyboard_->setGeometry(QRect(QPoint(kStoryboardMargin, storyboardTop),
                                    QPoint(client_->width() - kStoryboardMargin - 1, storyboardBottom - 1)));
-    ownProject_->fillPlaceholders(storyboard_->width());
 
     frame_ = new QGroupBox(client_);
     frame_->setGeometry(units.rect(7, 306, 541, 68));

@@ -13,7 +13,6 @@
 
 class QAction;
 class QComboBox;
-class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -26,6 +25,7 @@ namespace kestrelle {
 
 class SettingsStore;
 class SlideShowProject;
+class StoryboardControl;
 
 class LumoDlg final : public QDialog {
     Q_OBJECT
@@ -50,6 +50,7 @@ public:
     QMenuBar* menuBar() const { return menuBar_; }
     QAction* outputAction() const { return outputAction_; }
     QPushButton* startButton() const { return start_; }
+    StoryboardControl* storyboard() const { return storyboard_; }
 
 public Q_SLOTS:
     // Message kOpenFolderMessage: log the folder and open it in the photo browser.
@@ -95,9 +96,7 @@ private:
     QLabel* stepTexts_[3] = {};
     QTreeWidget* folderTree_ = nullptr;
     QListWidget* photoBrowser_ = nullptr;
-    QWidget* storyboard_ = nullptr;
-    // The storyboard placeholder has no project of its own; the window keeps one meanwhile.
-    std::unique_ptr<SlideShowProject> ownProject_;
+    StoryboardControl* storyboard_ = nullptr;
     QGroupBox* frame_ = nullptr;
     QComboBox* profileList_ = nullptr;
     QLineEdit* fileName_ = nullptr;

@@ -1,43 +1,56 @@
 #include "app/ui/main_window_parts.h"
 
 #include "app/ui/about_dialog.h"
+#include "app/ui/desktop_service_impls.h"
+#include "app/ui/job_completion_actions.h"
+#include "config/settings_store.h"
 #include "config/ui/config_dialog.h"
-#include "diag/log_export.h"
+#include "diag/ui/log_export_dialog.h"
+#include "output/generation_job.h"
+#include "output/ui/generation_dialog.h"
+#include "preview/ui/preview_player.h"
+#include "project/slideshow_project.h"
+#include "render/ui/transition_chooser.h"
+#include "render/ui/transition_icons.h"
 
 #include <QFileDialog>
 #include <QWidget>
+
+#include <memory>
 
 namespace kestrelle {
 
 namespace {
 
-// Not yet wired: the generation dialog (output/ui) is built separately; until it is in, Start ends
-// after its checks.
-void runGenerationDialog(QWidget* /*owner*/, SettingsStore& /*store*/, SlideShowProject& /*project*/,
-                         const std::string& /*aviPath*/) {}
+// The desktop's services, made once per set of dialogs and kept as long as the window that holds them,
+// so that a finish sound can play on after the generation dialog has closed.
+struct ProgramServices {
+    QtSoundPlayer sound;
+    LogindPowerControl power;
+    DesktopFileRevealer revealer;
+};
 
-// Not yet wired: the preview player (preview/ui).
-void runPreviewDialog(QWidget* /*owner*/, SlideShowProject& /*project*/) {}
+void runGenerationDialog(ProgramServices& services, QWidget* owner, SettingsStore& store, SlideShowProject& project,
+                         const std::string& aviPath) {
+    JobCompletionActions completion(store, services.sound, services.power, services.revealer);
+    GenerationDialog dialog(project, generationSetupFor(store, store.currentProfile(), aviPath), completion, owner);
+    dialog.exec();
+}
 
-// Not yet wired: the transition chooser and its icons (render/ui) for the default-effect button.
-ConfigDialog::ChooseEffect effectChooser() { return {}; }
-ConfigDialog::EffectIcon effectIcons() { return {}; }
+void runPreviewDialog(QWidget* owner, SlideShowProject& project) {
+    PreviewPlayer preview(project, owner);
+    preview.exec();
+}
 
 void runConfigurationDialog(QWidget* owner, SettingsStore& store, const ConfigurationRequests& requests) {
-    ConfigDialog dialog(store, effectChooser(), effectIcons(), owner);
+    ConfigDialog dialog(
+        store, [](QWidget* parent) { return chooseTransition(parent, nullptr, 0); },
+        [](int effect) { return transitionIcon(effect); }, owner);
     if (requests.profilesChanged)
         QObject::connect(&dialog, &ConfigDialog::refreshProfileListRequested, &dialog, requests.profilesChanged);
     if (requests.applyDefaults)
         QObject::connect(&dialog, &ConfigDialog::applyDefaultsToAllSlidesRequested, &dialog, requests.applyDefaults);
     dialog.exec();
-}
-
-// Stand-in for the log export window (diag/ui) until it is in: the save dialog, then the export.
-void runLogExport(QWidget* owner) {
-    const QString path = QFileDialog::getSaveFileName(owner, QString(), QStringLiteral("Kestrelle.iba"),
-        QStringLiteral("iba Files (*.iba)"));
-    if (path.isEmpty()) return;
-    exportRunLog(path.toStdString());
 }
 
 QString chooseExistingFolder(QWidget* owner, const QString& title, const QString& startFolder) {
@@ -52,11 +65,15 @@ void runAbout(QWidget* owner) {
 }  // namespace
 
 MainWindowDialogs programDialogs() {
+    auto services = std::make_shared<ProgramServices>();
     MainWindowDialogs dialogs;
-    dialogs.generate = runGenerationDialog;
+    dialogs.generate = [services](QWidget* owner, SettingsStore& store, SlideShowProject& project,
+                                  const std::string& aviPath) {
+        runGenerationDialog(*services, owner, store, project, aviPath);
+    };
     dialogs.preview = runPreviewDialog;
     dialogs.configure = runConfigurationDialog;
-    dialogs.exportLog = runLogExport;
+    dialogs.exportLog = [services](QWidget* owner) { exportRunLogInteractively(owner, services->revealer); };
     dialogs.chooseFolder = chooseExistingFolder;
     dialogs.about = runAbout;
     return dialogs;

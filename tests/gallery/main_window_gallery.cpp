@@ -4,6 +4,7 @@
 #include "app/ui/lumo_dlg.h"
 #include "config/settings_store.h"
 #include "project/slideshow_project.h"
+#include "project/ui/storyboard_control.h"
 #include "tests/gallery/gallery.h"
 
 namespace {
@@ -14,8 +15,10 @@ KESTRELLE_GALLERY_ENTRY({"main_window", [] {
     int position = 0;
     for (const std::string& photo : kestrelle::gallery::samplePhotoPaths()) {
         const kestrelle::SlideDefaults defaults = project.currentDefaults();
-        project.insertPhoto(photo, position++, 1 + position % 12, defaults.slideDuration, defaults.transitionDuration);
+        project.insertPhoto(photo, position, 1 + position % 12, defaults.slideDuration, defaults.transitionDuration);
+        ++position;
     }
+    window->storyboard()->scrollTo(0);
     return std::unique_ptr<QWidget>(std::move(window));
 }});
 

@@ -4,6 +4,7 @@
 #include "config/data_folder.h"
 #include "config/settings_store.h"
 #include "project/slideshow_project.h"
+#include "project/ui/storyboard_control.h"
 #include "tests/app/message_recorder.h"
 #include "tests/config/config_fixture.h"
 
@@ -217,6 +218,17 @@ TEST_F(MainWindowTest, EnterDoesNothingAndEscapeCloses) {
     EXPECT_EQ(generated_, 0);
     EXPECT_TRUE(messages_.texts.empty());
     EXPECT_TRUE(w.isVisible());
+    // Enter and Escape in the storyboard's duration editor store and discard there; neither starts or
+    // closes anything.
+    w.storyboard()->beginDurationEdit(0, storyboard::DurationField::Slide);
+    ASSERT_TRUE(w.storyboard()->editing());
+    QTest::keyClick(w.storyboard()->editor(), Qt::Key_Return);
+    w.storyboard()->beginDurationEdit(0, storyboard::DurationField::Slide);
+    QTest::keyClick(w.storyboard()->editor(), Qt::Key_Escape);
+    EXPECT_FALSE(w.storyboard()->editing());
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(generated_, 0);
+
     QTest::keyClick(w.fileNameEdit(), Qt::Key_Escape);
     EXPECT_FALSE(w.isVisible());
 }
