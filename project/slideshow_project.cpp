@@ -184,6 +184,11 @@ const SoundtrackClip* SlideShowProject::clip(int i) const
     return &clips_[static_cast<std::size_t>(i)];
 }
 
+void SlideShowProject::setThumbnailPixelRatio(double ratio)
+{
+    thumbnailPixelRatio_ = std::isfinite(ratio) ? std::clamp(ratio, 1.0, 4.0) : 1.0;
+}
+
 const QImage* SlideShowProject::thumbnail(int i) const
 {
     if (i < 0 || i >= static_cast<int>(thumbnails_.size())) {
@@ -274,9 +279,12 @@ int SlideShowProject::insertPhoto(const std::string& path, int position, int eff
     // The thumbnail is made before any cell changes, so a file that cannot give one leaves the
     // project exactly as it was (no cell, no thumbnail slot).
     QImage picture;
-    if (!PhotoLoader::load(picture, kThumbnailWidth, kThumbnailHeight, path, kWhiteBackground)) {
+    const int pixelWidth = static_cast<int>(std::lround(kThumbnailWidth * thumbnailPixelRatio_));
+    const int pixelHeight = static_cast<int>(std::lround(kThumbnailHeight * thumbnailPixelRatio_));
+    if (!PhotoLoader::load(picture, pixelWidth, pixelHeight, path, kWhiteBackground)) {
         return -1;
     }
+    picture.setDevicePixelRatio(thumbnailPixelRatio_);
 
     const int photos = photoSlideCount();
     if (position >= photos) {

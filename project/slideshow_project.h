@@ -149,6 +149,10 @@ public:
 
     // The thumbnails in the order they were made; entries are never removed.
     const std::vector<QImage>& thumbnails() const { return thumbnails_; }
+    // Thumbnails made from now on have this many device pixels per 109 x 60 point (1 to 4; 2 on a
+    // screen at 200 %), so they stay sharp where the storyboard is drawn at a higher density.
+    void setThumbnailPixelRatio(double ratio);
+    double thumbnailPixelRatio() const { return thumbnailPixelRatio_; }
     const QImage* thumbnail(int i) const;
 
     // Hit tests on the rectangles stored by painting: the first cell containing the point, and the
@@ -206,6 +210,7 @@ private:
     std::vector<Slide> cells_;
     std::vector<SoundtrackClip> clips_;
     std::vector<QImage> thumbnails_;
+    double thumbnailPixelRatio_ = 1.0;
     int selectedSlide_ = -1;
     int selectedClip_ = -1;
     int visibleWidth_ = 0;

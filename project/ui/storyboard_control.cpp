@@ -137,6 +137,7 @@ StoryboardControl::StoryboardControl(QWidget* parent)
     });
     project_.setObserver(this);
     project_.setVisibleWidth(viewport()->width());
+    project_.setThumbnailPixelRatio(devicePixelRatioF());
     updateScrollRange();
     updateAccessibleDescription();
 }
@@ -329,6 +330,13 @@ void StoryboardControl::keyPressEvent(QKeyEvent* event)
     default: QAbstractScrollArea::keyPressEvent(event); return;
     }
     event->accept();
+}
+
+void StoryboardControl::showEvent(QShowEvent* event)
+{
+    QAbstractScrollArea::showEvent(event);
+    // Thumbnails made from now on match the density of the screen the storyboard is on.
+    project_.setThumbnailPixelRatio(devicePixelRatioF());
 }
 
 void StoryboardControl::focusInEvent(QFocusEvent* event)

@@ -179,6 +179,32 @@ TEST_F(ProjectFilesTest, ThumbnailIsPhotoFittedOnWhite)
     EXPECT_EQ(QColor(thumb->pixel(54, 30)), QColor(255, 0, 0));
 }
 
+// On a 200 % screen the thumbnail carries twice the pixels in the same 109 x 60 points; a ratio that is
+// no number or out of range falls back within 1..4.
+TEST_F(ProjectFilesTest, ThumbnailsFollowThePixelRatio)
+{
+    QImage wide(800, 200, QImage::Format_RGB32);
+    wide.fill(QColor(0, 0, 255));
+    const std::string file = path("wide2x.png");
+    ASSERT_TRUE(wide.save(QString::fromStdString(file)));
+    SlideShowProject p;
+    fill(p, 0, 0);
+    p.setThumbnailPixelRatio(2.0);
+    ASSERT_GE(p.insertPhoto(file, 0, 0, 3.0, 1.0), 0);
+    const QImage* thumb = p.thumbnail(p.slide(0)->thumbnailIndex);
+    ASSERT_NE(thumb, nullptr);
+    EXPECT_EQ(thumb->size(), QSize(2 * kThumbnailWidth, 2 * kThumbnailHeight));
+    EXPECT_EQ(thumb->deviceIndependentSize().toSize(), QSize(kThumbnailWidth, kThumbnailHeight));
+    EXPECT_EQ(QColor(thumb->pixel(109, 60)), QColor(0, 0, 255));
+
+    p.setThumbnailPixelRatio(std::numeric_limits<double>::quiet_NaN());
+    EXPECT_EQ(p.thumbnailPixelRatio(), 1.0);
+    p.setThumbnailPixelRatio(0.25);
+    EXPECT_EQ(p.thumbnailPixelRatio(), 1.0);
+    p.setThumbnailPixelRatio(1e9);
+    EXPECT_EQ(p.thumbnailPixelRatio(), 4.0);
+}
+
 // A PCM WAV file: 16-bit stereo at 44,100 Hz with `dataBytes` bytes of silence.
 std::string pcmWave(std::uint32_t dataBytes)
 {
