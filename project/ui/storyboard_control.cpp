@@ -327,9 +327,32 @@ void StoryboardControl::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Less: project_.shiftSlideLeft(); break;
     case Qt::Key_Period:
     case Qt::Key_Greater: project_.shiftSlideRight(); break;
+    // What the mouse reaches inside the selected cell, for keyboard users.
+    case Qt::Key_F2:
+        beginDurationEdit(selected, (event->modifiers() & Qt::ShiftModifier) ? DurationField::Transition
+                                                                              : DurationField::Slide);
+        break;
+    case Qt::Key_Space: activateSelectedSlide(event->modifiers() & Qt::ShiftModifier); break;
     default: QAbstractScrollArea::keyPressEvent(event); return;
     }
     event->accept();
+}
+
+void StoryboardControl::activateSelectedSlide(bool viewPhoto)
+{
+    const int selected = project_.selectedSlide();
+    const Slide* cell = project_.slide(selected);
+    if (!cell || !cell->hasPhoto) {
+        return;
+    }
+    scrollIntoView(selected);
+    if (!viewPhoto) {
+        openChooser(selected);
+        viewport()->update();
+    } else if (viewerOpener_) {
+        const std::string path = cell->photoPath;
+        viewerOpener_(this, path);
+    }
 }
 
 void StoryboardControl::showEvent(QShowEvent* event)

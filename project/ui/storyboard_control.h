@@ -90,7 +90,7 @@ public:
     // Scrolls to a position (kept within 0..limit); an open editor closes without storing.
     void scrollTo(int position);
 
-    // The in-place editor.
+    // The in-place editor (also F2 for the selected slide's duration, Shift+F2 for its transition's).
     void beginDurationEdit(int slide, storyboard::DurationField field);
     void endDurationEdit(bool store);
     bool editing() const { return editingSlide_ >= 0; }
@@ -151,6 +151,8 @@ private:
     void leftClick(const QPoint& point);
     void rightClick(const QPoint& point, const QPoint& globalPoint);
     void openChooser(int slide);
+    // Space on the selected slide: the chooser, or with Shift the photo viewer.
+    void activateSelectedSlide(bool viewPhoto);
     void updateAccessibleDescription();
     bool acceptsDrag(const QMimeData* mime, const QPoint& point);
 

@@ -235,6 +235,49 @@ TEST_F(StoryboardControlTest, KeysEditTheRow)
     EXPECT_GE(board->project().placeholderCount(), 1);
 }
 
+// Without a mouse: F2 edits the selected slide's duration, Shift+F2 its transition's, Space opens the
+// chooser and Shift+Space the photo viewer; with no slide selected none of them does anything.
+TEST_F(StoryboardControlTest, KeysReachTheEditorTheChooserAndTheViewer)
+{
+    addPhotos(2);
+    board->project().setSelectedSlide(-1);
+    board->setFocus();
+    for (const auto key : {Qt::Key_F2, Qt::Key_Space}) {
+        QTest::keyClick(board.get(), key);
+        QTest::keyClick(board.get(), key, Qt::ShiftModifier);
+    }
+    EXPECT_FALSE(board->editing());
+    EXPECT_TRUE(chooserSlides.empty());
+    EXPECT_TRUE(viewed.empty());
+
+    QTest::keyClick(board.get(), Qt::Key_Right);
+    QTest::keyClick(board.get(), Qt::Key_Right);
+    QTest::keyClick(board.get(), Qt::Key_F2);
+    ASSERT_TRUE(board->editing());
+    EXPECT_EQ(board->editingSlide(), 1);
+    EXPECT_EQ(board->editor()->text(), QStringLiteral("3.0"));
+    QTest::keyClicks(board->editor(), QStringLiteral("4.5"));
+    QTest::keyClick(board->editor(), Qt::Key_Return);
+    EXPECT_DOUBLE_EQ(board->project().slide(1)->slideDuration, 4.5);
+    EXPECT_TRUE(board->hasFocus());  // back on the row, so the next key works there
+
+    QTest::keyClick(board.get(), Qt::Key_F2, Qt::ShiftModifier);
+    ASSERT_TRUE(board->editing());
+    EXPECT_EQ(board->editor()->text(), QStringLiteral("1.0"));
+    QTest::keyClicks(board->editor(), QStringLiteral("2"));
+    QTest::keyClick(board->editor(), Qt::Key_Escape);
+    EXPECT_DOUBLE_EQ(board->project().slide(1)->transitionDuration, 1.0);
+
+    chooserAnswer = 7;
+    QTest::keyClick(board.get(), Qt::Key_Space);
+    EXPECT_EQ(chooserSlides, std::vector<int>{1});
+    EXPECT_EQ(board->project().slide(1)->transitionEffect, 7);
+
+    QTest::keyClick(board.get(), Qt::Key_Space, Qt::ShiftModifier);
+    ASSERT_EQ(viewed.size(), 1u);
+    EXPECT_EQ(viewed[0], board->project().slide(1)->photoPath);
+}
+
 class StoryboardEditorTest : public StoryboardControlTest {
 protected:
     void SetUp() override
