@@ -4,12 +4,11 @@
 #include "config/ui/codec_config_dialog.h"
 #include "config/ui/config_dialog.h"
 #include "config/ui/new_profile_dialog.h"
+#include "render/ui/transition_icons.h"
 #include "tests/gallery/gallery.h"
 
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPixmap>
 #include <QTabWidget>
 
 namespace kestrelle {
@@ -21,22 +20,10 @@ KESTRELLE_GALLERY_ENTRY({"message_box", [] {
     return std::unique_ptr<QWidget>(std::move(box));
 }});
 
-// A stand-in effect icon (the real ones belong to the storyboard's windows): a two-tone block with
-// the effect number, drawn at twice the size so it stays sharp at 200 %.
-QIcon sampleEffectIcon(int effect) {
-    QPixmap pixmap(62, 46);
-    pixmap.setDevicePixelRatio(2.0);
-    pixmap.fill(QColor(40, 70, 120));
-    QPainter painter(&pixmap);
-    painter.fillRect(QRectF(0, 0, 15.5, 23), QColor(240, 190, 70));
-    painter.setPen(Qt::white);
-    painter.drawText(QRectF(0, 0, 31, 23), Qt::AlignCenter, QString::number(effect));
-    return QIcon(pixmap);
-}
-
 std::unique_ptr<ConfigDialog> sampleConfigDialog() {
     return std::make_unique<ConfigDialog>(
-        SettingsStore::instance(), [](QWidget*) { return std::optional<int>(); }, sampleEffectIcon);
+        SettingsStore::instance(), [](QWidget*) { return std::optional<int>(); },
+        [](int effect) { return transitionIcon(effect); });
 }
 
 KESTRELLE_GALLERY_ENTRY({"config_dialog", [] { return std::unique_ptr<QWidget>(sampleConfigDialog()); }});
