@@ -734,6 +734,19 @@ void StoryboardControl::paintEvent(QPaintEvent* event)
     }
     paintSoundtrack(painter, area);
     paintDropBar(painter);
+    paintFocusRing(painter);
+}
+
+void StoryboardControl::paintFocusRing(QPainter& painter)
+{
+    // Along the view's edge, clear of the cells' frames (4 pixels in), so keyboard users see where the
+    // focus is even with no slide selected.
+    if (!hasFocus()) {
+        return;
+    }
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
 }
 
 void StoryboardControl::paintCell(QPainter& painter, const Slide& cell)

@@ -160,6 +160,7 @@ private:
     void paintSoundtrack(QPainter& painter, const QRect& area);
     void paintClip(QPainter& painter, const SoundtrackClip& clip, const QRect& area, bool selected);
     void paintDropBar(QPainter& painter);
+    void paintFocusRing(QPainter& painter);
 
     SlideShowProject project_;
     QFont titleFont_;

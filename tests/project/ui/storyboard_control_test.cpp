@@ -640,6 +640,28 @@ TEST_F(StoryboardPixelTest, PensTextsAndPlaceholderHints)
     EXPECT_GT(inked(image, QRect(5, 104, 120, 25)), 20);
 }
 
+// Keyboard users see where the focus is: a ring in the highlight colour along the row's edge while the
+// storyboard has the focus, none without it, and the cells' own pens unchanged.
+TEST_F(StoryboardPixelTest, TheFocusShowsAsARingAroundTheRow)
+{
+    addPhotos(1);
+    board->selectSlide(0);
+    const QRgb highlight = board->palette().color(QPalette::Highlight).rgb();
+    board->clearFocus();
+    QImage image = grabView();
+    EXPECT_EQ(image.pixel(0, 50), qRgb(255, 255, 255));
+    EXPECT_EQ(image.pixel(image.width() - 1, 50), qRgb(255, 255, 255));
+
+    board->setFocus();
+    ASSERT_TRUE(board->hasFocus());
+    image = grabView();
+    EXPECT_EQ(image.pixel(0, 50), highlight);
+    EXPECT_EQ(image.pixel(image.width() - 1, 50), highlight);
+    EXPECT_EQ(image.pixel(image.width() / 2, 0), highlight);
+    const int l0 = board->project().slide(0)->cellRect.left;
+    EXPECT_EQ(image.pixel(l0 + 4, 40), StoryboardControl::kSelectionPen);
+}
+
 TEST_F(StoryboardPixelTest, EachEffectDrawsItsOwnIcon)
 {
     // (Numbers outside 0..12 never reach a slide; the icon code draws nothing for them, tested with the icons.)
