@@ -5,6 +5,7 @@
 #include "render/photo_loader.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QUrl>
 
@@ -129,7 +130,8 @@ DropFiles dropFilesFrom(const QMimeData& mime)
         }
         // The file system's own bytes, so names that are not valid UTF-8 keep working.
         const std::string path = QFile::encodeName(url.toLocalFile()).toStdString();
-        if (path.empty() || path.back() == '/') {
+        // A folder is never a photo or a clip, whatever its name ("Trip.jpg/").
+        if (path.empty() || path.back() == '/' || QFileInfo(url.toLocalFile()).isDir()) {
             continue;
         }
         if (isSupportedPhotoName(path)) {

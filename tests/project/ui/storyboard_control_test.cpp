@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QDropEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -533,6 +534,22 @@ TEST_F(StoryboardDropTest, FileManagerPhotosDropInTheirOrder)
     EXPECT_TRUE(drag(mime, at(0, 60, 40), true));
     EXPECT_EQ(dropAction, Qt::CopyAction);  // never a move: the file manager keeps its files
     EXPECT_EQ(photoPaths(), (std::vector<std::string>{"z.png", "y.png", "p0.png"}));
+}
+
+// A folder whose name looks like a photo ("Trip.jpg") is no photo: it is left out, and a drag of
+// folders alone is not taken at all (it would make a blank slide that renders as black).
+TEST_F(StoryboardDropTest, FoldersNamedLikePhotosAreLeftOut)
+{
+    addPhotos(1);
+    const QString folder = QString::fromStdString(path("Trip.jpg"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QMimeData onlyFolder;
+    onlyFolder.setUrls({QUrl::fromLocalFile(folder)});
+    EXPECT_FALSE(drag(onlyFolder, at(0, 60, 40), true));
+    QMimeData mixed;
+    mixed.setUrls({QUrl::fromLocalFile(folder), QUrl::fromLocalFile(QString::fromStdString(photo("x.png")))});
+    EXPECT_TRUE(drag(mixed, at(0, 60, 40), true));
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"x.png", "p0.png"}));
 }
 
 // A 16-bit mono PCM WAV of `seconds` at 1000 Hz, a square wave at full scale.
