@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 
 namespace kestrelle {
 
@@ -95,6 +96,14 @@ struct Stream {
     std::uint64_t indxOffset = 0;
 };
 
+// A chunk not yet known to be whole on disk.
+struct PendingChunk {
+    int stream;
+    std::size_t part;
+    std::uint64_t end;   // offset after its data
+    std::uint32_t size;  // payload bytes
+};
+
 struct Part {
     std::uint64_t riffOffset = 0;  // offset of "RIFF"
     std::uint64_t moviOffset = 0;  // offset of "LIST" holding "movi"
@@ -119,6 +128,7 @@ struct RiffAviFile::Impl {
     std::vector<Stream> streams;
     std::vector<Part> parts;
     std::vector<Idx1Entry> idx1;
+    std::deque<PendingChunk> pending;  // in file order
     std::uint64_t avihOffset = 0;
     std::uint64_t dmlhOffset = 0;
 
@@ -150,6 +160,7 @@ struct RiffAviFile::Impl {
             size -= static_cast<std::size_t>(n);
             diskPosition += static_cast<std::uint64_t>(n);
         }
+        while (!pending.empty() && pending.front().end <= diskPosition) pending.pop_front();
         return true;
     }
 
@@ -482,8 +493,8 @@ struct RiffAviFile::Impl {
         }
     }
 
-    // After a failed write: make the sizes match what reached the file and drop the indexes, so
-    // readers scan the chunks that are there.
+    // After a failed write: make the sizes and counts match what reached the file and drop the indexes,
+    // so readers scan the chunks that are there. Only the header bytes already on disk are rewritten.
     void patchAfterFailure() {
         const std::uint64_t end = diskPosition;
         for (const auto& part : parts) {
@@ -495,18 +506,15 @@ struct RiffAviFile::Impl {
             patch32(part.moviOffset + 4, clamp32(moviEnd - part.moviOffset - 8));
         }
         // Only chunks wholly in the file count.
+        for (const auto& chunk : pending) {
+            if (chunk.end <= end) continue;
+            Stream& s = streams[static_cast<std::size_t>(chunk.stream)];
+            s.chunks -= std::min<std::uint64_t>(s.chunks, 1);
+            s.bytes -= std::min<std::uint64_t>(s.bytes, chunk.size);
+            if (chunk.part == 0 && parts.size() > 1) s.firstPartChunks -= std::min<std::uint64_t>(s.firstPartChunks, 1);
+        }
+        pending.clear();
         for (auto& s : streams) {
-            std::uint64_t missing = 0;
-            std::uint64_t missingBytes = 0;
-            for (const auto& e : s.partEntries) {
-                const std::uint32_t size = e.size & ~kDeltaFrameBit;
-                if (e.dataOffset + size > end) {
-                    ++missing;
-                    missingBytes += size;
-                }
-            }
-            s.chunks -= std::min(s.chunks, missing);
-            s.bytes -= std::min(s.bytes, missingBytes);
             s.superIndex.clear();
             if (parts.size() == 1) s.firstPartChunks = s.chunks;
         }
@@ -595,6 +603,7 @@ bool RiffAviFile::writeChunk(int stream, const std::uint8_t* data, std::size_t s
                           static_cast<std::uint32_t>(headerAt - (d.parts.back().moviOffset + 8)),
                           static_cast<std::uint32_t>(size)});
     }
+    d.pending.push_back({stream, d.parts.size() - 1, headerAt + 8 + size, static_cast<std::uint32_t>(size)});
     s.chunks += 1;
     s.bytes += size;
     s.partDuration += s.sampleSize > 0 ? size / s.sampleSize : 1;

@@ -11,7 +11,9 @@
 // The first part also carries the classic idx1 for readers without OpenDML.
 //
 // Writes go through one large buffer and the file position only moves forward while chunks are added;
-// the header fields that depend on the totals (lengths, frame counts, sizes) are patched at close.
+// the header fields that depend on the totals (lengths, frame counts, sizes) are patched at close. After a
+// failed write (disk full, size limit) close patches the header bytes already on disk, so the file
+// declares only the chunks it holds whole.
 
 #include <cstddef>
 #include <cstdint>
