@@ -82,8 +82,10 @@ public:
     // Bytes the file holds so far (including what is still buffered).
     std::uint64_t fileSize() const;
 
-    // Tests: the largest size of one RIFF part (normally 1 GiB), and the buffer size.
+    // Tests: the largest size of one RIFF part (normally 1 GiB), and the write buffer's size (normally
+    // 8 MiB; 0 writes every chunk through at once). Both kept across open().
     void setPartLimitForTesting(std::uint64_t bytes);
+    void setBufferSizeForTesting(std::size_t bytes);
 
 private:
     struct Impl;

@@ -293,6 +293,7 @@ struct ChunksOnDisk {
     std::uint64_t firstPartVideo = 0;
     std::uint64_t audio = 0;
     std::uint64_t audioBytes = 0;
+    bool partialChunk = false;  // a chunk runs past the end of the file
 };
 
 ChunksOnDisk walkChunks(const std::string& all) {
@@ -306,7 +307,10 @@ ChunksOnDisk walkChunks(const std::string& all) {
                 const std::size_t moviEnd = std::min(partEnd, at + 8 + size);
                 for (std::size_t c = at + 12; c + 8 <= moviEnd;) {
                     const std::size_t body = le32(all, c + 4);
-                    if (c + 8 + body > all.size()) break;
+                    if (c + 8 + body > all.size()) {
+                        found.partialChunk = true;
+                        break;
+                    }
                     if (all.compare(c, 4, "00dc") == 0) {
                         ++found.video;
                         if (part == 0) ++found.firstPartVideo;
@@ -324,9 +328,9 @@ ChunksOnDisk walkChunks(const std::string& all) {
     return found;
 }
 
-// A write that fails partway (file size limit; disk full behaves the same) leaves headers that
-// declare exactly the chunks the file holds: frame counts, stream lengths, RIFF and list sizes, the
-// OpenDML total. Cut inside the first part, inside a later part, and with everything still buffered
+// A write that fails partway (file size limit; disk full behaves the same) leaves a file cut after its
+// last whole chunk, with headers that declare exactly the chunks it holds: frame counts, stream
+// lengths, RIFF and list sizes, the OpenDML total. Cut inside the first part, inside a later part, and with everything still buffered
 // when the close fails. Runs in child processes that carry the limit.
 TEST_F(AviContainerTest, CutFileDeclaresOnlyWhatItHolds) {
     const int width = 64, height = 48;
@@ -367,8 +371,10 @@ TEST_F(AviContainerTest, CutFileDeclaresOnlyWhatItHolds) {
         ASSERT_EQ(WEXITSTATUS(status), 1) << "the failed write is reported";
 
         const std::string all = testing::readFile(file);
-        ASSERT_EQ(all.size(), c.limit) << "no byte beyond the limit";
+        ASSERT_LE(all.size(), c.limit) << "no byte beyond the limit";
+        EXPECT_GT(all.size(), c.limit - (64u << 10)) << "cut near the limit, after the last whole chunk";
         const ChunksOnDisk held = walkChunks(all);
+        EXPECT_FALSE(held.partialChunk) << "a partial chunk would read as a damaged frame";
         ASSERT_GT(held.video, 0u);
         ASSERT_LT(held.video, static_cast<std::uint64_t>(c.frames));
 
