@@ -42,9 +42,10 @@ first_frame() {
     -p "Full HD 1080p(.avi)" -s 3 -t 1 -o "$work/first.avi" -y -q 2>/dev/null &
   pid=$!
   line=""
-  for ((i = 0; i < 1200 && -z "$line"; i++)); do
+  for ((i = 0; i < 1200; i++)); do
     sleep 0.05
     line=$(grep -a -o 'First frame [0-9]* ms' "$log" || true)
+    [ -z "$line" ] || break
   done
   kill -INT "$pid" 2>/dev/null || true
   wait "$pid" || true
