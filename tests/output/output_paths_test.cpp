@@ -340,6 +340,37 @@ TEST_F(OutputPathsTest, TwentyFourBitFramesWithPaddedRows) {
     }
 }
 
+// Odd frame sizes: the DivX-compatible entry renders them through every effect; Xvid refuses them as a
+// codec that cannot open ("Init Avi codec failed!").
+TEST_F(OutputPathsTest, OddFrameSizesRenderWithDivxAndAreRefusedByXvid) {
+    SlideShowProject project;
+    for (int effect = 1; effect <= 12; ++effect)
+        addPhoto(project, photo("e" + std::to_string(effect) + ".png", qRgb(20 * effect, 90, 200)), 0.2, 0.2, effect);
+    GenerationSetup odd = setup(25.0);
+    odd.width = 65;
+    odd.height = 49;
+    odd.compressorHandler = makeFourCC('D', 'X', '5', '0');
+    GenerationJob divx(project, odd);
+    divx.run();
+    EXPECT_TRUE(divx.completed());
+    EXPECT_TRUE(presenter.texts.empty());
+    const std::string size = runTool(QStringLiteral("ffprobe"),
+                                     {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                                      QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+                                      QStringLiteral("stream=width,height"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
+                                      QString::fromStdString(path("out.avi"))});
+    EXPECT_EQ(size, "65,49\n");
+    const VideoProbe probe = probeVideo(path("out.avi"));
+    EXPECT_EQ(probe.errors, "");
+    EXPECT_EQ(probe.read, divx.progressUpper());
+
+    odd.compressorHandler = kXvid;
+    GenerationJob xvid(project, odd);
+    xvid.run();
+    EXPECT_FALSE(xvid.completed());
+    EXPECT_EQ(presenter.texts, std::vector<std::string>{"Init Avi codec failed!"});
+}
+
 // The job's own run-log lines, in order, under its source name.
 TEST_F(OutputPathsTest, TheJobLogsItsFourLines) {
     SlideShowProject project;
