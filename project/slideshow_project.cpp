@@ -281,10 +281,13 @@ int SlideShowProject::insertPhoto(const std::string& path, int position, int eff
     QImage picture;
     const int pixelWidth = static_cast<int>(std::lround(kThumbnailWidth * thumbnailPixelRatio_));
     const int pixelHeight = static_cast<int>(std::lround(kThumbnailHeight * thumbnailPixelRatio_));
-    if (!PhotoLoader::load(picture, pixelWidth, pixelHeight, path, kWhiteBackground)) {
+    if (makesThumbnails_ ? !PhotoLoader::load(picture, pixelWidth, pixelHeight, path, kWhiteBackground)
+                         : !isSupportedPhotoName(path)) {
         return -1;
     }
-    picture.setDevicePixelRatio(thumbnailPixelRatio_);
+    if (!picture.isNull()) {
+        picture.setDevicePixelRatio(thumbnailPixelRatio_);
+    }
 
     const int photos = photoSlideCount();
     if (position >= photos) {

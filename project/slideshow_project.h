@@ -164,6 +164,11 @@ public:
     bool setCellRect(int i, const CellRect& rect);
     bool setClipRect(int i, const CellRect& rect);
 
+    // Whether insertPhoto makes a storyboard thumbnail (on by default). A project that is never shown,
+    // like the headless renderer's, turns it off: photos are then checked by name only, not decoded,
+    // and their thumbnails stay null.
+    void setMakesThumbnails(bool on) { makesThumbnails_ = on; }
+
     // ---- Editing
     void appendPlaceholder();
     // Appends width / 154 + 1 placeholders (a negative width counts as 0).
@@ -211,6 +216,7 @@ private:
     std::vector<SoundtrackClip> clips_;
     std::vector<QImage> thumbnails_;
     double thumbnailPixelRatio_ = 1.0;
+    bool makesThumbnails_ = true;
     int selectedSlide_ = -1;
     int selectedClip_ = -1;
     int visibleWidth_ = 0;
