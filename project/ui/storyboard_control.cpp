@@ -329,6 +329,10 @@ void StoryboardControl::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Greater: project_.shiftSlideRight(); break;
     // What the mouse reaches inside the selected cell, for keyboard users.
     case Qt::Key_F2:
+        // Into view first: scrolling would close the editor.
+        if (const Slide* cell = project_.slide(selected); cell && cell->hasPhoto && !editing()) {
+            scrollIntoView(selected);
+        }
         beginDurationEdit(selected, (event->modifiers() & Qt::ShiftModifier) ? DurationField::Transition
                                                                               : DurationField::Slide);
         break;

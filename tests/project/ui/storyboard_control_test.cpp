@@ -277,6 +277,16 @@ TEST_F(StoryboardControlTest, KeysReachTheEditorTheChooserAndTheViewer)
     QTest::keyClick(board.get(), Qt::Key_Space, Qt::ShiftModifier);
     ASSERT_EQ(viewed.size(), 1u);
     EXPECT_EQ(viewed[0], board->project().slide(1)->photoPath);
+
+    // A selected slide scrolled out of sight comes back into view before its editor opens there.
+    board->project().setSelectedSlide(0);
+    board->scrollTo(board->scrollLimitNow());
+    ASSERT_GT(board->scrollPosition(), 0);
+    QTest::keyClick(board.get(), Qt::Key_F2);
+    ASSERT_TRUE(board->editing());
+    EXPECT_EQ(board->editingSlide(), 0);
+    EXPECT_TRUE(board->viewport()->rect().contains(board->editor()->geometry()));
+    QTest::keyClick(board->editor(), Qt::Key_Escape);
 }
 
 class StoryboardEditorTest : public StoryboardControlTest {
