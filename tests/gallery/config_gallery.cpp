@@ -50,5 +50,11 @@ KESTRELLE_GALLERY_ENTRY({"config_new_profile_reserved_characters", [] {
     return std::unique_ptr<QWidget>(std::move(dialog));
 }});
 
+// Configure: the codec's own settings.
+KESTRELLE_GALLERY_ENTRY({"codec_config_dialog", [] {
+    return std::unique_ptr<QWidget>(
+        std::make_unique<CodecConfigDialog>(QStringLiteral("Xvid MPEG-4 Codec"), CompressorSettings{}));
+}});
+
 }  // namespace
 }  // namespace kestrelle
