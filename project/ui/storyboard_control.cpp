@@ -550,6 +550,11 @@ void StoryboardControl::beginDurationEdit(int slide, DurationField field)
         cell->cellRect.left, cell->cellRect.top);
     const double value = field == DurationField::Slide ? cell->slideDuration : cell->transitionDuration;
     editor_->setFont(textFont_);
+    // Screen readers say which value is being edited, not just "duration".
+    editor_->setAccessibleName(QStringLiteral("Slide %1 %2 in seconds")
+                                   .arg(cell->index + 1)
+                                   .arg(field == DurationField::Slide ? QStringLiteral("duration")
+                                                                      : QStringLiteral("transition duration")));
     editor_->setGeometry(toQRect(area));
     editor_->setText(QString::fromStdString(storyboard::durationText(value)));
     editor_->show();

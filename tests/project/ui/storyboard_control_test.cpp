@@ -257,6 +257,7 @@ TEST_F(StoryboardControlTest, KeysReachTheEditorTheChooserAndTheViewer)
     ASSERT_TRUE(board->editing());
     EXPECT_EQ(board->editingSlide(), 1);
     EXPECT_EQ(board->editor()->text(), QStringLiteral("3.0"));
+    EXPECT_EQ(board->editor()->accessibleName(), QStringLiteral("Slide 2 duration in seconds"));
     QTest::keyClicks(board->editor(), QStringLiteral("4.5"));
     QTest::keyClick(board->editor(), Qt::Key_Return);
     EXPECT_DOUBLE_EQ(board->project().slide(1)->slideDuration, 4.5);
@@ -265,6 +266,7 @@ TEST_F(StoryboardControlTest, KeysReachTheEditorTheChooserAndTheViewer)
     QTest::keyClick(board.get(), Qt::Key_F2, Qt::ShiftModifier);
     ASSERT_TRUE(board->editing());
     EXPECT_EQ(board->editor()->text(), QStringLiteral("1.0"));
+    EXPECT_EQ(board->editor()->accessibleName(), QStringLiteral("Slide 2 transition duration in seconds"));
     QTest::keyClicks(board->editor(), QStringLiteral("2"));
     QTest::keyClick(board->editor(), Qt::Key_Escape);
     EXPECT_DOUBLE_EQ(board->project().slide(1)->transitionDuration, 1.0);
