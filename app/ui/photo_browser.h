@@ -44,6 +44,8 @@ public:
     // The full path of a row's file ("" outside the list).
     std::string pathAt(int row) const;
     bool isWorkerRunning() const { return worker_ != nullptr; }
+    // The running worker (nullptr when none), for tests and benchmarks that follow it.
+    ThumbnailWorker* currentWorker() const { return worker_.get(); }
     // Rows whose thumbnail has arrived.
     int thumbnailsShown() const { return thumbnailsShown_; }
 
