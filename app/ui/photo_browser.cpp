@@ -154,7 +154,8 @@ void PhotoBrowser::showThumbnail(quint64 serial, int row, const QImage& thumbnai
 }
 
 void PhotoBrowser::workerEnded(quint64 serial) {
-    if (serial != serial_ || !worker_) return;
+    // While stopWorker waits, the end of the worker being stopped is no end of the folder's thumbnails.
+    if (serial != serial_ || !worker_ || stopping_) return;
     stopWorker();
     Q_EMIT thumbnailsDone();
 }

@@ -63,7 +63,7 @@ public Q_SLOTS:
     void openFolderPath(const QByteArray& path);
 
 Q_SIGNALS:
-    // The worker has ended: every thumbnail of the folder is shown (or the worker was stopped).
+    // Every thumbnail of the folder shown has arrived (not sent for a worker stopped by openFolder).
     void thumbnailsDone();
 
 protected:

@@ -75,6 +75,7 @@ TEST_F(PhotoBrowserTest, SwitchingFoldersMidRunLeavesNoThumbnailOfTheOldFolder) 
     const std::string few = makePhotos("few", 3, Qt::blue);
     const std::string other = makePhotos("other", 4, Qt::red);
     PhotoBrowser browser;
+    QSignalSpy done(&browser, &PhotoBrowser::thumbnailsDone);
     browser.openFolder(many);
     ASSERT_TRUE(QTest::qWaitFor([&] { return browser.thumbnailsShown() > 0; }, 60000));
     ASSERT_TRUE(browser.isWorkerRunning());
@@ -95,6 +96,7 @@ TEST_F(PhotoBrowserTest, SwitchingFoldersMidRunLeavesNoThumbnailOfTheOldFolder) 
     browser.openFolder(few);
     ASSERT_TRUE(waitForThumbnails(browser));
     EXPECT_EQ(browser.thumbnailsShown(), 3);
+    EXPECT_EQ(done.count(), 2);  // once for each opening of the small folder
 }
 
 TEST_F(PhotoBrowserTest, ClosingMidRunJoinsTheWorker) {
