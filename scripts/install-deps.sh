@@ -10,6 +10,7 @@ packages=(
   libmp3lame-dev libmp3lame0 zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg libjpeg-turbo-progs xvfb xauth x11-apps xdotool imagemagick time ccache
+  desktop-file-utils appstream
 )
 
 missing=()
