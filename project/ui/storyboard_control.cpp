@@ -337,6 +337,14 @@ void StoryboardControl::keyPressEvent(QKeyEvent* event)
                                                                               : DurationField::Slide);
         break;
     case Qt::Key_Space: activateSelectedSlide(event->modifiers() & Qt::ShiftModifier); break;
+    // Shift+F10 stands for the menu key, as on most desktops.
+    case Qt::Key_F10:
+        if (!(event->modifiers() & Qt::ShiftModifier)) {
+            QAbstractScrollArea::keyPressEvent(event);
+            return;
+        }
+        showSelectedSlideMenu();
+        break;
     default: QAbstractScrollArea::keyPressEvent(event); return;
     }
     event->accept();
@@ -488,17 +496,22 @@ void StoryboardControl::mouseDoubleClickEvent(QMouseEvent* event)
 void StoryboardControl::contextMenuEvent(QContextMenuEvent* event)
 {
     if (event->reason() == QContextMenuEvent::Keyboard) {
-        // The menu key: the menu of the selected slide, at its cell.
-        const Slide* cell = project_.slide(project_.selectedSlide());
-        if (cell && cell->hasPhoto) {
-            const QRect r = toQRect(cell->cellRect);
-            rightClick(r.center(), viewport()->mapToGlobal(r.center()));
-        }
+        showSelectedSlideMenu();
         event->accept();
         return;
     }
     rightClick(viewport()->mapFromGlobal(event->globalPos()), event->globalPos());
     event->accept();
+}
+
+void StoryboardControl::showSelectedSlideMenu()
+{
+    // The menu of the selected slide, at its cell.
+    const Slide* cell = project_.slide(project_.selectedSlide());
+    if (cell && cell->hasPhoto) {
+        const QRect r = toQRect(cell->cellRect);
+        rightClick(r.center(), viewport()->mapToGlobal(r.center()));
+    }
 }
 
 void StoryboardControl::rightClick(const QPoint& point, const QPoint& globalPoint)

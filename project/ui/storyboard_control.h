@@ -150,6 +150,8 @@ private:
     void onScrollAction(int action);
     void leftClick(const QPoint& point);
     void rightClick(const QPoint& point, const QPoint& globalPoint);
+    // The menu key and Shift+F10.
+    void showSelectedSlideMenu();
     void openChooser(int slide);
     // Space on the selected slide: the chooser, or with Shift the photo viewer.
     void activateSelectedSlide(bool viewPhoto);

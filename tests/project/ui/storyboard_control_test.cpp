@@ -280,6 +280,11 @@ TEST_F(StoryboardControlTest, KeysReachTheEditorTheChooserAndTheViewer)
     ASSERT_EQ(viewed.size(), 1u);
     EXPECT_EQ(viewed[0], board->project().slide(1)->photoPath);
 
+    // Shift+F10, as the menu key: the selected slide's menu.
+    QTest::keyClick(board.get(), Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(menusShown, 1);
+    EXPECT_EQ(lastMenu, (std::vector<bool>{true, false, true}));
+
     // A selected slide scrolled out of sight comes back into view before its editor opens there.
     board->project().setSelectedSlide(0);
     board->scrollTo(board->scrollLimitNow());
