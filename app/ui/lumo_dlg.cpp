@@ -249,9 +249,9 @@ void LumoDlg::bringToFront() {
     activateWindow();
 }
 
-void LumoDlg::openFolder(const QString& path) {
-    const QByteArray folder = path.toUtf8();
-    KESTRELLE_LOG_AS(kLogSource, 1, "Open Directory %s", folder.constData());
+void LumoDlg::openFolder(const QByteArray& path) {
+    // The whole path is kept, however long: cutting it would open another folder.
+    KESTRELLE_LOG_AS(kLogSource, 1, "Open Directory %s", path.constData());
     // The photo browser opens the folder once it is in place.
 }
 

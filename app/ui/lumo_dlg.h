@@ -4,6 +4,7 @@
 
 #include "app/ui/main_window_parts.h"
 
+#include <QByteArray>
 #include <QDialog>
 
 #include <cstdint>
@@ -53,8 +54,9 @@ public:
     StoryboardControl* storyboard() const { return storyboard_; }
 
 public Q_SLOTS:
-    // Message kOpenFolderMessage: log the folder and open it in the photo browser.
-    void openFolder(const QString& path);
+    // Message kOpenFolderMessage: log the folder and open it in the photo browser. The path is the
+    // file system's bytes (not necessarily UTF-8).
+    void openFolder(const QByteArray& path);
     // Message kProfilesChangedMessage: refill the profile list and select the current profile.
     void refreshProfiles();
     // Message kApplyDefaultsMessage: the default durations and effect to every slide.
