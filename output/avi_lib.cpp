@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -87,6 +88,11 @@ struct State {
 State& state() {
     static State s;
     return s;
+}
+
+std::size_t& fileBufferForTesting() {
+    static std::size_t bytes = SIZE_MAX;  // the file's own default
+    return bytes;
 }
 
 std::atomic<bool>& stopFlag() {
@@ -389,6 +395,7 @@ int open(const std::string& path, int frameLimit, int width, int height, double 
     AVI_LOG(0, "Initialize AVI system...");
     AVI_LOG(0, "Open AVI file...");
     s.file = std::make_unique<RiffAviFile>();
+    if (fileBufferForTesting() != SIZE_MAX) s.file->setBufferSizeForTesting(fileBufferForTesting());
     if (!s.file->open(s.fileName)) {
         AVI_LOG(0, "%s, %s (%x)", "Failed to open AVI file", s.fileName.c_str(),
                 static_cast<unsigned>(s.file->errorCode()));
@@ -418,6 +425,8 @@ int writeFrame(const std::uint8_t* pixels, int /*width*/, int /*height*/, const 
 }
 
 void setStopFlag(bool stop) { stopFlag() = stop; }
+
+void setFileBufferForTesting(std::size_t bytes) { fileBufferForTesting() = bytes; }
 
 int close() {
     State& s = state();

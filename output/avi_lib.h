@@ -48,6 +48,10 @@ void setStopFlag(bool stop);
 // when the file was finished completely (or nothing was open), 0 when some of it could not be written.
 int close();
 
+// Tests: the size of the file's write buffer from the next open on (0: every chunk reaches the file as
+// it is written, so a write failure shows at the frame that meets it).
+void setFileBufferForTesting(std::size_t bytes);
+
 // The file name of the last open ("" before any).
 std::string fileName();
 // Frames accepted since the last open.
