@@ -270,7 +270,7 @@ TEST_F(MainWindowTest, TheThreeMessageSlots) {
     // Open folder: logged at level 1 under the window's source name.
     // Not valid UTF-8 and longer than 511 bytes: logged as it is, whole.
     const std::string folder = path("Pictures/Sommer \xE4 ") + std::string(600, 'd');
-    w.openFolder(QByteArray::fromStdString(folder));
+    w.openFolderPath(QByteArray::fromStdString(folder));
     const std::string log = readFile(dataFolder() + "/run.log");
     EXPECT_NE(log.find("LumoDlg.cpp,"), std::string::npos) << log;
     EXPECT_NE(log.find("|Open Directory " + folder + "\r\n"), std::string::npos) << log;
