@@ -30,6 +30,7 @@ void ThumbnailWorker::stopAndWait(const std::function<void()>& whileWaiting) {
 void ThumbnailWorker::run() {
     const int count = static_cast<int>(job_.names.size());
     for (int row = 0; row < count && !stopRequested_.load(); ++row) {
+        if (job_.beforeRow) job_.beforeRow(row);
         QImage thumbnail;
         if (job_.mode == BrowserMode::Audio) {
             thumbnail = job_.audioPicture;

@@ -30,6 +30,8 @@ public:
         QSize size{100, 90};             // the thumbnail in pixels
         qreal devicePixelRatio = 1.0;    // set on each thumbnail
         QImage audioPicture;             // every row's picture in audio mode
+        // Called on the worker's thread before each row; tests hold the worker at a row with it.
+        std::function<void(int row)> beforeRow;
     };
 
     // Starts the thread at once.

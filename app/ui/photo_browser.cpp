@@ -131,6 +131,7 @@ void PhotoBrowser::startWorker() {
     job.devicePixelRatio = devicePixelRatioF();
     job.size = kThumbnailSize * job.devicePixelRatio;
     if (mode_ == BrowserMode::Audio) job.audioPicture = audioPicture(job.devicePixelRatio);
+    job.beforeRow = workerRowHook_;
 
     const quint64 serial = ++serial_;
     worker_ = std::make_unique<ThumbnailWorker>(std::move(job), [this, serial](int row, const QImage& thumbnail) {

@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPixmap>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +47,8 @@ public:
     bool isWorkerRunning() const { return worker_ != nullptr; }
     // The running worker (nullptr when none), for tests and benchmarks that follow it.
     ThumbnailWorker* currentWorker() const { return worker_.get(); }
+    // Called on each worker's thread before each row (tests hold a worker mid-run with it).
+    void setWorkerRowHook(std::function<void(int row)> hook) { workerRowHook_ = std::move(hook); }
     // Rows whose thumbnail has arrived.
     int thumbnailsShown() const { return thumbnailsShown_; }
 
@@ -86,6 +89,7 @@ private:
     quint64 serial_ = 0;
     int thumbnailsShown_ = 0;
     bool stopping_ = false;
+    std::function<void(int row)> workerRowHook_;
 };
 
 }  // namespace kestrelle

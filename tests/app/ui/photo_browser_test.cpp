@@ -13,6 +13,10 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 namespace kestrelle {
 namespace {
 
@@ -29,6 +33,15 @@ protected:
         return folder;
     }
 
+    // Holds every worker of `browser` before its second row until release() (so "mid-run" does not
+    // depend on how fast the machine is).
+    void holdWorkersAfterTheFirstRow(PhotoBrowser& browser) {
+        browser.setWorkerRowHook([this](int row) {
+            while (row > 0 && !released_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+    }
+    void release() { released_.store(true); }
+
     static bool waitForThumbnails(PhotoBrowser& browser) {
         return QTest::qWaitFor([&] { return !browser.isWorkerRunning(); }, 60000);
     }
@@ -37,6 +50,9 @@ protected:
         const QImage picture = item->icon().pixmap(PhotoBrowser::kThumbnailSize).toImage();
         return picture.pixelColor(picture.width() / 2, picture.height() / 2);
     }
+
+private:
+    std::atomic<bool> released_{false};
 };
 
 TEST_F(PhotoBrowserTest, ListsTheFolderLowerCasedAndKeepsRealNamesInPaths) {
@@ -75,10 +91,12 @@ TEST_F(PhotoBrowserTest, SwitchingFoldersMidRunLeavesNoThumbnailOfTheOldFolder) 
     const std::string few = makePhotos("few", 3, Qt::blue);
     const std::string other = makePhotos("other", 4, Qt::red);
     PhotoBrowser browser;
+    holdWorkersAfterTheFirstRow(browser);
     QSignalSpy done(&browser, &PhotoBrowser::thumbnailsDone);
     browser.openFolder(many);
     ASSERT_TRUE(QTest::qWaitFor([&] { return browser.thumbnailsShown() > 0; }, 60000));
     ASSERT_TRUE(browser.isWorkerRunning());
+    release();
     browser.openFolder(few);
     ASSERT_TRUE(waitForThumbnails(browser));
     ASSERT_EQ(browser.count(), 3);
@@ -102,9 +120,11 @@ TEST_F(PhotoBrowserTest, SwitchingFoldersMidRunLeavesNoThumbnailOfTheOldFolder) 
 TEST_F(PhotoBrowserTest, ClosingMidRunJoinsTheWorker) {
     const std::string many = makePhotos("many", 60, Qt::red);
     auto browser = std::make_unique<PhotoBrowser>();
+    holdWorkersAfterTheFirstRow(*browser);
     browser->openFolder(many);
     ASSERT_TRUE(QTest::qWaitFor([&] { return browser->thumbnailsShown() > 0; }, 60000));
     ASSERT_TRUE(browser->isWorkerRunning());
+    release();
     browser.reset();
     // Anything the worker had queued went with the window.
     QCoreApplication::processEvents();
