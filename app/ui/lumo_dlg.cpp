@@ -249,6 +249,7 @@ void LumoDlg::bringToFront() {
 void LumoDlg::openFolder(const QString& path) { openFolderPath(QFile::encodeName(path)); }
 
 void LumoDlg::openFolderPath(const QByteArray& path) {
+    // The whole path is kept, however long: cutting it would open another folder.
     KESTRELLE_LOG_AS(kLogSource, 1, "Open Directory %s", path.constData());
     photoBrowser_->openFolder(path.toStdString());
 }

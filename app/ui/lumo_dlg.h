@@ -4,6 +4,7 @@
 
 #include "app/ui/main_window_parts.h"
 
+#include <QByteArray>
 #include <QDialog>
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // The main window, with the sample photos on the storyboard and the shipped profiles in its list.
 
 #include "app/ui/about_dialog.h"
+#include "app/ui/folder_tree.h"
 #include "app/ui/lumo_dlg.h"
 #include "config/settings_store.h"
 #include "project/slideshow_project.h"
@@ -19,8 +20,10 @@ KESTRELLE_GALLERY_ENTRY({"main_window", [] {
         ++position;
     }
     window->storyboard()->scrollTo(0);
+    // The sample folder open in the tree and the browser, its thumbnails made meanwhile.
+    window->folderTree()->selectFolder(kestrelle::gallery::samplePhotoFolder());
     return std::unique_ptr<QWidget>(std::move(window));
-}});
+}, 1500});
 
 KESTRELLE_GALLERY_ENTRY({"about_dialog", [] { return std::make_unique<kestrelle::AboutDialog>(); }});
 

@@ -268,11 +268,12 @@ TEST_F(MainWindowTest, BrowseStoresTheChosenFolder) {
 TEST_F(MainWindowTest, TheThreeMessageSlots) {
     LumoDlg& w = window();
     // Open folder: logged at level 1 under the window's source name.
-    const QString folder = QString::fromStdString(path("Pictures/Sommer ä"));
-    w.openFolder(folder);
+    // Not valid UTF-8 and longer than 511 bytes: logged as it is, whole.
+    const std::string folder = path("Pictures/Sommer \xE4 ") + std::string(600, 'd');
+    w.openFolderPath(QByteArray::fromStdString(folder));
     const std::string log = readFile(dataFolder() + "/run.log");
     EXPECT_NE(log.find("LumoDlg.cpp,"), std::string::npos) << log;
-    EXPECT_NE(log.find("|Open Directory " + folder.toStdString() + "\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("|Open Directory " + folder + "\r\n"), std::string::npos) << log;
 
     // Profiles changed: the list follows the store and shows the current profile; refilling does not
     // change the current profile.
@@ -329,6 +330,36 @@ TEST_F(MainWindowTest, PreviewNeedsAPhotoAndTheHelpMenuOpensItsAddresses) {
     ASSERT_EQ(urls_.opened.size(), 2u);
     EXPECT_EQ(QUrl(urls_.opened[0]).host(), QStringLiteral("www.example.org"));
     EXPECT_TRUE(urls_.opened[1].startsWith(QStringLiteral("mailto:support@example.org")));
+}
+
+// Start through the program's own generation dialog, with the installed compressors: the video is
+// written under the name and folder the window shows, and the completion question follows.
+TEST_F(MainWindowTest, StartWritesTheVideoThroughTheProgramsDialogs) {
+    SettingsStore installed;  // the installed compressors
+    installed.listCodecs();
+    installed.load();
+    if (installed.codecs().empty()) GTEST_SKIP() << "no installed MPEG-4 compressor";
+    installed.settings().PlaySound = 0;
+    installed.settings().ShutDown = 0;
+    installed.setTargetPath(target_);
+    installed.settings().TargetChanged = 1;
+
+    LumoDlg w(installed);
+    w.setFreeSpaceQuery([](const std::string&) { return std::uint64_t{1} << 40; });
+    w.show();
+    const std::string photo = path("photo.png");
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::darkBlue);
+    ASSERT_TRUE(picture.save(QString::fromStdString(photo)));
+    ASSERT_GE(w.project().insertPhoto(photo, 0, 1, 0.3, 0.2), 0);
+    w.fileNameEdit()->setText(QStringLiteral("Short Show"));
+
+    w.start();
+    const std::string video = target_ + "/Short Show.avi";
+    ASSERT_TRUE(fs::exists(video));
+    EXPECT_EQ(readFile(video).substr(0, 4), "RIFF");
+    EXPECT_EQ(messages_.texts,
+              std::vector<std::string>{"Output file completed. Do you want to open the destination folder?"});
 }
 
 }  // namespace
