@@ -57,7 +57,7 @@ struct SoundtrackClip {
     int cellWidth = 0;              // drawn width in pixels
     std::string wavePath;
     CellRect cellRect;              // where the clip was last painted
-    std::shared_ptr<const WaveFile> wave;  // the mapped file, kept for as long as the clip exists
+    std::shared_ptr<const WaveFile> wave;  // the open file, kept for as long as the clip exists
     std::uint64_t dataBytes = 0;           // size of the data chunk (the width's numerator)
     std::uint32_t averageBytesPerSecond = 0;
 };

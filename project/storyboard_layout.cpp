@@ -187,11 +187,18 @@ std::vector<QPoint> waveformPoints(const WaveFile& wave, int cellWidth, int left
     if (first == 0) {
         points.emplace_back(left, middle);
     }
-    for (std::int64_t idx = first; idx <= last; idx += step) {
-        const std::int64_t value = static_cast<std::int64_t>(wave.sampleValue(static_cast<std::size_t>(idx))) * height
-            / fullScale;
+    if (last < first) {
+        return points;
+    }
+    // The band's values in one batch: the file is read in a few blocks rather than value by value.
+    const std::vector<int> values = wave.sampleValues(static_cast<std::size_t>(first), static_cast<std::size_t>(step),
+                                                      static_cast<std::size_t>((last - first) / step + 1));
+    std::int64_t idx = first;
+    for (const int sample : values) {
+        const std::int64_t value = static_cast<std::int64_t>(sample) * height / fullScale;
         const int x = left + static_cast<int>(static_cast<double>(idx) / static_cast<double>(count) * cellWidth);
         points.emplace_back(x, middle - static_cast<int>(value));
+        idx += step;
     }
     return points;
 }

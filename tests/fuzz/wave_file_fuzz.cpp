@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to WaveFile through an in-memory file. Besides the sanitizers it checks the
-// result against a plain walk of the chunks and reads every sample the file offers, so a size that
-// points past the file's bytes is seen even where the mapping's last page hides it.
+// result against a plain walk of the chunks and reads every sample the file offers, one by one and in
+// a batch, so a size that points past the file's bytes is seen.
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "output/wave_file.h"
 
@@ -78,21 +79,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(std::strcmp(wave.dataChunkTag(), "data") == 0, "PCM data tag");
         require(wave.dataSize() <= declared && dataBody + wave.dataSize() <= static_cast<long long>(size),
                 "data size beyond the file");
-        require(wave.hasSamples() && std::memcmp(wave.samples(), data + dataBody, wave.dataSize()) == 0,
+        std::string samples(wave.dataSize(), '\0');
+        require(wave.hasSamples() && wave.readSampleBytes(0, samples.data(), samples.size()) == samples.size() &&
+                    std::memcmp(samples.data(), data + dataBody, samples.size()) == 0,
                 "samples are not the data chunk's bytes");
     } else {
         require(!wave.hasSamples() && wave.dataSize() == fmtSize, "non-PCM file must count the format chunk");
     }
 
-    long long sum = 0;
-    for (std::size_t i = 0; i < wave.sampleValueCount(); ++i) sum += wave.sampleValue(i);
-    require(wave.sampleValue(wave.sampleValueCount()) == 0, "value past the end");
-    (void)sum;
+    const std::vector<int> values = wave.sampleValues(0, 1, wave.sampleValueCount() + 1);
+    for (std::size_t i = 0; i < wave.sampleValueCount(); ++i)
+        require(values[i] == wave.sampleValue(i), "batched value differs");
+    require(values.back() == 0 && wave.sampleValue(wave.sampleValueCount()) == 0, "value past the end");
     (void)wave.durationSeconds();
     (void)wave.durationMilliseconds();
     (void)wave.wholeSeconds();
 
     WaveFile moved(std::move(wave));
-    require(!wave.hasSamples() && moved.isOpen(), "move left the source pointing into the mapping");
+    require(!wave.hasSamples() && moved.isOpen(), "move left the source claiming samples");
     return 0;
 }

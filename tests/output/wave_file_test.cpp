@@ -2,11 +2,15 @@
 
 #include "tests/support/temp_home.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace kestrelle {
 namespace {
@@ -30,6 +34,13 @@ std::string riff(const std::string& form, const std::string& chunks) {
 // 16-bit stereo 44,100 Hz PCM with the given sample bytes.
 std::string pcmWave(const std::string& data, const std::string& before = "") {
     return riff("WAVE", before + chunk("fmt ", formatBody(1, 2, 44100, 16)) + chunk("data", data));
+}
+
+// The first `length` sample bytes as text.
+std::string sampleText(const WaveFile& wave, std::size_t length) {
+    std::string text(length, '\0');
+    text.resize(wave.readSampleBytes(0, text.data(), length));
+    return text;
 }
 
 class WaveFileTest : public testing::TempHomeTest {
@@ -92,13 +103,13 @@ TEST_F(WaveFileTest, OddSizedChunkIsNotPadded) {
     ASSERT_EQ(openBytes(pcmWave("abcd", list), wave), WaveOpenResult::Ok);
     EXPECT_EQ(wave.dataSize(), 4u);
     ASSERT_TRUE(wave.hasSamples());
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(wave.samples()), 4), "abcd");
+    EXPECT_EQ(sampleText(wave, 4), "abcd");
     // An odd chunk between "fmt " and "data" too.
     ASSERT_EQ(openBytes(riff("WAVE", chunk("fmt ", formatBody(1, 2, 44100, 16)) + chunk("junk", "123") +
                                          chunk("data", "wxyz")),
                         wave),
               WaveOpenResult::Ok);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(wave.samples()), 4), "wxyz");
+    EXPECT_EQ(sampleText(wave, 4), "wxyz");
     // A writer that padded to even sizes puts the next tag one byte later: the walk does not find it.
     EXPECT_EQ(openBytes(pcmWave("abcd", list + '\0')), WaveOpenResult::NotWaveFile);
 }
@@ -108,7 +119,8 @@ TEST_F(WaveFileTest, NonPcmHasNoSamplesAndCountsTheFormatBody) {
     const std::string body = formatBody(0x55, 2, 44100, 0) + le16(0);  // 18-byte body
     ASSERT_EQ(openBytes(riff("WAVE", chunk("fmt ", body)), wave), WaveOpenResult::Ok);
     EXPECT_FALSE(wave.hasSamples());
-    EXPECT_EQ(wave.samples(), nullptr);
+    char byte = 0;
+    EXPECT_EQ(wave.readSampleBytes(0, &byte, 1), 0u);
     EXPECT_STREQ(wave.dataChunkTag(), "fmt ");
     EXPECT_EQ(wave.dataSize(), 18u);
     EXPECT_EQ(wave.sampleValueCount(), 0u);
@@ -178,9 +190,73 @@ TEST_F(WaveFileTest, FailedOpenKeepsClipAndMoveLeavesSourceEmpty) {
     EXPECT_FALSE(wave.isOpen());
     EXPECT_FALSE(wave.hasSamples());
     EXPECT_EQ(wave.sampleValueCount(), 0u);
-    // The mapping outlives the file's name.
+    // The open file outlives its name.
     ASSERT_EQ(std::remove(path("clip.wav").c_str()), 0);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(moved.samples()), 4), "abcd");
+    EXPECT_EQ(sampleText(moved, 8), "abcd");
+}
+
+// 16-bit values 0, 1, 2, ... (wrapping at 65536), `count` of them.
+std::string countingSamples(std::size_t count) {
+    std::string data;
+    for (std::size_t i = 0; i < count; ++i) data += le16(static_cast<std::uint16_t>(i));
+    return data;
+}
+
+TEST_F(WaveFileTest, BatchedValuesMatchSingleValuesAcrossReadBlocks) {
+    WaveFile wave;
+    ASSERT_EQ(openBytes(pcmWave(countingSamples(40000)), wave), WaveOpenResult::Ok);
+    // Steps that share a read block, that straddle block edges, and that are read one by one.
+    for (std::size_t step : {0u, 1u, 3u, 4095u, 8191u, 8192u, 30000u}) {
+        const std::size_t first = 7;
+        const std::vector<int> values = wave.sampleValues(first, step, 60);
+        ASSERT_EQ(values.size(), 60u);
+        const std::size_t stride = step == 0 ? 1 : step;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            EXPECT_EQ(values[i], wave.sampleValue(first + i * stride)) << "step " << step << " value " << i;
+        }
+    }
+    // Past the end: zeros, and a step too large to add is not an overflow.
+    EXPECT_EQ(wave.sampleValues(39999, 1, 3), (std::vector<int>{static_cast<std::int16_t>(39999), 0, 0}));
+    EXPECT_EQ(wave.sampleValues(40000, 1, 2), (std::vector<int>{0, 0}));
+    EXPECT_EQ(wave.sampleValues(1, SIZE_MAX, 2), (std::vector<int>{1, 0}));
+}
+
+// Another program changing the file under an open clip: reads give silence or the file's new bytes.
+TEST_F(WaveFileTest, FileCutShortOrRewrittenAfterOpeningReadsSilenceOrNewBytes) {
+    // 200,000 bytes of samples, cut to 1,000: whole pages lie beyond the new end, where a reader that
+    // mapped the file would fault.
+    WaveFile wave;
+    ASSERT_EQ(openBytes(pcmWave(countingSamples(100000)), wave), WaveOpenResult::Ok);
+    const std::string file = path("clip.wav");
+    ASSERT_EQ(truncate(file.c_str(), 44 + 1000), 0);  // 500 values left
+
+    // The measurements stay those taken at opening.
+    EXPECT_EQ(wave.dataSize(), 200000u);
+    EXPECT_EQ(wave.sampleValueCount(), 100000u);
+    EXPECT_EQ(wave.sampleValue(499), 499);
+    EXPECT_EQ(wave.sampleValue(500), 0);
+    EXPECT_EQ(wave.sampleValue(99999), 0);
+    const std::vector<int> values = wave.sampleValues(0, 100, 1000);
+    EXPECT_EQ(values[4], 400);
+    EXPECT_EQ(values[5], 0);
+    EXPECT_EQ(values[999], 0);
+    std::vector<char> bytes(5000);
+    EXPECT_EQ(wave.readSampleBytes(0, bytes.data(), bytes.size()), 1000u);
+    EXPECT_EQ(wave.readSampleBytes(100000, bytes.data(), bytes.size()), 0u);
+
+    // Cut to nothing, then written anew in place with other bytes: the new bytes are read.
+    {
+        const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(wave.sampleValue(0), 0);
+        const std::string other = pcmWave(std::string(4000, '\x01'));
+        EXPECT_EQ(write(fd, other.data(), other.size()), static_cast<ssize_t>(other.size()));
+        close(fd);
+    }
+    EXPECT_EQ(wave.sampleValue(0), 0x0101);
+    EXPECT_EQ(wave.sampleValue(1999), 0x0101);
+    EXPECT_EQ(wave.sampleValue(2000), 0);
+    EXPECT_EQ(wave.sampleValues(1990, 5, 4), (std::vector<int>{0x0101, 0x0101, 0, 0}));
 }
 
 }  // namespace

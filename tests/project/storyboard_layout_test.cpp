@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <string>
 
@@ -276,6 +278,18 @@ TEST_F(StoryboardWaveformTest, OnlyThePaintedBandIsComputedAndMatchesTheWholeLin
     for (const QPoint& point : band) {
         EXPECT_NE(std::find(all.begin(), all.end(), point), all.end()) << point.x();
     }
+}
+
+TEST_F(StoryboardWaveformTest, AClipWhoseFileWasCutShortDrawsSilenceBeyondTheCut)
+{
+    // 3 seconds at 1000 Hz of full-scale 8-bit values in 3000 pixels, then the file cut after 1 second.
+    const WaveFile wave = open(waveBytes(8, 1000, std::vector<int>(3000, 127)));
+    ASSERT_EQ(truncate(wave.path().c_str(), 44 + 1000), 0);
+    const std::vector<QPoint> points = storyboard::waveformPoints(wave, 3000, 0, 100, 3000, 134, 0, 3000);
+    ASSERT_EQ(points.size(), 3001u);
+    EXPECT_EQ(points[1000].y(), 117 - 33);  // the last value still in the file
+    EXPECT_EQ(points[1001], QPoint(1000, 117));
+    EXPECT_EQ(points[3000], QPoint(2999, 117));
 }
 
 TEST(StoryboardText, DurationsShowOneDecimal)
