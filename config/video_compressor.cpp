@@ -261,6 +261,7 @@ public:
         packet_ = std::move(packet);
         scaler_ = std::move(scaler);
         nextPts_ = 0;
+        keyFrameForced_ = false;
         lastInput_.clear();
         return true;
     }
@@ -293,7 +294,8 @@ public:
         }
         frame_->pts = nextPts_++;
         frame_->quality = quality_;
-        frame_->pict_type = AV_PICTURE_TYPE_NONE;
+        frame_->pict_type = keyFrameForced_ ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        keyFrameForced_ = false;
 
         rc = avcodec_send_frame(context_.get(), frame_.get());
         if (rc < 0) {
@@ -332,6 +334,13 @@ public:
         if (!context_ || context_->extradata == nullptr || context_->extradata_size <= 0) return {};
         return std::vector<std::uint8_t>(context_->extradata, context_->extradata + context_->extradata_size);
     }
+
+    bool repeatsPreviousInput(const std::uint8_t* pixels) const override {
+        return context_ && pixels != nullptr && repeatsLastInput(pixels);
+    }
+    void skipFrame() override { ++nextPts_; }
+    void forceKeyFrame() override { keyFrameForced_ = true; }
+    int keyFrameInterval() const override { return context_ ? context_->gop_size : 0; }
 
 private:
     std::size_t inputBytes() const {
@@ -405,6 +414,7 @@ private:
     PacketPtr packet_;
     SwsPtr scaler_;
     std::int64_t nextPts_ = 0;
+    bool keyFrameForced_ = false;
     int quality_ = 0;
     std::vector<std::uint8_t> lastInput_;  // the input whose conversion the frame holds
 };

@@ -4,6 +4,7 @@
 #include "diag/run_log.h"
 #include "output/lame_init.h"
 #include "output/riff_avi_file.h"
+#include "output/still_frame_shortcut.h"
 
 #include <malloc.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -71,6 +73,7 @@ struct State {
     std::unique_ptr<RiffAviFile> file;
     std::unique_ptr<VideoCompressor> compressor;
     bool compressing = false;
+    std::unique_ptr<StillFrameShortcut> shortcut;  // none when every frame goes to the encoder
     int videoStream = -1;
     int audioStream = -1;
 
@@ -105,6 +108,13 @@ void placeLargeBlocksOnTheHeap() {
         return mallopt(M_MMAP_THRESHOLD, 32 << 20) == 1 && mallopt(M_TRIM_THRESHOLD, 64 << 20) == 1;
     }();
     (void)done;
+}
+
+// Repeated still frames are stored without the encoder unless KESTRELLE_ENCODE_EVERY_FRAME is set
+// (to anything but "0"): the switch for comparisons, and the way back should a player mind.
+bool everyFrameEncoded() {
+    const char* value = std::getenv("KESTRELLE_ENCODE_EVERY_FRAME");
+    return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
 }
 
 // Stereo sample frames the audio must have reached after `frames` video frames.
@@ -272,6 +282,7 @@ bool setUpVideo(State& s, const std::uint8_t* stateBlock, std::size_t stateBlock
         AVI_LOG(0, "Compress frame start successed.");
     }
 
+    if (!everyFrameEncoded()) s.shortcut = std::make_unique<StillFrameShortcut>(s.compressor->keyFrameInterval());
     info.format = videoStreamFormat(s.width, s.height, s.compressorHandler, s.compressor->extraData());
     s.videoStream = s.file->addVideoStream(info);
     if (s.videoStream < 0) {
@@ -279,6 +290,22 @@ bool setUpVideo(State& s, const std::uint8_t* stateBlock, std::size_t stateBlock
         close();
         return false;
     }
+    return true;
+}
+
+// Compresses one frame into s.compressed, or, for a repeated still the encoder has settled on, makes
+// the packet that repeats the picture without it.
+bool compressFrame(State& s, const std::uint8_t* input, std::string& error) {
+    if (!s.shortcut) return s.compressor->compress(input, s.compressed, error);
+    const bool repeat = s.compressor->repeatsPreviousInput(input);
+    if (s.shortcut->repeatWithoutEncoder(s.videoFrameIndex, repeat, s.compressed.bytes)) {
+        s.compressed.keyFrame = false;
+        s.compressor->skipFrame();
+        return true;
+    }
+    if (s.shortcut->keyFrameDue(s.videoFrameIndex)) s.compressor->forceKeyFrame();
+    if (!s.compressor->compress(input, s.compressed, error)) return false;
+    s.shortcut->encoded(s.videoFrameIndex, repeat, s.compressed.bytes, s.compressed.keyFrame);
     return true;
 }
 
@@ -297,7 +324,7 @@ bool writeVideo(State& s, const std::uint8_t* pixels) {
         input = s.repacked.data();
     }
     std::string error;
-    if (!s.file || !s.compressor || !s.compressing || !input || !s.compressor->compress(input, s.compressed, error)) {
+    if (!s.file || !s.compressor || !s.compressing || !input || !compressFrame(s, input, error)) {
         if (!error.empty()) AVI_LOG(1, "%s", error.c_str());
         AVI_LOG(2, "%s", kVideoEncodeFailed);
         close();
@@ -432,6 +459,11 @@ int close() {
             }
         }
         s.encoder.reset();
+    }
+    if (s.shortcut) {
+        AVI_LOG(1, "Frames stored without the encoder: %d of %d.", s.shortcut->framesWithoutEncoder(),
+                s.videoFrameIndex);
+        s.shortcut.reset();
     }
     if (s.compressor && s.compressing) s.compressor->end();
     s.compressing = false;
