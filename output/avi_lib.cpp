@@ -92,6 +92,11 @@ State& state() {
     return s;
 }
 
+std::function<void(const std::uint8_t*, int, int)>& frameObserver() {
+    static std::function<void(const std::uint8_t*, int, int)> observer;
+    return observer;
+}
+
 std::atomic<bool>& stopFlag() {
     static std::atomic<bool> flag{false};
     return flag;
@@ -437,6 +442,7 @@ int writeFrame(const std::uint8_t* pixels, int /*width*/, int /*height*/, const 
         close();
         return 0;
     }
+    if (frameObserver() && pixels) frameObserver()(pixels, s.width, s.height);
     if (s.videoOn && !writeVideo(s, pixels)) return 0;
     if (s.audioMode == kAudioModeMp3 && !writeAudio(s, samples, sampleCount)) return 0;
     s.framesWritten += 1;
@@ -445,6 +451,10 @@ int writeFrame(const std::uint8_t* pixels, int /*width*/, int /*height*/, const 
 }
 
 void setStopFlag(bool stop) { stopFlag() = stop; }
+
+void setFrameObserver(std::function<void(const std::uint8_t* pixels, int width, int height)> observer) {
+    frameObserver() = std::move(observer);
+}
 
 int close() {
     State& s = state();
@@ -460,11 +470,11 @@ int close() {
         }
         s.encoder.reset();
     }
-    if (s.shortcut) {
+    if (s.shortcut && s.shortcut->framesWithoutEncoder() > 0) {
         AVI_LOG(1, "Frames stored without the encoder: %d of %d.", s.shortcut->framesWithoutEncoder(),
                 s.videoFrameIndex);
-        s.shortcut.reset();
     }
+    s.shortcut.reset();
     if (s.compressor && s.compressing) s.compressor->end();
     s.compressing = false;
     s.videoStream = -1;

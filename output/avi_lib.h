@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kestrelle::AviWriter {
@@ -47,6 +48,9 @@ void setStopFlag(bool stop);
 // Flushes the audio encoder, finishes the file and releases everything. Safe to call again. Returns 1
 // when the file was finished completely (or nothing was open), 0 when some of it could not be written.
 int close();
+
+// Benchmarks: sees every frame as writeFrame takes it (in the opened size), before compression.
+void setFrameObserver(std::function<void(const std::uint8_t* pixels, int width, int height)> observer);
 
 // The file name of the last open ("" before any).
 std::string fileName();
