@@ -74,6 +74,9 @@ struct State {
     std::unique_ptr<VideoCompressor> compressor;
     bool compressing = false;
     std::unique_ptr<StillFrameShortcut> shortcut;  // none when every frame goes to the encoder
+    int stillFramesLeft = 0;       // frames of an announced still still to come
+    bool stillFirstPending = false;  // the announced still's first frame is still to come
+    const std::uint8_t* stillPixels = nullptr;  // where the announced still's frames come from
     int videoStream = -1;
     int audioStream = -1;
 
@@ -302,7 +305,16 @@ bool setUpVideo(State& s, const std::uint8_t* stateBlock, std::size_t stateBlock
 // the packet that repeats the picture without it.
 bool compressFrame(State& s, const std::uint8_t* input, std::string& error) {
     if (!s.shortcut) return s.compressor->compress(input, s.compressed, error);
-    const bool repeat = s.compressor->repeatsPreviousInput(input);
+    // Within an announced still every frame after the first repeats the one before: no need to compare.
+    bool announcedRepeat = false;
+    if (s.stillFramesLeft > 0) {
+        if (s.stillFirstPending) s.stillPixels = input;
+        announcedRepeat = !s.stillFirstPending && input == s.stillPixels;
+        s.stillFirstPending = false;
+        // A frame from another buffer voids the announcement: from here on every frame is compared.
+        s.stillFramesLeft = announcedRepeat || input == s.stillPixels ? s.stillFramesLeft - 1 : 0;
+    }
+    const bool repeat = announcedRepeat || s.compressor->repeatsPreviousInput(input);
     if (s.shortcut->repeatWithoutEncoder(s.videoFrameIndex, repeat, s.compressed.bytes)) {
         s.compressed.keyFrame = false;
         s.compressor->skipFrame();
@@ -451,6 +463,12 @@ int writeFrame(const std::uint8_t* pixels, int /*width*/, int /*height*/, const 
 }
 
 void setStopFlag(bool stop) { stopFlag() = stop; }
+
+void announceStill(int frames) {
+    State& s = state();
+    s.stillFramesLeft = frames > 0 ? frames : 0;
+    s.stillFirstPending = s.stillFramesLeft > 0;
+}
 
 void setFrameObserver(std::function<void(const std::uint8_t* pixels, int width, int height)> observer) {
     frameObserver() = std::move(observer);

@@ -42,6 +42,11 @@ int open(const std::string& path, int frameLimit, int width, int height, double 
 int writeFrame(const std::uint8_t* pixels, int width, int height, const std::int16_t* samples,
                int sampleCount);
 
+// The next `frames` frames handed to writeFrame show one unchanged picture (the generation job's still
+// frames, from one buffer): the writer takes the second and later ones as repeats without comparing
+// them. Any other call of writeFrame's caller must not rely on it.
+void announceStill(int frames);
+
 // When set, every later frame is refused.
 void setStopFlag(bool stop);
 

@@ -52,6 +52,15 @@ public:
     void write(std::uint32_t value, int count) {
         for (int i = count - 1; i >= 0; --i) bit((value >> i) & 1u);
     }
+    // Eight bits at once, for copying data that has shifted.
+    void byte(std::uint8_t value) {
+        if (fill_ == 0) {
+            out_.push_back(value);
+            return;
+        }
+        out_.back() |= static_cast<std::uint8_t>(value >> fill_);
+        out_.push_back(static_cast<std::uint8_t>(value << (8 - fill_)));
+    }
     void bit(std::uint32_t b) {
         if (fill_ == 0) out_.push_back(0);
         if (b) out_.back() |= static_cast<std::uint8_t>(0x80u >> fill_);
@@ -270,8 +279,16 @@ bool restampVop(const VolInfo& vol, std::vector<std::uint8_t>& packet, int modul
         bits.bit(1);
         bits.write(static_cast<std::uint32_t>(timeIncrement), vol.timeIncrementBits);
         bits.bit(1);
-        BitReader rest(packet.data(), packet.size(), timing->afterTimeBit);
-        for (std::size_t i = timing->afterTimeBit; i < dataEnd; ++i) bits.bit(rest.bit());
+        std::size_t at = timing->afterTimeBit;
+        for (; at + 8 <= dataEnd; at += 8) {
+            const std::size_t index = at / 8;
+            const unsigned shift = at % 8;
+            unsigned value = static_cast<unsigned>(packet[index]) << shift;
+            if (shift != 0) value |= static_cast<unsigned>(packet[index + 1]) >> (8 - shift);
+            bits.byte(static_cast<std::uint8_t>(value));
+        }
+        BitReader rest(packet.data(), packet.size(), at);
+        for (; at < dataEnd; ++at) bits.bit(rest.bit());
         bits.stuffing();
     }
 

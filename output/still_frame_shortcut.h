@@ -44,7 +44,7 @@ public:
     // it, since the last key frame, were at most the not-coded size plus 1/kSettledSlackDivisor of it,
     // with a quantiser no finer than the packet before (the rate control is not still refining).
     static constexpr int kSettledPackets = 1;
-    static constexpr int kSettledSlackDivisor = 8;
+    static constexpr int kSettledSlackDivisor = 4;
 
 private:
     struct Time {

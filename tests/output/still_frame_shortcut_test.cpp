@@ -184,5 +184,32 @@ TEST_F(StillFrameShortcutTest, ShortStillsAndAnEndInsideAStill) {
     EXPECT_EQ(decodeWarnings(cut), "");
 }
 
+// A still announced by the caller is taken as repeats without comparing, but only from the buffer it
+// started with: frames from another buffer are compared as usual and keep their own picture.
+TEST_F(StillFrameShortcutTest, AnnouncedStill) {
+    const int width = 96, height = 64;
+    const std::vector<std::int16_t> samples(8, 0);
+    const auto a = picture(width, height, 0);
+    const auto b = picture(width, height, 1);
+    for (bool everyFrame : {true, false}) {
+        if (everyFrame) setenv("KESTRELLE_ENCODE_EVERY_FRAME", "1", 1);
+        else unsetenv("KESTRELLE_ENCODE_EVERY_FRAME");
+        ASSERT_EQ(AviWriter::open(path(everyFrame ? "off.avi" : "on.avi"), 200, width, height, 29.97, 0, 2, 1, 0, 0,
+                                  kCompressorType, kXvid, nullptr, 0), 1);
+        AviWriter::announceStill(60);
+        for (int i = 0; i < 60; ++i) ASSERT_EQ(AviWriter::writeFrame(a.data(), width, height, samples.data(), 8), 1);
+        AviWriter::announceStill(60);  // a caller that breaks its word: every other frame is another picture
+        for (int i = 0; i < 60; ++i) {
+            const auto& frame = i % 2 ? b : a;
+            ASSERT_EQ(AviWriter::writeFrame(frame.data(), width, height, samples.data(), 8), 1);
+        }
+        AviWriter::close();
+    }
+    EXPECT_GT(framesWithoutEncoder(), 30);
+    EXPECT_EQ(decodedFrames(path("on.avi")), 120);
+    EXPECT_EQ(keyFrames(path("on.avi")), keyFrames(path("off.avi")));
+    EXPECT_GT(psnrBetween(path("on.avi"), path("off.avi")), 38.0);
+}
+
 }  // namespace
 }  // namespace kestrelle
