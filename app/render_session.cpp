@@ -193,6 +193,10 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
         err << "kestrelle-render: warning: cannot decode " << path
             << "; it renders black" << std::endl;
     };
+    callbacks.unknownEffect = [&err](int slide, int effect) {
+        err << "kestrelle-render: warning: slide " << slide + 1 << " has no transition effect " << effect
+            << " (effects are 0 to 12); its transition is left out" << std::endl;
+    };
     GenerationJob job(project, std::move(setup), callbacks);
     cancelAsked = false;
     std::atomic<bool> finished{false};

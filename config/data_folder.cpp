@@ -1,14 +1,13 @@
 #include "config/data_folder.h"
 
+#include "config/file_replace.h"
 #include "diag/run_log.h"
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -32,20 +31,6 @@ std::string dataHome() {
     }
     if (home.empty()) return {};
     return home + "/.local/share";
-}
-
-bool makeFolder(const std::string& path) {
-    if (::mkdir(path.c_str(), 0755) == 0) return true;
-    struct stat info {};
-    return errno == EEXIST && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// Creates every missing folder of an absolute path.
-bool makeFolders(const std::string& path) {
-    for (std::size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1)) {
-        if (!makeFolder(path.substr(0, pos))) return false;
-    }
-    return makeFolder(path);
 }
 
 std::atomic<MessagePresenter*> installedPresenter{nullptr};

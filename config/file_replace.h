@@ -1,6 +1,7 @@
 #pragma once
 // Writing a settings or profile file without ever leaving a half-written one behind: the bytes go to a
-// temporary file in the same folder, which then replaces the old file in one rename.
+// temporary file in the same folder, which then replaces the old file in one rename. Paths are byte
+// strings in any encoding.
 
 #include <cstdint>
 #include <string>
@@ -14,6 +15,10 @@ bool replaceFileContents(const std::string& path, const std::string& bytes, std:
 // Reads a whole regular file of at most `maxBytes`; false for a missing, unreadable, non-regular or
 // larger file.
 bool readSmallFile(const std::string& path, std::uint64_t maxBytes, std::string& bytes);
+
+// Creates every missing folder of `path` (absolute or relative). False when one cannot be made or a
+// file is in the way.
+bool makeFolders(const std::string& path);
 
 // Settings and profile files are a few hundred bytes; anything beyond this is not one of ours.
 constexpr std::uint64_t kMaxConfigFileBytes = 1024 * 1024;

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -40,6 +41,23 @@ bool writeDocument(const XmlDocument& document, const std::string& path) {
     if (replaceFileContents(path, document.docText(), error)) return true;
     KESTRELLE_LOG_AS(kSource, 1, "Save %s failed: %s", path.c_str(), error.c_str());
     return false;
+}
+
+// The user's documents folder as a byte path; "" when unknown. Qt hands paths back decoded as UTF-8, so
+// a home folder whose name is not valid UTF-8 comes back mangled: its own bytes are put back in front.
+std::string documentsFolder() {
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (documents.isEmpty()) return {};
+    const QString home = QDir::homePath();
+    const char* rawHome = std::getenv("HOME");
+    if (rawHome != nullptr && rawHome[0] == '/' && home != QStringLiteral("/") &&
+        (documents == home || documents.startsWith(home + QLatin1Char('/')))) {
+        const QString rest = documents.mid(home.size());
+        if (!rest.contains(QChar::ReplacementCharacter)) return rawHome + rest.toStdString();
+    }
+    // A name that did not survive decoding is never turned into a folder of its own.
+    if (documents.contains(QChar::ReplacementCharacter)) return {};
+    return documents.toStdString();
 }
 
 }  // namespace
@@ -100,7 +118,11 @@ void SettingsStore::readSettingsDocument(XmlDocument& doc) {
         if (doc.findElem("DefaultSlideDuration")) settings_.DefaultSlideDuration = textToDouble(doc.getData());
         if (doc.findElem("DefaultTransitionDuration"))
             settings_.DefaultTransitionDuration = textToDouble(doc.getData());
-        if (doc.findElem("DefaultSlideIndex")) settings_.DefaultSlideIndex = textToInt(doc.getData());
+        if (doc.findElem("DefaultSlideIndex")) {
+            // A hand-edited number that names no effect would reach every new slide: take the default.
+            const int effect = textToInt(doc.getData());
+            settings_.DefaultSlideIndex = isEffectNumber(effect) ? effect : AppSettings{}.DefaultSlideIndex;
+        }
         doc.outOfElem();
     }
     if (doc.findElem("Current Profile")) settings_.CurrentProfile = doc.getData();
@@ -113,12 +135,12 @@ void SettingsStore::readSettingsDocument(XmlDocument& doc) {
 void SettingsStore::fixUpTargetPath() {
     const std::string& target = settings_.TargetPath;
     if (!target.empty() && target.find('\0') == std::string::npos && ::access(target.c_str(), F_OK) == 0) return;
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (documents.isEmpty()) return;
-    const QString folder = documents + QStringLiteral("/Kestrelle");
+    const std::string documents = documentsFolder();
+    if (documents.empty()) return;
+    const std::string folder = documents + "/Kestrelle";
     // The documents folder itself may be missing on a fresh Linux account; create it along.
-    QDir().mkpath(folder);
-    settings_.TargetPath = folder.toStdString();
+    makeFolders(folder);
+    settings_.TargetPath = folder;
     settings_.TargetChanged = 0;
 }
 
@@ -219,7 +241,7 @@ bool SettingsStore::writeProfileFile(const OutputProfile& profile) const {
         return false;
     }
     const std::string folder = profileFolder();
-    if (folder != kRelativeProfileFolder) QDir().mkpath(QString::fromStdString(folder));
+    if (folder != kRelativeProfileFolder) makeFolders(folder);
     XmlDocument doc;
     doc.setDoc("");
     writeProfile(profile, doc);

@@ -13,6 +13,10 @@ namespace kestrelle {
 
 class XmlDocument;
 
+// Transition effect numbers a slide may carry: 1..12 name an effect, 0 asks for a random one.
+constexpr int kHighestEffectNumber = 12;
+constexpr bool isEffectNumber(int number) { return number >= 0 && number <= kHighestEffectNumber; }
+
 struct AppSettings {
     std::string ThemePath;                 // carried
     std::string TargetPath;                // folder receiving the output file
@@ -22,7 +26,7 @@ struct AppSettings {
     int RipVolume = 0;  // carried
     double DefaultSlideDuration = 3.0;
     double DefaultTransitionDuration = 3.0;
-    int DefaultSlideIndex = 0;
+    int DefaultSlideIndex = 0;  // always an effect number (isEffectNumber)
     std::string CurrentProfile = "Normal Quality(.avi)";
     int TargetChanged = 0;
     int PreviewVolume = -5000;  // carried

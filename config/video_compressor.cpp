@@ -60,6 +60,9 @@ constexpr std::array<std::uint8_t, 4> kStateMagic{'K', 'V', 'C', 'S'};
 constexpr std::uint16_t kStateVersion = 1;
 constexpr std::size_t kStateSize = 24;
 
+// A kbit of the state's bit rate is 1024 bits, as the writer's data rate counts 780 x 1024 bytes: the
+// default 6240 kbit/s is exactly its 798,720 bytes per second, so an untouched state encodes as no state.
+constexpr std::int64_t kBitsPerKbit = 1024;
 constexpr int kMinBitRateKbps = 16;
 constexpr int kMaxBitRateKbps = 100000;
 constexpr int kMaxKeyFrameInterval = 3000;
@@ -221,7 +224,7 @@ public:
             quality_ = FF_QP2LAMBDA * settings_.quantizer;
             context->global_quality = quality_;
         } else {
-            const std::int64_t bitRate = hasState_ ? static_cast<std::int64_t>(settings_.bitRateKbps) * 1000
+            const std::int64_t bitRate = hasState_ ? static_cast<std::int64_t>(settings_.bitRateKbps) * kBitsPerKbit
                                                    : static_cast<std::int64_t>(params.bytesPerSecond) * 8;
             context->bit_rate = bitRate > 0 ? bitRate : 800000;
         }

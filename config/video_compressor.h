@@ -23,7 +23,7 @@ constexpr std::uint32_t kCompressorType = makeFourCC('v', 'i', 'd', 'c');
 struct CompressorSettings {
     enum class RateControl : std::uint8_t { TargetBitRate = 0, ConstantQuantizer = 1 };
     RateControl rateControl = RateControl::TargetBitRate;
-    int bitRateKbps = 6240;      // 798,720 bytes per second
+    int bitRateKbps = 6240;      // in units of 1024 bit/s: 798,720 bytes per second, the writer's own rate
     int quantizer = 4;           // 1 (best) .. 31
     int keyFrameInterval = 30;   // frames
 };

@@ -3,6 +3,7 @@
 #include "diag/log_export.h"
 
 #include "config/data_folder.h"
+#include "diag/export_target.h"
 #include "diag/log_archive.h"
 
 #include <sys/stat.h>
@@ -11,14 +12,6 @@ namespace kestrelle {
 
 namespace {
 
-// The run log's path, as the run log itself decides it: the data folder's run.log, or the working
-// directory's when there is no data folder.
-std::string runLogPath() {
-    std::string folder;
-    if (resolveDataFolder("Kestrelle", folder)) return folder + "/run.log";
-    return ".//run.log";
-}
-
 bool fileExists(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0;
@@ -26,7 +19,19 @@ bool fileExists(const std::string& path) {
 
 }  // namespace
 
+// As the run log itself decides it.
+std::string runLogPath() {
+    std::string folder;
+    if (resolveDataFolder("Kestrelle", folder)) return folder + "/run.log";
+    return ".//run.log";
+}
+
 bool exportRunLog(const std::string& archivePath) {
+    // Packing replaces the chosen file before it reads the run log: never let that be the run log.
+    if (isSameFile(archivePath, runLogPath())) {
+        showMessage(kOntoRunLogText, MessageFlags::kWarningOk);
+        return false;
+    }
     int error = 0;
     LogArchive::HandlePtr archive(LogArchive::open(archivePath.c_str(), LogArchive::kModeWrite, &error));
     if (!archive) {

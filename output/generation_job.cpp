@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <future>
+#include <limits>
 
 namespace kestrelle {
 
@@ -139,13 +140,20 @@ std::string GenerationJob::leftText(std::int64_t nowSeconds) const {
     return formatClockTime(leftSeconds(elapsed, progressUpper_, progressPosition_));
 }
 
-void GenerationJob::togglePause(std::int64_t nowSeconds) {
+bool GenerationJob::writing() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return writing_;
+}
+
+bool GenerationJob::togglePause(std::int64_t nowSeconds) {
     {
         std::lock_guard<std::mutex> guard(lock_);
+        if (!writing_) return false;
         timeMarks_.push_back(nowSeconds);
         running_ = !running_;
     }
     resumed_.notify_all();
+    return true;
 }
 
 void GenerationJob::requestCancel() {
@@ -210,7 +218,9 @@ void GenerationJob::run() {
     if (callbacks_.progressRange) callbacks_.progressRange(budget);
 
     const std::vector<std::uint8_t>* state = setup_->codecState ? &*setup_->codecState : nullptr;
-    const int opened = AviWriter::open(setup_->outputPath, budget + 1, setup_->width, setup_->height, fps, 0,
+    // Room for every counted frame and the closing one; a saturated budget keeps the limit at INT_MAX.
+    const int frameLimit = budget < std::numeric_limits<int>::max() ? budget + 1 : budget;
+    const int opened = AviWriter::open(setup_->outputPath, frameLimit, setup_->width, setup_->height, fps, 0,
                                        AviWriter::kAudioModeMp3, 1, AviWriter::kPixelRgb32, 0,
                                        setup_->compressorType, setup_->compressorHandler,
                                        state ? state->data() : nullptr, state ? state->size() : 0);
@@ -222,10 +232,13 @@ void GenerationJob::run() {
         AviWriter::setStopFlag(false);
         {
             std::lock_guard<std::mutex> guard(lock_);
+            writing_ = true;
             running_ = true;
             timeMarks_.push_back(clock_());
         }
         writeSlides(budget);
+        std::lock_guard<std::mutex> guard(lock_);
+        writing_ = false;
     }
     AviWriter::setStopFlag(true);
     if (AviWriter::close() != 1 && completed()) {
@@ -275,6 +288,12 @@ void GenerationJob::writeSlides(int budget) {
         if (const TransitionStyle* style = TransitionRegistry::instance().find(slide->transitionEffect)) {
             style->renderToVideo(current, next, fps * slide->transitionDuration, effectWriter, frameCounter, budget,
                                  effectProgress);
+        } else {
+            // The project never stores such a number; should one arrive all the same, say so instead of
+            // silently making the video shorter.
+            KESTRELLE_LOG_AS(kLogSource, 0, "Slide %d has no transition effect %d; its transition is left out.", i,
+                             slide->transitionEffect);
+            if (callbacks_.unknownEffect) callbacks_.unknownEffect(i, slide->transitionEffect);
         }
         if (effectWriter.writeFailed) {
             showMessage(kEncodeFailedText, MessageFlags::kWarningOk);

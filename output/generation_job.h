@@ -50,6 +50,7 @@ public:
         std::function<void(int upper)> progressRange;       // called once, before the first frame
         std::function<void(int position)> progressPosition; // after each counted frame
         std::function<void(const std::string& path)> photoNotDecoded;  // a photo rendered as black
+        std::function<void(int slide, int effect)> unknownEffect;      // a transition left out
     };
 
     // `setup` none: the job ends at once without a file (no current profile). The project must stay
@@ -62,8 +63,11 @@ public:
     void run();
 
     // Pause / Resume: toggles `running`, records a time mark; the worker waits between frames while
-    // paused. `nowSeconds` is the wall clock in whole seconds.
-    void togglePause(std::int64_t nowSeconds);
+    // paused. `nowSeconds` is the wall clock in whole seconds. Does nothing (and returns false) until
+    // the writer is open and once the job has ended, so the marks stay in step with the writing.
+    bool togglePause(std::int64_t nowSeconds);
+    // Whether the writer is open and the worker has not ended yet.
+    bool writing() const;
     // Asks the worker to stop before its next frame (a paused worker is let go first).
     void requestCancel();
 
@@ -98,6 +102,7 @@ private:
     mutable std::mutex lock_;
     std::condition_variable resumed_;
     bool cancelRequested_ = false;
+    bool writing_ = false;
     bool running_ = false;
     bool completed_ = false;
     std::vector<std::int64_t> timeMarks_;

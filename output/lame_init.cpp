@@ -23,8 +23,23 @@ constexpr const char* kSource = "lame_init.cpp";
 // The encoder's messages arrive while the writer sets up its audio stream and are logged with its lines.
 constexpr const char* kCallbackSource = "avi_lib.cpp";
 
-// dlopen does not promise errno; when it leaves errno at 0 this code (ELIBBAD) is logged instead.
+// The code logged for a library that was found but could not be loaded (not a shared object, wrong
+// architecture, missing dependencies).
 constexpr int kFallbackLoadError = ELIBBAD;
+
+// dlopen leaves errno alone; the loader's own text says why. It ends with the system's text for the
+// error when a file could not be opened ("...: cannot open shared object file: No such file or
+// directory"); that error is the code to log.
+int loadErrorCode(const std::string& loaderText) {
+    for (const int code : {ENOENT, EACCES, ENOTDIR, ELOOP, ENAMETOOLONG, EISDIR, ENOMEM}) {
+        char buffer[256];
+        const std::string systemText = std::string(": ") + strerror_r(code, buffer, sizeof buffer);
+        if (loaderText.size() >= systemText.size() &&
+            loaderText.compare(loaderText.size() - systemText.size(), systemText.size(), systemText) == 0)
+            return code;
+    }
+    return kFallbackLoadError;
+}
 
 // Pieces encoded per LAME call and the output room for each (LAME needs 1.25 x samples + 7200 bytes).
 constexpr int kMaxFramesPerCall = 4096;
@@ -186,14 +201,15 @@ bool load() {
     LibraryState& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
 
-    errno = 0;
     // Loaded anew on every call and never closed: function pointers handed out earlier stay valid.
     void* library = dlopen(s.libraryName.c_str(), RTLD_NOW | RTLD_LOCAL);
-    const int error = errno;
     if (!library) {
+        const char* text = dlerror();
+        const std::string loaderText = text != nullptr ? text : "";
         const std::string message = "Failed to load " + s.libraryName + ".";
         KESTRELLE_LOG_AS(kSource, 0, "%s:LastError=0x%x.", message.c_str(),
-                         static_cast<unsigned>(error != 0 ? error : kFallbackLoadError));
+                         static_cast<unsigned>(loadErrorCode(loaderText)));
+        KESTRELLE_LOG_AS(kSource, 1, "%s", loaderText.c_str());
     }
 
     s.api = LameApi{};

@@ -1,5 +1,6 @@
 #include "project/slideshow_project.h"
 
+#include "config/settings_store.h"
 #include "render/photo_loader.h"
 
 #include <algorithm>
@@ -8,6 +9,20 @@
 #include <cmath>
 
 namespace kestrelle {
+
+namespace {
+
+// Slides only ever carry effect numbers: one outside 0..12 leaves the cell's own number (0 in a new cell
+// or a placeholder never given one), so a bad default cannot reach the video.
+int storableEffect(int requested, int current)
+{
+    if (isEffectNumber(requested)) {
+        return requested;
+    }
+    return isEffectNumber(current) ? current : 0;
+}
+
+}  // namespace
 
 int audioBitRateKbps(int audioBitRateSetting)
 {
@@ -272,7 +287,7 @@ int SlideShowProject::insertPhoto(const std::string& path, int position, int eff
         }
         Slide& cell = cells_[static_cast<std::size_t>(photos)];
         cell.hasPhoto = true;
-        cell.transitionEffect = effect;
+        cell.transitionEffect = storableEffect(effect, cell.transitionEffect);
         cell.slideDuration = clampDuration(slideDuration);
         cell.transitionDuration = clampDuration(transitionDuration);
         cell.photoPath = path;
@@ -288,7 +303,7 @@ int SlideShowProject::insertPhoto(const std::string& path, int position, int eff
         // otherwise its last placeholder goes, so the row keeps its length.
         Slide cell = makeEmptyCell();
         cell.hasPhoto = true;
-        cell.transitionEffect = effect;
+        cell.transitionEffect = storableEffect(effect, cell.transitionEffect);
         cell.slideDuration = clampDuration(slideDuration);
         cell.transitionDuration = clampDuration(transitionDuration);
         cell.photoPath = path;
@@ -419,6 +434,9 @@ bool SlideShowProject::setTransitionEffect(int i, int effect)
     if (i < 0 || i >= cellCount()) {
         return false;
     }
+    if (!isEffectNumber(effect)) {
+        return false;
+    }
     cells_[static_cast<std::size_t>(i)].transitionEffect = effect;
     notifyChanged();
     return true;
@@ -430,7 +448,7 @@ void SlideShowProject::applyDefaultsToAll()
     for (Slide& cell : cells_) {
         cell.slideDuration = defaults.slideDuration;
         cell.transitionDuration = defaults.transitionDuration;
-        cell.transitionEffect = defaults.transitionEffect;
+        cell.transitionEffect = storableEffect(defaults.transitionEffect, cell.transitionEffect);
     }
     notifyChanged();
 }

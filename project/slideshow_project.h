@@ -165,7 +165,8 @@ public:
     // Appends width / 154 + 1 placeholders (a negative width counts as 0).
     void fillPlaceholders(int width);
     // Puts a photo into the row at `position` (see the .cpp). Returns cellCount() - 1, or -1 when
-    // nothing was inserted (negative position, or no thumbnail could be made for the file).
+    // nothing was inserted (negative position, or no thumbnail could be made for the file). An effect
+    // outside 0..12 is not stored: the cell keeps its own number, or 0.
     int insertPhoto(const std::string& path, int position, int effect, double slideDuration,
         double transitionDuration);
     // Deletes the photo slide at i; false when i is not a photo slide.
@@ -180,7 +181,9 @@ public:
     // The same for typed text: text that is no number counts as 0 and so stores the default.
     bool setSlideDurationText(int i, std::string_view text);
     bool setTransitionDurationText(int i, std::string_view text);
+    // Stores an effect number 0..12; false, with nothing changed, for any other number or index.
     bool setTransitionEffect(int i, int effect);
+    // Every cell takes the three defaults; a default effect outside 0..12 leaves each cell's own.
     void applyDefaultsToAll();
     void resetProject();
 

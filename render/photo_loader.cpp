@@ -1,6 +1,7 @@
 #include "render/photo_loader.h"
 
 #include <QImageIOHandler>
+#include <QFile>
 #include <QImageReader>
 #include <QString>
 
@@ -10,7 +11,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -194,17 +197,43 @@ void compose(QImage& picture, int x, int y, const ChannelPlanes& planes, int col
     }
 }
 
+// The lower-case extension of `path` as an image reader's format name ("" without one).
+QByteArray photoFormatHint(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    QByteArray extension = QByteArray::fromStdString(path.substr(dot + 1)).toLower();
+    if (extension == "jpg" || extension == "jpe" || extension == "jfif") extension = "jpeg";
+    if (extension == "tif") extension = "tiff";
+    return extension;
+}
+
 // Decodes the photo at `path` and draws it fitted into `picture`. False, with the picture left as it
 // is, when the file cannot be read as a picture; true when it was read, even if it fits into less
 // than a pixel.
 bool drawPhoto(QImage& picture, const std::string& path) {
-    // Only regular files: opening a FIFO or a device named like a photo could block or never end.
+    // Opened by its bytes, so names that are not valid UTF-8 open too; without blocking, and then only
+    // a regular file: a FIFO or a device named like a photo could block or never end.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0) {
+        return false;
+    }
+    QFile file;
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
+        !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
         return false;
     }
 
-    QImageReader reader(QString::fromStdString(path));
+    // The content decides the format; the extension only where the content has no signature (TGA).
+    auto readerFor = [&file](const QByteArray& format) {
+        file.seek(0);
+        return std::make_unique<QImageReader>(&file, format);
+    };
+    std::unique_ptr<QImageReader> chosen = readerFor(QByteArray());
+    if (!chosen->canRead()) chosen = readerFor(photoFormatHint(path));
+    QImageReader& reader = *chosen;
     reader.setAutoTransform(true);
 
     // The size as stored, and whether the EXIF orientation turns it by a quarter.

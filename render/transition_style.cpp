@@ -141,11 +141,12 @@ VideoRunResult TransitionStyle::renderToVideo(QImage& canvas, const QImage& sour
                 }
                 pixels = packed.data();
             }
-            if (writer.writeFrame(pixels, width, height, audioBlock(), kAudioSamplesPerFrame)) {
-                ++result.written;
-            } else {
+            if (!writer.writeFrame(pixels, width, height, audioBlock(), kAudioSamplesPerFrame)) {
+                // The writer is closed or the job cancelled: no later step would be taken either.
                 ++result.refused;
+                return false;
             }
+            ++result.written;
             return true;
         });
     }

@@ -62,7 +62,7 @@ using ProgressCallback = std::function<void(int frameCounter)>;
 struct VideoRunResult {
     int advanced = 0;           // how often the frame counter was advanced (the "Act" of the run log)
     int written = 0;            // frames the writer accepted
-    int refused = 0;            // frames the writer refused (the run carries on after a refusal)
+    int refused = 0;            // frames the writer refused (0 or 1: a refusal ends the run)
     bool limitReached = false;  // the frame counter reached the frame limit and ended the run
 };
 
@@ -100,7 +100,7 @@ public:
     // Runs the effect into a video: draws each step on `canvas` (the current picture) from `source` (the
     // next picture), advances `frameCounter` and reports it through `progress`, and writes the whole
     // canvas as one frame. A step whose advance brings the counter to `frameLimit` or beyond is not
-    // written and ends the run. `need` is the number of frames the transition should take; one that is
+    // written and ends the run; so does a step whose frame the writer refuses. `need` is the number of frames the transition should take; one that is
     // not a positive finite number gives a run without steps. Logs the need and the advance count.
     VideoRunResult renderToVideo(QImage& canvas, const QImage& source, double need, FrameWriter& writer,
                                  int& frameCounter, int frameLimit, const ProgressCallback& progress = {}) const;

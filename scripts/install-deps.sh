@@ -9,7 +9,9 @@ packages=(
   libavcodec-dev libavutil-dev libswscale-dev
   libmp3lame-dev libmp3lame0 zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-liberation2
   ffmpeg libjpeg-turbo-progs xvfb xauth x11-apps xdotool imagemagick time ccache
+  desktop-file-utils appstream
 )
 
 missing=()

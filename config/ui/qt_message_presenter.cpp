@@ -12,6 +12,8 @@ namespace {
 int showOnGuiThread(const QString& text, unsigned flags) {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(QStringLiteral("Kestrelle"));
+    // Messages carry file names and codec texts: "<" or "&" in them must show as typed, never as mark-up.
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     box.setIcon((flags & 0xF0) == 0x30 ? QMessageBox::Warning
                 : (flags & 0xF0) == 0x10 ? QMessageBox::Critical

@@ -114,6 +114,28 @@ TEST_F(RenderCliTest, RendersAFolderWithDefaultsOnAFreshDataFolder) {
     EXPECT_TRUE(std::filesystem::exists(dataFolder() + "/Profile/Normal Quality(.avi).ipf"));
 }
 
+// A hand-edited default effect outside 0..12 falls back to the random pick: every transition is rendered.
+TEST_F(RenderCliTest, AnEffectNumberOutsideTheTwelveInTheSettingsKeepsTheVideoWhole) {
+    std::filesystem::create_directories(dataFolder());
+    testing::writeFile(dataFolder() + "/settings.ini",
+                       "<xml>\r\n<General>\r\n<DefaultSlideIndex>13</DefaultSlideIndex>\r\n</General>\r\n</xml>\r\n");
+    const RunResult result = render({photoFolder(2), QStringLiteral("-o"), file("out"), QStringLiteral("-s"),
+                                     QStringLiteral("0.5"), QStringLiteral("-t"), QStringLiteral("0.5")});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+                 QStringLiteral("-count_frames"), QStringLiteral("-show_entries"), QStringLiteral("stream=nb_read_frames"),
+                 QStringLiteral("-of"), QStringLiteral("csv=p=0"), file("out.avi")});
+    probe.waitForFinished(60000);
+    // Two slides of 15 still frames each and the closing frame make 31; the transitions come on top
+    // (how many frames each writes depends on the effect the random pick chose).
+    const std::string frames = probe.readAllStandardOutput().toStdString();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_GT(std::stoi(frames), 31 + 10) << frames;
+}
+
 TEST_F(RenderCliTest, UndecodablePhotoRendersBlackWithAWarning) {
     std::filesystem::create_directories(path("photos"));
     testing::writeFile(path("photos/broken.jpg"), "not a jpeg at all");

@@ -218,6 +218,22 @@ TEST_F(ProfileTest, HostileProfileFilesAreSkippedOrDefaulted) {
     EXPECT_EQ(readFile(profileDir() + "/huge.ipf"), huge);  // not ours to rewrite: it was not loaded
 }
 
+TEST_F(ProfileTest, ANameInAnotherByteEncodingIsListedOpenedAndSaved) {
+    put("A.ipf", kExampleIpf);
+    put("B.ipf", kExampleIpf);
+    put("C.ipf", kExampleIpf);
+    put("Caf\xe9.ipf", ipf("<ResWidth>720</ResWidth>\r\n"));
+    auto store = loadedStore(codecs_);
+    ASSERT_EQ(store->profileCount(), 4);
+    const OutputProfile* latin1 = store->findProfile("Caf\xe9");
+    ASSERT_NE(latin1, nullptr);
+    EXPECT_EQ(latin1->ResWidth, 720);
+    ASSERT_TRUE(store->save());
+    EXPECT_NE(readFile(profileDir() + "/Caf\xe9.ipf").find("<ResWidth>720</ResWidth>"), std::string::npos);
+    EXPECT_TRUE(store->deleteProfile("Caf\xe9"));
+    EXPECT_FALSE(fs::exists(profileDir() + "/Caf\xe9.ipf"));
+}
+
 TEST_F(ProfileTest, NamesThatAreNoFileNameNeverLeaveTheProfileFolder) {
     SettingsStore store(&codecs_);
     for (const char* bad : {"../escape", "a/b", "..", ".", ""}) {

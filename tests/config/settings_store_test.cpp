@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <filesystem>
 
@@ -258,6 +259,80 @@ TEST_F(SettingsStoreTest, WithoutDataFolderTheRelativeFallbacksAreUsed) {
     EXPECT_EQ(back.settings().RipVolume, 77);
     ASSERT_EQ(back.profileCount(), 1);
     EXPECT_EQ(back.profileAt(0)->name, "Here");
+}
+
+TEST_F(SettingsStoreTest, AnEffectNumberOutsideTheTwelveReadsAsTheDefault) {
+    fs::create_directories(dataFolder());
+    const struct {
+        const char* text;
+        int expected;
+    } cases[] = {{"12", 12}, {"0", 0}, {"7", 7}, {"13", 0}, {"-1", 0}, {"99999999999", 0}, {"x", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        ASSERT_TRUE(writeFile(settingsPath(), crlf({"<xml>", "<General>",
+                                                    (std::string("<DefaultSlideIndex>") + c.text +
+                                                     "</DefaultSlideIndex>").c_str(),
+                                                    "</General>", "</xml>"})));
+        SettingsStore store(&provider_);
+        store.load();
+        EXPECT_EQ(store.settings().DefaultSlideIndex, c.expected);
+    }
+}
+
+std::vector<std::string> entryNames(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Paths are bytes: a data folder or a profile name that is not valid UTF-8 is read and written like any other.
+TEST_F(SettingsStoreTest, FilesAtPathsThatAreNotUtf8AreReadAndWritten) {
+    const std::string latin1Home = path("Caf\xe9");
+    setenv("XDG_DATA_HOME", (latin1Home + "/share").c_str(), 1);
+    setenv("HOME", latin1Home.c_str(), 1);
+    const std::string folder = latin1Home + "/share/Brightmoor/Kestrelle";
+    std::vector<std::string> expectedRoot = entryNames(root());
+    expectedRoot.push_back("Caf\xe9");
+    std::sort(expectedRoot.begin(), expectedRoot.end());
+    {
+        SettingsStore store(&provider_);
+        EXPECT_EQ(store.settingsFilePath(), folder + "/settings.ini");
+        store.settings().RipVolume = 31;
+        OutputProfile profile;
+        profile.name = "Sch\xf6n";
+        profile.ResWidth = 640;
+        store.addProfile(profile);
+        EXPECT_TRUE(store.save());
+    }
+    EXPECT_NE(readFile(folder + "/settings.ini").find("<RipVolume>31</RipVolume>"), std::string::npos);
+    EXPECT_NE(readFile(folder + "/Profile/Sch\xf6n.ipf").find("<ResWidth>640</ResWidth>"), std::string::npos);
+    SettingsStore back(&provider_);
+    back.load();
+    EXPECT_EQ(back.settings().RipVolume, 31);
+    EXPECT_EQ(back.settings().TargetPath, latin1Home + "/Documents/Kestrelle");
+    ASSERT_EQ(back.profileCount(), 1);
+    EXPECT_EQ(back.profileAt(0)->name, "Sch\xf6n");
+    EXPECT_EQ(back.profileAt(0)->ResWidth, 640);
+    // Nothing was made beside the folder under a mangled name, and no temporary file is left.
+    EXPECT_EQ(entryNames(root()), expectedRoot);
+    EXPECT_EQ(entryNames(folder), (std::vector<std::string>{"Profile", "run.log", "settings.ini"}));
+    EXPECT_EQ(entryNames(folder + "/Profile"), (std::vector<std::string>{"Sch\xf6n.ipf"}));
+}
+
+// Saving replaces the file a linked settings.ini points at and keeps the link.
+TEST_F(SettingsStoreTest, ALinkedSettingsFileStaysALink) {
+    fs::create_directories(dataFolder());
+    fs::create_directories(path("dotfiles"));
+    ASSERT_TRUE(writeFile(path("dotfiles/settings.ini"), ""));
+    fs::create_symlink(path("dotfiles/settings.ini"), settingsPath());
+    SettingsStore store(&provider_);
+    store.settings().RipVolume = 12;
+    ASSERT_TRUE(store.save());
+    EXPECT_TRUE(fs::is_symlink(settingsPath()));
+    EXPECT_NE(readFile(path("dotfiles/settings.ini")).find("<RipVolume>12</RipVolume>"), std::string::npos);
+    EXPECT_EQ(entryNames(path("dotfiles")), std::vector<std::string>{"settings.ini"});
 }
 
 // The one test touching the process-wide store: it binds to this test's home.

@@ -9,6 +9,7 @@
 #include <QProcess>
 
 #include <atomic>
+#include <limits>
 #include <thread>
 
 namespace kestrelle {
@@ -218,6 +219,48 @@ TEST_F(GenerationJobTest, CancelWhilePausedEndsTheJobWithAReadableFile) {
     const int frames = countVideoFrames(path("out.avi"));
     EXPECT_GE(frames, 9);
     EXPECT_LE(frames, 10);
+}
+
+// Cancel during a transition of an hour takes effect at the next frame, not after the transition.
+TEST_F(GenerationJobTest, CancelDuringALongTransitionStopsWithinOneFrame) {
+    SlideShowProject project;
+    addPhoto(project, solidPhoto("a.png", qRgb(200, 200, 0)), 1.0, 3600.0, 1);
+    addPhoto(project, solidPhoto("b.png", qRgb(0, 200, 200)), 1.0, 1.0, 1);
+    GenerationJob* running = nullptr;
+    GenerationJob::Callbacks callbacks;
+    callbacks.progressPosition = [&](int position) {
+        if (position == 30) running->requestCancel();
+    };
+    GenerationJob job(project, setup(25.0), callbacks);
+    running = &job;
+    job.run();
+    EXPECT_FALSE(job.completed());
+    EXPECT_EQ(job.progressPosition(), 30);
+    EXPECT_TRUE(presenter.texts.empty());
+    // 25 still frames and the effect's frames up to the one the cancel refused.
+    EXPECT_EQ(countVideoFrames(path("out.avi")), 29);
+}
+
+// A budget that saturates the frame count still leaves the writer room for every frame.
+TEST_F(GenerationJobTest, ASaturatedBudgetStillWritesFrames) {
+    SlideShowProject project;
+    const std::string photo = solidPhoto("a.png", qRgb(40, 40, 40));
+    // 415 slides of a day still plus a day of transition pass INT_MAX frames at 30 per second.
+    for (int i = 0; i < 415; ++i) addPhoto(project, photo, kMaxDurationSeconds, kMaxDurationSeconds, 1);
+    int upper = 0;
+    GenerationJob* running = nullptr;
+    GenerationJob::Callbacks callbacks;
+    callbacks.progressRange = [&](int value) { upper = value; };
+    callbacks.progressPosition = [&](int position) {
+        if (position == 5) running->requestCancel();
+    };
+    GenerationJob job(project, setup(29.97), callbacks);
+    running = &job;
+    job.run();
+    EXPECT_EQ(upper, std::numeric_limits<int>::max());
+    EXPECT_TRUE(presenter.texts.empty()) << presenter.texts.front();
+    // The still frame counted when the cancel came is still written; the gate stops the next one.
+    EXPECT_EQ(countVideoFrames(path("out.avi")), 5);
 }
 
 TEST(GenerationTimes, ElapsedLeavesPausedSpansOut) {

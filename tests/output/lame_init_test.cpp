@@ -77,6 +77,48 @@ TEST_F(Mp3EncoderTest, MissingOrIncompleteLibraryIsNotReady) {
     EXPECT_GE(before->encodeInterleaved(silence.data(), 1152 * 4, out), 0);
 }
 
+// The messages of the run log, in order.
+std::vector<std::string> logMessages(const std::string& text) {
+    std::vector<std::string> messages;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        const std::size_t bar = line.find('|');
+        if (bar != std::string::npos) messages.push_back(line.substr(bar + 1));
+        start = end + 2;
+    }
+    return messages;
+}
+
+// The code after a failed load says why: ENOENT for a missing file, and the loader's own words follow.
+TEST_F(Mp3EncoderTest, AFailedLoadLogsItsCauseAndTheLoadersText) {
+    const std::string notALibrary = path("fake.so");
+    ASSERT_TRUE(testing::writeFile(notALibrary, "this is no shared object"));
+    const struct {
+        std::string name;
+        std::string code;
+        std::string loaderWords;
+    } cases[] = {
+        {"libkestrelle-none.so.0", "0x2", "libkestrelle-none.so.0"},
+        {path("missing/libmp3lame.so.0"), "0x2", "No such file or directory"},
+        {notALibrary, "0x50", "fake.so"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove((dataFolder() + "/run.log").c_str());
+        Mp3EncoderLibrary::setLibraryNameForTesting(c.name);
+        EXPECT_FALSE(Mp3EncoderLibrary::load());
+        const std::vector<std::string> messages = logMessages(log());
+        const std::string expected = "Failed to load " + c.name + ".:LastError=" + c.code + ".";
+        std::size_t at = 0;
+        while (at < messages.size() && messages[at] != expected) ++at;
+        ASSERT_LT(at + 1, messages.size()) << log();
+        EXPECT_NE(messages[at + 1].find(c.loaderWords), std::string::npos) << messages[at + 1];
+    }
+}
+
 TEST_F(Mp3EncoderTest, WaveFormatAndStreamHeader) {
     const Mp3WaveFormat format = mp3WaveFormat(Mp3EncoderLibrary::settings());
     const auto bytes = waveFormatBytes(format);

@@ -338,6 +338,52 @@ TEST(SlideShowProjectTest, HostileDurationsKeepTotalsAndFrameCountsSane)
     EXPECT_GT(p.estimatedOutputBytes(OutputRates{INT32_MAX, 7, 0}), 0);
 }
 
+// Slides only ever carry effect numbers 0..12: a number outside keeps what the cell had, or 0.
+TEST(SlideShowProjectTest, EffectNumbersOutsideTheTwelveAreNeverStored)
+{
+    SlideShowProject p;
+    SlideDefaults defaults;
+    defaults.transitionEffect = 5;
+    p.setDefaultsProvider([&defaults] { return defaults; });
+    fill(p, 400, 2);
+    ASSERT_TRUE(p.setTransitionEffect(0, 12));
+    ASSERT_TRUE(p.setTransitionEffect(1, 3));
+
+    // New cells: at the end and in the middle.
+    ASSERT_GE(p.insertPhoto(photo(10), p.cellCount(), 13, 2.0, 1.0), 0);
+    ASSERT_GE(p.insertPhoto(photo(11), 0, -1, 2.0, 1.0), 0);
+    ASSERT_GE(p.insertPhoto(photo(12), p.cellCount(), std::numeric_limits<int>::min(), 2.0, 1.0), 0);
+    expectInvariants(p);
+    EXPECT_EQ(p.slide(0)->photoPath, photo(11));
+    EXPECT_EQ(p.slide(0)->transitionEffect, 0);
+    EXPECT_EQ(p.slide(3)->transitionEffect, 0);
+    EXPECT_EQ(p.slide(4)->transitionEffect, 0);
+
+    // Choosing a number outside keeps the slide's own.
+    EXPECT_FALSE(p.setTransitionEffect(1, 13));
+    EXPECT_FALSE(p.setTransitionEffect(2, -7));
+    EXPECT_EQ(p.slide(1)->transitionEffect, 12);
+    EXPECT_EQ(p.slide(2)->transitionEffect, 3);
+
+    // Applying defaults with a bad default keeps every cell's number, placeholders included.
+    defaults.transitionEffect = 40;
+    p.applyDefaultsToAll();
+    EXPECT_EQ(p.slide(1)->transitionEffect, 12);
+    EXPECT_EQ(p.slide(2)->transitionEffect, 3);
+    EXPECT_EQ(p.slide(3)->transitionEffect, 0);
+    for (const Slide& cell : p.cells()) {
+        EXPECT_GE(cell.transitionEffect, 0);
+        EXPECT_LE(cell.transitionEffect, 12);
+        EXPECT_DOUBLE_EQ(cell.slideDuration, defaults.slideDuration);
+    }
+    // A good default still reaches every cell.
+    defaults.transitionEffect = 9;
+    p.applyDefaultsToAll();
+    for (const Slide& cell : p.cells()) {
+        EXPECT_EQ(cell.transitionEffect, 9);
+    }
+}
+
 TEST(SlideShowProjectTest, ShiftingStopsAtTheEnds)
 {
     SlideShowProject p;

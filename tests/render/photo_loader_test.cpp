@@ -379,6 +379,28 @@ TEST_F(PhotoLoaderTest, UnreadableFilesGiveTheBackgroundAndSuccess) {
     }
 }
 
+// Names are the file system's bytes: one that is not valid UTF-8 opens, and a photo whose extension
+// names another format is still read by its content.
+TEST_F(PhotoLoaderTest, NamesInAnyByteEncodingAndMisnamedFormatsAreRead) {
+    const QByteArray png = [] {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        quadrants(64, 48).save(&buffer, "PNG");
+        return bytes;
+    }();
+    const std::string files[] = {
+        writeBytes("caf\xe9.png", png),
+        writeBytes("really-a-png.jpg", png),
+        writeBytes("UPPER.PNG", png),
+    };
+    for (const std::string& file : files) {
+        const QImage picture = load(file, 64, 48);
+        EXPECT_TRUE(near(picture.pixel(10, 10), Qt::red, 12)) << file;
+        EXPECT_TRUE(near(picture.pixel(50, 40), Qt::yellow, 12)) << file;
+    }
+}
+
 TEST_F(PhotoLoaderTest, JpegCutInsideItsDataStillGivesAPictureOfTheRightSize) {
     const QByteArray jpeg = encodeJpeg(quadrants(640, 480));
     for (int keep : {jpeg.size() / 3, jpeg.size() / 2, jpeg.size() - 2}) {

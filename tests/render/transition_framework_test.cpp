@@ -260,16 +260,23 @@ TEST_F(TransitionFrameworkTest, FrameLimitStopsTheSpiralBetweenBlocks) {
     }
 }
 
-TEST_F(TransitionFrameworkTest, RefusedFramesAreCountedAndTheRunCarriesOn) {
-    QImage canvas = picture(30, 4, 1);
-    RecordingWriter writer;
-    writer.refuse = {1, 2};
-    int counter = 0;
-    const VideoRunResult result = effect(4).renderToVideo(canvas, picture(30, 4, 2), 6.0, writer, counter, 100);
-    EXPECT_EQ(result.advanced, 6);
-    EXPECT_EQ(result.written, 4);
-    EXPECT_EQ(result.refused, 2);
-    EXPECT_EQ(writer.frames.size(), 6u);
+// A refused frame means the job is cancelled or its file is closed: the run ends at that step, so a
+// long transition does not go on drawing frames nobody takes.
+TEST_F(TransitionFrameworkTest, TheRunEndsAtTheFirstRefusedFrame) {
+    for (const TransitionStyle* style : TransitionRegistry::instance().styles()) {
+        SCOPED_TRACE(style->number());
+        QImage canvas = picture(30, 24, 1);
+        RecordingWriter writer;
+        writer.refuse = {2, 3};
+        int counter = 10;
+        const VideoRunResult result = style->renderToVideo(canvas, picture(30, 24, 2), 5000.0, writer, counter, 100000);
+        EXPECT_EQ(result.advanced, 3);
+        EXPECT_EQ(result.written, 2);
+        EXPECT_EQ(result.refused, 1);
+        EXPECT_FALSE(result.limitReached);
+        EXPECT_EQ(counter, 13);
+        EXPECT_EQ(writer.frames.size(), 3u);
+    }
 }
 
 TEST_F(TransitionFrameworkTest, SurfacesThatAreNotFourBytesAPixelTakeNoSteps) {

@@ -1,0 +1,148 @@
+// The storyboard with 1,000 slides: the time to paint a full view and the time of insertPhoto at the
+// front of the row, each against a baseline measured in the same run (an empty storyboard's paint, and
+// the thumbnail load that every insertion makes). Medians of the repetitions; the goal is one frame at
+// 60 Hz (16.7 ms) for each.
+//
+//   storyboard_bench [repetitions] [slides]
+
+#include "project/ui/storyboard_control.h"
+#include "render/photo_loader.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// CPU time of the whole process (every thread), in milliseconds: steadier than wall time on a busy
+// machine, where waking Qt's pool threads can wait on the scheduler.
+double cpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+struct Timing {
+    double wall = 0.0;
+    double cpu = 0.0;
+};
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+// Median wall and CPU milliseconds of `work`, with `reset` (untimed) before each run.
+Timing timeRuns(int repetitions, const std::function<void()>& reset, const std::function<void()>& work)
+{
+    std::vector<double> wall;
+    std::vector<double> cpu;
+    for (int r = 0; r < repetitions; ++r) {
+        if (reset) reset();
+        const double cpuStart = cpuMs();
+        const auto start = Clock::now();
+        work();
+        wall.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        cpu.push_back(cpuMs() - cpuStart);
+    }
+    return {median(wall), median(cpu)};
+}
+
+// Renders the whole visible storyboard, as a paint of the window would.
+void paintView(kestrelle::StoryboardControl& board, QImage& target)
+{
+    target.fill(Qt::transparent);
+    board.viewport()->render(&target);
+}
+
+// A 1600 x 1200 photo as a camera would give a folder (JPEG).
+std::string makePhoto(const QString& folder)
+{
+    QImage image(1600, 1200, QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.fillRect(image.rect(), QColor(120, 170, 230));
+    painter.setBrush(QColor(60, 140, 70));
+    painter.drawEllipse(QPoint(600, 1200), 900, 500);
+    painter.end();
+    const QString path = folder + QStringLiteral("/photo.jpg");
+    image.save(path, "JPEG", 90);
+    return path.toStdString();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 21;
+    const int slides = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1000;
+
+    QTemporaryDir folder;
+    const std::string photo = makePhoto(folder.path());
+
+    // The main window's storyboard is about 1,180 pixels wide; shown taller so both lines paint.
+    kestrelle::StoryboardControl empty;
+    kestrelle::StoryboardControl board;
+    for (kestrelle::StoryboardControl* b : {&empty, &board}) {
+        b->project().setDefaultsProvider([] { return kestrelle::SlideDefaults{3.0, 1.0, 0}; });
+        b->resize(1180, 160);
+        b->show();
+    }
+    QApplication::processEvents();
+    for (int i = 0; i < slides; ++i) {
+        board.project().insertPhoto(photo, board.project().photoSlideCount(), i % 13, 3.0, 1.0);
+    }
+    // In the middle of the row, a slide selected.
+    board.selectSlide(slides / 2);
+    QApplication::processEvents();
+
+    QImage target(board.viewport()->size(), QImage::Format_ARGB32_Premultiplied);
+    paintView(board, target);
+    const Timing emptyPaint = timeRuns(repetitions, {}, [&] { paintView(empty, target); });
+    const Timing fullPaint = timeRuns(repetitions, {}, [&] { paintView(board, target); });
+
+    QImage thumbnail;
+    const Timing thumbnailLoad = timeRuns(repetitions, {}, [&] {
+        kestrelle::PhotoLoader::load(thumbnail, kestrelle::kThumbnailWidth, kestrelle::kThumbnailHeight, photo,
+                                     kestrelle::kWhiteBackground);
+    });
+    const Timing insertFront = timeRuns(
+        repetitions,
+        [&] {
+            board.project().setSelectedSlide(0);
+            board.project().deleteSlide(0);
+            QApplication::processEvents();
+        },
+        [&] {
+            board.project().insertPhoto(photo, 0, 0, 3.0, 1.0);
+            QApplication::processEvents();  // the repaint it asked for
+        });
+
+    const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    std::printf("storyboard 1180 x 160, %d slides, medians of %d runs (ms)\n", slides, repetitions);
+    std::printf("%-36s %9s %9s\n", "", "wall", "cpu");
+    std::printf("%-36s %9.3f %9.3f\n", "paint of a full view", fullPaint.wall, fullPaint.cpu);
+    std::printf("%-36s %9.3f %9.3f\n", "  baseline: empty storyboard", emptyPaint.wall, emptyPaint.cpu);
+    std::printf("%-36s %9.2f %9.2f\n", "  ratio", ratio(fullPaint.wall, emptyPaint.wall), ratio(fullPaint.cpu, emptyPaint.cpu));
+    std::printf("%-36s %9.3f %9.3f\n", "insertPhoto at the front + repaint", insertFront.wall, insertFront.cpu);
+    std::printf("%-36s %9.3f %9.3f\n", "  baseline: its thumbnail load alone", thumbnailLoad.wall, thumbnailLoad.cpu);
+    std::printf("%-36s %9.2f %9.2f\n", "  ratio", ratio(insertFront.wall, thumbnailLoad.wall), ratio(insertFront.cpu, thumbnailLoad.cpu));
+    std::printf("goal: each under 16.7 ms wall (one frame at 60 Hz): %s\n",
+                fullPaint.wall < 16.7 && insertFront.wall < 16.7 ? "met" : "NOT met");
+    return 0;
+}

@@ -1,0 +1,210 @@
+#include "output/ui/generation_dialog.h"
+
+#include "output/ui/job_completion.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <ctime>
+
+namespace kestrelle {
+
+namespace {
+
+constexpr int kWatchMs = 200;
+constexpr int kTimesMs = 1000;
+const char* const kZeroTime = "00:00:00";
+
+std::int64_t wallClockSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+}  // namespace
+
+GenerationDialog::GenerationDialog(const SlideShowProject& project, std::optional<GenerationSetup> setup,
+                                   JobCompletion& completion, QWidget* parent)
+    : QDialog(parent), completion_(completion), clock_(wallClockSeconds) {
+    if (setup) outputPath_ = setup->outputPath;
+    GenerationJob::Callbacks callbacks;
+    callbacks.progressRange = [this](int upper) {
+        QMetaObject::invokeMethod(this, [this, upper] { onProgressRange(upper); }, Qt::QueuedConnection);
+    };
+    callbacks.progressPosition = [this](int) {
+        // One pending update at a time: the bar shows the latest position, however fast frames come.
+        if (!progressPending_.exchange(true)) {
+            QMetaObject::invokeMethod(this, [this] { onProgressPosition(); }, Qt::QueuedConnection);
+        }
+    };
+    job_ = std::make_unique<GenerationJob>(project, std::move(setup), std::move(callbacks));
+    job_->setClock([this] { return clock_(); });
+
+    setWindowTitle(QStringLiteral("Generate AVI"));
+    setModal(true);
+    buildControls();
+
+    watchTimer_.setInterval(kWatchMs);
+    connect(&watchTimer_, &QTimer::timeout, this, &GenerationDialog::watchWorker);
+    timesTimer_.setInterval(kTimesMs);
+    connect(&timesTimer_, &QTimer::timeout, this, &GenerationDialog::refreshTimes);
+}
+
+GenerationDialog::~GenerationDialog() {
+    if (worker_.joinable()) stopWorker();
+}
+
+void GenerationDialog::setClock(std::function<std::int64_t()> clock) {
+    clock_ = clock ? std::move(clock) : std::function<std::int64_t()>(wallClockSeconds);
+}
+
+void GenerationDialog::buildControls() {
+    auto* blackFrame = new QFrame(this);
+    blackFrame->setFrameShape(QFrame::Box);
+    blackFrame->setFixedSize(48, 48);
+    blackFrame->setStyleSheet(QStringLiteral("QFrame { border: 1px solid black; }"));
+
+    auto* elapsedLabel = new QLabel(QStringLiteral("Elapsed time:"), this);
+    elapsedValue_ = new QLabel(QString::fromLatin1(kZeroTime), this);
+    elapsedValue_->setAccessibleName(QStringLiteral("Elapsed time"));
+    auto* leftLabel = new QLabel(QStringLiteral("Left time :"), this);
+    leftValue_ = new QLabel(QString::fromLatin1(kZeroTime), this);
+    leftValue_->setAccessibleName(QStringLiteral("Left time"));
+    for (QLabel* value : {elapsedValue_, leftValue_}) value->setTextInteractionFlags(Qt::TextSelectableByKeyboard);
+
+    auto* times = new QGridLayout;
+    times->addWidget(elapsedLabel, 0, 0);
+    times->addWidget(elapsedValue_, 0, 1);
+    times->addWidget(leftLabel, 1, 0);
+    times->addWidget(leftValue_, 1, 1);
+    times->setColumnStretch(2, 1);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(blackFrame);
+    top->addSpacing(12);
+    top->addLayout(times, 1);
+
+    progressBar_ = new QProgressBar(this);
+    progressBar_->setRange(0, 1);
+    progressBar_->setValue(0);
+    progressBar_->setAccessibleName(QStringLiteral("Frames written"));
+
+    pauseButton_ = new QPushButton(QStringLiteral("Pause"), this);
+    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+    pauseButton_->setDefault(true);
+    connect(pauseButton_, &QPushButton::clicked, this, &GenerationDialog::togglePause);
+    connect(cancelButton_, &QPushButton::clicked, this, &GenerationDialog::cancel);
+    // The captions toggle between "Pause" and "Resume": keep the button as wide as the wider one.
+    const int captionWidth = std::max(pauseButton_->sizeHint().width(),
+                                      QPushButton(QStringLiteral("Resume")).sizeHint().width());
+    pauseButton_->setMinimumWidth(captionWidth);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(pauseButton_);
+    buttons->addWidget(cancelButton_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addSpacing(6);
+    layout->addWidget(progressBar_);
+    layout->addLayout(buttons);
+    setMinimumWidth(380);
+    setTabOrder(pauseButton_, cancelButton_);
+}
+
+void GenerationDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!started_) startWorker();
+}
+
+void GenerationDialog::startWorker() {
+    started_ = true;
+    worker_ = std::thread([this] {
+        job_->run();
+        workerEnded_ = true;
+        QMetaObject::invokeMethod(this, [this] { Q_EMIT workerFinished(); }, Qt::QueuedConnection);
+    });
+    watchTimer_.start();
+    timesTimer_.start();
+}
+
+void GenerationDialog::onProgressRange(int upper) { progressBar_->setRange(0, std::max(1, upper)); }
+
+void GenerationDialog::onProgressPosition() {
+    progressPending_ = false;
+    progressBar_->setValue(std::clamp(job_->progressPosition(), 0, progressBar_->maximum()));
+}
+
+void GenerationDialog::togglePause() {
+    if (stopping_ || closed_ || !job_->togglePause(clock_())) return;
+    pauseButton_->setText(job_->running() ? QStringLiteral("Pause") : QStringLiteral("Resume"));
+}
+
+void GenerationDialog::refreshTimes() {
+    if (!job_->running()) return;
+    const std::int64_t now = clock_();
+    elapsedValue_->setText(QString::fromStdString(job_->elapsedText(now)));
+    leftValue_->setText(QString::fromStdString(job_->leftText(now)));
+}
+
+void GenerationDialog::joinWorker() {
+    if (worker_.joinable()) worker_.join();
+}
+
+// Asks the worker to stop and waits for it while the dialog keeps painting and the worker's message
+// boxes can still be answered.
+void GenerationDialog::stopWorker() {
+    stopping_ = true;
+    watchTimer_.stop();
+    timesTimer_.stop();
+    pauseButton_->setEnabled(false);
+    cancelButton_->setEnabled(false);
+    job_->requestCancel();
+    if (!workerEnded_) {
+        QEventLoop loop;
+        connect(this, &GenerationDialog::workerFinished, &loop, &QEventLoop::quit);
+        if (!workerEnded_) loop.exec();
+    }
+    joinWorker();
+}
+
+void GenerationDialog::cancel() {
+    if (stopping_ || closed_) return;
+    if (worker_.joinable()) stopWorker();
+    closed_ = true;
+    QDialog::reject();
+}
+
+void GenerationDialog::reject() { cancel(); }
+
+void GenerationDialog::closeEvent(QCloseEvent* event) {
+    if (closed_) {
+        QDialog::closeEvent(event);
+        return;
+    }
+    // The close box goes through Cancel: the worker may still be writing into the file.
+    event->ignore();
+    cancel();
+}
+
+void GenerationDialog::watchWorker() {
+    if (stopping_ || closed_ || !workerEnded_) return;
+    watchTimer_.stop();
+    timesTimer_.stop();
+    joinWorker();
+    closed_ = true;
+    if (!job_->completed()) {
+        accept();
+        return;
+    }
+    progressBar_->setValue(progressBar_->maximum());
+    accept();
+    completion_.generationCompleted(outputPath_, parentWidget());
+}
+
+}  // namespace kestrelle

@@ -1,0 +1,103 @@
+#pragma once
+// "Generate AVI": the modal dialog that runs a generation job on a worker thread, shows its progress and
+// times, pauses, resumes and cancels it, and hands a finished file to the completion actions.
+//
+// Use from the main window, after its own checks (slides, target folder, free space, file name,
+// overwrite question):
+//
+//     const std::string avi = store.targetPath() + "/" + store.outputName() + ".avi";
+//     GenerationDialog dialog(project, generationSetupFor(store, store.currentProfile(), avi),
+//                             completionActions, this);
+//     dialog.exec();
+//
+// The job starts when the dialog is first shown; a dialog runs one job (make a new one for the next). exec() returns when the worker has ended (finished,
+// failed or cancelled); its result carries no meaning. When the file was finished, the completion
+// actions run after the dialog has closed and before exec() returns.
+
+#include "output/generation_job.h"
+
+#include <QDialog>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace kestrelle {
+
+class JobCompletion;
+class SlideShowProject;
+
+class GenerationDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    // `project` must stay unchanged while the dialog is open. `setup` none (no current profile or no
+    // codec): the dialog closes by itself without writing anything.
+    GenerationDialog(const SlideShowProject& project, std::optional<GenerationSetup> setup,
+                     JobCompletion& completion, QWidget* parent = nullptr);
+    // Stops the worker (as Cancel does) if it is still running.
+    ~GenerationDialog() override;
+
+    // The wall clock, in whole seconds, for the time marks and the times shown. Set before showing.
+    void setClock(std::function<std::int64_t()> clock);
+
+    const GenerationJob& job() const { return *job_; }
+    bool workerEnded() const { return workerEnded_; }
+
+public Q_SLOTS:
+    // The Pause / Resume button. Does nothing until the file is open.
+    void togglePause();
+    // Cancel, Escape and the close box: lets a paused worker go, asks it to stop, waits for it while
+    // events keep being processed, then closes the dialog.
+    void cancel();
+    void reject() override;
+    // Timer 1 (200 ms): once the worker has ended, closes the dialog and, for a finished file, runs the
+    // completion actions.
+    void watchWorker();
+    // Timer 2 (1000 ms): the elapsed and left times, while the job is writing and not paused.
+    void refreshTimes();
+
+Q_SIGNALS:
+    void workerFinished();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void startWorker();
+    void stopWorker();
+    void joinWorker();
+    void onProgressRange(int upper);
+    void onProgressPosition();
+
+    JobCompletion& completion_;
+    std::string outputPath_;
+    std::unique_ptr<GenerationJob> job_;
+    std::function<std::int64_t()> clock_;
+    std::thread worker_;
+    std::atomic<bool> workerEnded_{false};
+    std::atomic<bool> progressPending_{false};
+    bool started_ = false;
+    bool stopping_ = false;
+    bool closed_ = false;
+
+    QTimer watchTimer_;
+    QTimer timesTimer_;
+    QPushButton* pauseButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QLabel* elapsedValue_ = nullptr;
+    QLabel* leftValue_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+};
+
+}  // namespace kestrelle

@@ -1,0 +1,74 @@
+#pragma once
+// The preview's playback: what the preview worker does, without a window. Each photo slide is shown
+// still in ticks of 40 ms (25 a second, whatever the profile says), then its transition runs on screen
+// at the profile's frame rate into the next slide's photo, or into black after the last slide.
+// Frames go to a FramePresenter, pauses to a Sleeper, so tests can run it without waiting.
+
+#include "render/transition_style.h"
+
+#include <QImage>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace kestrelle {
+
+class SlideShowProject;
+
+// Still ticks of a slide shown for `slideSeconds`: ceil(25 x seconds), none when that is not above 0.
+std::int64_t stillTickCount(double slideSeconds);
+
+class PreviewPlayback {
+public:
+    static constexpr int kTickMs = 40;
+    static constexpr int kTicksPerSecond = 25;
+
+    // Pictures are fitted into width x height (the preview area in device pixels). `project` must stay
+    // unchanged while run() runs; presenter and sleeper must outlive it.
+    PreviewPlayback(const SlideShowProject& project, int width, int height, double framesPerSecond,
+                    FramePresenter& presenter, Sleeper& sleeper);
+    PreviewPlayback(const PreviewPlayback&) = delete;
+    PreviewPlayback& operator=(const PreviewPlayback&) = delete;
+
+    // The worker body: plays every photo slide once, then returns. Returns early after requestStop():
+    // at the next still tick, or at the end of a running transition, whose remaining steps are then
+    // drawn without pauses and not shown.
+    void run();
+
+    // Any thread.
+    void requestStop();
+    bool stopRequested() const;
+
+private:
+    QImage loadPicture(int slideIndex) const;
+    bool playStill(const QImage& picture, double slideSeconds);
+
+    const SlideShowProject& project_;
+    const int width_;
+    const int height_;
+    const double framesPerSecond_;
+    FramePresenter& presenter_;
+    Sleeper& sleeper_;
+    std::atomic<bool> stopRequested_{false};
+};
+
+// The real pacing of a preview: keeps to a running deadline, so the time spent drawing does not add up
+// over thousands of pauses; a stall of more than a few frames is not caught up in a burst. interrupt()
+// cuts a pause short and makes every later one return at once.
+class PacedSleeper final : public Sleeper {
+public:
+    void sleepMs(int milliseconds) override;
+    void interrupt();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool interrupted_ = false;
+    bool started_ = false;
+    Clock::time_point deadline_;
+};
+
+}  // namespace kestrelle

@@ -1,0 +1,90 @@
+#pragma once
+// "Preview": the modal window that plays the slideshow once in real time, transitions included, on a
+// worker thread. It closes itself shortly after the last transition; the user may close it at any time
+// (Escape, the close box), which stops the worker and waits for it.
+//
+// Use from the main window, after checking that the project holds at least one photo slide:
+//
+//     PreviewPlayer preview(project, this);
+//     preview.exec();
+//
+// Playback starts when the window is first shown and runs once per window.
+
+#include "preview/preview_playback.h"
+
+#include <QDialog>
+#include <QImage>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace kestrelle {
+
+class SlideShowProject;
+
+class PreviewPlayer : public QDialog {
+    Q_OBJECT
+
+public:
+    // Transitions run at the frame rate of the settings' current output profile.
+    explicit PreviewPlayer(const SlideShowProject& project, QWidget* parent = nullptr);
+    // The same with the transitions' frame rate given, and (for tests and tools) the pacing: nullptr
+    // for the real clock; a given sleeper must outlive the dialog.
+    PreviewPlayer(const SlideShowProject& project, double framesPerSecond, Sleeper* sleeper,
+                  QWidget* parent = nullptr);
+    // Stops the worker if it still runs.
+    ~PreviewPlayer() override;
+
+    // Where the pictures are drawn: the client area inset by 10 pixels, fixed when the window opens.
+    QRect previewRect() const { return previewRect_; }
+    // The picture shown last (a copy), null before the first one.
+    QImage shownPicture() const;
+    bool workerEnded() const { return workerEnded_; }
+
+public Q_SLOTS:
+    // Timer (200 ms): closes the window once the worker has ended.
+    void watchWorker();
+    // Escape and the close box: stop the worker, then close.
+    void reject() override;
+
+Q_SIGNALS:
+    void workerFinished();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    class Presenter;
+
+    void startWorker();
+    void stopWorker();
+    void takePicture();
+
+    const SlideShowProject& project_;
+    const double framesPerSecond_;
+    Sleeper* givenSleeper_;
+    PacedSleeper pacedSleeper_;
+    std::unique_ptr<Presenter> presenter_;
+    std::unique_ptr<PreviewPlayback> playback_;
+    std::thread worker_;
+    std::atomic<bool> workerEnded_{false};
+    QRect previewRect_;
+    qreal pixelRatio_ = 1.0;
+    QImage shown_;
+    bool started_ = false;
+    bool closing_ = false;
+    QTimer watchTimer_;
+
+    // The worker's latest picture, waiting for the user-interface thread.
+    mutable std::mutex pictureLock_;
+    QImage pending_;
+    bool updatePending_ = false;
+};
+
+}  // namespace kestrelle

@@ -1,0 +1,237 @@
+#include "project/storyboard_layout.h"
+
+#include "output/wave_file.h"
+#include "project/photo_drag_payload.h"
+#include "render/photo_loader.h"
+
+#include <QFile>
+#include <QMimeData>
+#include <QUrl>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+namespace kestrelle::storyboard {
+
+CellRect offsetRect(const CellRect& r, int dx, int dy)
+{
+    return {r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
+}
+
+CellRect cellRectAt(int index, int scroll)
+{
+    // 64-bit on the way: a row of millions of cells must not wrap around.
+    const std::int64_t left = static_cast<std::int64_t>(index) * kCellWidth - scroll;
+    const auto clampInt = [](std::int64_t v) {
+        return static_cast<int>(std::clamp<std::int64_t>(v, INT32_MIN / 2, INT32_MAX / 2));
+    };
+    return {clampInt(left), 0, clampInt(left + kCellWidth), kPhotoLineHeight};
+}
+
+CellHit hitTest(const Slide& cell, int x, int y)
+{
+    if (!cell.cellRect.contains(x, y)) {
+        return CellHit::None;
+    }
+    if (!cell.hasPhoto) {
+        return CellHit::Placeholder;
+    }
+    const int dx = cell.cellRect.left;
+    const int dy = cell.cellRect.top;
+    // The editors come first: the transition duration lies inside the chooser's box.
+    if (offsetRect(kSlideDurationEditor, dx, dy).contains(x, y)) {
+        return CellHit::SlideDuration;
+    }
+    if (offsetRect(kTransitionDurationEditor, dx, dy).contains(x, y)) {
+        return CellHit::TransitionDuration;
+    }
+    if (offsetRect(kTransitionChooserArea, dx, dy).contains(x, y)) {
+        return CellHit::TransitionChooser;
+    }
+    if (offsetRect(kThumbnailArea, dx, dy).contains(x, y)) {
+        return CellHit::Thumbnail;
+    }
+    return CellHit::SlideBody;
+}
+
+int scrollLimit(int contentWidth, int visibleWidth)
+{
+    return std::max(0, contentWidth - std::max(0, visibleWidth));
+}
+
+int scrolledBy(int position, int step, int limit)
+{
+    const std::int64_t moved = static_cast<std::int64_t>(position) + step;
+    return static_cast<int>(std::clamp<std::int64_t>(moved, 0, std::max(0, limit)));
+}
+
+int scrollPositionCentring(int index, int contentWidth, int visibleWidth)
+{
+    const std::int64_t half = std::max(0, visibleWidth) / 2;
+    const std::int64_t centre = static_cast<std::int64_t>(index) * kCellWidth + kCellWidth / 2;
+    std::int64_t position = centre - half;
+    if (position < 0) {
+        return 0;
+    }
+    if (contentWidth - centre < half) {
+        position = static_cast<std::int64_t>(contentWidth) - visibleWidth;
+    }
+    return static_cast<int>(std::clamp<std::int64_t>(position, 0, scrollLimit(contentWidth, visibleWidth)));
+}
+
+SlideMenuState slideMenuState(const SlideShowProject& project)
+{
+    const int selected = project.selectedSlide();
+    const int photos = project.photoSlideCount();
+    SlideMenuState state;
+    state.shiftLeft = selected > 0 && photos >= 2;
+    state.shiftRight = selected >= 0 && selected < project.firstPlaceholderIndex() - 1 && photos >= 2;
+    state.remove = selected >= 0;
+    return state;
+}
+
+Line lineAtY(int y)
+{
+    return y > kPhotoLineHeight ? Line::Soundtrack : Line::Photos;
+}
+
+bool isWaveFileName(const std::string& name)
+{
+    if (name.size() < 4) {
+        return false;
+    }
+    std::string tail = name.substr(name.size() - 4);
+    std::transform(tail.begin(), tail.end(), tail.begin(),
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return tail == ".wav";
+}
+
+DropFiles dropFilesFrom(const QMimeData& mime)
+{
+    DropFiles files;
+    if (const std::optional<DragPayload> payload = takeDragPayload(mime)) {
+        files.line = payload->line == DragLine::Soundtrack ? Line::Soundtrack : Line::Photos;
+        files.paths = payload->paths;
+        return files;
+    }
+    if (!mime.hasUrls()) {
+        return files;
+    }
+    std::vector<std::string> photos;
+    std::vector<std::string> waves;
+    for (const QUrl& url : mime.urls()) {
+        if (!url.isLocalFile()) {
+            continue;
+        }
+        // The file system's own bytes, so names that are not valid UTF-8 keep working.
+        const std::string path = QFile::encodeName(url.toLocalFile()).toStdString();
+        if (path.empty() || path.back() == '/') {
+            continue;
+        }
+        if (isSupportedPhotoName(path)) {
+            photos.push_back(path);
+        } else if (isWaveFileName(path)) {
+            waves.push_back(path);
+        }
+    }
+    if (!photos.empty()) {
+        files.paths = std::move(photos);
+    } else if (!waves.empty()) {
+        files.line = Line::Soundtrack;
+        files.paths = std::move(waves);
+    }
+    return files;
+}
+
+std::vector<QPoint> waveformPoints(const WaveFile& wave, int cellWidth, int left, int top, int right, int bottom,
+                                   int clipLeft, int clipRight)
+{
+    std::vector<QPoint> points;
+    const std::size_t count = wave.sampleValueCount();
+    const std::uint32_t seconds = wave.wholeSeconds();
+    if (!wave.hasSamples() || count == 0 || seconds < 1 || right <= left) {
+        return points;
+    }
+    const std::int64_t pixelsPerSecond = (static_cast<std::int64_t>(right) - left) / seconds;
+    if (pixelsPerSecond < 1) {
+        return points;
+    }
+    const std::int64_t step = std::max<std::int64_t>(1, wave.format().sampleRate / pixelsPerSecond);
+    const int height = bottom - top;
+    const int middle = (top + bottom) / 2;
+    const int fullScale = wave.sampleFullScale();
+    const double perValue = static_cast<double>(cellWidth) / static_cast<double>(count);
+
+    // Only the indexes whose x falls in the painted band, widened by one step on either side.
+    std::int64_t first = 0;
+    std::int64_t last = static_cast<std::int64_t>(count) - 1;
+    if (perValue > 0.0) {
+        const double from = std::floor((static_cast<double>(clipLeft) - left - 1.0) / perValue);
+        const double to = std::ceil((static_cast<double>(clipRight) - left + 1.0) / perValue);
+        if (from > 0.0) {
+            first = std::min<std::int64_t>(last + 1, static_cast<std::int64_t>(from));
+        }
+        if (to < static_cast<double>(last)) {
+            last = std::max<std::int64_t>(0, static_cast<std::int64_t>(to));
+        }
+    }
+    first = std::max<std::int64_t>(0, first / step * step - step);
+    last = std::min<std::int64_t>(static_cast<std::int64_t>(count) - 1, last + step);
+
+    if (first == 0) {
+        points.emplace_back(left, middle);
+    }
+    for (std::int64_t idx = first; idx <= last; idx += step) {
+        const std::int64_t value = static_cast<std::int64_t>(wave.sampleValue(static_cast<std::size_t>(idx))) * height
+            / fullScale;
+        const int x = left + static_cast<int>(static_cast<double>(idx) / static_cast<double>(count) * cellWidth);
+        points.emplace_back(x, middle - static_cast<int>(value));
+    }
+    return points;
+}
+
+std::string transitionEffectWords(int effect)
+{
+    static const char* const names[] = {
+        "random",
+        "slide in from left",
+        "vertical line blinds",
+        "horizontal line blinds",
+        "wipe from right",
+        "random blocks",
+        "spiral blocks",
+        "wipe from left",
+        "slide in from right",
+        "slide in from top",
+        "slide in from bottom",
+        "diagonal from top left",
+        "diagonal from bottom left",
+    };
+    if (effect < 0 || effect >= static_cast<int>(std::size(names))) {
+        return "none";
+    }
+    return names[effect];
+}
+
+std::string durationText(double seconds)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%0.1f", seconds);
+    return text;
+}
+
+std::string selectionDescription(const SlideShowProject& project)
+{
+    const Slide* cell = project.slide(project.selectedSlide());
+    if (!cell || !cell->hasPhoto) {
+        return "No slide selected";
+    }
+    return "Slide " + std::to_string(cell->index + 1) + " of " + std::to_string(project.photoSlideCount()) + ", "
+        + durationText(cell->slideDuration) + " s, transition: " + transitionEffectWords(cell->transitionEffect);
+}
+
+}  // namespace kestrelle::storyboard

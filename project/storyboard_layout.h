@@ -1,0 +1,128 @@
+#pragma once
+// The storyboard's geometry and arithmetic, free of widgets: where each element of a cell lies, what a
+// point inside a cell hits, the scrolling steps and limits, the context menu's enabling rules, which
+// line a drag is over, and the points of a clip's waveform. The storyboard control paints and reacts
+// with these; tests reach them without a window.
+
+#include "project/slideshow_project.h"
+
+#include <QPoint>
+#include <QStringList>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+class QMimeData;
+
+namespace kestrelle {
+
+class WaveFile;
+
+namespace storyboard {
+
+// Height of the photo line; a point lower than this lies on the soundtrack line.
+constexpr int kPhotoLineHeight = 95;
+// The soundtrack line's frame and the band the clips are drawn in.
+constexpr int kSoundtrackTop = 100;
+constexpr int kSoundtrackBottom = 135;
+constexpr int kClipTop = 101;
+constexpr int kClipBottom = 134;
+// Scrolling steps in pixels.
+constexpr int kLineScrollStep = 150;
+constexpr int kWheelScrollStep = 40;
+// Width of the drop bar at a cell's left edge.
+constexpr int kDropBarWidth = 3;
+// The effect icon's size and where it goes inside a cell.
+constexpr int kIconWidth = 31;
+constexpr int kIconHeight = 23;
+constexpr int kIconLeft = 121;
+constexpr int kIconTop = 26;
+
+// A cell's element rectangles, relative to the cell's top-left corner (right and bottom exclusive).
+constexpr CellRect kThumbnailArea{5, 5, 114, 65};
+constexpr CellRect kNumberText{5, 66, 54, 90};
+constexpr CellRect kSlideDurationText{59, 71, 108, 85};
+constexpr CellRect kTransitionBox{119, 24, 154, 71};
+constexpr CellRect kTransitionDurationText{120, 52, 151, 70};
+constexpr CellRect kPlaceholderDropHint{5, 18, 114, 78};
+constexpr CellRect kPlaceholderViewHint{5, 38, 114, 98};
+// Hit areas, relative to the cell.
+constexpr CellRect kSlideDurationEditor{60, 66, 115, 91};
+constexpr CellRect kTransitionDurationEditor{120, 51, 153, 70};
+constexpr CellRect kTransitionChooserArea{114, 24, 149, 71};
+
+// The rectangle `r` moved by (dx, dy).
+CellRect offsetRect(const CellRect& r, int dx, int dy);
+
+// Where cell i lies on the photo line with the view scrolled to `scroll`.
+CellRect cellRectAt(int index, int scroll);
+
+// What a point inside a cell reaches.
+enum class CellHit {
+    None,              // no cell, or a part of a photo slide without an action
+    Placeholder,       // an empty cell
+    SlideDuration,     // the slide duration's editor area
+    TransitionDuration,  // the transition duration's editor area (wins over the chooser)
+    TransitionChooser, // the transition box
+    Thumbnail,         // the photo (double click views it)
+    SlideBody,         // elsewhere on a photo slide: selects it only
+};
+
+// The hit area of (x, y) in `cell`, whose painted rectangle is cell.cellRect.
+CellHit hitTest(const Slide& cell, int x, int y);
+
+// Which of the duration fields an editor edits.
+enum class DurationField { Slide = 0, Transition = 1 };
+
+// Scrolling. The limit is the furthest position: the content's width less the view's, never below 0.
+int scrollLimit(int contentWidth, int visibleWidth);
+// A line or page step left (negative) or right (positive): the position moved by `step`, kept within
+// 0..limit.
+int scrolledBy(int position, int step, int limit);
+// The position that centres cell i in the view, within 0..contentWidth - visibleWidth.
+int scrollPositionCentring(int index, int contentWidth, int visibleWidth);
+
+// The context menu's items and whether each is enabled.
+struct SlideMenuState {
+    bool shiftLeft = false;
+    bool shiftRight = false;
+    bool remove = false;
+};
+SlideMenuState slideMenuState(const SlideShowProject& project);
+
+// The two lines of the storyboard.
+enum class Line { Photos, Soundtrack };
+Line lineAtY(int y);
+
+// What a drag carries, once sorted out: the line it belongs on and its local file paths. Empty paths
+// mean the drag is not for the storyboard.
+struct DropFiles {
+    Line line = Line::Photos;
+    std::vector<std::string> paths;
+};
+// The photo browser's private payload, or else local files named in text/uri-list: photos (by the
+// photo-name test) for the photo line, else WAV files (".wav", any case) for the soundtrack line, in
+// the order given; other entries are left out.
+DropFiles dropFilesFrom(const QMimeData& mime);
+// Whether a file name ends in ".wav" (any case).
+bool isWaveFileName(const std::string& name);
+
+// The waveform of a clip drawn in [left, right) x [top, bottom): the points of its polyline, the first
+// at the middle line. Only points whose x lies within [clipLeft, clipRight] are made (plus one on either
+// side), so a long clip costs only what is on screen. Empty when the clip has no samples, lasts under a
+// whole second, or its cell is narrower than one pixel per second.
+std::vector<QPoint> waveformPoints(const WaveFile& wave, int cellWidth, int left, int top, int right, int bottom,
+                                   int clipLeft, int clipRight);
+
+// The description the storyboard gives assistive technology for its selected cell, for example
+// "Slide 3 of 8, 3.0 s, transition: wipe from left"; "No slide selected" without a selection.
+std::string selectionDescription(const SlideShowProject& project);
+// The effect's name in words ("random" for 0, "slide in from left" for 1, ...); "none" outside 0..12.
+std::string transitionEffectWords(int effect);
+
+// "%0.1f" of a duration, as the cells and the editor show it.
+std::string durationText(double seconds);
+
+}  // namespace storyboard
+}  // namespace kestrelle

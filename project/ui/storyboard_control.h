@@ -1,0 +1,175 @@
+#pragma once
+// The storyboard: the photo line (one 154-pixel cell per slide or placeholder) and below it the
+// soundtrack line with the WAV clips drawn as waveforms. It owns the SlideShowProject and shows every
+// change the project reports. Photos and WAV files arrive by drag and drop: the photo browser's private
+// payload (project/photo_drag_payload.h), or local files from a file manager (text/uri-list).
+//
+// For the main window:
+//     auto* storyboard = new StoryboardControl(this);   // owns its project, fills the placeholders
+//     storyboard->setGeometry(...);
+//     storyboard->project().photoSlideCount();          // Start and Preview read the project
+//     storyboard->project().applyDefaultsToAll();       // "Apply to the current slideshow"
+//     storyboard->project().resetProject();             // "New Slide"
+// The control fills its row with placeholders itself whenever it is laid out or resized (one cell wider
+// than the view), so callers never call fillPlaceholders. New slides take the defaults of
+// SettingsStore::instance() unless project().setDefaultsProvider() is given another source. The main
+// window's own drag code, if any, can use cellAtPoint(), showDropIndicator() and dropPhotos()/dropClips().
+
+#include "project/slideshow_project.h"
+#include "project/storyboard_layout.h"
+
+#include <QAbstractScrollArea>
+#include <QFont>
+#include <QLineEdit>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QMenu;
+
+namespace kestrelle {
+
+// The in-place duration editor: stores on Enter and on losing the focus, discards on Escape, and has no
+// context menu of its own (its popup would take the focus and store a half-typed value).
+class DurationEditor final : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit DurationEditor(QWidget* parent);
+
+Q_SIGNALS:
+    void storeRequested();
+    void discardRequested();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+};
+
+class StoryboardControl final : public QAbstractScrollArea, private ProjectObserver {
+    Q_OBJECT
+public:
+    // Colours of the storyboard.
+    static constexpr QRgb kSelectionPen = qRgb(50, 50, 200);
+    static constexpr QRgb kNormalPen = qRgb(200, 200, 200);
+    static constexpr QRgb kWaveformPen = qRgb(0, 90, 180);
+    static constexpr QRgb kDropIndicator = qRgb(0, 0, 210);
+
+    // Opens the chooser for a slide: the chosen effect, or none.
+    using ChooserOpener = std::function<std::optional<int>(QWidget* parent, const SlideShowProject& project, int slide)>;
+    // Shows a photo enlarged.
+    using ViewerOpener = std::function<void(QWidget* parent, const std::string& photoPath)>;
+    // Shows the context menu at a global position and returns after it closed.
+    using MenuRunner = std::function<void(QMenu& menu, const QPoint& globalPosition)>;
+
+    explicit StoryboardControl(QWidget* parent = nullptr);
+    ~StoryboardControl() override;
+
+    SlideShowProject& project() { return project_; }
+    const SlideShowProject& project() const { return project_; }
+
+    // The horizontal scroll position and its limit.
+    int scrollPosition() const;
+    int scrollLimitNow() const;
+    // Visible client size (the viewport).
+    int visibleWidth() const;
+
+    // The first cell whose painted rectangle holds the point (client coordinates), else -1.
+    int cellAtPoint(int x, int y) const { return project_.cellAtPoint(x, y); }
+    // Marks the photo slide under the point with the drop bar (nothing over a placeholder or outside).
+    void showDropIndicator(int x, int y);
+    // Takes the drop bar away.
+    void clearDropIndicator();
+    int dropIndicatorCell() const { return dropIndicatorCell_; }
+
+    // Selects photo slide i and scrolls it into view; ignored for anything but a photo slide.
+    void selectSlide(int i);
+    // Centres cell i in the view (as far as the content allows).
+    void scrollIntoView(int i);
+    // Scrolls to a position (kept within 0..limit); an open editor closes without storing.
+    void scrollTo(int position);
+
+    // The in-place editor.
+    void beginDurationEdit(int slide, storyboard::DurationField field);
+    void endDurationEdit(bool store);
+    bool editing() const { return editingSlide_ >= 0; }
+    int editingSlide() const { return editingSlide_; }
+    DurationEditor* editor() const { return editor_; }
+
+    // The context menu for the selected slide, its items enabled by the rules of the menu.
+    std::unique_ptr<QMenu> makeContextMenu();
+
+    // Puts dropped files onto a line: photos from `firstCell` on (nothing when it is -1), WAV files onto
+    // the soundtrack (a file that is no usable WAV gets an error box). Returns the number of files taken.
+    int dropPhotos(const std::vector<std::string>& paths, int firstCell);
+    int dropClips(const std::vector<std::string>& paths);
+
+    // Replace the chooser, the photo viewer and the menu (tests).
+    void setChooserOpener(ChooserOpener opener) { chooserOpener_ = std::move(opener); }
+    void setViewerOpener(ViewerOpener opener) { viewerOpener_ = std::move(opener); }
+    void setMenuRunner(MenuRunner runner) { menuRunner_ = std::move(runner); }
+
+    const QFont& titleFont() const { return titleFont_; }
+    const QFont& textFont() const { return textFont_; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+Q_SIGNALS:
+    // At the start of every left click (code 2), and after a click that hit no photo slide (code 1).
+    void clickNotified(int code);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    // ProjectObserver
+    void projectChanged() override;
+    void contentWidthChanged(int contentWidth) override;
+    void scrollCellIntoView(int cell) override;
+    void takeFocus() override;
+
+    void updateScrollRange();
+    void layoutRects();
+    void onScrollAction(int action);
+    void leftClick(const QPoint& point);
+    void rightClick(const QPoint& point, const QPoint& globalPoint);
+    void openChooser(int slide);
+    void updateAccessibleDescription();
+    bool acceptsDrag(const QMimeData* mime, const QPoint& point);
+
+    void paintCell(QPainter& painter, const Slide& cell);
+    void paintSoundtrack(QPainter& painter, const QRect& area);
+    void paintClip(QPainter& painter, const SoundtrackClip& clip, const QRect& area, bool selected);
+    void paintDropBar(QPainter& painter);
+
+    SlideShowProject project_;
+    QFont titleFont_;
+    QFont textFont_;
+    DurationEditor* editor_ = nullptr;
+    int editingSlide_ = -1;
+    storyboard::DurationField editingField_ = storyboard::DurationField::Slide;
+    int dropIndicatorCell_ = -1;
+    int lastScroll_ = 0;
+    bool settingRange_ = false;
+    ChooserOpener chooserOpener_;
+    ViewerOpener viewerOpener_;
+    MenuRunner menuRunner_;
+};
+
+}  // namespace kestrelle

@@ -1,0 +1,101 @@
+#include "app/ui/desktop_service_impls.h"
+
+#include "app/ui/job_completion_actions.h"
+#include "output/wave_file.h"
+#include "tests/support/temp_home.h"
+
+#include <QDBusConnection>
+#include <QUrl>
+
+#include <cstdlib>
+
+namespace kestrelle {
+namespace {
+
+// The test entry point points both buses at nothing; these tests rely on it never to reach a real bus.
+void assertNoBus() {
+    ASSERT_NE(std::getenv("DBUS_SYSTEM_BUS_ADDRESS"), nullptr);
+    ASSERT_NE(std::string(std::getenv("DBUS_SYSTEM_BUS_ADDRESS")).find("/nonexistent/"), std::string::npos);
+    ASSERT_NE(std::string(std::getenv("DBUS_SESSION_BUS_ADDRESS")).find("/nonexistent/"), std::string::npos);
+    ASSERT_FALSE(QDBusConnection::systemBus().isConnected());
+    ASSERT_FALSE(QDBusConnection::sessionBus().isConnected());
+}
+
+TEST(DesktopMessages, PowerOffAsksLogindInteractively) {
+    const QDBusMessage message = powerOffMessage();
+    EXPECT_EQ(message.type(), QDBusMessage::MethodCallMessage);
+    EXPECT_EQ(message.service(), QStringLiteral("org.freedesktop.login1"));
+    EXPECT_EQ(message.path(), QStringLiteral("/org/freedesktop/login1"));
+    EXPECT_EQ(message.interface(), QStringLiteral("org.freedesktop.login1.Manager"));
+    EXPECT_EQ(message.member(), QStringLiteral("PowerOff"));
+    ASSERT_EQ(message.arguments().size(), 1);
+    EXPECT_EQ(message.arguments()[0].metaType(), QMetaType::fromType<bool>());
+    EXPECT_TRUE(message.arguments()[0].toBool());
+    EXPECT_TRUE(message.isInteractiveAuthorizationAllowed());
+}
+
+// The path travels as one encoded file URI, whatever blanks, quotes or other characters it holds.
+TEST(DesktopMessages, ShowItemsCarriesTheExactFileAsAnUri) {
+    const std::string file = "/home/ann/My Videos/say \"hi\" it's 50% #1.avi";
+    const QDBusMessage message = showItemsMessage(file);
+    EXPECT_EQ(message.service(), QStringLiteral("org.freedesktop.FileManager1"));
+    EXPECT_EQ(message.path(), QStringLiteral("/org/freedesktop/FileManager1"));
+    EXPECT_EQ(message.interface(), QStringLiteral("org.freedesktop.FileManager1"));
+    EXPECT_EQ(message.member(), QStringLiteral("ShowItems"));
+    ASSERT_EQ(message.arguments().size(), 2);
+    const QStringList uris = message.arguments()[0].toStringList();
+    ASSERT_EQ(uris.size(), 1);
+    EXPECT_EQ(uris[0], QStringLiteral("file:///home/ann/My%20Videos/say%20%22hi%22%20it's%2050%25%20%231.avi"));
+    EXPECT_EQ(QUrl(uris[0]).toLocalFile().toStdString(), file);
+    EXPECT_EQ(message.arguments()[1].toString(), QString());
+    EXPECT_EQ(containingFolderUrl(file).toLocalFile(), QStringLiteral("/home/ann/My Videos"));
+}
+
+// Without any bus: the folder opens through the desktop's URL handler, and nothing is powered off.
+TEST(DesktopServices, WithoutDBusTheFolderOpensAndPowerOffIsRefused) {
+    assertNoBus();
+    std::vector<QUrl> opened;
+    DesktopFileRevealer revealer([&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    EXPECT_TRUE(revealer.revealFile("/srv/out/My Video.avi"));
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].toLocalFile(), QStringLiteral("/srv/out"));
+
+    DesktopFileRevealer failing([](const QUrl&) { return false; });
+    EXPECT_FALSE(failing.revealFile("/srv/out/My Video.avi"));
+
+    LogindPowerControl power;
+    EXPECT_FALSE(power.powerOff());
+}
+
+// A finish sound that is missing, empty, damaged or not PCM beeps instead (without touching an audio
+// device).
+class FinishSoundTest : public testing::TempHomeTest {};
+
+TEST_F(FinishSoundTest, UnplayableFilesBeep) {
+    ASSERT_TRUE(testing::writeFile(path("empty.wav"), ""));
+    ASSERT_TRUE(testing::writeFile(path("text.wav"), "this is no sound at all, only words"));
+    ASSERT_TRUE(testing::writeFile(path("cut.wav"), std::string("RIFF\x24\x10\0\0WAVEfmt ", 16)));
+    int beeps = 0;
+    QtSoundPlayer player([&] { ++beeps; });
+    for (const char* name : {"missing.wav", "empty.wav", "text.wav", "cut.wav"}) {
+        const int before = beeps;
+        player.playFile(path(name));
+        EXPECT_EQ(beeps, before + 1) << name;
+    }
+}
+
+// The shipped finish sound lies beside the program and is a PCM WAV the player accepts.
+TEST(FinishSound, ShippedBesideTheProgramAsPcm) {
+    WaveFile wave;
+    ASSERT_EQ(wave.open(finishSoundPath()), WaveOpenResult::Ok) << finishSoundPath();
+    EXPECT_EQ(wave.format().formatTag, 1);
+    EXPECT_TRUE(wave.hasSamples());
+    EXPECT_GT(wave.durationSeconds(), 0.2);
+    EXPECT_LT(wave.durationSeconds(), 3.0);
+}
+
+}  // namespace
+}  // namespace kestrelle

@@ -1,0 +1,263 @@
+#include "config/ui/config_dialog.h"
+#include "config/ui/new_profile_dialog.h"
+#include "tests/config/config_dialog_fixture.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace kestrelle {
+namespace {
+
+using testing::profileFileText;
+
+class ConfigDialogWindowTest : public testing::ConfigDialogTest {
+protected:
+    std::unique_ptr<ConfigDialog> makeDialog() {
+        auto dialog = std::make_unique<ConfigDialog>(
+            *store,
+            [this](QWidget*) {
+                ++chooserOpened;
+                return chooserAnswer;
+            },
+            [this](int effect) {
+                iconsAskedFor.push_back(effect);
+                QPixmap pixmap(31, 23);
+                pixmap.fill(Qt::red);
+                return QIcon(pixmap);
+            });
+        dialog->setProfileNameAsker([this](QWidget*) { return nameAnswer; });
+        refreshes = std::make_unique<QSignalSpy>(dialog.get(), &ConfigDialog::refreshProfileListRequested);
+        applies = std::make_unique<QSignalSpy>(dialog.get(), &ConfigDialog::applyDefaultsToAllSlidesRequested);
+        dialog->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
+        return dialog;
+    }
+
+    // Types into an edit as a user does and leaves it for the OK button.
+    static void typeAndLeave(ConfigDialog& dialog, QLineEdit* edit, const QString& text) {
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+        dialog.okButton()->setFocus();
+    }
+
+    std::optional<int> chooserAnswer;
+    std::optional<std::string> nameAnswer;
+    int chooserOpened = 0;
+    std::vector<int> iconsAskedFor;
+    std::unique_ptr<QSignalSpy> refreshes;
+    std::unique_ptr<QSignalSpy> applies;
+};
+
+TEST_F(ConfigDialogWindowTest, ShowsTheProfilePageFirstAndSwitchesControlsByPage) {
+    useThreeProfiles();
+    auto dialog = makeDialog();
+    EXPECT_EQ(dialog->windowTitle(), "Configuration");
+    EXPECT_EQ(dialog->tabs()->tabText(0), "Profile");
+    EXPECT_EQ(dialog->tabs()->tabText(1), "General");
+    EXPECT_EQ(dialog->tabs()->currentIndex(), 0);
+    EXPECT_TRUE(dialog->profileCombo()->isVisible());
+    EXPECT_FALSE(dialog->playSoundCheck()->isVisible());
+    EXPECT_EQ(dialog->newButton()->toolTip(), "Create a new profile");
+    EXPECT_EQ(dialog->deleteButton()->toolTip(), "Delete the current profile");
+    EXPECT_EQ(dialog->profileCombo()->count(), 3);
+    EXPECT_EQ(dialog->audioBitRateCombo()->currentText(), "192");
+    EXPECT_EQ(dialog->frameRateCombo()->currentText(), "PAL(25.0)");
+    EXPECT_EQ(dialog->codecCombo()->currentText(), kXvid);
+    EXPECT_EQ(iconsAskedFor, (std::vector<int>{0}));
+
+    dialog->tabs()->setCurrentIndex(1);
+    EXPECT_FALSE(dialog->profileCombo()->isVisible());
+    EXPECT_FALSE(dialog->configureButton()->isVisible());
+    EXPECT_TRUE(dialog->playSoundCheck()->isVisible());
+    EXPECT_TRUE(dialog->effectButton()->isVisible());
+    EXPECT_TRUE(dialog->okButton()->isVisible());
+    EXPECT_TRUE(dialog->cancelButton()->isVisible());
+    EXPECT_EQ(dialog->slideDurationEdit()->text(), "3.0");
+    dialog->tabs()->setCurrentIndex(0);
+    EXPECT_TRUE(dialog->widthEdit()->isVisible());
+    EXPECT_FALSE(dialog->applyCheck()->isVisible());
+
+    // The pages switch from the keyboard wherever the focus is.
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    dialog->widthEdit()->setFocus();
+    QTest::keyClick(dialog->widthEdit(), Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(dialog->tabs()->currentIndex(), 1);
+    EXPECT_TRUE(dialog->playSoundCheck()->isVisible());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(dialog->tabs()->currentIndex(), 0);
+}
+
+TEST_F(ConfigDialogWindowTest, TypedValuesAreCheckedOnLeavingAndTakenByOkWhichAsksForRefreshThenApply) {
+    useProfiles({profile("Only")});
+    auto dialog = makeDialog();
+    std::vector<std::string> order;
+    QObject::connect(dialog.get(), &ConfigDialog::refreshProfileListRequested, [&] { order.push_back("2026"); });
+    QObject::connect(dialog.get(), &ConfigDialog::applyDefaultsToAllSlidesRequested,
+                     [&] { order.push_back("2027"); });
+    QTest::keyClicks(dialog->widthEdit(), "x9");  // the frame size takes digits only
+    EXPECT_EQ(dialog->widthEdit()->text(), "3209");
+    typeAndLeave(*dialog, dialog->videoBitRateEdit(), "3000");
+    EXPECT_EQ(dialog->videoBitRateEdit()->text(), "2500");
+    dialog->tabs()->setCurrentIndex(1);
+    typeAndLeave(*dialog, dialog->transitionDurationEdit(), "abc");
+    EXPECT_EQ(dialog->transitionDurationEdit()->text(), "3.0");
+    typeAndLeave(*dialog, dialog->slideDurationEdit(), "2.25");
+    EXPECT_EQ(dialog->slideDurationEdit()->text(), "2.2");
+    dialog->shutDownCheck()->click();
+    dialog->applyCheck()->click();
+    QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+
+    EXPECT_EQ(dialog->closedBy(), ConfigDialog::ClosedBy::Ok);
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_EQ(profileBytes("Only"), profileFileText(3209, 240, 2500, 5, 1, kXvid));
+    EXPECT_DOUBLE_EQ(store->settings().DefaultSlideDuration, 2.25);
+    EXPECT_EQ(store->settings().ShutDown, 1);
+    EXPECT_NE(settingsBytes().find("<DefaultSlideDuration>2.2</DefaultSlideDuration>"), std::string::npos);
+    EXPECT_EQ(order, (std::vector<std::string>{"2026", "2027"}));
+}
+
+TEST_F(ConfigDialogWindowTest, TheEffectButtonTakesTheChoiceOfTheChooserOnly) {
+    useProfiles({profile("Only")});
+    auto dialog = makeDialog();
+    dialog->tabs()->setCurrentIndex(1);
+    dialog->effectButton()->click();  // closed without a choice
+    EXPECT_EQ(chooserOpened, 1);
+    EXPECT_EQ(iconsAskedFor, (std::vector<int>{0}));
+    chooserAnswer = 9;
+    dialog->effectButton()->click();
+    EXPECT_EQ(iconsAskedFor, (std::vector<int>{0, 9}));
+    EXPECT_FALSE(dialog->effectButton()->icon().isNull());
+    dialog->okButton()->click();
+    EXPECT_EQ(store->settings().DefaultSlideIndex, 9);
+    EXPECT_NE(settingsBytes().find("<DefaultSlideIndex>9</DefaultSlideIndex>"), std::string::npos);
+}
+
+TEST_F(ConfigDialogWindowTest, NewAndDelRefillTheListAndEveryCloseAsksForARefresh) {
+    useThreeProfiles();
+    const std::string settingsBefore = settingsBytes();
+    auto dialog = makeDialog();
+    nameAnswer = "Added";
+    dialog->newButton()->click();
+    EXPECT_EQ(dialog->profileCombo()->count(), 4);
+    EXPECT_EQ(dialog->profileCombo()->currentText(), "Added");
+    EXPECT_TRUE(std::filesystem::exists(profileDir() + "/Added.ipf"));
+
+    presenter.answers = {MessageAnswer::kYes};
+    dialog->deleteButton()->click();
+    EXPECT_EQ(dialog->profileCombo()->count(), 3);
+    EXPECT_EQ(dialog->profileCombo()->currentText(), "Alpha");
+    EXPECT_FALSE(std::filesystem::exists(profileDir() + "/Added.ipf"));
+
+    // Typed General values are left out by Cancel, which still saves what New and Del did.
+    dialog->tabs()->setCurrentIndex(1);
+    typeAndLeave(*dialog, dialog->slideDurationEdit(), "9");
+    dialog->cancelButton()->click();
+    EXPECT_EQ(dialog->closedBy(), ConfigDialog::ClosedBy::Cancel);
+    EXPECT_EQ(dialog->result(), QDialog::Rejected);
+    EXPECT_EQ(settingsBytes(), settingsBefore);
+    EXPECT_EQ(refreshes->count(), 1);
+    EXPECT_EQ(applies->count(), 0);
+}
+
+TEST_F(ConfigDialogWindowTest, TheCloseBoxAndEscapeSaveNothingButStillAskForARefresh) {
+    useThreeProfiles();
+    for (bool escape : {false, true}) {
+        const auto before = allFiles();
+        auto dialog = makeDialog();
+        dialog->tabs()->setCurrentIndex(1);
+        dialog->playSoundCheck()->click();
+        typeAndLeave(*dialog, dialog->slideDurationEdit(), "8");
+        dialog->tabs()->setCurrentIndex(0);
+        typeAndLeave(*dialog, dialog->widthEdit(), "640");
+        presenter.answers = {MessageAnswer::kYes};
+        dialog->profileCombo()->setFocus();
+        QTest::keyClick(dialog->profileCombo(), Qt::Key_Down);  // switch with Yes: edited in memory only
+        ASSERT_EQ(dialog->profileCombo()->currentIndex(), 1);
+        EXPECT_EQ(store->findProfile("Alpha")->ResWidth, 640);
+        if (escape)
+            QTest::keyClick(dialog.get(), Qt::Key_Escape);
+        else
+            dialog->close();
+        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_EQ(dialog->closedBy(), ConfigDialog::ClosedBy::CloseBox);
+        EXPECT_EQ(allFiles(), before);
+        EXPECT_EQ(refreshes->count(), 1);
+        EXPECT_EQ(applies->count(), 0);
+        EXPECT_EQ(store->settings().PlaySound, 1);
+        store->findProfile("Alpha")->ResWidth = 320;
+    }
+}
+
+TEST_F(ConfigDialogWindowTest, ANewProfileFileThatCannotBeWrittenIsReported) {
+    useProfiles({profile("Only")});
+    std::filesystem::remove_all(profileDir());
+    ASSERT_TRUE(testing::writeFile(profileDir(), "in the way"));
+    auto dialog = makeDialog();
+    nameAnswer = "Blocked";
+    dialog->newButton()->click();
+    ASSERT_EQ(presenter.shown.size(), 1u);
+    EXPECT_NE(presenter.shown[0].find("Blocked.ipf could not be written"), std::string::npos);
+    EXPECT_EQ(presenter.flagsShown[0], MessageFlags::kWarningOk);
+    dialog->okButton()->click();
+    ASSERT_EQ(presenter.shown.size(), 2u);
+    EXPECT_NE(presenter.shown[1].find("The settings could not be saved"), std::string::npos);
+}
+
+class NewProfileDialogTest : public testing::ConfigDialogTest {};
+
+TEST_F(NewProfileDialogTest, RefusalsTurnThePromptRedUntilTheNameChanges) {
+    useProfiles({profile("test")});
+    NewProfileDialog dialog(*store);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    const QString prompt = "Please input a new profile name:";
+    auto* label = dialog.findChild<QLabel*>();
+    ASSERT_NE(label, nullptr);
+    const QColor normal = label->palette().color(QPalette::WindowText);
+    EXPECT_EQ(dialog.promptText(), prompt);
+
+    struct Case {
+        const char* typed;
+        const char* refusal;
+    };
+    const Case cases[] = {{"", "The name is empty,please input again!"},
+                          {"a*b", "Characters /:*?\"<>|\\ can't be used in file name."},
+                          {"..", "Characters /:*?\"<>|\\ can't be used in file name."},
+                          {"Test", "The name is existed,please input again!"}};
+    for (const Case& c : cases) {
+        dialog.nameEdit()->clear();
+        QTest::keyClicks(dialog.nameEdit(), c.typed);
+        QTest::keyClick(dialog.nameEdit(), Qt::Key_Return);  // OK is the default button
+        EXPECT_TRUE(dialog.isVisible()) << c.typed;
+        EXPECT_TRUE(dialog.showsError());
+        EXPECT_EQ(dialog.promptText(), QString::fromUtf8(c.refusal));
+        EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        EXPECT_TRUE(dialog.nameEdit()->hasFocus());
+        QTest::keyClick(dialog.nameEdit(), Qt::Key_X);
+        EXPECT_FALSE(dialog.showsError());
+        EXPECT_EQ(dialog.promptText(), prompt);
+        EXPECT_EQ(label->palette().color(QPalette::WindowText), normal);
+    }
+
+    dialog.nameEdit()->setText(QStringLiteral("Tests"));
+    dialog.okButton()->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.name(), "Tests");
+}
+
+}  // namespace
+}  // namespace kestrelle

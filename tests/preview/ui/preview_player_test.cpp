@@ -1,0 +1,95 @@
+#include "preview/ui/preview_player.h"
+
+#include "project/slideshow_project.h"
+#include "tests/support/temp_home.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace kestrelle {
+namespace {
+
+// Pauses for a real millisecond at most (never asserted on), counting the pauses.
+class ShortSleeper final : public Sleeper {
+public:
+    void sleepMs(int) override {
+        ++pauses;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::atomic<int> pauses{0};
+};
+
+bool processEventsUntil(const std::function<bool()>& done) {
+    QElapsedTimer guard;
+    guard.start();
+    while (!done()) {
+        if (guard.elapsed() > 60000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+class PreviewPlayerTest : public testing::TempHomeTest {
+protected:
+    void addPhoto(QRgb colour, double still) {
+        QImage image(80, 60, QImage::Format_RGB32);
+        image.fill(colour);
+        const std::string file = path("photo" + std::to_string(project.photoSlideCount()) + ".png");
+        ASSERT_TRUE(image.save(QString::fromStdString(file)));
+        project.appendPlaceholder();
+        ASSERT_GE(project.insertPhoto(file, project.photoSlideCount(), 7, still, 0.2), 0);
+    }
+
+    SlideShowProject project;
+    ShortSleeper sleeper;
+};
+
+// The window plays into its inset area, ends on black after the last slide and closes by itself.
+TEST_F(PreviewPlayerTest, PlaysToBlackAndClosesByItself) {
+    addPhoto(qRgb(200, 0, 0), 0.04);
+    PreviewPlayer player(project, 25.0, &sleeper);
+    EXPECT_EQ(player.windowTitle(), QStringLiteral("Preview"));
+    player.show();
+    EXPECT_EQ(player.previewRect(), player.rect().adjusted(10, 10, -10, -10));
+    ASSERT_TRUE(processEventsUntil([&] { return player.workerEnded(); }));
+    QCoreApplication::processEvents();
+    const QImage last = player.shownPicture();
+    ASSERT_FALSE(last.isNull());
+    EXPECT_EQ(last.pixel(last.width() / 2, last.height() / 2) & 0xFFFFFFu, 0u);
+    EXPECT_EQ(qRound(last.width() / last.devicePixelRatio()), player.previewRect().width());
+    player.watchWorker();
+    EXPECT_FALSE(player.isVisible());
+    EXPECT_EQ(player.result(), QDialog::Accepted);
+}
+
+// Escape during a long still phase stops the worker and waits for it before the window goes.
+TEST_F(PreviewPlayerTest, EscapeStopsAndWaitsForTheWorker) {
+    addPhoto(qRgb(0, 200, 0), 3600.0);
+    PreviewPlayer player(project, 25.0, &sleeper);
+    player.show();
+    ASSERT_TRUE(processEventsUntil([&] { return sleeper.pauses > 3; }));
+    QTest::keyClick(&player, Qt::Key_Escape);
+    EXPECT_TRUE(player.workerEnded());
+    EXPECT_FALSE(player.isVisible());
+    EXPECT_EQ(player.result(), QDialog::Rejected);
+}
+
+// A window destroyed while playing stops its worker first.
+TEST_F(PreviewPlayerTest, DestroyingThePlayingWindowStopsTheWorker) {
+    addPhoto(qRgb(0, 0, 200), 3600.0);
+    auto player = std::make_unique<PreviewPlayer>(project, 25.0, &sleeper);
+    player->show();
+    ASSERT_TRUE(processEventsUntil([&] { return sleeper.pauses > 0; }));
+    player.reset();
+    const int pauses = sleeper.pauses;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(sleeper.pauses, pauses);
+}
+
+}  // namespace
+}  // namespace kestrelle

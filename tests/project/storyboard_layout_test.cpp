@@ -1,0 +1,289 @@
+// The storyboard's geometry and arithmetic: hit areas, scrolling, menu rules, drag contents, waveforms.
+
+#include "output/wave_file.h"
+#include "project/photo_drag_payload.h"
+#include "project/storyboard_layout.h"
+#include "tests/support/temp_home.h"
+
+#include <QMimeData>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+namespace kestrelle {
+namespace {
+
+using storyboard::CellHit;
+
+Slide photoCell(int index, int left)
+{
+    Slide cell;
+    cell.index = index;
+    cell.hasPhoto = true;
+    cell.photoPath = "/photos/a.jpg";
+    cell.cellRect = {left, 0, left + kCellWidth, storyboard::kPhotoLineHeight};
+    return cell;
+}
+
+TEST(StoryboardHitTest, PointsOfAPhotoCellAPlaceholderAndTheGaps)
+{
+    // A photo cell scrolled so that its left edge lies at x = 100.
+    const Slide photo = photoCell(0, 100);
+    Slide placeholder = photo;
+    placeholder.hasPhoto = false;
+    struct Case {
+        int x, y;
+        CellHit photo, placeholder;
+    };
+    const Case cases[] = {
+        {100 + 70, 70, CellHit::SlideDuration, CellHit::Placeholder},
+        {100 + 60, 66, CellHit::SlideDuration, CellHit::Placeholder},       // the editor's corner
+        {100 + 114, 68, CellHit::SlideDuration, CellHit::Placeholder},      // editor over chooser
+        {100 + 130, 60, CellHit::TransitionDuration, CellHit::Placeholder}, // inside the chooser's box
+        {100 + 120, 51, CellHit::TransitionDuration, CellHit::Placeholder},
+        {100 + 125, 30, CellHit::TransitionChooser, CellHit::Placeholder},
+        {100 + 148, 70, CellHit::TransitionChooser, CellHit::Placeholder},
+        {100 + 149, 30, CellHit::SlideBody, CellHit::Placeholder},          // right of the chooser's area
+        {100 + 50, 30, CellHit::Thumbnail, CellHit::Placeholder},
+        {100 + 5, 5, CellHit::Thumbnail, CellHit::Placeholder},
+        {100 + 2, 2, CellHit::SlideBody, CellHit::Placeholder},             // the margin
+        {100 + 130, 80, CellHit::SlideBody, CellHit::Placeholder},          // below the transition box
+        {100 + 30, 92, CellHit::SlideBody, CellHit::Placeholder},           // below the editor
+        {99, 40, CellHit::None, CellHit::None},                            // left of the cell
+        {100 + 154, 40, CellHit::None, CellHit::None},                     // right edge is outside
+        {150, 95, CellHit::None, CellHit::None},                           // below the photo line
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(storyboard::hitTest(photo, c.x, c.y), c.photo) << c.x - 100 << "," << c.y;
+        EXPECT_EQ(storyboard::hitTest(placeholder, c.x, c.y), c.placeholder) << c.x - 100 << "," << c.y;
+    }
+}
+
+TEST(StoryboardScrolling, StepsStopAtBothEndsAndNarrowContentDoesNotScroll)
+{
+    // 10 cells (1540 px) in a 600-px view: limit 940.
+    EXPECT_EQ(storyboard::scrollLimit(1540, 600), 940);
+    EXPECT_EQ(storyboard::scrolledBy(100, -150, 940), 0);
+    EXPECT_EQ(storyboard::scrolledBy(0, -150, 940), 0);
+    EXPECT_EQ(storyboard::scrolledBy(800, 150, 940), 940);
+    EXPECT_EQ(storyboard::scrolledBy(940, 150, 940), 940);
+    EXPECT_EQ(storyboard::scrolledBy(300, 40, 940), 340);
+    // Content narrower than the view.
+    EXPECT_EQ(storyboard::scrollLimit(462, 600), 0);
+    EXPECT_EQ(storyboard::scrolledBy(0, 150, storyboard::scrollLimit(462, 600)), 0);
+    EXPECT_EQ(storyboard::scrollLimit(462, -5), 462);
+}
+
+TEST(StoryboardScrolling, CentringKeepsWithinTheContent)
+{
+    // 10 cells in a 600-px view (half 300).
+    EXPECT_EQ(storyboard::scrollPositionCentring(0, 1540, 600), 0);
+    EXPECT_EQ(storyboard::scrollPositionCentring(1, 1540, 600), 0);       // centre 231 < half
+    EXPECT_EQ(storyboard::scrollPositionCentring(4, 1540, 600), 4 * 154 + 77 - 300);
+    EXPECT_EQ(storyboard::scrollPositionCentring(9, 1540, 600), 1540 - 600);
+    EXPECT_EQ(storyboard::scrollPositionCentring(8, 1540, 600), 1540 - 600);  // 1540 - 1309 < 300
+    // Narrow content never scrolls.
+    EXPECT_EQ(storyboard::scrollPositionCentring(2, 462, 600), 0);
+}
+
+class StoryboardProjectTest : public testing::TempHomeTest {
+protected:
+    void SetUp() override
+    {
+        TempHomeTest::SetUp();
+        project.setVisibleWidth(600);
+        project.fillPlaceholders(600);
+    }
+    // Photos need not exist: the thumbnail is then the background alone.
+    void addPhotos(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            project.insertPhoto(path("p" + std::to_string(i) + ".jpg"), project.photoSlideCount(), 0, 3.0, 1.0);
+        }
+    }
+    SlideShowProject project;
+};
+
+TEST_F(StoryboardProjectTest, MenuItemsFollowTheSelectedSlide)
+{
+    addPhotos(3);
+    const auto state = [&](int selected) {
+        project.setSelectedSlide(selected);
+        const storyboard::SlideMenuState s = storyboard::slideMenuState(project);
+        return std::tuple(s.shiftLeft, s.shiftRight, s.remove);
+    };
+    EXPECT_EQ(state(0), std::tuple(false, true, true));
+    EXPECT_EQ(state(1), std::tuple(true, true, true));
+    EXPECT_EQ(state(2), std::tuple(true, false, true));
+    EXPECT_EQ(state(-1), std::tuple(false, false, false));
+}
+
+TEST_F(StoryboardProjectTest, AOnePhotoRowCanOnlyBeDeleted)
+{
+    addPhotos(1);
+    project.setSelectedSlide(0);
+    const storyboard::SlideMenuState s = storyboard::slideMenuState(project);
+    EXPECT_FALSE(s.shiftLeft);
+    EXPECT_FALSE(s.shiftRight);
+    EXPECT_TRUE(s.remove);
+}
+
+TEST_F(StoryboardProjectTest, DescriptionNamesTheSelectedSlide)
+{
+    addPhotos(3);
+    project.setTransitionEffect(1, 7);
+    project.setSelectedSlide(1);
+    EXPECT_EQ(storyboard::selectionDescription(project), "Slide 2 of 3, 3.0 s, transition: wipe from left");
+    // The model keeps numbers within 0..12; the words do not rely on it.
+    EXPECT_EQ(storyboard::transitionEffectWords(40), "none");
+    EXPECT_EQ(storyboard::transitionEffectWords(-1), "none");
+    project.setSelectedSlide(-1);
+    EXPECT_EQ(storyboard::selectionDescription(project), "No slide selected");
+}
+
+TEST(StoryboardDrop, PrivatePayloadKeepsItsLineAndOrder)
+{
+    QMimeData photos;
+    putDragPayload(photos, {DragLine::Photos, {"/a/2.jpg", "/a/1.jpg"}});
+    const storyboard::DropFiles p = storyboard::dropFilesFrom(photos);
+    EXPECT_EQ(p.line, storyboard::Line::Photos);
+    EXPECT_EQ(p.paths, (std::vector<std::string>{"/a/2.jpg", "/a/1.jpg"}));
+
+    QMimeData audio;
+    putDragPayload(audio, {DragLine::Soundtrack, {"/a/x.wav"}});
+    EXPECT_EQ(storyboard::dropFilesFrom(audio).line, storyboard::Line::Soundtrack);
+}
+
+TEST(StoryboardDrop, FileManagerListsGiveLocalPhotosOrElseWaveFiles)
+{
+    QMimeData mixed;
+    mixed.setUrls({QUrl::fromLocalFile(QStringLiteral("/p/b.JPG")), QUrl(QStringLiteral("https://example.org/c.jpg")),
+                   QUrl::fromLocalFile(QStringLiteral("/p/notes.txt")), QUrl::fromLocalFile(QStringLiteral("/p/s.wav")),
+                   QUrl::fromLocalFile(QStringLiteral("/p/a.png"))});
+    const storyboard::DropFiles photos = storyboard::dropFilesFrom(mixed);
+    EXPECT_EQ(photos.line, storyboard::Line::Photos);
+    EXPECT_EQ(photos.paths, (std::vector<std::string>{"/p/b.JPG", "/p/a.png"}));
+
+    QMimeData waves;
+    waves.setUrls({QUrl::fromLocalFile(QStringLiteral("/p/s.WAV")), QUrl::fromLocalFile(QStringLiteral("/p/t.wave"))});
+    const storyboard::DropFiles audio = storyboard::dropFilesFrom(waves);
+    EXPECT_EQ(audio.line, storyboard::Line::Soundtrack);
+    EXPECT_EQ(audio.paths, (std::vector<std::string>{"/p/s.WAV"}));
+
+    QMimeData text;
+    text.setText(QStringLiteral("/p/b.jpg"));
+    EXPECT_TRUE(storyboard::dropFilesFrom(text).paths.empty());
+    QMimeData nothing;
+    nothing.setUrls({QUrl::fromLocalFile(QStringLiteral("/p/readme.md"))});
+    EXPECT_TRUE(storyboard::dropFilesFrom(nothing).paths.empty());
+}
+
+// A PCM WAV with `bits` per sample, mono, `rate` Hz, whose samples are `values` (centred on 0).
+std::string waveBytes(int bits, std::uint32_t rate, const std::vector<int>& values, std::uint16_t formatTag = 1)
+{
+    std::string data;
+    for (int v : values) {
+        if (bits == 8) {
+            data.push_back(static_cast<char>(v + 128));
+        } else {
+            data.push_back(static_cast<char>(v & 0xFF));
+            data.push_back(static_cast<char>((v >> 8) & 0xFF));
+        }
+    }
+    const auto le = [](std::string& s, std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    };
+    const std::uint32_t bytesPerSecond = rate * static_cast<std::uint32_t>(bits / 8);
+    std::string file = "RIFF";
+    le(file, static_cast<std::uint32_t>(36 + data.size()), 4);
+    file += "WAVEfmt ";
+    le(file, 16, 4);
+    le(file, formatTag, 2);
+    le(file, 1, 2);
+    le(file, rate, 4);
+    le(file, bytesPerSecond, 4);
+    le(file, static_cast<std::uint32_t>(bits / 8), 2);
+    le(file, static_cast<std::uint32_t>(bits), 2);
+    file += "data";
+    le(file, static_cast<std::uint32_t>(data.size()), 4);
+    return file + data;
+}
+
+class StoryboardWaveformTest : public testing::TempHomeTest {
+protected:
+    WaveFile open(const std::string& bytes)
+    {
+        const std::string file = path("clip" + std::to_string(++count_) + ".wav");
+        EXPECT_TRUE(testing::writeFile(file, bytes));
+        WaveFile wave;
+        EXPECT_EQ(wave.open(file), WaveOpenResult::Ok);
+        return wave;
+    }
+    int count_ = 0;
+};
+
+TEST_F(StoryboardWaveformTest, EightAndSixteenBitSamplesScaleToTheLineHeight)
+{
+    // 2 seconds at 100 Hz, in a 200-pixel cell from x = 10: 100 px per second, step 1.
+    std::vector<int> eight(200, 0);
+    eight[0] = 64;    // half of full scale: (64 x 34) / 128 = 17 above the middle
+    eight[100] = -128;
+    const WaveFile w8 = open(waveBytes(8, 100, eight));
+    const std::vector<QPoint> p8 = storyboard::waveformPoints(w8, 200, 10, 100, 210, 134, -1000, 1000);
+    ASSERT_EQ(p8.size(), 201u);  // the start, then one per value
+    EXPECT_EQ(p8[0], QPoint(10, 117));
+    EXPECT_EQ(p8[1], QPoint(10, 117 - 17));
+    EXPECT_EQ(p8[101], QPoint(110, 117 + 34));
+
+    std::vector<int> sixteen(200, 0);
+    sixteen[50] = 32767;
+    const WaveFile w16 = open(waveBytes(16, 100, sixteen));
+    const std::vector<QPoint> p16 = storyboard::waveformPoints(w16, 200, 10, 100, 210, 134, -1000, 1000);
+    ASSERT_EQ(p16.size(), 201u);
+    EXPECT_EQ(p16[51], QPoint(60, 117 - 34));
+}
+
+TEST_F(StoryboardWaveformTest, ShortNarrowAndSampleLessClipsDrawNothing)
+{
+    // Under one whole second.
+    const WaveFile shortClip = open(waveBytes(16, 100, std::vector<int>(99, 1000)));
+    EXPECT_TRUE(storyboard::waveformPoints(shortClip, 200, 0, 100, 200, 134, 0, 500).empty());
+    // Narrower than one pixel per second: 3 seconds in 2 pixels.
+    const WaveFile longClip = open(waveBytes(8, 100, std::vector<int>(300, 5)));
+    EXPECT_TRUE(storyboard::waveformPoints(longClip, 2, 0, 100, 2, 134, 0, 500).empty());
+    // 24-bit PCM has no waveform values; a non-PCM file has no samples at all.
+    const WaveFile deep = open(waveBytes(24, 100, std::vector<int>(300, 5)));
+    EXPECT_TRUE(storyboard::waveformPoints(deep, 300, 0, 100, 300, 134, 0, 500).empty());
+    const WaveFile adpcm = open(waveBytes(16, 100, std::vector<int>(300, 5), 2));
+    EXPECT_TRUE(storyboard::waveformPoints(adpcm, 300, 0, 100, 300, 134, 0, 500).empty());
+}
+
+TEST_F(StoryboardWaveformTest, OnlyThePaintedBandIsComputedAndMatchesTheWholeLine)
+{
+    std::vector<int> values(4000);
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<int>(i % 200) - 100;
+    const WaveFile wave = open(waveBytes(8, 1000, values));
+    // 4 seconds in 4000 pixels: one point per value.
+    const std::vector<QPoint> all = storyboard::waveformPoints(wave, 4000, 0, 100, 4000, 134, -10, 5000);
+    const std::vector<QPoint> band = storyboard::waveformPoints(wave, 4000, 0, 100, 4000, 134, 1000, 1100);
+    ASSERT_FALSE(band.empty());
+    EXPECT_LT(band.size(), 120u);
+    EXPECT_LE(band.front().x(), 1000);
+    EXPECT_GE(band.back().x(), 1100);
+    for (const QPoint& point : band) {
+        EXPECT_NE(std::find(all.begin(), all.end(), point), all.end()) << point.x();
+    }
+}
+
+TEST(StoryboardText, DurationsShowOneDecimal)
+{
+    EXPECT_EQ(storyboard::durationText(3.0), "3.0");
+    EXPECT_EQ(storyboard::durationText(2.25), "2.2");
+    EXPECT_EQ(storyboard::durationText(86400.0), "86400.0");
+}
+
+}  // namespace
+}  // namespace kestrelle

@@ -1,0 +1,675 @@
+// The storyboard window: clicks by hit area, the context menu, keys, the in-place editor, scrolling,
+// drag and drop on the target side, and the pixels that matter.
+
+#include "config/data_folder.h"
+#include "project/photo_drag_payload.h"
+#include "project/ui/photo_viewer_dialog.h"
+#include "project/ui/storyboard_control.h"
+#include "render/ui/transition_icons.h"
+#include "tests/support/temp_home.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDropEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTest>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrelle {
+namespace {
+
+using storyboard::DurationField;
+
+class RecordingPresenter final : public MessagePresenter {
+public:
+    int show(const std::string& text, unsigned) override
+    {
+        texts.push_back(text);
+        return MessageAnswer::kOk;
+    }
+    std::vector<std::string> texts;
+};
+
+class StoryboardControlTest : public testing::TempHomeTest {
+protected:
+    void SetUp() override
+    {
+        TempHomeTest::SetUp();
+        setMessagePresenter(&messages);
+        board = std::make_unique<StoryboardControl>();
+        board->project().setDefaultsProvider([] { return SlideDefaults{3.0, 1.0, 4}; });
+        board->setChooserOpener([this](QWidget*, const SlideShowProject&, int slide) {
+            chooserSlides.push_back(slide);
+            return chooserAnswer;
+        });
+        board->setViewerOpener([this](QWidget*, const std::string& path) { viewed.push_back(path); });
+        board->setMenuRunner([this](QMenu& menu, const QPoint&) { ++menusShown; lastMenu = menuState(menu); });
+        // Four cells fit; a fifth placeholder makes the row one cell wider than the view.
+        board->resize(4 * kCellWidth + 40, 170);
+        board->show();
+        QApplication::processEvents();
+    }
+    void TearDown() override
+    {
+        board.reset();
+        setMessagePresenter(nullptr);
+        TempHomeTest::TearDown();
+    }
+
+    std::string photo(const std::string& name)
+    {
+        QImage image(32, 24, QImage::Format_RGB32);
+        image.fill(QColor(30, 140, 60));
+        const std::string file = path(name);
+        EXPECT_TRUE(image.save(QString::fromStdString(file)));
+        return file;
+    }
+    void addPhotos(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            board->project().insertPhoto(photo("p" + std::to_string(i) + ".png"), board->project().photoSlideCount(),
+                                         0, 3.0, 1.0);
+        }
+        board->scrollTo(0);
+        QApplication::processEvents();
+    }
+    std::vector<std::string> photoPaths() const
+    {
+        std::vector<std::string> paths;
+        for (const Slide& cell : board->project().cells()) {
+            if (cell.hasPhoto) paths.push_back(cell.photoPath.substr(cell.photoPath.rfind('/') + 1));
+        }
+        return paths;
+    }
+    QWidget* view() const { return board->viewport(); }
+    // A point inside cell i, relative to its left edge.
+    QPoint at(int cell, int dx, int dy) const
+    {
+        return QPoint(board->project().slide(cell)->cellRect.left + dx, dy);
+    }
+    static std::vector<bool> menuState(QMenu& menu)
+    {
+        std::vector<bool> enabled;
+        for (QAction* action : menu.actions()) enabled.push_back(action->isEnabled());
+        return enabled;
+    }
+    void click(QPoint point) { QTest::mouseClick(view(), Qt::LeftButton, {}, point); }
+
+    RecordingPresenter messages;
+    std::unique_ptr<StoryboardControl> board;
+    std::vector<int> chooserSlides;
+    std::optional<int> chooserAnswer;
+    std::vector<std::string> viewed;
+    int menusShown = 0;
+    std::vector<bool> lastMenu;
+};
+
+TEST_F(StoryboardControlTest, FirstLayoutMakesARowOneCellWiderThanTheView)
+{
+    EXPECT_EQ(board->project().cellCount(), board->visibleWidth() / kCellWidth + 1);
+    EXPECT_GT(board->project().contentWidth(), board->visibleWidth());
+    EXPECT_EQ(board->project().photoSlideCount(), 0);
+}
+
+TEST_F(StoryboardControlTest, ClicksActByHitArea)
+{
+    addPhotos(2);
+    std::vector<int> notes;
+    QObject::connect(board.get(), &StoryboardControl::clickNotified, [&](int code) { notes.push_back(code); });
+
+    click(at(1, 80, 75));  // slide duration
+    EXPECT_EQ(board->project().selectedSlide(), 1);
+    EXPECT_EQ(board->editingSlide(), 1);
+    EXPECT_TRUE(board->editor()->isVisible());
+    EXPECT_EQ(board->editor()->text(), QStringLiteral("3.0"));
+
+    click(at(0, 130, 60));  // transition duration, inside the chooser's box: the editor wins
+    EXPECT_EQ(board->editingSlide(), 0);
+    EXPECT_EQ(board->editor()->text(), QStringLiteral("1.0"));
+    EXPECT_TRUE(chooserSlides.empty());
+
+    chooserAnswer = 9;
+    click(at(1, 125, 30));  // the transition box
+    EXPECT_EQ(chooserSlides, std::vector<int>{1});
+    EXPECT_EQ(board->project().slide(1)->transitionEffect, 9);
+    EXPECT_FALSE(board->editing());
+
+    chooserAnswer.reset();  // closed without a choice
+    click(at(0, 125, 30));
+    EXPECT_EQ(board->project().slide(0)->transitionEffect, 0);
+
+    click(at(0, 40, 30));  // the picture selects only
+    EXPECT_EQ(board->project().selectedSlide(), 0);
+    EXPECT_FALSE(board->editing());
+    EXPECT_TRUE(viewed.empty());
+
+    notes.clear();
+    click(at(3, 40, 30));  // a placeholder
+    EXPECT_EQ(board->project().selectedSlide(), -1);
+    EXPECT_EQ(notes, (std::vector<int>{2, 1}));
+    notes.clear();
+    click(at(0, 40, 30));
+    EXPECT_EQ(notes, std::vector<int>{2});
+}
+
+TEST_F(StoryboardControlTest, DoubleClickOnAPictureOpensTheViewer)
+{
+    addPhotos(1);
+    QTest::mouseDClick(view(), Qt::LeftButton, {}, at(0, 50, 30));
+    ASSERT_EQ(viewed.size(), 1u);
+    EXPECT_EQ(viewed[0], board->project().slide(0)->photoPath);
+    QTest::mouseDClick(view(), Qt::LeftButton, {}, at(0, 80, 75));  // the duration, not the picture
+    QTest::mouseDClick(view(), Qt::LeftButton, {}, at(1, 50, 30));  // a placeholder
+    EXPECT_EQ(viewed.size(), 1u);
+}
+
+TEST_F(StoryboardControlTest, ContextMenuEnablesByPositionAndIsMissingOnPlaceholders)
+{
+    addPhotos(3);
+    const auto rightClick = [&](QPoint point) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, point, view()->mapToGlobal(point));
+        QApplication::sendEvent(view(), &event);
+    };
+    rightClick(at(0, 40, 30));
+    EXPECT_EQ(lastMenu, (std::vector<bool>{false, true, true}));
+    rightClick(at(1, 40, 30));
+    EXPECT_EQ(lastMenu, (std::vector<bool>{true, true, true}));
+    rightClick(at(2, 40, 30));
+    EXPECT_EQ(lastMenu, (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(menusShown, 3);
+    EXPECT_EQ(board->project().selectedSlide(), 2);
+
+    rightClick(at(3, 40, 30));
+    EXPECT_EQ(menusShown, 3);
+    EXPECT_EQ(board->project().selectedSlide(), 2);
+
+    // The menu's items do what they say.
+    board->selectSlide(1);
+    std::unique_ptr<QMenu> menu = board->makeContextMenu();
+    menu->actions()[0]->trigger();
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"p1.png", "p0.png", "p2.png"}));
+    EXPECT_EQ(board->project().selectedSlide(), 0);
+    menu = board->makeContextMenu();
+    menu->actions()[2]->trigger();
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"p0.png", "p2.png"}));
+}
+
+TEST_F(StoryboardControlTest, KeysEditTheRow)
+{
+    addPhotos(3);
+    board->project().setSelectedSlide(-1);
+    board->setFocus();
+    QTest::keyClick(board.get(), Qt::Key_Right);  // nothing selected: the first
+    EXPECT_EQ(board->project().selectedSlide(), 0);
+    QTest::keyClick(board.get(), Qt::Key_Left);   // nothing before the first
+    EXPECT_EQ(board->project().selectedSlide(), 0);
+    QTest::keyClick(board.get(), Qt::Key_Period);  // ">"
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"p1.png", "p0.png", "p2.png"}));
+    EXPECT_EQ(board->project().selectedSlide(), 1);
+    QTest::keyClick(board.get(), Qt::Key_Right);
+    QTest::keyClick(board.get(), Qt::Key_Right);  // no further than the last photo
+    EXPECT_EQ(board->project().selectedSlide(), 2);
+    QTest::keyClick(board.get(), Qt::Key_Period);  // on the last photo: nothing
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"p1.png", "p0.png", "p2.png"}));
+    QTest::keyClick(board.get(), Qt::Key_Comma);  // "<"
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"p1.png", "p2.png", "p0.png"}));
+    EXPECT_EQ(board->project().selectedSlide(), 1);
+    QTest::keyClick(board.get(), Qt::Key_Delete);
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"p1.png", "p0.png"}));
+    EXPECT_EQ(board->project().selectedSlide(), 1);  // the slide that moved into the gap
+    QTest::keyClick(board.get(), Qt::Key_Delete);
+    QTest::keyClick(board.get(), Qt::Key_Delete);
+    EXPECT_EQ(board->project().photoSlideCount(), 0);
+    EXPECT_EQ(board->project().selectedSlide(), -1);
+    QTest::keyClick(board.get(), Qt::Key_Delete);  // nothing left to delete
+    EXPECT_GE(board->project().placeholderCount(), 1);
+}
+
+class StoryboardEditorTest : public StoryboardControlTest {
+protected:
+    void SetUp() override
+    {
+        StoryboardControlTest::SetUp();
+        addPhotos(2);
+        // A value the cell shows rounded: storing the unchanged text would change it.
+        board->project().setSlideDuration(0, 3.04);
+    }
+    void type(const QString& text)
+    {
+        board->beginDurationEdit(0, DurationField::Slide);
+        board->editor()->setText(text);
+    }
+    double stored() const { return board->project().slide(0)->slideDuration; }
+};
+
+TEST_F(StoryboardEditorTest, EnterStoresEscapeDiscards)
+{
+    type(QStringLiteral("2.5"));
+    QTest::keyClick(board->editor(), Qt::Key_Escape);
+    EXPECT_DOUBLE_EQ(stored(), 3.04);
+    EXPECT_FALSE(board->editing());
+    EXPECT_FALSE(board->editor()->isVisible());
+
+    type(QStringLiteral("2.5"));
+    QTest::keyClick(board->editor(), Qt::Key_Return);
+    EXPECT_DOUBLE_EQ(stored(), 2.5);
+    EXPECT_FALSE(board->editor()->isVisible());
+    EXPECT_TRUE(board->hasFocus());
+}
+
+TEST_F(StoryboardEditorTest, AnUnchangedTextStoresNothing)
+{
+    board->beginDurationEdit(0, DurationField::Slide);
+    EXPECT_EQ(board->editor()->text(), QStringLiteral("3.0"));
+    QTest::keyClick(board->editor(), Qt::Key_Enter);
+    EXPECT_DOUBLE_EQ(stored(), 3.04);
+}
+
+TEST_F(StoryboardEditorTest, FocusLossAndClicksElsewhereStore)
+{
+    QLineEdit other;
+    other.show();
+    type(QStringLiteral("4.5"));
+    other.setFocus();
+    QApplication::processEvents();
+    EXPECT_DOUBLE_EQ(stored(), 4.5);
+    EXPECT_FALSE(board->editing());
+
+    type(QStringLiteral("6"));
+    click(at(1, 40, 30));
+    EXPECT_DOUBLE_EQ(stored(), 6.0);
+    EXPECT_EQ(board->project().selectedSlide(), 1);
+}
+
+TEST_F(StoryboardEditorTest, ScrollingClosesWithoutStoring)
+{
+    type(QStringLiteral("9"));
+    board->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_FALSE(board->editing());
+    EXPECT_DOUBLE_EQ(stored(), 3.04);
+
+    board->scrollTo(0);
+    type(QStringLiteral("9"));
+    QWheelEvent wheel(QPointF(10, 10), board->mapToGlobal(QPoint(10, 10)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view(), &wheel);
+    EXPECT_FALSE(board->editing());
+    EXPECT_DOUBLE_EQ(stored(), 3.04);
+}
+
+TEST_F(StoryboardEditorTest, TextsThatAreNoPositiveNumberStoreTheDefault)
+{
+    const struct {
+        const char* text;
+        double expected;
+    } cases[] = {{"abc", 3.0}, {"-2", 3.0}, {"0", 3.0}, {"1e999", 3.0}, {"inf", 3.0}, {"nan", 3.0},
+                 {"  7.25s", 7.25}, {"1e3", 1000.0}, {"99999999", kMaxDurationSeconds}};
+    for (const auto& c : cases) {
+        board->project().setSlideDuration(0, 1.11);
+        type(QString::fromLatin1(c.text));
+        QTest::keyClick(board->editor(), Qt::Key_Return);
+        EXPECT_DOUBLE_EQ(stored(), c.expected) << c.text;
+    }
+    // The transition field goes to its own default.
+    board->beginDurationEdit(1, DurationField::Transition);
+    board->editor()->setText(QStringLiteral("x"));
+    QTest::keyClick(board->editor(), Qt::Key_Return);
+    EXPECT_DOUBLE_EQ(board->project().slide(1)->transitionDuration, 1.0);
+}
+
+TEST_F(StoryboardEditorTest, TheEditorHasNoContextMenu)
+{
+    type(QStringLiteral("5"));
+    EXPECT_EQ(board->editor()->contextMenuPolicy(), Qt::PreventContextMenu);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), board->editor()->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(board->editor(), &event);
+    EXPECT_TRUE(board->editing());
+    EXPECT_EQ(menusShown, 0);
+}
+
+TEST_F(StoryboardControlTest, ScrollingStepsAndCentring)
+{
+    addPhotos(9);  // 9 photos and placeholders: well wider than the view
+    QScrollBar* bar = board->horizontalScrollBar();
+    const int limit = board->project().contentWidth() - board->visibleWidth();
+    EXPECT_EQ(board->scrollLimitNow(), limit);
+    board->scrollTo(100);
+    bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    EXPECT_EQ(board->scrollPosition(), 0);
+    bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+    EXPECT_EQ(board->scrollPosition(), 0);
+    bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    EXPECT_EQ(board->scrollPosition(), 150);
+    board->scrollTo(limit - 20);
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(board->scrollPosition(), limit);
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(board->scrollPosition(), limit);
+
+    // Wheel: towards the user scrolls right by 40.
+    board->scrollTo(0);
+    QWheelEvent down(QPointF(10, 10), board->mapToGlobal(QPoint(10, 10)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                     Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view(), &down);
+    EXPECT_EQ(board->scrollPosition(), 40);
+    QWheelEvent up(QPointF(10, 10), board->mapToGlobal(QPoint(10, 10)), QPoint(), QPoint(0, 240), Qt::NoButton,
+                   Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view(), &up);
+    QApplication::sendEvent(view(), &up);
+    EXPECT_EQ(board->scrollPosition(), 0);
+
+    // Selecting centres the slide; the ends stay within the content.
+    board->selectSlide(5);
+    EXPECT_EQ(board->scrollPosition(), 5 * kCellWidth + 77 - board->visibleWidth() / 2);
+    EXPECT_EQ(board->project().slide(5)->cellRect.left, 5 * kCellWidth - board->scrollPosition());
+    board->selectSlide(8);
+    EXPECT_EQ(board->scrollPosition(), limit);
+    board->selectSlide(0);
+    EXPECT_EQ(board->scrollPosition(), 0);
+}
+
+TEST_F(StoryboardControlTest, WideViewsHaveNothingToScroll)
+{
+    board->resize(12 * kCellWidth, 170);
+    QApplication::processEvents();
+    // The row grew with the view, still one cell wider.
+    EXPECT_GT(board->project().contentWidth(), board->visibleWidth());
+    board->project().resetProject();
+    board->resize(3 * kCellWidth, 170);
+    board->resize(14 * kCellWidth, 170);
+    QApplication::processEvents();
+    EXPECT_GE(board->scrollLimitNow(), 0);
+    board->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_LE(board->scrollPosition(), board->scrollLimitNow());
+}
+
+// ---- Drag and drop
+
+class StoryboardDropTest : public StoryboardControlTest {
+protected:
+    std::unique_ptr<QMimeData> payload(DragLine line, const std::vector<std::string>& paths)
+    {
+        auto mime = std::make_unique<QMimeData>();
+        putDragPayload(*mime, {line, paths});
+        return mime;
+    }
+    // Enter, move and (optionally) drop at a point; returns whether the last event was accepted.
+    bool drag(const QMimeData& mime, QPoint point, bool drop)
+    {
+        QDragEnterEvent enter(point, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(view(), &enter);
+        if (!enter.isAccepted()) return false;
+        QDragMoveEvent move(point, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(view(), &move);
+        bar = board->dropIndicatorCell();
+        if (!drop) return move.isAccepted();
+        QDropEvent dropped(QPointF(point), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(view(), &dropped);
+        dropAction = dropped.dropAction();
+        return dropped.isAccepted();
+    }
+    int bar = -2;
+    Qt::DropAction dropAction = Qt::IgnoreAction;
+};
+
+TEST_F(StoryboardDropTest, TheBarMarksPhotoSlidesOnly)
+{
+    addPhotos(2);
+    const auto mime = payload(DragLine::Photos, {photo("new.png")});
+    EXPECT_TRUE(drag(*mime, at(1, 60, 40), false));
+    EXPECT_EQ(bar, 1);
+    EXPECT_TRUE(drag(*mime, at(2, 60, 40), false));  // a placeholder: droppable, no bar
+    EXPECT_EQ(bar, -1);
+    EXPECT_FALSE(drag(*mime, at(0, 60, 110), false));  // below the photo line
+    EXPECT_EQ(bar, -1);
+    QMimeData foreign;
+    foreign.setText(QStringLiteral("hello"));
+    foreign.setData(QStringLiteral("application/x-other"), "1");
+    EXPECT_FALSE(drag(foreign, at(1, 60, 40), false));
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(view(), &leave);
+    EXPECT_EQ(board->dropIndicatorCell(), -1);
+}
+
+TEST_F(StoryboardDropTest, DroppedPhotosGoInOrderFromTheCellUnderThePoint)
+{
+    addPhotos(3);
+    const auto mime = payload(DragLine::Photos, {photo("a.png"), photo("b.png"), photo("c.png")});
+    EXPECT_TRUE(drag(*mime, at(1, 60, 40), true));
+    EXPECT_EQ(dropAction, Qt::CopyAction);
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"p0.png", "a.png", "b.png", "c.png", "p1.png", "p2.png"}));
+    EXPECT_EQ(board->project().slide(1)->transitionEffect, 4);  // the defaults
+    EXPECT_DOUBLE_EQ(board->project().slide(1)->transitionDuration, 1.0);
+    EXPECT_EQ(board->dropIndicatorCell(), -1);
+
+    // Onto a placeholder: appended after the photos.
+    const auto more = payload(DragLine::Photos, {photo("d.png")});
+    board->scrollTo(board->scrollLimitNow());
+    const int last = board->project().cellCount() - 1;
+    EXPECT_TRUE(drag(*more, at(last, 60, 40), true));
+    EXPECT_EQ(photoPaths().back(), "d.png");
+    EXPECT_GE(board->project().placeholderCount(), 1);
+}
+
+TEST_F(StoryboardDropTest, APointOnNoCellInsertsNothing)
+{
+    addPhotos(2);
+    // y = 95 still counts as the photo line but lies below every cell.
+    const auto mime = payload(DragLine::Photos, {photo("a.png"), photo("b.png")});
+    drag(*mime, at(0, 60, 95), true);
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"p0.png", "p1.png"}));
+    EXPECT_EQ(board->dropPhotos({photo("c.png")}, -1), 0);
+    EXPECT_EQ(board->project().photoSlideCount(), 2);
+}
+
+TEST_F(StoryboardDropTest, RefusedFilesLeaveNoGap)
+{
+    addPhotos(2);
+    const auto mime = payload(DragLine::Photos, {path("notes.txt"), photo("a.png")});
+    EXPECT_TRUE(drag(*mime, at(1, 60, 40), true));
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"p0.png", "a.png", "p1.png"}));
+}
+
+TEST_F(StoryboardDropTest, FileManagerPhotosDropInTheirOrder)
+{
+    addPhotos(1);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(photo("z.png"))),
+                  QUrl::fromLocalFile(QString::fromStdString(path("readme.txt"))),
+                  QUrl::fromLocalFile(QString::fromStdString(photo("y.png")))});
+    EXPECT_TRUE(drag(mime, at(0, 60, 40), true));
+    EXPECT_EQ(dropAction, Qt::CopyAction);  // never a move: the file manager keeps its files
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"z.png", "y.png", "p0.png"}));
+}
+
+// A 16-bit mono PCM WAV of `seconds` at 1000 Hz, a square wave at full scale.
+std::string waveFile(const std::string& file, double seconds, int bits = 16, bool riff = true)
+{
+    const auto le = [](std::string& s, std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    };
+    const int rate = 1000;
+    const int count = static_cast<int>(rate * seconds);
+    const int bytes = bits / 8;
+    std::string data;
+    for (int i = 0; i < count; ++i) {
+        const bool high = (i / 50) % 2 == 0;
+        if (bits == 8) data.push_back(static_cast<char>(high ? 250 : 6));
+        else le(data, static_cast<std::uint16_t>(high ? 30000 : -30000), 2);
+    }
+    std::string out = riff ? "RIFF" : "JUNK";
+    le(out, static_cast<std::uint32_t>(36 + data.size()), 4);
+    out += "WAVEfmt ";
+    le(out, 16, 4);
+    le(out, 1, 2);
+    le(out, 1, 2);
+    le(out, rate, 4);
+    le(out, static_cast<std::uint32_t>(rate * bytes), 4);
+    le(out, static_cast<std::uint32_t>(bytes), 2);
+    le(out, static_cast<std::uint32_t>(bits), 2);
+    out += "data";
+    le(out, static_cast<std::uint32_t>(data.size()), 4);
+    EXPECT_TRUE(testing::writeFile(file, out + data));
+    return file;
+}
+
+TEST_F(StoryboardDropTest, WaveFilesGoOntoTheSoundtrackLineOnly)
+{
+    const auto clip = payload(DragLine::Soundtrack, {waveFile(path("a.wav"), 2.0)});
+    EXPECT_FALSE(drag(*clip, QPoint(50, 40), false));  // the photo line
+    EXPECT_TRUE(drag(*clip, QPoint(50, 115), true));
+    EXPECT_EQ(board->project().clips().size(), 1u);
+    EXPECT_TRUE(messages.texts.empty());
+
+    const auto bad = payload(DragLine::Soundtrack, {waveFile(path("b.wav"), 2.0, 16, false), path("missing.wav")});
+    EXPECT_TRUE(drag(*bad, QPoint(50, 115), true));
+    EXPECT_EQ(board->project().clips().size(), 1u);
+    ASSERT_EQ(messages.texts.size(), 2u);
+    EXPECT_NE(messages.texts[0].find("Unexpected file format"), std::string::npos);
+    EXPECT_NE(messages.texts[0].find("b.wav"), std::string::npos);
+    EXPECT_NE(messages.texts[1].find("missing.wav"), std::string::npos);
+}
+
+// ---- Pixels
+
+class StoryboardPixelTest : public StoryboardControlTest {
+protected:
+    QImage grabView()
+    {
+        QApplication::processEvents();
+        return view()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
+    // Pixels in a rectangle that are not white.
+    static int inked(const QImage& image, QRect area)
+    {
+        int count = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                if (image.pixel(x, y) != qRgb(255, 255, 255)) ++count;
+        return count;
+    }
+    static int withColour(const QImage& image, QRect area, QRgb colour)
+    {
+        int count = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                if (image.pixel(x, y) == colour) ++count;
+        return count;
+    }
+    QRect iconArea(int cell) const
+    {
+        const int l = board->project().slide(cell)->cellRect.left;
+        return QRect(l + 121, 26, 31, 23);
+    }
+};
+
+TEST_F(StoryboardPixelTest, PensTextsAndPlaceholderHints)
+{
+    addPhotos(2);
+    board->selectSlide(1);
+    const QImage image = grabView();
+    const int l0 = board->project().slide(0)->cellRect.left;
+    const int l1 = board->project().slide(1)->cellRect.left;
+    EXPECT_EQ(image.pixel(l1 + 4, 40), StoryboardControl::kSelectionPen);
+    EXPECT_EQ(image.pixel(l1 + 80, 91), StoryboardControl::kSelectionPen);
+    EXPECT_EQ(image.pixel(l0 + 4, 40), StoryboardControl::kNormalPen);
+    EXPECT_EQ(image.pixel(l0 + 59, 80), StoryboardControl::kNormalPen);
+    // The number, both durations, and the placeholder's grey hints.
+    EXPECT_GT(inked(image, QRect(l0 + 5, 67, 48, 22)), 10);
+    EXPECT_GT(inked(image, QRect(l0 + 60, 72, 47, 12)), 10);
+    EXPECT_GT(inked(image, QRect(l0 + 121, 53, 29, 16)), 10);
+    const int l2 = board->project().slide(2)->cellRect.left;
+    EXPECT_EQ(inked(image, QRect(l2 + 120, 26, 30, 40)), 0);  // no transition box on a placeholder
+    EXPECT_GT(inked(image, QRect(l2 + 5, 18, 109, 14)), 10);
+    // The photo's own colour in the thumbnail.
+    EXPECT_GT(withColour(image, QRect(l0 + 5, 5, 109, 60), qRgb(30, 140, 60)), 100);
+    // "Soundtrack" while there are no clips.
+    EXPECT_GT(inked(image, QRect(5, 104, 120, 25)), 20);
+}
+
+TEST_F(StoryboardPixelTest, EachEffectDrawsItsOwnIcon)
+{
+    // (Numbers outside 0..12 never reach a slide; the icon code draws nothing for them, tested with the icons.)
+    addPhotos(1);
+    std::vector<QImage> icons;
+    for (int effect = 0; effect <= 12; ++effect) {
+        ASSERT_TRUE(board->project().setTransitionEffect(0, effect));
+        icons.push_back(grabView().copy(iconArea(0)));
+    }
+    for (std::size_t i = 0; i < icons.size(); ++i) {
+        EXPECT_GT(inked(icons[i], icons[i].rect()), 200) << i;
+        for (std::size_t j = 0; j < i; ++j) EXPECT_NE(icons[i], icons[j]) << i << " and " << j;
+    }
+    // What is drawn is the shared icon.
+    QImage expected(31, 23, QImage::Format_RGB32);
+    expected.fill(Qt::white);
+    {
+        QPainter painter(&expected);
+        painter.drawImage(0, 0, transitionIconImage(6, 1.0));
+    }
+    EXPECT_EQ(icons[6], expected);
+}
+
+TEST_F(StoryboardPixelTest, WaveformsFor8And16BitClipsAndNoneUnderASecond)
+{
+    board->resize(4 * kCellWidth + 40, 170);
+    const QRgb wavePen = StoryboardControl::kWaveformPen;
+    board->project().addClip(waveFile(path("eight.wav"), 3.0, 8));
+    board->project().addClip(waveFile(path("sixteen.wav"), 3.0, 16));
+    board->project().addClip(waveFile(path("short.wav"), 0.9, 16));
+    const QImage image = grabView();
+    std::vector<QRect> rects;
+    for (const SoundtrackClip& clip : board->project().clips()) {
+        rects.emplace_back(clip.cellRect.left, 101, clip.cellRect.right - clip.cellRect.left, 33);
+    }
+    ASSERT_EQ(rects.size(), 3u);
+    EXPECT_GT(withColour(image, rects[0], wavePen), 20);
+    EXPECT_GT(withColour(image, rects[1], wavePen), 20);
+    EXPECT_EQ(withColour(image, rects[2], wavePen), 0);
+}
+
+TEST_F(StoryboardControlTest, AccessibleDescriptionFollowsTheSelection)
+{
+    addPhotos(2);
+    board->project().setTransitionEffect(1, 7);
+    board->selectSlide(1);
+    EXPECT_EQ(board->accessibleDescription(), QStringLiteral("Slide 2 of 2, 3.0 s, transition: wipe from left"));
+    EXPECT_EQ(board->accessibleName(), QStringLiteral("Storyboard"));
+}
+
+TEST_F(StoryboardControlTest, TheViewerFitsThePhotoOnWhiteInsideItsInsets)
+{
+    QImage wide(400, 100, QImage::Format_RGB32);
+    wide.fill(QColor(200, 30, 30));
+    const std::string file = path("wide.png");
+    ASSERT_TRUE(wide.save(QString::fromStdString(file)));
+    PhotoViewerDialog viewer(nullptr, file);
+    EXPECT_EQ(viewer.windowTitle(), QStringLiteral("Preview"));
+    const QRect area = viewer.photoArea();
+    EXPECT_EQ(area, viewer.rect().adjusted(10, 10, -10, -45));
+    viewer.show();
+    viewer.waitForPicture();
+    const QImage& shown = viewer.picture();
+    ASSERT_EQ(shown.size(), area.size() * viewer.devicePixelRatioF());
+    EXPECT_EQ(shown.pixelColor(shown.width() / 2, shown.height() / 2), QColor(200, 30, 30));
+    EXPECT_EQ(shown.pixelColor(shown.width() / 2, 2), QColor(Qt::white));  // above the wide photo
+
+    // A file that is no photo shows white, and closing never waits on a stuck load.
+    PhotoViewerDialog missing(nullptr, path("gone.jpg"));
+    missing.show();
+    missing.waitForPicture();
+    EXPECT_EQ(missing.picture().pixelColor(5, 5), QColor(Qt::white));
+}
+
+}  // namespace
+}  // namespace kestrelle
