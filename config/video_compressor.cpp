@@ -265,6 +265,7 @@ public:
         scaler_ = std::move(scaler);
         nextPts_ = 0;
         keyFrameForced_ = false;
+        inputRepeats_ = false;
         lastInput_.clear();
         return true;
     }
@@ -272,6 +273,8 @@ public:
     bool compress(const std::uint8_t* pixels, CompressedFrame& out, std::string& error) override {
         out.bytes.clear();
         out.keyFrame = false;
+        const bool toldRepeat = inputRepeats_;
+        inputRepeats_ = false;
         if (!context_) {
             error = "compression has not begun";
             return false;
@@ -287,7 +290,7 @@ public:
         }
         // A slideshow repeats its still frames many times: the frame already holds the conversion of
         // an input equal to the previous one (making it writable keeps its content).
-        if (!repeatsLastInput(pixels)) {
+        if (!toldRepeat && !repeatsLastInput(pixels)) {
             if (!convertInput(pixels)) {
                 lastInput_.clear();
                 error = "pixel format conversion failed";
@@ -341,7 +344,11 @@ public:
     bool repeatsPreviousInput(const std::uint8_t* pixels) const override {
         return context_ && pixels != nullptr && repeatsLastInput(pixels);
     }
-    void skipFrame() override { ++nextPts_; }
+    void skipFrame() override {
+        ++nextPts_;
+        inputRepeats_ = false;
+    }
+    void nextInputRepeats() override { inputRepeats_ = !lastInput_.empty(); }
     void forceKeyFrame() override { keyFrameForced_ = true; }
     int keyFrameInterval() const override { return context_ ? context_->gop_size : 0; }
 
@@ -418,6 +425,7 @@ private:
     SwsPtr scaler_;
     std::int64_t nextPts_ = 0;
     bool keyFrameForced_ = false;
+    bool inputRepeats_ = false;  // the caller knows the next input equals the last
     int quality_ = 0;
     std::vector<std::uint8_t> lastInput_;  // the input whose conversion the frame holds
 };

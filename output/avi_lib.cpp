@@ -321,6 +321,7 @@ bool compressFrame(State& s, const std::uint8_t* input, std::string& error) {
         return true;
     }
     if (s.shortcut->keyFrameDue(s.videoFrameIndex)) s.compressor->forceKeyFrame();
+    if (repeat) s.compressor->nextInputRepeats();
     if (!s.compressor->compress(input, s.compressed, error)) return false;
     s.shortcut->encoded(s.videoFrameIndex, repeat, s.compressed.bytes, s.compressed.keyFrame);
     return true;
