@@ -1,0 +1,82 @@
+#include "app/ui/main_window_parts.h"
+
+#include "app/ui/about_dialog.h"
+#include "app/ui/desktop_service_impls.h"
+#include "app/ui/job_completion_actions.h"
+#include "config/settings_store.h"
+#include "config/ui/config_dialog.h"
+#include "diag/ui/log_export_dialog.h"
+#include "output/generation_job.h"
+#include "output/ui/generation_dialog.h"
+#include "preview/ui/preview_player.h"
+#include "project/slideshow_project.h"
+#include "render/ui/transition_chooser.h"
+#include "render/ui/transition_icons.h"
+
+#include <QFileDialog>
+#include <QWidget>
+
+#include <memory>
+
+namespace kestrelle {
+
+namespace {
+
+// The desktop's services, made once per set of dialogs and kept as long as the window that holds them,
+// so that a finish sound can play on after the generation dialog has closed.
+struct ProgramServices {
+    QtSoundPlayer sound;
+    LogindPowerControl power;
+    DesktopFileRevealer revealer;
+};
+
+void runGenerationDialog(ProgramServices& services, QWidget* owner, SettingsStore& store, SlideShowProject& project,
+                         const std::string& aviPath) {
+    JobCompletionActions completion(store, services.sound, services.power, services.revealer);
+    GenerationDialog dialog(project, generationSetupFor(store, store.currentProfile(), aviPath), completion, owner);
+    dialog.exec();
+}
+
+void runPreviewDialog(QWidget* owner, SlideShowProject& project) {
+    PreviewPlayer preview(project, owner);
+    preview.exec();
+}
+
+void runConfigurationDialog(QWidget* owner, SettingsStore& store, const ConfigurationRequests& requests) {
+    ConfigDialog dialog(
+        store, [](QWidget* parent) { return chooseTransition(parent, nullptr, 0); },
+        [](int effect) { return transitionIcon(effect); }, owner);
+    if (requests.profilesChanged)
+        QObject::connect(&dialog, &ConfigDialog::refreshProfileListRequested, &dialog, requests.profilesChanged);
+    if (requests.applyDefaults)
+        QObject::connect(&dialog, &ConfigDialog::applyDefaultsToAllSlidesRequested, &dialog, requests.applyDefaults);
+    dialog.exec();
+}
+
+QString chooseExistingFolder(QWidget* owner, const QString& title, const QString& startFolder) {
+    return QFileDialog::getExistingDirectory(owner, title, startFolder, QFileDialog::ShowDirsOnly);
+}
+
+void runAbout(QWidget* owner) {
+    AboutDialog dialog(owner);
+    dialog.exec();
+}
+
+}  // namespace
+
+MainWindowDialogs programDialogs() {
+    auto services = std::make_shared<ProgramServices>();
+    MainWindowDialogs dialogs;
+    dialogs.generate = [services](QWidget* owner, SettingsStore& store, SlideShowProject& project,
+                                  const std::string& aviPath) {
+        runGenerationDialog(*services, owner, store, project, aviPath);
+    };
+    dialogs.preview = runPreviewDialog;
+    dialogs.configure = runConfigurationDialog;
+    dialogs.exportLog = [services](QWidget* owner) { exportRunLogInteractively(owner, services->revealer); };
+    dialogs.chooseFolder = chooseExistingFolder;
+    dialogs.about = runAbout;
+    return dialogs;
+}
+
+}  // namespace kestrelle

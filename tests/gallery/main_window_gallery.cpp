@@ -1,0 +1,27 @@
+// The main window, with the sample photos on the storyboard and the shipped profiles in its list.
+
+#include "app/ui/about_dialog.h"
+#include "app/ui/lumo_dlg.h"
+#include "config/settings_store.h"
+#include "project/slideshow_project.h"
+#include "project/ui/storyboard_control.h"
+#include "tests/gallery/gallery.h"
+
+namespace {
+
+KESTRELLE_GALLERY_ENTRY({"main_window", [] {
+    auto window = std::make_unique<kestrelle::LumoDlg>(kestrelle::SettingsStore::instance());
+    kestrelle::SlideShowProject& project = window->project();
+    int position = 0;
+    for (const std::string& photo : kestrelle::gallery::samplePhotoPaths()) {
+        const kestrelle::SlideDefaults defaults = project.currentDefaults();
+        project.insertPhoto(photo, position, 1 + position % 12, defaults.slideDuration, defaults.transitionDuration);
+        ++position;
+    }
+    window->storyboard()->scrollTo(0);
+    return std::unique_ptr<QWidget>(std::move(window));
+}});
+
+KESTRELLE_GALLERY_ENTRY({"about_dialog", [] { return std::make_unique<kestrelle::AboutDialog>(); }});
+
+}  // namespace
