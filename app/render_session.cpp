@@ -5,6 +5,7 @@
 #include "config/data_folder.h"
 #include "config/settings_store.h"
 #include "diag/log_export.h"
+#include "diag/run_log.h"
 #include "output/avi_lib.h"
 #include "output/generation_job.h"
 #include "project/slideshow_project.h"
@@ -172,8 +173,11 @@ std::string planRender(const RenderCommandLine& line, SettingsStore& store, Rend
     return {};
 }
 
-int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, bool showProgress) {
+int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, bool showProgress,
+               std::chrono::steady_clock::time_point started) {
     SlideShowProject project;
+    // Nothing shows a storyboard here: no thumbnails, so every photo is decoded once, for the video.
+    project.setMakesThumbnails(false);
     const AppSettings& settings = store.settings();
     project.setDefaultsProvider([&settings] {
         return SlideDefaults{settings.DefaultSlideDuration, settings.DefaultTransitionDuration,
@@ -189,6 +193,12 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
     std::optional<GenerationSetup> setup = generationSetupFor(store, plan.profile, plan.outputPath);
 
     GenerationJob::Callbacks callbacks;
+    callbacks.progressPosition = [started](int position) {
+        if (position != 1) return;
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        KESTRELLE_LOG_AS("kestrelle_render.cpp", 1, "First frame %lld ms after start.",
+                         static_cast<long long>(waited.count()));
+    };
     callbacks.photoNotDecoded = [&err](const std::string& path) {
         err << "kestrelle-render: warning: cannot decode " << path
             << "; it renders black" << std::endl;
@@ -258,6 +268,7 @@ std::string collectPhotos(const std::vector<std::string>& inputs, std::vector<st
 
 int runRenderCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
                      bool progressOnTerminal) {
+    const auto started = std::chrono::steady_clock::now();
     const RenderCommandLineResult parsed = parseRenderCommandLine(arguments);
     if (!parsed.error.empty()) {
         err << "kestrelle-render: " << parsed.error << "\nTry 'kestrelle-render --help'." << std::endl;
@@ -296,7 +307,7 @@ int runRenderCommand(const std::vector<std::string>& arguments, std::ostream& ou
         err << "kestrelle-render: " << problem << std::endl;
         return kRenderBadUsage;
     }
-    return renderPlan(plan, store, err, progressOnTerminal && !line.quiet);
+    return renderPlan(plan, store, err, progressOnTerminal && !line.quiet, started);
 }
 
 }  // namespace kestrelle

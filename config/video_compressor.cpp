@@ -25,12 +25,15 @@ struct CompressorEntry {
     const char* description;
     std::uint32_t handler;
     const char* encoderName;
+    int maxDimension;    // largest width or height the encoder opens
+    bool evenSizesOnly;  // whether it refuses odd widths and heights
 };
 
 // Fixed order: the first entry is what a fresh profile names.
 constexpr std::array<CompressorEntry, 2> kEntries{{
-    {"Xvid MPEG-4 Codec", makeFourCC('X', 'V', 'I', 'D'), "libxvid"},
-    {"DivX-compatible MPEG-4 (libavcodec)", makeFourCC('D', 'X', '5', '0'), "mpeg4"},
+    // Xvid refuses odd sizes; libavcodec's MPEG-4 encoder takes any size its 13-bit fields hold.
+    {"Xvid MPEG-4 Codec", makeFourCC('X', 'V', 'I', 'D'), "libxvid", 8190, true},
+    {"DivX-compatible MPEG-4 (libavcodec)", makeFourCC('D', 'X', '5', '0'), "mpeg4", 8191, false},
 }};
 
 // Handler codes compare without regard to letter case, as installed compressors do.
@@ -42,9 +45,6 @@ std::uint32_t upperFourCC(std::uint32_t code) {
     }
     return result;
 }
-
-// MPEG-4 Part 2 codes sizes in 13 bits; 4:2:0 sampling needs even sizes.
-constexpr int kMaxDimension = 8190;
 
 std::string avErrorText(int code) {
     char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -135,8 +135,10 @@ public:
 
     bool canCompress(CompressorInput input, int width, int height) const override {
         if (sourceFormat(input) == AV_PIX_FMT_NONE) return false;
-        return width >= 2 && height >= 2 && width <= kMaxDimension && height <= kMaxDimension &&
-               width % 2 == 0 && height % 2 == 0;
+        if (width < 1 || height < 1 || width > entry_.maxDimension || height > entry_.maxDimension) return false;
+        // YUY2 pixels come in pairs sharing their chroma, so its rows need an even width.
+        if ((entry_.evenSizesOnly || input == CompressorInput::Yuy2) && width % 2 != 0) return false;
+        return !entry_.evenSizesOnly || height % 2 == 0;
     }
 
     std::vector<std::uint8_t> state() const override {
@@ -369,6 +371,11 @@ private:
         const std::uint8_t* sourcePlanes[4] = {};
         int sourceStrides[4] = {};
         sourceRows(pixels, sourcePlanes, sourceStrides);
+        if (params_.input == CompressorInput::Rgb24BottomUp && params_.width % 2 != 0) {
+            widenOddRows(sourcePlanes[0], sourceStrides[0]);
+            sourcePlanes[0] = widened_.data();
+            sourceStrides[0] = widenedStride();
+        }
         if (params_.input == CompressorInput::Rgb32BottomUp && frame_->format == AV_PIX_FMT_YUV420P) {
             convertBgraToYuv420(sourcePlanes[0], sourceStrides[0], params_.width, params_.height,
                                 {frame_->data[0], frame_->data[1], frame_->data[2], frame_->linesize[0],
@@ -377,6 +384,22 @@ private:
         }
         return sws_scale(scaler_.get(), sourcePlanes, sourceStrides, 0, params_.height, frame_->data,
                          frame_->linesize) == params_.height;
+    }
+
+    // swscale reads 24-bit pixels in pairs for the halved chroma, so with an odd width it reads one
+    // pixel beyond each row: past the end of the frame on its last row. The rows are copied top-down
+    // with their last pixel repeated, which also gives that pixel its own colour as chroma.
+    int widenedStride() const { return ((params_.width + 1) * 3 + 15) & ~15; }
+    void widenOddRows(const std::uint8_t* firstRow, int stride) {
+        const std::size_t rowBytes = static_cast<std::size_t>(params_.width) * 3;
+        const std::size_t outStride = static_cast<std::size_t>(widenedStride());
+        widened_.resize(outStride * static_cast<std::size_t>(params_.height) + 64);
+        for (int y = 0; y < params_.height; ++y) {
+            const std::uint8_t* in = firstRow + static_cast<std::ptrdiff_t>(y) * stride;
+            std::uint8_t* out = widened_.data() + outStride * static_cast<std::size_t>(y);
+            std::memcpy(out, in, rowBytes);
+            std::memcpy(out + rowBytes, in + rowBytes - 3, 3);
+        }
     }
 
     bool repeatsLastInput(const std::uint8_t* pixels) const {
@@ -428,6 +451,7 @@ private:
     bool inputRepeats_ = false;  // the caller knows the next input equals the last
     int quality_ = 0;
     std::vector<std::uint8_t> lastInput_;  // the input whose conversion the frame holds
+    std::vector<std::uint8_t> widened_;    // odd-width 24-bit rows with their last pixel repeated
 };
 
 }  // namespace

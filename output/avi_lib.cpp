@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -98,6 +99,11 @@ State& state() {
 std::function<void(const std::uint8_t*, int, int)>& frameObserver() {
     static std::function<void(const std::uint8_t*, int, int)> observer;
     return observer;
+}
+
+std::size_t& fileBufferForTesting() {
+    static std::size_t bytes = SIZE_MAX;  // the file's own default
+    return bytes;
 }
 
 std::atomic<bool>& stopFlag() {
@@ -434,6 +440,7 @@ int open(const std::string& path, int frameLimit, int width, int height, double 
     AVI_LOG(0, "Initialize AVI system...");
     AVI_LOG(0, "Open AVI file...");
     s.file = std::make_unique<RiffAviFile>();
+    if (fileBufferForTesting() != SIZE_MAX) s.file->setBufferSizeForTesting(fileBufferForTesting());
     if (!s.file->open(s.fileName)) {
         AVI_LOG(0, "%s, %s (%x)", "Failed to open AVI file", s.fileName.c_str(),
                 static_cast<unsigned>(s.file->errorCode()));
@@ -474,6 +481,8 @@ void announceStill(int frames) {
 void setFrameObserver(std::function<void(const std::uint8_t* pixels, int width, int height)> observer) {
     frameObserver() = std::move(observer);
 }
+
+void setFileBufferForTesting(std::size_t bytes) { fileBufferForTesting() = bytes; }
 
 int close() {
     State& s = state();

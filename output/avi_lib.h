@@ -57,6 +57,10 @@ int close();
 // Benchmarks: sees every frame as writeFrame takes it (in the opened size), before compression.
 void setFrameObserver(std::function<void(const std::uint8_t* pixels, int width, int height)> observer);
 
+// Tests: the size of the file's write buffer from the next open on (0: every chunk reaches the file as
+// it is written, so a write failure shows at the frame that meets it).
+void setFileBufferForTesting(std::size_t bytes);
+
 // The file name of the last open ("" before any).
 std::string fileName();
 // Frames accepted since the last open.

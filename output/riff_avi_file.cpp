@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 
 namespace kestrelle {
 
@@ -95,6 +96,14 @@ struct Stream {
     std::uint64_t indxOffset = 0;
 };
 
+// A chunk not yet known to be whole on disk.
+struct PendingChunk {
+    int stream;
+    std::size_t part;
+    std::uint64_t end;   // offset after the chunk, its pad byte included
+    std::uint32_t size;  // payload bytes
+};
+
 struct Part {
     std::uint64_t riffOffset = 0;  // offset of "RIFF"
     std::uint64_t moviOffset = 0;  // offset of "LIST" holding "movi"
@@ -111,6 +120,7 @@ struct RiffAviFile::Impl {
     bool opened = false;
     bool headerWritten = false;
     std::uint64_t partLimit = kDefaultPartLimit;
+    std::size_t bufferSize = kBufferSize;
 
     std::vector<std::uint8_t> buffer;
     std::uint64_t position = 0;      // logical end of the file (written + buffered)
@@ -119,6 +129,8 @@ struct RiffAviFile::Impl {
     std::vector<Stream> streams;
     std::vector<Part> parts;
     std::vector<Idx1Entry> idx1;
+    std::deque<PendingChunk> pending;  // in file order
+    std::uint64_t wholeChunksEnd = 0;  // end of the last chunk known to be whole on disk
     std::uint64_t avihOffset = 0;
     std::uint64_t dmlhOffset = 0;
 
@@ -150,6 +162,10 @@ struct RiffAviFile::Impl {
             size -= static_cast<std::size_t>(n);
             diskPosition += static_cast<std::uint64_t>(n);
         }
+        while (!pending.empty() && pending.front().end <= diskPosition) {
+            wholeChunksEnd = pending.front().end;
+            pending.pop_front();
+        }
         return true;
     }
 
@@ -171,10 +187,10 @@ struct RiffAviFile::Impl {
 
     bool put(const std::uint8_t* data, std::size_t size) {
         if (failed) return false;
-        if (buffer.size() + size > kBufferSize) {
+        if (buffer.size() + size > bufferSize) {
             if (!flush()) return false;
         }
-        if (size >= kBufferSize) {
+        if (size >= bufferSize) {
             if (!writeAll(data, size)) return false;
         } else {
             buffer.insert(buffer.end(), data, data + size);
@@ -482,31 +498,46 @@ struct RiffAviFile::Impl {
         }
     }
 
-    // After a failed write: make the sizes match what reached the file and drop the indexes, so
-    // readers scan the chunks that are there.
-    void patchAfterFailure() {
+    // Where a file cut by a failed write is to end: after its last whole chunk, or after its last
+    // finished part when that comes later; 0 when not even the first part's header is whole.
+    std::uint64_t cutPoint() const {
         const std::uint64_t end = diskPosition;
+        std::uint64_t cut = wholeChunksEnd;
+        for (const auto& chunk : pending)
+            if (chunk.end <= end) cut = std::max(cut, chunk.end);
+        for (const auto& part : parts)
+            if (part.end && part.end <= end) cut = std::max(cut, part.end);
+        if (cut == 0 && !parts.empty() && parts.front().moviOffset + 12 <= end) cut = parts.front().moviOffset + 12;
+        return cut;
+    }
+
+    // After a failed write: the file is cut after its last whole chunk (dropping a partial one, which
+    // readers would take for a damaged frame), its sizes and counts are made to match, and the indexes
+    // are dropped so readers scan the chunks that are there. Only header bytes already on disk are
+    // rewritten; nothing is written beyond what the file held.
+    void patchAfterFailure() {
+        const std::uint64_t cut = cutPoint();
+        if (cut == 0) return;  // the header itself is incomplete: nothing a reader could use
+        if (cut < diskPosition && ::ftruncate(fd, static_cast<off_t>(cut)) == 0) diskPosition = cut;
+        const std::uint64_t end = std::min(cut, diskPosition);
         for (const auto& part : parts) {
             if (part.riffOffset + 8 > end) break;
-            const std::uint64_t partEnd = part.end ? std::min(part.end, end) : end;
+            const std::uint64_t partEnd = part.end && part.end <= end ? part.end : end;
             patch32(part.riffOffset + 4, clamp32(partEnd - part.riffOffset - 8));
             if (part.moviOffset + 8 > end) break;
-            const std::uint64_t moviEnd = part.moviEnd ? std::min(part.moviEnd, end) : end;
+            const std::uint64_t moviEnd = part.moviEnd && part.moviEnd <= end ? part.moviEnd : end;
             patch32(part.moviOffset + 4, clamp32(moviEnd - part.moviOffset - 8));
         }
         // Only chunks wholly in the file count.
+        for (const auto& chunk : pending) {
+            if (chunk.end <= end) continue;
+            Stream& s = streams[static_cast<std::size_t>(chunk.stream)];
+            s.chunks -= std::min<std::uint64_t>(s.chunks, 1);
+            s.bytes -= std::min<std::uint64_t>(s.bytes, chunk.size);
+            if (chunk.part == 0 && parts.size() > 1) s.firstPartChunks -= std::min<std::uint64_t>(s.firstPartChunks, 1);
+        }
+        pending.clear();
         for (auto& s : streams) {
-            std::uint64_t missing = 0;
-            std::uint64_t missingBytes = 0;
-            for (const auto& e : s.partEntries) {
-                const std::uint32_t size = e.size & ~kDeltaFrameBit;
-                if (e.dataOffset + size > end) {
-                    ++missing;
-                    missingBytes += size;
-                }
-            }
-            s.chunks -= std::min(s.chunks, missing);
-            s.bytes -= std::min(s.bytes, missingBytes);
             s.superIndex.clear();
             if (parts.size() == 1) s.firstPartChunks = s.chunks;
         }
@@ -521,8 +552,10 @@ RiffAviFile::~RiffAviFile() { close(); }
 bool RiffAviFile::open(const std::string& path) {
     close();
     const std::uint64_t partLimit = impl_->partLimit;
+    const std::size_t bufferSize = impl_->bufferSize;
     impl_ = std::make_unique<Impl>();
     impl_->partLimit = partLimit;
+    impl_->bufferSize = bufferSize;
     impl_->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (impl_->fd < 0) {
         impl_->error = errno;
@@ -530,7 +563,7 @@ bool RiffAviFile::open(const std::string& path) {
         return false;
     }
     impl_->opened = true;
-    impl_->buffer.reserve(kBufferSize);
+    impl_->buffer.reserve(impl_->bufferSize);
     return true;
 }
 
@@ -595,6 +628,7 @@ bool RiffAviFile::writeChunk(int stream, const std::uint8_t* data, std::size_t s
                           static_cast<std::uint32_t>(headerAt - (d.parts.back().moviOffset + 8)),
                           static_cast<std::uint32_t>(size)});
     }
+    d.pending.push_back({stream, d.parts.size() - 1, headerAt + 8 + padded, static_cast<std::uint32_t>(size)});
     s.chunks += 1;
     s.bytes += size;
     s.partDuration += s.sampleSize > 0 ? size / s.sampleSize : 1;
@@ -637,6 +671,8 @@ std::uint64_t RiffAviFile::byteCount(int stream) const {
 }
 
 std::uint64_t RiffAviFile::fileSize() const { return impl_->position; }
+
+void RiffAviFile::setBufferSizeForTesting(std::size_t bytes) { impl_->bufferSize = std::min(bytes, kBufferSize); }
 
 void RiffAviFile::setPartLimitForTesting(std::uint64_t bytes) {
     impl_->partLimit = std::clamp<std::uint64_t>(bytes, 2u << 20, 0x7FFFFFFFull);

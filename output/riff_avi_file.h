@@ -11,7 +11,9 @@
 // The first part also carries the classic idx1 for readers without OpenDML.
 //
 // Writes go through one large buffer and the file position only moves forward while chunks are added;
-// the header fields that depend on the totals (lengths, frame counts, sizes) are patched at close.
+// the header fields that depend on the totals (lengths, frame counts, sizes) are patched at close. After a
+// failed write (disk full, size limit) close patches the header bytes already on disk, so the file
+// declares only the chunks it holds whole.
 
 #include <cstddef>
 #include <cstdint>
@@ -80,8 +82,10 @@ public:
     // Bytes the file holds so far (including what is still buffered).
     std::uint64_t fileSize() const;
 
-    // Tests: the largest size of one RIFF part (normally 1 GiB), and the buffer size.
+    // Tests: the largest size of one RIFF part (normally 1 GiB), and the write buffer's size (normally
+    // 8 MiB; 0 writes every chunk through at once). Both kept across open().
     void setPartLimitForTesting(std::uint64_t bytes);
+    void setBufferSizeForTesting(std::size_t bytes);
 
 private:
     struct Impl;

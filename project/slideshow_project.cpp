@@ -274,7 +274,8 @@ int SlideShowProject::insertPhoto(const std::string& path, int position, int eff
     // The thumbnail is made before any cell changes, so a file that cannot give one leaves the
     // project exactly as it was (no cell, no thumbnail slot).
     QImage picture;
-    if (!PhotoLoader::load(picture, kThumbnailWidth, kThumbnailHeight, path, kWhiteBackground)) {
+    if (makesThumbnails_ ? !PhotoLoader::load(picture, kThumbnailWidth, kThumbnailHeight, path, kWhiteBackground)
+                         : !isSupportedPhotoName(path)) {
         return -1;
     }
 

@@ -160,6 +160,11 @@ public:
     bool setCellRect(int i, const CellRect& rect);
     bool setClipRect(int i, const CellRect& rect);
 
+    // Whether insertPhoto makes a storyboard thumbnail (on by default). A project that is never shown,
+    // like the headless renderer's, turns it off: photos are then checked by name only, not decoded,
+    // and their thumbnails stay null.
+    void setMakesThumbnails(bool on) { makesThumbnails_ = on; }
+
     // ---- Editing
     void appendPlaceholder();
     // Appends width / 154 + 1 placeholders (a negative width counts as 0).
@@ -206,6 +211,7 @@ private:
     std::vector<Slide> cells_;
     std::vector<SoundtrackClip> clips_;
     std::vector<QImage> thumbnails_;
+    bool makesThumbnails_ = true;
     int selectedSlide_ = -1;
     int selectedClip_ = -1;
     int visibleWidth_ = 0;

@@ -10,7 +10,7 @@ packages=(
   libmp3lame-dev libmp3lame0 zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation2
-  ffmpeg libjpeg-turbo-progs xvfb xauth x11-apps xdotool imagemagick time ccache
+  ffmpeg libjpeg-turbo-progs xvfb xauth x11-apps xdotool dbus at-spi2-core python3-pyatspi imagemagick time ccache
   fonts-liberation2
   desktop-file-utils appstream
 )

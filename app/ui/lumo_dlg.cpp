@@ -1,6 +1,8 @@
 #include "app/ui/lumo_dlg.h"
 
 #include "app/start_checks.h"
+#include "app/ui/folder_tree.h"
+#include "app/ui/photo_browser.h"
 #include "app/ui/program_icon.h"
 #include "config/combo_sink.h"
 #include "config/data_folder.h"
@@ -14,15 +16,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -85,6 +86,8 @@ LumoDlg::LumoDlg(SettingsStore& store, MainWindowDialogs dialogs, QWidget* paren
                              settings.DefaultSlideIndex};
     });
     fillFromSettings();
+    // The tree lists its places and selects the stored folder again, which opens it in the browser.
+    folderTree_->build();
 }
 
 LumoDlg::~LumoDlg() { stopWorkers(); }
@@ -134,19 +137,10 @@ void LumoDlg::buildControls() {
     stepTexts_[0] = makeLabel(QString::fromLatin1(kStepTexts[0]), client_);
     stepTexts_[0]->setGeometry(units.rect(7, 1, 590, 13));
 
-    // Until the folder tree is in: an empty tree at its place.
-    folderTree_ = new QTreeWidget(client_);
-    folderTree_->setHeaderHidden(true);
-    folderTree_->setRootIsDecorated(true);
-    folderTree_->setAccessibleName(QStringLiteral("Folders"));
+    folderTree_ = new FolderTree(std::make_unique<LocalFolderSource>(), store_, client_);
     folderTree_->setGeometry(units.rect(7, 15, 194, 177));
 
-    // Until the photo browser is in: an empty icon list at its place.
-    photoBrowser_ = new QListWidget(client_);
-    photoBrowser_->setViewMode(QListView::IconMode);
-    photoBrowser_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    photoBrowser_->setIconSize(QSize(100, 90));
-    photoBrowser_->setAccessibleName(QStringLiteral("Photos"));
+    photoBrowser_ = new PhotoBrowser(client_);
     photoBrowser_->setGeometry(units.rect(209, 15, 388, 177));
 
     stepTexts_[1] = makeLabel(QString::fromLatin1(kStepTexts[1]), client_);
@@ -225,6 +219,9 @@ void LumoDlg::buildControls() {
     connect(config_, &QPushButton::clicked, this, &LumoDlg::configure);
     connect(preview_, &QPushButton::clicked, this, &LumoDlg::preview);
     connect(start_, &QPushButton::clicked, this, &LumoDlg::start);
+    connect(folderTree_, &FolderTree::openFolderRequested, this, &LumoDlg::openFolderPath);
+    connect(photoMode_, &QPushButton::clicked, this, [this] { photoBrowser_->setMode(BrowserMode::Photo); });
+    connect(audioMode_, &QPushButton::clicked, this, [this] { photoBrowser_->setMode(BrowserMode::Audio); });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -249,10 +246,11 @@ void LumoDlg::bringToFront() {
     activateWindow();
 }
 
-void LumoDlg::openFolder(const QString& path) {
-    const QByteArray folder = path.toUtf8();
-    KESTRELLE_LOG_AS(kLogSource, 1, "Open Directory %s", folder.constData());
-    // The photo browser opens the folder once it is in place.
+void LumoDlg::openFolder(const QString& path) { openFolderPath(QFile::encodeName(path)); }
+
+void LumoDlg::openFolderPath(const QByteArray& path) {
+    KESTRELLE_LOG_AS(kLogSource, 1, "Open Directory %s", path.constData());
+    photoBrowser_->openFolder(path.toStdString());
 }
 
 void LumoDlg::refreshProfiles() {
@@ -376,8 +374,8 @@ void LumoDlg::done(int result) {
 }
 
 void LumoDlg::stopWorkers() {
-    // The photo browser's thumbnail worker is stopped here once the browser is in place; the other
-    // workers belong to modal dialogs that stop them before they close.
+    // The other workers belong to modal dialogs that stop them before they close.
+    if (photoBrowser_) photoBrowser_->stopWorker();
 }
 
 }  // namespace kestrelle

@@ -16,13 +16,13 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QMenuBar;
 class QPushButton;
-class QTreeWidget;
 
 namespace kestrelle {
 
+class FolderTree;
+class PhotoBrowser;
 class SettingsStore;
 class SlideShowProject;
 class StoryboardControl;
@@ -50,11 +50,16 @@ public:
     QMenuBar* menuBar() const { return menuBar_; }
     QAction* outputAction() const { return outputAction_; }
     QPushButton* startButton() const { return start_; }
+    FolderTree* folderTree() const { return folderTree_; }
+    PhotoBrowser* photoBrowser() const { return photoBrowser_; }
     StoryboardControl* storyboard() const { return storyboard_; }
 
 public Q_SLOTS:
     // Message kOpenFolderMessage: log the folder and open it in the photo browser.
     void openFolder(const QString& path);
+    // The same with the path's own bytes (names that are not valid UTF-8 included); the folder tree's
+    // selections arrive here.
+    void openFolderPath(const QByteArray& path);
     // Message kProfilesChangedMessage: refill the profile list and select the current profile.
     void refreshProfiles();
     // Message kApplyDefaultsMessage: the default durations and effect to every slide.
@@ -94,8 +99,8 @@ private:
     QAction* outputAction_ = nullptr;
     QWidget* client_ = nullptr;
     QLabel* stepTexts_[3] = {};
-    QTreeWidget* folderTree_ = nullptr;
-    QListWidget* photoBrowser_ = nullptr;
+    FolderTree* folderTree_ = nullptr;
+    PhotoBrowser* photoBrowser_ = nullptr;
     StoryboardControl* storyboard_ = nullptr;
     QGroupBox* frame_ = nullptr;
     QComboBox* profileList_ = nullptr;

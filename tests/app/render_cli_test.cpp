@@ -1,13 +1,18 @@
 // kestrelle-render as a user runs it: exit statuses, messages, and a render on a fresh data folder.
 
 #include "config/data_folder.h"
+#include "render/photo_loader.h"
 #include "tests/support/temp_home.h"
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 
 #include <filesystem>
+#include <functional>
 
 namespace kestrelle {
 namespace {
@@ -17,6 +22,28 @@ struct RunResult {
     std::string out;
     std::string err;
 };
+
+// How often each file is opened while `action` runs, by any process (inotify). Closes are watched too,
+// so that two opens in a row are not merged into one event.
+std::vector<int> opensDuring(const std::vector<std::string>& files, const std::function<void()>& action) {
+    std::vector<int> opens(files.size(), 0);
+    const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0) return {};
+    std::vector<int> watches;
+    for (const std::string& file : files) watches.push_back(inotify_add_watch(fd, file.c_str(), IN_OPEN | IN_CLOSE_NOWRITE));
+    action();
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        for (char* at = buffer; at < buffer + n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            for (std::size_t i = 0; i < watches.size(); ++i)
+                if (event->wd == watches[i] && (event->mask & IN_OPEN)) ++opens[i];
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    ::close(fd);
+    return opens;
+}
 
 class RenderCliTest : public testing::TempHomeTest {
 protected:
@@ -112,6 +139,25 @@ TEST_F(RenderCliTest, RendersAFolderWithDefaultsOnAFreshDataFolder) {
     EXPECT_EQ(probe.readAllStandardOutput().toStdString(), "video\naudio\n");
     EXPECT_TRUE(std::filesystem::exists(dataFolder() + "/settings.ini"));
     EXPECT_TRUE(std::filesystem::exists(dataFolder() + "/Profile/Normal Quality(.avi).ipf"));
+}
+
+// Nothing shows a storyboard here, so no thumbnails are made: each photo is read once, for the video.
+TEST_F(RenderCliTest, EachPhotoIsReadOnceForTheVideo) {
+    const QString photos = photoFolder(3);
+    const std::vector<std::string> files = {path("photos/p0.jpg"), path("photos/p1.jpg"), path("photos/p2.jpg")};
+    // One load may look at a file more than once; that is the unit.
+    const int perLoad = opensDuring({files[0]}, [&] {
+        QImage picture;
+        PhotoLoader::load(picture, 320, 240, files[0], kBlackBackground);
+    }).at(0);
+    ASSERT_GT(perLoad, 0);
+    const std::vector<int> opens = opensDuring(files, [&] {
+        const RunResult result = render({photos, QStringLiteral("-o"), file("out"), QStringLiteral("-s"),
+                                         QStringLiteral("0.2"), QStringLiteral("-t"), QStringLiteral("0.2")});
+        EXPECT_EQ(result.status, 0) << result.err;
+    });
+    ASSERT_EQ(opens.size(), files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(opens[i], perLoad) << files[i];
 }
 
 // A hand-edited default effect outside 0..12 falls back to the random pick: every transition is rendered.

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QByteArray>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 
@@ -40,12 +42,32 @@ TEST(VideoCompressorRegistry, OffersXvidAndDivxEntries) {
 TEST(VideoCompressorFormat, AnswersTheListTestAndRefusesUnencodableSizes) {
     auto c = openCompressor(kCompressorType, kDivx);
     ASSERT_NE(c, nullptr);
-    EXPECT_TRUE(c->canCompress(CompressorInput::Rgb32BottomUp, 360, 240));
-    EXPECT_TRUE(c->canCompress(CompressorInput::Yuy2, 1920, 1080));
-    EXPECT_FALSE(c->canCompress(CompressorInput::Rgb32BottomUp, 0, 240));
-    EXPECT_FALSE(c->canCompress(CompressorInput::Rgb32BottomUp, 361, 240));
-    EXPECT_FALSE(c->canCompress(CompressorInput::Rgb32BottomUp, 8192, 240));
-    EXPECT_FALSE(c->canCompress(static_cast<CompressorInput>(9), 360, 240));
+    auto xvid = openCompressor(kCompressorType, kXvid);
+    ASSERT_NE(xvid, nullptr);
+    // The DivX-compatible entry takes every size its encoder opens, odd ones included; Xvid refuses odd
+    // sizes; YUY2 input needs an even width whatever the encoder.
+    struct Case {
+        CompressorInput input;
+        int width, height;
+        bool divx, xvid;
+    };
+    for (const Case& k : {Case{CompressorInput::Rgb32BottomUp, 360, 240, true, true},
+                          Case{CompressorInput::Yuy2, 1920, 1080, true, true},
+                          Case{CompressorInput::Rgb32BottomUp, 361, 240, true, false},
+                          Case{CompressorInput::Rgb24BottomUp, 360, 241, true, false},
+                          Case{CompressorInput::Rgb32BottomUp, 1, 1, true, false},
+                          Case{CompressorInput::Rgb32BottomUp, 8191, 8191, true, false},
+                          Case{CompressorInput::Rgb32BottomUp, 8190, 8190, true, true},
+                          Case{CompressorInput::Rgb32BottomUp, 8192, 240, false, false},
+                          Case{CompressorInput::Rgb32BottomUp, 0, 240, false, false},
+                          Case{CompressorInput::Rgb32BottomUp, 240, -2, false, false},
+                          Case{CompressorInput::Yuy2, 361, 240, false, false},
+                          Case{CompressorInput::Yuy2, 360, 241, true, false},
+                          Case{static_cast<CompressorInput>(9), 360, 240, false, false}}) {
+        SCOPED_TRACE(std::to_string(k.width) + " x " + std::to_string(k.height));
+        EXPECT_EQ(c->canCompress(k.input, k.width, k.height), k.divx);
+        EXPECT_EQ(xvid->canCompress(k.input, k.width, k.height), k.xvid);
+    }
     std::string error;
     CompressionParams p;
     p.width = 0;
@@ -128,12 +150,11 @@ std::vector<std::uint8_t> testFrame(int w, int h, int n) {
 }
 
 // Encodes frames raw and lets ffprobe count the decoded frames; returns the count, or -1 without ffprobe.
+// With `firstFrame`, the first frame's decoded pixels come back as 24-bit BGR rows, top-down.
 int encodeAndProbe(std::uint32_t handler, CompressorInput input, int frames, int keyInterval,
-                   std::vector<bool>& keys) {
+                   std::vector<bool>& keys, int w = 176, int h = 144, QByteArray* firstFrame = nullptr) {
     auto c = openCompressor(kCompressorType, handler);
     if (!c) return -2;
-    const int w = 176;
-    const int h = 144;
     CompressionParams p;
     p.width = w;
     p.height = h;
@@ -190,6 +211,15 @@ int encodeAndProbe(std::uint32_t handler, CompressorInput input, int frames, int
     EXPECT_TRUE(errors.isEmpty()) << errors.toStdString();
     const QStringList fields = QString::fromUtf8(probe.readAllStandardOutput()).trimmed().split(QLatin1Char(','));
     if (fields.size() != 3) return -4;
+    if (firstFrame) {
+        QProcess decode;
+        decode.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"),
+                                                QString::fromStdString(file), QStringLiteral("-frames:v"),
+                                                QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("rawvideo"),
+                                                QStringLiteral("-pix_fmt"), QStringLiteral("bgr24"), QStringLiteral("-")});
+        if (!decode.waitForFinished(60000)) return -3;
+        *firstFrame = decode.readAllStandardOutput();
+    }
     EXPECT_EQ(fields[0].toInt(), w);
     EXPECT_EQ(fields[1].toInt(), h);
     return fields[2].toInt();
@@ -218,6 +248,32 @@ TEST(VideoCompressorEncode, EveryInputGivesOneDecodableFrameWithKeyFramesOnTime)
         EXPECT_LT(keyCount, 12);
         if (decoded == -1) GTEST_SKIP() << "ffprobe not installed";
         EXPECT_EQ(decoded, 12);
+    }
+}
+
+// Odd sizes through the DivX-compatible entry: every frame decodes at its size, and the picture is the
+// one given up to its last row and column (32-bit rows and 24-bit rows padded to 4 bytes alike).
+TEST(VideoCompressorEncode, DivxTakesOddSizesWithTheirEdges) {
+    const int w = 33, h = 17;
+    for (CompressorInput input : {CompressorInput::Rgb32BottomUp, CompressorInput::Rgb24BottomUp}) {
+        SCOPED_TRACE(static_cast<int>(input));
+        std::vector<bool> keys;
+        QByteArray decoded;
+        const int frames = encodeAndProbe(kDivx, input, 3, 30, keys, w, h, &decoded);
+        if (frames == -1) GTEST_SKIP() << "ffprobe not installed";
+        ASSERT_EQ(frames, 3);
+        ASSERT_EQ(decoded.size(), w * h * 3);
+        // testFrame rows are bottom-up: decoded row r is source row h - 1 - r.
+        const auto source = testFrame(w, h, 0);
+        int worst = 0;
+        for (int r = 0; r < h; ++r)
+            for (int x = 0; x < w; ++x)
+                for (int ch = 0; ch < 3; ++ch) {
+                    const int want = source[(static_cast<std::size_t>(h - 1 - r) * w + x) * 4 + ch];
+                    const int got = static_cast<unsigned char>(decoded[(r * w + x) * 3 + ch]);
+                    worst = std::max(worst, std::abs(want - got));
+                }
+        EXPECT_LE(worst, 24) << "decoded picture differs from the input by " << worst;
     }
 }
 

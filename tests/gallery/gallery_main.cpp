@@ -81,7 +81,8 @@ const std::vector<Entry>& entries() { return registry(); }
 
 const std::string& samplePhotoFolder() {
     static const std::string folder = [] {
-        const QString path = scratchFolder().path() + QStringLiteral("/Sample Photos");
+        // Inside the private home, where the folder tree shows it under Home.
+        const QString path = scratchFolder().path() + QStringLiteral("/home/Pictures/Sample Photos");
         QDir().mkpath(path);
         const QSize sizes[] = {{1600, 1200}, {1200, 1600}, {1920, 1080}, {1024, 768}, {800, 800}, {1600, 900}};
         int seed = 0;

@@ -6,9 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -279,6 +284,116 @@ TEST_F(AviContainerTest, RemovedFileFailsTheWrite) {
     EXPECT_NE(avi.errorCode(), 0);
     EXPECT_FALSE(avi.writeChunk(0, frame.data(), frame.size(), true)) << "a failed file takes no more data";
     EXPECT_FALSE(avi.close());
+}
+
+// What a reader finds in a file, walking its chunks up to the end of the file: the chunks of each
+// stream that lie whole inside it, and their payload bytes.
+struct ChunksOnDisk {
+    std::uint64_t video = 0;
+    std::uint64_t firstPartVideo = 0;
+    std::uint64_t audio = 0;
+    std::uint64_t audioBytes = 0;
+    bool partialChunk = false;  // a chunk runs past the end of the file
+};
+
+ChunksOnDisk walkChunks(const std::string& all) {
+    ChunksOnDisk found;
+    std::size_t part = 0;
+    for (std::size_t riff = 0; riff + 12 <= all.size() && all.compare(riff, 4, "RIFF") == 0; ++part) {
+        const std::size_t partEnd = std::min<std::size_t>(all.size(), riff + 8 + le32(all, riff + 4));
+        for (std::size_t at = riff + 12; at + 12 <= partEnd;) {
+            const std::size_t size = le32(all, at + 4);
+            if (all.compare(at, 4, "LIST") == 0 && all.compare(at + 8, 4, "movi") == 0) {
+                const std::size_t moviEnd = std::min(partEnd, at + 8 + size);
+                for (std::size_t c = at + 12; c + 8 <= moviEnd;) {
+                    const std::size_t body = le32(all, c + 4);
+                    if (c + 8 + body > all.size()) {
+                        found.partialChunk = true;
+                        break;
+                    }
+                    if (all.compare(c, 4, "00dc") == 0) {
+                        ++found.video;
+                        if (part == 0) ++found.firstPartVideo;
+                    } else if (all.compare(c, 4, "01wb") == 0) {
+                        ++found.audio;
+                        found.audioBytes += body;
+                    }
+                    c += 8 + body + (body & 1);
+                }
+            }
+            at += 8 + size + (size & 1);
+        }
+        riff += 8 + le32(all, riff + 4);
+    }
+    return found;
+}
+
+// A write that fails partway (file size limit; disk full behaves the same) leaves a file cut after its
+// last whole chunk, with headers that declare exactly the chunks it holds: frame counts, stream
+// lengths, RIFF and list sizes, the OpenDML total. Cut inside the first part, inside a later part, and with everything still buffered
+// when the close fails. Runs in child processes that carry the limit.
+TEST_F(AviContainerTest, CutFileDeclaresOnlyWhatItHolds) {
+    const int width = 64, height = 48;
+    const std::size_t frameSize = static_cast<std::size_t>(width * height * 4);
+    struct Case {
+        rlim_t limit;
+        int frames;
+    };
+    // 400 frames with audio make about 5 MB in three parts of 2 MB: all of it fits the writer's buffer,
+    // so the first write to disk happens at close; 700 frames overflow it and fail while writing.
+    for (const Case c : {Case{100u << 10, 400}, Case{2600u << 10, 400}, Case{4600u << 10, 400},
+                         Case{100u << 10, 700}}) {
+        SCOPED_TRACE("limit " + std::to_string(c.limit));
+        const std::string file = path("cut" + std::to_string(c.limit) + ".avi");
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{c.limit, c.limit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            RiffAviFile avi;
+            avi.setPartLimitForTesting(2u << 20);
+            if (!avi.open(file) || avi.addVideoStream(rawVideo(width, height)) != 0 ||
+                avi.addAudioStream(pcmAudio()) != 1)
+                _exit(3);
+            std::vector<std::uint8_t> audio(417, 128);
+            for (int k = 0; k < c.frames; ++k) {
+                const auto frame = rawFrame(frameSize, k);
+                if (!avi.writeChunk(0, frame.data(), frame.size(), true) ||
+                    !avi.writeChunk(1, audio.data(), audio.size(), true))
+                    break;
+            }
+            _exit(avi.close() ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_EQ(WEXITSTATUS(status), 1) << "the failed write is reported";
+
+        const std::string all = testing::readFile(file);
+        ASSERT_LE(all.size(), c.limit) << "no byte beyond the limit";
+        EXPECT_GT(all.size(), c.limit - (64u << 10)) << "cut near the limit, after the last whole chunk";
+        const ChunksOnDisk held = walkChunks(all);
+        EXPECT_FALSE(held.partialChunk) << "a partial chunk would read as a damaged frame";
+        ASSERT_GT(held.video, 0u);
+        ASSERT_LT(held.video, static_cast<std::uint64_t>(c.frames));
+
+        EXPECT_FALSE(topLevelParts(file).empty()) << "RIFF sizes tile the file";
+        const std::size_t avih = all.find("avih");
+        const std::size_t dmlh = all.find("dmlh");
+        const std::size_t vidsStrh = all.find("strh");
+        const std::size_t audsStrh = all.find("strh", vidsStrh + 4);
+        ASSERT_NE(audsStrh, std::string::npos);
+        EXPECT_EQ(le32(all, avih + 8 + 16), held.firstPartVideo) << "avih frames of the first part";
+        EXPECT_EQ(le32(all, dmlh + 8), held.video) << "OpenDML total frames";
+        EXPECT_EQ(le32(all, vidsStrh + 8 + 32), held.video) << "video stream length";
+        EXPECT_EQ(le32(all, audsStrh + 8 + 32), held.audioBytes) << "audio stream length";
+
+        // A reader believes the headers and finds every declared frame.
+        const std::string probe = run("ffprobe -v error -count_packets -select_streams v:0 -show_entries "
+                                      "stream=nb_frames,nb_read_packets -of csv=p=0 '" + file + "'");
+        EXPECT_EQ(probe, std::to_string(held.video) + "," + std::to_string(held.video) + "\n");
+    }
 }
 
 // Hostile arguments are refused without touching the file.

@@ -1,0 +1,51 @@
+#include "app/photo_folder.h"
+
+#include "app/folder_entries.h"
+#include "app/folder_source.h"
+#include "app/natural_order.h"
+#include "render/photo_loader.h"
+
+#include <algorithm>
+
+namespace kestrelle {
+
+bool isListedName(std::string_view name, BrowserMode mode) {
+    if (mode == BrowserMode::Photo) return isSupportedPhotoName(name);
+    if (name.size() < 3) return false;
+    const std::string_view tail = name.substr(name.size() - 3);
+    return std::equal(tail.begin(), tail.end(), "wav", [](char a, char b) { return (a | 0x20) == b; });
+}
+
+std::vector<ListedFile> listBrowserFiles(const std::string& folder, BrowserMode mode) {
+    std::vector<ListedFile> files;
+    FolderReader reader(folder);
+    while (const std::optional<FolderEntry> entry = reader.next()) {
+        if (entry->type != EntryType::File || !isListedName(entry->name, mode)) continue;
+        files.push_back({entry->name, shownFileName(entry->name).toLower()});
+    }
+    sortNaturally(files);
+    return files;
+}
+
+DragPayload dragPayloadFor(const std::string& folder, const std::vector<ListedFile>& files, std::vector<int> rows,
+                           BrowserMode mode) {
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    DragPayload payload;
+    payload.line = mode == BrowserMode::Audio ? DragLine::Soundtrack : DragLine::Photos;
+    for (int row : rows) {
+        if (row >= 0 && static_cast<std::size_t>(row) < files.size()) {
+            payload.paths.push_back(joinPath(folder, files[static_cast<std::size_t>(row)].name));
+        }
+    }
+    return payload;
+}
+
+std::string trimmed(std::string_view text) {
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
+    while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+    return std::string(text);
+}
+
+}  // namespace kestrelle

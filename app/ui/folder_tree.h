@@ -1,0 +1,61 @@
+#pragma once
+// The folder tree of the main window: a virtual root holding the user's places, folders listed on
+// their first expansion, and every selection reported to the owner so that it opens the folder.
+
+#include "app/folder_source.h"
+
+#include <QByteArray>
+#include <QTreeWidget>
+
+#include <memory>
+#include <string>
+
+namespace kestrelle {
+
+class SettingsStore;
+
+class FolderTree : public QTreeWidget {
+    Q_OBJECT
+
+public:
+    // Over the local file system and the process's settings store.
+    explicit FolderTree(QWidget* parent = nullptr);
+    // Over `source`; the selected folder is stored in `settings`, which must outlive the tree.
+    FolderTree(std::unique_ptr<FolderSource> source, SettingsStore& settings, QWidget* parent = nullptr);
+
+    // Fills the tree: the root with its places, expanded one level. Then the folder stored as the
+    // default is selected again (and so reported) when the tree still reaches it; otherwise nothing is
+    // selected. Connect openFolderRequested first.
+    void build();
+
+    // File system path of the last selected item ("" for the virtual root).
+    const std::string& currentPath() const { return currentPath_; }
+    // The item showing `path`, listing and expanding the folders on the way; nullptr when no place
+    // leads to it or a folder on the way is not shown (hidden, gone).
+    QTreeWidgetItem* revealFolder(const std::string& path);
+    // Selects the item of `path` (see revealFolder); false when there is none.
+    bool selectFolder(const std::string& path);
+
+    static std::string pathOf(const QTreeWidgetItem* item);
+
+Q_SIGNALS:
+    // The owner opens this folder in the photo browser; an empty path clears the browser. Sent for
+    // every new selection, before the folder is stored as the default.
+    void openFolderRequested(const QByteArray& path);
+
+private:
+    void onItemExpanded(QTreeWidgetItem* item);
+    void onCurrentItemChanged(QTreeWidgetItem* current);
+    // Lists a folder item's children; false when its folder cannot be opened.
+    bool listChildren(QTreeWidgetItem* item);
+    void listPlaces(QTreeWidgetItem* root);
+    QTreeWidgetItem* childNamed(QTreeWidgetItem* item, const std::string& path);
+
+    std::unique_ptr<FolderSource> source_;
+    SettingsStore& settings_;
+    QTreeWidgetItem* root_ = nullptr;
+    std::string currentPath_;
+    QIcon folderIcon_;
+};
+
+}  // namespace kestrelle

@@ -1,0 +1,245 @@
+#include "app/ui/photo_browser.h"
+
+#include "app/folder_source.h"
+
+#include <QCoreApplication>
+#include <QDrag>
+#include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <cmath>
+
+namespace kestrelle {
+namespace {
+
+QImage blankPicture(QSize size, qreal devicePixelRatio) {
+    QImage image(size * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(devicePixelRatio);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(200, 200, 200), 1));
+    painter.setBrush(QColor(244, 244, 244));
+    painter.drawRect(QRectF(0.5, 0.5, size.width() - 1, size.height() - 1));
+    return image;
+}
+
+// A small framed photo (a sky and a hill) with its top left corner at `at`.
+void drawSmallPhoto(QPainter& painter, QPointF at, QSizeF size) {
+    const QRectF frame(at, size);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(120, 170, 230));
+    painter.drawRect(frame);
+    QPainterPath hill;
+    hill.moveTo(frame.left(), frame.bottom());
+    hill.lineTo(frame.left(), frame.top() + size.height() * 0.7);
+    hill.quadTo(frame.center().x(), frame.top() + size.height() * 0.25, frame.right(), frame.top() + size.height() * 0.65);
+    hill.lineTo(frame.right(), frame.bottom());
+    hill.closeSubpath();
+    painter.setBrush(QColor(70, 140, 60));
+    painter.drawPath(hill);
+    painter.setPen(QPen(QColor(40, 40, 40), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(frame.adjusted(0.5, 0.5, -0.5, -0.5));
+}
+
+}  // namespace
+
+PhotoBrowser::PhotoBrowser(QWidget* parent) : QListWidget(parent) {
+    setObjectName(QStringLiteral("photoBrowser"));
+    setAccessibleName(QStringLiteral("Photos"));
+    setViewMode(QListView::IconMode);
+    setMovement(QListView::Static);
+    setResizeMode(QListView::Adjust);
+    setFlow(QListView::LeftToRight);
+    setWrapping(true);
+    setWordWrap(true);
+    setTextElideMode(Qt::ElideMiddle);
+    setUniformItemSizes(true);
+    setLayoutMode(QListView::Batched);
+    setBatchSize(500);
+    setIconSize(kThumbnailSize);
+    const int textHeight = fontMetrics().height() * 2;
+    setGridSize(QSize(kThumbnailSize.width() + 16, kThumbnailSize.height() + textHeight + 10));
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
+    setDefaultDropAction(Qt::CopyAction);
+}
+
+PhotoBrowser::~PhotoBrowser() { stopWorker(); }
+
+void PhotoBrowser::openFolderPath(const QByteArray& path) { openFolder(path.toStdString()); }
+
+void PhotoBrowser::openFolder(const std::string& path) {
+    const std::string folder = trimmed(path);
+    stopWorker();
+    if (folder.empty()) {
+        clear();
+        thumbnailsShown_ = 0;
+        return;
+    }
+    currentFolder_ = folder;
+    files_ = listBrowserFiles(currentFolder_, mode_);
+    fillItems();
+    startWorker();
+}
+
+void PhotoBrowser::stopWorker() {
+    if (!worker_ || stopping_) return;
+    stopping_ = true;
+    // Thumbnails already on their way are still shown while waiting; user input waits for the end.
+    worker_->stopAndWait([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    worker_.reset();
+    ++serial_;  // whatever the old worker left in the event queue is dropped
+    stopping_ = false;
+}
+
+void PhotoBrowser::setMode(BrowserMode mode) {
+    if (mode == mode_) return;
+    mode_ = mode;
+    setAccessibleName(mode_ == BrowserMode::Audio ? QStringLiteral("Audio files") : QStringLiteral("Photos"));
+    openFolder(currentFolder_);
+}
+
+std::string PhotoBrowser::pathAt(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= files_.size()) return {};
+    return joinPath(currentFolder_, files_[static_cast<std::size_t>(row)].name);
+}
+
+void PhotoBrowser::fillItems() {
+    clear();
+    thumbnailsShown_ = 0;
+    const QIcon blank = blankIcon();
+    setUpdatesEnabled(false);
+    for (const ListedFile& file : files_) {
+        auto* item = new QListWidgetItem(blank, file.shownName);
+        item->setToolTip(shownFileName(file.name));
+        addItem(item);
+    }
+    setUpdatesEnabled(true);
+}
+
+void PhotoBrowser::startWorker() {
+    ThumbnailWorker::Job job;
+    job.folder = currentFolder_;
+    job.names.reserve(files_.size());
+    for (const ListedFile& file : files_) job.names.push_back(file.name);
+    job.mode = mode_;
+    job.devicePixelRatio = devicePixelRatioF();
+    job.size = kThumbnailSize * job.devicePixelRatio;
+    if (mode_ == BrowserMode::Audio) job.audioPicture = audioPicture(job.devicePixelRatio);
+
+    const quint64 serial = ++serial_;
+    worker_ = std::make_unique<ThumbnailWorker>(std::move(job), [this, serial](int row, const QImage& thumbnail) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, serial, row, thumbnail] {
+                if (row < 0) {
+                    workerEnded(serial);
+                } else {
+                    showThumbnail(serial, row, thumbnail);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void PhotoBrowser::showThumbnail(quint64 serial, int row, const QImage& thumbnail) {
+    if (serial != serial_ || row >= count()) return;
+    item(row)->setIcon(QIcon(QPixmap::fromImage(thumbnail)));
+    ++thumbnailsShown_;
+}
+
+void PhotoBrowser::workerEnded(quint64 serial) {
+    // While stopWorker waits, the end of the worker being stopped is no end of the folder's thumbnails.
+    if (serial != serial_ || !worker_ || stopping_) return;
+    stopWorker();
+    Q_EMIT thumbnailsDone();
+}
+
+QIcon PhotoBrowser::blankIcon() const {
+    return QIcon(QPixmap::fromImage(blankPicture(kThumbnailSize, devicePixelRatioF())));
+}
+
+DragPayload PhotoBrowser::selectedPayload() const {
+    std::vector<int> rows;
+    for (const QModelIndex& index : selectionModel()->selectedIndexes()) rows.push_back(index.row());
+    return dragPayloadFor(currentFolder_, files_, std::move(rows), mode_);
+}
+
+std::unique_ptr<QMimeData> PhotoBrowser::selectionMimeData() const {
+    const DragPayload payload = selectedPayload();
+    if (payload.paths.empty()) return nullptr;
+    auto mime = std::make_unique<QMimeData>();
+    putDragPayload(*mime, payload);
+    return mime;
+}
+
+QStringList PhotoBrowser::mimeTypes() const {
+    return {QString::fromLatin1(kPhotoListMimeType), QString::fromLatin1(kAudioListMimeType)};
+}
+
+QMimeData* PhotoBrowser::mimeData(const QList<QListWidgetItem*>& items) const {
+    std::vector<int> rows;
+    for (const QListWidgetItem* listed : items) rows.push_back(row(listed));
+    const DragPayload payload = dragPayloadFor(currentFolder_, files_, std::move(rows), mode_);
+    if (payload.paths.empty()) return nullptr;
+    auto* mime = new QMimeData;
+    putDragPayload(*mime, payload);
+    return mime;
+}
+
+void PhotoBrowser::startDrag(Qt::DropActions /*supportedActions*/) {
+    std::unique_ptr<QMimeData> mime = selectionMimeData();
+    if (!mime) return;
+    const bool several = selectionModel()->selectedIndexes().size() > 1;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(mime.release());
+    drag->setPixmap(dragPicture(several, devicePixelRatioF()));
+    // The picture sits below and to the right of the pointer.
+    drag->setHotSpot(QPoint(-10, -10));
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
+}
+
+QPixmap PhotoBrowser::dragPicture(bool several, qreal devicePixelRatio) {
+    const QSize size = several ? QSize(17, 13) : QSize(16, 12);
+    QPixmap picture(size * devicePixelRatio);
+    picture.setDevicePixelRatio(devicePixelRatio);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (several) {
+        drawSmallPhoto(painter, QPointF(3, 0), QSizeF(14, 10));
+        drawSmallPhoto(painter, QPointF(0, 3), QSizeF(14, 10));
+    } else {
+        drawSmallPhoto(painter, QPointF(0, 0), QSizeF(16, 12));
+    }
+    return picture;
+}
+
+QImage PhotoBrowser::audioPicture(qreal devicePixelRatio) {
+    const QSize size = kThumbnailSize;
+    QImage image(size * devicePixelRatio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(devicePixelRatio);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // A sound wave: bars whose heights follow a damped swing.
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(58, 110, 165));
+    const int bars = 15;
+    const qreal barWidth = 3.0;
+    const qreal gap = 2.5;
+    const qreal left = (size.width() - (bars * barWidth + (bars - 1) * gap)) / 2.0;
+    for (int i = 0; i < bars; ++i) {
+        const qreal phase = static_cast<qreal>(i) / (bars - 1);
+        const qreal height = 8.0 + 44.0 * std::abs(std::sin(phase * 9.0)) * (1.0 - 0.6 * std::abs(phase - 0.5) * 2.0);
+        painter.drawRoundedRect(QRectF(left + i * (barWidth + gap), (size.height() - height) / 2.0, barWidth, height), 1.5, 1.5);
+    }
+    return image;
+}
+
+}  // namespace kestrelle

@@ -1,0 +1,117 @@
+// The thumbnail worker: every row once and in order, undecodable files handed over blank, a stop
+// request honoured at the next item boundary.
+
+#include "app/thumbnail_worker.h"
+#include "tests/support/temp_home.h"
+
+#include <QColor>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+namespace kestrelle {
+namespace {
+
+class ThumbnailWorkerTest : public testing::TempHomeTest {
+protected:
+    struct Received {
+        std::mutex mutex;
+        std::vector<int> rows;
+        std::vector<QImage> images;
+        int ends = 0;
+    };
+
+    ThumbnailWorker::Delivery collectInto(Received& received) {
+        return [&received](int row, const QImage& image) {
+            std::lock_guard lock(received.mutex);
+            if (row < 0) {
+                ++received.ends;
+            } else {
+                received.rows.push_back(row);
+                received.images.push_back(image);
+            }
+        };
+    }
+
+    std::string folderOfPhotos(int count) {
+        const std::string folder = path("photos");
+        ::mkdir(folder.c_str(), 0755);
+        for (int i = 0; i < count; ++i) {
+            QImage photo(400, 300, QImage::Format_RGB32);
+            photo.fill(QColor(200, 30, 30));
+            photo.save(QString::fromStdString(folder + "/p" + std::to_string(i) + ".jpg"), "JPEG", 90);
+        }
+        return folder;
+    }
+};
+
+TEST_F(ThumbnailWorkerTest, DeliversEveryRowInOrderThenEnds) {
+    ThumbnailWorker::Job job;
+    job.folder = folderOfPhotos(3);
+    job.names = {"p0.jpg", "damaged.jpg", "p2.jpg"};
+    testing::writeFile(job.folder + "/damaged.jpg", "not a jpeg");
+    Received received;
+    {
+        ThumbnailWorker worker(job, collectInto(received));
+        while (!worker.waitFor(std::chrono::milliseconds(50))) {}
+        EXPECT_TRUE(worker.finished());
+    }
+    ASSERT_EQ(received.rows, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(received.ends, 1);
+    for (const QImage& image : received.images) EXPECT_EQ(image.size(), QSize(100, 90));
+    // 400 x 300 fits as 100 x 75 centred: white above and below, the photo in the middle.
+    EXPECT_EQ(QColor(received.images[0].pixel(50, 2)), QColor(Qt::white));
+    EXPECT_GT(qRed(received.images[0].pixel(50, 45)), 150);
+    EXPECT_LT(qGreen(received.images[0].pixel(50, 45)), 80);
+    // The damaged file gives a blank (white) thumbnail.
+    EXPECT_EQ(QColor(received.images[1].pixel(50, 45)), QColor(Qt::white));
+}
+
+TEST_F(ThumbnailWorkerTest, AStopRequestEndsTheWorkAtTheNextRow) {
+    ThumbnailWorker::Job job;
+    job.folder = folderOfPhotos(1);
+    job.names.assign(50, "p0.jpg");
+    Received received;
+    std::atomic<ThumbnailWorker*> self{nullptr};
+    ThumbnailWorker::Delivery collect = collectInto(received);
+    // The first thumbnail asks for the stop from inside the worker: the row being made is delivered,
+    // no other follows.
+    ThumbnailWorker worker(job, [&](int row, const QImage& image) {
+        collect(row, image);
+        if (row == 0) {
+            while (!self.load()) {}
+            self.load()->requestStop();
+        }
+    });
+    self.store(&worker);
+    while (!worker.waitFor(std::chrono::milliseconds(50))) {}
+    EXPECT_TRUE(worker.finished());
+    EXPECT_EQ(received.rows, std::vector<int>{0});
+    EXPECT_EQ(received.ends, 1);
+}
+
+TEST_F(ThumbnailWorkerTest, AudioModeHandsEveryRowTheFixedPicture) {
+    ThumbnailWorker::Job job;
+    job.folder = path("nowhere");
+    job.names = {"a.wav", "b.WAV"};
+    job.mode = BrowserMode::Audio;
+    job.audioPicture = QImage(100, 90, QImage::Format_RGB32);
+    job.audioPicture.fill(Qt::blue);
+    Received received;
+    {
+        ThumbnailWorker worker(job, collectInto(received));
+        while (!worker.waitFor(std::chrono::milliseconds(50))) {}
+    }
+    EXPECT_EQ(received.rows, (std::vector<int>{0, 1}));
+    for (const QImage& image : received.images) EXPECT_EQ(QColor(image.pixel(0, 0)), QColor(Qt::blue));
+    EXPECT_EQ(received.ends, 1);
+}
+
+}  // namespace
+}  // namespace kestrelle

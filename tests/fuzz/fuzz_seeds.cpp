@@ -1,0 +1,107 @@
+// Writes seed inputs for the fuzz targets: FOLDER/photo holds one small picture in every format Qt can
+// write, each prefixed by the two bytes photo_loader_fuzz reads (the ending's index and the picture
+// size); FOLDER/wave holds a few WAV files (8- and 16-bit PCM, a LIST chunk of odd size, non-PCM).
+
+#include <QBuffer>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageWriter>
+#include <QPainter>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct Seed {
+    const char* format;
+    int endingIndex;  // index into the fuzz target's endings
+    bool alpha;
+    bool rotated;
+};
+
+constexpr Seed kSeeds[] = {
+    {"bmp", 0, false, false}, {"png", 3, true, false},  {"jpeg", 2, false, false}, {"jpeg", 19, false, true},
+    {"ico", 4, true, false},  {"tiff", 5, false, false}, {"tiff", 20, true, false}, {"ppm", 17, false, false},
+    {"pgm", 16, false, false}, {"wbmp", 21, false, false}, {"webp", 1, true, false},
+};
+
+QImage picture(bool alpha) {
+    QImage image(23, 17, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    image.fill(alpha ? QColor(0, 0, 0, 0) : QColor(Qt::white));
+    QPainter painter(&image);
+    painter.fillRect(2, 3, 9, 7, QColor(200, 40, 10, alpha ? 128 : 255));
+    painter.fillRect(12, 8, 8, 6, Qt::blue);
+    return image;
+}
+
+void put16(std::string& out, unsigned value) {
+    out += static_cast<char>(value & 0xFF);
+    out += static_cast<char>((value >> 8) & 0xFF);
+}
+void put32(std::string& out, unsigned value) {
+    put16(out, value & 0xFFFF);
+    put16(out, value >> 16);
+}
+
+std::string chunk(const char* tag, const std::string& body) {
+    std::string out(tag, 4);
+    put32(out, static_cast<unsigned>(body.size()));
+    return out + body;
+}
+
+std::string wave(unsigned formatTag, unsigned bits, const std::string& before, unsigned frames) {
+    std::string format;
+    put16(format, formatTag);
+    put16(format, 2);
+    put32(format, 8000);
+    put32(format, 8000 * 2 * bits / 8);
+    put16(format, 2 * bits / 8);
+    put16(format, bits);
+    std::string samples;
+    for (unsigned i = 0; i < frames * 2 * bits / 8; ++i) samples += static_cast<char>(i * 37);
+    const std::string body = "WAVE" + before + chunk("fmt ", format) + chunk("data", samples);
+    return chunk("RIFF", body);
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream file(path, std::ios::binary);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Pictures only: no display needed.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: fuzz_seeds FOLDER\n");
+        return 2;
+    }
+    QDir().mkpath(QString::fromLocal8Bit(argv[1]) + QStringLiteral("/photo"));
+    QDir().mkpath(QString::fromLocal8Bit(argv[1]) + QStringLiteral("/wave"));
+    const std::string waves = std::string(argv[1]) + "/wave/";
+    writeFile(waves + "pcm16", wave(1, 16, "", 40));
+    writeFile(waves + "pcm8_list", wave(1, 8, chunk("LIST", std::string(25, 'x')), 33));
+    writeFile(waves + "adpcm", wave(2, 4, "", 10));
+
+    int written = 0;
+    for (const Seed& seed : kSeeds) {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, seed.format);
+        if (seed.rotated) writer.setTransformation(QImageIOHandler::TransformationRotate90);
+        if (!writer.write(picture(seed.alpha))) continue;
+        const std::string name = std::string(argv[1]) + "/photo/" + seed.format + std::to_string(seed.endingIndex);
+        std::ofstream file(name, std::ios::binary);
+        const char prefix[2] = {static_cast<char>(seed.endingIndex), static_cast<char>(written % 5)};
+        file.write(prefix, 2);
+        file.write(buffer.data().constData(), buffer.data().size());
+        ++written;
+    }
+    std::printf("%d photo seeds, 3 wave seeds\n", written);
+    return written > 0 ? 0 : 1;
+}
