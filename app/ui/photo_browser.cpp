@@ -56,7 +56,7 @@ bool isAddKey(const QKeyEvent& event) {
 
 PhotoBrowser::PhotoBrowser(QWidget* parent) : QListWidget(parent) {
     setObjectName(QStringLiteral("photoBrowser"));
-    setAccessibleName(QStringLiteral("Photos"));
+    describeForAccessibility();
     setViewMode(QListView::IconMode);
     setMovement(QListView::Static);
     setResizeMode(QListView::Adjust);
@@ -108,8 +108,18 @@ void PhotoBrowser::stopWorker() {
 void PhotoBrowser::setMode(BrowserMode mode) {
     if (mode == mode_) return;
     mode_ = mode;
-    setAccessibleName(mode_ == BrowserMode::Audio ? QStringLiteral("Audio files") : QStringLiteral("Photos"));
+    describeForAccessibility();
     openFolder(currentFolder_);
+}
+
+void PhotoBrowser::describeForAccessibility() {
+    if (mode_ == BrowserMode::Audio) {
+        setAccessibleName(QStringLiteral("Audio files"));
+        setAccessibleDescription(QStringLiteral("Enter or Insert adds the selected files to the soundtrack"));
+    } else {
+        setAccessibleName(QStringLiteral("Photos"));
+        setAccessibleDescription(QStringLiteral("Enter or Insert adds the selected photos after the last slide"));
+    }
 }
 
 std::string PhotoBrowser::pathAt(int row) const {

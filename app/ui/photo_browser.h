@@ -79,6 +79,8 @@ protected:
     QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override;
 
 private:
+    // The accessible name and description of the current mode (the description names the add keys).
+    void describeForAccessibility();
     void fillItems();
     void startWorker();
     void showThumbnail(quint64 serial, int row, const QImage& thumbnail);
