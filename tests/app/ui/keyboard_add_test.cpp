@@ -4,6 +4,7 @@
 
 #include "app/ui/lumo_dlg.h"
 #include "app/ui/folder_tree.h"
+#include "app/ui/job_completion_actions.h"
 #include "app/ui/photo_browser.h"
 #include "config/settings_store.h"
 #include "project/slideshow_project.h"
@@ -24,22 +25,6 @@
 namespace kestrelle {
 namespace {
 
-// A 16-bit mono PCM WAV of one second at 1000 Hz.
-void writeWave(const std::string& file) {
-    const auto le = [](std::string& s, std::uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    };
-    const std::string data(2000, '\x10');
-    std::string out = "RIFF";
-    le(out, static_cast<std::uint32_t>(36 + data.size()), 4);
-    out += "WAVEfmt ";
-    for (const auto& [value, bytes] : {std::pair{16u, 4}, {1u, 2}, {1u, 2}, {1000u, 4}, {2000u, 4}, {2u, 2}, {16u, 2}})
-        le(out, value, bytes);
-    out += "data";
-    le(out, static_cast<std::uint32_t>(data.size()), 4);
-    ASSERT_TRUE(testing::writeFile(file, out + data));
-}
-
 std::string fileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 class KeyboardAddTest : public testing::TempHomeTest {
@@ -53,7 +38,8 @@ protected:
         photo.fill(QColor(30, 140, 60));
         for (const char* name : {"p0.jpg", "p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg", "e0.jpg"})
             ASSERT_TRUE(photo.save(QString::fromStdString(folder_ + "/" + name), "JPEG"));
-        for (const char* name : {"a.wav", "b.wav", "c.wav"}) writeWave(folder_ + "/" + name);
+        for (const char* name : {"a.wav", "b.wav", "c.wav"})
+            std::filesystem::copy_file(finishSoundPath(), folder_ + "/" + name);
 
         store_.settings().DefaultSelectedDirectory = folder_;  // HOME is root(), so the tree reaches it
         store_.settings().DefaultSlideDuration = 4.5;
