@@ -10,6 +10,10 @@
 #       (bicubic), xfade wipes, same encoder, rate and key-frame interval.
 # Both sides use the encoder's default threading. Prints medians of RUNS runs (default 3), the ratios
 # against the targets, and our peak memory.
+# Each run also renders with KESTRELLE_ENCODE_EVERY_FRAME=1 (repeated still frames go through the
+# encoder too): frames that reached the encoder and time, both ways. Unless QUALITY=0, one more render
+# each way keeps the frames it encodes (bench/render_reference.cpp) for the mean PSNR of the decoded video
+# against them (about 3 GB of scratch space in KESTRELLE_BENCH_WORK while it runs).
 # Also the time to the first frame for a folder of 200 photos (the eight above, 25 times over, linked):
 # kestrelle-render logs when its first frame is counted; the render is then cancelled with SIGINT.
 set -euo pipefail
@@ -57,10 +61,31 @@ if [ ! -e "$work/photos200/p200.jpg" ]; then
   for ((i = 1; i <= 200; i++)); do ln -sf "$work/photos/p$(( (i - 1) % 8 + 1 )).jpg" "$work/photos200/p$(printf %03d $i).jpg"; done
 fi
 
+render_args=("$work/photos" -p "Full HD 1080p(.avi)" -s 3 -t 1 -e 1,2,3,4,5,6,7,8 -y -q)
 ours() {
+  : >"$work/home/share/Brightmoor/Kestrelle/run.log" 2>/dev/null || true
   HOME="$work/home" XDG_DATA_HOME="$work/home/share" /usr/bin/time -f "%e %M" \
-    "$bin/kestrelle-render" "$work/photos" -p "Full HD 1080p(.avi)" -s 3 -t 1 -e 1,2,3,4,5,6,7,8 \
-    -o "$work/ours.avi" -y -q 2>&1 >/dev/null | tail -n 1
+    "$bin/kestrelle-render" "${render_args[@]}" -o "$work/ours.avi" 2>&1 >/dev/null | tail -n 1
+}
+
+# Frames of the last render that reached the encoder: all of them, less those its run log (emptied by
+# ours) says were stored without it.
+encoded_frames() {
+  local total skipped
+  total=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 "$1")
+  skipped=$(grep -a "Frames stored without the encoder" "$work/home/share/Brightmoor/Kestrelle/run.log" 2>/dev/null |
+    tail -n 1 | sed 's/.*encoder: \([0-9]*\) of.*/\1/')
+  echo $((total - ${skipped:-0}))
+}
+
+# Mean PSNR (all planes) of a render's decoded video against the frames it handed to the encoder.
+quality() {
+  local out="$work/q.avi" raw="$work/q.yuv"
+  HOME="$work/home" XDG_DATA_HOME="$work/home/share" "$bin/render_reference" "$raw" "${render_args[@]}" -o "$out" \
+    >/dev/null
+  ffmpeg -nostdin -v info -i "$out" -f rawvideo -pix_fmt yuv420p -s 1920x1080 -framerate 2997/100 -i "$raw" \
+    -lavfi "[0:v][1:v]psnr" -f null - 2>&1 | grep -o 'average:[0-9.inf]*' | cut -d: -f2
+  rm -f "$raw" "$out"
 }
 
 encoder_only() {
@@ -87,10 +112,13 @@ slideshow() {
     -frames:v 960 -c:v libxvid -b:v $rate -g 30 -bf 0 -f avi "$work/b.avi" 2>&1 | tail -n 1
 }
 
-: >"$work/ours.txt"; : >"$work/a.txt"; : >"$work/b.txt"; : >"$work/first.txt"
+: >"$work/ours.txt"; : >"$work/a.txt"; : >"$work/b.txt"; : >"$work/every.txt"; : >"$work/first.txt"
 for ((i = 0; i < runs; i++)); do
   first_frame >>"$work/first.txt"
   ours >>"$work/ours.txt"
+  ours_encoded=$(encoded_frames "$work/ours.avi")
+  KESTRELLE_ENCODE_EVERY_FRAME=1 ours >>"$work/every.txt"
+  every_encoded=$(encoded_frames "$work/ours.avi")
   encoder_only >>"$work/a.txt"
   slideshow >>"$work/b.txt"
 done
@@ -99,6 +127,7 @@ ours_s=$(cut -d' ' -f1 "$work/ours.txt" | median)
 ours_kb=$(cut -d' ' -f2 "$work/ours.txt" | sort -n | tail -n 1)
 a_s=$(cut -d' ' -f1 "$work/a.txt" | median)
 b_s=$(cut -d' ' -f1 "$work/b.txt" | median)
+every_s=$(cut -d' ' -f1 "$work/every.txt" | median)
 first_ms=$(median <"$work/first.txt")
 frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$work/ours.avi")
 
@@ -108,4 +137,16 @@ printf '(a) ffmpeg encoder alone:         %7.2f s   ours / (a) = %.2f (target <=
   "$(awk "BEGIN { print $ours_s / $a_s }")"
 printf '(b) ffmpeg slideshow:             %7.2f s   (b) / ours = %.2f (target >= 4)\n' "$b_s" \
   "$(awk "BEGIN { print $b_s / $ours_s }")"
+printf 'repeated stills through the encoder (KESTRELLE_ENCODE_EVERY_FRAME=1): %.2f s   / (a) = %.2f\n' "$every_s" \
+  "$(awk "BEGIN { print $every_s / $a_s }")"
+printf 'frames reaching the encoder: %d of %d with the shortcut (target <= half), %d without\n' "$ours_encoded" \
+  "$frames" "$every_encoded"
+printf 'render with the shortcut / without: %.2f; with the shortcut / (a) = %.2f (target <= 0.7)\n' \
+  "$(awk "BEGIN { print $ours_s / $every_s }")" "$(awk "BEGIN { print $ours_s / $a_s }")"
+if [ "${QUALITY:-1}" != 0 ]; then
+  q_on=$(quality)
+  q_off=$(KESTRELLE_ENCODE_EVERY_FRAME=1 quality)
+  printf 'mean PSNR against the frames encoded: %s dB with the shortcut, %s dB without (target: within 0.1 dB)\n' \
+    "$q_on" "$q_off"
+fi
 printf 'first frame, 200 photos:          %7.2f s\n' "$(awk "BEGIN { print $first_ms / 1000 }")"

@@ -266,6 +266,8 @@ public:
         packet_ = std::move(packet);
         scaler_ = std::move(scaler);
         nextPts_ = 0;
+        keyFrameForced_ = false;
+        inputRepeats_ = false;
         lastInput_.clear();
         return true;
     }
@@ -273,6 +275,8 @@ public:
     bool compress(const std::uint8_t* pixels, CompressedFrame& out, std::string& error) override {
         out.bytes.clear();
         out.keyFrame = false;
+        const bool toldRepeat = inputRepeats_;
+        inputRepeats_ = false;
         if (!context_) {
             error = "compression has not begun";
             return false;
@@ -288,7 +292,7 @@ public:
         }
         // A slideshow repeats its still frames many times: the frame already holds the conversion of
         // an input equal to the previous one (making it writable keeps its content).
-        if (!repeatsLastInput(pixels)) {
+        if (!toldRepeat && !repeatsLastInput(pixels)) {
             if (!convertInput(pixels)) {
                 lastInput_.clear();
                 error = "pixel format conversion failed";
@@ -298,7 +302,8 @@ public:
         }
         frame_->pts = nextPts_++;
         frame_->quality = quality_;
-        frame_->pict_type = AV_PICTURE_TYPE_NONE;
+        frame_->pict_type = keyFrameForced_ ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        keyFrameForced_ = false;
 
         rc = avcodec_send_frame(context_.get(), frame_.get());
         if (rc < 0) {
@@ -337,6 +342,17 @@ public:
         if (!context_ || context_->extradata == nullptr || context_->extradata_size <= 0) return {};
         return std::vector<std::uint8_t>(context_->extradata, context_->extradata + context_->extradata_size);
     }
+
+    bool repeatsPreviousInput(const std::uint8_t* pixels) const override {
+        return context_ && pixels != nullptr && repeatsLastInput(pixels);
+    }
+    void skipFrame() override {
+        ++nextPts_;
+        inputRepeats_ = false;
+    }
+    void nextInputRepeats() override { inputRepeats_ = !lastInput_.empty(); }
+    void forceKeyFrame() override { keyFrameForced_ = true; }
+    int keyFrameInterval() const override { return context_ ? context_->gop_size : 0; }
 
 private:
     std::size_t inputBytes() const {
@@ -431,6 +447,8 @@ private:
     PacketPtr packet_;
     SwsPtr scaler_;
     std::int64_t nextPts_ = 0;
+    bool keyFrameForced_ = false;
+    bool inputRepeats_ = false;  // the caller knows the next input equals the last
     int quality_ = 0;
     std::vector<std::uint8_t> lastInput_;  // the input whose conversion the frame holds
     std::vector<std::uint8_t> widened_;    // odd-width 24-bit rows with their last pixel repeated

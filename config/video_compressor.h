@@ -76,6 +76,16 @@ public:
     virtual void end() = 0;
     // The codec's global header bytes for the stream format (may be empty).
     virtual std::vector<std::uint8_t> extraData() const = 0;
+
+    // For frames stored without the encoder: whether `pixels` equal the last frame compressed, the
+    // caller's word that the next frame does (so it is not compared again), a frame position passed
+    // over (the encoder's clock stays at the true position), a key frame demanded for the next frame,
+    // and the key-frame interval in use since begin (0: unknown, nothing is skipped).
+    virtual bool repeatsPreviousInput(const std::uint8_t* /*pixels*/) const { return false; }
+    virtual void nextInputRepeats() {}
+    virtual void skipFrame() {}
+    virtual void forceKeyFrame() {}
+    virtual int keyFrameInterval() const { return 0; }
 };
 
 struct CompressorInfo {

@@ -4,6 +4,7 @@
 #include "diag/run_log.h"
 #include "output/lame_init.h"
 #include "output/riff_avi_file.h"
+#include "output/still_frame_shortcut.h"
 
 #include <malloc.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -72,6 +74,10 @@ struct State {
     std::unique_ptr<RiffAviFile> file;
     std::unique_ptr<VideoCompressor> compressor;
     bool compressing = false;
+    std::unique_ptr<StillFrameShortcut> shortcut;  // none when every frame goes to the encoder
+    int stillFramesLeft = 0;       // frames of an announced still still to come
+    bool stillFirstPending = false;  // the announced still's first frame is still to come
+    const std::uint8_t* stillPixels = nullptr;  // where the announced still's frames come from
     int videoStream = -1;
     int audioStream = -1;
 
@@ -88,6 +94,11 @@ struct State {
 State& state() {
     static State s;
     return s;
+}
+
+std::function<void(const std::uint8_t*, int, int)>& frameObserver() {
+    static std::function<void(const std::uint8_t*, int, int)> observer;
+    return observer;
 }
 
 std::size_t& fileBufferForTesting() {
@@ -111,6 +122,13 @@ void placeLargeBlocksOnTheHeap() {
         return mallopt(M_MMAP_THRESHOLD, 32 << 20) == 1 && mallopt(M_TRIM_THRESHOLD, 64 << 20) == 1;
     }();
     (void)done;
+}
+
+// Repeated still frames are stored without the encoder unless KESTRELLE_ENCODE_EVERY_FRAME is set
+// (to anything but "0"): the switch for comparisons, and the way back should a player mind.
+bool everyFrameEncoded() {
+    const char* value = std::getenv("KESTRELLE_ENCODE_EVERY_FRAME");
+    return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
 }
 
 // Stereo sample frames the audio must have reached after `frames` video frames.
@@ -278,6 +296,7 @@ bool setUpVideo(State& s, const std::uint8_t* stateBlock, std::size_t stateBlock
         AVI_LOG(0, "Compress frame start successed.");
     }
 
+    if (!everyFrameEncoded()) s.shortcut = std::make_unique<StillFrameShortcut>(s.compressor->keyFrameInterval());
     info.format = videoStreamFormat(s.width, s.height, s.compressorHandler, s.compressor->extraData());
     s.videoStream = s.file->addVideoStream(info);
     if (s.videoStream < 0) {
@@ -285,6 +304,32 @@ bool setUpVideo(State& s, const std::uint8_t* stateBlock, std::size_t stateBlock
         close();
         return false;
     }
+    return true;
+}
+
+// Compresses one frame into s.compressed, or, for a repeated still the encoder has settled on, makes
+// the packet that repeats the picture without it.
+bool compressFrame(State& s, const std::uint8_t* input, std::string& error) {
+    if (!s.shortcut) return s.compressor->compress(input, s.compressed, error);
+    // Within an announced still every frame after the first repeats the one before: no need to compare.
+    bool announcedRepeat = false;
+    if (s.stillFramesLeft > 0) {
+        if (s.stillFirstPending) s.stillPixels = input;
+        announcedRepeat = !s.stillFirstPending && input == s.stillPixels;
+        s.stillFirstPending = false;
+        // A frame from another buffer voids the announcement: from here on every frame is compared.
+        s.stillFramesLeft = announcedRepeat || input == s.stillPixels ? s.stillFramesLeft - 1 : 0;
+    }
+    const bool repeat = announcedRepeat || s.compressor->repeatsPreviousInput(input);
+    if (s.shortcut->repeatWithoutEncoder(s.videoFrameIndex, repeat, s.compressed.bytes)) {
+        s.compressed.keyFrame = false;
+        s.compressor->skipFrame();
+        return true;
+    }
+    if (s.shortcut->keyFrameDue(s.videoFrameIndex)) s.compressor->forceKeyFrame();
+    if (repeat) s.compressor->nextInputRepeats();
+    if (!s.compressor->compress(input, s.compressed, error)) return false;
+    s.shortcut->encoded(s.videoFrameIndex, repeat, s.compressed.bytes, s.compressed.keyFrame);
     return true;
 }
 
@@ -303,7 +348,7 @@ bool writeVideo(State& s, const std::uint8_t* pixels) {
         input = s.repacked.data();
     }
     std::string error;
-    if (!s.file || !s.compressor || !s.compressing || !input || !s.compressor->compress(input, s.compressed, error)) {
+    if (!s.file || !s.compressor || !s.compressing || !input || !compressFrame(s, input, error)) {
         if (!error.empty()) AVI_LOG(1, "%s", error.c_str());
         AVI_LOG(2, "%s", kVideoEncodeFailed);
         close();
@@ -417,6 +462,7 @@ int writeFrame(const std::uint8_t* pixels, int /*width*/, int /*height*/, const 
         close();
         return 0;
     }
+    if (frameObserver() && pixels) frameObserver()(pixels, s.width, s.height);
     if (s.videoOn && !writeVideo(s, pixels)) return 0;
     if (s.audioMode == kAudioModeMp3 && !writeAudio(s, samples, sampleCount)) return 0;
     s.framesWritten += 1;
@@ -425,6 +471,16 @@ int writeFrame(const std::uint8_t* pixels, int /*width*/, int /*height*/, const 
 }
 
 void setStopFlag(bool stop) { stopFlag() = stop; }
+
+void announceStill(int frames) {
+    State& s = state();
+    s.stillFramesLeft = frames > 0 ? frames : 0;
+    s.stillFirstPending = s.stillFramesLeft > 0;
+}
+
+void setFrameObserver(std::function<void(const std::uint8_t* pixels, int width, int height)> observer) {
+    frameObserver() = std::move(observer);
+}
 
 void setFileBufferForTesting(std::size_t bytes) { fileBufferForTesting() = bytes; }
 
@@ -442,6 +498,11 @@ int close() {
         }
         s.encoder.reset();
     }
+    if (s.shortcut && s.shortcut->framesWithoutEncoder() > 0) {
+        AVI_LOG(1, "Frames stored without the encoder: %d of %d.", s.shortcut->framesWithoutEncoder(),
+                s.videoFrameIndex);
+    }
+    s.shortcut.reset();
     if (s.compressor && s.compressing) s.compressor->end();
     s.compressing = false;
     s.videoStream = -1;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kestrelle::AviWriter {
@@ -41,12 +42,20 @@ int open(const std::string& path, int frameLimit, int width, int height, double 
 int writeFrame(const std::uint8_t* pixels, int width, int height, const std::int16_t* samples,
                int sampleCount);
 
+// The next `frames` frames handed to writeFrame show one unchanged picture (the generation job's still
+// frames, from one buffer): the writer takes the second and later ones as repeats without comparing
+// them. Any other call of writeFrame's caller must not rely on it.
+void announceStill(int frames);
+
 // When set, every later frame is refused.
 void setStopFlag(bool stop);
 
 // Flushes the audio encoder, finishes the file and releases everything. Safe to call again. Returns 1
 // when the file was finished completely (or nothing was open), 0 when some of it could not be written.
 int close();
+
+// Benchmarks: sees every frame as writeFrame takes it (in the opened size), before compression.
+void setFrameObserver(std::function<void(const std::uint8_t* pixels, int width, int height)> observer);
 
 // Tests: the size of the file's write buffer from the next open on (0: every chunk reaches the file as
 // it is written, so a write failure shows at the frame that meets it).

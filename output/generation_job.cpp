@@ -269,6 +269,7 @@ void GenerationJob::writeSlides(int budget) {
         following = loadAsync(i + 1);
 
         const int stillFrames = slideFrameCount(slide->slideDuration, fps);
+        AviWriter::announceStill(stillFrames);
         for (int frame = 0; frame < stillFrames; ++frame) {
             if (waitWhilePausedOrCancelled() == Step::Stop) return;
             advanceProgress(++frameCounter);

@@ -9,6 +9,7 @@
 #include "config/settings_store.h"
 #include "config/ui/dialog_units.h"
 #include "diag/run_log.h"
+#include "project/photo_drag_payload.h"
 #include "project/slideshow_project.h"
 #include "project/ui/storyboard_control.h"
 
@@ -220,6 +221,7 @@ void LumoDlg::buildControls() {
     connect(preview_, &QPushButton::clicked, this, &LumoDlg::preview);
     connect(start_, &QPushButton::clicked, this, &LumoDlg::start);
     connect(folderTree_, &FolderTree::openFolderRequested, this, &LumoDlg::openFolderPath);
+    connect(photoBrowser_, &PhotoBrowser::addRequested, this, &LumoDlg::addToStoryboard);
     connect(photoMode_, &QPushButton::clicked, this, [this] { photoBrowser_->setMode(BrowserMode::Photo); });
     connect(audioMode_, &QPushButton::clicked, this, [this] { photoBrowser_->setMode(BrowserMode::Audio); });
 
@@ -264,6 +266,16 @@ void LumoDlg::refreshProfiles() {
 }
 
 void LumoDlg::applyDefaults() { project().applyDefaultsToAll(); }
+
+void LumoDlg::addToStoryboard(const DragPayload& payload) {
+    // A value being typed in the storyboard is kept, as before a drop.
+    storyboard_->endDurationEdit(true);
+    if (payload.line == DragLine::Photos) {
+        storyboard_->dropPhotos(payload.paths, project().firstPlaceholderIndex());
+    } else {
+        storyboard_->dropClips(payload.paths);
+    }
+}
 
 void LumoDlg::profileSelected(int index) {
     if (index >= 0) store_.selectProfile(index);

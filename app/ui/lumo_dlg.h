@@ -24,6 +24,7 @@ namespace kestrelle {
 
 class FolderTree;
 class PhotoBrowser;
+struct DragPayload;
 class SettingsStore;
 class SlideShowProject;
 class StoryboardControl;
@@ -65,6 +66,9 @@ public Q_SLOTS:
     void refreshProfiles();
     // Message kApplyDefaultsMessage: the default durations and effect to every slide.
     void applyDefaults();
+    // The photo browser's selection added from the keyboard: photos after the last photo slide, WAV
+    // files at the end of the soundtrack, exactly as a drop there.
+    void addToStoryboard(const kestrelle::DragPayload& payload);
 
     void start();
     void preview();

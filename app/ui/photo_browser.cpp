@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDrag>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
@@ -44,11 +45,18 @@ void drawSmallPhoto(QPainter& painter, QPointF at, QSizeF size) {
     painter.drawRect(frame.adjusted(0.5, 0.5, -0.5, -0.5));
 }
 
+// Enter (main or keypad) and Insert, without Shift, Ctrl or Alt.
+bool isAddKey(const QKeyEvent& event) {
+    const Qt::KeyboardModifiers held = event.modifiers() & ~Qt::KeypadModifier;
+    if (held != Qt::NoModifier) return false;
+    return event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter || event.key() == Qt::Key_Insert;
+}
+
 }  // namespace
 
 PhotoBrowser::PhotoBrowser(QWidget* parent) : QListWidget(parent) {
     setObjectName(QStringLiteral("photoBrowser"));
-    setAccessibleName(QStringLiteral("Photos"));
+    describeForAccessibility();
     setViewMode(QListView::IconMode);
     setMovement(QListView::Static);
     setResizeMode(QListView::Adjust);
@@ -100,8 +108,18 @@ void PhotoBrowser::stopWorker() {
 void PhotoBrowser::setMode(BrowserMode mode) {
     if (mode == mode_) return;
     mode_ = mode;
-    setAccessibleName(mode_ == BrowserMode::Audio ? QStringLiteral("Audio files") : QStringLiteral("Photos"));
+    describeForAccessibility();
     openFolder(currentFolder_);
+}
+
+void PhotoBrowser::describeForAccessibility() {
+    if (mode_ == BrowserMode::Audio) {
+        setAccessibleName(QStringLiteral("Audio files"));
+        setAccessibleDescription(QStringLiteral("Enter or Insert adds the selected files to the soundtrack"));
+    } else {
+        setAccessibleName(QStringLiteral("Photos"));
+        setAccessibleDescription(QStringLiteral("Enter or Insert adds the selected photos after the last slide"));
+    }
 }
 
 std::string PhotoBrowser::pathAt(int row) const {
@@ -169,6 +187,20 @@ DragPayload PhotoBrowser::selectedPayload() const {
     std::vector<int> rows;
     for (const QModelIndex& index : selectionModel()->selectedIndexes()) rows.push_back(index.row());
     return dragPayloadFor(currentFolder_, files_, std::move(rows), mode_);
+}
+
+void PhotoBrowser::keyPressEvent(QKeyEvent* event) {
+    if (isAddKey(*event)) {
+        const DragPayload payload = selectedPayload();
+        // Without a selection the key goes on to the main window, which swallows Enter.
+        if (!payload.paths.empty()) {
+            event->accept();
+            // A held key adds the selection once, not once per repeat.
+            if (!event->isAutoRepeat()) Q_EMIT addRequested(payload);
+            return;
+        }
+    }
+    QListWidget::keyPressEvent(event);
 }
 
 std::unique_ptr<QMimeData> PhotoBrowser::selectionMimeData() const {

@@ -68,13 +68,19 @@ public Q_SLOTS:
 Q_SIGNALS:
     // Every thumbnail of the folder shown has arrived (not sent for a worker stopped by openFolder).
     void thumbnailsDone();
+    // Enter or Insert with items selected: the selection, as a drag would carry it, is to be added to the
+    // end of its storyboard line.
+    void addRequested(const kestrelle::DragPayload& payload);
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void startDrag(Qt::DropActions supportedActions) override;
     QStringList mimeTypes() const override;
     QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override;
 
 private:
+    // The accessible name and description of the current mode (the description names the add keys).
+    void describeForAccessibility();
     void fillItems();
     void startWorker();
     void showThumbnail(quint64 serial, int row, const QImage& thumbnail);
