@@ -5,6 +5,7 @@
 #include "output/ui/job_completion.h"
 #include "project/slideshow_project.h"
 #include "tests/support/temp_home.h"
+#include "tests/support/ui/wait_for_events.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,6 +23,8 @@
 
 namespace kestrelle {
 namespace {
+
+using testing::processEventsUntil;
 
 // Records messages; the worker shows its messages from its own thread.
 class RecordingPresenter final : public MessagePresenter {
@@ -44,17 +47,6 @@ public:
     void generationCompleted(const std::string& aviPath, QWidget*) override { paths.push_back(aviPath); }
     std::vector<std::string> paths;
 };
-
-// Processes events until `done` holds (the test fails after a generous guard instead of hanging).
-bool processEventsUntil(const std::function<bool()>& done) {
-    QElapsedTimer guard;
-    guard.start();
-    while (!done()) {
-        if (guard.elapsed() > 60000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 // ffprobe's frame count of the video stream, with its error output.
 int probeFrames(const std::string& file, QString& errors) {

@@ -2,6 +2,7 @@
 
 #include "project/slideshow_project.h"
 #include "tests/support/temp_home.h"
+#include "tests/support/ui/wait_for_events.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -14,6 +15,8 @@
 namespace kestrelle {
 namespace {
 
+using testing::processEventsUntil;
+
 // Pauses for a real millisecond at most (never asserted on), counting the pauses.
 class ShortSleeper final : public Sleeper {
 public:
@@ -23,16 +26,6 @@ public:
     }
     std::atomic<int> pauses{0};
 };
-
-bool processEventsUntil(const std::function<bool()>& done) {
-    QElapsedTimer guard;
-    guard.start();
-    while (!done()) {
-        if (guard.elapsed() > 60000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 class PreviewPlayerTest : public testing::TempHomeTest {
 protected:
