@@ -3,6 +3,7 @@
 #include "config/data_folder.h"
 #include "config/video_compressor.h"
 #include "project/slideshow_project.h"
+#include "tests/output/job_test_support.h"
 #include "tests/support/temp_home.h"
 
 #include <QImage>
@@ -15,24 +16,8 @@
 namespace kestrelle {
 namespace {
 
-// Records the program's messages instead of showing them.
-class RecordingPresenter final : public MessagePresenter {
-public:
-    int show(const std::string& text, unsigned) override {
-        texts.push_back(text);
-        return MessageAnswer::kOk;
-    }
-    std::vector<std::string> texts;
-};
-
-// Runs ffprobe/ffmpeg and returns its standard output; errors end up in `errors`.
-std::string runTool(const QString& program, const QStringList& arguments, QString* errors = nullptr) {
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(60000);
-    if (errors) *errors = QString::fromUtf8(process.readAllStandardError());
-    return process.readAllStandardOutput().toStdString();
-}
+using testing::decodeFrame;
+using testing::runTool;
 
 int countVideoFrames(const std::string& path) {
     const std::string text = runTool(QStringLiteral("ffprobe"),
@@ -43,34 +28,8 @@ int countVideoFrames(const std::string& path) {
     return text.empty() ? -1 : std::stoi(text);
 }
 
-// Frame `index` of the video decoded to 8-bit RGB, top row first.
-QImage decodeFrame(const std::string& path, int index, int width, int height) {
-    const std::string bytes = runTool(
-        QStringLiteral("ffmpeg"),
-        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), QString::fromStdString(path),
-         QStringLiteral("-vf"), QStringLiteral("select=eq(n\\,%1)").arg(index), QStringLiteral("-frames:v"),
-         QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"),
-         QStringLiteral("rgb24"), QStringLiteral("-")});
-    if (bytes.size() != static_cast<std::size_t>(width * height * 3)) return {};
-    QImage frame(width, height, QImage::Format_RGB888);
-    for (int y = 0; y < height; ++y) std::memcpy(frame.scanLine(y), bytes.data() + y * width * 3, width * 3);
-    return frame;
-}
-
-class GenerationJobTest : public testing::TempHomeTest {
+class GenerationJobTest : public testing::JobTest {
 protected:
-    static constexpr int kWidth = 64;
-    static constexpr int kHeight = 48;
-
-    void SetUp() override {
-        TempHomeTest::SetUp();
-        setMessagePresenter(&presenter);
-    }
-    void TearDown() override {
-        setMessagePresenter(nullptr);
-        TempHomeTest::TearDown();
-    }
-
     std::string solidPhoto(const std::string& name, QRgb colour) {
         QImage image(80, 60, QImage::Format_RGB32);
         image.fill(colour);
@@ -78,24 +37,6 @@ protected:
         EXPECT_TRUE(image.save(QString::fromStdString(file)));
         return file;
     }
-
-    void addPhoto(SlideShowProject& project, const std::string& photo, double still, double transition, int effect) {
-        project.appendPlaceholder();
-        ASSERT_GE(project.insertPhoto(photo, project.photoSlideCount(), effect, still, transition), 0);
-    }
-
-    GenerationSetup setup(double fps) const {
-        GenerationSetup result;
-        result.width = kWidth;
-        result.height = kHeight;
-        result.framesPerSecond = fps;
-        result.compressorType = kCompressorType;
-        result.compressorHandler = makeFourCC('X', 'V', 'I', 'D');
-        result.outputPath = path("out.avi");
-        return result;
-    }
-
-    RecordingPresenter presenter;
 };
 
 // The frame schedule: still frames, the effect's frames, the budget that drops the frame reaching it,
@@ -114,12 +55,12 @@ TEST_F(GenerationJobTest, FrameCountsFollowTheBudget) {
         job.run();
         EXPECT_TRUE(job.completed());
         EXPECT_EQ(countVideoFrames(path("out.avi")), c.frames) << c.still << " s at " << c.fps;
-        QString errors;
+        std::string errors;
         runTool(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"),
                                            QString::fromStdString(path("out.avi")), QStringLiteral("-f"),
                                            QStringLiteral("null"), QStringLiteral("-")},
                 &errors);
-        EXPECT_EQ(errors.toStdString(), "");
+        EXPECT_EQ(errors, "");
     }
     EXPECT_TRUE(presenter.texts.empty());
 }

@@ -9,6 +9,7 @@
 #include "config/data_folder.h"
 #include "config/video_compressor.h"
 #include "project/slideshow_project.h"
+#include "tests/output/job_test_support.h"
 #include "tests/support/temp_home.h"
 
 #include <QImage>
@@ -31,22 +32,8 @@ namespace {
 constexpr const char* kEncodeFailed = "Failed to encode AVI video. Please check AVI codec settings.";
 constexpr std::uint32_t kXvid = makeFourCC('X', 'V', 'I', 'D');
 
-class RecordingPresenter final : public MessagePresenter {
-public:
-    int show(const std::string& text, unsigned) override {
-        texts.push_back(text);
-        return MessageAnswer::kOk;
-    }
-    std::vector<std::string> texts;
-};
-
-std::string runTool(const QString& program, const QStringList& arguments, std::string* errors = nullptr) {
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(60000);
-    if (errors) *errors = process.readAllStandardError().toStdString();
-    return process.readAllStandardOutput().toStdString();
-}
+using testing::decodeFrame;
+using testing::runTool;
 
 // What ffprobe makes of the video stream: the frames the headers declare and the frames it reads.
 struct VideoProbe {
@@ -67,20 +54,6 @@ VideoProbe probeVideo(const std::string& file) {
     std::sscanf(text.c_str(), "%d,%d", &result.declared, &result.read);
     result.text = text;
     return result;
-}
-
-// Frame `index` decoded to 8-bit RGB, top row first; null when there is no such frame.
-QImage decodeFrame(const std::string& file, int index, int width, int height) {
-    const std::string bytes = runTool(
-        QStringLiteral("ffmpeg"),
-        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), QString::fromStdString(file),
-         QStringLiteral("-vf"), QStringLiteral("select=eq(n\\,%1)").arg(index), QStringLiteral("-frames:v"),
-         QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"),
-         QStringLiteral("rgb24"), QStringLiteral("-")});
-    if (bytes.size() != static_cast<std::size_t>(width * height * 3)) return {};
-    QImage frame(width, height, QImage::Format_RGB888);
-    for (int y = 0; y < height; ++y) std::memcpy(frame.scanLine(y), bytes.data() + y * width * 3, width * 3);
-    return frame;
 }
 
 bool near(QRgb pixel, QRgb want, int tolerance = 40) {
@@ -114,20 +87,8 @@ public:
     WriteThrough& operator=(const WriteThrough&) = delete;
 };
 
-class OutputPathsTest : public testing::TempHomeTest {
+class OutputPathsTest : public testing::JobTest {
 protected:
-    static constexpr int kWidth = 64;
-    static constexpr int kHeight = 48;
-
-    void SetUp() override {
-        TempHomeTest::SetUp();
-        setMessagePresenter(&presenter);
-    }
-    void TearDown() override {
-        setMessagePresenter(nullptr);
-        TempHomeTest::TearDown();
-    }
-
     // An 80 x 60 photo (it fills a 64 x 48 frame exactly): `top` above, white below, so a frame
     // shows which photo it is and which way up.
     std::string photo(const std::string& name, QRgb top) {
@@ -138,24 +99,6 @@ protected:
         EXPECT_TRUE(image.save(QString::fromStdString(file)));
         return file;
     }
-
-    void addPhoto(SlideShowProject& project, const std::string& file, double still, double transition, int effect) {
-        project.appendPlaceholder();
-        ASSERT_GE(project.insertPhoto(file, project.photoSlideCount(), effect, still, transition), 0);
-    }
-
-    GenerationSetup setup(double fps) const {
-        GenerationSetup result;
-        result.width = kWidth;
-        result.height = kHeight;
-        result.framesPerSecond = fps;
-        result.compressorType = kCompressorType;
-        result.compressorHandler = kXvid;
-        result.outputPath = path("out.avi");
-        return result;
-    }
-
-    RecordingPresenter presenter;
 };
 
 // Slides whose rounded frame counts overrun the budget: it is met inside an effect, which only ends
