@@ -1,11 +1,11 @@
 #include "app/profile_setup.h"
 
-#include "config/data_folder.h"
-#include "config/file_replace.h"
+#include "base/data_folder.h"
+#include "base/file_replace.h"
 #include "config/output_profile.h"
 #include "config/settings_store.h"
-#include "config/text_numbers.h"
-#include "diag/run_log.h"
+#include "base/text_numbers.h"
+#include "base/run_log.h"
 
 #include <sys/stat.h>
 

@@ -1,7 +1,7 @@
 #include "app/single_instance.h"
 
 #include "app/start_checks.h"
-#include "diag/run_log.h"
+#include "base/run_log.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -3,8 +3,8 @@
 // bench/run_headline.sh compares the decoded video against it (ffmpeg's psnr filter).
 //   render_reference <frames.yuv> <kestrelle-render arguments...>
 #include "app/render_session.h"
-#include "config/bgra_to_yuv420.h"
-#include "output/avi_lib.h"
+#include "media/bgra_to_yuv420.h"
+#include "media/avi_writer.h"
 
 #include <QCoreApplication>
 

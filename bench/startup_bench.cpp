@@ -8,7 +8,7 @@
 // Prints the milliseconds and ends right after the first paint.
 
 #include "app/ui/application.h"
-#include "app/ui/lumo_dlg.h"
+#include "app/ui/main_window.h"
 
 #include <QApplication>
 #include <QDialog>

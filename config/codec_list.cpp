@@ -1,7 +1,7 @@
 #include "config/codec_list.h"
 
-#include "config/text_numbers.h"
-#include "diag/run_log.h"
+#include "base/text_numbers.h"
+#include "base/run_log.h"
 
 #include <exception>
 

@@ -4,7 +4,7 @@
 // its dialog (held in memory only).
 
 #include "config/combo_sink.h"
-#include "config/video_compressor.h"
+#include "media/video_compressor.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,7 +1,8 @@
 #include "config/config_dialog_model.h"
 
-#include "config/data_folder.h"
-#include "config/text_numbers.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
+#include "base/text_numbers.h"
 
 #include <algorithm>
 

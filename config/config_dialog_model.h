@@ -5,6 +5,7 @@
 // user's actions; tests drive the model directly. Questions go through showMessage.
 
 #include "config/settings_store.h"
+#include "base/message_box.h"
 
 #include <array>
 #include <functional>

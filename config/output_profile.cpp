@@ -1,9 +1,9 @@
 #include "config/output_profile.h"
 
 #include "config/codec_list.h"
-#include "config/data_folder.h"
-#include "config/text_numbers.h"
-#include "config/xml_document.h"
+#include "base/data_folder.h"
+#include "base/text_numbers.h"
+#include "base/xml_document.h"
 
 #include <cctype>
 

@@ -1,10 +1,10 @@
 #include "config/settings_store.h"
 
-#include "config/data_folder.h"
-#include "config/file_replace.h"
-#include "config/text_numbers.h"
-#include "config/xml_document.h"
-#include "diag/run_log.h"
+#include "base/data_folder.h"
+#include "base/file_replace.h"
+#include "base/text_numbers.h"
+#include "base/xml_document.h"
+#include "base/run_log.h"
 
 #include <QDir>
 #include <QStandardPaths>

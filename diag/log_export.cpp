@@ -2,7 +2,8 @@
 
 #include "diag/log_export.h"
 
-#include "config/data_folder.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
 #include "diag/export_target.h"
 #include "diag/log_archive.h"
 

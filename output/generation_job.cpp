@@ -1,9 +1,10 @@
 #include "output/generation_job.h"
 
-#include "config/data_folder.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
 #include "config/settings_store.h"
-#include "diag/run_log.h"
-#include "output/avi_lib.h"
+#include "base/run_log.h"
+#include "media/avi_writer.h"
 #include "project/slideshow_project.h"
 #include "project/timeline.h"
 #include "render/photo_loader.h"

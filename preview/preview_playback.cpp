@@ -1,6 +1,6 @@
 #include "preview/preview_playback.h"
 
-#include "diag/run_log.h"
+#include "base/run_log.h"
 #include "project/slideshow_project.h"
 #include "render/builtin_pictures.h"
 #include "render/photo_loader.h"

@@ -3,7 +3,7 @@
 // placeholders) and a list of soundtrack clips. Nothing of it is saved; it lives as long as the
 // storyboard that shows it. Edited from the user-interface thread only.
 
-#include "output/wave_file.h"
+#include "media/wave_file.h"
 
 #include <QImage>
 

@@ -1,6 +1,6 @@
 #include "project/storyboard_layout.h"
 
-#include "output/wave_file.h"
+#include "media/wave_file.h"
 #include "project/photo_drag_payload.h"
 #include "render/photo_loader.h"
 

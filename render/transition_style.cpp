@@ -1,6 +1,6 @@
 #include "render/transition_style.h"
 
-#include "diag/run_log.h"
+#include "base/run_log.h"
 #include "render/transition_effects.h"
 
 #include <algorithm>

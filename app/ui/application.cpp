@@ -1,13 +1,14 @@
 #include "app/ui/application.h"
+#include "base/message_box.h"
 
 #include "app/profile_setup.h"
 #include "app/single_instance.h"
-#include "app/ui/lumo_dlg.h"
+#include "app/ui/main_window.h"
 #include "app/ui/program_icon.h"
 #include "config/settings_store.h"
 #include "config/ui/codec_config_dialog.h"
 #include "config/ui/qt_message_presenter.h"
-#include "diag/run_log.h"
+#include "base/run_log.h"
 
 #include <QApplication>
 #include <QSessionManager>

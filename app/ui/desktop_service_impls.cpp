@@ -1,7 +1,7 @@
 #include "app/ui/desktop_service_impls.h"
 
-#include "diag/run_log.h"
-#include "output/wave_file.h"
+#include "base/run_log.h"
+#include "media/wave_file.h"
 
 #include <QApplication>
 #include <QDBusConnection>

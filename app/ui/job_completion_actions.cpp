@@ -1,10 +1,11 @@
 #include "app/ui/job_completion_actions.h"
 
 #include "app/ui/shutdown_countdown_dialog.h"
-#include "config/data_folder.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
 #include "config/desktop_services.h"
 #include "config/settings_store.h"
-#include "diag/run_log.h"
+#include "base/run_log.h"
 
 namespace kestrelle {
 

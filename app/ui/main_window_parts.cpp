@@ -44,7 +44,7 @@ void runPreviewDialog(QWidget* owner, SlideShowProject& project) {
 
 void runConfigurationDialog(QWidget* owner, SettingsStore& store, const ConfigurationRequests& requests) {
     ConfigDialog dialog(
-        store, [](QWidget* parent) { return chooseTransition(parent, nullptr, 0); },
+        store, [](QWidget* parent) { return chooseTransition(parent, SampleSource{}); },
         [](int effect) { return transitionIcon(effect); }, owner);
     if (requests.profilesChanged)
         QObject::connect(&dialog, &ConfigDialog::refreshProfileListRequested, &dialog, requests.profilesChanged);

@@ -3,7 +3,7 @@
 // bit rate, the quantizer and the key-frame interval.
 
 #include "config/codec_list.h"
-#include "config/video_compressor.h"
+#include "media/video_compressor.h"
 
 #include <QDialog>
 

@@ -1,6 +1,7 @@
 #include "config/ui/config_dialog.h"
 
-#include "config/data_folder.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
 #include "config/ui/dialog_units.h"
 #include "config/ui/new_profile_dialog.h"
 

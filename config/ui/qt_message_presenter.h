@@ -1,7 +1,8 @@
 #pragma once
 // The window-based message presenter: a modal QMessageBox captioned "Kestrelle".
 
-#include "config/data_folder.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
 
 namespace kestrelle {
 

@@ -2,7 +2,7 @@
 
 #include "config/desktop_services.h"
 #include "config/ui/dialog_units.h"
-#include "diag/run_log.h"
+#include "base/run_log.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,6 +1,7 @@
 #include "diag/ui/log_export_dialog.h"
 
-#include "config/data_folder.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
 #include "diag/export_target.h"
 #include "diag/log_export.h"
 #include "diag/ui/export_success_dialog.h"

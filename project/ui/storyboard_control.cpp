@@ -1,8 +1,10 @@
 #include "project/ui/storyboard_control.h"
 
-#include "config/data_folder.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
 #include "config/settings_store.h"
 #include "project/ui/photo_viewer_dialog.h"
+#include "project/transition_sample.h"
 #include "render/ui/transition_chooser.h"
 #include "render/ui/transition_icons.h"
 
@@ -119,7 +121,7 @@ StoryboardControl::StoryboardControl(QWidget* parent)
     connect(editor_, &DurationEditor::discardRequested, this, [this] { endDurationEdit(false); });
 
     chooserOpener_ = [](QWidget* parent, const SlideShowProject& project, int slide) {
-        return chooseTransition(parent, &project, slide);
+        return chooseTransition(parent, sampleSourceFor(&project, slide));
     };
     viewerOpener_ = [](QWidget* parent, const std::string& path) {
         PhotoViewerDialog viewer(parent, path);

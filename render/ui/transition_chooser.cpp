@@ -1,7 +1,6 @@
 #include "render/ui/transition_chooser.h"
 
 #include "config/ui/dialog_units.h"
-#include "project/slideshow_project.h"
 #include "render/ui/transition_icons.h"
 
 #include <QApplication>
@@ -64,28 +63,9 @@ private:
     const TransitionSampler* sampler_ = nullptr;
 };
 
-SampleSource sampleSourceFor(const SlideShowProject* project, int slidePosition)
+std::optional<int> chooseTransition(QWidget* parent, const SampleSource& source)
 {
-    SampleSource source;
-    if (!project) {
-        return source;
-    }
-    source.fromProject = true;
-    if (const Slide* slide = project->slide(slidePosition); slide && slide->hasPhoto) {
-        source.currentPhoto = slide->photoPath;
-    }
-    // The next slide's photo, or black after the last one.
-    if (slidePosition >= 0 && slidePosition < project->photoSlideCount() - 1) {
-        if (const Slide* next = project->slide(slidePosition + 1); next && next->hasPhoto) {
-            source.nextPhoto = next->photoPath;
-        }
-    }
-    return source;
-}
-
-std::optional<int> chooseTransition(QWidget* parent, const SlideShowProject* project, int slidePosition)
-{
-    TransitionChooser chooser(parent, project, slidePosition);
+    TransitionChooser chooser(parent, source);
     chooser.exec();
     if (!chooser.chosen()) {
         return std::nullopt;
@@ -201,9 +181,8 @@ void SampleView::paintEvent(QPaintEvent* event)
 
 // ---- TransitionChooser
 
-TransitionChooser::TransitionChooser(QWidget* parent, const SlideShowProject* project, int slidePosition,
-                                     StoppableSleeper* sleeper)
-    : QDialog(parent), source_(sampleSourceFor(project, slidePosition)), sleeper_(sleeper)
+TransitionChooser::TransitionChooser(QWidget* parent, SampleSource source, StoppableSleeper* sleeper)
+    : QDialog(parent), source_(std::move(source)), sleeper_(sleeper)
 {
     setWindowTitle(QStringLiteral("Choose Transition"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);

@@ -3,11 +3,10 @@
 // sample frame that plays the effect last pointed at, over and over. A click on a button chooses its
 // effect; Escape, the close box and clicking into another window close without a choice.
 //
-// Openers use chooseTransition():
-//   - the configuration dialog, for the default effect: chooseTransition(this, nullptr, 0) plays black
-//     into white;
-//   - the storyboard, for one slide: chooseTransition(this, &project, slide) plays the slide's photo into
-//     the next one (into black after the last).
+// Openers use chooseTransition() with what the sample plays:
+//   - the configuration dialog, for the default effect: chooseTransition(this, {}) plays black into white;
+//   - the storyboard, for one slide: chooseTransition(this, sampleSourceFor(&project, slide)) plays the
+//     slide's photo into the next one (into black after the last).
 
 #include "render/transition_sampler.h"
 
@@ -26,15 +25,11 @@ class QLabel;
 
 namespace kestrelle {
 
-class SlideShowProject;
 class TransitionChooser;
 
-// Runs the chooser modally. Returns the chosen effect number (0 = random), or none when the window was
-// closed without a choice. `project` may be null; `slidePosition` is read only with a project.
-std::optional<int> chooseTransition(QWidget* parent, const SlideShowProject* project, int slidePosition);
-
-// What a sample plays for `slidePosition` of `project` (black into white without a project).
-SampleSource sampleSourceFor(const SlideShowProject* project, int slidePosition);
+// Runs the chooser modally, sampling `source`. Returns the chosen effect number (0 = random), or none
+// when the window was closed without a choice.
+std::optional<int> chooseTransition(QWidget* parent, const SampleSource& source);
 
 // A sleeper the chooser can wake when it closes.
 class StoppableSleeper : public Sleeper {
@@ -84,8 +79,7 @@ class TransitionChooser final : public QDialog {
 public:
     // The sample thread starts when the window is first shown. `sleeper` (for tests) replaces the real
     // clock between sample steps; it must outlive the chooser.
-    TransitionChooser(QWidget* parent, const SlideShowProject* project, int slidePosition,
-                      StoppableSleeper* sleeper = nullptr);
+    TransitionChooser(QWidget* parent, SampleSource source, StoppableSleeper* sleeper = nullptr);
     ~TransitionChooser() override;
 
     // True once a button was clicked; hoveredStyle() is then the effect chosen.

@@ -2,7 +2,8 @@
 // A message presenter for tests: records every text and answers from a list (OK for plain messages;
 // for questions the next queued answer, No when none is left).
 
-#include "config/data_folder.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
 
 #include <deque>
 #include <string>

@@ -1,5 +1,5 @@
 #include "app/profile_setup.h"
-#include "config/data_folder.h"
+#include "base/data_folder.h"
 #include "config/settings_store.h"
 #include "tests/config/config_fixture.h"
 

@@ -1,6 +1,6 @@
 // kestrelle-render as a user runs it: exit statuses, messages, and a render on a fresh data folder.
 
-#include "config/data_folder.h"
+#include "base/data_folder.h"
 #include "render/photo_loader.h"
 #include "tests/support/temp_home.h"
 

@@ -1,6 +1,7 @@
 #include "app/profile_setup.h"
 #include "app/start_checks.h"
-#include "config/data_folder.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
 #include "config/settings_store.h"
 #include "project/slideshow_project.h"
 #include "tests/app/message_recorder.h"

@@ -3,7 +3,8 @@
 // questions answered from a script, and the bytes of every settings and profile file for before and
 // after comparisons.
 
-#include "config/data_folder.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
 #include "config/settings_store.h"
 #include "tests/config/config_fixture.h"
 

@@ -1,5 +1,6 @@
 #include "config/config_dialog_model.h"
-#include "config/text_numbers.h"
+#include "base/message_box.h"
+#include "base/text_numbers.h"
 #include "tests/config/config_dialog_fixture.h"
 
 #include <gtest/gtest.h>

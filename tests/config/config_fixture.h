@@ -4,7 +4,7 @@
 
 #include "config/codec_list.h"
 #include "config/combo_sink.h"
-#include "config/video_compressor.h"
+#include "media/video_compressor.h"
 #include "tests/support/temp_home.h"
 
 #include <cstdlib>

@@ -1,7 +1,7 @@
-#include "config/data_folder.h"
+#include "base/data_folder.h"
 #include "config/output_profile.h"
 #include "config/settings_store.h"
-#include "config/xml_document.h"
+#include "base/xml_document.h"
 #include "tests/config/config_fixture.h"
 
 #include <gtest/gtest.h>

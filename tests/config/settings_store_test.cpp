@@ -1,5 +1,5 @@
 #include "config/settings_store.h"
-#include "config/text_numbers.h"
+#include "base/text_numbers.h"
 #include "tests/config/config_fixture.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,9 @@
 #include "diag/export_target.h"
 
-#include "config/data_folder.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
 #include "diag/log_export.h"
-#include "diag/run_log.h"
+#include "base/run_log.h"
 #include "tests/support/temp_home.h"
 
 #include <unistd.h>

@@ -1,7 +1,8 @@
 #include "diag/log_archive.h"
 #include "diag/log_export.h"
 
-#include "config/data_folder.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
 #include "tests/support/temp_home.h"
 
 #include <sys/stat.h>

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "output/wave_file.h"
+#include "media/wave_file.h"
 
 using kestrelle::WaveFile;
 using kestrelle::WaveOpenResult;

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "config/xml_document.h"
+#include "base/xml_document.h"
 
 using kestrelle::XmlDocument;
 

@@ -2,7 +2,7 @@
 
 #include "app/ui/about_dialog.h"
 #include "app/ui/folder_tree.h"
-#include "app/ui/lumo_dlg.h"
+#include "app/ui/main_window.h"
 #include "config/settings_store.h"
 #include "project/slideshow_project.h"
 #include "project/ui/storyboard_control.h"

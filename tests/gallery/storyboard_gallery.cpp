@@ -1,5 +1,6 @@
 // The storyboard, the transition chooser, the photo viewer and the program's small pictures.
 
+#include "project/transition_sample.h"
 #include "project/ui/photo_viewer_dialog.h"
 #include "project/ui/storyboard_control.h"
 #include "render/ui/drag_pictures.h"
@@ -120,7 +121,7 @@ KESTRELLE_GALLERY_ENTRY({"transition_chooser", [] {
     static SampleChooserHolder* holder = nullptr;
     delete holder;
     holder = new SampleChooserHolder;
-    auto chooser = std::make_unique<TransitionChooser>(nullptr, &holder->project_, 1, &holder->sleeper_);
+    auto chooser = std::make_unique<TransitionChooser>(nullptr, sampleSourceFor(&holder->project_, 1), &holder->sleeper_);
     chooser->pointAt(6);
     chooser->button(6)->setFocus();
     return std::unique_ptr<QWidget>(std::move(chooser));

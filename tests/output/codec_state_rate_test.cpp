@@ -1,9 +1,9 @@
 // The compressor state a user captures without changing anything must encode exactly as no state does:
 // both run through the writer with the same frames and must give the same file.
 
-#include "output/avi_lib.h"
+#include "media/avi_writer.h"
 
-#include "config/video_compressor.h"
+#include "media/video_compressor.h"
 #include "tests/support/temp_home.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "output/generation_job.h"
 
-#include "config/data_folder.h"
-#include "config/video_compressor.h"
+#include "base/data_folder.h"
+#include "media/video_compressor.h"
 #include "project/slideshow_project.h"
 #include "tests/output/job_test_support.h"
 #include "tests/support/temp_home.h"

@@ -2,8 +2,9 @@
 // What the generation job's tests share: a message presenter that records, ffprobe and ffmpeg as
 // readers of the files written, and a fixture that renders 64 x 48 videos in a private home.
 
-#include "config/data_folder.h"
-#include "config/video_compressor.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
+#include "media/video_compressor.h"
 #include "output/generation_job.h"
 #include "project/slideshow_project.h"
 #include "tests/support/temp_home.h"

@@ -3,11 +3,11 @@
 // failure (in child processes with a file size limit), 24-bit frames with padded rows, and the job's
 // run-log lines.
 
-#include "output/avi_lib.h"
+#include "media/avi_writer.h"
 #include "output/generation_job.h"
 
-#include "config/data_folder.h"
-#include "config/video_compressor.h"
+#include "base/data_folder.h"
+#include "media/video_compressor.h"
 #include "project/slideshow_project.h"
 #include "tests/output/job_test_support.h"
 #include "tests/support/temp_home.h"

@@ -1,6 +1,6 @@
 // The storyboard's geometry and arithmetic: hit areas, scrolling, menu rules, drag contents, waveforms.
 
-#include "output/wave_file.h"
+#include "media/wave_file.h"
 #include "project/photo_drag_payload.h"
 #include "project/storyboard_layout.h"
 #include "tests/support/temp_home.h"

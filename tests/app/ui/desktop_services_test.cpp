@@ -1,7 +1,7 @@
 #include "app/ui/desktop_service_impls.h"
 
 #include "app/ui/job_completion_actions.h"
-#include "output/wave_file.h"
+#include "media/wave_file.h"
 #include "tests/support/temp_home.h"
 
 #include <QDBusConnection>

@@ -1,7 +1,8 @@
 #include "app/ui/job_completion_actions.h"
 
 #include "app/ui/shutdown_countdown_dialog.h"
-#include "config/data_folder.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
 #include "config/desktop_services.h"
 #include "config/settings_store.h"
 #include "tests/support/temp_home.h"

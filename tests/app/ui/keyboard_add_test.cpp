@@ -2,7 +2,8 @@
 // Enter and Insert add photos after the last photo slide and WAV files to the soundtrack, in row order,
 // as a drop would; without a selection, and anywhere but the browser, Enter still does nothing.
 
-#include "app/ui/lumo_dlg.h"
+#include "app/ui/main_window.h"
+#include "base/message_box.h"
 #include "app/ui/folder_tree.h"
 #include "app/ui/job_completion_actions.h"
 #include "app/ui/photo_browser.h"

@@ -2,7 +2,7 @@
 // start, and closing the window while thumbnails are made stops the worker.
 
 #include "app/ui/folder_tree.h"
-#include "app/ui/lumo_dlg.h"
+#include "app/ui/main_window.h"
 #include "app/ui/photo_browser.h"
 #include "config/settings_store.h"
 #include "tests/support/temp_home.h"

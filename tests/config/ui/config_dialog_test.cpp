@@ -1,4 +1,5 @@
 #include "config/ui/config_dialog.h"
+#include "base/message_box.h"
 #include "config/ui/new_profile_dialog.h"
 #include "tests/config/config_dialog_fixture.h"
 

@@ -1,4 +1,5 @@
 #include "config/ui/qt_message_presenter.h"
+#include "base/message_box.h"
 
 #include <QApplication>
 #include <QLabel>

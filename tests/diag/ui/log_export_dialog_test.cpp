@@ -1,10 +1,11 @@
 #include "diag/ui/export_success_dialog.h"
 #include "diag/ui/log_export_dialog.h"
 
-#include "config/data_folder.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
 #include "config/desktop_services.h"
 #include "diag/log_export.h"
-#include "diag/run_log.h"
+#include "base/run_log.h"
 #include "tests/support/temp_home.h"
 
 #include <QPushButton>

@@ -1,7 +1,8 @@
 #include "output/ui/generation_dialog.h"
 
-#include "config/data_folder.h"
-#include "config/video_compressor.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
+#include "media/video_compressor.h"
 #include "output/ui/job_completion.h"
 #include "project/slideshow_project.h"
 #include "tests/support/temp_home.h"

@@ -1,7 +1,8 @@
 // The storyboard window: clicks by hit area, the context menu, keys, the in-place editor, scrolling,
 // drag and drop on the target side, and the pixels that matter.
 
-#include "config/data_folder.h"
+#include "base/data_folder.h"
+#include "base/message_box.h"
 #include "project/photo_drag_payload.h"
 #include "project/ui/photo_viewer_dialog.h"
 #include "project/ui/storyboard_control.h"

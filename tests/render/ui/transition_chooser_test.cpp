@@ -1,6 +1,5 @@
 // The transition chooser: its buttons, how it closes, and its sample thread.
 
-#include "project/slideshow_project.h"
 #include "render/ui/drag_pictures.h"
 #include "render/ui/transition_chooser.h"
 #include "render/ui/transition_icons.h"
@@ -83,7 +82,7 @@ protected:
 
 TEST_F(TransitionChooserTest, ThirteenButtonsOnTheGrid)
 {
-    TransitionChooser chooser(nullptr, nullptr, 0, &sleeper);
+    TransitionChooser chooser(nullptr, SampleSource{}, &sleeper);
     EXPECT_EQ(chooser.windowTitle(), QStringLiteral("Choose Transition"));
     for (int effect = 0; effect <= 12; ++effect) {
         TransitionButton* button = chooser.button(effect);
@@ -100,7 +99,7 @@ TEST_F(TransitionChooserTest, ThirteenButtonsOnTheGrid)
 
 TEST_F(TransitionChooserTest, PointingSetsTheSampledEffectAndKeepsIt)
 {
-    TransitionChooser chooser(nullptr, nullptr, 0, &sleeper);
+    TransitionChooser chooser(nullptr, SampleSource{}, &sleeper);
     EXPECT_EQ(chooser.hoveredStyle(), 0);
     pointAt(chooser.button(6));
     EXPECT_EQ(chooser.hoveredStyle(), 6);
@@ -118,7 +117,7 @@ TEST_F(TransitionChooserTest, PointingSetsTheSampledEffectAndKeepsIt)
 
 TEST_F(TransitionChooserTest, AClickChoosesTheButtonsEffect)
 {
-    TransitionChooser chooser(nullptr, nullptr, 0, &sleeper);
+    TransitionChooser chooser(nullptr, SampleSource{}, &sleeper);
     chooser.show();
     pointAt(chooser.button(12));
     QTest::mouseClick(chooser.button(12), Qt::LeftButton, {}, QPoint(10, 10));
@@ -131,7 +130,7 @@ TEST_F(TransitionChooserTest, AClickChoosesTheButtonsEffect)
 
 TEST_F(TransitionChooserTest, KeyboardFocusSamplesAndSpaceChooses)
 {
-    TransitionChooser chooser(nullptr, nullptr, 0, &sleeper);
+    TransitionChooser chooser(nullptr, SampleSource{}, &sleeper);
     chooser.show();
     QApplication::setActiveWindow(&chooser);
     EXPECT_EQ(chooser.hoveredStyle(), 0);  // the first button's focus on opening changes nothing
@@ -148,7 +147,7 @@ TEST_F(TransitionChooserTest, KeyboardFocusSamplesAndSpaceChooses)
 TEST_F(TransitionChooserTest, EscapeAndDeactivationCloseWithoutAChoice)
 {
     {
-        TransitionChooser chooser(nullptr, nullptr, 0, &sleeper);
+        TransitionChooser chooser(nullptr, SampleSource{}, &sleeper);
         chooser.show();
         pointAt(chooser.button(5));
         QTest::keyClick(&chooser, Qt::Key_Escape);
@@ -156,7 +155,7 @@ TEST_F(TransitionChooserTest, EscapeAndDeactivationCloseWithoutAChoice)
         EXPECT_EQ(chooser.result(), QDialog::Rejected);
     }
     {
-        TransitionChooser chooser(nullptr, nullptr, 0, &sleeper);
+        TransitionChooser chooser(nullptr, SampleSource{}, &sleeper);
         QLineEdit elsewhere;
         chooser.show();
         QApplication::setActiveWindow(&chooser);
@@ -173,7 +172,7 @@ TEST_F(TransitionChooserTest, EscapeAndDeactivationCloseWithoutAChoice)
 
 TEST_F(TransitionChooserTest, ClosingMidRunStopsAndJoinsTheSample)
 {
-    TransitionChooser chooser(nullptr, nullptr, 0, &sleeper);
+    TransitionChooser chooser(nullptr, SampleSource{}, &sleeper);
     chooser.show();
     ASSERT_TRUE(chooser.sampling());
     // The worker is now held inside a step.
@@ -185,26 +184,17 @@ TEST_F(TransitionChooserTest, ClosingMidRunStopsAndJoinsTheSample)
 
 TEST_F(TransitionChooserTest, TheSampleShowsTheSlidesPhotoIntoTheNext)
 {
-    SlideShowProject project;
-    project.setVisibleWidth(400);
-    project.fillPlaceholders(400);
+    SampleSource source;
+    source.fromProject = true;
     for (const QColor colour : {QColor(Qt::red), QColor(Qt::blue)}) {
         QImage image(40, 30, QImage::Format_RGB32);
         image.fill(colour);
         const std::string file = path(colour.name().toStdString().substr(1) + ".png");
         ASSERT_TRUE(image.save(QString::fromStdString(file)));
-        project.insertPhoto(file, project.photoSlideCount(), 0, 3.0, 1.0);
+        (source.currentPhoto.empty() ? source.currentPhoto : source.nextPhoto) = file;
     }
-    const SampleSource first = sampleSourceFor(&project, 0);
-    EXPECT_TRUE(first.fromProject);
-    EXPECT_EQ(first.currentPhoto, project.slide(0)->photoPath);
-    EXPECT_EQ(first.nextPhoto, project.slide(1)->photoPath);
-    const SampleSource last = sampleSourceFor(&project, 1);
-    EXPECT_EQ(last.currentPhoto, project.slide(1)->photoPath);
-    EXPECT_TRUE(last.nextPhoto.empty());  // into black
-    EXPECT_FALSE(sampleSourceFor(nullptr, 3).fromProject);
 
-    TransitionChooser chooser(nullptr, &project, 0, &sleeper);
+    TransitionChooser chooser(nullptr, source, &sleeper);
     pointAt(chooser.button(1));
     chooser.show();
     sleeper.open();

@@ -1,0 +1,23 @@
+# Run as a script (cmake -DSOURCE_DIR=<tree> -P CheckLayerIncludes.cmake): fails when a source file of a
+# library includes a header its layer may not use (cmake/KestrelleLayers.cmake).
+include(${CMAKE_CURRENT_LIST_DIR}/KestrelleLayers.cmake)
+
+set(faults "")
+foreach(folder ${KESTRELLE_LAYERS})
+  file(GLOB sources ${SOURCE_DIR}/${folder}/*.cpp ${SOURCE_DIR}/${folder}/*.h)
+  foreach(source ${sources})
+    file(STRINGS ${source} includes REGEX "^#include \"[a-z_]+/")
+    foreach(line ${includes})
+      string(REGEX MATCH "\"([a-z_/]+)/[a-z0-9_]+\\.h\"" match "${line}")
+      set(used "${CMAKE_MATCH_1}")
+      kestrelle_layer_allows("${folder}" "${used}" allowed)
+      if(NOT allowed)
+        file(RELATIVE_PATH relative ${SOURCE_DIR} ${source})
+        string(APPEND faults "  ${relative}: ${line}\n")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(faults)
+  message(FATAL_ERROR "Includes that run up the layers (cmake/KestrelleLayers.cmake):\n${faults}")
+endif()

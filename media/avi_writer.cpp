@@ -1,0 +1,526 @@
+#include "media/avi_writer.h"
+
+#include "media/video_compressor.h"
+#include "base/run_log.h"
+#include "media/mp3_encoder.h"
+#include "media/riff_avi_file.h"
+#include "media/still_frame_shortcut.h"
+
+#include <malloc.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#define AVI_LOG(level, ...) KESTRELLE_LOG_AS("avi_lib.cpp", (level), __VA_ARGS__)
+
+namespace kestrelle::AviWriter {
+
+namespace {
+
+constexpr const char* kVideoInitFailed = "Failed to init video codec. Please check AVI codec settings.";
+constexpr const char* kVideoEncodeFailed = "Failed to encode AVI video. Please check AVI codec settings.";
+constexpr const char* kAudioInitFailed = "Failed to init audio codec.";
+constexpr const char* kAudioEncodeFailed = "Failed to encode AVI audio.";
+
+constexpr int kKeyFrameInterval = 30;
+constexpr int kBytesPerSecond = 780 * 1024;  // 798,720
+constexpr int kSampleRate = 44100;
+constexpr int kMaxDimension = 16384;
+constexpr int kSilenceFrames = 4096;
+
+// The 40-byte frame header of the compressor's output format, followed by the codec's extra data.
+std::vector<std::uint8_t> videoStreamFormat(int width, int height, std::uint32_t handler,
+                                            const std::vector<std::uint8_t>& extra) {
+    std::vector<std::uint8_t> f(40, 0);
+    auto set32 = [&f](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) f[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    set32(0, static_cast<std::uint32_t>(40 + extra.size()));
+    set32(4, static_cast<std::uint32_t>(width));
+    set32(8, static_cast<std::uint32_t>(height));
+    f[12] = 1;   // planes
+    f[14] = 24;  // bit count
+    set32(16, handler);
+    set32(20, static_cast<std::uint32_t>(width) * static_cast<std::uint32_t>(height) * 3u);
+    f.insert(f.end(), extra.begin(), extra.end());
+    return f;
+}
+
+struct State {
+    std::string fileName;
+    int frameLimit = 0;
+    int width = 0;
+    int height = 0;
+    double fps = 0;
+    int audioMode = 0;
+    bool videoOn = false;
+    int pixelFormat = 0;
+    std::uint32_t compressorType = 0;
+    std::uint32_t compressorHandler = 0;
+
+    int framesWritten = 0;
+    int videoFrameIndex = 0;
+    std::size_t frameBytes = 0;      // bytes of one input frame as the caller passes it
+    std::size_t rowBytes = 0;        // caller's row size (24-bit rows are passed tightly packed)
+    std::size_t paddedRowBytes = 0;  // row size the compressor reads
+
+    std::unique_ptr<RiffAviFile> file;
+    std::unique_ptr<VideoCompressor> compressor;
+    bool compressing = false;
+    std::unique_ptr<StillFrameShortcut> shortcut;  // none when every frame goes to the encoder
+    int stillFramesLeft = 0;       // frames of an announced still still to come
+    bool stillFirstPending = false;  // the announced still's first frame is still to come
+    const std::uint8_t* stillPixels = nullptr;  // where the announced still's frames come from
+    int videoStream = -1;
+    int audioStream = -1;
+
+    std::unique_ptr<Mp3Encoder> encoder;
+    std::int64_t audioFramesEncoded = 0;  // stereo sample frames handed to the encoder
+    std::uint64_t audioPosition = 0;
+
+    CompressedFrame compressed;
+    std::vector<std::uint8_t> mp3;
+    std::vector<std::uint8_t> repacked;
+    std::vector<std::int16_t> silence;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+std::function<void(const std::uint8_t*, int, int)>& frameObserver() {
+    static std::function<void(const std::uint8_t*, int, int)> observer;
+    return observer;
+}
+
+std::size_t& fileBufferForTesting() {
+    static std::size_t bytes = SIZE_MAX;  // the file's own default
+    return bytes;
+}
+
+std::atomic<bool>& stopFlag() {
+    static std::atomic<bool> flag{false};
+    return flag;
+}
+
+// The encoder allocates its frame buffers in blocks of a few MiB. Served by mmap they all start at the
+// same offset within a page, and its block comparisons between the current and the reference picture
+// then collide in the cache: about a sixth of the encoding time at 1920 x 1080. Blocks below 32 MiB
+// come from the heap instead, and freed heap memory is kept up to 64 MiB so frame-sized blocks are
+// reused rather than returned and faulted in again (what glibc's sliding thresholds do anyway once a
+// large block was freed).
+void placeLargeBlocksOnTheHeap() {
+    static const bool done = [] {
+        return mallopt(M_MMAP_THRESHOLD, 32 << 20) == 1 && mallopt(M_TRIM_THRESHOLD, 64 << 20) == 1;
+    }();
+    (void)done;
+}
+
+// Repeated still frames are stored without the encoder unless KESTRELLE_ENCODE_EVERY_FRAME is set
+// (to anything but "0"): the switch for comparisons, and the way back should a player mind.
+bool everyFrameEncoded() {
+    const char* value = std::getenv("KESTRELLE_ENCODE_EVERY_FRAME");
+    return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+}
+
+// Stereo sample frames the audio must have reached after `frames` video frames.
+std::int64_t audioTarget(std::int64_t frames, double fps) {
+    if (!(fps > 0) || !std::isfinite(fps)) return 0;
+    return std::llround(static_cast<double>(frames) * kSampleRate / fps);
+}
+
+bool setUpAudio(State& s) {
+    AVI_LOG(0, "Setup audio encoder.");
+    if (!Mp3EncoderLibrary::libraryReady()) {
+        close();
+        AVI_LOG(0, "%s", kAudioInitFailed);
+        return false;
+    }
+    if (s.encoder) {
+        AVI_LOG(0, "Delete old encoder.");
+        s.encoder.reset();
+    }
+    AVI_LOG(0, "Create new audio encoder.");
+    s.encoder = Mp3Encoder::create();
+    if (!s.encoder) {
+        AVI_LOG(0, "Create audio encoder failed.");
+        close();
+        AVI_LOG(0, "%s", kAudioInitFailed);
+        return false;
+    }
+    AVI_LOG(0, "Set mp3 audio encoder parameters.");
+    s.encoder->applyParameters();
+    AVI_LOG(0, "Init audio encoder.");
+    if (s.encoder->initParams() < 0) {
+        close();
+        AVI_LOG(0, "%s", kAudioInitFailed);
+        return false;
+    }
+    const Mp3WaveFormat format = mp3WaveFormat(Mp3EncoderLibrary::settings());
+    const auto formatBytes = waveFormatBytes(format);
+    const AudioStreamHeader header = audioStreamHeader(format);
+
+    AVI_LOG(0, "Create avi audio stream.");
+    AviAudioStreamInfo info;
+    info.handler = header.handler;
+    info.scale = header.scale;
+    info.rate = header.rate;
+    info.quality = static_cast<std::int32_t>(header.quality);
+    info.sampleSize = header.sampleSize;
+    info.suggestedBufferSize = header.suggestedBufferSize;
+    info.name = header.name;
+    info.format.assign(formatBytes.begin(), formatBytes.begin() + (format.extraSize + 18));
+    if (!s.file || header.scale == 0 || header.rate == 0) {
+        AVI_LOG(0, "%s", kAudioInitFailed);
+        close();
+        return false;
+    }
+    AVI_LOG(0, "Set stream format.");
+    s.audioStream = s.file->addAudioStream(info);
+    if (s.audioStream < 0) {
+        AVI_LOG(0, "%s", kAudioInitFailed);
+        close();
+        return false;
+    }
+    return true;
+}
+
+// Sets up the compressor and the video stream; false after logging and closing.
+bool setUpVideo(State& s, const std::uint8_t* stateBlock, std::size_t stateBlockSize) {
+    AVI_LOG(0, "Set AVI dimension.");
+    const bool sizeOk = s.width > 0 && s.height > 0 && s.width <= kMaxDimension && s.height <= kMaxDimension;
+    const std::size_t w = sizeOk ? static_cast<std::size_t>(s.width) : 0;
+    const std::size_t h = sizeOk ? static_cast<std::size_t>(s.height) : 0;
+    const std::size_t rgbImageSize = w * h * (s.pixelFormat == kPixelRgb32 ? 4 : 3);
+    const std::size_t yuy2ImageSize = w * h * 2;
+    if (s.pixelFormat == kPixelRgb32) {
+        s.rowBytes = s.paddedRowBytes = w * 4;
+    } else if (s.pixelFormat == kPixelYuy2) {
+        s.rowBytes = s.paddedRowBytes = w * 2;
+    } else {
+        s.rowBytes = w * 3;
+        s.paddedRowBytes = (w * 3 + 3) & ~static_cast<std::size_t>(3);
+    }
+    s.frameBytes = s.rowBytes * h;
+
+    AVI_LOG(0, stateBlock ? "Init avi video codec with settings." : "Init avi video codec without settings.");
+    const CompressorInput queryInput = s.pixelFormat == kPixelRgb32   ? CompressorInput::Rgb32BottomUp
+                                       : s.pixelFormat == kPixelRgb24 ? CompressorInput::Rgb24BottomUp
+                                                                      : CompressorInput::Yuy2;
+    const CompressorInput frameInput = s.pixelFormat == kPixelRgb32  ? CompressorInput::Rgb32BottomUp
+                                       : s.pixelFormat == kPixelYuy2 ? CompressorInput::Yuy2
+                                                                     : CompressorInput::Rgb24BottomUp;
+    bool codecOk = false;
+    s.compressor = openCompressor(s.compressorType, s.compressorHandler);
+    if (!s.compressor) {
+        AVI_LOG(0, "ICOpen [%x,%x] failed.", s.compressorType, s.compressorHandler);
+    } else if (!sizeOk || !s.compressor->canCompress(queryInput, s.width, s.height)) {
+        AVI_LOG(0, "%s", kVideoInitFailed);
+    } else {
+        (void)s.compressor->state();
+        if (stateBlock) {
+            AVI_LOG(0, "ICSetState: setting size=%d.", static_cast<int>(stateBlockSize));
+            s.compressor->setState(stateBlock, stateBlockSize);
+        }
+        codecOk = true;
+    }
+    AVI_LOG(0, "Out out init video codec...");
+    if (!codecOk) {
+        AVI_LOG(0, "%s", kVideoInitFailed);
+        close();
+        return false;
+    }
+
+    AVI_LOG(0, "Set AVIStreamInfo...");
+    const double scaledRate = s.fps * 1000.0;
+    const bool rateOk = std::isfinite(scaledRate) && scaledRate >= 1.0 && scaledRate <= 2147483647.0;
+    CompressionParams params;
+    params.width = s.width;
+    params.height = s.height;
+    params.rateNumerator = rateOk ? static_cast<int>(scaledRate) : 0;
+    params.rateDenominator = 1000;
+    params.keyFrameInterval = kKeyFrameInterval;
+    params.bytesPerSecond = kBytesPerSecond;
+    params.input = frameInput;
+
+    AviVideoStreamInfo info;
+    info.handler = s.compressorHandler;
+    info.scale = 1000;
+    info.rate = static_cast<std::uint32_t>(params.rateNumerator);
+    info.quality = -1;
+    info.suggestedBufferSize = static_cast<std::uint32_t>(rgbImageSize);
+    info.width = s.width;
+    info.height = s.height;
+
+    if (s.pixelFormat == kPixelYuy2) {
+        AVI_LOG(0, "Setup YUY2 frame.");
+        info.suggestedBufferSize = static_cast<std::uint32_t>(yuy2ImageSize);
+        // The frames information (quality, data rate, key rate, rate and scale) travels in params.
+        AVI_LOG(0, "ICSendMessage");
+        AVI_LOG(0, "ICSendMessage return 0x%08x.", 0u);
+    }
+
+    AVI_LOG(0, "Create Stream.");
+    bool streamOk = rateOk && s.file != nullptr;
+    std::string error;
+    AVI_LOG(0, "Make compressed stream.");
+    if (streamOk && s.pixelFormat != kPixelYuy2) {
+        streamOk = s.compressor->begin(params, error);
+        if (!streamOk) AVI_LOG(1, "%s", error.c_str());
+        s.compressing = streamOk;
+    }
+    AVI_LOG(0, "Set format.");
+    if (!streamOk) {
+        AVI_LOG(0, "%s", kVideoInitFailed);
+        close();
+        return false;
+    }
+
+    if (s.pixelFormat == kPixelYuy2) {
+        AVI_LOG(0, "Compress frame start.");
+        if (!s.compressor->begin(params, error)) {
+            AVI_LOG(0, "Compress frame start failed.");
+            AVI_LOG(0, "%s", kVideoInitFailed);
+            close();
+            return false;
+        }
+        s.compressing = true;
+        AVI_LOG(0, "Compress frame start successed.");
+    }
+
+    if (!everyFrameEncoded()) s.shortcut = std::make_unique<StillFrameShortcut>(s.compressor->keyFrameInterval());
+    info.format = videoStreamFormat(s.width, s.height, s.compressorHandler, s.compressor->extraData());
+    s.videoStream = s.file->addVideoStream(info);
+    if (s.videoStream < 0) {
+        AVI_LOG(0, "%s", kVideoInitFailed);
+        close();
+        return false;
+    }
+    return true;
+}
+
+// Compresses one frame into s.compressed, or, for a repeated still the encoder has settled on, makes
+// the packet that repeats the picture without it.
+bool compressFrame(State& s, const std::uint8_t* input, std::string& error) {
+    if (!s.shortcut) return s.compressor->compress(input, s.compressed, error);
+    // Within an announced still every frame after the first repeats the one before: no need to compare.
+    bool announcedRepeat = false;
+    if (s.stillFramesLeft > 0) {
+        if (s.stillFirstPending) s.stillPixels = input;
+        announcedRepeat = !s.stillFirstPending && input == s.stillPixels;
+        s.stillFirstPending = false;
+        // A frame from another buffer voids the announcement: from here on every frame is compared.
+        s.stillFramesLeft = announcedRepeat || input == s.stillPixels ? s.stillFramesLeft - 1 : 0;
+    }
+    const bool repeat = announcedRepeat || s.compressor->repeatsPreviousInput(input);
+    if (s.shortcut->repeatWithoutEncoder(s.videoFrameIndex, repeat, s.compressed.bytes)) {
+        s.compressed.keyFrame = false;
+        s.compressor->skipFrame();
+        return true;
+    }
+    if (s.shortcut->keyFrameDue(s.videoFrameIndex)) s.compressor->forceKeyFrame();
+    if (repeat) s.compressor->nextInputRepeats();
+    if (!s.compressor->compress(input, s.compressed, error)) return false;
+    s.shortcut->encoded(s.videoFrameIndex, repeat, s.compressed.bytes, s.compressed.keyFrame);
+    return true;
+}
+
+// Compresses and stores one video frame; false after logging and closing.
+bool writeVideo(State& s, const std::uint8_t* pixels) {
+    const bool sequential = s.pixelFormat == kPixelYuy2;
+    if (sequential) AVI_LOG(1, "Compress one frame...");
+    const std::uint8_t* input = pixels;
+    if (pixels && s.rowBytes != s.paddedRowBytes) {
+        // 24-bit rows arrive tightly packed; the compressor reads rows padded to 4 bytes.
+        s.repacked.resize(s.paddedRowBytes * static_cast<std::size_t>(s.height));
+        for (int y = 0; y < s.height; ++y) {
+            std::memcpy(s.repacked.data() + s.paddedRowBytes * static_cast<std::size_t>(y),
+                        pixels + s.rowBytes * static_cast<std::size_t>(y), s.rowBytes);
+        }
+        input = s.repacked.data();
+    }
+    std::string error;
+    if (!s.file || !s.compressor || !s.compressing || !input || !compressFrame(s, input, error)) {
+        if (!error.empty()) AVI_LOG(1, "%s", error.c_str());
+        AVI_LOG(2, "%s", kVideoEncodeFailed);
+        close();
+        return false;
+    }
+    if (sequential) AVI_LOG(1, "Write one frame...");
+    if (!s.file->writeChunk(s.videoStream, s.compressed.bytes.data(), s.compressed.bytes.size(),
+                            s.compressed.keyFrame)) {
+        if (sequential) {
+            AVI_LOG(2, "%s (%d)", kVideoEncodeFailed, s.file->errorCode());
+        } else {
+            AVI_LOG(2, "%s", kVideoEncodeFailed);
+        }
+        close();
+        return false;
+    }
+    return true;
+}
+
+// Encodes the frame's samples and the silence that keeps audio level with video, and stores the MP3
+// bytes; false after logging and closing.
+bool writeAudio(State& s, const std::int16_t* samples, int sampleCount) {
+    s.mp3.clear();
+    const int frames = (samples && sampleCount > 0) ? sampleCount / 2 : 0;
+    bool ok = s.encoder != nullptr && s.file != nullptr;
+    if (ok && frames > 0) {
+        ok = s.encoder->encodeInterleaved(samples, frames, s.mp3) >= 0;
+        s.audioFramesEncoded += frames;
+    }
+    const std::int64_t target = audioTarget(s.framesWritten + 1, s.fps);
+    while (ok && s.audioFramesEncoded < target) {
+        const int pad = static_cast<int>(std::min<std::int64_t>(target - s.audioFramesEncoded, kSilenceFrames));
+        if (s.silence.empty()) s.silence.assign(2 * kSilenceFrames, 0);
+        ok = s.encoder->encodeInterleaved(s.silence.data(), pad, s.mp3) >= 0;
+        s.audioFramesEncoded += pad;
+    }
+    if (ok) ok = s.file->writeChunk(s.audioStream, s.mp3.data(), s.mp3.size(), true);
+    if (!ok) {
+        AVI_LOG(0, "%s", kAudioEncodeFailed);
+        close();
+        return false;
+    }
+    s.audioPosition += s.mp3.size();
+    return true;
+}
+
+}  // namespace
+
+std::string baseName(const std::string& path) {
+    // Cut at the last '.' of the file name; a dot in a folder name is not an extension.
+    const std::size_t dot = path.find_last_of('.');
+    const std::size_t slash = path.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
+    return path.substr(0, dot);
+}
+
+std::string fileNameFor(const std::string& path, bool numberedName) {
+    return baseName(path) + (numberedName ? "_01.avi" : ".avi");
+}
+
+int open(const std::string& path, int frameLimit, int width, int height, double framesPerSecond,
+         int /*splitting*/, int audioMode, int videoOn, int pixelFormat, int numberedName,
+         std::uint32_t compressorType, std::uint32_t compressorHandler, const std::uint8_t* stateBlock,
+         std::size_t stateBlockSize) {
+    Mp3EncoderLibrary::load();
+    if (!Mp3EncoderLibrary::libraryReady()) {
+        AVI_LOG(0, "AVI system not initialized.");
+        return 0;
+    }
+    AVI_LOG(0, "Init avi with extern codec.");
+    State& s = state();
+    // A writer left open is finished before its state goes.
+    if (s.file || s.encoder || s.compressor) close();
+    s = State{};
+    stopFlag() = false;
+    s.frameLimit = frameLimit;
+    s.width = width;
+    s.height = height;
+    s.fps = framesPerSecond;
+    s.audioMode = audioMode;
+    s.videoOn = videoOn != 0;
+    s.pixelFormat = pixelFormat;
+    s.compressorType = compressorType;
+    s.compressorHandler = compressorHandler;
+
+    s.fileName = fileNameFor(path, numberedName != 0);
+    ::unlink(s.fileName.c_str());
+
+    AVI_LOG(0, "Initialize AVI system...");
+    AVI_LOG(0, "Open AVI file...");
+    s.file = std::make_unique<RiffAviFile>();
+    if (fileBufferForTesting() != SIZE_MAX) s.file->setBufferSizeForTesting(fileBufferForTesting());
+    if (!s.file->open(s.fileName)) {
+        AVI_LOG(0, "%s, %s (%x)", "Failed to open AVI file", s.fileName.c_str(),
+                static_cast<unsigned>(s.file->errorCode()));
+        close();
+        return 0;
+    }
+
+    placeLargeBlocksOnTheHeap();
+    if (s.videoOn && !setUpVideo(s, stateBlock, stateBlockSize)) return 0;
+    if (s.audioMode == kAudioModeMp3 && !setUpAudio(s)) return 0;
+    AVI_LOG(0, "Init avi a/v done.");
+    return 1;
+}
+
+int writeFrame(const std::uint8_t* pixels, int /*width*/, int /*height*/, const std::int16_t* samples,
+               int sampleCount) {
+    State& s = state();
+    if (s.framesWritten >= s.frameLimit || stopFlag() || !s.file) {
+        close();
+        return 0;
+    }
+    if (frameObserver() && pixels) frameObserver()(pixels, s.width, s.height);
+    if (s.videoOn && !writeVideo(s, pixels)) return 0;
+    if (s.audioMode == kAudioModeMp3 && !writeAudio(s, samples, sampleCount)) return 0;
+    s.framesWritten += 1;
+    s.videoFrameIndex += 1;
+    return 1;
+}
+
+void setStopFlag(bool stop) { stopFlag() = stop; }
+
+void announceStill(int frames) {
+    State& s = state();
+    s.stillFramesLeft = frames > 0 ? frames : 0;
+    s.stillFirstPending = s.stillFramesLeft > 0;
+}
+
+void setFrameObserver(std::function<void(const std::uint8_t* pixels, int width, int height)> observer) {
+    frameObserver() = std::move(observer);
+}
+
+void setFileBufferForTesting(std::size_t bytes) { fileBufferForTesting() = bytes; }
+
+int close() {
+    State& s = state();
+    bool complete = true;
+    if (s.encoder) {
+        // The encoder's tail belongs to the stream: flush it before the file is finished.
+        if (s.file && s.audioStream >= 0 && !s.file->failed()) {
+            s.mp3.clear();
+            if (s.encoder->flush(s.mp3) >= 0) {
+                if (s.file->writeChunk(s.audioStream, s.mp3.data(), s.mp3.size(), true))
+                    s.audioPosition += s.mp3.size();
+            }
+        }
+        s.encoder.reset();
+    }
+    if (s.shortcut && s.shortcut->framesWithoutEncoder() > 0) {
+        AVI_LOG(1, "Frames stored without the encoder: %d of %d.", s.shortcut->framesWithoutEncoder(),
+                s.videoFrameIndex);
+    }
+    s.shortcut.reset();
+    if (s.compressor && s.compressing) s.compressor->end();
+    s.compressing = false;
+    s.videoStream = -1;
+    s.audioStream = -1;
+    if (s.file) {
+        if (!s.file->close()) {
+            complete = false;
+            AVI_LOG(2, "Failed to write AVI file %s (%d).", s.fileName.c_str(), s.file->errorCode());
+        }
+        s.file.reset();
+    }
+    s.compressor.reset();
+    AVI_LOG(0, "AVI module closed.");
+    return complete ? 1 : 0;
+}
+
+std::string fileName() { return state().fileName; }
+
+int framesWritten() { return state().framesWritten; }
+
+}  // namespace kestrelle::AviWriter
