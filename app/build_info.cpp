@@ -4,7 +4,9 @@
 
 namespace kestrelle {
 
-const char* programVersion() { return KESTRELLE_VERSION; }
+const char* programVersion() {
+    return KESTRELLE_VERSION;
+}
 
 std::string buildStampText() {
     char text[64];

@@ -7,7 +7,8 @@
 
 namespace kestrelle {
 
-FolderReader::FolderReader(const std::string& path) : folder_(path.empty() ? nullptr : opendir(path.c_str())) {}
+FolderReader::FolderReader(const std::string& path)
+    : folder_(path.empty() ? nullptr : opendir(path.c_str())) {}
 
 std::optional<FolderEntry> FolderReader::next() {
     if (!folder_) return std::nullopt;

@@ -18,7 +18,8 @@ namespace kestrelle {
 namespace {
 
 constexpr std::string_view kNetworkTypes[] = {
-    "nfs", "nfs4", "cifs", "smb3", "smbfs", "ncpfs", "afs", "9p", "ceph", "glusterfs", "coda", "lustre", "davfs",
+    "nfs", "nfs4", "cifs",      "smb3", "smbfs",  "ncpfs", "afs",
+    "9p",  "ceph", "glusterfs", "coda", "lustre", "davfs",
 };
 
 // mountinfo escapes space, tab, newline and backslash as a backslash and three octal digits.
@@ -29,7 +30,8 @@ std::string decodeMountField(std::string_view field) {
         if (field[i] == '\\' && i + 3 < field.size()) {
             const std::string_view digits = field.substr(i + 1, 3);
             if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '7'; })) {
-                out.push_back(static_cast<char>(((digits[0] - '0') << 6) | ((digits[1] - '0') << 3) | (digits[2] - '0')));
+                out.push_back(static_cast<char>(((digits[0] - '0') << 6) | ((digits[1] - '0') << 3) |
+                                                (digits[2] - '0')));
                 i += 3;
                 continue;
             }
@@ -99,7 +101,8 @@ VolumeKind volumeKindOf(const MountEntry& mount, const std::vector<std::string>&
     }
     if (type.substr(0, 4) == "fuse") return VolumeKind::Fuse;
     for (const std::string& folder : removableFolders) {
-        if (mount.mountPoint != folder && pathIsWithin(mount.mountPoint, folder)) return VolumeKind::Removable;
+        if (mount.mountPoint != folder && pathIsWithin(mount.mountPoint, folder))
+            return VolumeKind::Removable;
     }
     return VolumeKind::Local;
 }
@@ -133,15 +136,20 @@ std::vector<Place> LocalFolderSource::places() {
     };
     std::vector<Volume> volumes;
     for (const MountEntry& mount : roots_.mounts) {
-        const bool underRemovable = std::any_of(roots_.removableFolders.begin(), roots_.removableFolders.end(),
-            [&](const std::string& folder) { return mount.mountPoint != folder && pathIsWithin(mount.mountPoint, folder); });
-        const bool seen = std::any_of(volumes.begin(), volumes.end(), [&](const Volume& v) { return v.name == mount.mountPoint; });
+        const bool underRemovable = std::any_of(
+            roots_.removableFolders.begin(), roots_.removableFolders.end(), [&](const std::string& folder) {
+                return mount.mountPoint != folder && pathIsWithin(mount.mountPoint, folder);
+            });
+        const bool seen = std::any_of(volumes.begin(), volumes.end(),
+                                      [&](const Volume& v) { return v.name == mount.mountPoint; });
         if (underRemovable && !seen) {
-            volumes.push_back({lastComponent(mount.mountPoint), mount.mountPoint, volumeKindOf(mount, roots_.removableFolders)});
+            volumes.push_back({lastComponent(mount.mountPoint), mount.mountPoint,
+                               volumeKindOf(mount, roots_.removableFolders)});
         }
     }
     sortNaturally(volumes);
-    for (const Volume& volume : volumes) result.push_back({PlaceKind::Volume, volume.shownName, volume.name, volume.kind});
+    for (const Volume& volume : volumes)
+        result.push_back({PlaceKind::Volume, volume.shownName, volume.name, volume.kind});
 
     if (!roots_.fileSystem.empty()) {
         result.push_back({PlaceKind::FileSystem, QStringLiteral("File System"), roots_.fileSystem});
@@ -167,7 +175,8 @@ std::optional<std::vector<Subfolder>> LocalFolderSource::subfolders(const std::s
 VolumeKind LocalFolderSource::volumeHolding(const std::string& path) const {
     const MountEntry* holder = nullptr;
     for (const MountEntry& mount : roots_.mounts) {
-        if (pathIsWithin(path, mount.mountPoint) && (!holder || mount.mountPoint.size() > holder->mountPoint.size())) {
+        if (pathIsWithin(path, mount.mountPoint) &&
+            (!holder || mount.mountPoint.size() > holder->mountPoint.size())) {
             holder = &mount;
         }
     }
@@ -175,7 +184,8 @@ VolumeKind LocalFolderSource::volumeHolding(const std::string& path) const {
 }
 
 bool LocalFolderSource::isMountPoint(const std::string& path) const {
-    return std::any_of(roots_.mounts.begin(), roots_.mounts.end(), [&](const MountEntry& m) { return m.mountPoint == path; });
+    return std::any_of(roots_.mounts.begin(), roots_.mounts.end(),
+                       [&](const MountEntry& m) { return m.mountPoint == path; });
 }
 
 bool LocalFolderSource::mayHoldSubfolders(const std::string& path) const {
@@ -202,7 +212,8 @@ QString shownFileName(const std::string& name) {
 bool pathIsWithin(const std::string& path, const std::string& folder) {
     if (folder.empty()) return false;
     if (folder == "/") return !path.empty() && path[0] == '/';
-    return path.compare(0, folder.size(), folder) == 0 && (path.size() == folder.size() || path[folder.size()] == '/');
+    return path.compare(0, folder.size(), folder) == 0 &&
+           (path.size() == folder.size() || path[folder.size()] == '/');
 }
 
 }  // namespace kestrelle

@@ -27,8 +27,8 @@ std::vector<ListedFile> listBrowserFiles(const std::string& folder, BrowserMode 
     return files;
 }
 
-DragPayload dragPayloadFor(const std::string& folder, const std::vector<ListedFile>& files, std::vector<int> rows,
-                           BrowserMode mode) {
+DragPayload dragPayloadFor(const std::string& folder, const std::vector<ListedFile>& files,
+                           std::vector<int> rows, BrowserMode mode) {
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     DragPayload payload;
@@ -42,7 +42,9 @@ DragPayload dragPayloadFor(const std::string& folder, const std::vector<ListedFi
 }
 
 std::string trimmed(std::string_view text) {
-    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
+    const auto isSpace = [](char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+    };
     while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
     while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
     return std::string(text);

@@ -30,8 +30,8 @@ std::vector<ListedFile> listBrowserFiles(const std::string& folder, BrowserMode 
 
 // What a drag of `rows` carries: their paths in ascending row order (whatever order they were picked
 // in), each once, for the storyboard line of `mode`. Rows outside `files` are ignored.
-DragPayload dragPayloadFor(const std::string& folder, const std::vector<ListedFile>& files, std::vector<int> rows,
-                           BrowserMode mode);
+DragPayload dragPayloadFor(const std::string& folder, const std::vector<ListedFile>& files,
+                           std::vector<int> rows, BrowserMode mode);
 
 // Leading and trailing white space removed.
 std::string trimmed(std::string_view text);

@@ -2,10 +2,10 @@
 
 #include "base/data_folder.h"
 #include "base/file_replace.h"
+#include "base/run_log.h"
+#include "base/text_numbers.h"
 #include "config/output_profile.h"
 #include "config/settings_store.h"
-#include "base/text_numbers.h"
-#include "base/run_log.h"
 
 #include <sys/stat.h>
 
@@ -77,7 +77,9 @@ int setUpUserProfileFolder(const std::string& shippedFolder) {
     return copied;
 }
 
-int setUpUserProfileFolder() { return setUpUserProfileFolder(programFolder() + "/Profile"); }
+int setUpUserProfileFolder() {
+    return setUpUserProfileFolder(programFolder() + "/Profile");
+}
 
 bool checkProfilesAvailable(const SettingsStore& store, std::string& refusal) {
     if (store.profileCount() > 0) return true;

@@ -64,7 +64,8 @@ std::string applyOption(RenderCommandLine& line, const OptionSpec& spec, const s
     } else if (name == "effect") {
         line.effects = parseEffectList(value);
         if (line.effects.empty()) {
-            return "--effect must be a whole number from 0 to 12 (or a list such as 1,2,3), not \"" + value + "\"";
+            return "--effect must be a whole number from 0 to 12 (or a list such as 1,2,3), not \"" + value +
+                   "\"";
         }
     } else if (name == "export-log") {
         if (value.empty()) return "--export-log needs a file name";
@@ -142,7 +143,8 @@ RenderCommandLineResult parseRenderCommandLine(const std::vector<std::string>& a
         std::string shown = argument;
         if (argument.rfind("--", 0) == 0) {
             const std::size_t equals = argument.find('=');
-            const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+            const std::string name =
+                argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
             if (equals != std::string::npos) inlineValue = argument.substr(equals + 1);
             spec = findLong(name);
             shown = "--" + name;

@@ -4,9 +4,9 @@
 #include "app/render_command_line.h"
 #include "base/data_folder.h"
 #include "base/message_box.h"
+#include "base/run_log.h"
 #include "config/settings_store.h"
 #include "diag/log_export.h"
-#include "base/run_log.h"
 #include "media/avi_writer.h"
 #include "output/generation_job.h"
 #include "project/slideshow_project.h"
@@ -125,9 +125,9 @@ void drawProgress(std::ostream& err, const GenerationJob& job, std::int64_t now)
     const int percent = upper > 0 ? static_cast<int>(std::int64_t{position} * 100 / upper) : 0;
     constexpr int kBarWidth = 30;
     const int filled = percent * kBarWidth / 100;
-    err << "\r[" << std::string(filled, '#') << std::string(kBarWidth - filled, ' ') << "] " << position << '/'
-        << upper << " frames " << std::setw(3) << percent << "%  elapsed " << job.elapsedText(now) << "  left "
-        << job.leftText(now) << std::flush;
+    err << "\r[" << std::string(filled, '#') << std::string(kBarWidth - filled, ' ') << "] " << position
+        << '/' << upper << " frames " << std::setw(3) << percent << "%  elapsed " << job.elapsedText(now)
+        << "  left " << job.leftText(now) << std::flush;
 }
 
 struct RenderPlan {
@@ -160,7 +160,8 @@ std::string planRender(const RenderCommandLine& line, SettingsStore& store, Rend
     std::string requested = line.output ? *line.output : store.settings().TargetPath + "/Untitled.avi";
     if (!endsWithAvi(requested)) requested += ".avi";
     plan.outputPath = AviWriter::fileNameFor(requested, false);
-    if (!isFolder(folderOf(plan.outputPath))) return "output folder " + folderOf(plan.outputPath) + " does not exist";
+    if (!isFolder(folderOf(plan.outputPath)))
+        return "output folder " + folderOf(plan.outputPath) + " does not exist";
     if (isFolder(plan.outputPath)) return "output " + plan.outputPath + " is a folder";
     if (exists(plan.outputPath) && !line.overwrite) {
         return "output file " + plan.outputPath + " exists (use -y to replace it)";
@@ -196,13 +197,13 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
     GenerationJob::Callbacks callbacks;
     callbacks.progressPosition = [started](int position) {
         if (position != 1) return;
-        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        const auto waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
         KESTRELLE_LOG_AS("kestrelle_render.cpp", 1, "First frame %lld ms after start.",
                          static_cast<long long>(waited.count()));
     };
     callbacks.photoNotDecoded = [&err](const std::string& path) {
-        err << "kestrelle-render: warning: cannot decode " << path
-            << "; it renders black" << std::endl;
+        err << "kestrelle-render: warning: cannot decode " << path << "; it renders black" << std::endl;
     };
     callbacks.unknownEffect = [&err](int slide, int effect) {
         err << "kestrelle-render: warning: slide " << slide + 1 << " has no transition effect " << effect
@@ -237,7 +238,9 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
 
 }  // namespace
 
-void requestRenderCancel() { cancelAsked = true; }
+void requestRenderCancel() {
+    cancelAsked = true;
+}
 
 std::string collectPhotos(const std::vector<std::string>& inputs, std::vector<std::string>& photos) {
     for (const std::string& input : inputs) {
@@ -246,7 +249,8 @@ std::string collectPhotos(const std::vector<std::string>& inputs, std::vector<st
             if (DIR* folder = ::opendir(input.c_str())) {
                 while (const dirent* entry = ::readdir(folder)) {
                     const std::string name = entry->d_name;
-                    if (isSupportedPhotoName(name) && isRegularFile(input + "/" + name)) names.push_back(name);
+                    if (isSupportedPhotoName(name) && isRegularFile(input + "/" + name))
+                        names.push_back(name);
                 }
                 ::closedir(folder);
             } else {

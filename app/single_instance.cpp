@@ -22,7 +22,9 @@ constexpr int kLockTimeoutMs = 5000;
 constexpr qint64 kMaxMarkerBytes = 32;
 const QByteArray kAnswer = QByteArrayLiteral("raised\n");
 
-QByteArray markerLine() { return QByteArray::number(kInstanceMarker) + '\n'; }
+QByteArray markerLine() {
+    return QByteArray::number(kInstanceMarker) + '\n';
+}
 
 }  // namespace
 
@@ -38,7 +40,9 @@ SingleInstance::~SingleInstance() {
     if (server_) server_->close();  // removes the socket file
 }
 
-bool SingleInstance::listening() const { return server_ && server_->isListening(); }
+bool SingleInstance::listening() const {
+    return server_ && server_->isListening();
+}
 
 SingleInstance::Role SingleInstance::start(std::function<void()> activate) {
     activate_ = std::move(activate);
@@ -48,7 +52,8 @@ SingleInstance::Role SingleInstance::start(std::function<void()> activate) {
     const bool locked = lock.tryLock(kLockTimeoutMs);
     if (handOver()) return Role::Secondary;
     if (!listen()) {
-        KESTRELLE_LOG(0, "Single instance: cannot listen on %s (locked:%d)", qPrintable(socketPath_), locked ? 1 : 0);
+        KESTRELLE_LOG(0, "Single instance: cannot listen on %s (locked:%d)", qPrintable(socketPath_),
+                      locked ? 1 : 0);
     }
     return Role::Primary;
 }

@@ -40,8 +40,9 @@ std::optional<OutputRates> ratesOf(const OutputProfile* profile) {
 }  // namespace
 
 std::string notEnoughSpaceText(const std::string& mountPoint) {
-    return "There isn't enough space on drive " + mountPoint + ". \nPlease delete some unwanted files on drive " +
-           mountPoint + " \nor select another drive as the target.";
+    return "There isn't enough space on drive " + mountPoint +
+           ". \nPlease delete some unwanted files on drive " + mountPoint +
+           " \nor select another drive as the target.";
 }
 
 std::string mountPointOf(const std::string& path) {
@@ -73,10 +74,14 @@ NameCheck checkOutputName(const std::string& name) {
 
 const char* nameRefusalText(NameCheck check) {
     switch (check) {
-    case NameCheck::ReservedCharacter: return kReservedCharactersText;
-    case NameCheck::Empty: return kEmptyNameText;
-    case NameCheck::TooLong: return kNameTooLongText;
-    case NameCheck::Valid: break;
+        case NameCheck::ReservedCharacter:
+            return kReservedCharactersText;
+        case NameCheck::Empty:
+            return kEmptyNameText;
+        case NameCheck::TooLong:
+            return kNameTooLongText;
+        case NameCheck::Valid:
+            break;
     }
     return nullptr;
 }
@@ -119,16 +124,17 @@ StartDecision checkStart(const StartRequest& request) {
         return StartDecision::NotEnoughSpace;
     }
     switch (checkOutputName(request.fileNameText)) {
-    case NameCheck::ReservedCharacter:
-        showMessage(kReservedCharactersText, MessageFlags::kWarningOk);
-        return StartDecision::ReservedCharacter;
-    case NameCheck::Empty:
-        showMessage(kEmptyNameText, MessageFlags::kWarningOk);
-        return StartDecision::EmptyName;
-    case NameCheck::TooLong:
-        showMessage(kNameTooLongText, MessageFlags::kWarningOk);
-        return StartDecision::NameTooLong;
-    case NameCheck::Valid: break;
+        case NameCheck::ReservedCharacter:
+            showMessage(kReservedCharactersText, MessageFlags::kWarningOk);
+            return StartDecision::ReservedCharacter;
+        case NameCheck::Empty:
+            showMessage(kEmptyNameText, MessageFlags::kWarningOk);
+            return StartDecision::EmptyName;
+        case NameCheck::TooLong:
+            showMessage(kNameTooLongText, MessageFlags::kWarningOk);
+            return StartDecision::NameTooLong;
+        case NameCheck::Valid:
+            break;
     }
     if (fileExists(outputFilePath(target, store.outputName())) &&
         showMessage(kOverwriteQuestion, MessageFlags::kWarningYesNo) == MessageAnswer::kNo)

@@ -13,9 +13,9 @@ class SlideShowProject;
 
 // The private messages between the main window, the folder tree and the configuration dialog, kept as
 // the numbers the other windows know them by; each is a slot on the main window.
-inline constexpr int kOpenFolderMessage = 2025;      // open a folder in the photo browser
-inline constexpr int kProfilesChangedMessage = 2026; // refill the profile list
-inline constexpr int kApplyDefaultsMessage = 2027;   // apply the default durations and effect
+inline constexpr int kOpenFolderMessage = 2025;       // open a folder in the photo browser
+inline constexpr int kProfilesChangedMessage = 2026;  // refill the profile list
+inline constexpr int kApplyDefaultsMessage = 2027;    // apply the default durations and effect
 
 // The marker a running instance answers to.
 inline constexpr int kInstanceMarker = 10019;
@@ -66,12 +66,12 @@ std::string chosenTargetFolder(const std::string& picked);
 // Where Start stopped, or Go when every check passed and the job may run.
 enum class StartDecision {
     Go,
-    NoCodec,                 // the program ends after the download page
+    NoCodec,  // the program ends after the download page
     NoPhotos,
     TargetMissing,
     DefaultTargetDeclined,
     NotEnoughSpace,
-    ReservedCharacter,       // the file-name field takes the focus
+    ReservedCharacter,  // the file-name field takes the focus
     EmptyName,
     NameTooLong,
     OverwriteDeclined,

@@ -5,7 +5,8 @@
 
 namespace kestrelle {
 
-ThumbnailWorker::ThumbnailWorker(Job job, Delivery deliver) : job_(std::move(job)), deliver_(std::move(deliver)) {
+ThumbnailWorker::ThumbnailWorker(Job job, Delivery deliver)
+    : job_(std::move(job)), deliver_(std::move(deliver)) {
     thread_ = std::thread([this] { run(); });
 }
 

@@ -27,9 +27,9 @@ public:
         std::string folder;
         std::vector<std::string> names;  // file names in row order
         BrowserMode mode = BrowserMode::Photo;
-        QSize size{100, 90};             // the thumbnail in pixels
-        qreal devicePixelRatio = 1.0;    // set on each thumbnail
-        QImage audioPicture;             // every row's picture in audio mode
+        QSize size{100, 90};           // the thumbnail in pixels
+        qreal devicePixelRatio = 1.0;  // set on each thumbnail
+        QImage audioPicture;           // every row's picture in audio mode
         // Called on the worker's thread before each row; tests hold the worker at a row with it.
         std::function<void(int row)> beforeRow;
     };

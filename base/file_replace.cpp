@@ -15,7 +15,9 @@ namespace kestrelle {
 
 namespace {
 
-std::string errorText(const char* what, int error) { return std::string(what) + ": " + std::strerror(error); }
+std::string errorText(const char* what, int error) {
+    return std::string(what) + ": " + std::strerror(error);
+}
 
 // Closes a descriptor when it goes out of scope.
 class FileDescriptor {
@@ -58,7 +60,8 @@ int createTemporaryBeside(const std::string& path, std::string& temporaryPath) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporaryPath = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        const int fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        const int fd =
+            ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     errno = EEXIST;

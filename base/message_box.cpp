@@ -11,7 +11,9 @@ std::atomic<MessagePresenter*> installedPresenter{nullptr};
 
 }  // namespace
 
-void setMessagePresenter(MessagePresenter* presenter) { installedPresenter.store(presenter); }
+void setMessagePresenter(MessagePresenter* presenter) {
+    installedPresenter.store(presenter);
+}
 
 int showMessage(const std::string& text, unsigned flags) {
     if (MessagePresenter* presenter = installedPresenter.load()) return presenter->show(text, flags);

@@ -66,8 +66,8 @@ std::string logFilePath() {
 std::int32_t tickCount() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const std::uint64_t ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-                             static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+    const std::uint64_t ms =
+        static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(ms));
 }
 

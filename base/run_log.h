@@ -22,4 +22,5 @@ int writeV(int level, const char* sourcePath, int line, const char* format, va_l
 // Logs with the calling file's own name as the source.
 #define KESTRELLE_LOG(level, ...) ::kestrelle::RunLog::write((level), __FILE__, __LINE__, __VA_ARGS__)
 // Logs under an explicit source name (for code that logs on behalf of a window or module).
-#define KESTRELLE_LOG_AS(source, level, ...) ::kestrelle::RunLog::write((level), (source), __LINE__, __VA_ARGS__)
+#define KESTRELLE_LOG_AS(source, level, ...) \
+    ::kestrelle::RunLog::write((level), (source), __LINE__, __VA_ARGS__)

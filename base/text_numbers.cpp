@@ -15,7 +15,9 @@ bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
@@ -70,12 +72,15 @@ double textToDouble(const std::string& text) {
         }
     }
     double value = 0.0;
-    const auto result = std::from_chars(text.data() + i, text.data() + end, value, std::chars_format::general);
+    const auto result =
+        std::from_chars(text.data() + i, text.data() + end, value, std::chars_format::general);
     if (result.ec != std::errc() || !std::isfinite(value)) return 0.0;
     return negative ? -value : value;
 }
 
-std::string intToText(int value) { return std::to_string(value); }
+std::string intToText(int value) {
+    return std::to_string(value);
+}
 
 std::string durationToText(double value) {
     if (!std::isfinite(value)) value = 0.0;
@@ -92,7 +97,8 @@ bool namesEqualIgnoringCase(const std::string& a, const std::string& b) {
         if (same) return true;
     }
     return QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()))
-               .compare(QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())), Qt::CaseInsensitive) == 0;
+               .compare(QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())), Qt::CaseInsensitive) ==
+           0;
 }
 
 }  // namespace kestrelle

@@ -46,24 +46,28 @@ enum NodeKind : int {
 };
 
 struct Record {
-    uint32_t start = 0;           // offset of the start tag's '<'
-    uint32_t length = 0;          // start tag to the end of the end tag (start tag alone when none)
+    uint32_t start = 0;   // offset of the start tag's '<'
+    uint32_t length = 0;  // start tag to the end of the end tag (start tag alone when none)
     uint32_t startTagLength = 0;
-    uint32_t endTagLength = 0;    // 0: no end tag
+    uint32_t endTagLength = 0;  // 0: no end tag
     uint32_t flags = 0;
     Index parent = 0;
     Index firstChild = 0;
-    Index next = 0;               // 0 after the last sibling
-    Index prev = 0;               // the first child's prev is the last child
+    Index next = 0;  // 0 after the last sibling
+    Index prev = 0;  // the first child's prev is the last child
 };
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 bool endsName(char c) {
     return isSpace(c) || c == '<' || c == '>' || c == '=' || c == '\\' || c == '/' || c == '?' || c == '!';
 }
 
-bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isAsciiLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 // An element's name read at `from`: leading white space skipped, then up to a name delimiter or `limit`.
 std::string_view readName(std::string_view text, size_t from, size_t limit) {
@@ -103,16 +107,18 @@ std::string errorText(int err) {
     return text;
 }
 
-std::string byteCountText(size_t bytes) { return std::to_string(bytes) + " bytes"; }
+std::string byteCountText(size_t bytes) {
+    return std::to_string(bytes) + " bytes";
+}
 
 struct Node {
     int kind = kEndOfDocument;
     size_t start = 0;
-    size_t end = 0;          // one past the node's last byte
-    size_t nameEnd = 0;      // start tag: where the tag's name stops
-    bool emptyTag = false;   // start tag: <a/>, <a />, <a b="1"/>
+    size_t end = 0;         // one past the node's last byte
+    size_t nameEnd = 0;     // start tag: where the tag's name stops
+    bool emptyTag = false;  // start tag: <a/>, <a />, <a b="1"/>
     bool unterminated = false;
-    const char* what = "";   // error: the kind of node at fault
+    const char* what = "";  // error: the kind of node at fault
 };
 
 // Reads the node at `pos`. Always consumes at least one byte unless at the end of the text.
@@ -567,7 +573,9 @@ bool XmlDocument::Impl::wellFormed() const {
 
 // ---- public interface -----------------------------------------------------------------------------
 
-XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) { impl_->resetIndex(8); }
+XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {
+    impl_->resetIndex(8);
+}
 
 XmlDocument::~XmlDocument() = default;
 
@@ -651,7 +659,9 @@ bool XmlDocument::save(const std::string& path) {
     return true;
 }
 
-bool XmlDocument::isWellFormed() const { return impl_->wellFormed(); }
+bool XmlDocument::isWellFormed() const {
+    return impl_->wellFormed();
+}
 
 bool XmlDocument::findElem(const std::string& name) {
     Impl& d = *impl_;
@@ -808,19 +818,31 @@ bool XmlDocument::addElem(const std::string& name, const std::string& text) {
     return true;
 }
 
-const std::string& XmlDocument::resultText() const { return impl_->result; }
+const std::string& XmlDocument::resultText() const {
+    return impl_->result;
+}
 
-const std::string& XmlDocument::docText() const { return impl_->text; }
+const std::string& XmlDocument::docText() const {
+    return impl_->text;
+}
 
 std::string XmlDocument::escapeText(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '<': out += "&lt;"; break;
-        case '&': out += "&amp;"; break;
-        case '>': out += "&gt;"; break;
-        default: out += c; break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                out += c;
+                break;
         }
     }
     return out;
@@ -872,8 +894,8 @@ bool XmlDocument::checkIndex() const {
         size_t lo = p == 0 ? 0 : size_t{pr.start} + pr.startTagLength;
         const size_t hi = p == 0 ? n : size_t{pr.start} + pr.length;
         if (p != 0) {
-            if (pr.startTagLength == 0 || size_t{pr.startTagLength} + pr.endTagLength > pr.length ||
-                hi > n || d.text[pr.start] != '<')
+            if (pr.startTagLength == 0 || size_t{pr.startTagLength} + pr.endTagLength > pr.length || hi > n ||
+                d.text[pr.start] != '<')
                 return false;
         }
         const Index first = pr.firstChild;

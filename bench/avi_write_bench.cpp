@@ -6,8 +6,8 @@
 // The content: two generated photo-like pictures, 120 still frames of one, then a 30-frame wipe to the
 // other, and so on. As in the generation job, a still stretch hands the same frame to the writer again
 // and again; each wipe frame is composed anew, row by row. The raw file holds every frame in full.
-#include "media/video_compressor.h"
 #include "media/avi_writer.h"
+#include "media/video_compressor.h"
 
 #include <algorithm>
 #include <chrono>

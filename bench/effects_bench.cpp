@@ -44,7 +44,8 @@ void fillPattern(QImage& image, unsigned seed) {
 // A canvas whose rows carry padding, so every frame must be packed before it is written.
 struct PaddedCanvas {
     explicit PaddedCanvas(const QImage& from)
-        : stride(from.width() * 4 + 64), buffer(static_cast<std::size_t>(stride) * from.height()),
+        : stride(from.width() * 4 + 64),
+          buffer(static_cast<std::size_t>(stride) * from.height()),
           image(buffer.data(), from.width(), from.height(), stride, QImage::Format_RGB32) {}
     int stride;
     std::vector<uchar> buffer;
@@ -53,7 +54,8 @@ struct PaddedCanvas {
 
 void restore(QImage& canvas, const QImage& original) {
     for (int y = 0; y < canvas.height(); ++y) {
-        std::memcpy(canvas.scanLine(y), original.constScanLine(y), static_cast<std::size_t>(canvas.width()) * 4);
+        std::memcpy(canvas.scanLine(y), original.constScanLine(y),
+                    static_cast<std::size_t>(canvas.width()) * 4);
     }
 }
 
@@ -71,7 +73,8 @@ Timing measure(const TransitionStyle& style, QImage& canvas, const QImage& origi
         restore(canvas, original);
         int counter = 0;
         const auto start = std::chrono::steady_clock::now();
-        const kestrelle::VideoRunResult result = style.renderToVideo(canvas, source, kNeed, writer, counter, INT_MAX);
+        const kestrelle::VideoRunResult result =
+            style.renderToVideo(canvas, source, kNeed, writer, counter, INT_MAX);
         const auto end = std::chrono::steady_clock::now();
         timing.frames = result.written;
         const double ms = std::chrono::duration<double, std::milli>(end - start).count();

@@ -1,6 +1,6 @@
 // Loading a large JPEG fitted into a video frame.
-//   photo_load_bench make <file.jpg> [width height]    writes a photo-like JPEG (default 4000 x 3000, quality 90)
-//   photo_load_bench time <file.jpg> <runs> <width> <height>
+//   photo_load_bench make <file.jpg> [width height]    writes a photo-like JPEG (default 4000 x 3000, quality
+//   90) photo_load_bench time <file.jpg> <runs> <width> <height>
 //                                                      loads it <runs> times fitted into width x height and
 //                                                      prints the median wall and CPU times in milliseconds
 #include "render/photo_loader.h"
@@ -56,7 +56,7 @@ bool makePhoto(const std::string& path, int width, int height) {
 }
 
 double processCpuMs() {
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
         }
         return timeLoads(argv[2], runs, std::atoi(argv[4]), std::atoi(argv[5]));
     }
-    std::fprintf(stderr, "usage: %s make <file.jpg> [width height] | time <file.jpg> <runs> <width> <height>\n",
+    std::fprintf(stderr,
+                 "usage: %s make <file.jpg> [width height] | time <file.jpg> <runs> <width> <height>\n",
                  argv[0]);
     return 2;
 }

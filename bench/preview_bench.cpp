@@ -205,24 +205,27 @@ int main(int argc, char* argv[]) {
         const qreal ratio = player.devicePixelRatioF();
         CountingSleeper counting;
         NullPresenter nowhere;
-        PreviewPlayback dry(project, qRound(area.width() * ratio), qRound(area.height() * ratio), fps, nowhere,
-                            counting);
+        PreviewPlayback dry(project, qRound(area.width() * ratio), qRound(area.height() * ratio), fps,
+                            nowhere, counting);
         dry.run();
         nominalMs = static_cast<double>(counting.totalMs);
         actuals.push_back(actualMs);
         ratios.push_back(actualMs / nominalMs);
-        std::printf("run %d: actual %9.1f ms  nominal %9.1f ms  ratio %.4f  stall: longest %6.2f ms, p99 %5.2f ms, "
-                    "%d over 50 ms, most UI CPU between ticks %5.2f ms (idle: longest %6.2f ms, p99 %5.2f ms)\n",
-                    run + 1, actualMs, nominalMs, actualMs / nominalMs, stalls.back(), stallP99.back(), measured.over50,
-                    measured.busiest, idleStalls.back(), idleP99.back());
+        std::printf(
+            "run %d: actual %9.1f ms  nominal %9.1f ms  ratio %.4f  stall: longest %6.2f ms, p99 %5.2f ms, "
+            "%d over 50 ms, most UI CPU between ticks %5.2f ms (idle: longest %6.2f ms, p99 %5.2f ms)\n",
+            run + 1, actualMs, nominalMs, actualMs / nominalMs, stalls.back(), stallP99.back(),
+            measured.over50, measured.busiest, idleStalls.back(), idleP99.back());
         std::fflush(stdout);
     }
     std::printf("%d slides, %.1f s still + %.1f s transition each, %.2f frames/s, %d runs\n", kSlides, still,
                 transition, fps, runs);
-    std::printf("median actual %.1f ms, nominal %.1f ms, ratio %.4f (target within 5 %%)\n", median(actuals), nominalMs,
-                median(ratios));
-    std::printf("median longest UI stall %.2f ms, p99 %.2f ms, most UI CPU between ticks %.2f ms (idle loop: %.2f ms, "
-                "p99 %.2f ms; target under 50 ms)\n",
-                median(stalls), median(stallP99), median(busiest), median(idleStalls), median(idleP99));
+    std::printf("median actual %.1f ms, nominal %.1f ms, ratio %.4f (target within 5 %%)\n", median(actuals),
+                nominalMs, median(ratios));
+    std::printf(
+        "median longest UI stall %.2f ms, p99 %.2f ms, most UI CPU between ticks %.2f ms (idle loop: %.2f "
+        "ms, "
+        "p99 %.2f ms; target under 50 ms)\n",
+        median(stalls), median(stallP99), median(busiest), median(idleStalls), median(idleP99));
     return 0;
 }

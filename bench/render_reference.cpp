@@ -3,8 +3,8 @@
 // bench/run_headline.sh compares the decoded video against it (ffmpeg's psnr filter).
 //   render_reference <frames.yuv> <kestrelle-render arguments...>
 #include "app/render_session.h"
-#include "media/bgra_to_yuv420.h"
 #include "media/avi_writer.h"
+#include "media/bgra_to_yuv420.h"
 
 #include <QCoreApplication>
 
@@ -33,8 +33,8 @@ int main(int argc, char* argv[]) {
         planes.resize(luma + 2 * chroma);
         const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(width) * 4;
         kestrelle::convertBgraToYuv420(pixels + (height - 1) * stride, -stride, width, height,
-                                       {planes.data(), planes.data() + luma, planes.data() + luma + chroma, width,
-                                        chromaWidth, chromaWidth});
+                                       {planes.data(), planes.data() + luma, planes.data() + luma + chroma,
+                                        width, chromaWidth, chromaWidth});
         if (std::fwrite(planes.data(), 1, planes.size(), raw.get()) != planes.size()) writeFailed = true;
     });
     std::vector<std::string> arguments(argv + 2, argv + argc);

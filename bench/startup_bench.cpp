@@ -24,7 +24,7 @@
 namespace {
 
 long long nowNs() {
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
@@ -32,7 +32,8 @@ long long nowNs() {
 // Reports the first paint of the watched window, then closes it.
 class FirstPaint final : public QObject {
 public:
-    FirstPaint(long long startNs, std::function<void()> close) : startNs_(startNs), close_(std::move(close)) {}
+    FirstPaint(long long startNs, std::function<void()> close)
+        : startNs_(startNs), close_(std::move(close)) {}
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Paint && !reported_) {
             reported_ = true;

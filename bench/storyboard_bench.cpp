@@ -33,8 +33,7 @@ using Clock = std::chrono::steady_clock;
 
 // CPU time of the whole process (every thread), in milliseconds: steadier than wall time on a busy
 // machine, where waking Qt's pool threads can wait on the scheduler.
-double cpuMs()
-{
+double cpuMs() {
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
@@ -45,15 +44,13 @@ struct Timing {
     double cpu = 0.0;
 };
 
-double median(std::vector<double> values)
-{
+double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values.empty() ? 0.0 : values[values.size() / 2];
 }
 
 // Median wall and CPU milliseconds of `work`, with `reset` (untimed) before each run.
-Timing timeRuns(int repetitions, const std::function<void()>& reset, const std::function<void()>& work)
-{
+Timing timeRuns(int repetitions, const std::function<void()>& reset, const std::function<void()>& work) {
     std::vector<double> wall;
     std::vector<double> cpu;
     for (int r = 0; r < repetitions; ++r) {
@@ -68,15 +65,13 @@ Timing timeRuns(int repetitions, const std::function<void()>& reset, const std::
 }
 
 // Renders the whole visible storyboard, as a paint of the window would.
-void paintView(kestrelle::StoryboardControl& board, QImage& target)
-{
+void paintView(kestrelle::StoryboardControl& board, QImage& target) {
     target.fill(Qt::transparent);
     board.viewport()->render(&target);
 }
 
 // A 1600 x 1200 photo as a camera would give a folder (JPEG).
-std::string makePhoto(const QString& folder)
-{
+std::string makePhoto(const QString& folder) {
     QImage image(1600, 1200, QImage::Format_RGB32);
     QPainter painter(&image);
     painter.fillRect(image.rect(), QColor(120, 170, 230));
@@ -88,15 +83,13 @@ std::string makePhoto(const QString& folder)
     return path.toStdString();
 }
 
-void appendLe(std::string& out, std::uint32_t value, int bytes)
-{
+void appendLe(std::string& out, std::uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
 // `seconds` of 16-bit stereo PCM at 44,100 Hz: a tone whose loudness swells and fades, so the
 // waveform is not a flat line.
-std::string makeWave(const QString& folder, int seconds)
-{
+std::string makeWave(const QString& folder, int seconds) {
     constexpr std::uint32_t rate = 44100;
     const std::uint32_t frames = rate * static_cast<std::uint32_t>(seconds);
     std::string file = "RIFF";
@@ -126,8 +119,7 @@ std::string makeWave(const QString& folder, int seconds)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 21;
@@ -159,8 +151,8 @@ int main(int argc, char** argv)
 
     QImage thumbnail;
     const Timing thumbnailLoad = timeRuns(repetitions, {}, [&] {
-        kestrelle::PhotoLoader::load(thumbnail, kestrelle::kThumbnailWidth, kestrelle::kThumbnailHeight, photo,
-                                     kestrelle::kWhiteBackground);
+        kestrelle::PhotoLoader::load(thumbnail, kestrelle::kThumbnailWidth, kestrelle::kThumbnailHeight,
+                                     photo, kestrelle::kWhiteBackground);
     });
     const Timing insertFront = timeRuns(
         repetitions,
@@ -187,7 +179,8 @@ int main(int argc, char** argv)
     QApplication::processEvents();
     paintView(waveBoard, target);
     const Timing noClipPaint = timeRuns(repetitions, {}, [&] { paintView(waveBoard, target); });
-    const bool clipAdded = waveBoard.project().addClip(makeWave(folder.path(), 60)) == kestrelle::WaveOpenResult::Ok;
+    const bool clipAdded =
+        waveBoard.project().addClip(makeWave(folder.path(), 60)) == kestrelle::WaveOpenResult::Ok;
     QApplication::processEvents();
     paintView(waveBoard, target);
     const Timing wavePaint = timeRuns(repetitions, {}, [&] { paintView(waveBoard, target); });
@@ -197,15 +190,22 @@ int main(int argc, char** argv)
     std::printf("%-36s %9s %9s\n", "", "wall", "cpu");
     std::printf("%-36s %9.3f %9.3f\n", "paint of a full view", fullPaint.wall, fullPaint.cpu);
     std::printf("%-36s %9.3f %9.3f\n", "  baseline: empty storyboard", emptyPaint.wall, emptyPaint.cpu);
-    std::printf("%-36s %9.2f %9.2f\n", "  ratio", ratio(fullPaint.wall, emptyPaint.wall), ratio(fullPaint.cpu, emptyPaint.cpu));
-    std::printf("%-36s %9.3f %9.3f\n", "insertPhoto at the front + repaint", insertFront.wall, insertFront.cpu);
-    std::printf("%-36s %9.3f %9.3f\n", "  baseline: its thumbnail load alone", thumbnailLoad.wall, thumbnailLoad.cpu);
-    std::printf("%-36s %9.2f %9.2f\n", "  ratio", ratio(insertFront.wall, thumbnailLoad.wall), ratio(insertFront.cpu, thumbnailLoad.cpu));
+    std::printf("%-36s %9.2f %9.2f\n", "  ratio", ratio(fullPaint.wall, emptyPaint.wall),
+                ratio(fullPaint.cpu, emptyPaint.cpu));
+    std::printf("%-36s %9.3f %9.3f\n", "insertPhoto at the front + repaint", insertFront.wall,
+                insertFront.cpu);
+    std::printf("%-36s %9.3f %9.3f\n", "  baseline: its thumbnail load alone", thumbnailLoad.wall,
+                thumbnailLoad.cpu);
+    std::printf("%-36s %9.2f %9.2f\n", "  ratio", ratio(insertFront.wall, thumbnailLoad.wall),
+                ratio(insertFront.cpu, thumbnailLoad.cpu));
     std::printf("%-36s %9.3f %9.3f%s\n", "paint with a 60 s waveform", wavePaint.wall, wavePaint.cpu,
                 clipAdded ? "" : "  (clip NOT added)");
     std::printf("%-36s %9.3f %9.3f\n", "  baseline: same view, no clip", noClipPaint.wall, noClipPaint.cpu);
-    std::printf("%-36s %9.2f %9.2f\n", "  ratio", ratio(wavePaint.wall, noClipPaint.wall), ratio(wavePaint.cpu, noClipPaint.cpu));
+    std::printf("%-36s %9.2f %9.2f\n", "  ratio", ratio(wavePaint.wall, noClipPaint.wall),
+                ratio(wavePaint.cpu, noClipPaint.cpu));
     std::printf("goal: each under 16.7 ms wall (one frame at 60 Hz): %s\n",
-                fullPaint.wall < 16.7 && insertFront.wall < 16.7 && wavePaint.wall < 16.7 && clipAdded ? "met" : "NOT met");
+                fullPaint.wall < 16.7 && insertFront.wall < 16.7 && wavePaint.wall < 16.7 && clipAdded
+                    ? "met"
+                    : "NOT met");
     return 0;
 }

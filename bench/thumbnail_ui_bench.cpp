@@ -146,8 +146,8 @@ int time(const std::string& folder, int runs) {
         stall.push_back(run.longestStallMs);
         shown = run.shown;
     }
-    std::printf("%.2f %.2f %.2f %.2f %d %.2f\n", median(last), median(cpu), median(open), median(stall), shown,
-                *std::max_element(stall.begin(), stall.end()));
+    std::printf("%.2f %.2f %.2f %.2f %d %.2f\n", median(last), median(cpu), median(open), median(stall),
+                shown, *std::max_element(stall.begin(), stall.end()));
     return 0;
 }
 
@@ -165,7 +165,8 @@ int main(int argc, char* argv[]) {
         QApplication app(argc, argv);
         return time(argv[2], std::max(1, std::atoi(argv[3])));
     }
-    std::fprintf(stderr, "usage: thumbnail_ui_bench make <folder> <count> [width height]\n"
-                         "       thumbnail_ui_bench time <folder> <runs>\n");
+    std::fprintf(stderr,
+                 "usage: thumbnail_ui_bench make <folder> <count> [width height]\n"
+                 "       thumbnail_ui_bench time <folder> <runs>\n");
     return 2;
 }

@@ -1,7 +1,7 @@
 #include "config/codec_list.h"
 
-#include "base/text_numbers.h"
 #include "base/run_log.h"
+#include "base/text_numbers.h"
 
 #include <exception>
 
@@ -30,8 +30,12 @@ const CompressorProvider& installedCompressors() {
     return provider;
 }
 
-void setCodecConfigurator(CodecConfigurator* configurator) { g_configurator = configurator; }
-CodecConfigurator* codecConfigurator() { return g_configurator; }
+void setCodecConfigurator(CodecConfigurator* configurator) {
+    g_configurator = configurator;
+}
+CodecConfigurator* codecConfigurator() {
+    return g_configurator;
+}
 
 bool codecNamePassesFilter(const std::string& description) {
     return description.find("Xvid") != std::string::npos || description.find("DivX") != std::string::npos;
@@ -78,9 +82,13 @@ CodecEntry* CodecList::findCodec(const std::string& name) {
     return const_cast<CodecEntry*>(static_cast<const CodecList*>(this)->findCodec(name));
 }
 
-bool CodecList::isCodecInstalled(const std::string& name) const { return findCodec(name) != nullptr; }
+bool CodecList::isCodecInstalled(const std::string& name) const {
+    return findCodec(name) != nullptr;
+}
 
-const CodecEntry* CodecList::firstCodec() const { return entries_.empty() ? nullptr : &entries_.front(); }
+const CodecEntry* CodecList::firstCodec() const {
+    return entries_.empty() ? nullptr : &entries_.front();
+}
 
 bool CodecList::configureCodec(CodecEntry& entry, QObject* parentWindow) const {
     CodecConfigurator* configurator = g_configurator;

@@ -26,7 +26,9 @@ constexpr int kBitRateLimitOtherCodecs = 1500;
 constexpr int kBitRateFloor = 100;
 constexpr int kBitRateReplacingLow = 400;
 
-bool isIndexOf(int index, std::size_t count) { return index >= 0 && static_cast<std::size_t>(index) < count; }
+bool isIndexOf(int index, std::size_t count) {
+    return index >= 0 && static_cast<std::size_t>(index) < count;
+}
 
 }  // namespace
 
@@ -58,7 +60,8 @@ ConfigDialogModel::ConfigDialogModel(SettingsStore& store) : store_(store) {
     ListSink codecs(codecNames_);
     store_.fillCodecCombo(codecs);
 
-    if (const OutputProfile* profile = shownProfileIndex_ >= 0 ? store_.profileAt(shownProfileIndex_) : nullptr)
+    if (const OutputProfile* profile =
+            shownProfileIndex_ >= 0 ? store_.profileAt(shownProfileIndex_) : nullptr)
         showProfile(*profile);
 
     const AppSettings& settings = store_.settings();
@@ -90,8 +93,9 @@ void ConfigDialogModel::showProfile(const OutputProfile& profile) {
     writeEditText(ProfileEdit::Width, intToText(profile.ResWidth));
     writeEditText(ProfileEdit::Height, intToText(profile.ResHeight));
     writeEditText(ProfileEdit::VideoBitRate, intToText(profile.VideoBR));
-    audioBitRateSelection_ =
-        isIndexOf(profile.AudioBR, audioBitRateChoices().size()) ? profile.AudioBR : kFallbackAudioBitRateIndex;
+    audioBitRateSelection_ = isIndexOf(profile.AudioBR, audioBitRateChoices().size())
+                                 ? profile.AudioBR
+                                 : kFallbackAudioBitRateIndex;
     frameRateSelection_ = isIndexOf(profile.FrameRate, frameRateChoices().size()) ? profile.FrameRate : 0;
 }
 
@@ -104,7 +108,9 @@ void ConfigDialogModel::writeEditText(ProfileEdit edit, const std::string& text)
         modified_ = true;
 }
 
-void ConfigDialogModel::changeEditText(ProfileEdit edit, const std::string& text) { writeEditText(edit, text); }
+void ConfigDialogModel::changeEditText(ProfileEdit edit, const std::string& text) {
+    writeEditText(edit, text);
+}
 
 void ConfigDialogModel::takeControlsInto(OutputProfile& profile) const {
     profile.ResWidth = textToInt(editText(ProfileEdit::Width));
@@ -143,8 +149,8 @@ void ConfigDialogModel::leaveSlideDuration() {
 }
 
 void ConfigDialogModel::leaveTransitionDuration() {
-    transitionDurationText_ =
-        leaveDuration(transitionDurationText_, store_.settings().DefaultTransitionDuration, transitionDuration_);
+    transitionDurationText_ = leaveDuration(transitionDurationText_,
+                                            store_.settings().DefaultTransitionDuration, transitionDuration_);
 }
 
 void ConfigDialogModel::chooseFrameRate(int index) {
@@ -193,19 +199,22 @@ ConfigDialogModel::NewProfileResult ConfigDialogModel::newProfile(const AskProfi
     shownProfileIndex_ = profileSelection_;
     if (const OutputProfile* added = store_.profileAt(shownProfileIndex_)) showProfile(*added);
 
-    return store_.writeProfileFile(profile) ? NewProfileResult::Added : NewProfileResult::AddedButFileNotWritten;
+    return store_.writeProfileFile(profile) ? NewProfileResult::Added
+                                            : NewProfileResult::AddedButFileNotWritten;
 }
 
 bool ConfigDialogModel::deleteShownProfile() {
     // The last profile stays (and an empty or unselected list offers nothing to delete).
     if (profileNames_.size() <= 1 || !isIndexOf(profileSelection_, profileNames_.size())) return false;
-    if (showMessage("Are you sure to delete the profile?", MessageFlags::kWarningYesNo) != MessageAnswer::kYes)
+    if (showMessage("Are you sure to delete the profile?", MessageFlags::kWarningYesNo) !=
+        MessageAnswer::kYes)
         return false;
     store_.deleteProfile(profileNames_[static_cast<std::size_t>(profileSelection_)]);
     fillProfileNames();
     int selection = shownProfileIndex_;
     if (selection == static_cast<int>(profileNames_.size())) selection = 0;
-    profileSelection_ = isIndexOf(selection, profileNames_.size()) ? selection : (profileNames_.empty() ? -1 : 0);
+    profileSelection_ =
+        isIndexOf(selection, profileNames_.size()) ? selection : (profileNames_.empty() ? -1 : 0);
     if (profileSelection_ >= 0) {
         if (const OutputProfile* profile = store_.profileAt(profileSelection_)) showProfile(*profile);
     }
@@ -249,7 +258,8 @@ std::string ConfigDialogModel::profileFileFailureText() const {
     const std::string name = isIndexOf(profileSelection_, profileNames_.size())
                                  ? profileNames_[static_cast<std::size_t>(profileSelection_)]
                                  : std::string();
-    return "The profile file " + profileFilePath(name) + " could not be written. The profile stays in use "
+    return "The profile file " + profileFilePath(name) +
+           " could not be written. The profile stays in use "
            "until Kestrelle ends; check that the folder can be written.";
 }
 

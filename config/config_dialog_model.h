@@ -4,8 +4,8 @@
 // OK and Cancel, all on a SettingsStore. The dialog widget mirrors these contents and forwards the
 // user's actions; tests drive the model directly. Questions go through showMessage.
 
-#include "config/settings_store.h"
 #include "base/message_box.h"
+#include "config/settings_store.h"
 
 #include <array>
 #include <functional>

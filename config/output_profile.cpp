@@ -1,9 +1,9 @@
 #include "config/output_profile.h"
 
-#include "config/codec_list.h"
 #include "base/data_folder.h"
 #include "base/text_numbers.h"
 #include "base/xml_document.h"
+#include "config/codec_list.h"
 
 #include <cctype>
 
@@ -14,7 +14,8 @@ bool readProfileElements(XmlDocument& document, OutputProfile& profile) {
     document.intoElem();
     int* const numbers[] = {&profile.ResWidth, &profile.ResHeight, &profile.AspectRatio,
                             &profile.VideoBR,  &profile.AudioBR,   &profile.FrameRate};
-    const char* const numberNames[] = {"ResWidth", "ResHeight", "AspectRatio", "VideoBR", "AudioBR", "FrameRate"};
+    const char* const numberNames[] = {"ResWidth", "ResHeight", "AspectRatio",
+                                       "VideoBR",  "AudioBR",   "FrameRate"};
     for (int i = 0; i < 6; ++i)
         if (document.findElem(numberNames[i])) *numbers[i] = textToInt(document.getData());
     if (document.findElem("CodecName")) profile.CodecName = document.getData();
@@ -60,7 +61,9 @@ std::string profileFolder() {
     return ".//Profile//";
 }
 
-std::string profileFilePath(const std::string& name) { return profileFolder() + name + ".ipf"; }
+std::string profileFilePath(const std::string& name) {
+    return profileFolder() + name + ".ipf";
+}
 
 bool isUsableProfileName(const std::string& name) {
     if (name.empty() || name.size() > 200 || name == "." || name == "..") return false;

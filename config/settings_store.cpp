@@ -2,9 +2,9 @@
 
 #include "base/data_folder.h"
 #include "base/file_replace.h"
+#include "base/run_log.h"
 #include "base/text_numbers.h"
 #include "base/xml_document.h"
-#include "base/run_log.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -79,7 +79,9 @@ void SettingsStore::saveAtExit() {
     if (g_instanceCreated) instance().save();
 }
 
-SettingsStore::SettingsStore(const CompressorProvider* provider) : codecs_(provider) { resetToDefaults(); }
+SettingsStore::SettingsStore(const CompressorProvider* provider) : codecs_(provider) {
+    resetToDefaults();
+}
 
 void SettingsStore::resetToDefaults() {
     settings_ = AppSettings{};
@@ -115,7 +117,8 @@ void SettingsStore::readSettingsDocument(XmlDocument& doc) {
         if (doc.findElem("PlaySound")) settings_.PlaySound = textToInt(doc.getData());
         if (doc.findElem("ShutDown")) settings_.ShutDown = textToInt(doc.getData());
         if (doc.findElem("RipVolume")) settings_.RipVolume = textToInt(doc.getData());
-        if (doc.findElem("DefaultSlideDuration")) settings_.DefaultSlideDuration = textToDouble(doc.getData());
+        if (doc.findElem("DefaultSlideDuration"))
+            settings_.DefaultSlideDuration = textToDouble(doc.getData());
         if (doc.findElem("DefaultTransitionDuration"))
             settings_.DefaultTransitionDuration = textToDouble(doc.getData());
         if (doc.findElem("DefaultSlideIndex")) {
@@ -134,7 +137,8 @@ void SettingsStore::readSettingsDocument(XmlDocument& doc) {
 
 void SettingsStore::fixUpTargetPath() {
     const std::string& target = settings_.TargetPath;
-    if (!target.empty() && target.find('\0') == std::string::npos && ::access(target.c_str(), F_OK) == 0) return;
+    if (!target.empty() && target.find('\0') == std::string::npos && ::access(target.c_str(), F_OK) == 0)
+        return;
     const std::string documents = documentsFolder();
     if (documents.empty()) return;
     const std::string folder = documents + "/Kestrelle";
@@ -188,7 +192,8 @@ const OutputProfile* SettingsStore::profileAt(int i) const {
 
 int SettingsStore::currentProfileIndex() const {
     for (int i = 0; i < profileCount(); ++i)
-        if (namesEqualIgnoringCase(profiles_[static_cast<std::size_t>(i)].name, settings_.CurrentProfile)) return i;
+        if (namesEqualIgnoringCase(profiles_[static_cast<std::size_t>(i)].name, settings_.CurrentProfile))
+            return i;
     return 0;
 }
 
@@ -207,7 +212,9 @@ const OutputProfile* SettingsStore::findProfile(const std::string& name) const {
     return nullptr;
 }
 
-void SettingsStore::addProfile(const OutputProfile& profile) { profiles_.push_back(profile); }
+void SettingsStore::addProfile(const OutputProfile& profile) {
+    profiles_.push_back(profile);
+}
 
 bool SettingsStore::deleteProfile(const std::string& name) {
     for (auto it = profiles_.begin(); it != profiles_.end(); ++it) {

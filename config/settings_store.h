@@ -15,7 +15,9 @@ class XmlDocument;
 
 // Transition effect numbers a slide may carry: 1..12 name an effect, 0 asks for a random one.
 constexpr int kHighestEffectNumber = 12;
-constexpr bool isEffectNumber(int number) { return number >= 0 && number <= kHighestEffectNumber; }
+constexpr bool isEffectNumber(int number) {
+    return number >= 0 && number <= kHighestEffectNumber;
+}
 
 struct AppSettings {
     std::string ThemePath;                 // carried
@@ -106,7 +108,9 @@ public:
     // The codec named by the current profile, or nullptr.
     const CodecEntry* codecForCurrentProfile() const;
     CodecEntry* codecForCurrentProfile();
-    bool configureCodec(CodecEntry& entry, QObject* parentWindow) { return codecs_.configureCodec(entry, parentWindow); }
+    bool configureCodec(CodecEntry& entry, QObject* parentWindow) {
+        return codecs_.configureCodec(entry, parentWindow);
+    }
 
 private:
     void readSettingsDocument(XmlDocument& document);

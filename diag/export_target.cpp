@@ -26,9 +26,11 @@ bool isSameFile(const std::string& first, const std::string& second) {
         return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
     }
     std::error_code error;
-    const std::filesystem::path left = std::filesystem::weakly_canonical(std::filesystem::absolute(first, error), error);
+    const std::filesystem::path left =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(first, error), error);
     if (error) return false;
-    const std::filesystem::path right = std::filesystem::weakly_canonical(std::filesystem::absolute(second, error), error);
+    const std::filesystem::path right =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(second, error), error);
     if (error) return false;
     return left == right;
 }

@@ -103,7 +103,8 @@ FilePtr openRegularForReading(const std::string& path) {
 
 // True when `a` names the same file as `b` (both exist).
 bool sameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 }
@@ -131,8 +132,10 @@ Handle* openForReading(const std::string& path, int* error) {
     handle->mode = kModeRead;
     // A count is only a claim: reserve no more entries than the file could hold.
     struct stat info {};
-    std::uint64_t fileBytes = fstat(fileno(file.get()), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
-    handle->entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, fileBytes / kMinEntryBytes + 1)));
+    std::uint64_t fileBytes =
+        fstat(fileno(file.get()), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    handle->entries.reserve(
+        static_cast<std::size_t>(std::min<std::uint64_t>(count, fileBytes / kMinEntryBytes + 1)));
 
     for (std::uint32_t i = 0; i < count; ++i) {
         char name[kNameBytes];
@@ -150,7 +153,8 @@ Handle* openForReading(const std::string& path, int* error) {
         const off_t dataOffset = ftello(file.get());
         entry.dataOffset = static_cast<std::uint32_t>(dataOffset);
         handle->entries.push_back(std::move(entry));
-        if (fseeko(file.get(), dataOffset + static_cast<off_t>(handle->entries.back().size), SEEK_SET) != 0) break;
+        if (fseeko(file.get(), dataOffset + static_cast<off_t>(handle->entries.back().size), SEEK_SET) != 0)
+            break;
     }
     return handle.release();
 }
@@ -332,7 +336,8 @@ int gzipInPlace(const std::string& path) {
         const std::size_t want = left < kCompressBlock ? static_cast<std::size_t>(left) : kCompressBlock;
         const std::size_t got = std::fread(block, 1, want, in.get());
         if (got != want) return discard(-13);
-        if (gzwrite(gz.get(), block, static_cast<unsigned>(got)) != static_cast<int>(got)) return discard(-14);
+        if (gzwrite(gz.get(), block, static_cast<unsigned>(got)) != static_cast<int>(got))
+            return discard(-14);
         left -= got;
     }
     in.reset();
@@ -348,9 +353,13 @@ int gzipInPlace(const std::string& path) {
     return 0;
 }
 
-int mode(const Handle* handle) { return handle ? handle->mode : 0; }
+int mode(const Handle* handle) {
+    return handle ? handle->mode : 0;
+}
 
-int entryCount(const Handle* handle) { return handle ? static_cast<int>(handle->entries.size()) : 0; }
+int entryCount(const Handle* handle) {
+    return handle ? static_cast<int>(handle->entries.size()) : 0;
+}
 
 ArchiveEntry entry(const Handle* handle, int index) {
     if (!handle || index < 0 || static_cast<std::size_t>(index) >= handle->entries.size()) return {};

@@ -16,7 +16,7 @@
 namespace kestrelle {
 
 struct ArchiveEntry {
-    std::string path;             // full path of the source file; after reading, the entry's name
+    std::string path;              // full path of the source file; after reading, the entry's name
     std::uint32_t dataOffset = 0;  // position of the data in the container when read, 0 when written
     std::uint32_t size = 0;
     std::uint32_t modificationTime = 0;  // seconds since 1970-01-01 UTC
@@ -55,9 +55,9 @@ int pack(Handle* handle);
 int release(Handle* handle);
 
 // Replaces the file at `path` by its gzip compression (zlib's file interface, mode "wb"). Returns 0, or
-// -10 no file status (or not a regular file), -11 the gzip file cannot be opened, -12 the file cannot be opened, -13 a short
-// read, -14 the compressed file cannot be written or put in place. On failure `path` is left as it was
-// and no temporary file remains.
+// -10 no file status (or not a regular file), -11 the gzip file cannot be opened, -12 the file cannot be
+// opened, -13 a short read, -14 the compressed file cannot be written or put in place. On failure `path` is
+// left as it was and no temporary file remains.
 int gzipInPlace(const std::string& path);
 
 // Queries on a handle (null handle: 0 / empty entry).

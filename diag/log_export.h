@@ -14,7 +14,8 @@ namespace kestrelle {
 // log before reading it).
 bool exportRunLog(const std::string& archivePath);
 
-constexpr const char* kOntoRunLogText = "The run log cannot be exported onto itself. Please choose another file name.";
+constexpr const char* kOntoRunLogText =
+    "The run log cannot be exported onto itself. Please choose another file name.";
 
 // The run log's file: the data folder's run.log, or the working directory's when there is no data folder.
 std::string runLogPath();

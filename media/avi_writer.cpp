@@ -1,18 +1,18 @@
 #include "media/avi_writer.h"
 
-#include "media/video_compressor.h"
 #include "base/run_log.h"
 #include "media/mp3_encoder.h"
 #include "media/riff_avi_file.h"
 #include "media/still_frame_shortcut.h"
+#include "media/video_compressor.h"
 
 #include <malloc.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdint>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -40,7 +40,8 @@ std::vector<std::uint8_t> videoStreamFormat(int width, int height, std::uint32_t
                                             const std::vector<std::uint8_t>& extra) {
     std::vector<std::uint8_t> f(40, 0);
     auto set32 = [&f](std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) f[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            f[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
     };
     set32(0, static_cast<std::uint32_t>(40 + extra.size()));
     set32(4, static_cast<std::uint32_t>(width));
@@ -75,9 +76,9 @@ struct State {
     std::unique_ptr<VideoCompressor> compressor;
     bool compressing = false;
     std::unique_ptr<StillFrameShortcut> shortcut;  // none when every frame goes to the encoder
-    int stillFramesLeft = 0;       // frames of an announced still still to come
-    bool stillFirstPending = false;  // the announced still's first frame is still to come
-    const std::uint8_t* stillPixels = nullptr;  // where the announced still's frames come from
+    int stillFramesLeft = 0;                       // frames of an announced still still to come
+    bool stillFirstPending = false;                // the announced still's first frame is still to come
+    const std::uint8_t* stillPixels = nullptr;     // where the announced still's frames come from
     int videoStream = -1;
     int audioStream = -1;
 
@@ -296,7 +297,8 @@ bool setUpVideo(State& s, const std::uint8_t* stateBlock, std::size_t stateBlock
         AVI_LOG(0, "Compress frame start successed.");
     }
 
-    if (!everyFrameEncoded()) s.shortcut = std::make_unique<StillFrameShortcut>(s.compressor->keyFrameInterval());
+    if (!everyFrameEncoded())
+        s.shortcut = std::make_unique<StillFrameShortcut>(s.compressor->keyFrameInterval());
     info.format = videoStreamFormat(s.width, s.height, s.compressorHandler, s.compressor->extraData());
     s.videoStream = s.file->addVideoStream(info);
     if (s.videoStream < 0) {
@@ -380,7 +382,8 @@ bool writeAudio(State& s, const std::int16_t* samples, int sampleCount) {
     }
     const std::int64_t target = audioTarget(s.framesWritten + 1, s.fps);
     while (ok && s.audioFramesEncoded < target) {
-        const int pad = static_cast<int>(std::min<std::int64_t>(target - s.audioFramesEncoded, kSilenceFrames));
+        const int pad =
+            static_cast<int>(std::min<std::int64_t>(target - s.audioFramesEncoded, kSilenceFrames));
         if (s.silence.empty()) s.silence.assign(2 * kSilenceFrames, 0);
         ok = s.encoder->encodeInterleaved(s.silence.data(), pad, s.mp3) >= 0;
         s.audioFramesEncoded += pad;
@@ -470,7 +473,9 @@ int writeFrame(const std::uint8_t* pixels, int /*width*/, int /*height*/, const 
     return 1;
 }
 
-void setStopFlag(bool stop) { stopFlag() = stop; }
+void setStopFlag(bool stop) {
+    stopFlag() = stop;
+}
 
 void announceStill(int frames) {
     State& s = state();
@@ -482,7 +487,9 @@ void setFrameObserver(std::function<void(const std::uint8_t* pixels, int width, 
     frameObserver() = std::move(observer);
 }
 
-void setFileBufferForTesting(std::size_t bytes) { fileBufferForTesting() = bytes; }
+void setFileBufferForTesting(std::size_t bytes) {
+    fileBufferForTesting() = bytes;
+}
 
 int close() {
     State& s = state();
@@ -519,8 +526,12 @@ int close() {
     return complete ? 1 : 0;
 }
 
-std::string fileName() { return state().fileName; }
+std::string fileName() {
+    return state().fileName;
+}
 
-int framesWritten() { return state().framesWritten; }
+int framesWritten() {
+    return state().framesWritten;
+}
 
 }  // namespace kestrelle::AviWriter

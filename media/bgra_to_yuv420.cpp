@@ -25,7 +25,8 @@ void chromaRow(const Byte* __restrict top, const Byte* __restrict bottom, Byte* 
     for (int x = 0; x < pairs; ++x) {
         const Byte* p = top + 8 * x;
         const Byte* q = bottom + 8 * x;
-        chromaOfSums(p[0] + p[4] + q[0] + q[4], p[1] + p[5] + q[1] + q[5], p[2] + p[6] + q[2] + q[6], u[x], v[x]);
+        chromaOfSums(p[0] + p[4] + q[0] + q[4], p[1] + p[5] + q[1] + q[5], p[2] + p[6] + q[2] + q[6], u[x],
+                     v[x]);
     }
     if (width % 2 != 0) {
         const Byte* p = top + 4 * (width - 1);
@@ -43,7 +44,8 @@ void convertBgraToYuv420(const Byte* firstRow, std::ptrdiff_t rowStride, int wid
         const Byte* top = firstRow + row * rowStride;
         const Byte* bottom = row + 1 < height ? top + rowStride : top;
         lumaRow(top, out.y + static_cast<std::ptrdiff_t>(row) * out.yStride, width);
-        if (row + 1 < height) lumaRow(bottom, out.y + static_cast<std::ptrdiff_t>(row + 1) * out.yStride, width);
+        if (row + 1 < height)
+            lumaRow(bottom, out.y + static_cast<std::ptrdiff_t>(row + 1) * out.yStride, width);
         chromaRow(top, bottom, out.u + static_cast<std::ptrdiff_t>(row / 2) * out.uStride,
                   out.v + static_cast<std::ptrdiff_t>(row / 2) * out.vStride, width);
     }

@@ -155,10 +155,31 @@ struct ParameterSetting {
     int value;
 };
 std::array<ParameterSetting, 25> parameterTable(const Mp3EncoderSettings& s) {
-    return {{{0, s.bitRateKbps}, {1, s.id1},   {2, 44100},      {3, s.id3}, {4, 2},   {5, 44100}, {6, 98},
-             {7, 0},             {8, 0},       {9, 0},          {10, 0},    {17, s.id17}, {18, -1},
-             {19, s.id19},       {20, -1},     {21, 0},         {22, 0},    {23, 0},  {24, 0},    {25, 2},
-             {26, 0},            {27, 1},      {36, 1},         {37, 0},    {38, 0}}};
+    return {{{0, s.bitRateKbps},
+             {1, s.id1},
+             {2, 44100},
+             {3, s.id3},
+             {4, 2},
+             {5, 44100},
+             {6, 98},
+             {7, 0},
+             {8, 0},
+             {9, 0},
+             {10, 0},
+             {17, s.id17},
+             {18, -1},
+             {19, s.id19},
+             {20, -1},
+             {21, 0},
+             {22, 0},
+             {23, 0},
+             {24, 0},
+             {25, 2},
+             {26, 0},
+             {27, 1},
+             {36, 1},
+             {37, 0},
+             {38, 0}}};
 }
 
 }  // namespace
@@ -289,22 +310,37 @@ bool Mp3Encoder::setParameter(int id, int value) {
     lame_global_flags* f = in->flags;
     int result = 0;
     switch (id) {
-    case 0: result = api.setBrate(f, value); break;
-    case 1: result = api.setQuality(f, value); break;
-    case 2: result = api.setOutSamplerate(f, value); break;
-    case 3:  // channel mode: 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
-        result = (value >= 0 && value <= 3) ? api.setMode(f, static_cast<MPEG_mode>(value)) : -1;
-        break;
-    case 4: result = api.setNumChannels(f, value); break;
-    case 5: result = api.setInSamplerate(f, value); break;
-    case 9:  // rate mode: 0 constant bit rate
-        result = (value >= 0 && value < static_cast<int>(vbr_max_indicator))
-                     ? api.setVbr(f, static_cast<vbr_mode>(value))
-                     : -1;
-        break;
-    case 17: result = api.setLowpass(f, value); break;   // low-pass filter frequency in Hz
-    case 19: result = api.setHighpass(f, value); break;  // high-pass filter frequency; -1 turns it off
-    default: break;  // no LAME setting of its own: accepted and ignored
+        case 0:
+            result = api.setBrate(f, value);
+            break;
+        case 1:
+            result = api.setQuality(f, value);
+            break;
+        case 2:
+            result = api.setOutSamplerate(f, value);
+            break;
+        case 3:  // channel mode: 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
+            result = (value >= 0 && value <= 3) ? api.setMode(f, static_cast<MPEG_mode>(value)) : -1;
+            break;
+        case 4:
+            result = api.setNumChannels(f, value);
+            break;
+        case 5:
+            result = api.setInSamplerate(f, value);
+            break;
+        case 9:  // rate mode: 0 constant bit rate
+            result = (value >= 0 && value < static_cast<int>(vbr_max_indicator))
+                         ? api.setVbr(f, static_cast<vbr_mode>(value))
+                         : -1;
+            break;
+        case 17:
+            result = api.setLowpass(f, value);
+            break;  // low-pass filter frequency in Hz
+        case 19:
+            result = api.setHighpass(f, value);
+            break;  // high-pass filter frequency; -1 turns it off
+        default:
+            break;  // no LAME setting of its own: accepted and ignored
     }
     return result >= 0;
 }
@@ -334,10 +370,12 @@ int Mp3Encoder::encodeInterleaved(const std::int16_t* samples, int frames, std::
     for (int done = 0; done < frames;) {
         const int n = std::min(kMaxFramesPerCall, frames - done);
         // LAME's interleaved call takes a writable buffer; hand it a copy, never the caller's samples.
-        piece.assign(samples + 2 * static_cast<std::size_t>(done), samples + 2 * static_cast<std::size_t>(done + n));
+        piece.assign(samples + 2 * static_cast<std::size_t>(done),
+                     samples + 2 * static_cast<std::size_t>(done + n));
         const std::size_t at = out.size();
         out.resize(at + kMp3BufferBytes);
-        const int bytes = in->api.encodeInterleaved(in->flags, piece.data(), n, out.data() + at, kMp3BufferBytes);
+        const int bytes =
+            in->api.encodeInterleaved(in->flags, piece.data(), n, out.data() + at, kMp3BufferBytes);
         if (bytes < 0) {
             out.resize(start);
             return bytes;
@@ -358,7 +396,8 @@ int Mp3Encoder::encodeSeparate(const std::int16_t* left, const std::int16_t* rig
         const int n = std::min(kMaxFramesPerCall, frames - done);
         const std::size_t at = out.size();
         out.resize(at + kMp3BufferBytes);
-        const int bytes = in->api.encodeBuffer(in->flags, left + done, right + done, n, out.data() + at, kMp3BufferBytes);
+        const int bytes =
+            in->api.encodeBuffer(in->flags, left + done, right + done, n, out.data() + at, kMp3BufferBytes);
         if (bytes < 0) {
             out.resize(start);
             return bytes;

@@ -76,14 +76,14 @@ struct AudioStreamHeader {
     std::uint32_t flags = 0;
     std::uint16_t priority = 0;
     std::uint16_t language = 0;
-    std::uint32_t scale = 1;       // the wave format's block align
-    std::uint32_t rate = 24000;    // the wave format's average bytes per second
+    std::uint32_t scale = 1;     // the wave format's block align
+    std::uint32_t rate = 24000;  // the wave format's average bytes per second
     std::uint32_t start = 0;
     std::uint32_t length = 0xFFFFFFFFu;  // the writer puts the real byte count here at close
     std::uint32_t initialFrames = 0;
     std::uint32_t suggestedBufferSize = 0;
     std::uint32_t quality = 0xFFFFFFFFu;  // -1
-    std::uint32_t sampleSize = 1;  // the wave format's block align
+    std::uint32_t sampleSize = 1;         // the wave format's block align
     std::string name = "Audio Stream";
 };
 AudioStreamHeader audioStreamHeader(const Mp3WaveFormat& format);

@@ -98,19 +98,28 @@ void skipQuantMatrix(BitReader& in) {
 }
 
 bool readVolBody(BitReader& in, VolInfo& vol) {
-    in.read(1);  // random_accessible_vol
-    in.read(8);  // video_object_type_indication
+    in.read(1);      // random_accessible_vol
+    in.read(8);      // video_object_type_indication
     if (in.bit()) {  // is_object_layer_identifier
         vol.verid = static_cast<int>(in.read(4));
         in.read(3);  // priority
     }
     if (in.read(4) == 0xF) in.read(16);  // extended pixel aspect ratio
-    if (in.bit()) {  // vol_control_parameters
-        in.read(2);  // chroma_format
-        in.read(1);  // low_delay
-        if (in.bit()) {  // vbv_parameters
-            in.read(15); in.marker(); in.read(15); in.marker();
-            in.read(15); in.marker(); in.read(3); in.read(11); in.marker(); in.read(15); in.marker();
+    if (in.bit()) {                      // vol_control_parameters
+        in.read(2);                      // chroma_format
+        in.read(1);                      // low_delay
+        if (in.bit()) {                  // vbv_parameters
+            in.read(15);
+            in.marker();
+            in.read(15);
+            in.marker();
+            in.read(15);
+            in.marker();
+            in.read(3);
+            in.read(11);
+            in.marker();
+            in.read(15);
+            in.marker();
         }
     }
     vol.shape = static_cast<int>(in.read(2));
@@ -133,9 +142,9 @@ bool readVolBody(BitReader& in, VolInfo& vol) {
     vol.interlaced = in.bit() != 0;
     in.read(1);  // obmc_disable
     vol.spriteEnable = static_cast<int>(in.read(vol.verid == 1 ? 1 : 2));
-    if (vol.spriteEnable != 0) return !in.failed;  // not read further: not supported
+    if (vol.spriteEnable != 0) return !in.failed;                      // not read further: not supported
     if (vol.verid != 1 && vol.shape != kShapeRectangular) in.read(1);  // sadct_disable
-    if (in.bit()) {  // not_8_bit
+    if (in.bit()) {                                                    // not_8_bit
         vol.quantPrecision = static_cast<int>(in.read(4));
         in.read(4);  // bits_per_pixel
     }
@@ -162,9 +171,9 @@ bool readVolBody(BitReader& in, VolInfo& vol) {
 }  // namespace
 
 bool VolInfo::supported() const {
-    return shape == kShapeRectangular && timeIncrementResolution > 0 && width > 0 && height > 0 && !interlaced &&
-           spriteEnable == 0 && quantPrecision >= 3 && quantPrecision <= 9 && complexityEstimationDisable &&
-           !dataPartitioned && !newpred && !reducedResolution && !scalability;
+    return shape == kShapeRectangular && timeIncrementResolution > 0 && width > 0 && height > 0 &&
+           !interlaced && spriteEnable == 0 && quantPrecision >= 3 && quantPrecision <= 9 &&
+           complexityEstimationDisable && !dataPartitioned && !newpred && !reducedResolution && !scalability;
 }
 
 std::optional<VolInfo> parseVol(const std::uint8_t* data, std::size_t size) {
@@ -238,12 +247,12 @@ std::vector<std::uint8_t> notCodedPVop(const VolInfo& vol, int moduloTimeBase, i
     bits.bit(0);
     bits.bit(1);  // marker
     bits.write(static_cast<std::uint32_t>(timeIncrement), vol.timeIncrementBits);
-    bits.bit(1);  // marker
-    bits.bit(1);  // vop_coded
-    bits.bit(0);  // vop_rounding_type: no motion, so no interpolation to round
-    bits.write(0, 3);  // intra_dc_vlc_thr
+    bits.bit(1);                        // marker
+    bits.bit(1);                        // vop_coded
+    bits.bit(0);                        // vop_rounding_type: no motion, so no interpolation to round
+    bits.write(0, 3);                   // intra_dc_vlc_thr
     bits.write(2, vol.quantPrecision);  // vop_quant: any valid value, nothing is quantised
-    bits.write(1, 3);  // vop_fcode_forward
+    bits.write(1, 3);                   // vop_fcode_forward
     for (int i = 0; i < macroblocks; ++i) bits.bit(1);  // not_coded
     bits.stuffing();
     return out;
@@ -297,8 +306,10 @@ bool restampVop(const VolInfo& vol, std::vector<std::uint8_t>& packet, int modul
         for (int i = 0; i < count; ++i) {
             const std::size_t at = bitOffset + static_cast<std::size_t>(i);
             const auto mask = static_cast<std::uint8_t>(0x80u >> (at % 8));
-            if ((value >> (count - 1 - i)) & 1u) out[at / 8] |= mask;
-            else out[at / 8] &= static_cast<std::uint8_t>(~mask);
+            if ((value >> (count - 1 - i)) & 1u)
+                out[at / 8] |= mask;
+            else
+                out[at / 8] &= static_cast<std::uint8_t>(~mask);
         }
     };
     if (timing->moduloTimeBase == moduloTimeBase) {

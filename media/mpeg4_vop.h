@@ -18,9 +18,9 @@ namespace kestrelle::mpeg4 {
 // The VOL fields that shape a VOP header, read from a stream's own headers.
 struct VolInfo {
     int verid = 1;
-    int shape = 0;                     // 0 rectangular
-    int timeIncrementResolution = 0;   // ticks per second
-    int timeIncrementBits = 1;         // width of vop_time_increment
+    int shape = 0;                    // 0 rectangular
+    int timeIncrementResolution = 0;  // ticks per second
+    int timeIncrementBits = 1;        // width of vop_time_increment
     bool fixedVopRate = false;
     int fixedVopTimeIncrement = 0;
     int width = 0;
@@ -50,15 +50,15 @@ enum class VopType { I = 0, P = 1, B = 2, S = 3 };
 // Where and what the timing fields of a packet's VOP are.
 struct VopTiming {
     VopType type = VopType::I;
-    int moduloTimeBase = 0;       // whole seconds since the previous VOP's second (or the GOV's)
-    int timeIncrement = 0;        // ticks within the second
-    bool coded = true;            // vop_coded
-    int quant = 0;                // vop_quant (0 when not read: not coded)
+    int moduloTimeBase = 0;         // whole seconds since the previous VOP's second (or the GOV's)
+    int timeIncrement = 0;          // ticks within the second
+    bool coded = true;              // vop_coded
+    int quant = 0;                  // vop_quant (0 when not read: not coded)
     std::optional<int> govSeconds;  // time code of a GOV header in front of the VOP
-    std::size_t vopStart = 0;     // byte offset of the VOP start code
-    std::size_t moduloBit = 0;    // bit offset of modulo_time_base
-    std::size_t afterTimeBit = 0; // bit offset just after the marker that follows vop_time_increment
-    int vopCount = 0;             // VOP start codes in the packet
+    std::size_t vopStart = 0;       // byte offset of the VOP start code
+    std::size_t moduloBit = 0;      // bit offset of modulo_time_base
+    std::size_t afterTimeBit = 0;   // bit offset just after the marker that follows vop_time_increment
+    int vopCount = 0;               // VOP start codes in the packet
 };
 
 // The timing of the (single) VOP in an encoded packet; none when the packet holds no VOP or its

@@ -56,7 +56,8 @@ std::uint32_t streamChunkId(int stream, const char type[2]) {
     return fourcc(id);
 }
 std::uint32_t indexChunkId(int stream) {
-    const char id[5] = {'i', 'x', static_cast<char>('0' + stream / 10), static_cast<char>('0' + stream % 10), 0};
+    const char id[5] = {'i', 'x', static_cast<char>('0' + stream / 10), static_cast<char>('0' + stream % 10),
+                        0};
     return fourcc(id);
 }
 
@@ -210,7 +211,8 @@ struct RiffAviFile::Impl {
     // Patches bytes already in the file or still in the buffer.
     void patch(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
         while (size > 0 && offset < diskPosition) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, diskPosition - offset));
+            const std::size_t n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(size, diskPosition - offset));
             const ssize_t written = ::pwrite(fd, data, n, static_cast<off_t>(offset));
             if (written <= 0) {
                 if (written < 0 && errno == EINTR) continue;
@@ -254,17 +256,17 @@ struct RiffAviFile::Impl {
             const auto& v = s.videoInfo;
             put32(b, fourcc("vids"));
             put32(b, v.handler);
-            put32(b, 0);   // flags
-            put16(b, 0);   // priority
-            put16(b, 0);   // language
-            put32(b, 0);   // initial frames
+            put32(b, 0);  // flags
+            put16(b, 0);  // priority
+            put16(b, 0);  // language
+            put32(b, 0);  // initial frames
             put32(b, v.scale);
             put32(b, v.rate);
-            put32(b, 0);   // start
-            put32(b, 0);   // length, patched at close
+            put32(b, 0);  // start
+            put32(b, 0);  // length, patched at close
             put32(b, v.suggestedBufferSize);
             put32(b, static_cast<std::uint32_t>(v.quality));
-            put32(b, 0);   // sample size
+            put32(b, 0);  // sample size
         } else {
             const auto& a = s.audioInfo;
             put32(b, fourcc("auds"));
@@ -315,13 +317,13 @@ struct RiffAviFile::Impl {
             usPerFrame = static_cast<std::uint32_t>(
                 (1000000ull * video->videoInfo.scale + video->videoInfo.rate / 2) / video->videoInfo.rate);
         put32(h, usPerFrame);
-        put32(h, 0);                                      // max bytes per second, patched
-        put32(h, 0);                                      // padding granularity
+        put32(h, 0);  // max bytes per second, patched
+        put32(h, 0);  // padding granularity
         put32(h, kAvifHasIndex | kAvifIsInterleaved);
-        put32(h, 0);                                      // total frames (first part), patched
-        put32(h, 0);                                      // initial frames
+        put32(h, 0);  // total frames (first part), patched
+        put32(h, 0);  // initial frames
         put32(h, static_cast<std::uint32_t>(streams.size()));
-        put32(h, 0);                                      // suggested buffer size, patched
+        put32(h, 0);  // suggested buffer size, patched
         put32(h, video ? static_cast<std::uint32_t>(video->videoInfo.width) : 0);
         put32(h, video ? static_cast<std::uint32_t>(video->videoInfo.height) : 0);
         for (int i = 0; i < 4; ++i) put32(h, 0);
@@ -380,7 +382,8 @@ struct RiffAviFile::Impl {
     std::uint64_t pendingIndexBytes(int extraStream) const {
         std::uint64_t total = 0;
         for (std::size_t i = 0; i < streams.size(); ++i) {
-            const std::size_t n = streams[i].partEntries.size() + (static_cast<int>(i) == extraStream ? 1 : 0);
+            const std::size_t n =
+                streams[i].partEntries.size() + (static_cast<int>(i) == extraStream ? 1 : 0);
             total += 32 + 8 * n;
         }
         if (parts.size() == 1) total += 8 + 16 * (idx1.size() + 1);
@@ -401,9 +404,9 @@ struct RiffAviFile::Impl {
             ix.reserve(32 + 8 * s.partEntries.size());
             put32(ix, indexChunkId(static_cast<int>(i)));
             put32(ix, static_cast<std::uint32_t>(24 + 8 * s.partEntries.size()));
-            put16(ix, 2);                 // longs per entry
-            ix.push_back(0);              // sub type
-            ix.push_back(1);              // index of chunks
+            put16(ix, 2);     // longs per entry
+            ix.push_back(0);  // sub type
+            ix.push_back(1);  // index of chunks
             put32(ix, static_cast<std::uint32_t>(s.partEntries.size()));
             put32(ix, s.chunkId);
             put64(ix, base);
@@ -469,7 +472,8 @@ struct RiffAviFile::Impl {
             if (s.video) video = &s;
         std::uint64_t maxBytesPerSecond = 0;
         if (video && video->chunks > 0 && video->videoInfo.rate > 0 && video->videoInfo.scale > 0) {
-            const double seconds = static_cast<double>(video->chunks) * video->videoInfo.scale / video->videoInfo.rate;
+            const double seconds =
+                static_cast<double>(video->chunks) * video->videoInfo.scale / video->videoInfo.rate;
             maxBytesPerSecond = static_cast<std::uint64_t>(static_cast<double>(payload) / seconds);
         }
         patch32(avihOffset + 4, clamp32(maxBytesPerSecond));
@@ -481,7 +485,7 @@ struct RiffAviFile::Impl {
             patch32(s.strhOffset + 32, clamp32(streamLength(s)));
             std::vector<std::uint8_t> indx;
             indx.reserve(kIndxBodySize);
-            put16(indx, 4);   // longs per entry
+            put16(indx, 4);  // longs per entry
             indx.push_back(0);
             indx.push_back(0);  // index of indexes
             put32(indx, static_cast<std::uint32_t>(s.superIndex.size()));
@@ -507,7 +511,8 @@ struct RiffAviFile::Impl {
             if (chunk.end <= end) cut = std::max(cut, chunk.end);
         for (const auto& part : parts)
             if (part.end && part.end <= end) cut = std::max(cut, part.end);
-        if (cut == 0 && !parts.empty() && parts.front().moviOffset + 12 <= end) cut = parts.front().moviOffset + 12;
+        if (cut == 0 && !parts.empty() && parts.front().moviOffset + 12 <= end)
+            cut = parts.front().moviOffset + 12;
         return cut;
     }
 
@@ -534,7 +539,8 @@ struct RiffAviFile::Impl {
             Stream& s = streams[static_cast<std::size_t>(chunk.stream)];
             s.chunks -= std::min<std::uint64_t>(s.chunks, 1);
             s.bytes -= std::min<std::uint64_t>(s.bytes, chunk.size);
-            if (chunk.part == 0 && parts.size() > 1) s.firstPartChunks -= std::min<std::uint64_t>(s.firstPartChunks, 1);
+            if (chunk.part == 0 && parts.size() > 1)
+                s.firstPartChunks -= std::min<std::uint64_t>(s.firstPartChunks, 1);
         }
         pending.clear();
         for (auto& s : streams) {
@@ -547,7 +553,9 @@ struct RiffAviFile::Impl {
 
 RiffAviFile::RiffAviFile() : impl_(std::make_unique<Impl>()) {}
 
-RiffAviFile::~RiffAviFile() { close(); }
+RiffAviFile::~RiffAviFile() {
+    close();
+}
 
 bool RiffAviFile::open(const std::string& path) {
     close();
@@ -567,7 +575,9 @@ bool RiffAviFile::open(const std::string& path) {
     return true;
 }
 
-bool RiffAviFile::isOpen() const { return impl_->fd >= 0; }
+bool RiffAviFile::isOpen() const {
+    return impl_->fd >= 0;
+}
 
 int RiffAviFile::addVideoStream(const AviVideoStreamInfo& info) {
     Impl& d = *impl_;
@@ -628,7 +638,8 @@ bool RiffAviFile::writeChunk(int stream, const std::uint8_t* data, std::size_t s
                           static_cast<std::uint32_t>(headerAt - (d.parts.back().moviOffset + 8)),
                           static_cast<std::uint32_t>(size)});
     }
-    d.pending.push_back({stream, d.parts.size() - 1, headerAt + 8 + padded, static_cast<std::uint32_t>(size)});
+    d.pending.push_back(
+        {stream, d.parts.size() - 1, headerAt + 8 + padded, static_cast<std::uint32_t>(size)});
     s.chunks += 1;
     s.bytes += size;
     s.partDuration += s.sampleSize > 0 ? size / s.sampleSize : 1;
@@ -657,8 +668,12 @@ bool RiffAviFile::close() {
     return !d.failed;
 }
 
-int RiffAviFile::errorCode() const { return impl_->error; }
-bool RiffAviFile::failed() const { return impl_->failed; }
+int RiffAviFile::errorCode() const {
+    return impl_->error;
+}
+bool RiffAviFile::failed() const {
+    return impl_->failed;
+}
 
 std::uint64_t RiffAviFile::chunkCount(int stream) const {
     if (stream < 0 || static_cast<std::size_t>(stream) >= impl_->streams.size()) return 0;
@@ -670,9 +685,13 @@ std::uint64_t RiffAviFile::byteCount(int stream) const {
     return impl_->streams[static_cast<std::size_t>(stream)].bytes;
 }
 
-std::uint64_t RiffAviFile::fileSize() const { return impl_->position; }
+std::uint64_t RiffAviFile::fileSize() const {
+    return impl_->position;
+}
 
-void RiffAviFile::setBufferSizeForTesting(std::size_t bytes) { impl_->bufferSize = std::min(bytes, kBufferSize); }
+void RiffAviFile::setBufferSizeForTesting(std::size_t bytes) {
+    impl_->bufferSize = std::min(bytes, kBufferSize);
+}
 
 void RiffAviFile::setPartLimitForTesting(std::uint64_t bytes) {
     impl_->partLimit = std::clamp<std::uint64_t>(bytes, 2u << 20, 0x7FFFFFFFull);

@@ -24,14 +24,14 @@
 namespace kestrelle {
 
 struct AviVideoStreamInfo {
-    std::uint32_t handler = 0;            // strh fccHandler
+    std::uint32_t handler = 0;  // strh fccHandler
     std::uint32_t scale = 1000;
     std::uint32_t rate = 30000;
     std::int32_t quality = -1;
     std::uint32_t suggestedBufferSize = 0;
-    int width = 0;                        // for the main header
+    int width = 0;  // for the main header
     int height = 0;
-    std::vector<std::uint8_t> format;     // strf body (BITMAPINFOHEADER and extra data)
+    std::vector<std::uint8_t> format;  // strf body (BITMAPINFOHEADER and extra data)
 };
 
 struct AviAudioStreamInfo {
@@ -39,10 +39,10 @@ struct AviAudioStreamInfo {
     std::uint32_t scale = 1;
     std::uint32_t rate = 0;
     std::int32_t quality = -1;
-    std::uint32_t sampleSize = 0;         // 0: one chunk is one sample; otherwise bytes per sample
+    std::uint32_t sampleSize = 0;  // 0: one chunk is one sample; otherwise bytes per sample
     std::uint32_t suggestedBufferSize = 0;
-    std::vector<std::uint8_t> format;     // strf body (WAVEFORMATEX and extra data)
-    std::string name;                     // strn, omitted when empty
+    std::vector<std::uint8_t> format;  // strf body (WAVEFORMATEX and extra data)
+    std::string name;                  // strn, omitted when empty
 };
 
 class RiffAviFile {

@@ -56,7 +56,8 @@ bool StillFrameShortcut::repeatWithoutEncoder(int position, bool repeat, std::ve
     return true;
 }
 
-void StillFrameShortcut::encoded(int position, bool repeat, std::vector<std::uint8_t>& packet, bool keyFrame) {
+void StillFrameShortcut::encoded(int position, bool repeat, std::vector<std::uint8_t>& packet,
+                                 bool keyFrame) {
     if (keyFrame || !vol_) learnVol(packet);
     if (!vol_) {
         disable();
@@ -91,8 +92,8 @@ void StillFrameShortcut::encoded(int position, bool repeat, std::vector<std::uin
     const std::int64_t modulo = gov ? 0 : time.seconds - streamSecond_;
     const bool rightTime = timing->moduloTimeBase == modulo && timing->timeIncrement == time.increment &&
                            (!gov || *timing->govSeconds == time.seconds);
-    if (!rightTime && (modulo < 0 || !mpeg4::restampVop(*vol_, packet, static_cast<int>(modulo), time.increment,
-                                                       static_cast<int>(time.seconds)))) {
+    if (!rightTime && (modulo < 0 || !mpeg4::restampVop(*vol_, packet, static_cast<int>(modulo),
+                                                        time.increment, static_cast<int>(time.seconds)))) {
         disable();
     }
     streamSecond_ = time.seconds;

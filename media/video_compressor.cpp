@@ -83,7 +83,8 @@ std::uint16_t getU16(const std::uint8_t* p) {
 
 std::int32_t getI32(const std::uint8_t* p) {
     const std::uint32_t bits = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                               static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+                               static_cast<std::uint32_t>(p[2]) << 16 |
+                               static_cast<std::uint32_t>(p[3]) << 24;
     return static_cast<std::int32_t>(bits);
 }
 
@@ -115,9 +116,12 @@ using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
 
 AVPixelFormat sourceFormat(CompressorInput input) {
     switch (input) {
-    case CompressorInput::Rgb32BottomUp: return AV_PIX_FMT_BGRA;
-    case CompressorInput::Rgb24BottomUp: return AV_PIX_FMT_BGR24;
-    case CompressorInput::Yuy2: return AV_PIX_FMT_YUYV422;
+        case CompressorInput::Rgb32BottomUp:
+            return AV_PIX_FMT_BGRA;
+        case CompressorInput::Rgb24BottomUp:
+            return AV_PIX_FMT_BGR24;
+        case CompressorInput::Yuy2:
+            return AV_PIX_FMT_YUYV422;
     }
     return AV_PIX_FMT_NONE;
 }
@@ -135,7 +139,8 @@ public:
 
     bool canCompress(CompressorInput input, int width, int height) const override {
         if (sourceFormat(input) == AV_PIX_FMT_NONE) return false;
-        if (width < 1 || height < 1 || width > entry_.maxDimension || height > entry_.maxDimension) return false;
+        if (width < 1 || height < 1 || width > entry_.maxDimension || height > entry_.maxDimension)
+            return false;
         // YUY2 pixels come in pairs sharing their chroma, so its rows need an even width.
         if ((entry_.evenSizesOnly || input == CompressorInput::Yuy2) && width % 2 != 0) return false;
         return !entry_.evenSizesOnly || height % 2 == 0;
@@ -226,8 +231,9 @@ public:
             quality_ = FF_QP2LAMBDA * settings_.quantizer;
             context->global_quality = quality_;
         } else {
-            const std::int64_t bitRate = hasState_ ? static_cast<std::int64_t>(settings_.bitRateKbps) * kBitsPerKbit
-                                                   : static_cast<std::int64_t>(params.bytesPerSecond) * 8;
+            const std::int64_t bitRate = hasState_
+                                             ? static_cast<std::int64_t>(settings_.bitRateKbps) * kBitsPerKbit
+                                             : static_cast<std::int64_t>(params.bytesPerSecond) * 8;
             context->bit_rate = bitRate > 0 ? bitRate : 800000;
         }
 
@@ -307,7 +313,8 @@ public:
 
         rc = avcodec_send_frame(context_.get(), frame_.get());
         if (rc < 0) {
-            error = "cannot send frame " + std::to_string(frame_->pts) + " to the encoder: " + avErrorText(rc);
+            error =
+                "cannot send frame " + std::to_string(frame_->pts) + " to the encoder: " + avErrorText(rc);
             return false;
         }
         bool first = true;
@@ -359,9 +366,12 @@ private:
         const std::size_t w = static_cast<std::size_t>(params_.width);
         const std::size_t h = static_cast<std::size_t>(params_.height);
         switch (params_.input) {
-        case CompressorInput::Rgb32BottomUp: return w * 4 * h;
-        case CompressorInput::Rgb24BottomUp: return ((w * 3 + 3) & ~std::size_t{3}) * h;
-        case CompressorInput::Yuy2: return w * 2 * h;
+            case CompressorInput::Rgb32BottomUp:
+                return w * 4 * h;
+            case CompressorInput::Rgb24BottomUp:
+                return ((w * 3 + 3) & ~std::size_t{3}) * h;
+            case CompressorInput::Yuy2:
+                return w * 2 * h;
         }
         return 0;
     }
@@ -417,22 +427,22 @@ private:
         const int w = params_.width;
         const int h = params_.height;
         switch (params_.input) {
-        case CompressorInput::Rgb32BottomUp: {
-            const int stride = w * 4;
-            planes[0] = pixels + static_cast<std::ptrdiff_t>(h - 1) * stride;
-            strides[0] = -stride;
-            break;
-        }
-        case CompressorInput::Rgb24BottomUp: {
-            const int stride = (w * 3 + 3) & ~3;
-            planes[0] = pixels + static_cast<std::ptrdiff_t>(h - 1) * stride;
-            strides[0] = -stride;
-            break;
-        }
-        case CompressorInput::Yuy2:
-            planes[0] = pixels;
-            strides[0] = w * 2;
-            break;
+            case CompressorInput::Rgb32BottomUp: {
+                const int stride = w * 4;
+                planes[0] = pixels + static_cast<std::ptrdiff_t>(h - 1) * stride;
+                strides[0] = -stride;
+                break;
+            }
+            case CompressorInput::Rgb24BottomUp: {
+                const int stride = (w * 3 + 3) & ~3;
+                planes[0] = pixels + static_cast<std::ptrdiff_t>(h - 1) * stride;
+                strides[0] = -stride;
+                break;
+            }
+            case CompressorInput::Yuy2:
+                planes[0] = pixels;
+                strides[0] = w * 2;
+                break;
         }
     }
 

@@ -23,9 +23,9 @@ constexpr std::uint32_t kCompressorType = makeFourCC('v', 'i', 'd', 'c');
 struct CompressorSettings {
     enum class RateControl : std::uint8_t { TargetBitRate = 0, ConstantQuantizer = 1 };
     RateControl rateControl = RateControl::TargetBitRate;
-    int bitRateKbps = 6240;      // in units of 1024 bit/s: 798,720 bytes per second, the writer's own rate
-    int quantizer = 4;           // 1 (best) .. 31
-    int keyFrameInterval = 30;   // frames
+    int bitRateKbps = 6240;     // in units of 1024 bit/s: 798,720 bytes per second, the writer's own rate
+    int quantizer = 4;          // 1 (best) .. 31
+    int keyFrameInterval = 30;  // frames
 };
 
 // The input a compression run takes (the frame header of the writer). 32-bit frames hold bytes blue,
@@ -36,10 +36,10 @@ enum class CompressorInput { Rgb32BottomUp, Rgb24BottomUp, Yuy2 };
 struct CompressionParams {
     int width = 0;
     int height = 0;
-    int rateNumerator = 30000;   // frames per second = rateNumerator / rateDenominator
+    int rateNumerator = 30000;  // frames per second = rateNumerator / rateDenominator
     int rateDenominator = 1000;
     int keyFrameInterval = 30;
-    int bytesPerSecond = 798720; // used unless a state block set a rate of its own
+    int bytesPerSecond = 798720;  // used unless a state block set a rate of its own
     CompressorInput input = CompressorInput::Rgb32BottomUp;
 };
 

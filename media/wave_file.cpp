@@ -30,7 +30,9 @@ struct WaveFile::Source {
 
 namespace {
 
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 std::uint32_t le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -107,7 +109,9 @@ bool findChunk(WindowedReader& reader, std::uint64_t position, const char* tag, 
 
 WaveFile::WaveFile() = default;
 WaveFile::~WaveFile() = default;
-WaveFile::WaveFile(WaveFile&& other) noexcept { *this = std::move(other); }
+WaveFile::WaveFile(WaveFile&& other) noexcept {
+    *this = std::move(other);
+}
 
 WaveFile& WaveFile::operator=(WaveFile&& other) noexcept {
     if (this != &other) {
@@ -129,7 +133,9 @@ WaveFile& WaveFile::operator=(WaveFile&& other) noexcept {
     return *this;
 }
 
-bool WaveFile::isOpen() const { return source_ != nullptr; }
+bool WaveFile::isOpen() const {
+    return source_ != nullptr;
+}
 
 WaveOpenResult WaveFile::open(const std::string& path) {
     // Non-blocking so that a named pipe given as a WAV file cannot stall the open.
@@ -235,7 +241,9 @@ int WaveFile::sampleValue(std::size_t index) const {
     return decodeValue(bytes, width);
 }
 
-int WaveFile::sampleFullScale() const { return format_.bitsPerSample == 8 ? 128 : 32767; }
+int WaveFile::sampleFullScale() const {
+    return format_.bitsPerSample == 8 ? 128 : 32767;
+}
 
 std::vector<int> WaveFile::sampleValues(std::size_t first, std::size_t step, std::size_t count) const {
     std::vector<int> values(count, 0);

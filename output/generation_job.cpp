@@ -2,8 +2,8 @@
 
 #include "base/data_folder.h"
 #include "base/message_box.h"
-#include "config/settings_store.h"
 #include "base/run_log.h"
+#include "config/settings_store.h"
 #include "media/avi_writer.h"
 #include "project/slideshow_project.h"
 #include "project/timeline.h"
@@ -67,8 +67,8 @@ std::int64_t leftSeconds(std::int64_t elapsed, std::int64_t upper, std::int64_t 
 std::string formatClockTime(std::int64_t seconds) {
     if (seconds < 0) seconds = 0;
     char text[32];
-    std::snprintf(text, sizeof text, "%02" PRId64 ":%02d:%02d", seconds / 3600, static_cast<int>(seconds / 60 % 60),
-                  static_cast<int>(seconds % 60));
+    std::snprintf(text, sizeof text, "%02" PRId64 ":%02d:%02d", seconds / 3600,
+                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
     return text;
 }
 
@@ -83,7 +83,8 @@ public:
                     int sampleCount) override {
         if (!mayWrite_()) return false;
         std::array<std::int16_t, kAudioValuesPerFrame> samples{};
-        std::memcpy(samples.data(), audio, sizeof(std::int16_t) * std::min(sampleCount, kAudioValuesPerFrame));
+        std::memcpy(samples.data(), audio,
+                    sizeof(std::int16_t) * std::min(sampleCount, kAudioValuesPerFrame));
         if (AviWriter::writeFrame(pixels, width, height, samples.data(), sampleCount) == 1) return true;
         writeFailed = true;
         return false;
@@ -97,8 +98,11 @@ private:
 
 }  // namespace
 
-GenerationJob::GenerationJob(const SlideShowProject& project, std::optional<GenerationSetup> setup, Callbacks callbacks)
-    : project_(project), setup_(std::move(setup)), callbacks_(std::move(callbacks)),
+GenerationJob::GenerationJob(const SlideShowProject& project, std::optional<GenerationSetup> setup,
+                             Callbacks callbacks)
+    : project_(project),
+      setup_(std::move(setup)),
+      callbacks_(std::move(callbacks)),
       clock_([] { return static_cast<std::int64_t>(std::time(nullptr)); }) {}
 
 bool GenerationJob::running() const {
@@ -193,7 +197,8 @@ QImage GenerationJob::loadPicture(int slideIndex) const {
     const bool isPhoto = slide && slide->hasPhoto && slideIndex < project_.photoSlideCount();
     bool decoded = false;
     if (isPhoto) {
-        PhotoLoader::load(picture, setup_->width, setup_->height, slide->photoPath, kBlackBackground, &decoded);
+        PhotoLoader::load(picture, setup_->width, setup_->height, slide->photoPath, kBlackBackground,
+                          &decoded);
         if (!decoded && callbacks_.photoNotDecoded) callbacks_.photoNotDecoded(slide->photoPath);
     }
     if (picture.isNull() || picture.width() != setup_->width || picture.height() != setup_->height) {
@@ -260,7 +265,9 @@ void GenerationJob::writeSlides(int budget) {
 
     // Each photo is loaded once: the next slide's picture is fitted on another thread while this
     // slide's frames are encoded, and the picture an effect led to becomes the next slide's picture.
-    auto loadAsync = [this](int index) { return std::async(std::launch::async, [this, index] { return loadPicture(index); }); };
+    auto loadAsync = [this](int index) {
+        return std::async(std::launch::async, [this, index] { return loadPicture(index); });
+    };
     std::future<QImage> following = loadAsync(0);
     for (int i = 0; i < slideCount; ++i) {
         if (cancelRequested()) return;
@@ -287,12 +294,13 @@ void GenerationJob::writeSlides(int budget) {
 
         QImage next = following.get();
         if (const TransitionStyle* style = TransitionRegistry::instance().find(slide->transitionEffect)) {
-            style->renderToVideo(current, next, fps * slide->transitionDuration, effectWriter, frameCounter, budget,
-                                 effectProgress);
+            style->renderToVideo(current, next, fps * slide->transitionDuration, effectWriter, frameCounter,
+                                 budget, effectProgress);
         } else {
             // The project never stores such a number; should one arrive all the same, say so instead of
             // silently making the video shorter.
-            KESTRELLE_LOG_AS(kLogSource, 0, "Slide %d has no transition effect %d; its transition is left out.", i,
+            KESTRELLE_LOG_AS(kLogSource, 0,
+                             "Slide %d has no transition effect %d; its transition is left out.", i,
                              slide->transitionEffect);
             if (callbacks_.unknownEffect) callbacks_.unknownEffect(i, slide->transitionEffect);
         }
@@ -310,7 +318,8 @@ void GenerationJob::writeSlides(int budget) {
     // The closing black frame.
     QImage black(setup_->width, setup_->height, QImage::Format_RGB32);
     black.fill(0u);
-    if (AviWriter::writeFrame(black.constBits(), setup_->width, setup_->height, silentAudio(), kAudioValuesPerFrame) != 1) {
+    if (AviWriter::writeFrame(black.constBits(), setup_->width, setup_->height, silentAudio(),
+                              kAudioValuesPerFrame) != 1) {
         showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
         return;
     }

@@ -47,15 +47,16 @@ std::string formatClockTime(std::int64_t seconds);
 class GenerationJob {
 public:
     struct Callbacks {
-        std::function<void(int upper)> progressRange;       // called once, before the first frame
-        std::function<void(int position)> progressPosition; // after each counted frame
+        std::function<void(int upper)> progressRange;                  // called once, before the first frame
+        std::function<void(int position)> progressPosition;            // after each counted frame
         std::function<void(const std::string& path)> photoNotDecoded;  // a photo rendered as black
         std::function<void(int slide, int effect)> unknownEffect;      // a transition left out
     };
 
     // `setup` none: the job ends at once without a file (no current profile). The project must stay
     // unchanged while the job runs.
-    GenerationJob(const SlideShowProject& project, std::optional<GenerationSetup> setup, Callbacks callbacks = {});
+    GenerationJob(const SlideShowProject& project, std::optional<GenerationSetup> setup,
+                  Callbacks callbacks = {});
     GenerationJob(const GenerationJob&) = delete;
     GenerationJob& operator=(const GenerationJob&) = delete;
 

@@ -45,14 +45,22 @@ std::int64_t stillTickCount(double slideSeconds) {
     return static_cast<std::int64_t>(std::ceil(ticks));
 }
 
-PreviewPlayback::PreviewPlayback(const SlideShowProject& project, int width, int height, double framesPerSecond,
-                                 FramePresenter& presenter, Sleeper& sleeper)
-    : project_(project), width_(width), height_(height), framesPerSecond_(framesPerSecond),
-      presenter_(presenter), sleeper_(sleeper) {}
+PreviewPlayback::PreviewPlayback(const SlideShowProject& project, int width, int height,
+                                 double framesPerSecond, FramePresenter& presenter, Sleeper& sleeper)
+    : project_(project),
+      width_(width),
+      height_(height),
+      framesPerSecond_(framesPerSecond),
+      presenter_(presenter),
+      sleeper_(sleeper) {}
 
-void PreviewPlayback::requestStop() { stopRequested_ = true; }
+void PreviewPlayback::requestStop() {
+    stopRequested_ = true;
+}
 
-bool PreviewPlayback::stopRequested() const { return stopRequested_; }
+bool PreviewPlayback::stopRequested() const {
+    return stopRequested_;
+}
 
 // The slide's photo fitted into the preview area, or the built-in black picture after the last slide.
 QImage PreviewPlayback::loadPicture(int slideIndex) const {
@@ -99,8 +107,9 @@ void PreviewPlayback::run() {
         KESTRELLE_LOG_AS(kLogSource, 0, "Preview slide index %d,Transition %d", e, slide->transitionEffect);
         // An effect number that is not found: the slide is shown without its transition.
         if (const TransitionStyle* style = TransitionRegistry::instance().find(slide->transitionEffect)) {
-            style->animateOnScreen(transitionTarget, 0, 0, work, source, framesPerSecond_ * slide->transitionDuration,
-                                   slide->transitionDuration, transitionTarget);
+            style->animateOnScreen(transitionTarget, 0, 0, work, source,
+                                   framesPerSecond_ * slide->transitionDuration, slide->transitionDuration,
+                                   transitionTarget);
         }
     }
 }

@@ -61,7 +61,8 @@ void putDragPayload(QMimeData& mime, const DragPayload& payload) {
 
 std::optional<DragPayload> takeDragPayload(const QMimeData& mime) {
     for (DragLine line : {DragLine::Photos, DragLine::Soundtrack}) {
-        const QString type = QString::fromLatin1(line == DragLine::Photos ? kPhotoListMimeType : kAudioListMimeType);
+        const QString type =
+            QString::fromLatin1(line == DragLine::Photos ? kPhotoListMimeType : kAudioListMimeType);
         if (!mime.hasFormat(type)) continue;
         std::optional<std::vector<std::string>> paths = decodeDragPaths(mime.data(type));
         if (!paths) return std::nullopt;

@@ -14,8 +14,7 @@ namespace {
 
 // Slides only ever carry effect numbers: one outside 0..12 leaves the cell's own number (0 in a new cell
 // or a placeholder never given one), so a bad default cannot reach the video.
-int storableEffect(int requested, int current)
-{
+int storableEffect(int requested, int current) {
     if (isEffectNumber(requested)) {
         return requested;
     }
@@ -24,8 +23,7 @@ int storableEffect(int requested, int current)
 
 }  // namespace
 
-int audioBitRateKbps(int audioBitRateSetting)
-{
+int audioBitRateKbps(int audioBitRateSetting) {
     constexpr int count = static_cast<int>(std::size(kAudioBitRates));
     if (audioBitRateSetting >= 0 && audioBitRateSetting < count) {
         return kAudioBitRates[audioBitRateSetting];
@@ -33,8 +31,7 @@ int audioBitRateKbps(int audioBitRateSetting)
     return kAudioBitRates[3];
 }
 
-double clipPixelsPerSecond(int photoCount, double totalSeconds)
-{
+double clipPixelsPerSecond(int photoCount, double totalSeconds) {
     if (photoCount > 0 && std::isfinite(totalSeconds) && totalSeconds > 0.0) {
         return static_cast<double>(photoCount) * kCellWidth / totalSeconds;
     }
@@ -42,13 +39,12 @@ double clipPixelsPerSecond(int photoCount, double totalSeconds)
 }
 
 int clipWidthFor(std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond, int photoCount,
-    double totalSeconds)
-{
+                 double totalSeconds) {
     if (averageBytesPerSecond == 0) {
         return 0;
     }
-    const double width = clipPixelsPerSecond(photoCount, totalSeconds) * static_cast<double>(dataBytes)
-        / static_cast<double>(averageBytesPerSecond);
+    const double width = clipPixelsPerSecond(photoCount, totalSeconds) * static_cast<double>(dataBytes) /
+                         static_cast<double>(averageBytesPerSecond);
     if (!(width > 0.0)) {
         return 0;
     }
@@ -58,11 +54,10 @@ int clipWidthFor(std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond, i
     return static_cast<int>(width);
 }
 
-double parseDurationText(std::string_view text)
-{
+double parseDurationText(std::string_view text) {
     std::size_t pos = 0;
-    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\r'
-               || text[pos] == '\n' || text[pos] == '\f' || text[pos] == '\v')) {
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\r' ||
+                                 text[pos] == '\n' || text[pos] == '\f' || text[pos] == '\v')) {
         ++pos;
     }
     // from_chars takes a minus sign but not a plus sign.
@@ -85,45 +80,39 @@ double parseDurationText(std::string_view text)
 
 // ---- SlideShowProject: queries
 
-SlideDefaults SlideShowProject::currentDefaults() const
-{
+SlideDefaults SlideShowProject::currentDefaults() const {
     SlideDefaults defaults = defaultsProvider_ ? defaultsProvider_() : SlideDefaults{};
     defaults.slideDuration = clampDuration(defaults.slideDuration);
     defaults.transitionDuration = clampDuration(defaults.transitionDuration);
     return defaults;
 }
 
-void SlideShowProject::setVisibleWidth(int width)
-{
+void SlideShowProject::setVisibleWidth(int width) {
     visibleWidth_ = std::clamp(width, 0, kMaxPixelExtent);
 }
 
-int SlideShowProject::contentWidth() const
-{
+int SlideShowProject::contentWidth() const {
     const std::int64_t width = static_cast<std::int64_t>(cells_.size()) * kCellWidth;
     return width > INT_MAX ? INT_MAX : static_cast<int>(width);
 }
 
-int SlideShowProject::photoSlideCount() const
-{
-    return static_cast<int>(std::count_if(cells_.begin(), cells_.end(), [](const Slide& s) { return s.hasPhoto; }));
+int SlideShowProject::photoSlideCount() const {
+    return static_cast<int>(
+        std::count_if(cells_.begin(), cells_.end(), [](const Slide& s) { return s.hasPhoto; }));
 }
 
-int SlideShowProject::placeholderCount() const
-{
+int SlideShowProject::placeholderCount() const {
     return cellCount() - photoSlideCount();
 }
 
-const Slide* SlideShowProject::slide(int i) const
-{
+const Slide* SlideShowProject::slide(int i) const {
     if (i < 0 || i >= cellCount()) {
         return nullptr;
     }
     return &cells_[static_cast<std::size_t>(i)];
 }
 
-double SlideShowProject::totalDuration() const
-{
+double SlideShowProject::totalDuration() const {
     double total = 0.0;
     for (const Slide& s : cells_) {
         if (s.hasPhoto) {
@@ -133,15 +122,14 @@ double SlideShowProject::totalDuration() const
     return total;
 }
 
-std::int64_t SlideShowProject::estimatedOutputBytes(const std::optional<OutputRates>& profile) const
-{
+std::int64_t SlideShowProject::estimatedOutputBytes(const std::optional<OutputRates>& profile) const {
     if (!profile) {
         return 0;
     }
     // A negative video rate from a hand-edited profile must not make the estimate negative, which
     // would pass any free-space check.
-    const std::int64_t kbps = std::max<std::int64_t>(0, profile->videoBitRate)
-        + audioBitRateKbps(profile->audioBitRate);
+    const std::int64_t kbps =
+        std::max<std::int64_t>(0, profile->videoBitRate) + audioBitRateKbps(profile->audioBitRate);
     const double total = totalDuration();
     if (!(total >= 1.0)) {
         return 0;
@@ -152,14 +140,14 @@ std::int64_t SlideShowProject::estimatedOutputBytes(const std::optional<OutputRa
     }
     const auto seconds = static_cast<std::int64_t>(total);
     std::int64_t bytes = 0;
-    if (__builtin_mul_overflow(kbps, seconds, &bytes) || __builtin_mul_overflow(bytes, std::int64_t{128}, &bytes)) {
+    if (__builtin_mul_overflow(kbps, seconds, &bytes) ||
+        __builtin_mul_overflow(bytes, std::int64_t{128}, &bytes)) {
         return INT64_MAX;
     }
     return bytes;
 }
 
-bool SlideShowProject::setSelectedSlide(int i)
-{
+bool SlideShowProject::setSelectedSlide(int i) {
     if (i != -1 && (i < 0 || i >= cellCount() || !cells_[static_cast<std::size_t>(i)].hasPhoto)) {
         return false;
     }
@@ -167,8 +155,7 @@ bool SlideShowProject::setSelectedSlide(int i)
     return true;
 }
 
-bool SlideShowProject::setSelectedClip(int i)
-{
+bool SlideShowProject::setSelectedClip(int i) {
     if (i != -1 && (i < 0 || i >= static_cast<int>(clips_.size()))) {
         return false;
     }
@@ -176,29 +163,25 @@ bool SlideShowProject::setSelectedClip(int i)
     return true;
 }
 
-const SoundtrackClip* SlideShowProject::clip(int i) const
-{
+const SoundtrackClip* SlideShowProject::clip(int i) const {
     if (i < 0 || i >= static_cast<int>(clips_.size())) {
         return nullptr;
     }
     return &clips_[static_cast<std::size_t>(i)];
 }
 
-void SlideShowProject::setThumbnailPixelRatio(double ratio)
-{
+void SlideShowProject::setThumbnailPixelRatio(double ratio) {
     thumbnailPixelRatio_ = std::isfinite(ratio) ? std::clamp(ratio, 1.0, 4.0) : 1.0;
 }
 
-const QImage* SlideShowProject::thumbnail(int i) const
-{
+const QImage* SlideShowProject::thumbnail(int i) const {
     if (i < 0 || i >= static_cast<int>(thumbnails_.size())) {
         return nullptr;
     }
     return &thumbnails_[static_cast<std::size_t>(i)];
 }
 
-int SlideShowProject::cellAtPoint(int x, int y) const
-{
+int SlideShowProject::cellAtPoint(int x, int y) const {
     for (const Slide& s : cells_) {
         if (s.cellRect.contains(x, y)) {
             return s.index;
@@ -207,8 +190,7 @@ int SlideShowProject::cellAtPoint(int x, int y) const
     return -1;
 }
 
-int SlideShowProject::photoSlideAtPoint(int x, int y) const
-{
+int SlideShowProject::photoSlideAtPoint(int x, int y) const {
     int found = -1;
     for (const Slide& s : cells_) {
         if (s.hasPhoto && s.cellRect.contains(x, y)) {
@@ -218,8 +200,7 @@ int SlideShowProject::photoSlideAtPoint(int x, int y) const
     return found;
 }
 
-bool SlideShowProject::setCellRect(int i, const CellRect& rect)
-{
+bool SlideShowProject::setCellRect(int i, const CellRect& rect) {
     if (i < 0 || i >= cellCount()) {
         return false;
     }
@@ -227,8 +208,7 @@ bool SlideShowProject::setCellRect(int i, const CellRect& rect)
     return true;
 }
 
-bool SlideShowProject::setClipRect(int i, const CellRect& rect)
-{
+bool SlideShowProject::setClipRect(int i, const CellRect& rect) {
     if (i < 0 || i >= static_cast<int>(clips_.size())) {
         return false;
     }
@@ -238,32 +218,28 @@ bool SlideShowProject::setClipRect(int i, const CellRect& rect)
 
 // ---- SlideShowProject: editing
 
-Slide SlideShowProject::makeEmptyCell()
-{
+Slide SlideShowProject::makeEmptyCell() {
     Slide cell;
     cell.index = -1;
     cell.cellWidth = kCellWidth;
     return cell;
 }
 
-double SlideShowProject::clampDuration(double seconds)
-{
+double SlideShowProject::clampDuration(double seconds) {
     if (std::isnan(seconds)) {
         return 0.0;
     }
     return std::clamp(seconds, 0.0, kMaxDurationSeconds);
 }
 
-void SlideShowProject::appendPlaceholder()
-{
+void SlideShowProject::appendPlaceholder() {
     Slide cell = makeEmptyCell();
     cell.index = cellCount();
     cells_.push_back(std::move(cell));
     notifyContentWidth();
 }
 
-void SlideShowProject::fillPlaceholders(int width)
-{
+void SlideShowProject::fillPlaceholders(int width) {
     const int count = std::clamp(width, 0, kMaxPixelExtent) / kCellWidth + 1;
     for (int i = 0; i < count; ++i) {
         appendPlaceholder();
@@ -271,8 +247,7 @@ void SlideShowProject::fillPlaceholders(int width)
 }
 
 int SlideShowProject::insertPhoto(const std::string& path, int position, int effect, double slideDuration,
-    double transitionDuration)
-{
+                                  double transitionDuration) {
     if (position < 0) {
         return -1;
     }
@@ -335,8 +310,7 @@ int SlideShowProject::insertPhoto(const std::string& path, int position, int eff
     return cellCount() - 1;
 }
 
-bool SlideShowProject::deleteSlide(int i)
-{
+bool SlideShowProject::deleteSlide(int i) {
     if (i < 0 || i >= cellCount() || !cells_[static_cast<std::size_t>(i)].hasPhoto) {
         return false;
     }
@@ -364,8 +338,7 @@ bool SlideShowProject::deleteSlide(int i)
     return true;
 }
 
-void SlideShowProject::shiftSlideLeft()
-{
+void SlideShowProject::shiftSlideLeft() {
     const int photos = photoSlideCount();
     if (selectedSlide_ <= 0 || selectedSlide_ >= photos || photos < 2) {
         return;
@@ -376,8 +349,7 @@ void SlideShowProject::shiftSlideLeft()
     notifyChanged();
 }
 
-void SlideShowProject::shiftSlideRight()
-{
+void SlideShowProject::shiftSlideRight() {
     const int photos = photoSlideCount();
     // Nothing is selected, or the last photo is: there is nowhere to go.
     if (selectedSlide_ < 0 || selectedSlide_ >= firstPlaceholderIndex() - 1 || photos < 2) {
@@ -389,8 +361,7 @@ void SlideShowProject::shiftSlideRight()
     notifyChanged();
 }
 
-bool SlideShowProject::swapSlideContents(int a, int b)
-{
+bool SlideShowProject::swapSlideContents(int a, int b) {
     if (a < 0 || b < 0 || a >= cellCount() || b >= cellCount()) {
         return false;
     }
@@ -405,21 +376,19 @@ bool SlideShowProject::swapSlideContents(int a, int b)
     return true;
 }
 
-bool SlideShowProject::setSlideDuration(int i, double seconds)
-{
+bool SlideShowProject::setSlideDuration(int i, double seconds) {
     if (i < 0 || i >= cellCount()) {
         return false;
     }
     // NaN fails the comparison and +infinity is no duration either: both take the default.
-    const double value = (seconds > 0.0 && std::isfinite(seconds)) ? clampDuration(seconds)
-                                                                   : currentDefaults().slideDuration;
+    const double value =
+        (seconds > 0.0 && std::isfinite(seconds)) ? clampDuration(seconds) : currentDefaults().slideDuration;
     cells_[static_cast<std::size_t>(i)].slideDuration = value;
     notifyChanged();
     return true;
 }
 
-bool SlideShowProject::setTransitionDuration(int i, double seconds)
-{
+bool SlideShowProject::setTransitionDuration(int i, double seconds) {
     if (i < 0 || i >= cellCount()) {
         return false;
     }
@@ -430,18 +399,15 @@ bool SlideShowProject::setTransitionDuration(int i, double seconds)
     return true;
 }
 
-bool SlideShowProject::setSlideDurationText(int i, std::string_view text)
-{
+bool SlideShowProject::setSlideDurationText(int i, std::string_view text) {
     return setSlideDuration(i, parseDurationText(text));
 }
 
-bool SlideShowProject::setTransitionDurationText(int i, std::string_view text)
-{
+bool SlideShowProject::setTransitionDurationText(int i, std::string_view text) {
     return setTransitionDuration(i, parseDurationText(text));
 }
 
-bool SlideShowProject::setTransitionEffect(int i, int effect)
-{
+bool SlideShowProject::setTransitionEffect(int i, int effect) {
     if (i < 0 || i >= cellCount()) {
         return false;
     }
@@ -453,8 +419,7 @@ bool SlideShowProject::setTransitionEffect(int i, int effect)
     return true;
 }
 
-void SlideShowProject::applyDefaultsToAll()
-{
+void SlideShowProject::applyDefaultsToAll() {
     const SlideDefaults defaults = currentDefaults();
     for (Slide& cell : cells_) {
         cell.slideDuration = defaults.slideDuration;
@@ -464,8 +429,7 @@ void SlideShowProject::applyDefaultsToAll()
     notifyChanged();
 }
 
-void SlideShowProject::resetProject()
-{
+void SlideShowProject::resetProject() {
     cells_.clear();
     clips_.clear();
     selectedSlide_ = -1;
@@ -475,8 +439,7 @@ void SlideShowProject::resetProject()
     notifyChanged();
 }
 
-WaveOpenResult SlideShowProject::addClip(const std::string& path)
-{
+WaveOpenResult SlideShowProject::addClip(const std::string& path) {
     auto wave = std::make_shared<WaveFile>();
     const WaveOpenResult result = wave->open(path);
     if (result != WaveOpenResult::Ok) {
@@ -489,8 +452,7 @@ WaveOpenResult SlideShowProject::addClip(const std::string& path)
 }
 
 void SlideShowProject::addMeasuredClip(const std::string& path, std::shared_ptr<const WaveFile> wave,
-    std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond)
-{
+                                       std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond) {
     SoundtrackClip clip;
     clip.wavePath = path;
     clip.wave = std::move(wave);
@@ -501,8 +463,7 @@ void SlideShowProject::addMeasuredClip(const std::string& path, std::shared_ptr<
     notifyChanged();
 }
 
-void SlideShowProject::relayoutClips()
-{
+void SlideShowProject::relayoutClips() {
     const int photos = photoSlideCount();
     const double total = totalDuration();
     for (SoundtrackClip& clip : clips_) {
@@ -513,36 +474,31 @@ void SlideShowProject::relayoutClips()
 
 // ---- SlideShowProject: helpers
 
-void SlideShowProject::renumber()
-{
+void SlideShowProject::renumber() {
     for (std::size_t i = 0; i < cells_.size(); ++i) {
         cells_[i].index = static_cast<int>(i);
     }
 }
 
-void SlideShowProject::notifyChanged()
-{
+void SlideShowProject::notifyChanged() {
     if (observer_) {
         observer_->projectChanged();
     }
 }
 
-void SlideShowProject::notifyContentWidth()
-{
+void SlideShowProject::notifyContentWidth() {
     if (observer_) {
         observer_->contentWidthChanged(contentWidth());
     }
 }
 
-void SlideShowProject::notifyScroll(int cell)
-{
+void SlideShowProject::notifyScroll(int cell) {
     if (observer_) {
         observer_->scrollCellIntoView(cell);
     }
 }
 
-void SlideShowProject::notifyFocus()
-{
+void SlideShowProject::notifyFocus() {
     if (observer_) {
         observer_->takeFocus();
     }

@@ -41,22 +41,22 @@ struct CellRect {
 
 // One cell of the photo line: a photo slide or an empty placeholder.
 struct Slide {
-    int index = -1;                 // position in the row; -1 only while the cell is being built
-    int cellWidth = kCellWidth;     // always 154
-    bool hasPhoto = false;          // false for a placeholder
-    int transitionEffect = 0;       // effect leading from this slide to the next; 0 in a placeholder
-    CellRect cellRect;              // where the cell was last painted; empty until then
+    int index = -1;                   // position in the row; -1 only while the cell is being built
+    int cellWidth = kCellWidth;       // always 154
+    bool hasPhoto = false;            // false for a placeholder
+    int transitionEffect = 0;         // effect leading from this slide to the next; 0 in a placeholder
+    CellRect cellRect;                // where the cell was last painted; empty until then
     double transitionDuration = 0.0;  // seconds
     double slideDuration = 0.0;       // seconds the photo is shown still
-    std::string photoPath;          // empty in a placeholder
-    int thumbnailIndex = 0;         // entry in the project's thumbnail list
+    std::string photoPath;            // empty in a placeholder
+    int thumbnailIndex = 0;           // entry in the project's thumbnail list
 };
 
 // One WAV file on the soundtrack line.
 struct SoundtrackClip {
-    int cellWidth = 0;              // drawn width in pixels
+    int cellWidth = 0;  // drawn width in pixels
     std::string wavePath;
-    CellRect cellRect;              // where the clip was last painted
+    CellRect cellRect;                     // where the clip was last painted
     std::shared_ptr<const WaveFile> wave;  // the open file, kept for as long as the clip exists
     std::uint64_t dataBytes = 0;           // size of the data chunk (the width's numerator)
     std::uint32_t averageBytesPerSecond = 0;
@@ -71,9 +71,9 @@ struct SlideDefaults {
 
 // The output profile values the size estimate reads.
 struct OutputRates {
-    int videoBitRate = 448;   // VideoBR, kbit/s
-    int audioBitRate = 64;    // AudioBR as stored: the index into the audio bit-rate list
-    int frameRateIndex = 0;   // FrameRate
+    int videoBitRate = 448;  // VideoBR, kbit/s
+    int audioBitRate = 64;   // AudioBR as stored: the index into the audio bit-rate list
+    int frameRateIndex = 0;  // FrameRate
 };
 
 // The audio bit rates offered by the configuration dialog, by index.
@@ -88,7 +88,7 @@ double clipPixelsPerSecond(int photoCount, double totalSeconds);
 // A clip's width: trunc(pixels per second x data bytes / bytes per second), within 0..kMaxPixelExtent;
 // 0 when the byte rate is 0.
 int clipWidthFor(std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond, int photoCount,
-    double totalSeconds);
+                 double totalSeconds);
 
 // A typed duration: the leading decimal number of the text (after blanks and an optional sign),
 // 0 when there is none. Independent of the locale.
@@ -117,7 +117,9 @@ public:
     // The observer is not owned; pass nullptr to detach.
     void setObserver(ProjectObserver* observer) { observer_ = observer; }
     // Where the current defaults come from (the settings); without a provider SlideDefaults{} holds.
-    void setDefaultsProvider(std::function<SlideDefaults()> provider) { defaultsProvider_ = std::move(provider); }
+    void setDefaultsProvider(std::function<SlideDefaults()> provider) {
+        defaultsProvider_ = std::move(provider);
+    }
     // The defaults now in force, with durations made finite and kept within 0..kMaxDurationSeconds.
     SlideDefaults currentDefaults() const;
 
@@ -177,7 +179,7 @@ public:
     // nothing was inserted (negative position, or no thumbnail could be made for the file). An effect
     // outside 0..12 is not stored: the cell keeps its own number, or 0.
     int insertPhoto(const std::string& path, int position, int effect, double slideDuration,
-        double transitionDuration);
+                    double transitionDuration);
     // Deletes the photo slide at i; false when i is not a photo slide.
     bool deleteSlide(int i);
     void shiftSlideLeft();
@@ -200,7 +202,7 @@ public:
     WaveOpenResult addClip(const std::string& path);
     // Appends an already measured clip (for callers that measured the file themselves).
     void addMeasuredClip(const std::string& path, std::shared_ptr<const WaveFile> wave,
-        std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond);
+                         std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond);
     void relayoutClips();
 
 private:

@@ -18,13 +18,11 @@
 
 namespace kestrelle::storyboard {
 
-CellRect offsetRect(const CellRect& r, int dx, int dy)
-{
+CellRect offsetRect(const CellRect& r, int dx, int dy) {
     return {r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
 }
 
-CellRect cellRectAt(int index, int scroll)
-{
+CellRect cellRectAt(int index, int scroll) {
     // 64-bit on the way: a row of millions of cells must not wrap around.
     const std::int64_t left = static_cast<std::int64_t>(index) * kCellWidth - scroll;
     const auto clampInt = [](std::int64_t v) {
@@ -33,8 +31,7 @@ CellRect cellRectAt(int index, int scroll)
     return {clampInt(left), 0, clampInt(left + kCellWidth), kPhotoLineHeight};
 }
 
-CellHit hitTest(const Slide& cell, int x, int y)
-{
+CellHit hitTest(const Slide& cell, int x, int y) {
     if (!cell.cellRect.contains(x, y)) {
         return CellHit::None;
     }
@@ -59,19 +56,16 @@ CellHit hitTest(const Slide& cell, int x, int y)
     return CellHit::SlideBody;
 }
 
-int scrollLimit(int contentWidth, int visibleWidth)
-{
+int scrollLimit(int contentWidth, int visibleWidth) {
     return std::max(0, contentWidth - std::max(0, visibleWidth));
 }
 
-int scrolledBy(int position, int step, int limit)
-{
+int scrolledBy(int position, int step, int limit) {
     const std::int64_t moved = static_cast<std::int64_t>(position) + step;
     return static_cast<int>(std::clamp<std::int64_t>(moved, 0, std::max(0, limit)));
 }
 
-int scrollPositionCentring(int index, int contentWidth, int visibleWidth)
-{
+int scrollPositionCentring(int index, int contentWidth, int visibleWidth) {
     const std::int64_t half = std::max(0, visibleWidth) / 2;
     const std::int64_t centre = static_cast<std::int64_t>(index) * kCellWidth + kCellWidth / 2;
     std::int64_t position = centre - half;
@@ -84,8 +78,7 @@ int scrollPositionCentring(int index, int contentWidth, int visibleWidth)
     return static_cast<int>(std::clamp<std::int64_t>(position, 0, scrollLimit(contentWidth, visibleWidth)));
 }
 
-SlideMenuState slideMenuState(const SlideShowProject& project)
-{
+SlideMenuState slideMenuState(const SlideShowProject& project) {
     const int selected = project.selectedSlide();
     const int photos = project.photoSlideCount();
     SlideMenuState state;
@@ -95,24 +88,21 @@ SlideMenuState slideMenuState(const SlideShowProject& project)
     return state;
 }
 
-Line lineAtY(int y)
-{
+Line lineAtY(int y) {
     return y > kPhotoLineHeight ? Line::Soundtrack : Line::Photos;
 }
 
-bool isWaveFileName(const std::string& name)
-{
+bool isWaveFileName(const std::string& name) {
     if (name.size() < 4) {
         return false;
     }
     std::string tail = name.substr(name.size() - 4);
     std::transform(tail.begin(), tail.end(), tail.begin(),
-        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return tail == ".wav";
 }
 
-DropFiles dropFilesFrom(const QMimeData& mime)
-{
+DropFiles dropFilesFrom(const QMimeData& mime) {
     DropFiles files;
     if (const std::optional<DragPayload> payload = takeDragPayload(mime)) {
         files.line = payload->line == DragLine::Soundtrack ? Line::Soundtrack : Line::Photos;
@@ -149,9 +139,8 @@ DropFiles dropFilesFrom(const QMimeData& mime)
     return files;
 }
 
-std::vector<QPoint> waveformPoints(const WaveFile& wave, int cellWidth, int left, int top, int right, int bottom,
-                                   int clipLeft, int clipRight)
-{
+std::vector<QPoint> waveformPoints(const WaveFile& wave, int cellWidth, int left, int top, int right,
+                                   int bottom, int clipLeft, int clipRight) {
     std::vector<QPoint> points;
     const std::size_t count = wave.sampleValueCount();
     const std::uint32_t seconds = wave.wholeSeconds();
@@ -191,20 +180,21 @@ std::vector<QPoint> waveformPoints(const WaveFile& wave, int cellWidth, int left
         return points;
     }
     // The band's values in one batch: the file is read in a few blocks rather than value by value.
-    const std::vector<int> values = wave.sampleValues(static_cast<std::size_t>(first), static_cast<std::size_t>(step),
-                                                      static_cast<std::size_t>((last - first) / step + 1));
+    const std::vector<int> values =
+        wave.sampleValues(static_cast<std::size_t>(first), static_cast<std::size_t>(step),
+                          static_cast<std::size_t>((last - first) / step + 1));
     std::int64_t idx = first;
     for (const int sample : values) {
         const std::int64_t value = static_cast<std::int64_t>(sample) * height / fullScale;
-        const int x = left + static_cast<int>(static_cast<double>(idx) / static_cast<double>(count) * cellWidth);
+        const int x =
+            left + static_cast<int>(static_cast<double>(idx) / static_cast<double>(count) * cellWidth);
         points.emplace_back(x, middle - static_cast<int>(value));
         idx += step;
     }
     return points;
 }
 
-std::string transitionEffectWords(int effect)
-{
+std::string transitionEffectWords(int effect) {
     static const char* const names[] = {
         "random",
         "slide in from left",
@@ -226,21 +216,20 @@ std::string transitionEffectWords(int effect)
     return names[effect];
 }
 
-std::string durationText(double seconds)
-{
+std::string durationText(double seconds) {
     char text[64];
     std::snprintf(text, sizeof text, "%0.1f", seconds);
     return text;
 }
 
-std::string selectionDescription(const SlideShowProject& project)
-{
+std::string selectionDescription(const SlideShowProject& project) {
     const Slide* cell = project.slide(project.selectedSlide());
     if (!cell || !cell->hasPhoto) {
         return "No slide selected";
     }
-    return "Slide " + std::to_string(cell->index + 1) + " of " + std::to_string(project.photoSlideCount()) + ", "
-        + durationText(cell->slideDuration) + " s, transition: " + transitionEffectWords(cell->transitionEffect);
+    return "Slide " + std::to_string(cell->index + 1) + " of " + std::to_string(project.photoSlideCount()) +
+           ", " + durationText(cell->slideDuration) +
+           " s, transition: " + transitionEffectWords(cell->transitionEffect);
 }
 
 }  // namespace kestrelle::storyboard

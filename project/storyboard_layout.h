@@ -60,13 +60,13 @@ CellRect cellRectAt(int index, int scroll);
 
 // What a point inside a cell reaches.
 enum class CellHit {
-    None,              // no cell, or a part of a photo slide without an action
-    Placeholder,       // an empty cell
-    SlideDuration,     // the slide duration's editor area
+    None,                // no cell, or a part of a photo slide without an action
+    Placeholder,         // an empty cell
+    SlideDuration,       // the slide duration's editor area
     TransitionDuration,  // the transition duration's editor area (wins over the chooser)
-    TransitionChooser, // the transition box
-    Thumbnail,         // the photo (double click views it)
-    SlideBody,         // elsewhere on a photo slide: selects it only
+    TransitionChooser,   // the transition box
+    Thumbnail,           // the photo (double click views it)
+    SlideBody,           // elsewhere on a photo slide: selects it only
 };
 
 // The hit area of (x, y) in `cell`, whose painted rectangle is cell.cellRect.
@@ -112,8 +112,8 @@ bool isWaveFileName(const std::string& name);
 // at the middle line. Only points whose x lies within [clipLeft, clipRight] are made (plus one on either
 // side), so a long clip costs only what is on screen. Empty when the clip has no samples, lasts under a
 // whole second, or its cell is narrower than one pixel per second.
-std::vector<QPoint> waveformPoints(const WaveFile& wave, int cellWidth, int left, int top, int right, int bottom,
-                                   int clipLeft, int clipRight);
+std::vector<QPoint> waveformPoints(const WaveFile& wave, int cellWidth, int left, int top, int right,
+                                   int bottom, int clipLeft, int clipRight);
 
 // The description the storyboard gives assistive technology for its selected cell, for example
 // "Slide 3 of 8, 3.0 s, transition: wipe from left"; "No slide selected" without a selection.

@@ -8,8 +8,7 @@ namespace kestrelle {
 namespace {
 
 // trunc(x) as an int; NaN gives 0, and anything outside int range saturates.
-int truncToInt(double x)
-{
+int truncToInt(double x) {
     if (std::isnan(x)) {
         return 0;
     }
@@ -23,15 +22,13 @@ int truncToInt(double x)
     return static_cast<int>(x);
 }
 
-int nonNegative(int frames)
-{
+int nonNegative(int frames) {
     return frames < 0 ? 0 : frames;
 }
 
 }  // namespace
 
-int roundHalfDown(double x)
-{
+int roundHalfDown(double x) {
     if (std::isnan(x)) {
         return 0;
     }
@@ -42,30 +39,26 @@ int roundHalfDown(double x)
     return truncToInt(a);
 }
 
-double frameRateForIndex(int index)
-{
+double frameRateForIndex(int index) {
     switch (index) {
-    case 1:
-        return kFrameRatePal;
-    case 2:
-        return kFrameRateLow;
-    default:
-        return kFrameRateNtsc;
+        case 1:
+            return kFrameRatePal;
+        case 2:
+            return kFrameRateLow;
+        default:
+            return kFrameRateNtsc;
     }
 }
 
-int frameBudget(double totalSeconds, double fps)
-{
+int frameBudget(double totalSeconds, double fps) {
     return nonNegative(truncToInt(totalSeconds * static_cast<double>(roundHalfDown(fps))));
 }
 
-int slideFrameCount(double slideSeconds, double fps)
-{
+int slideFrameCount(double slideSeconds, double fps) {
     return nonNegative(roundHalfDown(fps * slideSeconds));
 }
 
-int transitionFrameCount(double transitionSeconds, double fps)
-{
+int transitionFrameCount(double transitionSeconds, double fps) {
     return nonNegative(roundHalfDown(fps * transitionSeconds));
 }
 

@@ -4,8 +4,7 @@
 
 namespace kestrelle {
 
-SampleSource sampleSourceFor(const SlideShowProject* project, int slidePosition)
-{
+SampleSource sampleSourceFor(const SlideShowProject* project, int slidePosition) {
     SampleSource source;
     if (!project) {
         return source;

@@ -1,7 +1,7 @@
 #include "render/photo_loader.h"
 
-#include <QImageIOHandler>
 #include <QFile>
+#include <QImageIOHandler>
 #include <QImageReader>
 #include <QString>
 
@@ -368,8 +368,8 @@ std::uint32_t premultipliedBackground(std::uint32_t argb) {
     return pixel;
 }
 
-bool PhotoLoader::load(QImage& target, int width, int height, const std::string& path, std::uint32_t background,
-                       bool* decoded) {
+bool PhotoLoader::load(QImage& target, int width, int height, const std::string& path,
+                       std::uint32_t background, bool* decoded) {
     if (decoded) {
         *decoded = false;
     }
@@ -378,7 +378,8 @@ bool PhotoLoader::load(QImage& target, int width, int height, const std::string&
     }
     // A caller that hands back a picture of the right shape gets it refilled in place.
     QImage picture;
-    if (target.size() == QSize(width, height) && target.format() == QImage::Format_RGB32 && target.isDetached()) {
+    if (target.size() == QSize(width, height) && target.format() == QImage::Format_RGB32 &&
+        target.isDetached()) {
         picture = std::move(target);
     } else {
         picture = QImage(width, height, QImage::Format_RGB32);

@@ -28,7 +28,9 @@ std::int64_t roundHalfDown(double x) {
 }
 
 // n: the number of steps for the effects that take one step per frame (target is positive and finite).
-std::int64_t stepCount(double target) { return std::clamp<std::int64_t>(roundHalfDown(target), 0, INT_MAX); }
+std::int64_t stepCount(double target) {
+    return std::clamp<std::int64_t>(roundHalfDown(target), 0, INT_MAX);
+}
 
 // s = max(1, trunc(W / N)), the strip width of the horizontal effects.
 std::int64_t stepWidth(int width, double target) {
@@ -148,11 +150,13 @@ std::vector<double> diagonalPositions(int width, int height, double target) {
     return positions;
 }
 
-void SlideInFromLeft::drawSteps(QImage& canvas, const QImage& source, double target, const StepEnd& endStep) const {
+void SlideInFromLeft::drawSteps(QImage& canvas, const QImage& source, double target,
+                                const StepEnd& endStep) const {
     const std::int64_t w = canvas.width();
     const std::int64_t h = canvas.height();
-    runStrips(canvas.width(), target, endStep,
-              [&](std::int64_t i, std::int64_t s) { copyRect(canvas, 0, 0, source, w - i * s, 0, (i + 1) * s, h); });
+    runStrips(canvas.width(), target, endStep, [&](std::int64_t i, std::int64_t s) {
+        copyRect(canvas, 0, 0, source, w - i * s, 0, (i + 1) * s, h);
+    });
 }
 
 void VerticalLineBlinds::drawSteps(QImage& canvas, const QImage& source, double target,
@@ -169,20 +173,24 @@ void HorizontalLineBlinds::drawSteps(QImage& canvas, const QImage& source, doubl
     });
 }
 
-void WipeFromRight::drawSteps(QImage& canvas, const QImage& source, double target, const StepEnd& endStep) const {
+void WipeFromRight::drawSteps(QImage& canvas, const QImage& source, double target,
+                              const StepEnd& endStep) const {
     const std::int64_t w = canvas.width();
     const std::int64_t h = canvas.height();
-    runStrips(canvas.width(), target, endStep,
-              [&](std::int64_t i, std::int64_t s) { copyRect(canvas, w - i * s, 0, source, w - i * s, 0, s, h); });
+    runStrips(canvas.width(), target, endStep, [&](std::int64_t i, std::int64_t s) {
+        copyRect(canvas, w - i * s, 0, source, w - i * s, 0, s, h);
+    });
 }
 
-void RandomBlocks::drawSteps(QImage& canvas, const QImage& source, double target, const StepEnd& endStep) const {
+void RandomBlocks::drawSteps(QImage& canvas, const QImage& source, double target,
+                             const StepEnd& endStep) const {
     constexpr int kBlocksPerStep = 50;
     const std::int64_t n = stepCount(target);
     const double block = (2.0 * static_cast<double>(canvas.height())) / target;
     const std::int64_t side = truncate(block);
     const auto cells = [block](int extent) {
-        return static_cast<std::uint64_t>(std::clamp<std::int64_t>(truncate(extent / block + 1.0), 1, INT_MAX));
+        return static_cast<std::uint64_t>(
+            std::clamp<std::int64_t>(truncate(extent / block + 1.0), 1, INT_MAX));
     };
     const std::uint64_t cols = cells(canvas.width());
     const std::uint64_t rows = cells(canvas.height());
@@ -203,7 +211,8 @@ void RandomBlocks::drawSteps(QImage& canvas, const QImage& source, double target
     }
 }
 
-void SpiralBlocks::drawSteps(QImage& canvas, const QImage& source, double target, const StepEnd& endStep) const {
+void SpiralBlocks::drawSteps(QImage& canvas, const QImage& source, double target,
+                             const StepEnd& endStep) const {
     const SpiralPlan plan = spiralPlan(canvas.width(), canvas.height(), target);
     if (plan.steps == 0) return;
     const std::int64_t w = canvas.width();
@@ -238,7 +247,8 @@ void SpiralBlocks::drawSteps(QImage& canvas, const QImage& source, double target
     }
 }
 
-void WipeFromLeft::drawSteps(QImage& canvas, const QImage& source, double target, const StepEnd& endStep) const {
+void WipeFromLeft::drawSteps(QImage& canvas, const QImage& source, double target,
+                             const StepEnd& endStep) const {
     const std::int64_t h = canvas.height();
     runStrips(canvas.width(), target, endStep,
               [&](std::int64_t i, std::int64_t s) { copyRect(canvas, i * s, 0, source, i * s, 0, s, h); });
@@ -253,7 +263,8 @@ void SlideInFromRight::drawSteps(QImage& canvas, const QImage& source, double ta
     });
 }
 
-void SlideInFromTop::drawSteps(QImage& canvas, const QImage& source, double target, const StepEnd& endStep) const {
+void SlideInFromTop::drawSteps(QImage& canvas, const QImage& source, double target,
+                               const StepEnd& endStep) const {
     const int w = canvas.width();
     const int h = canvas.height();
     runBands(h, target, endStep,

@@ -16,28 +16,28 @@ std::vector<std::unique_ptr<const TransitionStyle>> makeTransitionEffects();
 
 // The spiral's block arithmetic for a W x H canvas and step target N.
 struct SpiralPlan {
-    int blockSide = 0;          // q = max(4, trunc(W / N))
-    int columns = 0;            // u = W div q
-    int rows = 0;               // v = H div q
-    int rings = 0;              // (v + 1) div 2
-    std::int64_t blocks = 0;    // blocks of all rings, repeated blocks included
-    std::int64_t perStep = 0;   // blocks per step: blocks div n (0: every block ends a step)
-    std::int64_t steps = 0;     // steps the run takes (0 when n is 0)
+    int blockSide = 0;         // q = max(4, trunc(W / N))
+    int columns = 0;           // u = W div q
+    int rows = 0;              // v = H div q
+    int rings = 0;             // (v + 1) div 2
+    std::int64_t blocks = 0;   // blocks of all rings, repeated blocks included
+    std::int64_t perStep = 0;  // blocks per step: blocks div n (0: every block ends a step)
+    std::int64_t steps = 0;    // steps the run takes (0 when n is 0)
 };
 SpiralPlan spiralPlan(int width, int height, double target);
 
 // Positions of the two diagonal effects: 0, d, 2d, ... below max(W, H), d = max(2, max(W, H) / N).
 std::vector<double> diagonalPositions(int width, int height, double target);
 
-#define KESTRELLE_DECLARE_EFFECT(Name, Number)                                                          \
-    class Name final : public TransitionStyle {                                                         \
-    public:                                                                                             \
-        Name() : TransitionStyle(Number) {}                                                             \
-        const char* name() const override { return #Name; }                                             \
-                                                                                                        \
-    protected:                                                                                          \
-        void drawSteps(QImage& canvas, const QImage& source, double target,                             \
-                       const StepEnd& endStep) const override;                                          \
+#define KESTRELLE_DECLARE_EFFECT(Name, Number)                              \
+    class Name final : public TransitionStyle {                             \
+    public:                                                                 \
+        Name() : TransitionStyle(Number) {}                                 \
+        const char* name() const override { return #Name; }                 \
+                                                                            \
+    protected:                                                              \
+        void drawSteps(QImage& canvas, const QImage& source, double target, \
+                       const StepEnd& endStep) const override;              \
     };
 
 // Slides the right-hand part of the next picture in at the left edge.

@@ -8,16 +8,14 @@
 namespace kestrelle {
 namespace {
 
-QImage filledPicture(int width, int height, QRgb colour)
-{
+QImage filledPicture(int width, int height, QRgb colour) {
     QImage picture(width, height, QImage::Format_RGB32);
     picture.fill(colour);
     return picture;
 }
 
 // A photo fitted on black; black when it cannot be loaded at all.
-QImage photoOrBlack(const std::string& path, int width, int height)
-{
+QImage photoOrBlack(const std::string& path, int width, int height) {
     QImage picture;
     if (path.empty() || !PhotoLoader::load(picture, width, height, path, kBlackBackground)) {
         return filledPicture(width, height, qRgb(0, 0, 0));
@@ -27,8 +25,7 @@ QImage photoOrBlack(const std::string& path, int width, int height)
 
 }  // namespace
 
-SamplePictures loadSamplePictures(const SampleSource& source, int width, int height)
-{
+SamplePictures loadSamplePictures(const SampleSource& source, int width, int height) {
     width = std::max(1, width);
     height = std::max(1, height);
     SamplePictures pictures;
@@ -42,14 +39,13 @@ SamplePictures loadSamplePictures(const SampleSource& source, int width, int hei
     return pictures;
 }
 
-void InterruptibleSleeper::sleepMs(int milliseconds)
-{
+void InterruptibleSleeper::sleepMs(int milliseconds) {
     std::unique_lock lock(mutex_);
-    wake_.wait_for(lock, std::chrono::milliseconds(std::max(0, milliseconds)), [this] { return interrupted_; });
+    wake_.wait_for(lock, std::chrono::milliseconds(std::max(0, milliseconds)),
+                   [this] { return interrupted_; });
 }
 
-void InterruptibleSleeper::interrupt()
-{
+void InterruptibleSleeper::interrupt() {
     {
         std::lock_guard lock(mutex_);
         interrupted_ = true;
@@ -59,20 +55,19 @@ void InterruptibleSleeper::interrupt()
 
 TransitionSampler::TransitionSampler(SampleSource source, int width, int height, FramePresenter& presenter,
                                      Sleeper& sleeper)
-    : source_(std::move(source)), width_(std::max(1, width)), height_(std::max(1, height)),
-      presenter_(presenter), sleeper_(sleeper)
-{
-}
+    : source_(std::move(source)),
+      width_(std::max(1, width)),
+      height_(std::max(1, height)),
+      presenter_(presenter),
+      sleeper_(sleeper) {}
 
-void TransitionSampler::setSize(int width, int height)
-{
+void TransitionSampler::setSize(int width, int height) {
     width_ = std::max(1, width);
     height_ = std::max(1, height);
     loaded_ = false;
 }
 
-int TransitionSampler::runOnce()
-{
+int TransitionSampler::runOnce() {
     // The pictures do not change while the chooser is open: loaded once, copied for each run.
     if (!loaded_) {
         pictures_ = loadSamplePictures(source_, width_, height_);
@@ -88,8 +83,7 @@ int TransitionSampler::runOnce()
     return style->number();
 }
 
-void TransitionSampler::run()
-{
+void TransitionSampler::run() {
     while (!stopRequested_.load()) {
         runOnce();
     }

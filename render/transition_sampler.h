@@ -50,7 +50,8 @@ public:
     static constexpr double kSeconds = 0.7;
 
     // `presenter` and `sleeper` must outlive the sampler; the presenter is called on the sampler's thread.
-    TransitionSampler(SampleSource source, int width, int height, FramePresenter& presenter, Sleeper& sleeper);
+    TransitionSampler(SampleSource source, int width, int height, FramePresenter& presenter,
+                      Sleeper& sleeper);
 
     // The size of the pictures; only before the loop starts.
     void setSize(int width, int height);

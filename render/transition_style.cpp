@@ -18,15 +18,25 @@ namespace {
 
 constexpr const char* kLogSource = "SlideStyle.cpp";
 
-bool is32Bit(const QImage& image) { return !image.isNull() && image.depth() == 32; }
+bool is32Bit(const QImage& image) {
+    return !image.isNull() && image.depth() == 32;
+}
 
 // Narrows a clipped span so that [offsetA, offsetA + length) and [offsetB, offsetB + length) both lie
 // within [0, limitA) and [0, limitB). Returns false when nothing is left.
 bool clipSpan(std::int64_t& offsetA, std::int64_t limitA, std::int64_t& offsetB, std::int64_t limitB,
               std::int64_t& length) {
     if (length <= 0) return false;
-    if (offsetA < 0) { offsetB -= offsetA; length += offsetA; offsetA = 0; }
-    if (offsetB < 0) { offsetA -= offsetB; length += offsetB; offsetB = 0; }
+    if (offsetA < 0) {
+        offsetB -= offsetA;
+        length += offsetA;
+        offsetA = 0;
+    }
+    if (offsetB < 0) {
+        offsetA -= offsetB;
+        length += offsetB;
+        offsetB = 0;
+    }
     if (length <= 0) return false;
     length = std::min({length, limitA - offsetA, limitB - offsetB});
     return length > 0;
@@ -50,7 +60,8 @@ std::mt19937& randomEngine() {
 }
 
 std::int64_t nowInSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
@@ -101,7 +112,9 @@ void next(std::uint32_t* out, std::size_t count) {
 
 }  // namespace SharedRandom
 
-std::uint32_t secondsSeed(std::int64_t seconds) { return static_cast<std::uint32_t>(seconds); }
+std::uint32_t secondsSeed(std::int64_t seconds) {
+    return static_cast<std::uint32_t>(seconds);
+}
 
 TransitionStyle::TransitionStyle(int number) : number_(number) {}
 
@@ -155,8 +168,9 @@ VideoRunResult TransitionStyle::renderToVideo(QImage& canvas, const QImage& sour
     return result;
 }
 
-void TransitionStyle::animateOnScreen(FramePresenter& target, int x, int y, QImage& work, const QImage& source,
-                                      double steps, double seconds, Sleeper& sleeper) const {
+void TransitionStyle::animateOnScreen(FramePresenter& target, int x, int y, QImage& work,
+                                      const QImage& source, double steps, double seconds,
+                                      Sleeper& sleeper) const {
     if (std::isfinite(steps) && steps > 0.0 && is32Bit(work) && is32Bit(source)) {
         const int pause = pauseMs(steps, seconds);
         drawSteps(work, source, steps, [&]() -> bool {
@@ -178,7 +192,9 @@ const TransitionRegistry& TransitionRegistry::instance() {
     return registry;
 }
 
-const TransitionStyle* TransitionRegistry::find(int number) const { return find(number, nowInSeconds()); }
+const TransitionStyle* TransitionRegistry::find(int number) const {
+    return find(number, nowInSeconds());
+}
 
 const TransitionStyle* TransitionRegistry::find(int number, std::int64_t nowSeconds) const {
     if (number == 0) {

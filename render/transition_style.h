@@ -100,16 +100,18 @@ public:
     // Runs the effect into a video: draws each step on `canvas` (the current picture) from `source` (the
     // next picture), advances `frameCounter` and reports it through `progress`, and writes the whole
     // canvas as one frame. A step whose advance brings the counter to `frameLimit` or beyond is not
-    // written and ends the run; so does a step whose frame the writer refuses. `need` is the number of frames the transition should take; one that is
-    // not a positive finite number gives a run without steps. Logs the need and the advance count.
+    // written and ends the run; so does a step whose frame the writer refuses. `need` is the number of frames
+    // the transition should take; one that is not a positive finite number gives a run without steps. Logs
+    // the need and the advance count.
     VideoRunResult renderToVideo(QImage& canvas, const QImage& source, double need, FrameWriter& writer,
-                                 int& frameCounter, int frameLimit, const ProgressCallback& progress = {}) const;
+                                 int& frameCounter, int frameLimit,
+                                 const ProgressCallback& progress = {}) const;
 
     // Runs the effect on screen: draws each step on `work` (the current picture) from `source`, shows
     // the whole of `work` at (x, y), then pauses trunc(seconds * 1000 / steps) ms; after the last step it
     // shows the whole of `source`, so the run always ends on the complete next picture.
-    void animateOnScreen(FramePresenter& target, int x, int y, QImage& work, const QImage& source, double steps,
-                         double seconds, Sleeper& sleeper = systemSleeper()) const;
+    void animateOnScreen(FramePresenter& target, int x, int y, QImage& work, const QImage& source,
+                         double steps, double seconds, Sleeper& sleeper = systemSleeper()) const;
 
     // The pause after each on-screen step, in milliseconds (0 when it cannot be worked out).
     static int pauseMs(double steps, double seconds);
@@ -121,7 +123,8 @@ protected:
     using StepEnd = std::function<bool()>;
     // Draws the effect's steps on `canvas` from `source` for the step target `target` (a positive finite
     // number), calling `endStep` after each step.
-    virtual void drawSteps(QImage& canvas, const QImage& source, double target, const StepEnd& endStep) const = 0;
+    virtual void drawSteps(QImage& canvas, const QImage& source, double target,
+                           const StepEnd& endStep) const = 0;
 
 private:
     const int number_;

@@ -2,4 +2,6 @@
 
 #include "app/ui/application.h"
 
-int main(int argc, char* argv[]) { return kestrelle::runApplication(argc, argv); }
+int main(int argc, char* argv[]) {
+    return kestrelle::runApplication(argc, argv);
+}

@@ -4,13 +4,15 @@
 
 #include <QCoreApplication>
 
+#include <unistd.h>
 #include <csignal>
 #include <iostream>
-#include <unistd.h>
 
 namespace {
 
-void onInterrupt(int) { kestrelle::requestRenderCancel(); }
+void onInterrupt(int) {
+    kestrelle::requestRenderCancel();
+}
 
 }  // namespace
 

@@ -15,8 +15,8 @@ namespace kestrelle {
 namespace {
 
 QLabel* linkLabel(const QString& address, const QString& shown, QWidget* parent) {
-    auto* label = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>").arg(address.toHtmlEscaped(), shown.toHtmlEscaped()),
-                             parent);
+    auto* label = new QLabel(
+        QStringLiteral("<a href=\"%1\">%2</a>").arg(address.toHtmlEscaped(), shown.toHtmlEscaped()), parent);
     label->setTextFormat(Qt::RichText);
     label->setTextInteractionFlags(Qt::TextBrowserInteraction);
     label->setOpenExternalLinks(true);

@@ -5,10 +5,10 @@
 #include "app/single_instance.h"
 #include "app/ui/main_window.h"
 #include "app/ui/program_icon.h"
+#include "base/run_log.h"
 #include "config/settings_store.h"
 #include "config/ui/codec_config_dialog.h"
 #include "config/ui/qt_message_presenter.h"
-#include "base/run_log.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -76,7 +76,8 @@ void closeAllWindows(LumoDlg& window) {
     window.exitWindow();
 }
 
-int runMainWindow(SettingsStore& store, const std::function<void(LumoDlg&)>& windowCreated, LumoDlg*& current) {
+int runMainWindow(SettingsStore& store, const std::function<void(LumoDlg&)>& windowCreated,
+                  LumoDlg*& current) {
     LumoDlg window(store);
     current = &window;
     TerminationSignals signals([&window, &store] {

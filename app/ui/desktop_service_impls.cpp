@@ -4,13 +4,13 @@
 #include "media/wave_file.h"
 
 #include <QApplication>
+#include <QAudioDevice>
 #include <QDBusConnection>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QMediaDevices>
-#include <QAudioDevice>
 #include <QSoundEffect>
 
 namespace kestrelle {
@@ -43,9 +43,9 @@ bool isPlayableWave(const std::string& path) {
 }  // namespace
 
 QDBusMessage powerOffMessage() {
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-                                       QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PowerOff"));
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PowerOff"));
     message << true;  // interactive: the user may be asked to confirm or authenticate
     // The answer may wait for the user, so it must not time out early.
     message.setInteractiveAuthorizationAllowed(true);
@@ -76,7 +76,8 @@ bool LogindPowerControl::powerOff() {
 }
 
 DesktopFileRevealer::DesktopFileRevealer(UrlOpener openUrl)
-    : openUrl_(openUrl ? std::move(openUrl) : UrlOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); })) {}
+    : openUrl_(openUrl ? std::move(openUrl)
+                       : UrlOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); })) {}
 
 bool DesktopFileRevealer::revealFile(const std::string& filePath) {
     const QUrl folder = containingFolderUrl(filePath);

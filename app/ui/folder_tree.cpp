@@ -26,17 +26,18 @@ QIcon folderIcon(const QStyle& style) {
 
 QIcon placeIcon(const QStyle& style, const Place& place, const QIcon& folder) {
     switch (place.kind) {
-    case PlaceKind::Home:
-        return style.standardIcon(QStyle::SP_DirHomeIcon);
-    case PlaceKind::Desktop:
-        return style.standardIcon(QStyle::SP_DesktopIcon);
-    case PlaceKind::Pictures:
-        return folder;
-    case PlaceKind::Volume:
-        if (place.volume == VolumeKind::Network) return style.standardIcon(QStyle::SP_DriveNetIcon);
-        return QIcon::fromTheme(QStringLiteral("drive-removable-media"), style.standardIcon(QStyle::SP_DriveHDIcon));
-    case PlaceKind::FileSystem:
-        return style.standardIcon(QStyle::SP_DriveHDIcon);
+        case PlaceKind::Home:
+            return style.standardIcon(QStyle::SP_DirHomeIcon);
+        case PlaceKind::Desktop:
+            return style.standardIcon(QStyle::SP_DesktopIcon);
+        case PlaceKind::Pictures:
+            return folder;
+        case PlaceKind::Volume:
+            if (place.volume == VolumeKind::Network) return style.standardIcon(QStyle::SP_DriveNetIcon);
+            return QIcon::fromTheme(QStringLiteral("drive-removable-media"),
+                                    style.standardIcon(QStyle::SP_DriveHDIcon));
+        case PlaceKind::FileSystem:
+            return style.standardIcon(QStyle::SP_DriveHDIcon);
     }
     return folder;
 }
@@ -63,7 +64,10 @@ FolderTree::FolderTree(QWidget* parent)
     : FolderTree(std::make_unique<LocalFolderSource>(), SettingsStore::instance(), parent) {}
 
 FolderTree::FolderTree(std::unique_ptr<FolderSource> source, SettingsStore& settings, QWidget* parent)
-    : QTreeWidget(parent), source_(std::move(source)), settings_(settings), folderIcon_(folderIcon(*style())) {
+    : QTreeWidget(parent),
+      source_(std::move(source)),
+      settings_(settings),
+      folderIcon_(folderIcon(*style())) {
     setObjectName(QStringLiteral("folderTree"));
     setAccessibleName(QStringLiteral("Folders"));
     setColumnCount(1);

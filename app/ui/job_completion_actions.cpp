@@ -3,9 +3,9 @@
 #include "app/ui/shutdown_countdown_dialog.h"
 #include "base/data_folder.h"
 #include "base/message_box.h"
+#include "base/run_log.h"
 #include "config/desktop_services.h"
 #include "config/settings_store.h"
-#include "base/run_log.h"
 
 namespace kestrelle {
 
@@ -13,15 +13,22 @@ namespace {
 
 constexpr const char* kLogSource = "DlgGenerate.cpp";
 
-bool execCountdown(ShutdownCountdownDialog& dialog) { return dialog.exec() == QDialog::Accepted; }
+bool execCountdown(ShutdownCountdownDialog& dialog) {
+    return dialog.exec() == QDialog::Accepted;
+}
 
 }  // namespace
 
-std::string finishSoundPath() { return programFolder() + "/finish.wav"; }
+std::string finishSoundPath() {
+    return programFolder() + "/finish.wav";
+}
 
 JobCompletionActions::JobCompletionActions(SettingsStore& store, SoundPlayer& sound, PowerControl& power,
                                            FileRevealer& revealer, CountdownRunner runCountdown)
-    : store_(store), sound_(sound), power_(power), revealer_(revealer),
+    : store_(store),
+      sound_(sound),
+      power_(power),
+      revealer_(revealer),
       runCountdown_(runCountdown ? std::move(runCountdown) : CountdownRunner(execCountdown)) {}
 
 void JobCompletionActions::generationCompleted(const std::string& aviPath, QWidget* parent) {

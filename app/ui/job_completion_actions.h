@@ -34,8 +34,8 @@ public:
     using CountdownRunner = std::function<bool(ShutdownCountdownDialog&)>;
 
     // All references must outlive this object.
-    JobCompletionActions(SettingsStore& store, SoundPlayer& sound, PowerControl& power, FileRevealer& revealer,
-                         CountdownRunner runCountdown = {});
+    JobCompletionActions(SettingsStore& store, SoundPlayer& sound, PowerControl& power,
+                         FileRevealer& revealer, CountdownRunner runCountdown = {});
 
     void generationCompleted(const std::string& aviPath, QWidget* parent) override;
 

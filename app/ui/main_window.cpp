@@ -4,12 +4,12 @@
 #include "app/ui/folder_tree.h"
 #include "app/ui/photo_browser.h"
 #include "app/ui/program_icon.h"
-#include "config/combo_sink.h"
 #include "base/data_folder.h"
 #include "base/message_box.h"
+#include "base/run_log.h"
+#include "config/combo_sink.h"
 #include "config/settings_store.h"
 #include "config/ui/dialog_units.h"
-#include "base/run_log.h"
 #include "project/photo_drag_payload.h"
 #include "project/slideshow_project.h"
 #include "project/ui/storyboard_control.h"
@@ -29,7 +29,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-
 namespace kestrelle {
 
 namespace {
@@ -39,7 +38,8 @@ constexpr const char* kLogSource = "LumoDlg.cpp";
 constexpr const char* kStepTexts[3] = {
     "Step 1: Choose the folder where you saved your photos.",
     "Step 2: Drag the photos from top right area to the following line.",
-    "Step 3: Choose a proper profile from the 'Profile' dropdown list, then click 'Start' button to generate avi "
+    "Step 3: Choose a proper profile from the 'Profile' dropdown list, then click 'Start' button to generate "
+    "avi "
     "slideshow video. ",
 };
 
@@ -73,9 +73,10 @@ constexpr int kStoryboardMargin = 10;
 }  // namespace
 
 LumoDlg::LumoDlg(SettingsStore& store, MainWindowDialogs dialogs, QWidget* parent)
-    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
-      store_(store), dialogs_(std::move(dialogs)) {
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      store_(store),
+      dialogs_(std::move(dialogs)) {
     setWindowTitle(QStringLiteral("Kestrelle"));
     setObjectName(QStringLiteral("LumoDlg"));
     setWindowIcon(programIcon());
@@ -92,9 +93,13 @@ LumoDlg::LumoDlg(SettingsStore& store, MainWindowDialogs dialogs, QWidget* paren
     folderTree_->build();
 }
 
-LumoDlg::~LumoDlg() { stopWorkers(); }
+LumoDlg::~LumoDlg() {
+    stopWorkers();
+}
 
-SlideShowProject& LumoDlg::project() { return storyboard_->project(); }
+SlideShowProject& LumoDlg::project() {
+    return storyboard_->project();
+}
 
 void LumoDlg::setFreeSpaceQuery(std::function<std::uint64_t(const std::string&)> query) {
     freeSpaceQuery_ = std::move(query);
@@ -107,7 +112,8 @@ void LumoDlg::buildMenus() {
     file->addSeparator();
     outputAction_ = file->addAction(QStringLiteral("Output"));
     connect(outputAction_, &QAction::triggered, this, &LumoDlg::start);
-    connect(file->addAction(QStringLiteral("Export Log file")), &QAction::triggered, this, &LumoDlg::exportLog);
+    connect(file->addAction(QStringLiteral("Export Log file")), &QAction::triggered, this,
+            &LumoDlg::exportLog);
     file->addSeparator();
     connect(file->addAction(QStringLiteral("Exit")), &QAction::triggered, this, &LumoDlg::exitWindow);
 
@@ -158,7 +164,8 @@ void LumoDlg::buildControls() {
     // system font would cover the text and the photo browser here), 115 pixels high, 10 pixels in from
     // either side, and never reaching into the step 3 text.
     const int storyboardTop = stepTexts_[1]->geometry().bottom() + 4;
-    const int storyboardBottom = std::min(storyboardTop + kStoryboardHeight, stepTexts_[2]->geometry().top() - 2);
+    const int storyboardBottom =
+        std::min(storyboardTop + kStoryboardHeight, stepTexts_[2]->geometry().top() - 2);
     storyboard_->setGeometry(QRect(QPoint(kStoryboardMargin, storyboardTop),
                                    QPoint(client_->width() - kStoryboardMargin - 1, storyboardBottom - 1)));
 
@@ -169,8 +176,8 @@ void LumoDlg::buildControls() {
     profileLabel->setGeometry(units.rect(13, 318, 37, 10));
     profileList_ = new QComboBox(client_);
     const QRect profileRect = units.rect(56, 315, 195, 13);
-    profileList_->setGeometry(profileRect.adjusted(0, 0, 0, std::max(0, profileList_->sizeHint().height() -
-                                                                              profileRect.height())));
+    profileList_->setGeometry(
+        profileRect.adjusted(0, 0, 0, std::max(0, profileList_->sizeHint().height() - profileRect.height())));
     profileLabel->setBuddy(profileList_);
     config_ = makeButton(QStringLiteral("Config"), client_);
     config_->setGeometry(units.rect(256, 315, 36, 15));
@@ -249,7 +256,9 @@ void LumoDlg::bringToFront() {
     activateWindow();
 }
 
-void LumoDlg::openFolder(const QString& path) { openFolderPath(QFile::encodeName(path)); }
+void LumoDlg::openFolder(const QString& path) {
+    openFolderPath(QFile::encodeName(path));
+}
 
 void LumoDlg::openFolderPath(const QByteArray& path) {
     // The whole path is kept, however long: cutting it would open another folder.
@@ -266,7 +275,9 @@ void LumoDlg::refreshProfiles() {
     if (profileList_->count() > 0) profileList_->setCurrentIndex(store_.currentProfileIndex());
 }
 
-void LumoDlg::applyDefaults() { project().applyDefaultsToAll(); }
+void LumoDlg::applyDefaults() {
+    project().applyDefaultsToAll();
+}
 
 void LumoDlg::addToStoryboard(const DragPayload& payload) {
     // A value being typed in the storyboard is kept, as before a drop.
@@ -297,21 +308,22 @@ void LumoDlg::fileNameChanged(const QString& text) {
 void LumoDlg::start() {
     StartRequest request{store_, project(), fileName_->text().toStdString(), freeSpaceQuery_};
     switch (checkStart(request)) {
-    case StartDecision::Go:
-        if (dialogs_.generate)
-            dialogs_.generate(this, store_, project(), outputFilePath(store_.targetPath(), store_.outputName()));
-        return;
-    case StartDecision::NoCodec:
-        QDesktopServices::openUrl(QUrl(QString::fromLatin1(kDownloadPageUrl)));
-        exitWindow();
-        return;
-    case StartDecision::ReservedCharacter:
-    case StartDecision::EmptyName:
-    case StartDecision::NameTooLong:
-        fileName_->setFocus();
-        return;
-    default:
-        return;
+        case StartDecision::Go:
+            if (dialogs_.generate)
+                dialogs_.generate(this, store_, project(),
+                                  outputFilePath(store_.targetPath(), store_.outputName()));
+            return;
+        case StartDecision::NoCodec:
+            QDesktopServices::openUrl(QUrl(QString::fromLatin1(kDownloadPageUrl)));
+            exitWindow();
+            return;
+        case StartDecision::ReservedCharacter:
+        case StartDecision::EmptyName:
+        case StartDecision::NameTooLong:
+            fileName_->setFocus();
+            return;
+        default:
+            return;
     }
 }
 
@@ -345,39 +357,47 @@ void LumoDlg::configure() {
     refreshProfiles();
 }
 
-void LumoDlg::newSlide() { project().resetProject(); }
+void LumoDlg::newSlide() {
+    project().resetProject();
+}
 
 void LumoDlg::exportLog() {
     if (dialogs_.exportLog) dialogs_.exportLog(this);
 }
 
 void LumoDlg::help() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(programFolder()) +
-                                                  QStringLiteral("/help/index.html")));
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(QString::fromStdString(programFolder()) + QStringLiteral("/help/index.html")));
 }
 
-void LumoDlg::homePage() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHomePageUrl))); }
+void LumoDlg::homePage() {
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHomePageUrl)));
+}
 
-void LumoDlg::contactUs() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kContactUrl))); }
+void LumoDlg::contactUs() {
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kContactUrl)));
+}
 
 void LumoDlg::about() {
     if (dialogs_.about) dialogs_.about(this);
 }
 
-void LumoDlg::exitWindow() { close(); }
+void LumoDlg::exitWindow() {
+    close();
+}
 
 void LumoDlg::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        event->accept();  // swallowed: Enter starts nothing here
-        return;
-    case Qt::Key_Escape:
-        event->accept();
-        exitWindow();
-        return;
-    default:
-        QDialog::keyPressEvent(event);
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            event->accept();  // swallowed: Enter starts nothing here
+            return;
+        case Qt::Key_Escape:
+            event->accept();
+            exitWindow();
+            return;
+        default:
+            QDialog::keyPressEvent(event);
     }
 }
 

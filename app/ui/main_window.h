@@ -34,7 +34,8 @@ class LumoDlg final : public QDialog {
 public:
     // The window works on `store` (the program passes SettingsStore::instance()) and opens the
     // dialogs in `dialogs`.
-    explicit LumoDlg(SettingsStore& store, MainWindowDialogs dialogs = programDialogs(), QWidget* parent = nullptr);
+    explicit LumoDlg(SettingsStore& store, MainWindowDialogs dialogs = programDialogs(),
+                     QWidget* parent = nullptr);
     ~LumoDlg() override;
 
     SlideShowProject& project();

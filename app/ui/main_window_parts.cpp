@@ -30,10 +30,11 @@ struct ProgramServices {
     DesktopFileRevealer revealer;
 };
 
-void runGenerationDialog(ProgramServices& services, QWidget* owner, SettingsStore& store, SlideShowProject& project,
-                         const std::string& aviPath) {
+void runGenerationDialog(ProgramServices& services, QWidget* owner, SettingsStore& store,
+                         SlideShowProject& project, const std::string& aviPath) {
     JobCompletionActions completion(store, services.sound, services.power, services.revealer);
-    GenerationDialog dialog(project, generationSetupFor(store, store.currentProfile(), aviPath), completion, owner);
+    GenerationDialog dialog(project, generationSetupFor(store, store.currentProfile(), aviPath), completion,
+                            owner);
     dialog.exec();
 }
 
@@ -47,9 +48,11 @@ void runConfigurationDialog(QWidget* owner, SettingsStore& store, const Configur
         store, [](QWidget* parent) { return chooseTransition(parent, SampleSource{}); },
         [](int effect) { return transitionIcon(effect); }, owner);
     if (requests.profilesChanged)
-        QObject::connect(&dialog, &ConfigDialog::refreshProfileListRequested, &dialog, requests.profilesChanged);
+        QObject::connect(&dialog, &ConfigDialog::refreshProfileListRequested, &dialog,
+                         requests.profilesChanged);
     if (requests.applyDefaults)
-        QObject::connect(&dialog, &ConfigDialog::applyDefaultsToAllSlidesRequested, &dialog, requests.applyDefaults);
+        QObject::connect(&dialog, &ConfigDialog::applyDefaultsToAllSlidesRequested, &dialog,
+                         requests.applyDefaults);
     dialog.exec();
 }
 

@@ -22,12 +22,14 @@ struct ConfigurationRequests {
 
 struct MainWindowDialogs {
     // The generation dialog on the project (Start, after every check passed), writing `aviPath`.
-    std::function<void(QWidget* owner, SettingsStore& store, SlideShowProject& project, const std::string& aviPath)>
+    std::function<void(QWidget* owner, SettingsStore& store, SlideShowProject& project,
+                       const std::string& aviPath)>
         generate;
     // The preview player on the project (it holds at least one photo).
     std::function<void(QWidget* owner, SlideShowProject& project)> preview;
     // The configuration dialog, run modally.
-    std::function<void(QWidget* owner, SettingsStore& store, const ConfigurationRequests& requests)> configure;
+    std::function<void(QWidget* owner, SettingsStore& store, const ConfigurationRequests& requests)>
+        configure;
     // "Export Log file": the save dialog and the export.
     std::function<void(QWidget* owner)> exportLog;
     // The folder browser for the target folder; an empty result means Cancel.

@@ -35,7 +35,8 @@ void drawSmallPhoto(QPainter& painter, QPointF at, QSizeF size) {
     QPainterPath hill;
     hill.moveTo(frame.left(), frame.bottom());
     hill.lineTo(frame.left(), frame.top() + size.height() * 0.7);
-    hill.quadTo(frame.center().x(), frame.top() + size.height() * 0.25, frame.right(), frame.top() + size.height() * 0.65);
+    hill.quadTo(frame.center().x(), frame.top() + size.height() * 0.25, frame.right(),
+                frame.top() + size.height() * 0.65);
     hill.lineTo(frame.right(), frame.bottom());
     hill.closeSubpath();
     painter.setBrush(QColor(70, 140, 60));
@@ -77,9 +78,13 @@ PhotoBrowser::PhotoBrowser(QWidget* parent) : QListWidget(parent) {
     setDefaultDropAction(Qt::CopyAction);
 }
 
-PhotoBrowser::~PhotoBrowser() { stopWorker(); }
+PhotoBrowser::~PhotoBrowser() {
+    stopWorker();
+}
 
-void PhotoBrowser::openFolderPath(const QByteArray& path) { openFolder(path.toStdString()); }
+void PhotoBrowser::openFolderPath(const QByteArray& path) {
+    openFolder(path.toStdString());
+}
 
 void PhotoBrowser::openFolder(const std::string& path) {
     const std::string folder = trimmed(path);
@@ -118,7 +123,8 @@ void PhotoBrowser::describeForAccessibility() {
         setAccessibleDescription(QStringLiteral("Enter or Insert adds the selected files to the soundtrack"));
     } else {
         setAccessibleName(QStringLiteral("Photos"));
-        setAccessibleDescription(QStringLiteral("Enter or Insert adds the selected photos after the last slide"));
+        setAccessibleDescription(
+            QStringLiteral("Enter or Insert adds the selected photos after the last slide"));
     }
 }
 
@@ -152,18 +158,19 @@ void PhotoBrowser::startWorker() {
     job.beforeRow = workerRowHook_;
 
     const quint64 serial = ++serial_;
-    worker_ = std::make_unique<ThumbnailWorker>(std::move(job), [this, serial](int row, const QImage& thumbnail) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, serial, row, thumbnail] {
-                if (row < 0) {
-                    workerEnded(serial);
-                } else {
-                    showThumbnail(serial, row, thumbnail);
-                }
-            },
-            Qt::QueuedConnection);
-    });
+    worker_ =
+        std::make_unique<ThumbnailWorker>(std::move(job), [this, serial](int row, const QImage& thumbnail) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, serial, row, thumbnail] {
+                    if (row < 0) {
+                        workerEnded(serial);
+                    } else {
+                        showThumbnail(serial, row, thumbnail);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 void PhotoBrowser::showThumbnail(quint64 serial, int row, const QImage& thumbnail) {
@@ -269,8 +276,10 @@ QImage PhotoBrowser::audioPicture(qreal devicePixelRatio) {
     const qreal left = (size.width() - (bars * barWidth + (bars - 1) * gap)) / 2.0;
     for (int i = 0; i < bars; ++i) {
         const qreal phase = static_cast<qreal>(i) / (bars - 1);
-        const qreal height = 8.0 + 44.0 * std::abs(std::sin(phase * 9.0)) * (1.0 - 0.6 * std::abs(phase - 0.5) * 2.0);
-        painter.drawRoundedRect(QRectF(left + i * (barWidth + gap), (size.height() - height) / 2.0, barWidth, height), 1.5, 1.5);
+        const qreal height =
+            8.0 + 44.0 * std::abs(std::sin(phase * 9.0)) * (1.0 - 0.6 * std::abs(phase - 0.5) * 2.0);
+        painter.drawRoundedRect(
+            QRectF(left + i * (barWidth + gap), (size.height() - height) / 2.0, barWidth, height), 1.5, 1.5);
     }
     return image;
 }

@@ -11,7 +11,9 @@ namespace kestrelle {
 
 namespace {
 
-QString secondsText(int seconds) { return QStringLiteral("%1 seconds to shut down computer.").arg(seconds); }
+QString secondsText(int seconds) {
+    return QStringLiteral("%1 seconds to shut down computer.").arg(seconds);
+}
 
 }  // namespace
 
@@ -49,7 +51,9 @@ ShutdownCountdownDialog::ShutdownCountdownDialog(QWidget* parent) : QDialog(pare
     timer_.start();
 }
 
-QString ShutdownCountdownDialog::countdownText() const { return countdownLabel_->text(); }
+QString ShutdownCountdownDialog::countdownText() const {
+    return countdownLabel_->text();
+}
 
 void ShutdownCountdownDialog::tick() {
     --counter_;

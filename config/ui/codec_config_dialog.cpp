@@ -9,7 +9,8 @@
 
 namespace kestrelle {
 
-CodecConfigDialog::CodecConfigDialog(const QString& codecName, const CompressorSettings& settings, QWidget* parent)
+CodecConfigDialog::CodecConfigDialog(const QString& codecName, const CompressorSettings& settings,
+                                     QWidget* parent)
     : QDialog(parent) {
     setWindowTitle(codecName);
     setModal(true);

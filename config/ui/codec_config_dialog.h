@@ -15,7 +15,8 @@ namespace kestrelle {
 class CodecConfigDialog final : public QDialog {
     Q_OBJECT
 public:
-    CodecConfigDialog(const QString& codecName, const CompressorSettings& settings, QWidget* parent = nullptr);
+    CodecConfigDialog(const QString& codecName, const CompressorSettings& settings,
+                      QWidget* parent = nullptr);
 
     // The settings as the controls show them.
     CompressorSettings settings() const;

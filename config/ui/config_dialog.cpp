@@ -24,7 +24,9 @@ constexpr int kProfilePage = 0;
 constexpr int kGeneralPage = 1;
 constexpr QSize kEffectIconSize(31, 23);
 
-QString toQString(const std::string& utf8) { return QString::fromStdString(utf8); }
+QString toQString(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
 
 void setItems(QComboBox* combo, const std::vector<std::string>& items) {
     QStringList texts;
@@ -48,7 +50,8 @@ void setEditText(QLineEdit* edit, const std::string& utf8) {
 
 }  // namespace
 
-ConfigDialog::ConfigDialog(SettingsStore& store, ChooseEffect chooseEffect, EffectIcon effectIcon, QWidget* parent)
+ConfigDialog::ConfigDialog(SettingsStore& store, ChooseEffect chooseEffect, EffectIcon effectIcon,
+                           QWidget* parent)
     : QDialog(parent),
       model_(store),
       store_(store),
@@ -111,10 +114,12 @@ void ConfigDialog::buildControls() {
     deleteButton_ = button(QStringLiteral("Del"), 222, 20, 18, 13, &profilePage_);
     deleteButton_->setToolTip(QStringLiteral("Delete the current profile"));
 
-    label("Frame Rate:", 13, 40, 48, 8, profilePage_)->setBuddy(frameRateCombo_ = combo(78, 38, 160, profilePage_));
+    label("Frame Rate:", 13, 40, 48, 8, profilePage_)
+        ->setBuddy(frameRateCombo_ = combo(78, 38, 160, profilePage_));
     setItems(frameRateCombo_, frameRateChoices());
 
-    label("Resolution:", 13, 59, 47, 8, profilePage_)->setBuddy(widthEdit_ = edit(78, 56, 32, 12, profilePage_));
+    label("Resolution:", 13, 59, 47, 8, profilePage_)
+        ->setBuddy(widthEdit_ = edit(78, 56, 32, 12, profilePage_));
     widthEdit_->setAccessibleName(tr("Frame width"));
     label("X", 118, 58, 8, 8, profilePage_);
     heightEdit_ = edit(130, 56, 32, 12, profilePage_);
@@ -130,7 +135,8 @@ void ConfigDialog::buildControls() {
     setItems(audioBitRateCombo_, audioBitRateChoices());
     label("kbps", 136, 94, 16, 8, profilePage_);
 
-    label("Video Codec:", 13, 114, 59, 8, profilePage_)->setBuddy(codecCombo_ = combo(78, 110, 109, profilePage_));
+    label("Video Codec:", 13, 114, 59, 8, profilePage_)
+        ->setBuddy(codecCombo_ = combo(78, 110, 109, profilePage_));
     setItems(codecCombo_, model_.codecNames());
     configureButton_ = button(QStringLiteral("Configure"), 189, 111, 50, 12, &profilePage_);
 
@@ -179,8 +185,10 @@ void ConfigDialog::connectControls() {
     });
     connect(newButton_, &QPushButton::clicked, this, &ConfigDialog::pressNew);
     connect(deleteButton_, &QPushButton::clicked, this, &ConfigDialog::pressDelete);
-    connect(frameRateCombo_, &QComboBox::activated, this, [this](int index) { model_.chooseFrameRate(index); });
-    connect(audioBitRateCombo_, &QComboBox::activated, this, [this](int index) { model_.chooseAudioBitRate(index); });
+    connect(frameRateCombo_, &QComboBox::activated, this,
+            [this](int index) { model_.chooseFrameRate(index); });
+    connect(audioBitRateCombo_, &QComboBox::activated, this,
+            [this](int index) { model_.chooseAudioBitRate(index); });
     connect(codecCombo_, &QComboBox::activated, this, [this](int index) {
         model_.chooseCodec(index);
         refreshFromModel();
@@ -188,11 +196,13 @@ void ConfigDialog::connectControls() {
     connect(configureButton_, &QPushButton::clicked, this, &ConfigDialog::pressConfigure);
 
     const std::pair<QLineEdit*, ProfileEdit> profileEdits[] = {
-        {widthEdit_, ProfileEdit::Width}, {heightEdit_, ProfileEdit::Height},
+        {widthEdit_, ProfileEdit::Width},
+        {heightEdit_, ProfileEdit::Height},
         {videoBitRateEdit_, ProfileEdit::VideoBitRate}};
     for (const auto& [editWidget, which] : profileEdits) {
-        connect(editWidget, &QLineEdit::textEdited, this,
-                [this, which = which](const QString& value) { model_.changeEditText(which, value.toStdString()); });
+        connect(editWidget, &QLineEdit::textEdited, this, [this, which = which](const QString& value) {
+            model_.changeEditText(which, value.toStdString());
+        });
     }
     connect(videoBitRateEdit_, &QLineEdit::editingFinished, this, [this] {
         model_.leaveVideoBitRate();
@@ -201,7 +211,8 @@ void ConfigDialog::connectControls() {
 
     connect(playSoundCheck_, &QCheckBox::toggled, this, [this](bool on) { model_.setPlaySound(on); });
     connect(shutDownCheck_, &QCheckBox::toggled, this, [this](bool on) { model_.setShutDown(on); });
-    connect(applyCheck_, &QCheckBox::toggled, this, [this](bool on) { model_.setApplyToCurrentSlideshow(on); });
+    connect(applyCheck_, &QCheckBox::toggled, this,
+            [this](bool on) { model_.setApplyToCurrentSlideshow(on); });
     connect(slideDurationEdit_, &QLineEdit::textEdited, this,
             [this](const QString& value) { model_.changeSlideDurationText(value.toStdString()); });
     connect(transitionDurationEdit_, &QLineEdit::textEdited, this,
@@ -275,7 +286,9 @@ void ConfigDialog::pressDelete() {
     refreshFromModel();
 }
 
-void ConfigDialog::pressConfigure() { model_.configureSelectedCodec(this); }
+void ConfigDialog::pressConfigure() {
+    model_.configureSelectedCodec(this);
+}
 
 void ConfigDialog::pressEffect() {
     if (!chooseEffect_) return;

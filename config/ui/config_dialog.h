@@ -59,7 +59,8 @@ public:
 
     // The dialog works on `store`, which must outlive it. Empty functions leave the default-effect
     // button without icon and without chooser.
-    ConfigDialog(SettingsStore& store, ChooseEffect chooseEffect, EffectIcon effectIcon, QWidget* parent = nullptr);
+    ConfigDialog(SettingsStore& store, ChooseEffect chooseEffect, EffectIcon effectIcon,
+                 QWidget* parent = nullptr);
 
     // Replaces the name dialog of New (tests).
     void setProfileNameAsker(AskProfileName asker) { askProfileName_ = std::move(asker); }

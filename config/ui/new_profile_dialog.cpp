@@ -16,7 +16,8 @@ const char* const kPrompt = "Please input a new profile name:";
 
 }  // namespace
 
-NewProfileDialog::NewProfileDialog(const SettingsStore& store, QWidget* parent) : QDialog(parent), store_(store) {
+NewProfileDialog::NewProfileDialog(const SettingsStore& store, QWidget* parent)
+    : QDialog(parent), store_(store) {
     setModal(true);
     setAccessibleName(tr("New profile"));
     const DialogUnitScale units(font());
@@ -47,9 +48,13 @@ std::optional<std::string> NewProfileDialog::run(const SettingsStore& store, QWi
     return dialog.name();
 }
 
-std::string NewProfileDialog::name() const { return nameEdit_->text().toStdString(); }
+std::string NewProfileDialog::name() const {
+    return nameEdit_->text().toStdString();
+}
 
-QString NewProfileDialog::promptText() const { return prompt_->text(); }
+QString NewProfileDialog::promptText() const {
+    return prompt_->text();
+}
 
 void NewProfileDialog::submit() {
     const std::optional<std::string> refusal = newProfileNameRefusal(store_, name());

@@ -16,7 +16,7 @@ int showOnGuiThread(const QString& text, unsigned flags) {
     // Messages carry file names and codec texts: "<" or "&" in them must show as typed, never as mark-up.
     box.setTextFormat(Qt::PlainText);
     box.setText(text);
-    box.setIcon((flags & 0xF0) == 0x30 ? QMessageBox::Warning
+    box.setIcon((flags & 0xF0) == 0x30   ? QMessageBox::Warning
                 : (flags & 0xF0) == 0x10 ? QMessageBox::Critical
                 : (flags & 0xF0) == 0x20 ? QMessageBox::Question
                 : (flags & 0xF0) == 0x40 ? QMessageBox::Information

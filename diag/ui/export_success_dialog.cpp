@@ -1,8 +1,8 @@
 #include "diag/ui/export_success_dialog.h"
 
+#include "base/run_log.h"
 #include "config/desktop_services.h"
 #include "config/ui/dialog_units.h"
-#include "base/run_log.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -24,7 +24,8 @@ QString wrappablePath(const QString& path) {
 
 }  // namespace
 
-ExportSuccessDialog::ExportSuccessDialog(const std::string& archivePath, FileRevealer& revealer, QWidget* parent)
+ExportSuccessDialog::ExportSuccessDialog(const std::string& archivePath, FileRevealer& revealer,
+                                         QWidget* parent)
     : QDialog(parent), archivePath_(archivePath), revealer_(revealer) {
     setWindowTitle(QStringLiteral("Export successfully"));
     setModal(true);
@@ -41,7 +42,8 @@ ExportSuccessDialog::ExportSuccessDialog(const std::string& archivePath, FileRev
     openFolderButton_ = new QPushButton(QStringLiteral("Open Target Folder"), this);
     const QRect openRect = units.rect(7, 50, 80, 14);
     // Room for the caption where the font is wider than the layout's.
-    openFolderButton_->setGeometry(openRect.adjusted(0, 0, std::max(0, openFolderButton_->sizeHint().width() - openRect.width()), 0));
+    openFolderButton_->setGeometry(
+        openRect.adjusted(0, 0, std::max(0, openFolderButton_->sizeHint().width() - openRect.width()), 0));
     okButton_ = new QPushButton(QStringLiteral("OK"), this);
     okButton_->setGeometry(units.rect(179, 50, 50, 14));
     okButton_->setDefault(true);
@@ -51,7 +53,9 @@ ExportSuccessDialog::ExportSuccessDialog(const std::string& archivePath, FileRev
     setFixedSize(units.x(236), units.y(71));
 }
 
-QString ExportSuccessDialog::messageText() const { return message_->accessibleName(); }
+QString ExportSuccessDialog::messageText() const {
+    return message_->accessibleName();
+}
 
 void ExportSuccessDialog::openTargetFolder() {
     const std::string request = "ShowItems \"" + archivePath_ + "\"";

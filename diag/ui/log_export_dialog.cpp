@@ -27,7 +27,9 @@ QString chooseWithFileDialog(QWidget* parent, const QString& proposedPath) {
     return dialog.selectedFiles().value(0);
 }
 
-void execConfirmation(ExportSuccessDialog& dialog) { dialog.exec(); }
+void execConfirmation(ExportSuccessDialog& dialog) {
+    dialog.exec();
+}
 
 }  // namespace
 

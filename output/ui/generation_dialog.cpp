@@ -23,7 +23,9 @@ constexpr int kWatchMs = 200;
 constexpr int kTimesMs = 1000;
 const char* const kZeroTime = "00:00:00";
 
-std::int64_t wallClockSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+std::int64_t wallClockSeconds() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
 
 }  // namespace
 
@@ -33,12 +35,14 @@ GenerationDialog::GenerationDialog(const SlideShowProject& project, std::optiona
     if (setup) outputPath_ = setup->outputPath;
     GenerationJob::Callbacks callbacks;
     callbacks.progressRange = [this](int upper) {
-        QMetaObject::invokeMethod(this, [this, upper] { onProgressRange(upper); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, upper] { onProgressRange(upper); }, Qt::QueuedConnection);
     };
     callbacks.progressPosition = [this](int) {
         // One pending update at a time: the bar shows the latest position, however fast frames come.
         if (!progressPending_.exchange(true)) {
-            QMetaObject::invokeMethod(this, [this] { onProgressPosition(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { onProgressPosition(); }, Qt::QueuedConnection);
         }
     };
     job_ = std::make_unique<GenerationJob>(project, std::move(setup), std::move(callbacks));
@@ -74,7 +78,8 @@ void GenerationDialog::buildControls() {
     auto* leftLabel = new QLabel(QStringLiteral("Left time :"), this);
     leftValue_ = new QLabel(QString::fromLatin1(kZeroTime), this);
     leftValue_->setAccessibleName(QStringLiteral("Left time"));
-    for (QLabel* value : {elapsedValue_, leftValue_}) value->setTextInteractionFlags(Qt::TextSelectableByKeyboard);
+    for (QLabel* value : {elapsedValue_, leftValue_})
+        value->setTextInteractionFlags(Qt::TextSelectableByKeyboard);
 
     auto* times = new QGridLayout;
     times->addWidget(elapsedLabel, 0, 0);
@@ -99,8 +104,8 @@ void GenerationDialog::buildControls() {
     connect(pauseButton_, &QPushButton::clicked, this, &GenerationDialog::togglePause);
     connect(cancelButton_, &QPushButton::clicked, this, &GenerationDialog::cancel);
     // The captions toggle between "Pause" and "Resume": keep the button as wide as the wider one.
-    const int captionWidth = std::max(pauseButton_->sizeHint().width(),
-                                      QPushButton(QStringLiteral("Resume")).sizeHint().width());
+    const int captionWidth =
+        std::max(pauseButton_->sizeHint().width(), QPushButton(QStringLiteral("Resume")).sizeHint().width());
     pauseButton_->setMinimumWidth(captionWidth);
 
     auto* buttons = new QHBoxLayout;
@@ -127,13 +132,16 @@ void GenerationDialog::startWorker() {
     worker_ = std::thread([this] {
         job_->run();
         workerEnded_ = true;
-        QMetaObject::invokeMethod(this, [this] { Q_EMIT workerFinished(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { Q_EMIT workerFinished(); }, Qt::QueuedConnection);
     });
     watchTimer_.start();
     timesTimer_.start();
 }
 
-void GenerationDialog::onProgressRange(int upper) { progressBar_->setRange(0, std::max(1, upper)); }
+void GenerationDialog::onProgressRange(int upper) {
+    progressBar_->setRange(0, std::max(1, upper));
+}
 
 void GenerationDialog::onProgressPosition() {
     progressPending_ = false;
@@ -180,7 +188,9 @@ void GenerationDialog::cancel() {
     QDialog::reject();
 }
 
-void GenerationDialog::reject() { cancel(); }
+void GenerationDialog::reject() {
+    cancel();
+}
 
 void GenerationDialog::closeEvent(QCloseEvent* event) {
     if (closed_) {

@@ -10,9 +10,9 @@
 //                             completionActions, this);
 //     dialog.exec();
 //
-// The job starts when the dialog is first shown; a dialog runs one job (make a new one for the next). exec() returns when the worker has ended (finished,
-// failed or cancelled); its result carries no meaning. When the file was finished, the completion
-// actions run after the dialog has closed and before exec() returns.
+// The job starts when the dialog is first shown; a dialog runs one job (make a new one for the next). exec()
+// returns when the worker has ended (finished, failed or cancelled); its result carries no meaning. When the
+// file was finished, the completion actions run after the dialog has closed and before exec() returns.
 
 #include "output/generation_job.h"
 

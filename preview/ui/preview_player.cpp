@@ -40,7 +40,9 @@ public:
             post = !player_.updatePending_;
             player_.updatePending_ = true;
         }
-        if (post) QMetaObject::invokeMethod(&player_, [this] { player_.takePicture(); }, Qt::QueuedConnection);
+        if (post)
+            QMetaObject::invokeMethod(
+                &player_, [this] { player_.takePicture(); }, Qt::QueuedConnection);
     }
 
 private:
@@ -52,7 +54,10 @@ PreviewPlayer::PreviewPlayer(const SlideShowProject& project, QWidget* parent)
 
 PreviewPlayer::PreviewPlayer(const SlideShowProject& project, double framesPerSecond, Sleeper* sleeper,
                              QWidget* parent)
-    : QDialog(parent), project_(project), framesPerSecond_(framesPerSecond), givenSleeper_(sleeper),
+    : QDialog(parent),
+      project_(project),
+      framesPerSecond_(framesPerSecond),
+      givenSleeper_(sleeper),
       presenter_(std::make_unique<Presenter>(*this)) {
     setWindowTitle(QStringLiteral("Preview"));
     setModal(true);
@@ -67,7 +72,9 @@ PreviewPlayer::~PreviewPlayer() {
     if (worker_.joinable()) stopWorker();
 }
 
-QImage PreviewPlayer::shownPicture() const { return shown_; }
+QImage PreviewPlayer::shownPicture() const {
+    return shown_;
+}
 
 void PreviewPlayer::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -82,11 +89,13 @@ void PreviewPlayer::startWorker() {
     const int width = static_cast<int>(std::lround(previewRect_.width() * pixelRatio_));
     const int height = static_cast<int>(std::lround(previewRect_.height() * pixelRatio_));
     Sleeper& sleeper = givenSleeper_ ? *givenSleeper_ : static_cast<Sleeper&>(pacedSleeper_);
-    playback_ = std::make_unique<PreviewPlayback>(project_, width, height, framesPerSecond_, *presenter_, sleeper);
+    playback_ =
+        std::make_unique<PreviewPlayback>(project_, width, height, framesPerSecond_, *presenter_, sleeper);
     worker_ = std::thread([this] {
         playback_->run();
         workerEnded_ = true;
-        QMetaObject::invokeMethod(this, [this] { Q_EMIT workerFinished(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { Q_EMIT workerFinished(); }, Qt::QueuedConnection);
     });
     watchTimer_.start();
 }

@@ -19,8 +19,7 @@ constexpr int kClientHeight = 480 + kInset + kBottomInset;
 }  // namespace
 
 PhotoViewerDialog::PhotoViewerDialog(QWidget* parent, const std::string& photoPath)
-    : QDialog(parent), path_(photoPath)
-{
+    : QDialog(parent), path_(photoPath) {
     setWindowTitle(QStringLiteral("Preview"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setFixedSize(kClientWidth, kClientHeight);
@@ -28,29 +27,25 @@ PhotoViewerDialog::PhotoViewerDialog(QWidget* parent, const std::string& photoPa
     ok_->setDefault(true);
     ok_->setAutoDefault(true);
     const QSize button = ok_->sizeHint().expandedTo(QSize(88, 26));
-    ok_->setGeometry((kClientWidth - button.width()) / 2, kClientHeight - (kBottomInset + button.height()) / 2,
-                     button.width(), button.height());
+    ok_->setGeometry((kClientWidth - button.width()) / 2,
+                     kClientHeight - (kBottomInset + button.height()) / 2, button.width(), button.height());
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-PhotoViewerDialog::~PhotoViewerDialog()
-{
+PhotoViewerDialog::~PhotoViewerDialog() {
     joinLoader();
 }
 
-QRect PhotoViewerDialog::photoArea() const
-{
+QRect PhotoViewerDialog::photoArea() const {
     return rect().adjusted(kInset, kInset, -kInset, -kBottomInset);
 }
 
-void PhotoViewerDialog::showEvent(QShowEvent* event)
-{
+void PhotoViewerDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     startLoading();
 }
 
-void PhotoViewerDialog::startLoading()
-{
+void PhotoViewerDialog::startLoading() {
     if (loader_.joinable() || loaded_.load()) {
         return;
     }
@@ -65,16 +60,18 @@ void PhotoViewerDialog::startLoading()
         }
         image.setDevicePixelRatio(ratio);
         // The dialog joins this thread before it goes, so it is still there to receive the picture.
-        QMetaObject::invokeMethod(this, [this, image] {
-            picture_ = image;
-            update();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, image] {
+                picture_ = image;
+                update();
+            },
+            Qt::QueuedConnection);
         loaded_.store(true);
     });
 }
 
-void PhotoViewerDialog::waitForPicture()
-{
+void PhotoViewerDialog::waitForPicture() {
     startLoading();
     while (!loaded_.load()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -84,8 +81,7 @@ void PhotoViewerDialog::waitForPicture()
     QCoreApplication::processEvents();
 }
 
-void PhotoViewerDialog::joinLoader()
-{
+void PhotoViewerDialog::joinLoader() {
     if (!loader_.joinable()) {
         return;
     }
@@ -97,8 +93,7 @@ void PhotoViewerDialog::joinLoader()
     loader_.join();
 }
 
-void PhotoViewerDialog::paintEvent(QPaintEvent*)
-{
+void PhotoViewerDialog::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (!picture_.isNull()) {
         painter.drawImage(photoArea().topLeft(), picture_);

@@ -3,8 +3,8 @@
 #include "base/data_folder.h"
 #include "base/message_box.h"
 #include "config/settings_store.h"
-#include "project/ui/photo_viewer_dialog.h"
 #include "project/transition_sample.h"
+#include "project/ui/photo_viewer_dialog.h"
 #include "render/ui/transition_chooser.h"
 #include "render/ui/transition_icons.h"
 
@@ -29,19 +29,16 @@ using storyboard::DurationField;
 
 namespace {
 
-QRect toQRect(const CellRect& r)
-{
+QRect toQRect(const CellRect& r) {
     return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
 }
 
 // The outline of a rectangle whose right and bottom are exclusive, drawn with a 1-pixel pen.
-QRect outline(int left, int top, int right, int bottom)
-{
+QRect outline(int left, int top, int right, int bottom) {
     return QRect(left, top, right - left - 1, bottom - top - 1);
 }
 
-QFont storyboardFont(int pixelSize, int weight)
-{
+QFont storyboardFont(int pixelSize, int weight) {
     QFont font(QStringLiteral("Arial"));
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pixelSize);
@@ -50,8 +47,7 @@ QFont storyboardFont(int pixelSize, int weight)
 }
 
 // A path's bytes as text for a message.
-std::string displayPath(const std::string& path)
-{
+std::string displayPath(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path)).toStdString();
 }
 
@@ -59,36 +55,34 @@ std::string displayPath(const std::string& path)
 
 // ---- DurationEditor
 
-DurationEditor::DurationEditor(QWidget* parent) : QLineEdit(parent)
-{
+DurationEditor::DurationEditor(QWidget* parent) : QLineEdit(parent) {
     setAlignment(Qt::AlignCenter);
     // No menu here, and none of the storyboard's either: a popup would take the focus.
     setContextMenuPolicy(Qt::PreventContextMenu);
     setTextMargins(0, 0, 0, 0);
-    setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid rgb(50, 50, 200); padding: 0px; "
-                                 "background: white; color: black; }"));
+    setStyleSheet(
+        QStringLiteral("QLineEdit { border: 1px solid rgb(50, 50, 200); padding: 0px; "
+                       "background: white; color: black; }"));
     setAccessibleName(QStringLiteral("Duration in seconds"));
 }
 
-void DurationEditor::keyPressEvent(QKeyEvent* event)
-{
+void DurationEditor::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        Q_EMIT storeRequested();
-        event->accept();
-        return;
-    case Qt::Key_Escape:
-        Q_EMIT discardRequested();
-        event->accept();
-        return;
-    default:
-        QLineEdit::keyPressEvent(event);
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            Q_EMIT storeRequested();
+            event->accept();
+            return;
+        case Qt::Key_Escape:
+            Q_EMIT discardRequested();
+            event->accept();
+            return;
+        default:
+            QLineEdit::keyPressEvent(event);
     }
 }
 
-void DurationEditor::focusOutEvent(QFocusEvent* event)
-{
+void DurationEditor::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
     Q_EMIT storeRequested();
 }
@@ -96,8 +90,7 @@ void DurationEditor::focusOutEvent(QFocusEvent* event)
 // ---- StoryboardControl
 
 StoryboardControl::StoryboardControl(QWidget* parent)
-    : QAbstractScrollArea(parent), titleFont_(storyboardFont(22, 700)), textFont_(storyboardFont(12, 400))
-{
+    : QAbstractScrollArea(parent), titleFont_(storyboardFont(22, 700)), textFont_(storyboardFont(12, 400)) {
     setObjectName(QStringLiteral("XListCtrl"));
     setAccessibleName(QStringLiteral("Storyboard"));
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
@@ -144,8 +137,7 @@ StoryboardControl::StoryboardControl(QWidget* parent)
     updateAccessibleDescription();
 }
 
-StoryboardControl::~StoryboardControl()
-{
+StoryboardControl::~StoryboardControl() {
     // The base classes' destruction moves the focus away from the editor; its handlers must not reach
     // this control by then.
     project_.setObserver(nullptr);
@@ -154,35 +146,29 @@ StoryboardControl::~StoryboardControl()
     editor_ = nullptr;
 }
 
-QSize StoryboardControl::sizeHint() const
-{
+QSize StoryboardControl::sizeHint() const {
     return QSize(5 * kCellWidth, 160);
 }
 
-QSize StoryboardControl::minimumSizeHint() const
-{
+QSize StoryboardControl::minimumSizeHint() const {
     return QSize(kCellWidth, storyboard::kPhotoLineHeight + horizontalScrollBar()->sizeHint().height() + 4);
 }
 
-int StoryboardControl::scrollPosition() const
-{
+int StoryboardControl::scrollPosition() const {
     return horizontalScrollBar()->value();
 }
 
-int StoryboardControl::scrollLimitNow() const
-{
+int StoryboardControl::scrollLimitNow() const {
     return storyboard::scrollLimit(project_.contentWidth(), visibleWidth());
 }
 
-int StoryboardControl::visibleWidth() const
-{
+int StoryboardControl::visibleWidth() const {
     return viewport()->width();
 }
 
 // ---- Project notifications
 
-void StoryboardControl::projectChanged()
-{
+void StoryboardControl::projectChanged() {
     // An edit whose slide has gone (deleted, moved away) is dropped rather than stored elsewhere.
     if (editingSlide_ >= 0) {
         const Slide* cell = project_.slide(editingSlide_);
@@ -198,27 +184,23 @@ void StoryboardControl::projectChanged()
     viewport()->update();
 }
 
-void StoryboardControl::contentWidthChanged(int)
-{
+void StoryboardControl::contentWidthChanged(int) {
     updateScrollRange();
 }
 
-void StoryboardControl::scrollCellIntoView(int cell)
-{
+void StoryboardControl::scrollCellIntoView(int cell) {
     if (cell >= 0) {
         scrollIntoView(cell);
     }
 }
 
-void StoryboardControl::takeFocus()
-{
+void StoryboardControl::takeFocus() {
     setFocus(Qt::OtherFocusReason);
 }
 
 // ---- Scrolling
 
-void StoryboardControl::updateScrollRange()
-{
+void StoryboardControl::updateScrollRange() {
     QScrollBar* bar = horizontalScrollBar();
     settingRange_ = true;
     bar->setPageStep(std::max(1, visibleWidth()));
@@ -228,47 +210,44 @@ void StoryboardControl::updateScrollRange()
     viewport()->update();
 }
 
-void StoryboardControl::onScrollAction(int action)
-{
+void StoryboardControl::onScrollAction(int action) {
     QScrollBar* bar = horizontalScrollBar();
     // Line and page steps both move 150 pixels, within 0..limit.
     switch (action) {
-    case QAbstractSlider::SliderSingleStepAdd:
-    case QAbstractSlider::SliderPageStepAdd:
-        bar->setSliderPosition(storyboard::scrolledBy(bar->value(), storyboard::kLineScrollStep, scrollLimitNow()));
-        break;
-    case QAbstractSlider::SliderSingleStepSub:
-    case QAbstractSlider::SliderPageStepSub:
-        bar->setSliderPosition(storyboard::scrolledBy(bar->value(), -storyboard::kLineScrollStep, scrollLimitNow()));
-        break;
-    default:
-        break;
+        case QAbstractSlider::SliderSingleStepAdd:
+        case QAbstractSlider::SliderPageStepAdd:
+            bar->setSliderPosition(
+                storyboard::scrolledBy(bar->value(), storyboard::kLineScrollStep, scrollLimitNow()));
+            break;
+        case QAbstractSlider::SliderSingleStepSub:
+        case QAbstractSlider::SliderPageStepSub:
+            bar->setSliderPosition(
+                storyboard::scrolledBy(bar->value(), -storyboard::kLineScrollStep, scrollLimitNow()));
+            break;
+        default:
+            break;
     }
 }
 
-void StoryboardControl::scrollTo(int position)
-{
+void StoryboardControl::scrollTo(int position) {
     const int target = std::clamp(position, 0, scrollLimitNow());
     if (target != horizontalScrollBar()->value()) {
         horizontalScrollBar()->setValue(target);
     }
 }
 
-void StoryboardControl::scrollContentsBy(int, int)
-{
+void StoryboardControl::scrollContentsBy(int, int) {
     // Scrolling closes the editor without storing: it would float over the wrong place.
     endDurationEdit(false);
     layoutRects();
     viewport()->update();
 }
 
-void StoryboardControl::scrollIntoView(int i)
-{
+void StoryboardControl::scrollIntoView(int i) {
     scrollTo(storyboard::scrollPositionCentring(i, project_.contentWidth(), visibleWidth()));
 }
 
-void StoryboardControl::wheelEvent(QWheelEvent* event)
-{
+void StoryboardControl::wheelEvent(QWheelEvent* event) {
     const QPoint delta = event->angleDelta();
     const int amount = delta.y() != 0 ? delta.y() : delta.x();
     if (amount < 0) {
@@ -279,8 +258,7 @@ void StoryboardControl::wheelEvent(QWheelEvent* event)
     event->accept();
 }
 
-void StoryboardControl::resizeEvent(QResizeEvent* event)
-{
+void StoryboardControl::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     project_.setVisibleWidth(visibleWidth());
     // A row one cell wider than the view, as when the control is first laid out.
@@ -290,8 +268,7 @@ void StoryboardControl::resizeEvent(QResizeEvent* event)
     updateScrollRange();
 }
 
-void StoryboardControl::layoutRects()
-{
+void StoryboardControl::layoutRects() {
     const int scroll = horizontalScrollBar()->value();
     for (int i = 0; i < project_.cellCount(); ++i) {
         project_.setCellRect(i, storyboard::cellRectAt(i, scroll));
@@ -299,16 +276,18 @@ void StoryboardControl::layoutRects()
     std::int64_t left = -static_cast<std::int64_t>(scroll);
     for (int i = 0; i < static_cast<int>(project_.clips().size()); ++i) {
         const int width = project_.clips()[static_cast<std::size_t>(i)].cellWidth;
-        const auto clampInt = [](std::int64_t v) { return static_cast<int>(std::clamp<std::int64_t>(v, INT32_MIN / 2, INT32_MAX / 2)); };
-        project_.setClipRect(i, {clampInt(left), storyboard::kClipTop, clampInt(left + width), storyboard::kClipBottom});
+        const auto clampInt = [](std::int64_t v) {
+            return static_cast<int>(std::clamp<std::int64_t>(v, INT32_MIN / 2, INT32_MAX / 2));
+        };
+        project_.setClipRect(
+            i, {clampInt(left), storyboard::kClipTop, clampInt(left + width), storyboard::kClipBottom});
         left += width;
     }
 }
 
 // ---- Selection and keys
 
-void StoryboardControl::selectSlide(int i)
-{
+void StoryboardControl::selectSlide(int i) {
     if (i < 0 || i >= project_.photoSlideCount()) {
         return;
     }
@@ -318,42 +297,54 @@ void StoryboardControl::selectSlide(int i)
     viewport()->update();
 }
 
-void StoryboardControl::keyPressEvent(QKeyEvent* event)
-{
+void StoryboardControl::keyPressEvent(QKeyEvent* event) {
     const int selected = project_.selectedSlide();
     switch (event->key()) {
-    case Qt::Key_Left: selectSlide(selected - 1); break;
-    case Qt::Key_Right: selectSlide(selected + 1); break;
-    case Qt::Key_Delete: project_.deleteSlide(selected); break;
-    case Qt::Key_Comma:
-    case Qt::Key_Less: project_.shiftSlideLeft(); break;
-    case Qt::Key_Period:
-    case Qt::Key_Greater: project_.shiftSlideRight(); break;
-    // What the mouse reaches inside the selected cell, for keyboard users.
-    case Qt::Key_F2:
-        // Into view first: scrolling would close the editor.
-        if (const Slide* cell = project_.slide(selected); cell && cell->hasPhoto && !editing()) {
-            scrollIntoView(selected);
-        }
-        beginDurationEdit(selected, (event->modifiers() & Qt::ShiftModifier) ? DurationField::Transition
-                                                                              : DurationField::Slide);
-        break;
-    case Qt::Key_Space: activateSelectedSlide(event->modifiers() & Qt::ShiftModifier); break;
-    // Shift+F10 stands for the menu key, as on most desktops.
-    case Qt::Key_F10:
-        if (!(event->modifiers() & Qt::ShiftModifier)) {
+        case Qt::Key_Left:
+            selectSlide(selected - 1);
+            break;
+        case Qt::Key_Right:
+            selectSlide(selected + 1);
+            break;
+        case Qt::Key_Delete:
+            project_.deleteSlide(selected);
+            break;
+        case Qt::Key_Comma:
+        case Qt::Key_Less:
+            project_.shiftSlideLeft();
+            break;
+        case Qt::Key_Period:
+        case Qt::Key_Greater:
+            project_.shiftSlideRight();
+            break;
+        // What the mouse reaches inside the selected cell, for keyboard users.
+        case Qt::Key_F2:
+            // Into view first: scrolling would close the editor.
+            if (const Slide* cell = project_.slide(selected); cell && cell->hasPhoto && !editing()) {
+                scrollIntoView(selected);
+            }
+            beginDurationEdit(selected, (event->modifiers() & Qt::ShiftModifier) ? DurationField::Transition
+                                                                                 : DurationField::Slide);
+            break;
+        case Qt::Key_Space:
+            activateSelectedSlide(event->modifiers() & Qt::ShiftModifier);
+            break;
+        // Shift+F10 stands for the menu key, as on most desktops.
+        case Qt::Key_F10:
+            if (!(event->modifiers() & Qt::ShiftModifier)) {
+                QAbstractScrollArea::keyPressEvent(event);
+                return;
+            }
+            showSelectedSlideMenu();
+            break;
+        default:
             QAbstractScrollArea::keyPressEvent(event);
             return;
-        }
-        showSelectedSlideMenu();
-        break;
-    default: QAbstractScrollArea::keyPressEvent(event); return;
     }
     event->accept();
 }
 
-void StoryboardControl::activateSelectedSlide(bool viewPhoto)
-{
+void StoryboardControl::activateSelectedSlide(bool viewPhoto) {
     const int selected = project_.selectedSlide();
     const Slide* cell = project_.slide(selected);
     if (!cell || !cell->hasPhoto) {
@@ -369,56 +360,50 @@ void StoryboardControl::activateSelectedSlide(bool viewPhoto)
     }
 }
 
-void StoryboardControl::showEvent(QShowEvent* event)
-{
+void StoryboardControl::showEvent(QShowEvent* event) {
     QAbstractScrollArea::showEvent(event);
     // Thumbnails made from now on match the density of the screen the storyboard is on.
     project_.setThumbnailPixelRatio(devicePixelRatioF());
 }
 
-void StoryboardControl::focusInEvent(QFocusEvent* event)
-{
+void StoryboardControl::focusInEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusInEvent(event);
     viewport()->update();
 }
 
-void StoryboardControl::focusOutEvent(QFocusEvent* event)
-{
+void StoryboardControl::focusOutEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusOutEvent(event);
     viewport()->update();
 }
 
-void StoryboardControl::updateAccessibleDescription()
-{
+void StoryboardControl::updateAccessibleDescription() {
     setAccessibleDescription(QString::fromStdString(storyboard::selectionDescription(project_)));
 }
 
 // ---- Mouse
 
-bool StoryboardControl::viewportEvent(QEvent* event)
-{
+bool StoryboardControl::viewportEvent(QEvent* event) {
     switch (event->type()) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::ContextMenu:
-    case QEvent::Wheel:
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::DragLeave:
-    case QEvent::Drop:
-    case QEvent::Paint:
-        return QAbstractScrollArea::viewportEvent(event);
-    case QEvent::Enter:
-    case QEvent::Leave:
-        viewport()->update();
-        return QAbstractScrollArea::viewportEvent(event);
-    default:
-        return QAbstractScrollArea::viewportEvent(event);
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::ContextMenu:
+        case QEvent::Wheel:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::DragLeave:
+        case QEvent::Drop:
+        case QEvent::Paint:
+            return QAbstractScrollArea::viewportEvent(event);
+        case QEvent::Enter:
+        case QEvent::Leave:
+            viewport()->update();
+            return QAbstractScrollArea::viewportEvent(event);
+        default:
+            return QAbstractScrollArea::viewportEvent(event);
     }
 }
 
-void StoryboardControl::mousePressEvent(QMouseEvent* event)
-{
+void StoryboardControl::mousePressEvent(QMouseEvent* event) {
     const QPoint point = event->position().toPoint();
     if (event->button() == Qt::LeftButton) {
         leftClick(point);
@@ -428,8 +413,7 @@ void StoryboardControl::mousePressEvent(QMouseEvent* event)
     QAbstractScrollArea::mousePressEvent(event);
 }
 
-void StoryboardControl::leftClick(const QPoint& point)
-{
+void StoryboardControl::leftClick(const QPoint& point) {
     // A click in the control stores an edit in progress, as the editor's focus loss does.
     endDurationEdit(true);
     setFocus(Qt::MouseFocusReason);
@@ -446,17 +430,17 @@ void StoryboardControl::leftClick(const QPoint& point)
         updateAccessibleDescription();
         viewport()->update();
         switch (storyboard::hitTest(*cell, point.x(), point.y())) {
-        case CellHit::SlideDuration:
-            beginDurationEdit(index, DurationField::Slide);
-            return;
-        case CellHit::TransitionDuration:
-            beginDurationEdit(index, DurationField::Transition);
-            return;
-        case CellHit::TransitionChooser:
-            openChooser(index);
-            break;
-        default:
-            break;
+            case CellHit::SlideDuration:
+                beginDurationEdit(index, DurationField::Slide);
+                return;
+            case CellHit::TransitionDuration:
+                beginDurationEdit(index, DurationField::Transition);
+                return;
+            case CellHit::TransitionChooser:
+                openChooser(index);
+                break;
+            default:
+                break;
         }
     }
     endDurationEdit(false);
@@ -467,8 +451,7 @@ void StoryboardControl::leftClick(const QPoint& point)
     }
 }
 
-void StoryboardControl::openChooser(int slide)
-{
+void StoryboardControl::openChooser(int slide) {
     if (!chooserOpener_) {
         return;
     }
@@ -480,23 +463,22 @@ void StoryboardControl::openChooser(int slide)
     }
 }
 
-void StoryboardControl::mouseDoubleClickEvent(QMouseEvent* event)
-{
+void StoryboardControl::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         return;
     }
     const QPoint point = event->position().toPoint();
     const int index = project_.cellAtPoint(point.x(), point.y());
     const Slide* cell = project_.slide(index);
-    if (cell && cell->hasPhoto && storyboard::hitTest(*cell, point.x(), point.y()) == CellHit::Thumbnail && viewerOpener_) {
+    if (cell && cell->hasPhoto && storyboard::hitTest(*cell, point.x(), point.y()) == CellHit::Thumbnail &&
+        viewerOpener_) {
         const std::string path = cell->photoPath;
         viewerOpener_(this, path);
     }
     event->accept();
 }
 
-void StoryboardControl::contextMenuEvent(QContextMenuEvent* event)
-{
+void StoryboardControl::contextMenuEvent(QContextMenuEvent* event) {
     if (event->reason() == QContextMenuEvent::Keyboard) {
         showSelectedSlideMenu();
         event->accept();
@@ -506,8 +488,7 @@ void StoryboardControl::contextMenuEvent(QContextMenuEvent* event)
     event->accept();
 }
 
-void StoryboardControl::showSelectedSlideMenu()
-{
+void StoryboardControl::showSelectedSlideMenu() {
     // The menu of the selected slide, at its cell.
     const Slide* cell = project_.slide(project_.selectedSlide());
     if (cell && cell->hasPhoto) {
@@ -516,8 +497,7 @@ void StoryboardControl::showSelectedSlideMenu()
     }
 }
 
-void StoryboardControl::rightClick(const QPoint& point, const QPoint& globalPoint)
-{
+void StoryboardControl::rightClick(const QPoint& point, const QPoint& globalPoint) {
     const int index = project_.cellAtPoint(point.x(), point.y());
     const Slide* cell = project_.slide(index);
     if (!cell || !cell->hasPhoto) {
@@ -532,13 +512,14 @@ void StoryboardControl::rightClick(const QPoint& point, const QPoint& globalPoin
     }
 }
 
-std::unique_ptr<QMenu> StoryboardControl::makeContextMenu()
-{
+std::unique_ptr<QMenu> StoryboardControl::makeContextMenu() {
     auto menu = std::make_unique<QMenu>(this);
     const storyboard::SlideMenuState state = storyboard::slideMenuState(project_);
-    QAction* left = menu->addAction(QStringLiteral("Shift Slide Left '<'"), this, [this] { project_.shiftSlideLeft(); });
+    QAction* left =
+        menu->addAction(QStringLiteral("Shift Slide Left '<'"), this, [this] { project_.shiftSlideLeft(); });
     left->setEnabled(state.shiftLeft);
-    QAction* right = menu->addAction(QStringLiteral("Shift Slide Right '>'"), this, [this] { project_.shiftSlideRight(); });
+    QAction* right = menu->addAction(QStringLiteral("Shift Slide Right '>'"), this,
+                                     [this] { project_.shiftSlideRight(); });
     right->setEnabled(state.shiftRight);
     QAction* remove = menu->addAction(QStringLiteral("Delete Slide"), this,
                                       [this] { project_.deleteSlide(project_.selectedSlide()); });
@@ -548,8 +529,7 @@ std::unique_ptr<QMenu> StoryboardControl::makeContextMenu()
 
 // ---- The duration editor
 
-void StoryboardControl::beginDurationEdit(int slide, DurationField field)
-{
+void StoryboardControl::beginDurationEdit(int slide, DurationField field) {
     const Slide* cell = project_.slide(slide);
     if (!cell || !cell->hasPhoto) {
         return;
@@ -560,16 +540,18 @@ void StoryboardControl::beginDurationEdit(int slide, DurationField field)
     endDurationEdit(false);
     editingSlide_ = slide;
     editingField_ = field;
-    const CellRect area = storyboard::offsetRect(
-        field == DurationField::Slide ? storyboard::kSlideDurationEditor : storyboard::kTransitionDurationEditor,
-        cell->cellRect.left, cell->cellRect.top);
+    const CellRect area =
+        storyboard::offsetRect(field == DurationField::Slide ? storyboard::kSlideDurationEditor
+                                                             : storyboard::kTransitionDurationEditor,
+                               cell->cellRect.left, cell->cellRect.top);
     const double value = field == DurationField::Slide ? cell->slideDuration : cell->transitionDuration;
     editor_->setFont(textFont_);
     // Screen readers say which value is being edited, not just "duration".
     editor_->setAccessibleName(QStringLiteral("Slide %1 %2 in seconds")
                                    .arg(cell->index + 1)
-                                   .arg(field == DurationField::Slide ? QStringLiteral("duration")
-                                                                      : QStringLiteral("transition duration")));
+                                   .arg(field == DurationField::Slide
+                                            ? QStringLiteral("duration")
+                                            : QStringLiteral("transition duration")));
     editor_->setGeometry(toQRect(area));
     editor_->setText(QString::fromStdString(storyboard::durationText(value)));
     editor_->show();
@@ -577,8 +559,7 @@ void StoryboardControl::beginDurationEdit(int slide, DurationField field)
     editor_->setFocus(Qt::OtherFocusReason);
 }
 
-void StoryboardControl::endDurationEdit(bool store)
-{
+void StoryboardControl::endDurationEdit(bool store) {
     if (!editor_ || editingSlide_ < 0) {
         return;
     }
@@ -590,7 +571,8 @@ void StoryboardControl::endDurationEdit(bool store)
     if (store) {
         const Slide* cell = project_.slide(slide);
         if (cell && cell->hasPhoto) {
-            const double current = field == DurationField::Slide ? cell->slideDuration : cell->transitionDuration;
+            const double current =
+                field == DurationField::Slide ? cell->slideDuration : cell->transitionDuration;
             const std::string text = editor_->text().toStdString();
             // Only a changed text is stored: an unchanged one leaves the value and the clip widths alone.
             if (text != storyboard::durationText(current)) {
@@ -612,8 +594,7 @@ void StoryboardControl::endDurationEdit(bool store)
 
 // ---- Drag and drop
 
-bool StoryboardControl::acceptsDrag(const QMimeData* mime, const QPoint& point)
-{
+bool StoryboardControl::acceptsDrag(const QMimeData* mime, const QPoint& point) {
     if (!mime) {
         return false;
     }
@@ -621,8 +602,7 @@ bool StoryboardControl::acceptsDrag(const QMimeData* mime, const QPoint& point)
     return !files.paths.empty() && files.line == storyboard::lineAtY(point.y());
 }
 
-void StoryboardControl::dragEnterEvent(QDragEnterEvent* event)
-{
+void StoryboardControl::dragEnterEvent(QDragEnterEvent* event) {
     if (!event->mimeData() || storyboard::dropFilesFrom(*event->mimeData()).paths.empty()) {
         event->ignore();
         return;
@@ -633,8 +613,7 @@ void StoryboardControl::dragEnterEvent(QDragEnterEvent* event)
     dragMoveEvent(event);
 }
 
-void StoryboardControl::dragMoveEvent(QDragMoveEvent* event)
-{
+void StoryboardControl::dragMoveEvent(QDragMoveEvent* event) {
     const int x = qRound(event->position().x());
     const int y = qRound(event->position().y());
     layoutRects();
@@ -650,14 +629,12 @@ void StoryboardControl::dragMoveEvent(QDragMoveEvent* event)
     event->accept();
 }
 
-void StoryboardControl::dragLeaveEvent(QDragLeaveEvent* event)
-{
+void StoryboardControl::dragLeaveEvent(QDragLeaveEvent* event) {
     clearDropIndicator();
     event->accept();
 }
 
-void StoryboardControl::dropEvent(QDropEvent* event)
-{
+void StoryboardControl::dropEvent(QDropEvent* event) {
     clearDropIndicator();
     const QPoint point = event->position().toPoint();
     layoutRects();
@@ -678,8 +655,7 @@ void StoryboardControl::dropEvent(QDropEvent* event)
     }
 }
 
-void StoryboardControl::showDropIndicator(int x, int y)
-{
+void StoryboardControl::showDropIndicator(int x, int y) {
     const int cell = project_.photoSlideAtPoint(x, y);
     if (cell != dropIndicatorCell_) {
         dropIndicatorCell_ = cell;
@@ -687,16 +663,14 @@ void StoryboardControl::showDropIndicator(int x, int y)
     }
 }
 
-void StoryboardControl::clearDropIndicator()
-{
+void StoryboardControl::clearDropIndicator() {
     if (dropIndicatorCell_ != -1) {
         dropIndicatorCell_ = -1;
         viewport()->update();
     }
 }
 
-int StoryboardControl::dropPhotos(const std::vector<std::string>& paths, int firstCell)
-{
+int StoryboardControl::dropPhotos(const std::vector<std::string>& paths, int firstCell) {
     // A point on no cell inserts nothing at all (not even the later photos at the front of the row).
     if (firstCell < 0) {
         return 0;
@@ -715,21 +689,20 @@ int StoryboardControl::dropPhotos(const std::vector<std::string>& paths, int fir
     return taken;
 }
 
-int StoryboardControl::dropClips(const std::vector<std::string>& paths)
-{
+int StoryboardControl::dropClips(const std::vector<std::string>& paths) {
     int taken = 0;
     for (const std::string& path : paths) {
         switch (project_.addClip(path)) {
-        case WaveOpenResult::Ok:
-            ++taken;
-            break;
-        case WaveOpenResult::NotWaveFile:
-            showMessage("Unexpected file format: this is not a WAV file.\n" + displayPath(path),
-                        MessageFlags::kWarningOk);
-            break;
-        case WaveOpenResult::CannotOpen:
-            showMessage("The file cannot be opened:\n" + displayPath(path), MessageFlags::kWarningOk);
-            break;
+            case WaveOpenResult::Ok:
+                ++taken;
+                break;
+            case WaveOpenResult::NotWaveFile:
+                showMessage("Unexpected file format: this is not a WAV file.\n" + displayPath(path),
+                            MessageFlags::kWarningOk);
+                break;
+            case WaveOpenResult::CannotOpen:
+                showMessage("The file cannot be opened:\n" + displayPath(path), MessageFlags::kWarningOk);
+                break;
         }
     }
     if (taken > 0) {
@@ -741,8 +714,7 @@ int StoryboardControl::dropClips(const std::vector<std::string>& paths)
 
 // ---- Painting
 
-void StoryboardControl::paintEvent(QPaintEvent* event)
-{
+void StoryboardControl::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     const QRect area = event->rect();
     painter.fillRect(area, Qt::white);
@@ -761,8 +733,7 @@ void StoryboardControl::paintEvent(QPaintEvent* event)
     paintFocusRing(painter);
 }
 
-void StoryboardControl::paintFocusRing(QPainter& painter)
-{
+void StoryboardControl::paintFocusRing(QPainter& painter) {
     // Along the view's edge, clear of the cells' frames (4 pixels in), so keyboard users see where the
     // focus is even with no slide selected.
     if (!hasFocus()) {
@@ -773,8 +744,7 @@ void StoryboardControl::paintFocusRing(QPainter& painter)
     painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
 }
 
-void StoryboardControl::paintCell(QPainter& painter, const Slide& cell)
-{
+void StoryboardControl::paintCell(QPainter& painter, const Slide& cell) {
     const int l = cell.cellRect.left;
     const int t = cell.cellRect.top;
     const bool selected = cell.hasPhoto && cell.index == project_.selectedSlide();
@@ -786,15 +756,16 @@ void StoryboardControl::paintCell(QPainter& painter, const Slide& cell)
     painter.drawLine(l + 59, t + 65, l + 59, t + 91);
 
     if (cell.hasPhoto) {
-        if (const QImage* thumbnail = project_.thumbnail(cell.thumbnailIndex); thumbnail && !thumbnail->isNull()) {
+        if (const QImage* thumbnail = project_.thumbnail(cell.thumbnailIndex);
+            thumbnail && !thumbnail->isNull()) {
             painter.drawImage(QPoint(l + 5, t + 5), *thumbnail);
         }
     }
 
     painter.setPen(Qt::black);
     painter.setFont(titleFont_);
-    painter.drawText(toQRect(storyboard::offsetRect(storyboard::kNumberText, l, t)), Qt::AlignRight | Qt::AlignVCenter,
-                     QString::number(cell.index + 1));
+    painter.drawText(toQRect(storyboard::offsetRect(storyboard::kNumberText, l, t)),
+                     Qt::AlignRight | Qt::AlignVCenter, QString::number(cell.index + 1));
     painter.setFont(textFont_);
 
     if (!cell.hasPhoto) {
@@ -807,7 +778,8 @@ void StoryboardControl::paintCell(QPainter& painter, const Slide& cell)
     }
 
     painter.drawText(toQRect(storyboard::offsetRect(storyboard::kSlideDurationText, l, t)),
-                     Qt::AlignRight | Qt::AlignVCenter, QString::fromStdString(storyboard::durationText(cell.slideDuration)));
+                     Qt::AlignRight | Qt::AlignVCenter,
+                     QString::fromStdString(storyboard::durationText(cell.slideDuration)));
 
     // The transition box with the effect's icon and the transition's duration.
     painter.setPen(pen);
@@ -816,8 +788,9 @@ void StoryboardControl::paintCell(QPainter& painter, const Slide& cell)
     painter.drawLine(l + 119, t + 51, l + 153, t + 51);
     painter.setBrush(Qt::NoBrush);
     // Numbers outside 0..12 draw nothing.
-    paintTransitionIcon(painter, QRectF(l + storyboard::kIconLeft, t + storyboard::kIconTop, storyboard::kIconWidth,
-                                        storyboard::kIconHeight),
+    paintTransitionIcon(painter,
+                        QRectF(l + storyboard::kIconLeft, t + storyboard::kIconTop, storyboard::kIconWidth,
+                               storyboard::kIconHeight),
                         cell.transitionEffect);
     painter.setPen(Qt::black);
     painter.drawText(toQRect(storyboard::offsetRect(storyboard::kTransitionDurationText, l, t)),
@@ -825,8 +798,7 @@ void StoryboardControl::paintCell(QPainter& painter, const Slide& cell)
                      QString::fromStdString(storyboard::durationText(cell.transitionDuration)));
 }
 
-void StoryboardControl::paintSoundtrack(QPainter& painter, const QRect& area)
-{
+void StoryboardControl::paintSoundtrack(QPainter& painter, const QRect& area) {
     const int scroll = scrollPosition();
     const int visible = visibleWidth();
     const int right = std::max(visible, project_.contentWidth()) - scroll - 1;
@@ -855,16 +827,16 @@ void StoryboardControl::paintSoundtrack(QPainter& painter, const QRect& area)
     }
 }
 
-void StoryboardControl::paintClip(QPainter& painter, const SoundtrackClip& clip, const QRect& area, bool selected)
-{
+void StoryboardControl::paintClip(QPainter& painter, const SoundtrackClip& clip, const QRect& area,
+                                  bool selected) {
     const CellRect& r = clip.cellRect;
     painter.setPen(QColor::fromRgb(selected ? kSelectionPen : kNormalPen));
     painter.drawRect(outline(r.left, r.top, r.right, r.bottom));
     if (!clip.wave) {
         return;
     }
-    const std::vector<QPoint> points = storyboard::waveformPoints(*clip.wave, clip.cellWidth, r.left, r.top, r.right,
-                                                                  r.bottom, area.left(), area.right());
+    const std::vector<QPoint> points = storyboard::waveformPoints(
+        *clip.wave, clip.cellWidth, r.left, r.top, r.right, r.bottom, area.left(), area.right());
     if (points.size() < 2) {
         return;
     }
@@ -872,14 +844,14 @@ void StoryboardControl::paintClip(QPainter& painter, const SoundtrackClip& clip,
     painter.drawPolyline(points.data(), static_cast<int>(points.size()));
 }
 
-void StoryboardControl::paintDropBar(QPainter& painter)
-{
+void StoryboardControl::paintDropBar(QPainter& painter) {
     const Slide* cell = project_.slide(dropIndicatorCell_);
     if (!cell || !cell->hasPhoto) {
         return;
     }
     const QRect r = toQRect(cell->cellRect);
-    painter.fillRect(QRect(r.left(), r.top(), storyboard::kDropBarWidth, r.height()), QColor::fromRgb(kDropIndicator));
+    painter.fillRect(QRect(r.left(), r.top(), storyboard::kDropBarWidth, r.height()),
+                     QColor::fromRgb(kDropIndicator));
 }
 
 }  // namespace kestrelle

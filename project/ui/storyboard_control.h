@@ -57,7 +57,8 @@ public:
     static constexpr QRgb kDropIndicator = qRgb(0, 0, 210);
 
     // Opens the chooser for a slide: the chosen effect, or none.
-    using ChooserOpener = std::function<std::optional<int>(QWidget* parent, const SlideShowProject& project, int slide)>;
+    using ChooserOpener =
+        std::function<std::optional<int>(QWidget* parent, const SlideShowProject& project, int slide)>;
     // Shows a photo enlarged.
     using ViewerOpener = std::function<void(QWidget* parent, const std::string& photoPath)>;
     // Shows the context menu at a global position and returns after it closed.

@@ -9,18 +9,17 @@
 namespace kestrelle {
 namespace {
 
-QImage blankImage(QSize logical, qreal ratio)
-{
+QImage blankImage(QSize logical, qreal ratio) {
     const qreal r = ratio > 0 ? ratio : 1.0;
-    QImage image(qRound(logical.width() * r), qRound(logical.height() * r), QImage::Format_ARGB32_Premultiplied);
+    QImage image(qRound(logical.width() * r), qRound(logical.height() * r),
+                 QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     image.setDevicePixelRatio(r);
     return image;
 }
 
 // A 16 x 12 photo: frame, sky, sun and a hill, with its top-left corner at `at`.
-void drawPhoto(QPainter& p, QPointF at)
-{
+void drawPhoto(QPainter& p, QPointF at) {
     p.save();
     p.translate(at);
     p.setPen(Qt::NoPen);
@@ -36,8 +35,7 @@ void drawPhoto(QPainter& p, QPointF at)
 
 }  // namespace
 
-QImage dragPictureImage(int itemCount, qreal devicePixelRatio)
-{
+QImage dragPictureImage(int itemCount, qreal devicePixelRatio) {
     const bool several = itemCount > 1;
     QImage image = blankImage(several ? kMultipleDragPictureSize : kSingleDragPictureSize, devicePixelRatio);
     QPainter p(&image);
@@ -52,13 +50,11 @@ QImage dragPictureImage(int itemCount, qreal devicePixelRatio)
     return image;
 }
 
-QPixmap dragPicture(int itemCount, qreal devicePixelRatio)
-{
+QPixmap dragPicture(int itemCount, qreal devicePixelRatio) {
     return QPixmap::fromImage(dragPictureImage(itemCount, devicePixelRatio));
 }
 
-QImage audioPictureImage(qreal devicePixelRatio)
-{
+QImage audioPictureImage(qreal devicePixelRatio) {
     QImage image = blankImage(kAudioPictureSize, devicePixelRatio);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing, true);
@@ -96,8 +92,7 @@ QImage audioPictureImage(qreal devicePixelRatio)
     return image;
 }
 
-QPixmap audioPicture(qreal devicePixelRatio)
-{
+QPixmap audioPicture(qreal devicePixelRatio) {
     return QPixmap::fromImage(audioPictureImage(devicePixelRatio));
 }
 

@@ -45,8 +45,7 @@ public:
     void setDevicePixelRatio(qreal ratio) { ratio_ = ratio; }
     void setSampler(const TransitionSampler* sampler) { sampler_ = sampler; }
 
-    void present(const QImage& picture, int, int) override
-    {
+    void present(const QImage& picture, int, int) override {
         if (!sampler_ || sampler_->stopRequested()) {
             return;
         }
@@ -54,7 +53,8 @@ public:
         copy.setDevicePixelRatio(ratio_);
         SampleView* view = view_;
         // The view outlives the thread (the chooser joins it first), so it is safe as the context.
-        QMetaObject::invokeMethod(view, [view, copy] { view->showPicture(copy); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            view, [view, copy] { view->showPicture(copy); }, Qt::QueuedConnection);
     }
 
 private:
@@ -63,8 +63,7 @@ private:
     const TransitionSampler* sampler_ = nullptr;
 };
 
-std::optional<int> chooseTransition(QWidget* parent, const SampleSource& source)
-{
+std::optional<int> chooseTransition(QWidget* parent, const SampleSource& source) {
     TransitionChooser chooser(parent, source);
     chooser.exec();
     if (!chooser.chosen()) {
@@ -76,8 +75,7 @@ std::optional<int> chooseTransition(QWidget* parent, const SampleSource& source)
 // ---- TransitionButton
 
 TransitionButton::TransitionButton(int effect, TransitionChooser& chooser, QWidget* parent)
-    : QAbstractButton(parent), effect_(effect), chooser_(chooser)
-{
+    : QAbstractButton(parent), effect_(effect), chooser_(chooser) {
     setFixedSize(kTransitionIconSize);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::ArrowCursor);
@@ -87,13 +85,11 @@ TransitionButton::TransitionButton(int effect, TransitionChooser& chooser, QWidg
     connect(this, &QAbstractButton::clicked, this, [this] { chooser_.choose(effect_); });
 }
 
-QSize TransitionButton::sizeHint() const
-{
+QSize TransitionButton::sizeHint() const {
     return kTransitionIconSize;
 }
 
-void TransitionButton::paintEvent(QPaintEvent*)
-{
+void TransitionButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     paintTransitionIcon(painter, QRectF(QPointF(0, 0), QSizeF(kTransitionIconSize)), effect_);
     // Pointed at, pressed or focused: a ring in the highlight colour over the icon's own frame.
@@ -110,8 +106,7 @@ void TransitionButton::paintEvent(QPaintEvent*)
     }
 }
 
-void TransitionButton::enterEvent(QEnterEvent* event)
-{
+void TransitionButton::enterEvent(QEnterEvent* event) {
     QAbstractButton::enterEvent(event);
     if (!tracking_) {
         tracking_ = true;
@@ -120,16 +115,14 @@ void TransitionButton::enterEvent(QEnterEvent* event)
     }
 }
 
-void TransitionButton::leaveEvent(QEvent* event)
-{
+void TransitionButton::leaveEvent(QEvent* event) {
     QAbstractButton::leaveEvent(event);
     // The hovered effect keeps playing after the pointer has left.
     tracking_ = false;
     update();
 }
 
-void TransitionButton::focusInEvent(QFocusEvent* event)
-{
+void TransitionButton::focusInEvent(QFocusEvent* event) {
     QAbstractButton::focusInEvent(event);
     // Keyboard users see the sample of the button they move to (not of the one focused on opening).
     if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason) {
@@ -137,37 +130,44 @@ void TransitionButton::focusInEvent(QFocusEvent* event)
     }
 }
 
-void TransitionButton::keyPressEvent(QKeyEvent* event)
-{
+void TransitionButton::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
-    case Qt::Key_Left: chooser_.focusButton(effect_ - 1); return;
-    case Qt::Key_Right: chooser_.focusButton(effect_ + 1); return;
-    case Qt::Key_Up: chooser_.focusButton(effect_ - kButtonsPerRow); return;
-    case Qt::Key_Down: chooser_.focusButton(effect_ + kButtonsPerRow); return;
-    case Qt::Key_Return:
-    case Qt::Key_Enter: click(); return;
-    default: QAbstractButton::keyPressEvent(event);
+        case Qt::Key_Left:
+            chooser_.focusButton(effect_ - 1);
+            return;
+        case Qt::Key_Right:
+            chooser_.focusButton(effect_ + 1);
+            return;
+        case Qt::Key_Up:
+            chooser_.focusButton(effect_ - kButtonsPerRow);
+            return;
+        case Qt::Key_Down:
+            chooser_.focusButton(effect_ + kButtonsPerRow);
+            return;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            click();
+            return;
+        default:
+            QAbstractButton::keyPressEvent(event);
     }
 }
 
 // ---- SampleView
 
-SampleView::SampleView(QWidget* parent) : QFrame(parent)
-{
+SampleView::SampleView(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(1);
     setAutoFillBackground(false);
     setAccessibleName(QStringLiteral("Sample"));
 }
 
-void SampleView::showPicture(const QImage& picture)
-{
+void SampleView::showPicture(const QImage& picture) {
     picture_ = picture;
     update(contentsRect());
 }
 
-void SampleView::paintEvent(QPaintEvent* event)
-{
+void SampleView::paintEvent(QPaintEvent* event) {
     {
         QPainter painter(this);
         const QRect inside = contentsRect();
@@ -182,8 +182,7 @@ void SampleView::paintEvent(QPaintEvent* event)
 // ---- TransitionChooser
 
 TransitionChooser::TransitionChooser(QWidget* parent, SampleSource source, StoppableSleeper* sleeper)
-    : QDialog(parent), source_(std::move(source)), sleeper_(sleeper)
-{
+    : QDialog(parent), source_(std::move(source)), sleeper_(sleeper) {
     setWindowTitle(QStringLiteral("Choose Transition"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     if (!sleeper_) {
@@ -200,9 +199,11 @@ TransitionChooser::TransitionChooser(QWidget* parent, SampleSource source, Stopp
     // Random first, then the effects in registry order.
     const int count = 1 + static_cast<int>(TransitionRegistry::instance().styles().size());
     for (int k = 0; k < count; ++k) {
-        const int effect = k == 0 ? 0 : TransitionRegistry::instance().styles()[static_cast<std::size_t>(k - 1)]->number();
+        const int effect =
+            k == 0 ? 0 : TransitionRegistry::instance().styles()[static_cast<std::size_t>(k - 1)]->number();
         auto* button = new TransitionButton(effect, *this, this);
-        button->move((k % kButtonsPerRow) * kButtonPitchX + kButtonMargin, (k / kButtonsPerRow) * kButtonPitchY + kButtonMargin);
+        button->move((k % kButtonsPerRow) * kButtonPitchX + kButtonMargin,
+                     (k / kButtonsPerRow) * kButtonPitchY + kButtonMargin);
         buttons_.push_back(button);
     }
     for (std::size_t i = 1; i < buttons_.size(); ++i) {
@@ -224,23 +225,22 @@ TransitionChooser::TransitionChooser(QWidget* parent, SampleSource source, Stopp
     sampleView_->setGeometry(sample);
     // The name of the effect playing, beside the sample.
     effectName_ = new QLabel(transitionEffectTitle(0), this);
-    effectName_->setGeometry(sample.right() + units.x(6), sample.top(), group.right() - sample.right() - units.x(10),
-                             QFontMetrics(font()).height() + 4);
+    effectName_->setGeometry(sample.right() + units.x(6), sample.top(),
+                             group.right() - sample.right() - units.x(10), QFontMetrics(font()).height() + 4);
     const int bottom = std::max(height, group.bottom() + units.y(4));
     setFixedSize(width, bottom);
 
     presenter_ = std::make_unique<ViewPresenter>(sampleView_);
-    sampler_ = std::make_unique<TransitionSampler>(source_, sample.width(), sample.height(), *presenter_, *sleeper_);
+    sampler_ =
+        std::make_unique<TransitionSampler>(source_, sample.width(), sample.height(), *presenter_, *sleeper_);
     presenter_->setSampler(sampler_.get());
 }
 
-TransitionChooser::~TransitionChooser()
-{
+TransitionChooser::~TransitionChooser() {
     stopSampling();
 }
 
-TransitionButton* TransitionChooser::button(int effect) const
-{
+TransitionButton* TransitionChooser::button(int effect) const {
     for (TransitionButton* b : buttons_) {
         if (b->effect() == effect) {
             return b;
@@ -249,28 +249,24 @@ TransitionButton* TransitionChooser::button(int effect) const
     return nullptr;
 }
 
-void TransitionChooser::pointAt(int effect)
-{
+void TransitionChooser::pointAt(int effect) {
     sampler_->setHoveredStyle(effect);
     effectName_->setText(transitionEffectTitle(effect));
 }
 
-void TransitionChooser::choose(int effect)
-{
+void TransitionChooser::choose(int effect) {
     sampler_->setHoveredStyle(effect);
     chosen_ = true;
     accept();
 }
 
-void TransitionChooser::focusButton(int effect)
-{
+void TransitionChooser::focusButton(int effect) {
     if (TransitionButton* target = button(effect)) {
         target->setFocus(Qt::TabFocusReason);
     }
 }
 
-void TransitionChooser::done(int result)
-{
+void TransitionChooser::done(int result) {
     // A second close (Escape, or the deactivation that hiding causes) while closing changes nothing.
     if (closing_) {
         return;
@@ -281,14 +277,12 @@ void TransitionChooser::done(int result)
     closing_ = false;
 }
 
-void TransitionChooser::showEvent(QShowEvent* event)
-{
+void TransitionChooser::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     startSampling();
 }
 
-void TransitionChooser::changeEvent(QEvent* event)
-{
+void TransitionChooser::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
     if (event->type() != QEvent::ActivationChange) {
         return;
@@ -301,8 +295,7 @@ void TransitionChooser::changeEvent(QEvent* event)
     }
 }
 
-void TransitionChooser::startSampling()
-{
+void TransitionChooser::startSampling() {
     if (worker_.joinable() || stopping_ || sampler_->stopRequested()) {
         return;
     }
@@ -319,8 +312,7 @@ void TransitionChooser::startSampling()
     });
 }
 
-void TransitionChooser::stopSampling()
-{
+void TransitionChooser::stopSampling() {
     if (stopping_ || !worker_.joinable()) {
         return;
     }

@@ -20,7 +20,9 @@ namespace {
 using testing::TempHomeTest;
 using testing::writeFile;
 
-void makeFolder(const std::string& path) { ASSERT_EQ(::mkdir(path.c_str(), 0755), 0) << path; }
+void makeFolder(const std::string& path) {
+    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0) << path;
+}
 
 std::vector<std::string> namesOf(const std::vector<ListedFile>& files) {
     std::vector<std::string> names;
@@ -103,8 +105,8 @@ TEST_F(FolderSourceTest, PlacesHoldHomeVolumesAndTheRootAndRemovableVolumesAreNe
     makeFolder(path("home"));
     makeFolder(path("fs"));
     makeFolder(path("media"));
-    makeFolder(path("media/stick"));   // empty, but removable: a button without looking
-    makeFolder(path("media/disk"));    // empty local volume
+    makeFolder(path("media/stick"));  // empty, but removable: a button without looking
+    makeFolder(path("media/disk"));   // empty local volume
     makeFolder(path("media/nfs"));
     PlaceRoots placeRoots = roots();
     placeRoots.mounts = {{path("media/stick"), "vfat"}, {path("media/nfs"), "nfs"}, {path("home"), "ext4"}};
@@ -136,8 +138,9 @@ class BrowserFilesTest : public TempHomeTest {};
 TEST_F(BrowserFilesTest, ListsRegularFilesWithAcceptedNamesKeepingTheirRealCase) {
     const std::string folder = path("photos");
     makeFolder(folder);
-    const char* names[] = {"IMG_0010.JPG", "img_0002.jpg", "scan.TIFF", "image.wbmp", "photo.jpeg", ".hidden.png",
-                           "notes.txt", "photo.jpe", "x.WAV", "x.wave", "notajpg"};
+    const char* names[] = {"IMG_0010.JPG", "img_0002.jpg", "scan.TIFF", "image.wbmp",
+                           "photo.jpeg",   ".hidden.png",  "notes.txt", "photo.jpe",
+                           "x.WAV",        "x.wave",       "notajpg"};
     for (const char* name : names) ASSERT_TRUE(writeFile(folder + "/" + name, "data"));
     makeFolder(folder + "/folder.jpg");
     ASSERT_EQ(::mkfifo((folder + "/pipe.jpg").c_str(), 0644), 0);
@@ -148,9 +151,11 @@ TEST_F(BrowserFilesTest, ListsRegularFilesWithAcceptedNamesKeepingTheirRealCase)
 
     const std::vector<ListedFile> photos = listBrowserFiles(folder, BrowserMode::Photo);
     std::vector<std::string> listed = namesOf(photos);
-    EXPECT_EQ(listed, (std::vector<std::string>{".hidden.png", notUtf8, "image.wbmp", "img_0002.jpg", "IMG_0010.JPG",
-                                                "link.jpg", "notajpg", "photo.jpeg", "scan.TIFF"}));
-    const auto shown = std::find_if(photos.begin(), photos.end(), [](const ListedFile& f) { return f.name == "IMG_0010.JPG"; });
+    EXPECT_EQ(listed,
+              (std::vector<std::string>{".hidden.png", notUtf8, "image.wbmp", "img_0002.jpg", "IMG_0010.JPG",
+                                        "link.jpg", "notajpg", "photo.jpeg", "scan.TIFF"}));
+    const auto shown = std::find_if(photos.begin(), photos.end(),
+                                    [](const ListedFile& f) { return f.name == "IMG_0010.JPG"; });
     EXPECT_EQ(shown->shownName, QStringLiteral("img_0010.jpg"));
 
     EXPECT_EQ(namesOf(listBrowserFiles(folder, BrowserMode::Audio)), (std::vector<std::string>{"x.WAV"}));

@@ -24,7 +24,9 @@ protected:
     }
     std::string userDir() const { return dataFolder() + "/Profile"; }
     std::string log() const { return readFile(dataFolder() + "/run.log"); }
-    void ship(const std::string& name, const std::string& bytes) { ASSERT_TRUE(writeFile(shipped_ + "/" + name, bytes)); }
+    void ship(const std::string& name, const std::string& bytes) {
+        ASSERT_TRUE(writeFile(shipped_ + "/" + name, bytes));
+    }
     std::string shipped_;
 };
 
@@ -107,7 +109,7 @@ TEST_F(ProfileSetupTest, TheProgramsOwnProfilesLoadWithNormalQualityCurrent) {
     ASSERT_NE(codec, nullptr);
     // The shipped profiles name Xvid; without it they fall back to the first codec.
     EXPECT_EQ(codec, store.isCodecInstalled("Xvid MPEG-4 Codec") ? store.findCodec("Xvid MPEG-4 Codec")
-                                                                   : store.firstCodec());
+                                                                 : store.firstCodec());
 }
 
 }  // namespace

@@ -30,7 +30,8 @@ std::vector<int> opensDuring(const std::vector<std::string>& files, const std::f
     const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd < 0) return {};
     std::vector<int> watches;
-    for (const std::string& file : files) watches.push_back(inotify_add_watch(fd, file.c_str(), IN_OPEN | IN_CLOSE_NOWRITE));
+    for (const std::string& file : files)
+        watches.push_back(inotify_add_watch(fd, file.c_str(), IN_OPEN | IN_CLOSE_NOWRITE));
     action();
     alignas(inotify_event) char buffer[4096];
     for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
@@ -121,8 +122,8 @@ TEST_F(RenderCliTest, ListsProfilesAndCodecs) {
 // video, and the settings saved at exit.
 TEST_F(RenderCliTest, RendersAFolderWithDefaultsOnAFreshDataFolder) {
     const QString photos = photoFolder(2);
-    const RunResult result = render({photos, QStringLiteral("-s"), QStringLiteral("0.5"), QStringLiteral("-t"),
-                                     QStringLiteral("0.5")});
+    const RunResult result = render(
+        {photos, QStringLiteral("-s"), QStringLiteral("0.5"), QStringLiteral("-t"), QStringLiteral("0.5")});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "");  // not a terminal: nothing but warnings and errors
@@ -132,9 +133,10 @@ TEST_F(RenderCliTest, RendersAFolderWithDefaultsOnAFreshDataFolder) {
     }
     ASSERT_FALSE(output.empty()) << "no Untitled.avi below the temporary home";
     QProcess probe;
-    probe.start(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-                                            QStringLiteral("stream=codec_type"), QStringLiteral("-of"),
-                                            QStringLiteral("csv=p=0"), QString::fromStdString(output)});
+    probe.start(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                 QStringLiteral("stream=codec_type"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
+                 QString::fromStdString(output)});
     probe.waitForFinished(60000);
     EXPECT_EQ(probe.readAllStandardOutput().toStdString(), "video\naudio\n");
     EXPECT_TRUE(std::filesystem::exists(dataFolder() + "/settings.ini"));
@@ -144,12 +146,13 @@ TEST_F(RenderCliTest, RendersAFolderWithDefaultsOnAFreshDataFolder) {
 // Nothing shows a storyboard here, so no thumbnails are made: each photo is read once, for the video.
 TEST_F(RenderCliTest, EachPhotoIsReadOnceForTheVideo) {
     const QString photos = photoFolder(3);
-    const std::vector<std::string> files = {path("photos/p0.jpg"), path("photos/p1.jpg"), path("photos/p2.jpg")};
+    const std::vector<std::string> files = {path("photos/p0.jpg"), path("photos/p1.jpg"),
+                                            path("photos/p2.jpg")};
     // One load may look at a file more than once; that is the unit.
     const int perLoad = opensDuring({files[0]}, [&] {
-        QImage picture;
-        PhotoLoader::load(picture, 320, 240, files[0], kBlackBackground);
-    }).at(0);
+                            QImage picture;
+                            PhotoLoader::load(picture, 320, 240, files[0], kBlackBackground);
+                        }).at(0);
     ASSERT_GT(perLoad, 0);
     const std::vector<int> opens = opensDuring(files, [&] {
         const RunResult result = render({photos, QStringLiteral("-o"), file("out"), QStringLiteral("-s"),
@@ -163,17 +166,19 @@ TEST_F(RenderCliTest, EachPhotoIsReadOnceForTheVideo) {
 // A hand-edited default effect outside 0..12 falls back to the random pick: every transition is rendered.
 TEST_F(RenderCliTest, AnEffectNumberOutsideTheTwelveInTheSettingsKeepsTheVideoWhole) {
     std::filesystem::create_directories(dataFolder());
-    testing::writeFile(dataFolder() + "/settings.ini",
-                       "<xml>\r\n<General>\r\n<DefaultSlideIndex>13</DefaultSlideIndex>\r\n</General>\r\n</xml>\r\n");
+    testing::writeFile(
+        dataFolder() + "/settings.ini",
+        "<xml>\r\n<General>\r\n<DefaultSlideIndex>13</DefaultSlideIndex>\r\n</General>\r\n</xml>\r\n");
     const RunResult result = render({photoFolder(2), QStringLiteral("-o"), file("out"), QStringLiteral("-s"),
                                      QStringLiteral("0.5"), QStringLiteral("-t"), QStringLiteral("0.5")});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
     QProcess probe;
     probe.start(QStringLiteral("ffprobe"),
-                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-                 QStringLiteral("-count_frames"), QStringLiteral("-show_entries"), QStringLiteral("stream=nb_read_frames"),
-                 QStringLiteral("-of"), QStringLiteral("csv=p=0"), file("out.avi")});
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                 QStringLiteral("v:0"), QStringLiteral("-count_frames"), QStringLiteral("-show_entries"),
+                 QStringLiteral("stream=nb_read_frames"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
+                 file("out.avi")});
     probe.waitForFinished(60000);
     // Two slides of 15 still frames each and the closing frame make 31; the transitions come on top
     // (how many frames each writes depends on the effect the random pick chose).

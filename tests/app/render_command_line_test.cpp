@@ -5,11 +5,13 @@
 namespace kestrelle {
 namespace {
 
-RenderCommandLineResult parse(std::vector<std::string> arguments) { return parseRenderCommandLine(arguments); }
+RenderCommandLineResult parse(std::vector<std::string> arguments) {
+    return parseRenderCommandLine(arguments);
+}
 
 TEST(RenderCommandLine, OptionsInEveryFormAndInputsInOrder) {
-    const auto result = parse({"a.jpg", "-o", "out", "--profile=HD 720", "-s2.5", "--transition-duration", "1",
-                               "-e", "12", "-y", "-q", "dir", "--", "-odd.jpg"});
+    const auto result = parse({"a.jpg", "-o", "out", "--profile=HD 720", "-s2.5", "--transition-duration",
+                               "1", "-e", "12", "-y", "-q", "dir", "--", "-odd.jpg"});
     ASSERT_EQ(result.error, "");
     const RenderCommandLine& line = result.commandLine;
     EXPECT_EQ(line.inputs, (std::vector<std::string>{"a.jpg", "dir", "-odd.jpg"}));
@@ -39,7 +41,8 @@ TEST(RenderCommandLine, NumbersMustUseTheWholeTextAndStayInRange) {
         EXPECT_FALSE(parseDuration(bad)) << bad;
     }
     EXPECT_EQ(parseEffectList("1,2,12"), (std::vector<int>{1, 2, 12}));
-    for (const char* bad : {"1,", ",1", "1,,2", "1,13", "1;2"}) EXPECT_TRUE(parseEffectList(bad).empty()) << bad;
+    for (const char* bad : {"1,", ",1", "1,,2", "1,13", "1;2"})
+        EXPECT_TRUE(parseEffectList(bad).empty()) << bad;
     EXPECT_EQ(parseEffectNumber("0"), 0);
     EXPECT_EQ(parseEffectNumber("12"), 12);
     for (const char* bad : {"", "13", "-1", "+1", "1.0", "99999999999", "x"}) {

@@ -1,5 +1,5 @@
-#include "app/profile_setup.h"
 #include "app/start_checks.h"
+#include "app/profile_setup.h"
 #include "base/data_folder.h"
 #include "base/message_box.h"
 #include "config/settings_store.h"
@@ -61,7 +61,8 @@ public:
     std::string file(const std::string& relative) const { return path(relative); }
     std::int64_t estimate() const {
         const OutputProfile* profile = store_->currentProfile();
-        return project_.estimatedOutputBytes(OutputRates{profile->VideoBR, profile->AudioBR, profile->FrameRate});
+        return project_.estimatedOutputBytes(
+            OutputRates{profile->VideoBR, profile->AudioBR, profile->FrameRate});
     }
 
     testing::FakeProvider provider_ = testing::xvidOnly();
@@ -82,27 +83,36 @@ TEST_F(StartChecksTest, EachFailingCheckShowsItsOwnTextInOrder) {
         std::string text;
     };
     const std::vector<Row> rows = {
-        {"no codec", [](StartChecksTest& t) { t.provider_.specs.clear(); t.store_->listCodecs(); }, "Holiday",
-         StartDecision::NoCodec, kNoCodecText},
-        {"no photo", [](StartChecksTest& t) { t.project_.resetProject(); t.project_.fillPlaceholders(400); },
+        {"no codec",
+         [](StartChecksTest& t) {
+             t.provider_.specs.clear();
+             t.store_->listCodecs();
+         },
+         "Holiday", StartDecision::NoCodec, kNoCodecText},
+        {"no photo",
+         [](StartChecksTest& t) {
+             t.project_.resetProject();
+             t.project_.fillPlaceholders(400);
+         },
          "Holiday", StartDecision::NoPhotos, kAddPhotosText},
-        {"target missing", [](StartChecksTest& t) { t.store_->setTargetPath(t.target_ + "/gone"); }, "Holiday",
-         StartDecision::TargetMissing, kTargetMissingText},
+        {"target missing", [](StartChecksTest& t) { t.store_->setTargetPath(t.target_ + "/gone"); },
+         "Holiday", StartDecision::TargetMissing, kTargetMissingText},
         {"target is a file",
          [](StartChecksTest& t) {
              writeFile(t.file("a-file"), "x");
              t.store_->setTargetPath(t.file("a-file"));
          },
          "Holiday", StartDecision::TargetMissing, kTargetMissingText},
-        {"default folder declined", [](StartChecksTest& t) { t.store_->settings().TargetChanged = 0; }, "Holiday",
-         StartDecision::DefaultTargetDeclined, kDefaultTargetQuestion},
-        {"no space", [](StartChecksTest& t) { t.freeBytes_ = [](const std::string&) { return std::uint64_t{0}; }; },
+        {"default folder declined", [](StartChecksTest& t) { t.store_->settings().TargetChanged = 0; },
+         "Holiday", StartDecision::DefaultTargetDeclined, kDefaultTargetQuestion},
+        {"no space",
+         [](StartChecksTest& t) { t.freeBytes_ = [](const std::string&) { return std::uint64_t{0}; }; },
          "Holiday", StartDecision::NotEnoughSpace, ""},
         {"reserved", nullptr, "Hol?day", StartDecision::ReservedCharacter, kReservedCharactersText},
         {"empty", nullptr, "", StartDecision::EmptyName, kEmptyNameText},
         {"300 characters", nullptr, std::string(300, 'n'), StartDecision::NameTooLong, kNameTooLongText},
-        {"overwrite declined", [](StartChecksTest& t) { writeFile(t.target_ + "/Holiday.avi", "old"); }, "Holiday",
-         StartDecision::OverwriteDeclined, kOverwriteQuestion},
+        {"overwrite declined", [](StartChecksTest& t) { writeFile(t.target_ + "/Holiday.avi", "old"); },
+         "Holiday", StartDecision::OverwriteDeclined, kOverwriteQuestion},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -165,7 +175,8 @@ TEST_F(StartChecksTest, OverwriteYesGoesOnAndTheExistingFileIsLeftToTheJob) {
 
 TEST(OutputNameTest, ReservedEmptyAndOverlongNames) {
     for (char reserved : std::string("\\/:*?\"<>|")) {
-        EXPECT_EQ(checkOutputName(std::string("a") + reserved + "b"), NameCheck::ReservedCharacter) << reserved;
+        EXPECT_EQ(checkOutputName(std::string("a") + reserved + "b"), NameCheck::ReservedCharacter)
+            << reserved;
     }
     EXPECT_EQ(checkOutputName(""), NameCheck::Empty);
     EXPECT_EQ(checkOutputName(std::string(251, 'x')), NameCheck::Valid);
@@ -195,7 +206,8 @@ TEST(MountPointTest, NamesTheMountHoldingThePath) {
     EXPECT_EQ(mountPointOf(temp + "/no/such/folder"), mountPointOf(temp));
     EXPECT_EQ(mountPointOf(""), "/");
     EXPECT_EQ(notEnoughSpaceText("/media/usb"),
-              "There isn't enough space on drive /media/usb. \nPlease delete some unwanted files on drive /media/usb "
+              "There isn't enough space on drive /media/usb. \nPlease delete some unwanted files on drive "
+              "/media/usb "
               "\nor select another drive as the target.");
 }
 

@@ -41,7 +41,8 @@ TEST_F(RunLogTest, LineHasTimeTickAndSourceFields) {
     ASSERT_EQ(RunLog::write(0, "/src/output/avi_lib.cpp", 42, "Open %s (%d)", "file", 7), 0);
     const auto all = lines();
     ASSERT_EQ(all.size(), 1u);
-    static const std::regex form(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\t-?\d+\tavi_lib\.cpp,42\|Open file \(7\))");
+    static const std::regex form(
+        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\t-?\d+\tavi_lib\.cpp,42\|Open file \(7\))");
     EXPECT_TRUE(std::regex_match(all[0], form)) << all[0];
 }
 

@@ -164,14 +164,14 @@ TEST(XmlDocumentFind, NothingToNavigateBeforeParsing) {
 
 TEST(XmlDocumentData, TextCDataCommentsAndInstructions) {
     XmlDocument doc;
-    EXPECT_FALSE(doc.setDoc(
-        "<r><a>x &amp; <!-- c -->y<?p?><![CDATA[<&amp;>]]></a><b><![CDATA[1]]> <![CDATA[2]]></b>"
-        "<c/><d></d><e>a&lt;b&#233;</e><f><g/></f><h>a</x>b</h></r>"));
+    EXPECT_FALSE(
+        doc.setDoc("<r><a>x &amp; <!-- c -->y<?p?><![CDATA[<&amp;>]]></a><b><![CDATA[1]]> <![CDATA[2]]></b>"
+                   "<c/><d></d><e>a&lt;b&#233;</e><f><g/></f><h>a</x>b</h></r>"));
     EXPECT_EQ(doc.resultText(), "No start tag for end tag 'x' at offset 132");
     ASSERT_TRUE(doc.findElem("r"));
     ASSERT_TRUE(doc.intoElem());
-    const char* expected[][2] = {{"a", "x & y<&amp;>"}, {"b", "12"},       {"c", ""}, {"d", ""},
-                                 {"e", "a<b\xC3\xA9"},  {"f", ""},         {"h", "ab"}};
+    const char* expected[][2] = {{"a", "x & y<&amp;>"}, {"b", "12"}, {"c", ""},  {"d", ""},
+                                 {"e", "a<b\xC3\xA9"},  {"f", ""},   {"h", "ab"}};
     for (const auto& e : expected) {
         ASSERT_TRUE(doc.findElem(e[0])) << e[0];
         EXPECT_EQ(doc.getData(), e[1]) << e[0];
@@ -182,7 +182,10 @@ TEST(XmlDocumentData, UnescapeAndEscape) {
     const char* cases[][2] = {
         {"&lt;&amp;&gt;&apos;&quot;", "<&>'\""},
         {"&#233;", "\xC3\xA9"},
-        {"&#xE9;&#65;&#x20AC;", "\xC3\xA9" "A" "\xE2\x82\xAC"},
+        {"&#xE9;&#65;&#x20AC;",
+         "\xC3\xA9"
+         "A"
+         "\xE2\x82\xAC"},
         {"&#65535;", "\xEF\xBF\xBF"},
         {"&#65536;", "\xF0\x90\x80\x80"},  // past three bytes: four, not a broken lead byte
         {"&#123456;", "&#123456;"},        // ';' further than seven characters
@@ -210,8 +213,9 @@ TEST(XmlDocumentAdd, BuildsOneElementPerLine) {
     ASSERT_TRUE(doc.outOfElem());
     ASSERT_TRUE(doc.addElem("Note", "x<y & z"));
     EXPECT_EQ(doc.getData(), "x<y & z");
-    EXPECT_EQ(doc.docText(),
-              "<xml>\r\n<System>\r\n<A>1</A>\r\n<B/>\r\n</System>\r\n<Note>x&lt;y &amp; z</Note>\r\n</xml>\r\n");
+    EXPECT_EQ(
+        doc.docText(),
+        "<xml>\r\n<System>\r\n<A>1</A>\r\n<B/>\r\n</System>\r\n<Note>x&lt;y &amp; z</Note>\r\n</xml>\r\n");
     EXPECT_TRUE(doc.checkIndex());
 
     XmlDocument back;
@@ -277,11 +281,13 @@ TEST(XmlDocumentAdd, ThemePathReadsBackEmpty) {
     doc.intoElem();
     doc.addElem("Theme Path", "");
     doc.addElem("Next", "5");
-    EXPECT_EQ(doc.docText(), "<xml>\r\n<System>\r\n<Theme Path/>\r\n<Next>5</Next>\r\n</System>\r\n</xml>\r\n");
+    EXPECT_EQ(doc.docText(),
+              "<xml>\r\n<System>\r\n<Theme Path/>\r\n<Next>5</Next>\r\n</System>\r\n</xml>\r\n");
 
     XmlDocument back;
     EXPECT_FALSE(back.setDoc(doc.docText()));
-    EXPECT_EQ(back.resultText(), "End tag 'System' at offset 49 does not match start tag 'Theme' at offset 17");
+    EXPECT_EQ(back.resultText(),
+              "End tag 'System' at offset 49 does not match start tag 'Theme' at offset 17");
     ASSERT_TRUE(back.findElem("xml") && back.intoElem() && back.findElem("System") && back.intoElem());
     ASSERT_TRUE(back.findElem("Theme Path"));
     EXPECT_EQ(back.getData(), "");
@@ -314,7 +320,10 @@ TEST(XmlDocumentParse, HostileInputStaysNavigable) {
     for (int i = 0; i < 333333; ++i) closes += "</b>";
     std::string binary;
     for (int i = 0; i < 4096; ++i) binary += static_cast<char>((i * 7919) & 0xFF);
-    const std::string texts[] = {opens, closes, binary, std::string(100000, '<'),
+    const std::string texts[] = {opens,
+                                 closes,
+                                 binary,
+                                 std::string(100000, '<'),
                                  "<a>" + std::string(100000, '[') + "</a" + std::string(100000, '[') + ">",
                                  std::string("<a>\0<b>\0</b></a>", 15)};
     for (const std::string& text : texts) {

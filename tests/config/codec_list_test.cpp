@@ -16,7 +16,9 @@ using testing::FakeProvider;
 using testing::FakeSpec;
 using testing::readFile;
 
-constexpr std::uint32_t fcc(const char* s) { return makeFourCC(s[0], s[1], s[2], s[3]); }
+constexpr std::uint32_t fcc(const char* s) {
+    return makeFourCC(s[0], s[1], s[2], s[3]);
+}
 
 TEST(CodecFilter, NeedsXvidOrDivXInExactCase) {
     EXPECT_TRUE(codecNamePassesFilter("Xvid MPEG-4 Codec"));
@@ -38,8 +40,12 @@ TEST_F(CodecListTest, ListsOnlyCompressorsThatOpenAcceptTheTestFormatAndPassTheF
     refuses.acceptsTestFormat = false;
     FakeSpec otherType{"Xvid audio", fcc("XAUD")};
     otherType.type = fcc("audc");
-    FakeProvider provider({{"Xvid MPEG-4 Codec", fcc("XVID")}, {"DIVX capitals", fcc("DIVX")}, closed, refuses,
-                           otherType, {"DivX 5.0", fcc("DX50")}});
+    FakeProvider provider({{"Xvid MPEG-4 Codec", fcc("XVID")},
+                           {"DIVX capitals", fcc("DIVX")},
+                           closed,
+                           refuses,
+                           otherType,
+                           {"DivX 5.0", fcc("DX50")}});
     CodecList list(&provider);
     list.listCodecs();
     ASSERT_EQ(list.size(), 2u);

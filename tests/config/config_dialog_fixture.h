@@ -68,7 +68,9 @@ protected:
     void useThreeProfiles() { useProfiles({profile("Alpha"), profile("Beta", kDivx), profile("Gamma")}); }
 
     std::string settingsBytes() const { return readFile(store->settingsFilePath()); }
-    std::string profileBytes(const std::string& name) const { return readFile(profileDir() + "/" + name + ".ipf"); }
+    std::string profileBytes(const std::string& name) const {
+        return readFile(profileDir() + "/" + name + ".ipf");
+    }
     // Every file of the data folder that the dialog may write: name -> bytes.
     std::map<std::string, std::string> allFiles() const {
         std::map<std::string, std::string> files;
@@ -79,8 +81,8 @@ protected:
         return files;
     }
 
-    FakeProvider provider{{FakeSpec{kXvid, makeFourCC('X', 'V', 'I', 'D')},
-                           FakeSpec{kDivx, makeFourCC('D', 'X', '5', '0')}}};
+    FakeProvider provider{
+        {FakeSpec{kXvid, makeFourCC('X', 'V', 'I', 'D')}, FakeSpec{kDivx, makeFourCC('D', 'X', '5', '0')}}};
     ScriptedPresenter presenter;
     std::unique_ptr<SettingsStore> store;
 };
@@ -91,10 +93,11 @@ inline std::string profileFileText(int width, int height, int videoBitRate, int 
     auto line = [](const std::string& tag, const std::string& value) {
         return value.empty() ? "<" + tag + "/>\r\n" : "<" + tag + ">" + value + "</" + tag + ">\r\n";
     };
-    return "<Profile>\r\n" + line("ResWidth", std::to_string(width)) + line("ResHeight", std::to_string(height)) +
-           line("AspectRatio", "0") + line("VideoBR", std::to_string(videoBitRate)) +
-           line("AudioBR", std::to_string(audioIndex)) + line("FrameRate", std::to_string(frameRate)) +
-           line("CodecName", codec) + line("CodecSettings", "") + "</Profile>\r\n";
+    return "<Profile>\r\n" + line("ResWidth", std::to_string(width)) +
+           line("ResHeight", std::to_string(height)) + line("AspectRatio", "0") +
+           line("VideoBR", std::to_string(videoBitRate)) + line("AudioBR", std::to_string(audioIndex)) +
+           line("FrameRate", std::to_string(frameRate)) + line("CodecName", codec) +
+           line("CodecSettings", "") + "</Profile>\r\n";
 }
 
 }  // namespace kestrelle::testing

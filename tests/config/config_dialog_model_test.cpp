@@ -70,17 +70,27 @@ TEST_F(ConfigDialogModelTest, LeavingTheVideoBitRateClampsByCodecAndReplacesLowV
         const char* after;
     };
     const Case cases[] = {
-        {0, "3000", "2500"}, {1, "3000", "1500"}, {0, "2500", "2500"}, {1, "1500", "1500"}, {1, "1501", "1500"},
-        {0, "50", "400"},    {1, "99", "400"},    {0, "100", "100"},   {0, "", "400"},     {0, "0", "400"},
+        {0, "3000", "2500"},
+        {1, "3000", "1500"},
+        {0, "2500", "2500"},
+        {1, "1500", "1500"},
+        {1, "1501", "1500"},
+        {0, "50", "400"},
+        {1, "99", "400"},
+        {0, "100", "100"},
+        {0, "", "400"},
+        {0, "0", "400"},
         // Beyond the int range the number saturates instead of wrapping to a small or negative value.
-        {0, "99999999999999999999", "2500"}, {0, "4294967396", "2500"},
+        {0, "99999999999999999999", "2500"},
+        {0, "4294967396", "2500"},
     };
     for (const Case& c : cases) {
         ConfigDialogModel model(*store);
         model.chooseCodec(c.codec);
         model.changeEditText(ProfileEdit::VideoBitRate, c.typed);
         model.leaveVideoBitRate();
-        EXPECT_EQ(model.editText(ProfileEdit::VideoBitRate), c.after) << "codec " << c.codec << ", typed " << c.typed;
+        EXPECT_EQ(model.editText(ProfileEdit::VideoBitRate), c.after)
+            << "codec " << c.codec << ", typed " << c.typed;
     }
 
     ConfigDialogModel model(*store);
@@ -118,7 +128,8 @@ TEST_F(ConfigDialogModelTest, LeavingADurationFallsBackToTheStoredDefaultAndKeep
     EXPECT_DOUBLE_EQ(store->settings().DefaultTransitionDuration, 2.25);
     EXPECT_NE(settingsBytes().find("<DefaultTransitionDuration>2.2</DefaultTransitionDuration>\r\n"),
               std::string::npos);
-    EXPECT_NE(settingsBytes().find("<DefaultSlideDuration>4.0</DefaultSlideDuration>\r\n"), std::string::npos);
+    EXPECT_NE(settingsBytes().find("<DefaultSlideDuration>4.0</DefaultSlideDuration>\r\n"),
+              std::string::npos);
 }
 
 TEST_F(ConfigDialogModelTest, OkStoresTheGeneralValuesAndCancelLeavesThemOut) {
@@ -368,7 +379,8 @@ TEST_F(ConfigDialogModelTest, AProfileFolderThatCannotBeWrittenIsReportedAsNotSa
     fs::remove_all(profileDir());
     ASSERT_TRUE(testing::writeFile(profileDir(), "in the way"));
     ConfigDialogModel model(*store);
-    EXPECT_EQ(model.newProfile(answering("Blocked")), ConfigDialogModel::NewProfileResult::AddedButFileNotWritten);
+    EXPECT_EQ(model.newProfile(answering("Blocked")),
+              ConfigDialogModel::NewProfileResult::AddedButFileNotWritten);
     EXPECT_NE(model.profileFileFailureText().find(profileDir() + "/Blocked.ipf"), std::string::npos);
     EXPECT_EQ(model.cancel(), ConfigDialogModel::SaveResult::Failed);
     EXPECT_NE(model.saveFailureText().find(dataFolder()), std::string::npos);

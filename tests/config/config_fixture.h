@@ -64,8 +64,11 @@ public:
 // A compressor whose description, format answer and state are set by the test.
 class FakeCompressor : public VideoCompressor {
 public:
-    FakeCompressor(std::string description, std::uint32_t handler, bool acceptsTestFormat, std::size_t stateSize)
-        : description_(std::move(description)), handler_(handler), accepts_(acceptsTestFormat),
+    FakeCompressor(std::string description, std::uint32_t handler, bool acceptsTestFormat,
+                   std::size_t stateSize)
+        : description_(std::move(description)),
+          handler_(handler),
+          accepts_(acceptsTestFormat),
           stateSize_(stateSize) {}
     std::string description() const override { return description_; }
     std::uint32_t typeCode() const override { return kCompressorType; }
@@ -121,7 +124,8 @@ public:
             if (s.throwsOnOpen) throw std::runtime_error("compressor fault");
             if (!s.opens) return nullptr;
             ++opened;
-            return std::make_unique<FakeCompressor>(s.description, s.handler, s.acceptsTestFormat, s.stateSize);
+            return std::make_unique<FakeCompressor>(s.description, s.handler, s.acceptsTestFormat,
+                                                    s.stateSize);
         }
         return nullptr;
     }

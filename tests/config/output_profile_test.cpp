@@ -1,7 +1,7 @@
-#include "base/data_folder.h"
 #include "config/output_profile.h"
-#include "config/settings_store.h"
+#include "base/data_folder.h"
 #include "base/xml_document.h"
+#include "config/settings_store.h"
 #include "tests/config/config_fixture.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +22,9 @@ const std::string kExampleIpf =
     "<VideoBR>448</VideoBR>\r\n<AudioBR>64</AudioBR>\r\n<FrameRate>0</FrameRate>\r\n"
     "<CodecName>Xvid MPEG-4 Codec</CodecName>\r\n<CodecSettings/>\r\n</Profile>\r\n";
 
-std::string ipf(const std::string& body) { return "<Profile>\r\n" + body + "</Profile>\r\n"; }
+std::string ipf(const std::string& body) {
+    return "<Profile>\r\n" + body + "</Profile>\r\n";
+}
 
 class ProfileTest : public testing::ConfigTest {
 protected:
@@ -45,8 +47,8 @@ protected:
         store.fillProfileCombo(combo);
         return combo.items;
     }
-    testing::FakeProvider codecs_{{{"Xvid MPEG-4 Codec", makeFourCC('X', 'V', 'I', 'D')},
-                                   {"DivX 5", makeFourCC('D', 'X', '5', '0')}}};
+    testing::FakeProvider codecs_{
+        {{"Xvid MPEG-4 Codec", makeFourCC('X', 'V', 'I', 'D')}, {"DivX 5", makeFourCC('D', 'X', '5', '0')}}};
 };
 
 TEST_F(ProfileTest, WrittenFileMatchesTheLayoutByteForByteAndRereadsIdentically) {
@@ -197,9 +199,9 @@ TEST_F(ProfileTest, HostileProfileFilesAreSkippedOrDefaulted) {
     put("junk.ipf", "<Profile><ResWidth>12abc</ResWidth><ResHeight>-99999999999</ResHeight></Profile>");
     // Unended: its children become its siblings, so nothing is read from them.
     put("unended.ipf", "<Profile><ResWidth>12</ResWidth>");
-    put(".ipf", kExampleIpf);              // no title
-    put("notes.txt", kExampleIpf);         // not a profile
-    put("Upper.IPF", kExampleIpf);         // the extension in capitals still counts
+    put(".ipf", kExampleIpf);       // no title
+    put("notes.txt", kExampleIpf);  // not a profile
+    put("Upper.IPF", kExampleIpf);  // the extension in capitals still counts
     put("we ird & <name> é.ipf", kExampleIpf);
     fs::create_directories(profileDir() + "/folder.ipf");
     auto store = loadedStore(codecs_);

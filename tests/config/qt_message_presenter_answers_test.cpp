@@ -48,7 +48,8 @@ TEST(QtMessagePresenter, ReturnsOkYesAndNoFromTheGuiAndFromAWorker) {
     int fromWorker = 0;
     std::thread worker([&] {
         fromWorker = presenter.show("From a worker?", MessageFlags::kWarningYesNo);
-        QMetaObject::invokeMethod(&app, [] { QApplication::quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &app, [] { QApplication::quit(); }, Qt::QueuedConnection);
     });
     pressWhenShown(QStringLiteral("No"));
     app.exec();

@@ -86,16 +86,15 @@ TEST_F(SettingsStoreTest, SaveWritesTheLayoutByteForByteAndAgainIdentically) {
     store.settings().TargetPath = path("Videos");
     store.settings().DefaultSelectedDirectory = "/home/me/Photos";
     ASSERT_TRUE(store.save());
-    const std::string expected = crlf({"<xml>", "<System>", "<Theme Path/>",
-                                       ("<TargetPath>" + path("Videos") + "</TargetPath>").c_str(),
-                                       "<DefaultSelectedDirectory>/home/me/Photos</DefaultSelectedDirectory>",
-                                       "</System>", "<General>", "<PlaySound>1</PlaySound>", "<ShutDown>0</ShutDown>",
-                                       "<RipVolume>0</RipVolume>", "<DefaultSlideDuration>3.0</DefaultSlideDuration>",
-                                       "<DefaultTransitionDuration>3.0</DefaultTransitionDuration>",
-                                       "<DefaultSlideIndex>0</DefaultSlideIndex>", "</General>",
-                                       "<Current Profile>Normal Quality(.avi)</Current Profile>",
-                                       "<Target Changed>0</Target Changed>", "<Preview Volume>-5000</Preview Volume>",
-                                       "<Standard Skin>0</Standard Skin>", "</xml>"});
+    const std::string expected = crlf(
+        {"<xml>", "<System>", "<Theme Path/>", ("<TargetPath>" + path("Videos") + "</TargetPath>").c_str(),
+         "<DefaultSelectedDirectory>/home/me/Photos</DefaultSelectedDirectory>", "</System>", "<General>",
+         "<PlaySound>1</PlaySound>", "<ShutDown>0</ShutDown>", "<RipVolume>0</RipVolume>",
+         "<DefaultSlideDuration>3.0</DefaultSlideDuration>",
+         "<DefaultTransitionDuration>3.0</DefaultTransitionDuration>",
+         "<DefaultSlideIndex>0</DefaultSlideIndex>", "</General>",
+         "<Current Profile>Normal Quality(.avi)</Current Profile>", "<Target Changed>0</Target Changed>",
+         "<Preview Volume>-5000</Preview Volume>", "<Standard Skin>0</Standard Skin>", "</xml>"});
     const std::string first = readFile(settingsPath());
     EXPECT_EQ(first, expected);
 
@@ -158,18 +157,19 @@ TEST_F(SettingsStoreTest, ElementsAreFoundForwardOnly) {
     fs::create_directories(dataFolder());
     fs::create_directories(path("Films"));
     const std::string target = "<TargetPath>" + path("Films") + "</TargetPath>";
-    writeFile(settingsPath(), crlf({"<xml>", "<System>", "<Theme Path>skin</Theme Path>",
-                                    "<DefaultSelectedDirectory>/d</DefaultSelectedDirectory>", target.c_str(),
-                                    "</System>", "<General>", "<ShutDown>1</ShutDown>", "<PlaySound>0</PlaySound>",
-                                    "<DefaultSlideDuration>abc</DefaultSlideDuration>",
-                                    "<DefaultTransitionDuration></DefaultTransitionDuration>",
-                                    "<DefaultSlideIndex>5 </DefaultSlideIndex>", "</General>",
-                                    "<Target Changed>1</Target Changed>", "<Current Profile>HD</Current Profile>",
-                                    "</xml>"}));
+    writeFile(
+        settingsPath(),
+        crlf({"<xml>", "<System>", "<Theme Path>skin</Theme Path>",
+              "<DefaultSelectedDirectory>/d</DefaultSelectedDirectory>", target.c_str(), "</System>",
+              "<General>", "<ShutDown>1</ShutDown>", "<PlaySound>0</PlaySound>",
+              "<DefaultSlideDuration>abc</DefaultSlideDuration>",
+              "<DefaultTransitionDuration></DefaultTransitionDuration>",
+              "<DefaultSlideIndex>5 </DefaultSlideIndex>", "</General>", "<Target Changed>1</Target Changed>",
+              "<Current Profile>HD</Current Profile>", "</xml>"}));
     SettingsStore store(&provider_);
     store.load();
     const AppSettings& s = store.settings();
-    EXPECT_EQ(s.ThemePath, "skin");              // "Theme Path" finds the element written <Theme Path>
+    EXPECT_EQ(s.ThemePath, "skin");  // "Theme Path" finds the element written <Theme Path>
     EXPECT_EQ(s.TargetPath, path("Films"));
     EXPECT_EQ(s.DefaultSelectedDirectory, "");  // lies before TargetPath
     EXPECT_EQ(s.PlaySound, 0);                  // read
@@ -183,8 +183,8 @@ TEST_F(SettingsStoreTest, ElementsAreFoundForwardOnly) {
 
 TEST_F(SettingsStoreTest, AVanishedTargetFallsBackToTheDocumentsFolderAndAsksAgain) {
     fs::create_directories(dataFolder());
-    writeFile(settingsPath(), crlf({"<xml>", "<System>", "<TargetPath>/nowhere/at/all</TargetPath>", "</System>",
-                                    "<Target Changed>1</Target Changed>", "</xml>"}));
+    writeFile(settingsPath(), crlf({"<xml>", "<System>", "<TargetPath>/nowhere/at/all</TargetPath>",
+                                    "</System>", "<Target Changed>1</Target Changed>", "</xml>"}));
     SettingsStore store(&provider_);
     store.load();
     EXPECT_EQ(store.settings().TargetPath, documentsTarget());
@@ -200,8 +200,13 @@ TEST_F(SettingsStoreTest, HostileFilesEndWithUsableDefaults) {
     std::string huge = "<xml><General><PlaySound>0</PlaySound></General>";
     huge.append(3 * 1024 * 1024, ' ');
     huge += "</xml>";
-    const std::string cases[] = {"", binary, huge, "<xml><General><PlaySound>0", "<<<<>>>>&&&&;",
-                                 std::string("<xml>\0<System>", 14), "<xml><General><PlaySound>&#99999999;</PlaySound>"};
+    const std::string cases[] = {"",
+                                 binary,
+                                 huge,
+                                 "<xml><General><PlaySound>0",
+                                 "<<<<>>>>&&&&;",
+                                 std::string("<xml>\0<System>", 14),
+                                 "<xml><General><PlaySound>&#99999999;</PlaySound>"};
     for (const std::string& bytes : cases) {
         SCOPED_TRACE(bytes.substr(0, 40));
         ASSERT_TRUE(writeFile(settingsPath(), bytes));
@@ -229,7 +234,8 @@ TEST_F(SettingsStoreTest, HostileFilesEndWithUsableDefaults) {
 TEST_F(SettingsStoreTest, TheNumbersDoNotFollowTheProcessLocale) {
     const char* previous = std::setlocale(LC_NUMERIC, nullptr);
     const std::string saved = previous ? previous : "C";
-    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr && std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") == nullptr)
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr &&
+        std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") == nullptr)
         GTEST_SKIP() << "no locale with a decimal comma installed";
     SettingsStore store(&provider_);
     store.settings().DefaultSlideDuration = 4.5;
@@ -237,7 +243,8 @@ TEST_F(SettingsStoreTest, TheNumbersDoNotFollowTheProcessLocale) {
     SettingsStore back(&provider_);
     back.load();
     std::setlocale(LC_NUMERIC, saved.c_str());
-    EXPECT_NE(readFile(settingsPath()).find("<DefaultSlideDuration>4.5</DefaultSlideDuration>"), std::string::npos);
+    EXPECT_NE(readFile(settingsPath()).find("<DefaultSlideDuration>4.5</DefaultSlideDuration>"),
+              std::string::npos);
     EXPECT_DOUBLE_EQ(back.settings().DefaultSlideDuration, 4.5);
 }
 
@@ -252,7 +259,8 @@ TEST_F(SettingsStoreTest, WithoutDataFolderTheRelativeFallbacksAreUsed) {
     profile.name = "Here";
     store.addProfile(profile);
     EXPECT_TRUE(store.save());
-    EXPECT_NE(readFile(path("work/Config/settings.ini")).find("<RipVolume>77</RipVolume>"), std::string::npos);
+    EXPECT_NE(readFile(path("work/Config/settings.ini")).find("<RipVolume>77</RipVolume>"),
+              std::string::npos);
     EXPECT_FALSE(readFile(path("work/Profile/Here.ipf")).empty());
     SettingsStore back(&provider_);
     back.load();
@@ -269,10 +277,11 @@ TEST_F(SettingsStoreTest, AnEffectNumberOutsideTheTwelveReadsAsTheDefault) {
     } cases[] = {{"12", 12}, {"0", 0}, {"7", 7}, {"13", 0}, {"-1", 0}, {"99999999999", 0}, {"x", 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        ASSERT_TRUE(writeFile(settingsPath(), crlf({"<xml>", "<General>",
-                                                    (std::string("<DefaultSlideIndex>") + c.text +
-                                                     "</DefaultSlideIndex>").c_str(),
-                                                    "</General>", "</xml>"})));
+        ASSERT_TRUE(
+            writeFile(settingsPath(),
+                      crlf({"<xml>", "<General>",
+                            (std::string("<DefaultSlideIndex>") + c.text + "</DefaultSlideIndex>").c_str(),
+                            "</General>", "</xml>"})));
         SettingsStore store(&provider_);
         store.load();
         EXPECT_EQ(store.settings().DefaultSlideIndex, c.expected);
@@ -282,12 +291,14 @@ TEST_F(SettingsStoreTest, AnEffectNumberOutsideTheTwelveReadsAsTheDefault) {
 std::vector<std::string> entryNames(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder, ec))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
-// Paths are bytes: a data folder or a profile name that is not valid UTF-8 is read and written like any other.
+// Paths are bytes: a data folder or a profile name that is not valid UTF-8 is read and written like any
+// other.
 TEST_F(SettingsStoreTest, FilesAtPathsThatAreNotUtf8AreReadAndWritten) {
     const std::string latin1Home = path("Caf\xe9");
     setenv("XDG_DATA_HOME", (latin1Home + "/share").c_str(), 1);

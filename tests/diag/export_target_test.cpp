@@ -2,8 +2,8 @@
 
 #include "base/data_folder.h"
 #include "base/message_box.h"
-#include "diag/log_export.h"
 #include "base/run_log.h"
+#include "diag/log_export.h"
 #include "tests/support/temp_home.h"
 
 #include <unistd.h>

@@ -29,15 +29,20 @@ public:
     std::vector<std::pair<std::string, unsigned>> shown;
 };
 
-std::string le16(std::uint16_t v) { return {char(v & 0xFF), char(v >> 8)}; }
-std::string le32(std::uint32_t v) { return {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)}; }
+std::string le16(std::uint16_t v) {
+    return {char(v & 0xFF), char(v >> 8)};
+}
+std::string le32(std::uint32_t v) {
+    return {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)};
+}
 std::uint32_t readLe32(const std::string& s, std::size_t at) {
     return std::uint32_t(std::uint8_t(s[at])) | std::uint32_t(std::uint8_t(s[at + 1])) << 8 |
            std::uint32_t(std::uint8_t(s[at + 2])) << 16 | std::uint32_t(std::uint8_t(s[at + 3])) << 24;
 }
 
 // One container entry as written by hand.
-std::string entryBytes(const std::string& name, std::uint32_t mtime, std::uint32_t ctime, const std::string& data) {
+std::string entryBytes(const std::string& name, std::uint32_t mtime, std::uint32_t ctime,
+                       const std::string& data) {
     std::string bytes = name.substr(0, 128);
     bytes.resize(128, '\0');
     return bytes + le32(mtime) + le32(ctime) + le32(static_cast<std::uint32_t>(data.size())) + data;
@@ -62,7 +67,8 @@ std::string gunzip(const std::string& path, bool& ok) {
 
 std::vector<std::string> folderEntries(const std::string& folder) {
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
     return names;
 }
 
@@ -170,7 +176,8 @@ TEST_F(LogArchiveTest, ExportRefusesTargetsThatCannotHoldTheArchive) {
 TEST_F(LogArchiveTest, ReadsIndexOfHandWrittenContainer) {
     const std::string longName(130, 'n');  // stored cut to 128 bytes without terminator
     const std::string bytes = header("VXSEGM", 1, 3) + entryBytes("a.log", 100, 200, "alpha") +
-                              entryBytes(longName, 7, 8, "") + entryBytes("c", 0xFFFFFFFF, 1, std::string(3000, 'x'));
+                              entryBytes(longName, 7, 8, "") +
+                              entryBytes("c", 0xFFFFFFFF, 1, std::string(3000, 'x'));
     int error = 0;
     auto handle = openRead(bytes, error);
     ASSERT_TRUE(handle) << error;
@@ -209,12 +216,8 @@ TEST_F(LogArchiveTest, OpenRefusesWithItsCodes) {
         std::string bytes;
         int code;
     } cases[] = {
-        {good.substr(0, 5), -51},
-        {"VXPACX" + good.substr(6), -52},
-        {good.substr(0, 7), -53},
-        {header("VXPACK", 2, 1), -54},
-        {header("VXSEGM", 2, 0), -54},
-        {good.substr(0, 11), -5},
+        {good.substr(0, 5), -51},      {"VXPACX" + good.substr(6), -52}, {good.substr(0, 7), -53},
+        {header("VXPACK", 2, 1), -54}, {header("VXSEGM", 2, 0), -54},    {good.substr(0, 11), -5},
     };
     for (const Case& c : cases) {
         EXPECT_FALSE(openRead(c.bytes, error)) << c.code;
@@ -231,10 +234,10 @@ TEST_F(LogArchiveTest, ContainerCutInsideLastEntry) {
         std::size_t keep;  // bytes of the second entry left
         int code;          // 0: opens with the first entry only
     } cases[] = {
-        {0, 0}, {1, 0}, {127, 0},  // ends inside the name: the entries before it, no error
-        {128, -7}, {129, -7},      // the name is whole, the modification time is not
-        {132, -8}, {135, -8}, {136, -9}, {139, -9},
-        {140, 2},  // fields whole, data missing: the index is still read (data is not)
+        {0, 0},    {1, 0},    {127, 0},  // ends inside the name: the entries before it, no error
+        {128, -7}, {129, -7},            // the name is whole, the modification time is not
+        {132, -8}, {135, -8}, {136, -9},
+        {139, -9}, {140, 2},  // fields whole, data missing: the index is still read (data is not)
     };
     for (const Case& c : cases) {
         int error = 0;
@@ -256,7 +259,8 @@ TEST_F(LogArchiveTest, HugeEntryCountClaimIsHarmless) {
     ASSERT_TRUE(handle);
     EXPECT_EQ(LogArchive::entryCount(handle.get()), 1);
     // A size that points far beyond the end stops the walk quietly.
-    handle = openRead(header("VXPACK", 1, 2) + entryBytes("a", 0, 0, "").substr(0, 136) + le32(0xFFFFFFF0u), error);
+    handle = openRead(header("VXPACK", 1, 2) + entryBytes("a", 0, 0, "").substr(0, 136) + le32(0xFFFFFFF0u),
+                      error);
     ASSERT_TRUE(handle);
     EXPECT_EQ(LogArchive::entryCount(handle.get()), 1);
 }

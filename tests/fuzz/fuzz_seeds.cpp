@@ -23,9 +23,10 @@ struct Seed {
 };
 
 constexpr Seed kSeeds[] = {
-    {"bmp", 0, false, false}, {"png", 3, true, false},  {"jpeg", 2, false, false}, {"jpeg", 19, false, true},
-    {"ico", 4, true, false},  {"tiff", 5, false, false}, {"tiff", 20, true, false}, {"ppm", 17, false, false},
-    {"pgm", 16, false, false}, {"wbmp", 21, false, false}, {"webp", 1, true, false},
+    {"bmp", 0, false, false},   {"png", 3, true, false},   {"jpeg", 2, false, false},
+    {"jpeg", 19, false, true},  {"ico", 4, true, false},   {"tiff", 5, false, false},
+    {"tiff", 20, true, false},  {"ppm", 17, false, false}, {"pgm", 16, false, false},
+    {"wbmp", 21, false, false}, {"webp", 1, true, false},
 };
 
 QImage picture(bool alpha) {
@@ -95,7 +96,8 @@ int main(int argc, char** argv) {
         QImageWriter writer(&buffer, seed.format);
         if (seed.rotated) writer.setTransformation(QImageIOHandler::TransformationRotate90);
         if (!writer.write(picture(seed.alpha))) continue;
-        const std::string name = std::string(argv[1]) + "/photo/" + seed.format + std::to_string(seed.endingIndex);
+        const std::string name =
+            std::string(argv[1]) + "/photo/" + seed.format + std::to_string(seed.endingIndex);
         std::ofstream file(name, std::ios::binary);
         const char prefix[2] = {static_cast<char>(seed.endingIndex), static_cast<char>(written % 5)};
         file.write(prefix, 2);

@@ -19,8 +19,9 @@ using kestrelle::PhotoLoader;
 
 namespace {
 
-constexpr const char* kEndings[] = {"bmp", "gif", "jpg", "png", "ico", "tif", "tga", "pcx", "wmf", "emf", "j2k",
-                                    "jp2", "j2c", "jpc", "pgx", "pnm", "pgm", "ppm", "ras", "jpeg", "tiff", "wbmp"};
+constexpr const char* kEndings[] = {"bmp", "gif", "jpg", "png",  "ico",  "tif", "tga", "pcx",
+                                    "wmf", "emf", "j2k", "jp2",  "j2c",  "jpc", "pgx", "pnm",
+                                    "pgm", "ppm", "ras", "jpeg", "tiff", "wbmp"};
 constexpr int kEndingCount = sizeof kEndings / sizeof kEndings[0];
 
 struct Size {
@@ -68,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     QImage picture;
     bool decoded = true;
-    const std::uint32_t background = (data[1] & 0x80) ? kestrelle::kWhiteBackground : kestrelle::kBlackBackground;
+    const std::uint32_t background =
+        (data[1] & 0x80) ? kestrelle::kWhiteBackground : kestrelle::kBlackBackground;
     require(PhotoLoader::load(picture, target.width, target.height, path, background, &decoded),
             "load refused a supported name");
     require(picture.width() == target.width && picture.height() == target.height &&

@@ -59,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     WaveFile wave;
     const WaveOpenResult result = wave.open(path);
     if (result != WaveOpenResult::Ok) {
-        require(!wave.isOpen() && !wave.hasSamples() && wave.dataSize() == 0, "failed open left state behind");
+        require(!wave.isOpen() && !wave.hasSamples() && wave.dataSize() == 0,
+                "failed open left state behind");
         return 0;
     }
     require(size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WAVE", 4) == 0,
@@ -74,13 +75,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (wave.format().formatTag == 1) {
         std::uint32_t declared = 0;
-        const long long dataBody = findBody(data, size, static_cast<std::size_t>(fmtBody) + fmtSize, "data", declared);
+        const long long dataBody =
+            findBody(data, size, static_cast<std::size_t>(fmtBody) + fmtSize, "data", declared);
         require(dataBody >= 0, "accepted PCM without a data chunk");
         require(std::strcmp(wave.dataChunkTag(), "data") == 0, "PCM data tag");
         require(wave.dataSize() <= declared && dataBody + wave.dataSize() <= static_cast<long long>(size),
                 "data size beyond the file");
         std::string samples(wave.dataSize(), '\0');
-        require(wave.hasSamples() && wave.readSampleBytes(0, samples.data(), samples.size()) == samples.size() &&
+        require(wave.hasSamples() &&
+                    wave.readSampleBytes(0, samples.data(), samples.size()) == samples.size() &&
                     std::memcmp(samples.data(), data + dataBody, samples.size()) == 0,
                 "samples are not the data chunk's bytes");
     } else {

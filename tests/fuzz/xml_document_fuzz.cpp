@@ -60,26 +60,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     for (int ops = 0; ops < 64 && input.remaining_bytes() > 0; ++ops) {
         switch (input.ConsumeIntegralInRange<int>(0, 7)) {
-        case 0: doc.findElem(input.ConsumeRandomLengthString(16)); break;
-        case 1: doc.findElem(""); break;
-        case 2: doc.intoElem(); break;
-        case 3: doc.outOfElem(); break;
-        case 4: (void)doc.getData(); break;
-        case 5: {
-            const std::string name = input.ConsumeRandomLengthString(12);
-            const std::string value = input.ConsumeRandomLengthString(32);
-            require(doc.addElem(name, value), "addElem refused");
-            require(doc.getData() == value, "added text does not read back");
-            require(doc.checkIndex(), "index inconsistent after addElem");
-            break;
-        }
-        case 6: walk(doc); break;
-        case 7: {
-            XmlDocument again;
-            parse(again, doc.docText());
-            walk(again);
-            break;
-        }
+            case 0:
+                doc.findElem(input.ConsumeRandomLengthString(16));
+                break;
+            case 1:
+                doc.findElem("");
+                break;
+            case 2:
+                doc.intoElem();
+                break;
+            case 3:
+                doc.outOfElem();
+                break;
+            case 4:
+                (void)doc.getData();
+                break;
+            case 5: {
+                const std::string name = input.ConsumeRandomLengthString(12);
+                const std::string value = input.ConsumeRandomLengthString(32);
+                require(doc.addElem(name, value), "addElem refused");
+                require(doc.getData() == value, "added text does not read back");
+                require(doc.checkIndex(), "index inconsistent after addElem");
+                break;
+            }
+            case 6:
+                walk(doc);
+                break;
+            case 7: {
+                XmlDocument again;
+                parse(again, doc.docText());
+                walk(again);
+                break;
+            }
         }
     }
     require(doc.checkIndex(), "index inconsistent at the end");

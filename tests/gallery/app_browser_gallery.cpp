@@ -17,7 +17,8 @@ using kestrelle::FolderTree;
 using kestrelle::PhotoBrowser;
 
 void waitForThumbnails(PhotoBrowser& browser) {
-    for (int i = 0; i < 20000 && browser.isWorkerRunning(); ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    for (int i = 0; i < 20000 && browser.isWorkerRunning(); ++i)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
 std::unique_ptr<QWidget> treeAndBrowser(BrowserMode mode) {
@@ -49,20 +50,24 @@ std::unique_ptr<QWidget> treeAndBrowser(BrowserMode mode) {
     return window;
 }
 
-KESTRELLE_GALLERY_ENTRY({"folder_tree_and_photo_browser", [] { return treeAndBrowser(BrowserMode::Photo); }, 500});
+KESTRELLE_GALLERY_ENTRY({"folder_tree_and_photo_browser", [] { return treeAndBrowser(BrowserMode::Photo); },
+                         500});
 
-KESTRELLE_GALLERY_ENTRY({"photo_browser_audio", [] {
-    const std::string photos = kestrelle::gallery::samplePhotoFolder();
-    for (const char* name : {"Theme.wav", "Birdsong.WAV"}) {
-        QFile file(QString::fromStdString(photos) + QLatin1Char('/') + QLatin1String(name));
-        if (file.open(QIODevice::WriteOnly)) file.write("RIFF");
-    }
-    auto browser = std::make_unique<PhotoBrowser>();
-    browser->resize(600, 300);
-    browser->setMode(BrowserMode::Audio);
-    browser->openFolder(photos);
-    waitForThumbnails(*browser);
-    return std::unique_ptr<QWidget>(std::move(browser));
-}, 500});
+KESTRELLE_GALLERY_ENTRY({"photo_browser_audio",
+                         [] {
+                             const std::string photos = kestrelle::gallery::samplePhotoFolder();
+                             for (const char* name : {"Theme.wav", "Birdsong.WAV"}) {
+                                 QFile file(QString::fromStdString(photos) + QLatin1Char('/') +
+                                            QLatin1String(name));
+                                 if (file.open(QIODevice::WriteOnly)) file.write("RIFF");
+                             }
+                             auto browser = std::make_unique<PhotoBrowser>();
+                             browser->resize(600, 300);
+                             browser->setMode(BrowserMode::Audio);
+                             browser->openFolder(photos);
+                             waitForThumbnails(*browser);
+                             return std::unique_ptr<QWidget>(std::move(browser));
+                         },
+                         500});
 
 }  // namespace

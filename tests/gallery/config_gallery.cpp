@@ -15,10 +15,11 @@ namespace kestrelle {
 namespace {
 
 KESTRELLE_GALLERY_ENTRY({"message_box", [] {
-    auto box = std::make_unique<QMessageBox>(QMessageBox::Warning, QStringLiteral("Kestrelle"),
-        QStringLiteral("Please add photos!"), QMessageBox::Ok);
-    return std::unique_ptr<QWidget>(std::move(box));
-}});
+                             auto box = std::make_unique<QMessageBox>(
+                                 QMessageBox::Warning, QStringLiteral("Kestrelle"),
+                                 QStringLiteral("Please add photos!"), QMessageBox::Ok);
+                             return std::unique_ptr<QWidget>(std::move(box));
+                         }});
 
 std::unique_ptr<ConfigDialog> sampleConfigDialog() {
     return std::make_unique<ConfigDialog>(
@@ -29,32 +30,32 @@ std::unique_ptr<ConfigDialog> sampleConfigDialog() {
 KESTRELLE_GALLERY_ENTRY({"config_dialog", [] { return std::unique_ptr<QWidget>(sampleConfigDialog()); }});
 
 KESTRELLE_GALLERY_ENTRY({"config_dialog_general", [] {
-    std::unique_ptr<ConfigDialog> dialog = sampleConfigDialog();
-    dialog->tabs()->setCurrentIndex(1);
-    return std::unique_ptr<QWidget>(std::move(dialog));
-}});
+                             std::unique_ptr<ConfigDialog> dialog = sampleConfigDialog();
+                             dialog->tabs()->setCurrentIndex(1);
+                             return std::unique_ptr<QWidget>(std::move(dialog));
+                         }});
 
 // The name dialog of New after OK with a name that is taken: the prompt turns red.
 KESTRELLE_GALLERY_ENTRY({"config_new_profile_name_error", [] {
-    auto dialog = std::make_unique<NewProfileDialog>(SettingsStore::instance());
-    dialog->nameEdit()->setText(QStringLiteral("normal quality(.avi)"));
-    dialog->submit();
-    return std::unique_ptr<QWidget>(std::move(dialog));
-}});
+                             auto dialog = std::make_unique<NewProfileDialog>(SettingsStore::instance());
+                             dialog->nameEdit()->setText(QStringLiteral("normal quality(.avi)"));
+                             dialog->submit();
+                             return std::unique_ptr<QWidget>(std::move(dialog));
+                         }});
 
 // The same dialog refusing reserved characters, the longest of its texts.
 KESTRELLE_GALLERY_ENTRY({"config_new_profile_reserved_characters", [] {
-    auto dialog = std::make_unique<NewProfileDialog>(SettingsStore::instance());
-    dialog->nameEdit()->setText(QStringLiteral("a/b"));
-    dialog->submit();
-    return std::unique_ptr<QWidget>(std::move(dialog));
-}});
+                             auto dialog = std::make_unique<NewProfileDialog>(SettingsStore::instance());
+                             dialog->nameEdit()->setText(QStringLiteral("a/b"));
+                             dialog->submit();
+                             return std::unique_ptr<QWidget>(std::move(dialog));
+                         }});
 
 // Configure: the codec's own settings.
 KESTRELLE_GALLERY_ENTRY({"codec_config_dialog", [] {
-    return std::unique_ptr<QWidget>(
-        std::make_unique<CodecConfigDialog>(QStringLiteral("Xvid MPEG-4 Codec"), CompressorSettings{}));
-}});
+                             return std::unique_ptr<QWidget>(std::make_unique<CodecConfigDialog>(
+                                 QStringLiteral("Xvid MPEG-4 Codec"), CompressorSettings{}));
+                         }});
 
 }  // namespace
 }  // namespace kestrelle

@@ -32,5 +32,6 @@ std::vector<std::string> samplePhotoPaths();
 #define KESTRELLE_GALLERY_CONCAT_INNER(a, b) a##b
 #define KESTRELLE_GALLERY_CONCAT(a, b) KESTRELLE_GALLERY_CONCAT_INNER(a, b)
 // KESTRELLE_GALLERY_ENTRY({"name", [] { return std::make_unique<Window>(...); }});
-#define KESTRELLE_GALLERY_ENTRY(...) \
-    static const bool KESTRELLE_GALLERY_CONCAT(galleryEntry, __LINE__) = ::kestrelle::gallery::add(__VA_ARGS__)
+#define KESTRELLE_GALLERY_ENTRY(...)                                     \
+    static const bool KESTRELLE_GALLERY_CONCAT(galleryEntry, __LINE__) = \
+        ::kestrelle::gallery::add(__VA_ARGS__)

@@ -62,9 +62,12 @@ void drawEntry(const Entry& entry, const QString& outputFolder) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(10);
     }
-    const QString file = outputFolder + QLatin1Char('/') + QString::fromStdString(entry.name) + QStringLiteral(".png");
-    if (!window->grab().save(file)) std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
-    else std::printf("%s\n", qPrintable(file));
+    const QString file =
+        outputFolder + QLatin1Char('/') + QString::fromStdString(entry.name) + QStringLiteral(".png");
+    if (!window->grab().save(file))
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+    else
+        std::printf("%s\n", qPrintable(file));
     window->close();
     window.reset();
     QApplication::processEvents();
@@ -77,18 +80,22 @@ bool add(Entry entry) {
     return true;
 }
 
-const std::vector<Entry>& entries() { return registry(); }
+const std::vector<Entry>& entries() {
+    return registry();
+}
 
 const std::string& samplePhotoFolder() {
     static const std::string folder = [] {
         // Inside the private home, where the folder tree shows it under Home.
         const QString path = scratchFolder().path() + QStringLiteral("/home/Pictures/Sample Photos");
         QDir().mkpath(path);
-        const QSize sizes[] = {{1600, 1200}, {1200, 1600}, {1920, 1080}, {1024, 768}, {800, 800}, {1600, 900}};
+        const QSize sizes[] = {{1600, 1200}, {1200, 1600}, {1920, 1080},
+                               {1024, 768},  {800, 800},   {1600, 900}};
         int seed = 0;
         for (QSize size : sizes) {
             samplePhoto(seed, size.width(), size.height())
-                .save(path + QStringLiteral("/photo_%1.jpg").arg(seed + 1, 2, 10, QLatin1Char('0')), "JPEG", 85);
+                .save(path + QStringLiteral("/photo_%1.jpg").arg(seed + 1, 2, 10, QLatin1Char('0')), "JPEG",
+                      85);
             ++seed;
         }
         return path.toStdString();

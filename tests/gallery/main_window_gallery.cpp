@@ -10,20 +10,25 @@
 
 namespace {
 
-KESTRELLE_GALLERY_ENTRY({"main_window", [] {
-    auto window = std::make_unique<kestrelle::LumoDlg>(kestrelle::SettingsStore::instance());
-    kestrelle::SlideShowProject& project = window->project();
-    int position = 0;
-    for (const std::string& photo : kestrelle::gallery::samplePhotoPaths()) {
-        const kestrelle::SlideDefaults defaults = project.currentDefaults();
-        project.insertPhoto(photo, position, 1 + position % 12, defaults.slideDuration, defaults.transitionDuration);
-        ++position;
-    }
-    window->storyboard()->scrollTo(0);
-    // The sample folder open in the tree and the browser, its thumbnails made meanwhile.
-    window->folderTree()->selectFolder(kestrelle::gallery::samplePhotoFolder());
-    return std::unique_ptr<QWidget>(std::move(window));
-}, 1500});
+KESTRELLE_GALLERY_ENTRY({"main_window",
+                         [] {
+                             auto window =
+                                 std::make_unique<kestrelle::LumoDlg>(kestrelle::SettingsStore::instance());
+                             kestrelle::SlideShowProject& project = window->project();
+                             int position = 0;
+                             for (const std::string& photo : kestrelle::gallery::samplePhotoPaths()) {
+                                 const kestrelle::SlideDefaults defaults = project.currentDefaults();
+                                 project.insertPhoto(photo, position, 1 + position % 12,
+                                                     defaults.slideDuration, defaults.transitionDuration);
+                                 ++position;
+                             }
+                             window->storyboard()->scrollTo(0);
+                             // The sample folder open in the tree and the browser, its thumbnails made
+                             // meanwhile.
+                             window->folderTree()->selectFolder(kestrelle::gallery::samplePhotoFolder());
+                             return std::unique_ptr<QWidget>(std::move(window));
+                         },
+                         1500});
 
 KESTRELLE_GALLERY_ENTRY({"about_dialog", [] { return std::make_unique<kestrelle::AboutDialog>(); }});
 

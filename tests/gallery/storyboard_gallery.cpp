@@ -24,14 +24,12 @@ namespace {
 
 using namespace kestrelle;
 
-void putLe(QByteArray& bytes, std::uint32_t value, int size)
-{
+void putLe(QByteArray& bytes, std::uint32_t value, int size) {
     for (int i = 0; i < size; ++i) bytes.append(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
 // A 4-second 16-bit mono tone that swells and fades, for the soundtrack line.
-std::string sampleWavePath()
-{
+std::string sampleWavePath() {
     const std::string path = gallery::samplePhotoFolder() + "/../tone.wav";
     const int rate = 8000;
     const int count = rate * 4;
@@ -39,7 +37,10 @@ std::string sampleWavePath()
     for (int i = 0; i < count; ++i) {
         const double t = static_cast<double>(i) / rate;
         const double envelope = 0.15 + 0.35 * (1 - std::cos(t * 3.14159265 * 1.5)) / 2;
-        putLe(data, static_cast<std::uint16_t>(static_cast<std::int16_t>(32767 * envelope * std::sin(t * 2 * 3.14159265 * 3))), 2);
+        putLe(data,
+              static_cast<std::uint16_t>(
+                  static_cast<std::int16_t>(32767 * envelope * std::sin(t * 2 * 3.14159265 * 3))),
+              2);
     }
     QByteArray file("RIFF");
     putLe(file, static_cast<std::uint32_t>(36 + data.size()), 4);
@@ -60,38 +61,40 @@ std::string sampleWavePath()
 }
 
 KESTRELLE_GALLERY_ENTRY({"storyboard", [] {
-    auto storyboard = std::make_unique<StoryboardControl>();
-    // Tall enough to show the soundtrack line below the photos.
-    storyboard->resize(840, 160);
-    storyboard->project().setDefaultsProvider([] { return SlideDefaults{3.0, 1.5, 0}; });
-    const std::vector<std::string> photos = gallery::samplePhotoPaths();
-    for (std::size_t i = 0; i < 5 && i < photos.size(); ++i) {
-        storyboard->project().insertPhoto(photos[i], static_cast<int>(i), static_cast<int>(i * 3 % 13), 3.0 + i, 1.5);
-    }
-    storyboard->project().addClip(sampleWavePath());
-    storyboard->project().relayoutClips();
-    StoryboardControl* raw = storyboard.get();
-    QTimer::singleShot(50, raw, [raw] {
-        raw->scrollTo(0);
-        raw->selectSlide(1);
-        raw->beginDurationEdit(3, storyboard::DurationField::Slide);
-        raw->editor()->setText(QStringLiteral("4.5"));
-    });
-    return std::unique_ptr<QWidget>(std::move(storyboard));
-}});
+                             auto storyboard = std::make_unique<StoryboardControl>();
+                             // Tall enough to show the soundtrack line below the photos.
+                             storyboard->resize(840, 160);
+                             storyboard->project().setDefaultsProvider([] {
+                                 return SlideDefaults{3.0, 1.5, 0};
+                             });
+                             const std::vector<std::string> photos = gallery::samplePhotoPaths();
+                             for (std::size_t i = 0; i < 5 && i < photos.size(); ++i) {
+                                 storyboard->project().insertPhoto(photos[i], static_cast<int>(i),
+                                                                   static_cast<int>(i * 3 % 13), 3.0 + i,
+                                                                   1.5);
+                             }
+                             storyboard->project().addClip(sampleWavePath());
+                             storyboard->project().relayoutClips();
+                             StoryboardControl* raw = storyboard.get();
+                             QTimer::singleShot(50, raw, [raw] {
+                                 raw->scrollTo(0);
+                                 raw->selectSlide(1);
+                                 raw->beginDurationEdit(3, storyboard::DurationField::Slide);
+                                 raw->editor()->setText(QStringLiteral("4.5"));
+                             });
+                             return std::unique_ptr<QWidget>(std::move(storyboard));
+                         }});
 
 // Plays the first steps of each run at their pace, then holds the picture until the chooser closes.
 class HoldingSleeper final : public StoppableSleeper {
 public:
-    void sleepMs(int milliseconds) override
-    {
+    void sleepMs(int milliseconds) override {
         std::unique_lock lock(mutex_);
         ++steps_;
         const auto wait = steps_ >= 4 ? std::chrono::hours(1) : std::chrono::milliseconds(milliseconds);
         wake_.wait_for(lock, wait, [this] { return interrupted_; });
     }
-    void interrupt() override
-    {
+    void interrupt() override {
         std::lock_guard lock(mutex_);
         interrupted_ = true;
         wake_.notify_all();
@@ -107,8 +110,7 @@ private:
 // The chooser half-way through a sample of the spiral, from one photo into the next.
 class SampleChooserHolder final : public QWidget {
 public:
-    SampleChooserHolder()
-    {
+    SampleChooserHolder() {
         for (const std::string& photo : gallery::samplePhotoPaths()) {
             project_.insertPhoto(photo, project_.photoSlideCount(), 0, 3.0, 1.0);
         }
@@ -117,21 +119,27 @@ public:
     HoldingSleeper sleeper_;
 };
 
-KESTRELLE_GALLERY_ENTRY({"transition_chooser", [] {
-    static SampleChooserHolder* holder = nullptr;
-    delete holder;
-    holder = new SampleChooserHolder;
-    auto chooser = std::make_unique<TransitionChooser>(nullptr, sampleSourceFor(&holder->project_, 1), &holder->sleeper_);
-    chooser->pointAt(6);
-    chooser->button(6)->setFocus();
-    return std::unique_ptr<QWidget>(std::move(chooser));
-}, 900});
+KESTRELLE_GALLERY_ENTRY({"transition_chooser",
+                         [] {
+                             static SampleChooserHolder* holder = nullptr;
+                             delete holder;
+                             holder = new SampleChooserHolder;
+                             auto chooser = std::make_unique<TransitionChooser>(
+                                 nullptr, sampleSourceFor(&holder->project_, 1), &holder->sleeper_);
+                             chooser->pointAt(6);
+                             chooser->button(6)->setFocus();
+                             return std::unique_ptr<QWidget>(std::move(chooser));
+                         },
+                         900});
 
-KESTRELLE_GALLERY_ENTRY({"photo_viewer", [] {
-    const std::vector<std::string> photos = gallery::samplePhotoPaths();
-    auto viewer = std::make_unique<PhotoViewerDialog>(nullptr, photos.size() > 2 ? photos[2] : std::string());
-    return std::unique_ptr<QWidget>(std::move(viewer));
-}, 600});
+KESTRELLE_GALLERY_ENTRY({"photo_viewer",
+                         [] {
+                             const std::vector<std::string> photos = gallery::samplePhotoPaths();
+                             auto viewer = std::make_unique<PhotoViewerDialog>(
+                                 nullptr, photos.size() > 2 ? photos[2] : std::string());
+                             return std::unique_ptr<QWidget>(std::move(viewer));
+                         },
+                         600});
 
 // Every transition icon with its name, the drag pictures and the audio picture.
 class PictureSheet final : public QWidget {
@@ -139,14 +147,14 @@ public:
     PictureSheet() { setFixedSize(420, 330); }
 
 protected:
-    void paintEvent(QPaintEvent*) override
-    {
+    void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.fillRect(rect(), palette().window());
         for (int effect = 0; effect < kTransitionIconCount; ++effect) {
             const int y = 8 + effect * 24;
             p.drawPixmap(8, y, transitionIcon(effect).pixmap(kTransitionIconSize, devicePixelRatioF()));
-            p.drawText(QRect(48, y, 200, 23), Qt::AlignVCenter, QStringLiteral("%1  %2").arg(effect).arg(transitionEffectTitle(effect)));
+            p.drawText(QRect(48, y, 200, 23), Qt::AlignVCenter,
+                       QStringLiteral("%1  %2").arg(effect).arg(transitionEffectTitle(effect)));
         }
         p.drawPixmap(250, 10, dragPicture(1, devicePixelRatioF()));
         p.drawPixmap(280, 10, dragPicture(3, devicePixelRatioF()));
@@ -157,6 +165,7 @@ protected:
     }
 };
 
-KESTRELLE_GALLERY_ENTRY({"transition_icons", [] { return std::unique_ptr<QWidget>(std::make_unique<PictureSheet>()); }});
+KESTRELLE_GALLERY_ENTRY({"transition_icons",
+                         [] { return std::unique_ptr<QWidget>(std::make_unique<PictureSheet>()); }});
 
 }  // namespace

@@ -27,9 +27,13 @@ namespace {
 using testing::TempHomeTest;
 
 // Output of a shell command with its error output.
-std::string run(const std::string& command) { return testing::commandOutput(command + " 2>&1"); }
+std::string run(const std::string& command) {
+    return testing::commandOutput(command + " 2>&1");
+}
 
-std::uint32_t le32(const std::string& b, std::size_t at) { return testing::readLe32(b, at); }
+std::uint32_t le32(const std::string& b, std::size_t at) {
+    return testing::readLe32(b, at);
+}
 
 std::uint64_t le64(const std::string& b, std::size_t at) {
     return le32(b, at) | static_cast<std::uint64_t>(le32(b, at + 4)) << 32;
@@ -72,7 +76,9 @@ std::vector<TopLevelPart> topLevelParts(const std::string& path) {
 }
 
 // The bytes of a raw 32-bit frame numbered k: every byte holds k.
-std::vector<std::uint8_t> rawFrame(std::size_t size, int k) { return std::vector<std::uint8_t>(size, static_cast<std::uint8_t>(k)); }
+std::vector<std::uint8_t> rawFrame(std::size_t size, int k) {
+    return std::vector<std::uint8_t>(size, static_cast<std::uint8_t>(k));
+}
 
 AviVideoStreamInfo rawVideo(int width, int height) {
     AviVideoStreamInfo v;
@@ -83,9 +89,11 @@ AviVideoStreamInfo rawVideo(int width, int height) {
     v.height = height;
     v.suggestedBufferSize = static_cast<std::uint32_t>(width * height * 4);
     v.format.assign(40, 0);
-    const std::uint32_t fields[] = {40, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
+    const std::uint32_t fields[] = {40, static_cast<std::uint32_t>(width),
+                                    static_cast<std::uint32_t>(height)};
     for (int f = 0; f < 3; ++f)
-        for (int i = 0; i < 4; ++i) v.format[static_cast<std::size_t>(f * 4 + i)] = static_cast<std::uint8_t>(fields[f] >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            v.format[static_cast<std::size_t>(f * 4 + i)] = static_cast<std::uint8_t>(fields[f] >> (8 * i));
     v.format[12] = 1;
     v.format[14] = 32;
     return v;
@@ -210,8 +218,10 @@ TEST_F(AviContainerTest, PartsIndexesAndPaddingReadBack) {
     EXPECT_EQ(chunksPerStream["01wb"], static_cast<std::uint64_t>(frames));
 
     EXPECT_EQ(run("ffmpeg -nostdin -v error -i '" + file + "' -f null -"), "");
-    const std::string probe = run("ffprobe -v error -count_packets -show_entries stream=codec_type,nb_read_packets "
-                                  "-of csv=p=0 '" + file + "'");
+    const std::string probe =
+        run("ffprobe -v error -count_packets -show_entries stream=codec_type,nb_read_packets "
+            "-of csv=p=0 '" +
+            file + "'");
     EXPECT_EQ(probe, "video," + std::to_string(frames) + "\naudio," + std::to_string(frames) + "\n");
     // The last frame decodes to its own bytes: the index of the last part is right.
     const std::string last = run("ffmpeg -nostdin -v error -i '" + file + "' -vf select='eq(n\\," +
@@ -256,12 +266,14 @@ TEST_F(AviContainerTest, FileBeyondOneGibStaysReadable) {
     EXPECT_LE(parts[0].size, 1u << 30);
 
     // Every packet demuxes without a single error line.
-    const std::string probe = run("ffprobe -v error -count_packets -show_entries stream=codec_type,nb_read_packets "
-                                  "-of csv=p=0 '" + file + "'");
+    const std::string probe =
+        run("ffprobe -v error -count_packets -show_entries stream=codec_type,nb_read_packets "
+            "-of csv=p=0 '" +
+            file + "'");
     EXPECT_EQ(probe, "video," + std::to_string(frames) + "\naudio," + std::to_string(frames) + "\n");
     // Seeking to the last frame lands on the right chunk in the second part.
-    const std::string last = run("ffmpeg -nostdin -v error -ss " + std::to_string((frames - 1) / 25.0) + " -i '" +
-                                 file + "' -frames:v 1 -f rawvideo -pix_fmt bgra -");
+    const std::string last = run("ffmpeg -nostdin -v error -ss " + std::to_string((frames - 1) / 25.0) +
+                                 " -i '" + file + "' -frames:v 1 -f rawvideo -pix_fmt bgra -");
     ASSERT_EQ(last.size(), frameSize);
     // The chunk's first bytes are the picture's bottom row: the last row decoded.
     EXPECT_EQ(static_cast<unsigned char>(last[frameSize - static_cast<std::size_t>(width) * 4]), frames - 1);
@@ -330,8 +342,8 @@ ChunksOnDisk walkChunks(const std::string& all) {
 
 // A write that fails partway (file size limit; disk full behaves the same) leaves a file cut after its
 // last whole chunk, with headers that declare exactly the chunks it holds: frame counts, stream
-// lengths, RIFF and list sizes, the OpenDML total. Cut inside the first part, inside a later part, and with everything still buffered
-// when the close fails. Runs in child processes that carry the limit.
+// lengths, RIFF and list sizes, the OpenDML total. Cut inside the first part, inside a later part, and with
+// everything still buffered when the close fails. Runs in child processes that carry the limit.
 TEST_F(AviContainerTest, CutFileDeclaresOnlyWhatItHolds) {
     const int width = 64, height = 48;
     const std::size_t frameSize = static_cast<std::size_t>(width * height * 4);
@@ -341,8 +353,8 @@ TEST_F(AviContainerTest, CutFileDeclaresOnlyWhatItHolds) {
     };
     // 400 frames with audio make about 5 MB in three parts of 2 MB: all of it fits the writer's buffer,
     // so the first write to disk happens at close; 700 frames overflow it and fail while writing.
-    for (const Case c : {Case{100u << 10, 400}, Case{2600u << 10, 400}, Case{4600u << 10, 400},
-                         Case{100u << 10, 700}}) {
+    for (const Case c :
+         {Case{100u << 10, 400}, Case{2600u << 10, 400}, Case{4600u << 10, 400}, Case{100u << 10, 700}}) {
         SCOPED_TRACE("limit " + std::to_string(c.limit));
         const std::string file = path("cut" + std::to_string(c.limit) + ".avi");
         const pid_t child = fork();
@@ -390,8 +402,10 @@ TEST_F(AviContainerTest, CutFileDeclaresOnlyWhatItHolds) {
         EXPECT_EQ(le32(all, audsStrh + 8 + 32), held.audioBytes) << "audio stream length";
 
         // A reader believes the headers and finds every declared frame.
-        const std::string probe = run("ffprobe -v error -count_packets -select_streams v:0 -show_entries "
-                                      "stream=nb_frames,nb_read_packets -of csv=p=0 '" + file + "'");
+        const std::string probe =
+            run("ffprobe -v error -count_packets -select_streams v:0 -show_entries "
+                "stream=nb_frames,nb_read_packets -of csv=p=0 '" +
+                file + "'");
         EXPECT_EQ(probe, std::to_string(held.video) + "," + std::to_string(held.video) + "\n");
     }
 }

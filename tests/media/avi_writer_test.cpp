@@ -2,17 +2,17 @@
 
 #include "media/avi_writer.h"
 
-#include "media/video_compressor.h"
 #include "media/mp3_encoder.h"
+#include "media/video_compressor.h"
 #include "tests/support/temp_home.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -32,9 +32,13 @@ const std::uint32_t kXvid = makeFourCC('X', 'V', 'I', 'D');
 const std::uint32_t kDx50 = makeFourCC('D', 'X', '5', '0');
 
 // Output of a shell command with its error output.
-std::string run(const std::string& command) { return testing::commandOutput(command + " 2>&1"); }
+std::string run(const std::string& command) {
+    return testing::commandOutput(command + " 2>&1");
+}
 
-std::uint32_t le32(const std::string& b, std::size_t at) { return testing::readLe32(b, at); }
+std::uint32_t le32(const std::string& b, std::size_t at) {
+    return testing::readLe32(b, at);
+}
 
 // Offset of the body of the stream header ("strh") of the given type, npos when missing.
 std::size_t strhBody(const std::string& bytes, const char* type) {
@@ -96,7 +100,8 @@ protected:
     }
 
     std::string probe(const std::string& file, const std::string& entries) {
-        return run("ffprobe -v error -count_packets -show_entries " + entries + " -of csv=p=0 '" + file + "'");
+        return run("ffprobe -v error -count_packets -show_entries " + entries + " -of csv=p=0 '" + file +
+                   "'");
     }
 };
 
@@ -130,18 +135,31 @@ TEST_F(AviWriterTest, ShortFileReadsBackWhole) {
     EXPECT_EQ(AviWriter::close(), 1);
     EXPECT_EQ(AviWriter::close(), 1) << "closing again is harmless";
 
-    const std::vector<std::string> openLines = {
-        "Init avi with extern codec.", "Initialize AVI system...", "Open AVI file...", "Set AVI dimension.",
-        "Init avi video codec without settings.", "Out out init video codec...", "Set AVIStreamInfo...",
-        "Create Stream.", "Make compressed stream.", "Set format.", "Setup audio encoder.",
-        "Create new audio encoder.", "Set mp3 audio encoder parameters.", "Init audio encoder.",
-        "Create avi audio stream.", "Set stream format.", "Init avi a/v done.", "AVI module closed.",
-        "AVI module closed."};
+    const std::vector<std::string> openLines = {"Init avi with extern codec.",
+                                                "Initialize AVI system...",
+                                                "Open AVI file...",
+                                                "Set AVI dimension.",
+                                                "Init avi video codec without settings.",
+                                                "Out out init video codec...",
+                                                "Set AVIStreamInfo...",
+                                                "Create Stream.",
+                                                "Make compressed stream.",
+                                                "Set format.",
+                                                "Setup audio encoder.",
+                                                "Create new audio encoder.",
+                                                "Set mp3 audio encoder parameters.",
+                                                "Init audio encoder.",
+                                                "Create avi audio stream.",
+                                                "Set stream format.",
+                                                "Init avi a/v done.",
+                                                "AVI module closed.",
+                                                "AVI module closed."};
     EXPECT_EQ(logMessages(), openLines);
 
     EXPECT_EQ(run("ffmpeg -nostdin -v error -i '" + file + "' -f null -"), "");
-    EXPECT_EQ(probe(file, "stream=codec_name,codec_tag_string,width,height,r_frame_rate,nb_read_packets "
-                          "-select_streams v"),
+    EXPECT_EQ(probe(file,
+                    "stream=codec_name,codec_tag_string,width,height,r_frame_rate,nb_read_packets "
+                    "-select_streams v"),
               "mpeg4,XVID,320,240,2997/100," + std::to_string(frames) + "\n");
     EXPECT_EQ(probe(file, "stream=codec_name,codec_tag,sample_rate,channels,bit_rate -select_streams a"),
               "mp3,0x0055,44100,2,192000\n");
@@ -180,9 +198,12 @@ TEST_F(AviWriterTest, ShortFileReadsBackWhole) {
     EXPECT_EQ(le32(bytes, strf + 8 + 8), 24000u);
 
     // The first decoded frame is the input, upright: red above, blue below.
-    const std::string first = run("ffmpeg -nostdin -v error -i '" + file + "' -frames:v 1 -f rawvideo -pix_fmt bgra -");
+    const std::string first =
+        run("ffmpeg -nostdin -v error -i '" + file + "' -frames:v 1 -f rawvideo -pix_fmt bgra -");
     ASSERT_EQ(first.size(), static_cast<std::size_t>(width * height * 4));
-    auto pixel = [&](int x, int y) { return reinterpret_cast<const unsigned char*>(&first[(y * width + x) * 4]); };
+    auto pixel = [&](int x, int y) {
+        return reinterpret_cast<const unsigned char*>(&first[(y * width + x) * 4]);
+    };
     EXPECT_GT(pixel(width / 2, height / 4)[2], 200);
     EXPECT_LT(pixel(width / 2, height / 4)[0], 60);
     EXPECT_GT(pixel(width / 2, 3 * height / 4)[0], 200);
@@ -196,7 +217,9 @@ TEST_F(AviWriterTest, AudioKeepsTheSamplesGivenAndPadsTheRest) {
     ASSERT_EQ(openJobStyle(file, 100, width, height, 25.0, kDx50), 1);
     const auto frame = testFrame(width, height, 0);
     const std::vector<std::int16_t> second(2 * 44100, 0);  // one second of stereo samples
-    ASSERT_EQ(AviWriter::writeFrame(frame.data(), width, height, second.data(), static_cast<int>(second.size())), 1);
+    ASSERT_EQ(
+        AviWriter::writeFrame(frame.data(), width, height, second.data(), static_cast<int>(second.size())),
+        1);
     for (int k = 1; k < 10; ++k) ASSERT_EQ(AviWriter::writeFrame(frame.data(), width, height, nullptr, 0), 1);
     AviWriter::close();
     EXPECT_EQ(run("ffmpeg -nostdin -v error -i '" + file + "' -f null -"), "");
@@ -314,7 +337,8 @@ TEST_F(AviWriterTest, Yuy2Path) {
     const std::string bytes = testing::readFile(file);
     ASSERT_NE(strhBody(bytes, "vids"), std::string::npos);
     EXPECT_EQ(le32(bytes, strhBody(bytes, "vids") + 36), static_cast<std::uint32_t>(width * height * 2));
-    const std::string first = run("ffmpeg -nostdin -v error -i '" + file + "' -frames:v 1 -f rawvideo -pix_fmt gray -");
+    const std::string first =
+        run("ffmpeg -nostdin -v error -i '" + file + "' -frames:v 1 -f rawvideo -pix_fmt gray -");
     ASSERT_EQ(first.size(), static_cast<std::size_t>(width * height));
     EXPECT_NEAR(static_cast<unsigned char>(first[width * height / 2]), 180, 12);
 }
@@ -335,7 +359,8 @@ TEST_F(AviWriterTest, WriteFailureRefusesAndCloses) {
     const std::vector<std::uint8_t> stateBlock = compressor->state();
 
     std::mt19937 random(7);
-    std::vector<std::vector<std::uint8_t>> noise(3, std::vector<std::uint8_t>(static_cast<std::size_t>(width * height * 4)));
+    std::vector<std::vector<std::uint8_t>> noise(
+        3, std::vector<std::uint8_t>(static_cast<std::size_t>(width * height * 4)));
     for (auto& f : noise)
         for (auto& b : f) b = static_cast<std::uint8_t>(random());
 
@@ -352,7 +377,8 @@ TEST_F(AviWriterTest, WriteFailureRefusesAndCloses) {
         for (int k = 0; k < 200; ++k) {
             if (AviWriter::writeFrame(noise[k % 3].data(), width, height, samples.data(), 8) == 0) {
                 // Once refused, no frame is stored again.
-                const bool later = AviWriter::writeFrame(noise[0].data(), width, height, samples.data(), 8) != 0;
+                const bool later =
+                    AviWriter::writeFrame(noise[0].data(), width, height, samples.data(), 8) != 0;
                 _exit(later ? 251 : (k < 200 ? 1 : 252));
             }
         }

@@ -19,7 +19,11 @@ struct Planes {
     int width, height;
     std::vector<std::uint8_t> y, u, v;
     Planes(int w, int h)
-        : width(w), height(h), y(std::size_t(w) * h), u(std::size_t((w + 1) / 2) * ((h + 1) / 2)), v(u.size()) {}
+        : width(w),
+          height(h),
+          y(std::size_t(w) * h),
+          u(std::size_t((w + 1) / 2) * ((h + 1) / 2)),
+          v(u.size()) {}
     Yuv420Planes view() { return {y.data(), u.data(), v.data(), width, (width + 1) / 2, (width + 1) / 2}; }
 };
 
@@ -57,7 +61,8 @@ int largestDifference(const std::vector<std::uint8_t>& a, const std::vector<std:
 
 TEST(BgraToYuv420Test, MatchesSwscaleOnSolidColoursAndGradients) {
     const int w = 64, h = 48;
-    for (const std::uint32_t colour : {0xFF000000u, 0xFFFFFFFFu, 0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFF808080u}) {
+    for (const std::uint32_t colour :
+         {0xFF000000u, 0xFFFFFFFFu, 0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFF808080u}) {
         std::vector<std::uint8_t> bgra(std::size_t(w) * h * 4);
         for (std::size_t i = 0; i < bgra.size(); i += 4)
             for (int c = 0; c < 4; ++c) bgra[i + c] = std::uint8_t(colour >> (8 * c));

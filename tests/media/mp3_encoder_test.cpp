@@ -122,9 +122,10 @@ TEST_F(Mp3EncoderTest, AFailedLoadLogsItsCauseAndTheLoadersText) {
 TEST_F(Mp3EncoderTest, WaveFormatAndStreamHeader) {
     const Mp3WaveFormat format = mp3WaveFormat(Mp3EncoderLibrary::settings());
     const auto bytes = waveFormatBytes(format);
-    const std::uint8_t expected[30] = {0x55, 0, 2, 0, 0x44, 0xAC, 0, 0, 0xC0, 0x5D, 0, 0, 1, 0, 0, 0, 12, 0,
-                                       1, 0, 2, 0, 0, 0, 0xDB, 0x02, 1, 0, 0, 0};
-    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), std::vector<std::uint8_t>(expected, expected + 30));
+    const std::uint8_t expected[30] = {0x55, 0,  2, 0, 0x44, 0xAC, 0, 0, 0xC0, 0x5D, 0,    0, 1, 0, 0,
+                                       0,    12, 0, 1, 0,    2,    0, 0, 0,    0xDB, 0x02, 1, 0, 0, 0};
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.end()),
+              std::vector<std::uint8_t>(expected, expected + 30));
     EXPECT_EQ(format.averageBytesPerSecond, 24000u);
     Mp3EncoderSettings other;
     other.bitRateKbps = 100;  // integer division: (100 / 8) x 1000
@@ -160,7 +161,8 @@ TEST_F(Mp3EncoderTest, OneSecondOfSilenceIsDecodableMp3WithItsTail) {
     const std::string file = path("silence.mp3");
     ASSERT_TRUE(testing::writeFile(file, std::string(mp3.begin(), mp3.end())));
     const std::string probe = commandOutput(
-        "ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,bit_rate -of default=nw=1 '" + file + "'");
+        "ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,bit_rate -of default=nw=1 '" +
+        file + "'");
     EXPECT_NE(probe.find("codec_name=mp3"), std::string::npos) << probe;
     EXPECT_NE(probe.find("sample_rate=44100"), std::string::npos) << probe;
     EXPECT_NE(probe.find("channels=2"), std::string::npos) << probe;
@@ -204,7 +206,7 @@ TEST_F(Mp3EncoderTest, RefusesBadCallsAndLogsLameMessages) {
     EXPECT_LT(encoder->flush(out), 0);
     EXPECT_TRUE(out.empty());
     EXPECT_TRUE(encoder->setParameter(99, 5));  // an id without a meaning is accepted
-    EXPECT_FALSE(encoder->setParameter(3, 7));   // not a channel mode
+    EXPECT_FALSE(encoder->setParameter(3, 7));  // not a channel mode
 
     // A high-pass frequency too low to use makes LAME warn through the message callback.
     EXPECT_EQ(encoder->applyParameters(), 0);
@@ -212,7 +214,8 @@ TEST_F(Mp3EncoderTest, RefusesBadCallsAndLogsLameMessages) {
     EXPECT_GE(encoder->initParams(), 0);
     const std::string text = log();
     EXPECT_NE(text.find("avi_lib.cpp,"), std::string::npos) << text;
-    EXPECT_NE(text.find("|Warning: highpass filter disabled.  highpass frequency too small\r\n"), std::string::npos)
+    EXPECT_NE(text.find("|Warning: highpass filter disabled.  highpass frequency too small\r\n"),
+              std::string::npos)
         << text;
     EXPECT_LT(encoder->encodeInterleaved(nullptr, 5, out), 0);
     EXPECT_LT(encoder->encodeInterleaved(pair, -1, out), 0);

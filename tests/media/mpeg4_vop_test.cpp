@@ -81,10 +81,12 @@ struct Decoded {
 Decoded decode(const std::vector<Packet>& packets) {
     Decoded result;
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MPEG4);
-    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> context(avcodec_alloc_context3(codec),
-                                                                       [](AVCodecContext* c) { avcodec_free_context(&c); });
-    std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
-    std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet(av_packet_alloc(), [](AVPacket* p) { av_packet_free(&p); });
+    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> context(
+        avcodec_alloc_context3(codec), [](AVCodecContext* c) { avcodec_free_context(&c); });
+    std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(),
+                                                       [](AVFrame* f) { av_frame_free(&f); });
+    std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet(av_packet_alloc(),
+                                                          [](AVPacket* p) { av_packet_free(&p); });
     context->thread_count = 1;
     if (avcodec_open2(context.get(), codec, nullptr) < 0) {
         result.failed = true;
@@ -99,7 +101,8 @@ Decoded decode(const std::vector<Packet>& packets) {
                 const int w = plane == 0 ? frame->width : (frame->width + 1) / 2;
                 const int h = plane == 0 ? frame->height : (frame->height + 1) / 2;
                 for (int y = 0; y < h; ++y) {
-                    const std::uint8_t* row = frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane];
+                    const std::uint8_t* row =
+                        frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane];
                     planes.insert(planes.end(), row, row + w);
                 }
             }
@@ -126,8 +129,8 @@ TEST(Mpeg4Vol, ParsedFromEncoderOutput) {
         std::uint32_t handler;
         int width, height;
     };
-    for (const Case& c : {Case{kXvid, 176, 144}, Case{kXvid, 34, 18}, Case{kXvid, 2, 2}, Case{kDx50, 176, 144},
-                          Case{kDx50, 330, 250}, Case{kDx50, 2, 2}}) {
+    for (const Case& c : {Case{kXvid, 176, 144}, Case{kXvid, 34, 18}, Case{kXvid, 2, 2},
+                          Case{kDx50, 176, 144}, Case{kDx50, 330, 250}, Case{kDx50, 2, 2}}) {
         SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
         const auto packets = encode(c.handler, c.width, c.height, 1);
         ASSERT_EQ(packets.size(), 1u);
@@ -155,8 +158,8 @@ TEST(Mpeg4Vol, HostileInput) {
     const auto vol = mpeg4::parseVol(whole.data(), whole.size());
     ASSERT_TRUE(vol);
     std::size_t volStart = 0;
-    while (!(whole[volStart] == 0 && whole[volStart + 1] == 0 && whole[volStart + 2] == 1 && whole[volStart + 3] >= 0x20 &&
-             whole[volStart + 3] <= 0x2F))
+    while (!(whole[volStart] == 0 && whole[volStart + 1] == 0 && whole[volStart + 2] == 1 &&
+             whole[volStart + 3] >= 0x20 && whole[volStart + 3] <= 0x2F))
         ++volStart;
     for (std::size_t cut = 0; cut < volStart + 10; ++cut)
         EXPECT_FALSE(mpeg4::parseVol(whole.data(), cut)) << cut;
@@ -184,7 +187,8 @@ TEST(NotCodedPVop, DecodesToThePreviousPictureExactly) {
     };
     for (const Case& c : {Case{kXvid, 176, 144}, Case{kXvid, 34, 18}, Case{kXvid, 2, 2}, Case{kXvid, 100, 62},
                           Case{kDx50, 176, 144}, Case{kDx50, 330, 250}, Case{kDx50, 2, 2}}) {
-        SCOPED_TRACE(std::to_string(c.handler) + ": " + std::to_string(c.width) + " x " + std::to_string(c.height));
+        SCOPED_TRACE(std::to_string(c.handler) + ": " + std::to_string(c.width) + " x " +
+                     std::to_string(c.height));
         auto packets = encode(c.handler, c.width, c.height, 3);
         ASSERT_EQ(packets.size(), 3u);
         const auto vol = mpeg4::parseVol(packets[0].data(), packets[0].size());
@@ -225,7 +229,8 @@ TEST(NotCodedPVop, TimeAcrossASecondBoundary) {
     std::int64_t second = 0;
     for (int frame = 1; frame <= 62; ++frame) {
         const std::int64_t ticks = frame * 100;
-        const Packet vop = mpeg4::notCodedPVop(*vol, static_cast<int>(ticks / 2997 - second), static_cast<int>(ticks % 2997));
+        const Packet vop = mpeg4::notCodedPVop(*vol, static_cast<int>(ticks / 2997 - second),
+                                               static_cast<int>(ticks % 2997));
         ASSERT_FALSE(vop.empty()) << frame;
         const auto timing = mpeg4::parseVopTiming(*vol, vop.data(), vop.size());
         ASSERT_TRUE(timing);
@@ -243,7 +248,8 @@ TEST(NotCodedPVop, TimeAcrossASecondBoundary) {
     const Decoded decoded = decode(stream);
     EXPECT_EQ(decoded.warnings, 0);
     ASSERT_EQ(decoded.pictures.size(), stream.size());
-    for (std::size_t i = 1; i < decoded.pictures.size(); ++i) EXPECT_EQ(decoded.pictures[i], decoded.pictures[0]) << i;
+    for (std::size_t i = 1; i < decoded.pictures.size(); ++i)
+        EXPECT_EQ(decoded.pictures[i], decoded.pictures[0]) << i;
 
     EXPECT_TRUE(mpeg4::notCodedPVop(*vol, 0, 2997).empty()) << "an increment is below the resolution";
     EXPECT_TRUE(mpeg4::notCodedPVop(*vol, -1, 0).empty());

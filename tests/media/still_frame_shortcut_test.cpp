@@ -23,7 +23,9 @@ using testing::TempHomeTest;
 const std::uint32_t kXvid = makeFourCC('X', 'V', 'I', 'D');
 const std::uint32_t kDx50 = makeFourCC('D', 'X', '5', '0');
 
-std::string run(const std::string& command) { return testing::commandOutput(command + " 2>&1"); }
+std::string run(const std::string& command) {
+    return testing::commandOutput(command + " 2>&1");
+}
 
 // A bottom-up 32-bit picture: stripes and a block whose place depends on `id`.
 std::vector<std::uint8_t> picture(int width, int height, int id) {
@@ -31,7 +33,8 @@ std::vector<std::uint8_t> picture(int width, int height, int id) {
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             std::uint8_t* p = &f[(static_cast<std::size_t>(y) * width + x) * 4];
-            const bool block = std::abs(x - (id * 13) % width) < width / 6 && std::abs(y - height / 3) < height / 5;
+            const bool block =
+                std::abs(x - (id * 13) % width) < width / 6 && std::abs(y - height / 3) < height / 5;
             p[0] = static_cast<std::uint8_t>(block ? 30 : (x * 3 + id * 40) & 0xFF);
             p[1] = static_cast<std::uint8_t>(block ? 220 : (y * 2) & 0xFF);
             p[2] = static_cast<std::uint8_t>(((x / 8 + y / 8) % 2) ? 200 : 60);
@@ -60,15 +63,18 @@ protected:
 
     // Writes the schedule as the generation job would; with `everyFrame` the shortcut is off. Returns
     // the file name ("" on failure).
-    std::string write(const std::string& name, const Schedule& schedule, int width, int height, bool everyFrame,
-                      std::uint32_t handler = kXvid, const std::vector<std::uint8_t>& state = {},
-                      int frameLimit = 0) {
-        if (everyFrame) setenv("KESTRELLE_ENCODE_EVERY_FRAME", "1", 1);
-        else unsetenv("KESTRELLE_ENCODE_EVERY_FRAME");
+    std::string write(const std::string& name, const Schedule& schedule, int width, int height,
+                      bool everyFrame, std::uint32_t handler = kXvid,
+                      const std::vector<std::uint8_t>& state = {}, int frameLimit = 0) {
+        if (everyFrame)
+            setenv("KESTRELLE_ENCODE_EVERY_FRAME", "1", 1);
+        else
+            unsetenv("KESTRELLE_ENCODE_EVERY_FRAME");
         const std::string file = path(name);
         const int total = frameCount(schedule);
-        if (AviWriter::open(file, frameLimit > 0 ? frameLimit : total + 1, width, height, 29.97, 0, 2, 1, 0, 0,
-                            kCompressorType, handler, state.empty() ? nullptr : state.data(), state.size()) != 1)
+        if (AviWriter::open(file, frameLimit > 0 ? frameLimit : total + 1, width, height, 29.97, 0, 2, 1, 0,
+                            0, kCompressorType, handler, state.empty() ? nullptr : state.data(),
+                            state.size()) != 1)
             return "";
         const std::vector<std::int16_t> samples(8, 0);
         for (const auto& [id, count] : schedule) {
@@ -98,7 +104,9 @@ protected:
     }
     static int decodedFrames(const std::string& file) {
         return std::atoi(run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                             "stream=nb_read_frames -of csv=p=0 '" + file + "'").c_str());
+                             "stream=nb_read_frames -of csv=p=0 '" +
+                             file + "'")
+                             .c_str());
     }
     static std::string decodeWarnings(const std::string& file) {
         return run("ffmpeg -nostdin -v warning -i '" + file + "' -f null -");
@@ -108,8 +116,9 @@ protected:
     }
     // Mean PSNR of one file's decoded pictures against the other's.
     static double psnrBetween(const std::string& a, const std::string& b) {
-        const std::string out = run("ffmpeg -nostdin -v info -i '" + a + "' -i '" + b +
-                                    "' -lavfi '[0:v][1:v]psnr' -f null - 2>&1 | grep -o 'average:[0-9.a-z]*'");
+        const std::string out =
+            run("ffmpeg -nostdin -v info -i '" + a + "' -i '" + b +
+                "' -lavfi '[0:v][1:v]psnr' -f null - 2>&1 | grep -o 'average:[0-9.a-z]*'");
         if (out.find("inf") != std::string::npos) return 1000;
         return std::atof(out.c_str() + 8);
     }
@@ -165,9 +174,12 @@ TEST_F(StillFrameShortcutTest, KeyFrameIntervals) {
         const std::string logBefore = testing::readFile(dataFolder() + "/run.log");
         expectSameVideo(schedule, 64, 48, kXvid, compressor->state());
         const bool skippedAny =
-            testing::readFile(dataFolder() + "/run.log").find("stored without", logBefore.size()) != std::string::npos;
-        if (interval == 1) EXPECT_FALSE(skippedAny);
-        else EXPECT_GT(framesWithoutEncoder(), 80);
+            testing::readFile(dataFolder() + "/run.log").find("stored without", logBefore.size()) !=
+            std::string::npos;
+        if (interval == 1)
+            EXPECT_FALSE(skippedAny);
+        else
+            EXPECT_GT(framesWithoutEncoder(), 80);
     }
 }
 
@@ -192,12 +204,16 @@ TEST_F(StillFrameShortcutTest, AnnouncedStill) {
     const auto a = picture(width, height, 0);
     const auto b = picture(width, height, 1);
     for (bool everyFrame : {true, false}) {
-        if (everyFrame) setenv("KESTRELLE_ENCODE_EVERY_FRAME", "1", 1);
-        else unsetenv("KESTRELLE_ENCODE_EVERY_FRAME");
-        ASSERT_EQ(AviWriter::open(path(everyFrame ? "off.avi" : "on.avi"), 200, width, height, 29.97, 0, 2, 1, 0, 0,
-                                  kCompressorType, kXvid, nullptr, 0), 1);
+        if (everyFrame)
+            setenv("KESTRELLE_ENCODE_EVERY_FRAME", "1", 1);
+        else
+            unsetenv("KESTRELLE_ENCODE_EVERY_FRAME");
+        ASSERT_EQ(AviWriter::open(path(everyFrame ? "off.avi" : "on.avi"), 200, width, height, 29.97, 0, 2, 1,
+                                  0, 0, kCompressorType, kXvid, nullptr, 0),
+                  1);
         AviWriter::announceStill(60);
-        for (int i = 0; i < 60; ++i) ASSERT_EQ(AviWriter::writeFrame(a.data(), width, height, samples.data(), 8), 1);
+        for (int i = 0; i < 60; ++i)
+            ASSERT_EQ(AviWriter::writeFrame(a.data(), width, height, samples.data(), 8), 1);
         AviWriter::announceStill(60);  // a caller that breaks its word: every other frame is another picture
         for (int i = 0; i < 60; ++i) {
             const auto& frame = i % 2 ? b : a;

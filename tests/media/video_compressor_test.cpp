@@ -9,8 +9,8 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 namespace kestrelle {
@@ -195,7 +195,8 @@ int encodeAndProbe(std::uint32_t handler, CompressorInput input, int frames, int
         }
         EXPECT_FALSE(out.bytes.empty()) << "frame " << i;
         keys.push_back(out.keyFrame);
-        os.write(reinterpret_cast<const char*>(out.bytes.data()), static_cast<std::streamsize>(out.bytes.size()));
+        os.write(reinterpret_cast<const char*>(out.bytes.data()),
+                 static_cast<std::streamsize>(out.bytes.size()));
     }
     os.close();
     c->end();
@@ -209,14 +210,16 @@ int encodeAndProbe(std::uint32_t handler, CompressorInput input, int frames, int
     if (!probe.waitForFinished(60000)) return -3;
     const QString errors = QString::fromUtf8(probe.readAllStandardError());
     EXPECT_TRUE(errors.isEmpty()) << errors.toStdString();
-    const QStringList fields = QString::fromUtf8(probe.readAllStandardOutput()).trimmed().split(QLatin1Char(','));
+    const QStringList fields =
+        QString::fromUtf8(probe.readAllStandardOutput()).trimmed().split(QLatin1Char(','));
     if (fields.size() != 3) return -4;
     if (firstFrame) {
         QProcess decode;
-        decode.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"),
-                                                QString::fromStdString(file), QStringLiteral("-frames:v"),
-                                                QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("rawvideo"),
-                                                QStringLiteral("-pix_fmt"), QStringLiteral("bgr24"), QStringLiteral("-")});
+        decode.start(QStringLiteral("ffmpeg"),
+                     {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"),
+                      QString::fromStdString(file), QStringLiteral("-frames:v"), QStringLiteral("1"),
+                      QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"),
+                      QStringLiteral("bgr24"), QStringLiteral("-")});
         if (!decode.waitForFinished(60000)) return -3;
         *firstFrame = decode.readAllStandardOutput();
     }
@@ -230,8 +233,9 @@ TEST(VideoCompressorEncode, EveryInputGivesOneDecodableFrameWithKeyFramesOnTime)
         std::uint32_t handler;
         CompressorInput input;
     };
-    for (const Case& k : {Case{kDivx, CompressorInput::Rgb32BottomUp}, Case{kDivx, CompressorInput::Rgb24BottomUp},
-                          Case{kDivx, CompressorInput::Yuy2}, Case{kXvid, CompressorInput::Rgb32BottomUp}}) {
+    for (const Case& k :
+         {Case{kDivx, CompressorInput::Rgb32BottomUp}, Case{kDivx, CompressorInput::Rgb24BottomUp},
+          Case{kDivx, CompressorInput::Yuy2}, Case{kXvid, CompressorInput::Rgb32BottomUp}}) {
         SCOPED_TRACE(static_cast<int>(k.input));
         std::vector<bool> keys;
         const int decoded = encodeAndProbe(k.handler, k.input, 12, 5, keys);

@@ -17,10 +17,16 @@ namespace {
 
 using testing::writeFile;
 
-std::string le16(std::uint16_t v) { return {char(v & 0xFF), char(v >> 8)}; }
-std::string le32(std::uint32_t v) { return {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)}; }
+std::string le16(std::uint16_t v) {
+    return {char(v & 0xFF), char(v >> 8)};
+}
+std::string le32(std::uint32_t v) {
+    return {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)};
+}
 
-std::string chunk(const std::string& tag, const std::string& body) { return tag + le32(std::uint32_t(body.size())) + body; }
+std::string chunk(const std::string& tag, const std::string& body) {
+    return tag + le32(std::uint32_t(body.size())) + body;
+}
 std::string chunkDeclaring(const std::string& tag, std::uint32_t size, const std::string& body) {
     return tag + le32(size) + body;
 }
@@ -89,7 +95,8 @@ TEST_F(WaveFileTest, SampleValuesFor8And16Bit) {
     EXPECT_EQ(wave16.sampleFullScale(), 32767);
 
     WaveFile wave8;
-    const std::string wav8 = riff("WAVE", chunk("fmt ", formatBody(1, 1, 8000, 8)) + chunk("data", std::string("\x80\xff\x00", 3)));
+    const std::string wav8 = riff(
+        "WAVE", chunk("fmt ", formatBody(1, 1, 8000, 8)) + chunk("data", std::string("\x80\xff\x00", 3)));
     ASSERT_EQ(openBytes(wav8, wave8), WaveOpenResult::Ok);
     EXPECT_EQ(wave8.sampleValueCount(), 3u);
     EXPECT_EQ(wave8.sampleValue(0), 0);
@@ -129,10 +136,12 @@ TEST_F(WaveFileTest, NonPcmHasNoSamplesAndCountsTheFormatBody) {
 
 TEST_F(WaveFileTest, TruncatedAndLyingFilesAreRejectedOrClamped) {
     const std::string good = pcmWave("abcdefgh");
-    // Cut inside the header: 11 (no form type), 12 (no chunk), 19 (chunk header short), 20 (fmt body missing).
+    // Cut inside the header: 11 (no form type), 12 (no chunk), 19 (chunk header short), 20 (fmt body
+    // missing).
     for (std::size_t cut : {0u, 4u, 11u, 12u, 19u, 20u, 35u}) {
         WaveFile wave;
-        EXPECT_EQ(openBytes(good.substr(0, cut), wave), cut == 0 ? WaveOpenResult::CannotOpen : WaveOpenResult::NotWaveFile)
+        EXPECT_EQ(openBytes(good.substr(0, cut), wave),
+                  cut == 0 ? WaveOpenResult::CannotOpen : WaveOpenResult::NotWaveFile)
             << cut;
         EXPECT_FALSE(wave.isOpen());
     }
@@ -144,11 +153,14 @@ TEST_F(WaveFileTest, TruncatedAndLyingFilesAreRejectedOrClamped) {
     EXPECT_EQ(empty.dataSize(), 0u);
 
     // A chunk whose size runs off the end before "fmt ".
-    EXPECT_EQ(openBytes(riff("WAVE", chunkDeclaring("LIST", 0xFFFFFFF0u, "xx") + chunk("fmt ", formatBody(1, 2, 44100, 16)))),
+    EXPECT_EQ(openBytes(riff("WAVE", chunkDeclaring("LIST", 0xFFFFFFF0u, "xx") +
+                                         chunk("fmt ", formatBody(1, 2, 44100, 16)))),
               WaveOpenResult::NotWaveFile);
     // A "fmt " chunk larger than the file, and one too small for the format block.
-    EXPECT_EQ(openBytes(riff("WAVE", chunkDeclaring("fmt ", 1000, formatBody(1, 2, 44100, 16)))), WaveOpenResult::NotWaveFile);
-    EXPECT_EQ(openBytes(riff("WAVE", chunk("fmt ", formatBody(1, 2, 44100, 16).substr(0, 14)) + chunk("data", "ab"))),
+    EXPECT_EQ(openBytes(riff("WAVE", chunkDeclaring("fmt ", 1000, formatBody(1, 2, 44100, 16)))),
+              WaveOpenResult::NotWaveFile);
+    EXPECT_EQ(openBytes(riff("WAVE",
+                             chunk("fmt ", formatBody(1, 2, 44100, 16).substr(0, 14)) + chunk("data", "ab"))),
               WaveOpenResult::NotWaveFile);
     // "data" before "fmt " is not found by the walk that starts after "fmt ".
     EXPECT_EQ(openBytes(riff("WAVE", chunk("data", "ab") + chunk("fmt ", formatBody(1, 2, 44100, 16)))),
@@ -156,7 +168,8 @@ TEST_F(WaveFileTest, TruncatedAndLyingFilesAreRejectedOrClamped) {
 
     // A data size larger than the bytes present counts the bytes present.
     WaveFile lying;
-    ASSERT_EQ(openBytes(riff("WAVE", chunk("fmt ", formatBody(1, 2, 44100, 16)) + chunkDeclaring("data", 0xFFFFFFFFu, "abc")),
+    ASSERT_EQ(openBytes(riff("WAVE", chunk("fmt ", formatBody(1, 2, 44100, 16)) +
+                                         chunkDeclaring("data", 0xFFFFFFFFu, "abc")),
                         lying),
               WaveOpenResult::Ok);
     EXPECT_EQ(lying.dataSize(), 3u);

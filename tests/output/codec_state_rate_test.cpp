@@ -39,14 +39,17 @@ protected:
     }
 
     // The file the writer makes from the frames with this state block (none when empty).
-    std::string encode(const std::string& name, std::uint32_t handler, const std::vector<std::uint8_t>& state) {
+    std::string encode(const std::string& name, std::uint32_t handler,
+                       const std::vector<std::uint8_t>& state) {
         static const std::vector<std::vector<std::uint8_t>> frames = noiseFrames();
         const std::string file = path(name);
-        const int opened = AviWriter::open(file, kFrames + 1, kWidth, kHeight, 25.0, 0, 2, 1, 0, 0, kCompressorType,
-                                           handler, state.empty() ? nullptr : state.data(), state.size());
+        const int opened =
+            AviWriter::open(file, kFrames + 1, kWidth, kHeight, 25.0, 0, 2, 1, 0, 0, kCompressorType, handler,
+                            state.empty() ? nullptr : state.data(), state.size());
         EXPECT_EQ(opened, 1);
         const std::vector<std::int16_t> silence(8, 0);
-        for (const auto& frame : frames) EXPECT_EQ(AviWriter::writeFrame(frame.data(), kWidth, kHeight, silence.data(), 8), 1);
+        for (const auto& frame : frames)
+            EXPECT_EQ(AviWriter::writeFrame(frame.data(), kWidth, kHeight, silence.data(), 8), 1);
         EXPECT_EQ(AviWriter::close(), 1);
         return testing::readFile(file);
     }
@@ -68,7 +71,8 @@ TEST_F(CodecStateRateTest, TheDefaultStateEncodesAtTheWritersOwnRate) {
         const std::string withDefaultState = encode("default.avi", info.handler, untouched);
         const std::string withHigherRate = encode("higher.avi", info.handler, raised);
         ASSERT_GT(withoutState.size(), 100000u);
-        EXPECT_TRUE(withDefaultState == withoutState) << withDefaultState.size() << " against " << withoutState.size();
+        EXPECT_TRUE(withDefaultState == withoutState)
+            << withDefaultState.size() << " against " << withoutState.size();
         // The frames are heavy enough that another rate shows in the file.
         EXPECT_GT(withHigherRate.size(), withoutState.size() * 5 / 4);
     }

@@ -20,11 +20,12 @@ using testing::decodeFrame;
 using testing::runTool;
 
 int countVideoFrames(const std::string& path) {
-    const std::string text = runTool(QStringLiteral("ffprobe"),
-                                     {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
-                                      QStringLiteral("v:0"), QStringLiteral("-count_frames"),
-                                      QStringLiteral("-show_entries"), QStringLiteral("stream=nb_read_frames"),
-                                      QStringLiteral("-of"), QStringLiteral("csv=p=0"), QString::fromStdString(path)});
+    const std::string text =
+        runTool(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                 QStringLiteral("v:0"), QStringLiteral("-count_frames"), QStringLiteral("-show_entries"),
+                 QStringLiteral("stream=nb_read_frames"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
+                 QString::fromStdString(path)});
     return text.empty() ? -1 : std::stoi(text);
 }
 
@@ -56,9 +57,10 @@ TEST_F(GenerationJobTest, FrameCountsFollowTheBudget) {
         EXPECT_TRUE(job.completed());
         EXPECT_EQ(countVideoFrames(path("out.avi")), c.frames) << c.still << " s at " << c.fps;
         std::string errors;
-        runTool(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"),
-                                           QString::fromStdString(path("out.avi")), QStringLiteral("-f"),
-                                           QStringLiteral("null"), QStringLiteral("-")},
+        runTool(QStringLiteral("ffmpeg"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"),
+                 QString::fromStdString(path("out.avi")), QStringLiteral("-f"), QStringLiteral("null"),
+                 QStringLiteral("-")},
                 &errors);
         EXPECT_EQ(errors, "");
     }

@@ -32,7 +32,8 @@ public:
 };
 
 // Runs a tool and returns its standard output; its standard error goes to `errors` when given.
-inline std::string runTool(const QString& program, const QStringList& arguments, std::string* errors = nullptr) {
+inline std::string runTool(const QString& program, const QStringList& arguments,
+                           std::string* errors = nullptr) {
     QProcess process;
     process.start(program, arguments);
     process.waitForFinished(60000);
@@ -70,7 +71,8 @@ protected:
     }
 
     // Puts `photo` into a new cell after the photos already there.
-    void addPhoto(SlideShowProject& project, const std::string& photo, double still, double transition, int effect) {
+    void addPhoto(SlideShowProject& project, const std::string& photo, double still, double transition,
+                  int effect) {
         project.appendPlaceholder();
         ASSERT_GE(project.insertPhoto(photo, project.photoSlideCount(), effect, still, transition), 0);
     }

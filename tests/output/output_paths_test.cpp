@@ -45,23 +45,27 @@ struct VideoProbe {
 
 VideoProbe probeVideo(const std::string& file) {
     VideoProbe result;
-    const std::string text = runTool(
-        QStringLiteral("ffprobe"),
-        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-         QStringLiteral("-count_frames"), QStringLiteral("-show_entries"), QStringLiteral("stream=nb_frames,nb_read_frames"),
-         QStringLiteral("-of"), QStringLiteral("csv=p=0"), QString::fromStdString(file)},
-        &result.errors);
+    const std::string text =
+        runTool(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                 QStringLiteral("v:0"), QStringLiteral("-count_frames"), QStringLiteral("-show_entries"),
+                 QStringLiteral("stream=nb_frames,nb_read_frames"), QStringLiteral("-of"),
+                 QStringLiteral("csv=p=0"), QString::fromStdString(file)},
+                &result.errors);
     std::sscanf(text.c_str(), "%d,%d", &result.declared, &result.read);
     result.text = text;
     return result;
 }
 
 bool near(QRgb pixel, QRgb want, int tolerance = 40) {
-    return std::abs(qRed(pixel) - qRed(want)) <= tolerance && std::abs(qGreen(pixel) - qGreen(want)) <= tolerance &&
+    return std::abs(qRed(pixel) - qRed(want)) <= tolerance &&
+           std::abs(qGreen(pixel) - qGreen(want)) <= tolerance &&
            std::abs(qBlue(pixel) - qBlue(want)) <= tolerance;
 }
 
-std::uint32_t le32(const std::string& b, std::size_t at) { return testing::readLe32(b, at); }
+std::uint32_t le32(const std::string& b, std::size_t at) {
+    return testing::readLe32(b, at);
+}
 
 // Offsets just past each video chunk's data, in file order (one RIFF part).
 std::vector<std::size_t> videoChunkEnds(const std::string& file) {
@@ -106,7 +110,8 @@ protected:
 TEST_F(OutputPathsTest, BudgetMetDuringStillFramesEndsCompletedWithoutClosingFrame) {
     SlideShowProject project;
     // At 25 fps each slide counts 2 still and 2 effect frames for 3.5 frames of budget.
-    for (int i = 0; i < 8; ++i) addPhoto(project, photo("p" + std::to_string(i) + ".png", qRgb(200, 30, 30)), 0.07, 0.07, 1);
+    for (int i = 0; i < 8; ++i)
+        addPhoto(project, photo("p" + std::to_string(i) + ".png", qRgb(200, 30, 30)), 0.07, 0.07, 1);
     GenerationJob job(project, setup(25.0));
     job.run();
     EXPECT_TRUE(job.completed());
@@ -128,17 +133,20 @@ TEST_F(OutputPathsTest, BudgetMetDuringStillFramesEndsCompletedWithoutClosingFra
 TEST_F(OutputPathsTest, SeveralSlidesShowTheirOwnPhotosUprightAndEndBlack) {
     const QRgb tops[] = {qRgb(220, 20, 20), qRgb(20, 200, 20), qRgb(20, 20, 220)};
     SlideShowProject project;
-    for (int i = 0; i < 3; ++i) addPhoto(project, photo("s" + std::to_string(i) + ".png", tops[i]), 1.0, 0.2, 1 + 4 * i);
+    for (int i = 0; i < 3; ++i)
+        addPhoto(project, photo("s" + std::to_string(i) + ".png", tops[i]), 1.0, 0.2, 1 + 4 * i);
     GenerationJob job(project, setup(25.0));
     job.run();
     ASSERT_TRUE(job.completed());
     const int frames = probeVideo(path("out.avi")).read;
-    ASSERT_EQ(frames, job.progressUpper());  // 3 x (25 still + 5 effect) frames, the last one the closing frame
+    ASSERT_EQ(frames,
+              job.progressUpper());  // 3 x (25 still + 5 effect) frames, the last one the closing frame
     for (int slide = 0; slide < 3; ++slide) {
         for (int still : {0, 12, 24}) {
             const QImage frame = decodeFrame(path("out.avi"), slide * 30 + still, kWidth, kHeight);
             ASSERT_FALSE(frame.isNull());
-            EXPECT_TRUE(near(frame.pixel(kWidth / 2, 6), tops[slide])) << "slide " << slide << " frame " << still;
+            EXPECT_TRUE(near(frame.pixel(kWidth / 2, 6), tops[slide]))
+                << "slide " << slide << " frame " << still;
             EXPECT_TRUE(near(frame.pixel(kWidth / 2, kHeight - 6), qRgb(255, 255, 255)))
                 << "slide " << slide << " frame " << still << " is upside down";
         }
@@ -193,10 +201,11 @@ TEST_F(OutputPathsTest, CancelBeforeTheFirstFrameLeavesAReadableFile) {
     EXPECT_EQ(probe.errors, "");
     // No frame: nothing to count, and nothing to complain about.
     EXPECT_TRUE(probe.text == "0,0\n" || probe.text == "N/A,N/A\n") << probe.text;
-    const std::string streams = runTool(QStringLiteral("ffprobe"),
-                                        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-                                         QStringLiteral("stream=codec_type"), QStringLiteral("-of"),
-                                         QStringLiteral("csv=p=0"), QString::fromStdString(path("out.avi"))});
+    const std::string streams =
+        runTool(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                 QStringLiteral("stream=codec_type"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
+                 QString::fromStdString(path("out.avi"))});
     EXPECT_EQ(streams, "video\naudio\n");
 }
 
@@ -277,7 +286,8 @@ TEST_F(OutputPathsTest, TwentyFourBitFramesWithPaddedRows) {
     ASSERT_FALSE(frame.isNull());
     for (int y : {2, 7, 12, 17}) {
         for (int x : {2, 15, 27}) {
-            const QRgb want = y < 10 ? qRgb(0, 8 * x, 230) : qRgb(230, 8 * x, 0);  // top rows are the last rows given
+            const QRgb want =
+                y < 10 ? qRgb(0, 8 * x, 230) : qRgb(230, 8 * x, 0);  // top rows are the last rows given
             EXPECT_TRUE(near(frame.pixel(x, y), want, 48)) << x << "," << y;
         }
     }
@@ -288,7 +298,8 @@ TEST_F(OutputPathsTest, TwentyFourBitFramesWithPaddedRows) {
 TEST_F(OutputPathsTest, OddFrameSizesRenderWithDivxAndAreRefusedByXvid) {
     SlideShowProject project;
     for (int effect = 1; effect <= 12; ++effect)
-        addPhoto(project, photo("e" + std::to_string(effect) + ".png", qRgb(20 * effect, 90, 200)), 0.2, 0.2, effect);
+        addPhoto(project, photo("e" + std::to_string(effect) + ".png", qRgb(20 * effect, 90, 200)), 0.2, 0.2,
+                 effect);
     GenerationSetup odd = setup(25.0);
     odd.width = 65;
     odd.height = 49;
@@ -297,11 +308,11 @@ TEST_F(OutputPathsTest, OddFrameSizesRenderWithDivxAndAreRefusedByXvid) {
     divx.run();
     EXPECT_TRUE(divx.completed());
     EXPECT_TRUE(presenter.texts.empty());
-    const std::string size = runTool(QStringLiteral("ffprobe"),
-                                     {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
-                                      QStringLiteral("v:0"), QStringLiteral("-show_entries"),
-                                      QStringLiteral("stream=width,height"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
-                                      QString::fromStdString(path("out.avi"))});
+    const std::string size = runTool(
+        QStringLiteral("ffprobe"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+         QStringLiteral("v:0"), QStringLiteral("-show_entries"), QStringLiteral("stream=width,height"),
+         QStringLiteral("-of"), QStringLiteral("csv=p=0"), QString::fromStdString(path("out.avi"))});
     EXPECT_EQ(size, "65,49\n");
     const VideoProbe probe = probeVideo(path("out.avi"));
     EXPECT_EQ(probe.errors, "");
@@ -330,9 +341,9 @@ TEST_F(OutputPathsTest, TheJobLogsItsFourLines) {
         ASSERT_NE(bar, std::string::npos);
         lines.push_back(log.substr(bar + 1, end - bar - 1));
     }
-    EXPECT_EQ(lines, (std::vector<std::string>{"Total duration 2.80,Frame rate 25.00", "Total Frames 70",
-                                               "Generate slide count 2", "Generate slide index 0,Transition 3",
-                                               "Generate slide index 1,Transition 5"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "Total duration 2.80,Frame rate 25.00", "Total Frames 70", "Generate slide count 2",
+                         "Generate slide index 0,Transition 3", "Generate slide index 1,Transition 5"}));
 }
 
 }  // namespace

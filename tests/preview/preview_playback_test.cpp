@@ -59,7 +59,9 @@ protected:
         PreviewPlayback playback(project, kWidth, kHeight, fps, recorder, recorder);
         playback.run();
     }
-    int count(int pause) const { return static_cast<int>(std::count(recorder.pauses.begin(), recorder.pauses.end(), pause)); }
+    int count(int pause) const {
+        return static_cast<int>(std::count(recorder.pauses.begin(), recorder.pauses.end(), pause));
+    }
 
     SlideShowProject project;
     Recorder recorder;
@@ -163,8 +165,8 @@ TEST_F(PreviewPlaybackTest, EmptyAreaOrNoSlidesPlaysNothingButLogsTheCounts) {
     EXPECT_TRUE(recorder.events.empty());
     const std::string log = testing::readFile(dataFolder() + "/run.log");
     EXPECT_NE(log.find("DlgPreview.cpp"), std::string::npos);
-    const std::string counts = "Preview slide total count " + std::to_string(project.cellCount()) + ",default count " +
-                               std::to_string(project.placeholderCount());
+    const std::string counts = "Preview slide total count " + std::to_string(project.cellCount()) +
+                               ",default count " + std::to_string(project.placeholderCount());
     EXPECT_EQ(project.cellCount() - project.placeholderCount(), 1);
     EXPECT_NE(log.find(counts), std::string::npos);
     EXPECT_NE(log.find("Preview slide count 1"), std::string::npos);

@@ -21,7 +21,8 @@ TEST(PhotoDragPayload, RoundTripsPathsWithAnyBytesInOrder) {
 TEST(PhotoDragPayload, RefusesTruncatedPaddedAndForeignData) {
     const QByteArray whole = encodeDragPaths({"abc", "de"});
     // Every cut short of the whole is malformed; so is one byte more.
-    for (qsizetype size = 0; size < whole.size(); ++size) EXPECT_FALSE(decodeDragPaths(whole.left(size))) << size;
+    for (qsizetype size = 0; size < whole.size(); ++size)
+        EXPECT_FALSE(decodeDragPaths(whole.left(size))) << size;
     EXPECT_TRUE(decodeDragPaths(whole));
     EXPECT_FALSE(decodeDragPaths(whole + 'x'));
     // A count far beyond the bytes present is refused without allocating for it.

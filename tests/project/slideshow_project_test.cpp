@@ -29,8 +29,7 @@ struct RecordingObserver : ProjectObserver {
 };
 
 // The four invariants plus the width bookkeeping, checked after every operation.
-void expectInvariants(const SlideShowProject& p)
-{
+void expectInvariants(const SlideShowProject& p) {
     const int photos = p.photoSlideCount();
     for (int i = 0; i < p.cellCount(); ++i) {
         const Slide* s = p.slide(i);
@@ -49,14 +48,12 @@ void expectInvariants(const SlideShowProject& p)
 }
 
 // Missing photo files with photo names still give a thumbnail (the white background).
-std::string photo(int n)
-{
+std::string photo(int n) {
     return "/nonexistent-kestrelle/photo" + std::to_string(n) + ".jpg";
 }
 
 // A laid-out project: placeholders for the visible width, then `photos` appended photos.
-void fill(SlideShowProject& p, int visibleWidth, int photos, double slide = 3.0, double transition = 1.0)
-{
+void fill(SlideShowProject& p, int visibleWidth, int photos, double slide = 3.0, double transition = 1.0) {
     p.setVisibleWidth(visibleWidth);
     p.fillPlaceholders(visibleWidth);
     for (int i = 0; i < photos; ++i) {
@@ -64,8 +61,7 @@ void fill(SlideShowProject& p, int visibleWidth, int photos, double slide = 3.0,
     }
 }
 
-std::vector<std::string> paths(const SlideShowProject& p)
-{
+std::vector<std::string> paths(const SlideShowProject& p) {
     std::vector<std::string> out;
     for (const Slide& s : p.cells()) {
         out.push_back(s.photoPath);
@@ -73,8 +69,7 @@ std::vector<std::string> paths(const SlideShowProject& p)
     return out;
 }
 
-TEST(SlideShowProjectTest, ThreePhotosDroppedOnThirdPlaceholderFillTheFirstCells)
-{
+TEST(SlideShowProjectTest, ThreePhotosDroppedOnThirdPlaceholderFillTheFirstCells) {
     SlideShowProject p;
     RecordingObserver seen;
     p.setObserver(&seen);
@@ -104,8 +99,7 @@ TEST(SlideShowProjectTest, ThreePhotosDroppedOnThirdPlaceholderFillTheFirstCells
     EXPECT_EQ(seen.widths.back(), 5 * kCellWidth);
 }
 
-TEST(SlideShowProjectTest, DropOnPhotoGrowsRowOnlyWhenFewerThanTwoPlaceholders)
-{
+TEST(SlideShowProjectTest, DropOnPhotoGrowsRowOnlyWhenFewerThanTwoPlaceholders) {
     SlideShowProject grows;
     fill(grows, 0, 5);
     ASSERT_EQ(grows.placeholderCount(), 1);
@@ -113,8 +107,8 @@ TEST(SlideShowProjectTest, DropOnPhotoGrowsRowOnlyWhenFewerThanTwoPlaceholders)
     expectInvariants(grows);
     EXPECT_EQ(grows.cellCount(), 7);
     EXPECT_EQ(grows.placeholderCount(), 1);
-    EXPECT_EQ(paths(grows), (std::vector<std::string>{photo(0), photo(1), "/x/new.png", photo(2), photo(3),
-                                photo(4), ""}));
+    EXPECT_EQ(paths(grows),
+              (std::vector<std::string>{photo(0), photo(1), "/x/new.png", photo(2), photo(3), photo(4), ""}));
     EXPECT_EQ(grows.selectedSlide(), 2);
 
     SlideShowProject keeps;
@@ -137,8 +131,7 @@ TEST(SlideShowProjectTest, DropOnPhotoGrowsRowOnlyWhenFewerThanTwoPlaceholders)
     EXPECT_EQ(keeps.photoSlideCount(), 6);
 }
 
-TEST(SlideShowProjectTest, FailedThumbnailLeavesProjectUntouched)
-{
+TEST(SlideShowProjectTest, FailedThumbnailLeavesProjectUntouched) {
     SlideShowProject p;
     fill(p, 300, 2);
     const auto before = paths(p);
@@ -152,8 +145,7 @@ TEST(SlideShowProjectTest, FailedThumbnailLeavesProjectUntouched)
     EXPECT_EQ(static_cast<int>(p.thumbnails().size()), thumbs);
 }
 
-TEST(SlideShowProjectTest, InsertIntoRowNeverLaidOutStillLeavesAPlaceholder)
-{
+TEST(SlideShowProjectTest, InsertIntoRowNeverLaidOutStillLeavesAPlaceholder) {
     SlideShowProject p;
     EXPECT_EQ(p.insertPhoto(photo(0), 0, 0, 3.0, 1.0), 1);
     expectInvariants(p);
@@ -163,8 +155,7 @@ TEST(SlideShowProjectTest, InsertIntoRowNeverLaidOutStillLeavesAPlaceholder)
 
 class ProjectFilesTest : public kestrelle::testing::TempHomeTest {};
 
-TEST_F(ProjectFilesTest, ThumbnailIsPhotoFittedOnWhite)
-{
+TEST_F(ProjectFilesTest, ThumbnailIsPhotoFittedOnWhite) {
     QImage wide(400, 100, QImage::Format_RGB32);
     wide.fill(QColor(255, 0, 0));
     const std::string file = path("wide.png");
@@ -181,8 +172,7 @@ TEST_F(ProjectFilesTest, ThumbnailIsPhotoFittedOnWhite)
 
 // On a 200 % screen the thumbnail carries twice the pixels in the same 109 x 60 points; a ratio that is
 // no number or out of range falls back within 1..4.
-TEST_F(ProjectFilesTest, ThumbnailsFollowThePixelRatio)
-{
+TEST_F(ProjectFilesTest, ThumbnailsFollowThePixelRatio) {
     QImage wide(800, 200, QImage::Format_RGB32);
     wide.fill(QColor(0, 0, 255));
     const std::string file = path("wide2x.png");
@@ -206,8 +196,7 @@ TEST_F(ProjectFilesTest, ThumbnailsFollowThePixelRatio)
 }
 
 // A PCM WAV file: 16-bit stereo at 44,100 Hz with `dataBytes` bytes of silence.
-std::string pcmWave(std::uint32_t dataBytes)
-{
+std::string pcmWave(std::uint32_t dataBytes) {
     auto le = [](std::string& out, std::uint32_t v, int bytes) {
         for (int i = 0; i < bytes; ++i) {
             out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
@@ -229,8 +218,7 @@ std::string pcmWave(std::uint32_t dataBytes)
     return w;
 }
 
-TEST_F(ProjectFilesTest, AddClipMeasuresWaveAndRefusesOtherFiles)
-{
+TEST_F(ProjectFilesTest, AddClipMeasuresWaveAndRefusesOtherFiles) {
     SlideShowProject p;
     fill(p, 0, 0);
     ASSERT_TRUE(kestrelle::testing::writeFile(path("a.wav"), pcmWave(441000)));
@@ -245,8 +233,7 @@ TEST_F(ProjectFilesTest, AddClipMeasuresWaveAndRefusesOtherFiles)
     EXPECT_EQ(p.clips().size(), 1u);
 }
 
-TEST(SlideShowProjectTest, DeletingMovesSelectionAndKeepsThumbnails)
-{
+TEST(SlideShowProjectTest, DeletingMovesSelectionAndKeepsThumbnails) {
     SlideShowProject only;
     fill(only, 300, 1);
     ASSERT_EQ(only.selectedSlide(), 0);
@@ -281,8 +268,7 @@ TEST(SlideShowProjectTest, DeletingMovesSelectionAndKeepsThumbnails)
     EXPECT_EQ(p.cellCount(), cells);
 }
 
-TEST(SlideShowProjectTest, DeletingInWideViewAppendsAPlaceholder)
-{
+TEST(SlideShowProjectTest, DeletingInWideViewAppendsAPlaceholder) {
     SlideShowProject p;
     fill(p, 0, 3);
     ASSERT_EQ(p.cellCount(), 4);
@@ -298,8 +284,7 @@ TEST(SlideShowProjectTest, DeletingInWideViewAppendsAPlaceholder)
     EXPECT_EQ(p.cellCount(), 3);
 }
 
-TEST(SlideShowProjectTest, NonPositiveOrUnparsableDurationsStoreTheDefaults)
-{
+TEST(SlideShowProjectTest, NonPositiveOrUnparsableDurationsStoreTheDefaults) {
     SlideShowProject p;
     p.setDefaultsProvider([] { return SlideDefaults{4.5, 1.5, 3}; });
     fill(p, 0, 1);
@@ -342,8 +327,7 @@ TEST(SlideShowProjectTest, NonPositiveOrUnparsableDurationsStoreTheDefaults)
     }
 }
 
-TEST(SlideShowProjectTest, HostileDurationsKeepTotalsAndFrameCountsSane)
-{
+TEST(SlideShowProjectTest, HostileDurationsKeepTotalsAndFrameCountsSane) {
     SlideShowProject p;
     p.setDefaultsProvider([] { return SlideDefaults{std::nan(""), -3.0, 0}; });
     fill(p, 0, 0);
@@ -365,8 +349,7 @@ TEST(SlideShowProjectTest, HostileDurationsKeepTotalsAndFrameCountsSane)
 }
 
 // Slides only ever carry effect numbers 0..12: a number outside keeps what the cell had, or 0.
-TEST(SlideShowProjectTest, EffectNumbersOutsideTheTwelveAreNeverStored)
-{
+TEST(SlideShowProjectTest, EffectNumbersOutsideTheTwelveAreNeverStored) {
     SlideShowProject p;
     SlideDefaults defaults;
     defaults.transitionEffect = 5;
@@ -410,8 +393,7 @@ TEST(SlideShowProjectTest, EffectNumbersOutsideTheTwelveAreNeverStored)
     }
 }
 
-TEST(SlideShowProjectTest, ShiftingStopsAtTheEnds)
-{
+TEST(SlideShowProjectTest, ShiftingStopsAtTheEnds) {
     SlideShowProject p;
     fill(p, 0, 3);
     ASSERT_TRUE(p.setSelectedSlide(0));
@@ -450,8 +432,7 @@ TEST(SlideShowProjectTest, ShiftingStopsAtTheEnds)
     expectInvariants(one);
 }
 
-TEST(SlideShowProjectTest, SwapKeepsPositionFieldsInPlace)
-{
+TEST(SlideShowProjectTest, SwapKeepsPositionFieldsInPlace) {
     SlideShowProject p;
     fill(p, 0, 2);
     ASSERT_TRUE(p.setCellRect(0, CellRect{0, 0, 154, 95}));
@@ -475,8 +456,7 @@ TEST(SlideShowProjectTest, SwapKeepsPositionFieldsInPlace)
     EXPECT_FALSE(p.setSelectedSlide(2));  // a placeholder cannot be selected
 }
 
-TEST(SlideShowProjectTest, ClipWidthFollowsTheAverageSlide)
-{
+TEST(SlideShowProjectTest, ClipWidthFollowsTheAverageSlide) {
     // 441,000 data bytes at 176,400 bytes per second is 2.5 s: 6 s per cell without photos.
     EXPECT_EQ(clipWidthFor(441000, 176400, 0, 0.0), 64);
     // Two photos over 12 s are again 6 s per cell.
@@ -504,8 +484,7 @@ TEST(SlideShowProjectTest, ClipWidthFollowsTheAverageSlide)
     EXPECT_EQ(p.thumbnails().size(), 2u);  // the thumbnail list never shrinks
 }
 
-TEST(SlideShowProjectTest, EstimateCountsWholeSecondsAndReadsAudioRateAsListIndex)
-{
+TEST(SlideShowProjectTest, EstimateCountsWholeSecondsAndReadsAudioRateAsListIndex) {
     SlideShowProject p;
     fill(p, 0, 0);
     EXPECT_EQ(p.estimatedOutputBytes(OutputRates{1500, 5, 0}), 0);

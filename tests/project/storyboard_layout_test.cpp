@@ -1,8 +1,8 @@
 // The storyboard's geometry and arithmetic: hit areas, scrolling, menu rules, drag contents, waveforms.
 
+#include "project/storyboard_layout.h"
 #include "media/wave_file.h"
 #include "project/photo_drag_payload.h"
-#include "project/storyboard_layout.h"
 #include "tests/support/temp_home.h"
 
 #include <QMimeData>
@@ -20,8 +20,7 @@ namespace {
 
 using storyboard::CellHit;
 
-Slide photoCell(int index, int left)
-{
+Slide photoCell(int index, int left) {
     Slide cell;
     cell.index = index;
     cell.hasPhoto = true;
@@ -30,8 +29,7 @@ Slide photoCell(int index, int left)
     return cell;
 }
 
-TEST(StoryboardHitTest, PointsOfAPhotoCellAPlaceholderAndTheGaps)
-{
+TEST(StoryboardHitTest, PointsOfAPhotoCellAPlaceholderAndTheGaps) {
     // A photo cell scrolled so that its left edge lies at x = 100.
     const Slide photo = photoCell(0, 100);
     Slide placeholder = photo;
@@ -42,21 +40,21 @@ TEST(StoryboardHitTest, PointsOfAPhotoCellAPlaceholderAndTheGaps)
     };
     const Case cases[] = {
         {100 + 70, 70, CellHit::SlideDuration, CellHit::Placeholder},
-        {100 + 60, 66, CellHit::SlideDuration, CellHit::Placeholder},       // the editor's corner
-        {100 + 114, 68, CellHit::SlideDuration, CellHit::Placeholder},      // editor over chooser
-        {100 + 130, 60, CellHit::TransitionDuration, CellHit::Placeholder}, // inside the chooser's box
+        {100 + 60, 66, CellHit::SlideDuration, CellHit::Placeholder},        // the editor's corner
+        {100 + 114, 68, CellHit::SlideDuration, CellHit::Placeholder},       // editor over chooser
+        {100 + 130, 60, CellHit::TransitionDuration, CellHit::Placeholder},  // inside the chooser's box
         {100 + 120, 51, CellHit::TransitionDuration, CellHit::Placeholder},
         {100 + 125, 30, CellHit::TransitionChooser, CellHit::Placeholder},
         {100 + 148, 70, CellHit::TransitionChooser, CellHit::Placeholder},
-        {100 + 149, 30, CellHit::SlideBody, CellHit::Placeholder},          // right of the chooser's area
+        {100 + 149, 30, CellHit::SlideBody, CellHit::Placeholder},  // right of the chooser's area
         {100 + 50, 30, CellHit::Thumbnail, CellHit::Placeholder},
         {100 + 5, 5, CellHit::Thumbnail, CellHit::Placeholder},
-        {100 + 2, 2, CellHit::SlideBody, CellHit::Placeholder},             // the margin
-        {100 + 130, 80, CellHit::SlideBody, CellHit::Placeholder},          // below the transition box
-        {100 + 30, 92, CellHit::SlideBody, CellHit::Placeholder},           // below the editor
-        {99, 40, CellHit::None, CellHit::None},                            // left of the cell
-        {100 + 154, 40, CellHit::None, CellHit::None},                     // right edge is outside
-        {150, 95, CellHit::None, CellHit::None},                           // below the photo line
+        {100 + 2, 2, CellHit::SlideBody, CellHit::Placeholder},     // the margin
+        {100 + 130, 80, CellHit::SlideBody, CellHit::Placeholder},  // below the transition box
+        {100 + 30, 92, CellHit::SlideBody, CellHit::Placeholder},   // below the editor
+        {99, 40, CellHit::None, CellHit::None},                     // left of the cell
+        {100 + 154, 40, CellHit::None, CellHit::None},              // right edge is outside
+        {150, 95, CellHit::None, CellHit::None},                    // below the photo line
     };
     for (const Case& c : cases) {
         EXPECT_EQ(storyboard::hitTest(photo, c.x, c.y), c.photo) << c.x - 100 << "," << c.y;
@@ -64,8 +62,7 @@ TEST(StoryboardHitTest, PointsOfAPhotoCellAPlaceholderAndTheGaps)
     }
 }
 
-TEST(StoryboardScrolling, StepsStopAtBothEndsAndNarrowContentDoesNotScroll)
-{
+TEST(StoryboardScrolling, StepsStopAtBothEndsAndNarrowContentDoesNotScroll) {
     // 10 cells (1540 px) in a 600-px view: limit 940.
     EXPECT_EQ(storyboard::scrollLimit(1540, 600), 940);
     EXPECT_EQ(storyboard::scrolledBy(100, -150, 940), 0);
@@ -79,11 +76,10 @@ TEST(StoryboardScrolling, StepsStopAtBothEndsAndNarrowContentDoesNotScroll)
     EXPECT_EQ(storyboard::scrollLimit(462, -5), 462);
 }
 
-TEST(StoryboardScrolling, CentringKeepsWithinTheContent)
-{
+TEST(StoryboardScrolling, CentringKeepsWithinTheContent) {
     // 10 cells in a 600-px view (half 300).
     EXPECT_EQ(storyboard::scrollPositionCentring(0, 1540, 600), 0);
-    EXPECT_EQ(storyboard::scrollPositionCentring(1, 1540, 600), 0);       // centre 231 < half
+    EXPECT_EQ(storyboard::scrollPositionCentring(1, 1540, 600), 0);  // centre 231 < half
     EXPECT_EQ(storyboard::scrollPositionCentring(4, 1540, 600), 4 * 154 + 77 - 300);
     EXPECT_EQ(storyboard::scrollPositionCentring(9, 1540, 600), 1540 - 600);
     EXPECT_EQ(storyboard::scrollPositionCentring(8, 1540, 600), 1540 - 600);  // 1540 - 1309 < 300
@@ -93,24 +89,22 @@ TEST(StoryboardScrolling, CentringKeepsWithinTheContent)
 
 class StoryboardProjectTest : public testing::TempHomeTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         TempHomeTest::SetUp();
         project.setVisibleWidth(600);
         project.fillPlaceholders(600);
     }
     // Photos need not exist: the thumbnail is then the background alone.
-    void addPhotos(int count)
-    {
+    void addPhotos(int count) {
         for (int i = 0; i < count; ++i) {
-            project.insertPhoto(path("p" + std::to_string(i) + ".jpg"), project.photoSlideCount(), 0, 3.0, 1.0);
+            project.insertPhoto(path("p" + std::to_string(i) + ".jpg"), project.photoSlideCount(), 0, 3.0,
+                                1.0);
         }
     }
     SlideShowProject project;
 };
 
-TEST_F(StoryboardProjectTest, MenuItemsFollowTheSelectedSlide)
-{
+TEST_F(StoryboardProjectTest, MenuItemsFollowTheSelectedSlide) {
     addPhotos(3);
     const auto state = [&](int selected) {
         project.setSelectedSlide(selected);
@@ -123,8 +117,7 @@ TEST_F(StoryboardProjectTest, MenuItemsFollowTheSelectedSlide)
     EXPECT_EQ(state(-1), std::tuple(false, false, false));
 }
 
-TEST_F(StoryboardProjectTest, AOnePhotoRowCanOnlyBeDeleted)
-{
+TEST_F(StoryboardProjectTest, AOnePhotoRowCanOnlyBeDeleted) {
     addPhotos(1);
     project.setSelectedSlide(0);
     const storyboard::SlideMenuState s = storyboard::slideMenuState(project);
@@ -133,8 +126,7 @@ TEST_F(StoryboardProjectTest, AOnePhotoRowCanOnlyBeDeleted)
     EXPECT_TRUE(s.remove);
 }
 
-TEST_F(StoryboardProjectTest, DescriptionNamesTheSelectedSlide)
-{
+TEST_F(StoryboardProjectTest, DescriptionNamesTheSelectedSlide) {
     addPhotos(3);
     project.setTransitionEffect(1, 7);
     project.setSelectedSlide(1);
@@ -146,8 +138,7 @@ TEST_F(StoryboardProjectTest, DescriptionNamesTheSelectedSlide)
     EXPECT_EQ(storyboard::selectionDescription(project), "No slide selected");
 }
 
-TEST(StoryboardDrop, PrivatePayloadKeepsItsLineAndOrder)
-{
+TEST(StoryboardDrop, PrivatePayloadKeepsItsLineAndOrder) {
     QMimeData photos;
     putDragPayload(photos, {DragLine::Photos, {"/a/2.jpg", "/a/1.jpg"}});
     const storyboard::DropFiles p = storyboard::dropFilesFrom(photos);
@@ -159,18 +150,19 @@ TEST(StoryboardDrop, PrivatePayloadKeepsItsLineAndOrder)
     EXPECT_EQ(storyboard::dropFilesFrom(audio).line, storyboard::Line::Soundtrack);
 }
 
-TEST(StoryboardDrop, FileManagerListsGiveLocalPhotosOrElseWaveFiles)
-{
+TEST(StoryboardDrop, FileManagerListsGiveLocalPhotosOrElseWaveFiles) {
     QMimeData mixed;
-    mixed.setUrls({QUrl::fromLocalFile(QStringLiteral("/p/b.JPG")), QUrl(QStringLiteral("https://example.org/c.jpg")),
-                   QUrl::fromLocalFile(QStringLiteral("/p/notes.txt")), QUrl::fromLocalFile(QStringLiteral("/p/s.wav")),
-                   QUrl::fromLocalFile(QStringLiteral("/p/a.png"))});
+    mixed.setUrls(
+        {QUrl::fromLocalFile(QStringLiteral("/p/b.JPG")), QUrl(QStringLiteral("https://example.org/c.jpg")),
+         QUrl::fromLocalFile(QStringLiteral("/p/notes.txt")), QUrl::fromLocalFile(QStringLiteral("/p/s.wav")),
+         QUrl::fromLocalFile(QStringLiteral("/p/a.png"))});
     const storyboard::DropFiles photos = storyboard::dropFilesFrom(mixed);
     EXPECT_EQ(photos.line, storyboard::Line::Photos);
     EXPECT_EQ(photos.paths, (std::vector<std::string>{"/p/b.JPG", "/p/a.png"}));
 
     QMimeData waves;
-    waves.setUrls({QUrl::fromLocalFile(QStringLiteral("/p/s.WAV")), QUrl::fromLocalFile(QStringLiteral("/p/t.wave"))});
+    waves.setUrls(
+        {QUrl::fromLocalFile(QStringLiteral("/p/s.WAV")), QUrl::fromLocalFile(QStringLiteral("/p/t.wave"))});
     const storyboard::DropFiles audio = storyboard::dropFilesFrom(waves);
     EXPECT_EQ(audio.line, storyboard::Line::Soundtrack);
     EXPECT_EQ(audio.paths, (std::vector<std::string>{"/p/s.WAV"}));
@@ -184,8 +176,8 @@ TEST(StoryboardDrop, FileManagerListsGiveLocalPhotosOrElseWaveFiles)
 }
 
 // A PCM WAV with `bits` per sample, mono, `rate` Hz, whose samples are `values` (centred on 0).
-std::string waveBytes(int bits, std::uint32_t rate, const std::vector<int>& values, std::uint16_t formatTag = 1)
-{
+std::string waveBytes(int bits, std::uint32_t rate, const std::vector<int>& values,
+                      std::uint16_t formatTag = 1) {
     std::string data;
     for (int v : values) {
         if (bits == 8) {
@@ -216,8 +208,7 @@ std::string waveBytes(int bits, std::uint32_t rate, const std::vector<int>& valu
 
 class StoryboardWaveformTest : public testing::TempHomeTest {
 protected:
-    WaveFile open(const std::string& bytes)
-    {
+    WaveFile open(const std::string& bytes) {
         const std::string file = path("clip" + std::to_string(++count_) + ".wav");
         EXPECT_TRUE(testing::writeFile(file, bytes));
         WaveFile wave;
@@ -227,11 +218,10 @@ protected:
     int count_ = 0;
 };
 
-TEST_F(StoryboardWaveformTest, EightAndSixteenBitSamplesScaleToTheLineHeight)
-{
+TEST_F(StoryboardWaveformTest, EightAndSixteenBitSamplesScaleToTheLineHeight) {
     // 2 seconds at 100 Hz, in a 200-pixel cell from x = 10: 100 px per second, step 1.
     std::vector<int> eight(200, 0);
-    eight[0] = 64;    // half of full scale: (64 x 34) / 128 = 17 above the middle
+    eight[0] = 64;  // half of full scale: (64 x 34) / 128 = 17 above the middle
     eight[100] = -128;
     const WaveFile w8 = open(waveBytes(8, 100, eight));
     const std::vector<QPoint> p8 = storyboard::waveformPoints(w8, 200, 10, 100, 210, 134, -1000, 1000);
@@ -248,8 +238,7 @@ TEST_F(StoryboardWaveformTest, EightAndSixteenBitSamplesScaleToTheLineHeight)
     EXPECT_EQ(p16[51], QPoint(60, 117 - 34));
 }
 
-TEST_F(StoryboardWaveformTest, ShortNarrowAndSampleLessClipsDrawNothing)
-{
+TEST_F(StoryboardWaveformTest, ShortNarrowAndSampleLessClipsDrawNothing) {
     // Under one whole second.
     const WaveFile shortClip = open(waveBytes(16, 100, std::vector<int>(99, 1000)));
     EXPECT_TRUE(storyboard::waveformPoints(shortClip, 200, 0, 100, 200, 134, 0, 500).empty());
@@ -263,8 +252,7 @@ TEST_F(StoryboardWaveformTest, ShortNarrowAndSampleLessClipsDrawNothing)
     EXPECT_TRUE(storyboard::waveformPoints(adpcm, 300, 0, 100, 300, 134, 0, 500).empty());
 }
 
-TEST_F(StoryboardWaveformTest, OnlyThePaintedBandIsComputedAndMatchesTheWholeLine)
-{
+TEST_F(StoryboardWaveformTest, OnlyThePaintedBandIsComputedAndMatchesTheWholeLine) {
     std::vector<int> values(4000);
     for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<int>(i % 200) - 100;
     const WaveFile wave = open(waveBytes(8, 1000, values));
@@ -280,8 +268,7 @@ TEST_F(StoryboardWaveformTest, OnlyThePaintedBandIsComputedAndMatchesTheWholeLin
     }
 }
 
-TEST_F(StoryboardWaveformTest, AClipWhoseFileWasCutShortDrawsSilenceBeyondTheCut)
-{
+TEST_F(StoryboardWaveformTest, AClipWhoseFileWasCutShortDrawsSilenceBeyondTheCut) {
     // 3 seconds at 1000 Hz of full-scale 8-bit values in 3000 pixels, then the file cut after 1 second.
     const WaveFile wave = open(waveBytes(8, 1000, std::vector<int>(3000, 127)));
     ASSERT_EQ(truncate(wave.path().c_str(), 44 + 1000), 0);
@@ -292,8 +279,7 @@ TEST_F(StoryboardWaveformTest, AClipWhoseFileWasCutShortDrawsSilenceBeyondTheCut
     EXPECT_EQ(points[3000], QPoint(2999, 117));
 }
 
-TEST(StoryboardText, DurationsShowOneDecimal)
-{
+TEST(StoryboardText, DurationsShowOneDecimal) {
     EXPECT_EQ(storyboard::durationText(3.0), "3.0");
     EXPECT_EQ(storyboard::durationText(2.25), "2.2");
     EXPECT_EQ(storyboard::durationText(86400.0), "86400.0");

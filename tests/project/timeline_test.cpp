@@ -9,8 +9,7 @@
 namespace kestrelle {
 namespace {
 
-TEST(TimelineTest, RoundHalfDownSendsExactHalvesDown)
-{
+TEST(TimelineTest, RoundHalfDownSendsExactHalvesDown) {
     EXPECT_EQ(roundHalfDown(0.5), 0);
     EXPECT_EQ(roundHalfDown(1.5), 1);
     EXPECT_EQ(roundHalfDown(2.5), 2);
@@ -27,8 +26,7 @@ TEST(TimelineTest, RoundHalfDownSendsExactHalvesDown)
     EXPECT_EQ(roundHalfDown(-0.5), 0);
 }
 
-TEST(TimelineTest, RoundHalfDownSaturatesOutsideIntRange)
-{
+TEST(TimelineTest, RoundHalfDownSaturatesOutsideIntRange) {
     EXPECT_EQ(roundHalfDown(std::nan("")), 0);
     EXPECT_EQ(roundHalfDown(std::numeric_limits<double>::infinity()), INT_MAX);
     EXPECT_EQ(roundHalfDown(-std::numeric_limits<double>::infinity()), INT_MIN);
@@ -38,8 +36,7 @@ TEST(TimelineTest, RoundHalfDownSaturatesOutsideIntRange)
     EXPECT_EQ(roundHalfDown(static_cast<double>(INT_MIN)), INT_MIN);
 }
 
-TEST(TimelineTest, FrameRateIndexesOutsideTheTableMeanNtsc)
-{
+TEST(TimelineTest, FrameRateIndexesOutsideTheTableMeanNtsc) {
     EXPECT_DOUBLE_EQ(frameRateForIndex(0), 29.97);
     EXPECT_DOUBLE_EQ(frameRateForIndex(1), 25.0);
     EXPECT_DOUBLE_EQ(frameRateForIndex(2), 15.0);
@@ -49,8 +46,7 @@ TEST(TimelineTest, FrameRateIndexesOutsideTheTableMeanNtsc)
     EXPECT_DOUBLE_EQ(frameRateForIndex(INT_MIN), 29.97);
 }
 
-TEST(TimelineTest, BudgetUsesRoundedRateAndCountsUseExactRate)
-{
+TEST(TimelineTest, BudgetUsesRoundedRateAndCountsUseExactRate) {
     const double fps = frameRateForIndex(0);
     // One photo of 3.0 s with a 1.0 s transition.
     EXPECT_EQ(frameBudget(4.0, fps), 120);
@@ -63,8 +59,7 @@ TEST(TimelineTest, BudgetUsesRoundedRateAndCountsUseExactRate)
     EXPECT_EQ(frameBudget(10.9, frameRateForIndex(2)), 163);
 }
 
-TEST(TimelineTest, HostileDurationsGiveFrameCountsWithinIntRange)
-{
+TEST(TimelineTest, HostileDurationsGiveFrameCountsWithinIntRange) {
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::nan("");
     for (double fps : {29.97, 25.0, 15.0}) {

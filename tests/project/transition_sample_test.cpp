@@ -1,5 +1,5 @@
-#include "project/slideshow_project.h"
 #include "project/transition_sample.h"
+#include "project/slideshow_project.h"
 #include "tests/support/temp_home.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +14,7 @@ namespace {
 
 class TransitionSampleTest : public kestrelle::testing::TempHomeTest {};
 
-TEST_F(TransitionSampleTest, TheSlidesPhotoIntoTheNextThenIntoBlack)
-{
+TEST_F(TransitionSampleTest, TheSlidesPhotoIntoTheNextThenIntoBlack) {
     SlideShowProject project;
     project.setVisibleWidth(400);
     project.fillPlaceholders(400);

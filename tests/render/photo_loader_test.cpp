@@ -69,8 +69,8 @@ protected:
     }
 
     // Loads and checks the picture's shape; `decoded` says whether the photo itself is expected to be read.
-    static QImage load(const std::string& file, int width, int height, std::uint32_t background = kBlackBackground,
-                       bool decoded = true) {
+    static QImage load(const std::string& file, int width, int height,
+                       std::uint32_t background = kBlackBackground, bool decoded = true) {
         QImage picture;
         bool wasDecoded = !decoded;
         EXPECT_TRUE(PhotoLoader::load(picture, width, height, file, background, &wasDecoded)) << file;
@@ -110,16 +110,18 @@ bool near(QRgb actual, QColor expected, int tolerance) {
 // --- names ---------------------------------------------------------------------------------------
 
 TEST(PhotoNameTest, AcceptsEveryEndingInAnyCaseWithOrWithoutDot) {
-    for (const char* name : {"PHOTO.JPEG", "a.Jpg", "scan.TIFF", "x.wbmp", "notajpg", "png", "/home/u/Pictures/a.b/c.GIF",
-                             "x.bmp", "x.ico", "x.tif", "x.tga", "x.pcx", "x.wmf", "x.emf", "x.j2k", "x.JP2", "x.j2c",
-                             "x.jpc", "x.pgx", "x.pnm", "x.pgm", "x.ppm", "x.ras", "x.jpeg", "x.tiff", "x.WBMP"}) {
+    for (const char* name :
+         {"PHOTO.JPEG", "a.Jpg", "scan.TIFF", "x.wbmp", "notajpg", "png",   "/home/u/Pictures/a.b/c.GIF",
+          "x.bmp",      "x.ico", "x.tif",     "x.tga",  "x.pcx",   "x.wmf", "x.emf",
+          "x.j2k",      "x.JP2", "x.j2c",     "x.jpc",  "x.pgx",   "x.pnm", "x.pgm",
+          "x.ppm",      "x.ras", "x.jpeg",    "x.tiff", "x.WBMP"}) {
         EXPECT_TRUE(isSupportedPhotoName(name)) << name;
     }
 }
 
 TEST(PhotoNameTest, RefusesOtherEndings) {
-    for (const char* name : {"photo.jpe", "photo.webp", "photo", "", "pn", "photo.jpg ", "photo.jpg/", "photo.jpg.txt",
-                             "photo.svg", "x.jfif", "photo.pn"}) {
+    for (const char* name : {"photo.jpe", "photo.webp", "photo", "", "pn", "photo.jpg ", "photo.jpg/",
+                             "photo.jpg.txt", "photo.svg", "x.jfif", "photo.pn"}) {
         EXPECT_FALSE(isSupportedPhotoName(name)) << '"' << name << '"';
     }
 }
@@ -143,7 +145,8 @@ TEST(PhotoFitTest, SinglePrecisionFactorsDecideSizeAndPlace) {
         {321, 201, {159, 139, 321, 201}},  // odd spare pixel goes to the right and bottom bars
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(fitPhoto(640, 480, c.photoWidth, c.photoHeight), c.expected) << c.photoWidth << " x " << c.photoHeight;
+        EXPECT_EQ(fitPhoto(640, 480, c.photoWidth, c.photoHeight), c.expected)
+            << c.photoWidth << " x " << c.photoHeight;
     }
 }
 
@@ -176,12 +179,9 @@ TEST_F(PhotoLoaderTest, FitTableOnThePixels) {
         int tolerance;
     };
     const Case cases[] = {
-        {"a.png", 1600, 1200, QRect(0, 0, 640, 480), 0},
-        {"b.jpg", 4000, 3000, QRect(0, 0, 639, 479), 6},
-        {"c.png", 2000, 1000, QRect(0, 80, 639, 319), 0},
-        {"d.png", 1000, 2000, QRect(200, 0, 239, 479), 0},
-        {"e.png", 320, 200, QRect(160, 140, 320, 200), 0},
-        {"f.png", 320, 480, QRect(160, 0, 320, 480), 0},
+        {"a.png", 1600, 1200, QRect(0, 0, 640, 480), 0},   {"b.jpg", 4000, 3000, QRect(0, 0, 639, 479), 6},
+        {"c.png", 2000, 1000, QRect(0, 80, 639, 319), 0},  {"d.png", 1000, 2000, QRect(200, 0, 239, 479), 0},
+        {"e.png", 320, 200, QRect(160, 140, 320, 200), 0}, {"f.png", 320, 480, QRect(160, 0, 320, 480), 0},
     };
     for (const Case& c : cases) {
         const std::string file = solid(c.name, c.width, c.height, colour);
@@ -191,8 +191,8 @@ TEST_F(PhotoLoaderTest, FitTableOnThePixels) {
     const std::string sliver = solid("sliver.png", 2000, 1, colour);
     EXPECT_TRUE(coversExactly(load(sliver, 100, 90), QRect(), colour, 0, kBlackPixel));
     // The same on white, the thumbnails' background.
-    EXPECT_TRUE(coversExactly(load(path("c.png"), 640, 480, kWhiteBackground), QRect(0, 80, 639, 319), colour, 0,
-                              kWhitePixel));
+    EXPECT_TRUE(coversExactly(load(path("c.png"), 640, 480, kWhiteBackground), QRect(0, 80, 639, 319), colour,
+                              0, kWhitePixel));
 }
 
 TEST_F(PhotoLoaderTest, PixelsAreBlueGreenRedUnusedBytes) {
@@ -219,7 +219,8 @@ TEST_F(PhotoLoaderTest, ScaledPhotoKeepsItsLayout) {
         {"q5.jpeg", 800, 1600, 160, 90, "JPEG"},  {"q6.png", 1001, 601, 120, 72, "JPEG"},
     };
     for (const Case& c : cases) {
-        ASSERT_TRUE(quadrants(c.photoWidth, c.photoHeight).save(QString::fromStdString(path(c.name)), c.format, 95));
+        ASSERT_TRUE(
+            quadrants(c.photoWidth, c.photoHeight).save(QString::fromStdString(path(c.name)), c.format, 95));
         const QImage picture = load(path(c.name), c.width, c.height);
         const PhotoPlacement place = fitPhoto(c.width, c.height, c.photoWidth, c.photoHeight);
         const int left = place.x + place.width / 4;
@@ -257,10 +258,10 @@ TEST_F(PhotoLoaderTest, TransparencyBlendsOverTheBackground) {
 
 // The JPEG with a minimal Exif segment (one Orientation entry) inserted after its start marker.
 QByteArray withOrientation(const QByteArray& jpeg, std::uint8_t orientation) {
-    const char tiff[] = {'M', 'M', 0, 42, 0, 0, 0, 8,  // big-endian header, first directory at 8
-                         0, 1,                         // one entry
-                         0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, static_cast<char>(orientation), 0, 0,
-                         0, 0, 0, 0};                  // no next directory
+    const char tiff[] = {'M',  'M',  0, 42, 0, 0, 0, 8,  // big-endian header, first directory at 8
+                         0,    1,                        // one entry
+                         0x01, 0x12, 0, 3,  0, 0, 0, 1, 0, static_cast<char>(orientation),
+                         0,    0,    0, 0,  0, 0};  // no next directory
     QByteArray segment("Exif\0\0", 6);
     segment.append(tiff, sizeof tiff);
     const int length = segment.size() + 2;
@@ -448,10 +449,12 @@ TEST_F(PhotoLoaderTest, SeveralThreadsLoadAtOnce) {
             for (int i = 0; i < 10; ++i) {
                 QImage picture;
                 if (i % 2 == 0) {
-                    if (!PhotoLoader::load(picture, 320, 180, jpeg, kBlackBackground) || picture != expectedJpeg) {
+                    if (!PhotoLoader::load(picture, 320, 180, jpeg, kBlackBackground) ||
+                        picture != expectedJpeg) {
                         ++mismatches[t];
                     }
-                } else if (!PhotoLoader::load(picture, 100, 90, png, kWhiteBackground) || picture != expectedPng) {
+                } else if (!PhotoLoader::load(picture, 100, 90, png, kWhiteBackground) ||
+                           picture != expectedPng) {
                     ++mismatches[t];
                 }
             }

@@ -49,8 +49,8 @@ QImage picture(int width, int height, std::uint32_t tag) {
             const std::uint32_t expected = want(x, y);
             if (at(got, x, y) != expected) {
                 std::ostringstream text;
-                text << "pixel (" << x << ", " << y << ") is 0x" << std::hex << at(got, x, y) << ", expected 0x"
-                     << expected;
+                text << "pixel (" << x << ", " << y << ") is 0x" << std::hex << at(got, x, y)
+                     << ", expected 0x" << expected;
                 return ::testing::AssertionFailure() << text.str();
             }
         }
@@ -64,7 +64,8 @@ public:
     bool writeFrame(const std::uint8_t* pixels, int width, int height, const std::uint8_t*, int) override {
         QImage frame(width, height, QImage::Format_RGB32);
         for (int y = 0; y < height; ++y) {
-            std::memcpy(frame.scanLine(y), pixels + static_cast<std::size_t>(y) * width * 4, std::size_t(width) * 4);
+            std::memcpy(frame.scanLine(y), pixels + static_cast<std::size_t>(y) * width * 4,
+                        std::size_t(width) * 4);
         }
         frames.push_back(frame);
         return true;
@@ -84,7 +85,9 @@ public:
     std::vector<int> pauses;
 };
 
-const TransitionStyle& effect(int number) { return *TransitionRegistry::instance().styles().at(number - 1); }
+const TransitionStyle& effect(int number) {
+    return *TransitionRegistry::instance().styles().at(number - 1);
+}
 
 // Runs an effect into a video from a fresh current picture and returns every written frame.
 std::vector<QImage> videoFrames(int number, int width, int height, double target) {
@@ -153,7 +156,8 @@ TEST_F(TransitionEffectsTest, StripsNarrowerThanOnePixelStayOnePixelWide) {
     // W / N = 0.5: every step is a 1-pixel strip, so 40 steps cover only columns 0..39.
     const auto frames = videoFrames(7, 20, 2, 40.0);
     ASSERT_EQ(frames.size(), 40u);
-    EXPECT_TRUE(pixelsAre(frames[5], [](int x, int y) { return x < 6 ? value(kNext, x, y) : value(kCurrent, x, y); }));
+    EXPECT_TRUE(pixelsAre(frames[5],
+                          [](int x, int y) { return x < 6 ? value(kNext, x, y) : value(kCurrent, x, y); }));
     EXPECT_TRUE(pixelsAre(frames.back(), [](int x, int y) { return value(kNext, x, y); }));
 }
 
@@ -213,9 +217,8 @@ TEST_F(TransitionEffectsTest, SlideFromTopClipsABandReachingAboveTheNextPicture)
     // the part inside the next picture is copied (rows 0..473 to 6..479), rows 0..5 keep the step before.
     const auto frames = videoFrames(9, 1, 480, 29.6);
     ASSERT_EQ(frames.size(), 30u);
-    EXPECT_TRUE(pixelsAre(frames.back(), [&](int x, int y) {
-        return y < 6 ? at(frames[28], x, y) : value(kNext, x, y - 6);
-    }));
+    EXPECT_TRUE(pixelsAre(
+        frames.back(), [&](int x, int y) { return y < 6 ? at(frames[28], x, y) : value(kNext, x, y - 6); }));
 }
 
 TEST_F(TransitionEffectsTest, RandomBlocksCopyWholeGridSquaresInPlace) {
@@ -305,7 +308,8 @@ TEST_F(TransitionEffectsTest, SpiralStepCountFollowsItsBlocks) {
     QImage canvas = picture(20, 12, kCurrent);
     RecordingWriter writer;
     int counter = 0;
-    const VideoRunResult result = effect(6).renderToVideo(canvas, picture(20, 12, kNext), 0.4, writer, counter, 100);
+    const VideoRunResult result =
+        effect(6).renderToVideo(canvas, picture(20, 12, kNext), 0.4, writer, counter, 100);
     EXPECT_EQ(result.advanced, 0);
     EXPECT_TRUE(writer.frames.empty());
     EXPECT_TRUE(pixelsAre(canvas, [](int x, int y) { return value(kCurrent, x, y); }));
@@ -356,7 +360,8 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
 class GuardedPicture {
 public:
     GuardedPicture(int width, int height, std::uint32_t tag)
-        : stride_(width + 3), buffer_(static_cast<std::size_t>(stride_) * (height + 4), kGuard),
+        : stride_(width + 3),
+          buffer_(static_cast<std::size_t>(stride_) * (height + 4), kGuard),
           image_(reinterpret_cast<uchar*>(buffer_.data() + 2 * stride_), width, height, stride_ * 4,
                  QImage::Format_RGB32) {
         fill(image_, tag);
@@ -435,7 +440,8 @@ TEST_P(EveryEffectTest, StaysInsideItsPicturesAndEndsOnTheNextPicture) {
     EXPECT_EQ(sleeper.pauses.size(), steps);
     EXPECT_TRUE(pixelsAre(presenter.shown.back(), [](int x, int y) { return value(kNext, x, y); }));
     if (number != 5) {  // both runs draw the same steps (the random blocks draw afresh)
-        for (std::size_t k = 0; k < steps; ++k) EXPECT_EQ(presenter.shown[k], writer.frames[k]) << "step " << k;
+        for (std::size_t k = 0; k < steps; ++k)
+            EXPECT_EQ(presenter.shown[k], writer.frames[k]) << "step " << k;
     }
 }
 
@@ -448,7 +454,8 @@ TEST_P(EveryEffectTest, UnusableStepTargetsTakeNoSteps) {
         const QImage source = picture(30, 20, kNext);
         RecordingWriter writer;
         int counter = 7;
-        const VideoRunResult result = effect(number).renderToVideo(canvas, source, target, writer, counter, 100);
+        const VideoRunResult result =
+            effect(number).renderToVideo(canvas, source, target, writer, counter, 100);
         EXPECT_EQ(result.advanced, 0);
         EXPECT_EQ(counter, 7);
         EXPECT_TRUE(writer.frames.empty());

@@ -47,7 +47,8 @@ public:
     bool writeFrame(const std::uint8_t* pixels, int width, int height, const std::uint8_t* audio,
                     int sampleCount) override {
         const std::size_t bytes = static_cast<std::size_t>(width) * height * 4;
-        frames.push_back({std::vector<std::uint8_t>(pixels, pixels + bytes), width, height, audio, sampleCount});
+        frames.push_back(
+            {std::vector<std::uint8_t>(pixels, pixels + bytes), width, height, audio, sampleCount});
         return refuse.count(static_cast<int>(frames.size()) - 1) == 0;
     }
     std::vector<WrittenFrame> frames;
@@ -72,7 +73,9 @@ public:
     std::vector<int> pauses;
 };
 
-const TransitionStyle& effect(int number) { return *TransitionRegistry::instance().styles().at(number - 1); }
+const TransitionStyle& effect(int number) {
+    return *TransitionRegistry::instance().styles().at(number - 1);
+}
 
 class TransitionFrameworkTest : public testing::TempHomeTest {
 protected:
@@ -96,15 +99,17 @@ protected:
 TEST_F(TransitionFrameworkTest, RegistryHoldsTheTwelveEffectsInNumberOrder) {
     const auto& styles = TransitionRegistry::instance().styles();
     ASSERT_EQ(styles.size(), 12u);
-    const char* names[] = {"SlideInFromLeft",   "VerticalLineBlinds", "HorizontalLineBlinds", "WipeFromRight",
-                           "RandomBlocks",      "SpiralBlocks",       "WipeFromLeft",         "SlideInFromRight",
-                           "SlideInFromTop",    "SlideInFromBottom",  "DiagonalFromTopLeft",  "DiagonalFromBottomLeft"};
+    const char* names[] = {"SlideInFromLeft",   "VerticalLineBlinds",  "HorizontalLineBlinds",
+                           "WipeFromRight",     "RandomBlocks",        "SpiralBlocks",
+                           "WipeFromLeft",      "SlideInFromRight",    "SlideInFromTop",
+                           "SlideInFromBottom", "DiagonalFromTopLeft", "DiagonalFromBottomLeft"};
     for (int k = 0; k < 12; ++k) {
         EXPECT_EQ(styles[k]->number(), k + 1);
         EXPECT_STREQ(styles[k]->name(), names[k]);
         EXPECT_EQ(TransitionRegistry::instance().find(k + 1), styles[k]);
         // The audio block is silence.
-        for (std::size_t b = 0; b < TransitionStyle::kAudioBlockBytes; ++b) ASSERT_EQ(styles[k]->audioBlock()[b], 0);
+        for (std::size_t b = 0; b < TransitionStyle::kAudioBlockBytes; ++b)
+            ASSERT_EQ(styles[k]->audioBlock()[b], 0);
     }
     EXPECT_EQ(&TransitionRegistry::instance(), &TransitionRegistry::instance());
     const auto messages = logMessages();
@@ -269,7 +274,8 @@ TEST_F(TransitionFrameworkTest, TheRunEndsAtTheFirstRefusedFrame) {
         RecordingWriter writer;
         writer.refuse = {2, 3};
         int counter = 10;
-        const VideoRunResult result = style->renderToVideo(canvas, picture(30, 24, 2), 5000.0, writer, counter, 100000);
+        const VideoRunResult result =
+            style->renderToVideo(canvas, picture(30, 24, 2), 5000.0, writer, counter, 100000);
         EXPECT_EQ(result.advanced, 3);
         EXPECT_EQ(result.written, 2);
         EXPECT_EQ(result.refused, 1);
@@ -317,9 +323,9 @@ TEST(TransitionScreenTest, PauseComesFromTheStepTargetEvenWhenTheStepCountDiffer
     effect(11).animateOnScreen(presenter, 0, 0, work, picture(100, 80, 2), 100.0, 1.0, sleeper);
     EXPECT_EQ(sleeper.pauses, std::vector<int>(50, 10));
 
-    EXPECT_EQ(TransitionStyle::pauseMs(30.0, 1.0), 33);   // truncated
+    EXPECT_EQ(TransitionStyle::pauseMs(30.0, 1.0), 33);  // truncated
     EXPECT_EQ(TransitionStyle::pauseMs(7.0, 0.0), 0);
-    EXPECT_EQ(TransitionStyle::pauseMs(7.0, -2.0), 0);    // no negative sleeps
+    EXPECT_EQ(TransitionStyle::pauseMs(7.0, -2.0), 0);  // no negative sleeps
     EXPECT_EQ(TransitionStyle::pauseMs(7.0, std::nan("")), 0);
     EXPECT_EQ(TransitionStyle::pauseMs(0.0, 1.0), 0);
     EXPECT_EQ(TransitionStyle::pauseMs(1e-6, 1e9), INT_MAX);
@@ -344,21 +350,20 @@ TEST(CopyRectTest, CopiesOnlyThePartInsideBothPictures) {
         int dx, dy, sx, sy, w, h;
     };
     const Rect rects[] = {
-        {2, 1, 3, 2, 4, 3},     // wholly inside
-        {-2, 0, 0, 0, 5, 4},    // left of the canvas
-        {0, -3, 0, 0, 4, 5},    // above the canvas
-        {0, 0, -3, -1, 6, 4},   // left of and above the source
-        {8, 5, 0, 0, 6, 6},     // beyond the canvas's right and bottom edges
-        {0, 0, 6, 4, 6, 6},     // beyond the source's right and bottom edges
-        {-4, -4, -4, -4, 30, 30},
-        {3, 3, 0, 0, 0, 5},     // empty
-        {3, 3, 0, 0, -2, -2},   // negative
-        {20, 0, 0, 0, 4, 4},    // nowhere near
+        {2, 1, 3, 2, 4, 3},                            // wholly inside
+        {-2, 0, 0, 0, 5, 4},                           // left of the canvas
+        {0, -3, 0, 0, 4, 5},                           // above the canvas
+        {0, 0, -3, -1, 6, 4},                          // left of and above the source
+        {8, 5, 0, 0, 6, 6},                            // beyond the canvas's right and bottom edges
+        {0, 0, 6, 4, 6, 6},                            // beyond the source's right and bottom edges
+        {-4, -4, -4, -4, 30, 30}, {3, 3, 0, 0, 0, 5},  // empty
+        {3, 3, 0, 0, -2, -2},                          // negative
+        {20, 0, 0, 0, 4, 4},                           // nowhere near
         {0, 0, 0, 9, 4, 4},
     };
     for (const Rect& r : rects) {
-        SCOPED_TRACE(::testing::Message() << r.dx << "," << r.dy << " from " << r.sx << "," << r.sy << " size "
-                                          << r.w << "x" << r.h);
+        SCOPED_TRACE(::testing::Message() << r.dx << "," << r.dy << " from " << r.sx << "," << r.sy
+                                          << " size " << r.w << "x" << r.h);
         QImage canvas = picture(11, 6, 1);
         const QImage expected = referenceCopy(canvas, r.dx, r.dy, source, r.sx, r.sy, r.w, r.h);
         copyRect(canvas, r.dx, r.dy, source, r.sx, r.sy, r.w, r.h);

@@ -23,8 +23,7 @@ public:
 
 class CountingSleeper final : public Sleeper {
 public:
-    void sleepMs(int milliseconds) override
-    {
+    void sleepMs(int milliseconds) override {
         ++calls;
         total += milliseconds;
     }
@@ -36,8 +35,7 @@ class TransitionSamplerTest : public testing::TempHomeTest {
 protected:
     std::string runLog() const { return testing::readFile(dataFolder() + "/run.log"); }
     // Writes a small photo filled with one colour.
-    std::string photo(const std::string& name, QColor colour)
-    {
+    std::string photo(const std::string& name, QColor colour) {
         QImage image(64, 48, QImage::Format_RGB32);
         image.fill(colour);
         const std::string file = path(name);
@@ -48,8 +46,7 @@ protected:
     CountingSleeper sleeper;
 };
 
-TEST_F(TransitionSamplerTest, EachRunPlaysTheEffectHoveredAtItsStart)
-{
+TEST_F(TransitionSamplerTest, EachRunPlaysTheEffectHoveredAtItsStart) {
     TransitionSampler sampler({}, 40, 30, presenter, sleeper);
     sampler.setHoveredStyle(6);
     EXPECT_EQ(sampler.runOnce(), 6);
@@ -63,8 +60,7 @@ TEST_F(TransitionSamplerTest, EachRunPlaysTheEffectHoveredAtItsStart)
     EXPECT_EQ(presenter.shown.size(), 22u);
 }
 
-TEST_F(TransitionSamplerTest, WithoutAProjectBlackTurnsWhite)
-{
+TEST_F(TransitionSamplerTest, WithoutAProjectBlackTurnsWhite) {
     TransitionSampler sampler({}, 40, 30, presenter, sleeper);
     sampler.setHoveredStyle(7);
     sampler.runOnce();
@@ -75,8 +71,7 @@ TEST_F(TransitionSamplerTest, WithoutAProjectBlackTurnsWhite)
     EXPECT_EQ(presenter.shown.back().pixelColor(0, 0), QColor(Qt::white));
 }
 
-TEST_F(TransitionSamplerTest, TheLastSlidePlaysIntoBlackAndAMissingPhotoIsBlack)
-{
+TEST_F(TransitionSamplerTest, TheLastSlidePlaysIntoBlackAndAMissingPhotoIsBlack) {
     SampleSource last{true, photo("red.png", Qt::red), ""};
     TransitionSampler sampler(last, 40, 30, presenter, sleeper);
     sampler.setHoveredStyle(1);
@@ -94,8 +89,7 @@ TEST_F(TransitionSamplerTest, TheLastSlidePlaysIntoBlackAndAMissingPhotoIsBlack)
     EXPECT_EQ(presenter.shown.back().pixelColor(0, 15), QColor(Qt::blue));
 }
 
-TEST_F(TransitionSamplerTest, AnUnknownEffectShowsNothingAndWaitsInsteadOfSpinning)
-{
+TEST_F(TransitionSamplerTest, AnUnknownEffectShowsNothingAndWaitsInsteadOfSpinning) {
     TransitionSampler sampler({}, 40, 30, presenter, sleeper);
     sampler.setHoveredStyle(99);
     EXPECT_EQ(sampler.runOnce(), -1);
@@ -104,8 +98,7 @@ TEST_F(TransitionSamplerTest, AnUnknownEffectShowsNothingAndWaitsInsteadOfSpinni
     EXPECT_EQ(sleeper.total, 700);
 }
 
-TEST_F(TransitionSamplerTest, AStopEndsTheLoopAndWakesTheSleeper)
-{
+TEST_F(TransitionSamplerTest, AStopEndsTheLoopAndWakesTheSleeper) {
     InterruptibleSleeper wakeable;
     TransitionSampler sampler({}, 8, 8, presenter, wakeable);
     std::atomic<bool> ended{false};

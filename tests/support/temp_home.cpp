@@ -13,15 +13,27 @@ void TempHomeTest::SetUp() {
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/kestrelle-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     root_ = pattern;
-    if (const char* home = std::getenv("HOME")) { hadHome_ = true; savedHome_ = home; }
-    if (const char* data = std::getenv("XDG_DATA_HOME")) { hadDataHome_ = true; savedDataHome_ = data; }
+    if (const char* home = std::getenv("HOME")) {
+        hadHome_ = true;
+        savedHome_ = home;
+    }
+    if (const char* data = std::getenv("XDG_DATA_HOME")) {
+        hadDataHome_ = true;
+        savedDataHome_ = data;
+    }
     setenv("HOME", root_.c_str(), 1);
     setenv("XDG_DATA_HOME", dataHome().c_str(), 1);
 }
 
 void TempHomeTest::TearDown() {
-    if (hadHome_) setenv("HOME", savedHome_.c_str(), 1); else unsetenv("HOME");
-    if (hadDataHome_) setenv("XDG_DATA_HOME", savedDataHome_.c_str(), 1); else unsetenv("XDG_DATA_HOME");
+    if (hadHome_)
+        setenv("HOME", savedHome_.c_str(), 1);
+    else
+        unsetenv("HOME");
+    if (hadDataHome_)
+        setenv("XDG_DATA_HOME", savedDataHome_.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
     std::error_code ignored;
     if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
 }
@@ -53,7 +65,8 @@ std::string commandOutput(const std::string& command) {
 std::uint32_t readLe32(const std::string& bytes, std::size_t at) {
     if (at + 4 > bytes.size()) return 0;
     std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+    for (int i = 3; i >= 0; --i)
+        value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
     return value;
 }
 

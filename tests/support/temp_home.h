@@ -15,7 +15,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    const std::string& root() const { return root_; }     // the temporary folder
+    const std::string& root() const { return root_; }  // the temporary folder
     std::string dataHome() const { return root_ + "/share"; }
     std::string dataFolder() const { return dataHome() + "/Brightmoor/Kestrelle"; }
     // Path of a file below root().

@@ -63,7 +63,9 @@ protected:
         return drop.isAccepted();
     }
 
-    QPoint inCell(int cell, int y) const { return QPoint(board->project().slide(cell)->cellRect.left + 60, y); }
+    QPoint inCell(int cell, int y) const {
+        return QPoint(board->project().slide(cell)->cellRect.left + 60, y);
+    }
 
     std::vector<std::string> photoNames() const {
         std::vector<std::string> names;

@@ -45,7 +45,8 @@ TEST(DesktopMessages, ShowItemsCarriesTheExactFileAsAnUri) {
     ASSERT_EQ(message.arguments().size(), 2);
     const QStringList uris = message.arguments()[0].toStringList();
     ASSERT_EQ(uris.size(), 1);
-    EXPECT_EQ(uris[0], QStringLiteral("file:///home/ann/My%20Videos/say%20%22hi%22%20it's%2050%25%20%231.avi"));
+    EXPECT_EQ(uris[0],
+              QStringLiteral("file:///home/ann/My%20Videos/say%20%22hi%22%20it's%2050%25%20%231.avi"));
     EXPECT_EQ(QUrl(uris[0]).toLocalFile().toStdString(), file);
     EXPECT_EQ(message.arguments()[1].toString(), QString());
     EXPECT_EQ(containingFolderUrl(file).toLocalFile(), QStringLiteral("/home/ann/My Videos"));

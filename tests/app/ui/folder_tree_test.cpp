@@ -38,8 +38,8 @@ class FolderTreeTest : public testing::TempHomeTest {
 protected:
     void SetUp() override {
         TempHomeTest::SetUp();
-        for (const char* folder : {"home", "home/Trip", "home/Trip/Day 1", "home/Trip/Day 2", "home/empty", "home/.cache",
-                                   "home/.cache/inner", "media", "media/stick", "fs"}) {
+        for (const char* folder : {"home", "home/Trip", "home/Trip/Day 1", "home/Trip/Day 2", "home/empty",
+                                   "home/.cache", "home/.cache/inner", "media", "media/stick", "fs"}) {
             ASSERT_EQ(::mkdir(path(folder).c_str(), 0755), 0) << folder;
         }
         PlaceRoots roots;
@@ -175,7 +175,8 @@ TEST_F(FolderTreeTest, TheStoredFolderIsSelectedAgainAtTheNextStart) {
     EXPECT_TRUE(place(path("home"))->isExpanded());
 
     // A stored folder the tree does not show (hidden, or gone) selects nothing.
-    for (const std::string& stored : {path("home/.cache/inner"), path("home/gone"), std::string("relative/path")}) {
+    for (const std::string& stored :
+         {path("home/.cache/inner"), path("home/gone"), std::string("relative/path")}) {
         settings.settings().DefaultSelectedDirectory = stored;
         QSignalSpy again(tree.get(), &FolderTree::openFolderRequested);
         tree->build();

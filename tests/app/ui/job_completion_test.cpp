@@ -25,8 +25,9 @@ struct Desk final : FileRevealer, PowerControl, SoundPlayer, MessagePresenter {
     }
     bool powerOff() override {
         // What was on disk when the power-off was asked for.
-        events.push_back(QFileInfo::exists(QString::fromStdString(settingsFile)) ? "power off, settings saved"
-                                                                                 : "power off, settings not saved");
+        events.push_back(QFileInfo::exists(QString::fromStdString(settingsFile))
+                             ? "power off, settings saved"
+                             : "power off, settings not saved");
         return powerAccepted;
     }
     void playFile(const std::string& wavPath) override { events.push_back("play " + wavPath); }
@@ -41,7 +42,8 @@ struct Desk final : FileRevealer, PowerControl, SoundPlayer, MessagePresenter {
     int answer = MessageAnswer::kNo;
 };
 
-const std::string kQuestion = "ask Output file completed. Do you want to open the destination folder? [yes/no]";
+const std::string kQuestion =
+    "ask Output file completed. Do you want to open the destination folder? [yes/no]";
 
 class JobCompletionTest : public testing::TempHomeTest {
 protected:
@@ -57,10 +59,11 @@ protected:
     }
 
     void complete(JobCompletionActions::CountdownRunner runner = {}) {
-        if (!runner) runner = [](ShutdownCountdownDialog&) -> bool {
-            ADD_FAILURE() << "no countdown expected";
-            return false;
-        };
+        if (!runner)
+            runner = [](ShutdownCountdownDialog&) -> bool {
+                ADD_FAILURE() << "no countdown expected";
+                return false;
+            };
         JobCompletionActions actions(store, desk, desk, desk, runner);
         actions.generationCompleted(aviPath, nullptr);
     }
@@ -129,8 +132,10 @@ TEST_F(JobCompletionTest, AbortNeverPowersOffAndRefusalIsSilent) {
         complete([&](ShutdownCountdownDialog& dialog) {
             dialog.stopTimer();
             dialog.tick();
-            if (key) QTest::keyClick(&dialog, Qt::Key(key));
-            else dialog.findChildren<QPushButton*>().back()->click();  // "Abort"
+            if (key)
+                QTest::keyClick(&dialog, Qt::Key(key));
+            else
+                dialog.findChildren<QPushButton*>().back()->click();  // "Abort"
             return dialog.result() == QDialog::Accepted;
         });
         EXPECT_TRUE(desk.events.empty()) << key;

@@ -2,11 +2,11 @@
 // Enter and Insert add photos after the last photo slide and WAV files to the soundtrack, in row order,
 // as a drop would; without a selection, and anywhere but the browser, Enter still does nothing.
 
-#include "app/ui/main_window.h"
-#include "base/message_box.h"
 #include "app/ui/folder_tree.h"
 #include "app/ui/job_completion_actions.h"
+#include "app/ui/main_window.h"
 #include "app/ui/photo_browser.h"
+#include "base/message_box.h"
 #include "config/settings_store.h"
 #include "project/slideshow_project.h"
 #include "project/ui/storyboard_control.h"
@@ -26,7 +26,9 @@
 namespace kestrelle {
 namespace {
 
-std::string fileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+std::string fileName(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
 
 class KeyboardAddTest : public testing::TempHomeTest {
 protected:
@@ -46,7 +48,9 @@ protected:
         store_.settings().DefaultSlideDuration = 4.5;
         store_.settings().DefaultTransitionDuration = 1.5;
         store_.settings().DefaultSlideIndex = 7;
-        dialogs_.generate = [this](QWidget*, SettingsStore&, SlideShowProject&, const std::string&) { ++generated_; };
+        dialogs_.generate = [this](QWidget*, SettingsStore&, SlideShowProject&, const std::string&) {
+            ++generated_;
+        };
         window_ = std::make_unique<LumoDlg>(store_, dialogs_);
         window_->show();
         window_->activateWindow();
@@ -70,7 +74,8 @@ protected:
     void select(std::initializer_list<const char*> names) {
         browser().clearSelection();
         for (const char* name : names) {
-            const QList<QListWidgetItem*> found = browser().findItems(QString::fromLatin1(name), Qt::MatchExactly);
+            const QList<QListWidgetItem*> found =
+                browser().findItems(QString::fromLatin1(name), Qt::MatchExactly);
             ASSERT_EQ(found.size(), 1) << name;
             QTest::mouseClick(browser().viewport(), Qt::LeftButton, Qt::ControlModifier,
                               browser().visualItemRect(found.front()).center());
@@ -115,7 +120,8 @@ TEST_F(KeyboardAddTest, EnterAndInsertAddTheSelectedPhotosInRowOrderAfterThePhot
 
     select({"p4.jpg", "p1.jpg"});
     QTest::keyClick(&browser(), Qt::Key_Insert);
-    EXPECT_EQ(photoNames(), (std::vector<std::string>{"e0.jpg", "p0.jpg", "p2.jpg", "p3.jpg", "p1.jpg", "p4.jpg"}));
+    EXPECT_EQ(photoNames(),
+              (std::vector<std::string>{"e0.jpg", "p0.jpg", "p2.jpg", "p3.jpg", "p1.jpg", "p4.jpg"}));
     EXPECT_EQ(project().selectedSlide(), 5);
     // The storyboard scrolled to the new slides.
     const QRect view = window_->storyboard()->viewport()->rect();

@@ -25,7 +25,8 @@ TEST_F(MainWindowBrowserTest, TheStoredFolderOpensAtStartAndClosingStopsTheWorke
     QImage photo(320, 240, QImage::Format_RGB32);
     photo.fill(Qt::darkCyan);
     for (int i = 0; i < 40; ++i) {
-        ASSERT_TRUE(photo.save(QString::fromStdString(folder + "/IMG_" + std::to_string(i) + ".JPG"), "JPEG"));
+        ASSERT_TRUE(
+            photo.save(QString::fromStdString(folder + "/IMG_" + std::to_string(i) + ".JPG"), "JPEG"));
     }
     SettingsStore store;
     store.settings().DefaultSelectedDirectory = folder;  // HOME is root(), so the tree reaches it

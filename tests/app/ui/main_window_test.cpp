@@ -1,6 +1,6 @@
+#include "app/ui/main_window.h"
 #include "app/profile_setup.h"
 #include "app/start_checks.h"
-#include "app/ui/main_window.h"
 #include "base/data_folder.h"
 #include "base/message_box.h"
 #include "config/settings_store.h"
@@ -56,7 +56,8 @@ protected:
         for (const char* scheme : {"http", "https", "mailto"})
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &urls_, "open");
 
-        dialogs_.generate = [this](QWidget*, SettingsStore& store, SlideShowProject&, const std::string& aviPath) {
+        dialogs_.generate = [this](QWidget*, SettingsStore& store, SlideShowProject&,
+                                   const std::string& aviPath) {
             EXPECT_EQ(&store, store_.get());
             generatedPath_ = aviPath;
             ++generated_;
@@ -70,7 +71,8 @@ protected:
     }
     void TearDown() override {
         window_.reset();
-        for (const char* scheme : {"http", "https", "mailto"}) QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+        for (const char* scheme : {"http", "https", "mailto"})
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
         setMessagePresenter(nullptr);
         ConfigTest::TearDown();
     }
@@ -123,10 +125,12 @@ TEST_F(MainWindowTest, StartsWithTheSettingsShown) {
     for (QAction* top : w.menuBar()->actions()) {
         commands.push_back(top->text());
         if (top->menu())
-            for (QAction* item : top->menu()->actions()) commands.push_back(item->isSeparator() ? QStringLiteral("-") : item->text());
+            for (QAction* item : top->menu()->actions())
+                commands.push_back(item->isSeparator() ? QStringLiteral("-") : item->text());
     }
-    const std::vector<QString> expected = {"&File", "New Slide", "-", "Output", "Export Log file", "-", "Exit",
-                                           "&Config", "&Help", "Help", "-", "Home Page", "Contact us", "-", "About..."};
+    const std::vector<QString> expected = {"&File", "New Slide", "-",          "Output", "Export Log file",
+                                           "-",     "Exit",      "&Config",    "&Help",  "Help",
+                                           "-",     "Home Page", "Contact us", "-",      "About..."};
     EXPECT_EQ(commands, expected);
     EXPECT_TRUE(messages_.texts.empty());
 }

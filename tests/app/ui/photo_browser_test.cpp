@@ -22,13 +22,16 @@ namespace {
 
 class PhotoBrowserTest : public testing::TempHomeTest {
 protected:
-    std::string makePhotos(const std::string& name, int count, QColor colour, const char* pattern = "photo_%1.JPG") {
+    std::string makePhotos(const std::string& name, int count, QColor colour,
+                           const char* pattern = "photo_%1.JPG") {
         const std::string folder = path(name);
         ::mkdir(folder.c_str(), 0755);
         QImage photo(160, 120, QImage::Format_RGB32);
         photo.fill(colour);
         for (int i = 0; i < count; ++i) {
-            photo.save(QString::fromStdString(folder) + QLatin1Char('/') + QString::fromLatin1(pattern).arg(i), "JPEG", 90);
+            photo.save(
+                QString::fromStdString(folder) + QLatin1Char('/') + QString::fromLatin1(pattern).arg(i),
+                "JPEG", 90);
         }
         return folder;
     }
@@ -58,7 +61,7 @@ private:
 TEST_F(PhotoBrowserTest, ListsTheFolderLowerCasedAndKeepsRealNamesInPaths) {
     const std::string folder = makePhotos("Trip", 3, Qt::green);
     ASSERT_TRUE(testing::writeFile(folder + "/notes.txt", "x"));
-    ASSERT_EQ(::mkfifo((folder + "/pipe.jpg").c_str(), 0644), 0);  // opening it would block forever
+    ASSERT_EQ(::mkfifo((folder + "/pipe.jpg").c_str(), 0644), 0);      // opening it would block forever
     const std::string oddName = std::string("\xC3\x28scan") + ".png";  // not valid UTF-8
     ASSERT_TRUE(testing::writeFile(folder + "/" + oddName, "damaged"));
 
@@ -142,7 +145,11 @@ TEST_F(PhotoBrowserTest, AudioModeListsWavFilesWithTheAudioPicture) {
     EXPECT_EQ(browser.item(0)->text(), QStringLiteral("x.wav"));
     ASSERT_TRUE(waitForThumbnails(browser));
     const QImage expected = PhotoBrowser::audioPicture(1.0);
-    EXPECT_EQ(browser.item(0)->icon().pixmap(PhotoBrowser::kThumbnailSize).toImage().convertToFormat(QImage::Format_RGB32),
+    EXPECT_EQ(browser.item(0)
+                  ->icon()
+                  .pixmap(PhotoBrowser::kThumbnailSize)
+                  .toImage()
+                  .convertToFormat(QImage::Format_RGB32),
               expected.convertToFormat(QImage::Format_RGB32));
     EXPECT_EQ(browser.selectedPayload().line, DragLine::Soundtrack);
 }
@@ -167,7 +174,8 @@ TEST_F(PhotoBrowserTest, ADragCarriesTheSelectedRowsInAscendingOrderWhateverTheO
     const std::optional<DragPayload> payload = takeDragPayload(*mime);
     ASSERT_TRUE(payload.has_value());
     EXPECT_EQ(payload->line, DragLine::Photos);
-    EXPECT_EQ(payload->paths, (std::vector<std::string>{folder + "/p1.jpg", folder + "/p3.jpg", folder + "/p4.jpg"}));
+    EXPECT_EQ(payload->paths,
+              (std::vector<std::string>{folder + "/p1.jpg", folder + "/p3.jpg", folder + "/p4.jpg"}));
 
     EXPECT_EQ(PhotoBrowser::dragPicture(false, 1.0).size(), QSize(16, 12));
     EXPECT_EQ(PhotoBrowser::dragPicture(true, 2.0).deviceIndependentSize().toSize(), QSize(17, 13));

@@ -52,8 +52,10 @@ protected:
             }
         }
         processes_.clear();
-        if (savedRuntime_.isNull()) qunsetenv("XDG_RUNTIME_DIR");
-        else qputenv("XDG_RUNTIME_DIR", savedRuntime_);
+        if (savedRuntime_.isNull())
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", savedRuntime_);
         TempHomeTest::TearDown();
     }
 
@@ -66,8 +68,10 @@ protected:
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(path("config")));
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
-        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                           QStringLiteral("unix:path=/nonexistent/bus"));
+        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
+                           QStringLiteral("unix:path=/nonexistent/bus"));
         process->setProcessEnvironment(environment);
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->start(QCoreApplication::applicationDirPath() + QStringLiteral("/kestrelle"), {});
@@ -139,7 +143,8 @@ TEST_F(SingleInstanceTest, TwoStartsAtOnceLeaveOneRunningInstance) {
     QProcess& a = startProgram();
     QProcess& b = startProgram();
     // One of them hands over to the other and ends.
-    ASSERT_TRUE(waitUntil([&] { return a.state() == QProcess::NotRunning || b.state() == QProcess::NotRunning; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return a.state() == QProcess::NotRunning || b.state() == QProcess::NotRunning; }));
     QProcess& ended = a.state() == QProcess::NotRunning ? a : b;
     QProcess& running = &ended == &a ? b : a;
     EXPECT_EQ(ended.exitCode(), 0);

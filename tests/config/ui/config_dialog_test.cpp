@@ -40,7 +40,8 @@ protected:
             });
         dialog->setProfileNameAsker([this](QWidget*) { return nameAnswer; });
         refreshes = std::make_unique<QSignalSpy>(dialog.get(), &ConfigDialog::refreshProfileListRequested);
-        applies = std::make_unique<QSignalSpy>(dialog.get(), &ConfigDialog::applyDefaultsToAllSlidesRequested);
+        applies =
+            std::make_unique<QSignalSpy>(dialog.get(), &ConfigDialog::applyDefaultsToAllSlidesRequested);
         dialog->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
         return dialog;
@@ -106,7 +107,8 @@ TEST_F(ConfigDialogWindowTest, TypedValuesAreCheckedOnLeavingAndTakenByOkWhichAs
     useProfiles({profile("Only")});
     auto dialog = makeDialog();
     std::vector<std::string> order;
-    QObject::connect(dialog.get(), &ConfigDialog::refreshProfileListRequested, [&] { order.push_back("2026"); });
+    QObject::connect(dialog.get(), &ConfigDialog::refreshProfileListRequested,
+                     [&] { order.push_back("2026"); });
     QObject::connect(dialog.get(), &ConfigDialog::applyDefaultsToAllSlidesRequested,
                      [&] { order.push_back("2027"); });
     QTest::keyClicks(dialog->widthEdit(), "x9");  // the frame size takes digits only

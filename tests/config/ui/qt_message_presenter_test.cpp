@@ -39,8 +39,8 @@ SeenBox answerOpenBox(QMessageBox::StandardButton button) {
 
 // Every message is plain text: file names and codec errors may hold "<" or "&" and must show as typed.
 TEST(QtMessagePresenterTest, TextsWithMarkupShowLiterally) {
-    const std::vector<std::string> texts = {"Cannot write <b>/tmp/a&b</b>", "x < y", "<img src=\"/nope\"> here",
-                                            "plain line\nsecond line"};
+    const std::vector<std::string> texts = {"Cannot write <b>/tmp/a&b</b>", "x < y",
+                                            "<img src=\"/nope\"> here", "plain line\nsecond line"};
     QtMessagePresenter presenter;
     for (const std::string& text : texts) {
         SCOPED_TRACE(text);

@@ -1,11 +1,11 @@
-#include "diag/ui/export_success_dialog.h"
 #include "diag/ui/log_export_dialog.h"
+#include "diag/ui/export_success_dialog.h"
 
 #include "base/data_folder.h"
 #include "base/message_box.h"
+#include "base/run_log.h"
 #include "config/desktop_services.h"
 #include "diag/log_export.h"
-#include "base/run_log.h"
 #include "tests/support/temp_home.h"
 
 #include <QPushButton>
@@ -49,7 +49,9 @@ protected:
             proposedPaths.push_back(proposed.toStdString());
             return QString::fromStdString(chosen);
         };
-        result.confirm = [this](ExportSuccessDialog& dialog) { confirmations.push_back(dialog.messageText().toStdString()); };
+        result.confirm = [this](ExportSuccessDialog& dialog) {
+            confirmations.push_back(dialog.messageText().toStdString());
+        };
         return result;
     }
 
@@ -77,7 +79,8 @@ TEST_F(LogExportDialogTest, SuffixIsAddedAndTheExportConfirmed) {
 TEST_F(LogExportDialogTest, ReplacingAFileNeedsYesAndCancelDoesNothing) {
     ASSERT_TRUE(testing::writeFile(path("old.iba"), "keep me"));
     EXPECT_FALSE(exportRunLogInteractively(nullptr, revealer, windows(path("old"))));
-    EXPECT_EQ(presenter.texts, std::vector<std::string>{"old.iba already exists.\nDo you want to replace it?"});
+    EXPECT_EQ(presenter.texts,
+              std::vector<std::string>{"old.iba already exists.\nDo you want to replace it?"});
     EXPECT_EQ(testing::readFile(path("old.iba")), "keep me");
     EXPECT_TRUE(confirmations.empty());
 

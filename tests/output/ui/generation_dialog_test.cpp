@@ -53,9 +53,10 @@ public:
 int probeFrames(const std::string& file, QString& errors) {
     QProcess probe;
     probe.start(QStringLiteral("ffprobe"),
-                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-                 QStringLiteral("-count_frames"), QStringLiteral("-show_entries"), QStringLiteral("stream=nb_read_frames"),
-                 QStringLiteral("-of"), QStringLiteral("csv=p=0"), QString::fromStdString(file)});
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                 QStringLiteral("v:0"), QStringLiteral("-count_frames"), QStringLiteral("-show_entries"),
+                 QStringLiteral("stream=nb_read_frames"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
+                 QString::fromStdString(file)});
     probe.waitForFinished(60000);
     errors = QString::fromUtf8(probe.readAllStandardError());
     bool ok = false;

@@ -1,11 +1,11 @@
 // The storyboard window: clicks by hit area, the context menu, keys, the in-place editor, scrolling,
 // drag and drop on the target side, and the pixels that matter.
 
+#include "project/ui/storyboard_control.h"
 #include "base/data_folder.h"
 #include "base/message_box.h"
 #include "project/photo_drag_payload.h"
 #include "project/ui/photo_viewer_dialog.h"
-#include "project/ui/storyboard_control.h"
 #include "render/ui/transition_icons.h"
 #include "tests/support/temp_home.h"
 
@@ -34,8 +34,7 @@ using storyboard::DurationField;
 
 class RecordingPresenter final : public MessagePresenter {
 public:
-    int show(const std::string& text, unsigned) override
-    {
+    int show(const std::string& text, unsigned) override {
         texts.push_back(text);
         return MessageAnswer::kOk;
     }
@@ -44,8 +43,7 @@ public:
 
 class StoryboardControlTest : public testing::TempHomeTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         TempHomeTest::SetUp();
         setMessagePresenter(&messages);
         board = std::make_unique<StoryboardControl>();
@@ -55,38 +53,37 @@ protected:
             return chooserAnswer;
         });
         board->setViewerOpener([this](QWidget*, const std::string& path) { viewed.push_back(path); });
-        board->setMenuRunner([this](QMenu& menu, const QPoint&) { ++menusShown; lastMenu = menuState(menu); });
+        board->setMenuRunner([this](QMenu& menu, const QPoint&) {
+            ++menusShown;
+            lastMenu = menuState(menu);
+        });
         // Four cells fit; a fifth placeholder makes the row one cell wider than the view.
         board->resize(4 * kCellWidth + 40, 170);
         board->show();
         QApplication::processEvents();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         board.reset();
         setMessagePresenter(nullptr);
         TempHomeTest::TearDown();
     }
 
-    std::string photo(const std::string& name)
-    {
+    std::string photo(const std::string& name) {
         QImage image(32, 24, QImage::Format_RGB32);
         image.fill(QColor(30, 140, 60));
         const std::string file = path(name);
         EXPECT_TRUE(image.save(QString::fromStdString(file)));
         return file;
     }
-    void addPhotos(int count)
-    {
+    void addPhotos(int count) {
         for (int i = 0; i < count; ++i) {
-            board->project().insertPhoto(photo("p" + std::to_string(i) + ".png"), board->project().photoSlideCount(),
-                                         0, 3.0, 1.0);
+            board->project().insertPhoto(photo("p" + std::to_string(i) + ".png"),
+                                         board->project().photoSlideCount(), 0, 3.0, 1.0);
         }
         board->scrollTo(0);
         QApplication::processEvents();
     }
-    std::vector<std::string> photoPaths() const
-    {
+    std::vector<std::string> photoPaths() const {
         std::vector<std::string> paths;
         for (const Slide& cell : board->project().cells()) {
             if (cell.hasPhoto) paths.push_back(cell.photoPath.substr(cell.photoPath.rfind('/') + 1));
@@ -95,12 +92,10 @@ protected:
     }
     QWidget* view() const { return board->viewport(); }
     // A point inside cell i, relative to its left edge.
-    QPoint at(int cell, int dx, int dy) const
-    {
+    QPoint at(int cell, int dx, int dy) const {
         return QPoint(board->project().slide(cell)->cellRect.left + dx, dy);
     }
-    static std::vector<bool> menuState(QMenu& menu)
-    {
+    static std::vector<bool> menuState(QMenu& menu) {
         std::vector<bool> enabled;
         for (QAction* action : menu.actions()) enabled.push_back(action->isEnabled());
         return enabled;
@@ -116,18 +111,17 @@ protected:
     std::vector<bool> lastMenu;
 };
 
-TEST_F(StoryboardControlTest, FirstLayoutMakesARowOneCellWiderThanTheView)
-{
+TEST_F(StoryboardControlTest, FirstLayoutMakesARowOneCellWiderThanTheView) {
     EXPECT_EQ(board->project().cellCount(), board->visibleWidth() / kCellWidth + 1);
     EXPECT_GT(board->project().contentWidth(), board->visibleWidth());
     EXPECT_EQ(board->project().photoSlideCount(), 0);
 }
 
-TEST_F(StoryboardControlTest, ClicksActByHitArea)
-{
+TEST_F(StoryboardControlTest, ClicksActByHitArea) {
     addPhotos(2);
     std::vector<int> notes;
-    QObject::connect(board.get(), &StoryboardControl::clickNotified, [&](int code) { notes.push_back(code); });
+    QObject::connect(board.get(), &StoryboardControl::clickNotified,
+                     [&](int code) { notes.push_back(code); });
 
     click(at(1, 80, 75));  // slide duration
     EXPECT_EQ(board->project().selectedSlide(), 1);
@@ -164,8 +158,7 @@ TEST_F(StoryboardControlTest, ClicksActByHitArea)
     EXPECT_EQ(notes, std::vector<int>{2});
 }
 
-TEST_F(StoryboardControlTest, DoubleClickOnAPictureOpensTheViewer)
-{
+TEST_F(StoryboardControlTest, DoubleClickOnAPictureOpensTheViewer) {
     addPhotos(1);
     QTest::mouseDClick(view(), Qt::LeftButton, {}, at(0, 50, 30));
     ASSERT_EQ(viewed.size(), 1u);
@@ -175,8 +168,7 @@ TEST_F(StoryboardControlTest, DoubleClickOnAPictureOpensTheViewer)
     EXPECT_EQ(viewed.size(), 1u);
 }
 
-TEST_F(StoryboardControlTest, ContextMenuEnablesByPositionAndIsMissingOnPlaceholders)
-{
+TEST_F(StoryboardControlTest, ContextMenuEnablesByPositionAndIsMissingOnPlaceholders) {
     addPhotos(3);
     const auto rightClick = [&](QPoint point) {
         QContextMenuEvent event(QContextMenuEvent::Mouse, point, view()->mapToGlobal(point));
@@ -206,14 +198,13 @@ TEST_F(StoryboardControlTest, ContextMenuEnablesByPositionAndIsMissingOnPlacehol
     EXPECT_EQ(photoPaths(), (std::vector<std::string>{"p0.png", "p2.png"}));
 }
 
-TEST_F(StoryboardControlTest, KeysEditTheRow)
-{
+TEST_F(StoryboardControlTest, KeysEditTheRow) {
     addPhotos(3);
     board->project().setSelectedSlide(-1);
     board->setFocus();
     QTest::keyClick(board.get(), Qt::Key_Right);  // nothing selected: the first
     EXPECT_EQ(board->project().selectedSlide(), 0);
-    QTest::keyClick(board.get(), Qt::Key_Left);   // nothing before the first
+    QTest::keyClick(board.get(), Qt::Key_Left);  // nothing before the first
     EXPECT_EQ(board->project().selectedSlide(), 0);
     QTest::keyClick(board.get(), Qt::Key_Period);  // ">"
     EXPECT_EQ(photoPaths(), (std::vector<std::string>{"p1.png", "p0.png", "p2.png"}));
@@ -239,8 +230,7 @@ TEST_F(StoryboardControlTest, KeysEditTheRow)
 
 // Without a mouse: F2 edits the selected slide's duration, Shift+F2 its transition's, Space opens the
 // chooser and Shift+Space the photo viewer; with no slide selected none of them does anything.
-TEST_F(StoryboardControlTest, KeysReachTheEditorTheChooserAndTheViewer)
-{
+TEST_F(StoryboardControlTest, KeysReachTheEditorTheChooserAndTheViewer) {
     addPhotos(2);
     board->project().setSelectedSlide(-1);
     board->setFocus();
@@ -299,23 +289,20 @@ TEST_F(StoryboardControlTest, KeysReachTheEditorTheChooserAndTheViewer)
 
 class StoryboardEditorTest : public StoryboardControlTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         StoryboardControlTest::SetUp();
         addPhotos(2);
         // A value the cell shows rounded: storing the unchanged text would change it.
         board->project().setSlideDuration(0, 3.04);
     }
-    void type(const QString& text)
-    {
+    void type(const QString& text) {
         board->beginDurationEdit(0, DurationField::Slide);
         board->editor()->setText(text);
     }
     double stored() const { return board->project().slide(0)->slideDuration; }
 };
 
-TEST_F(StoryboardEditorTest, EnterStoresEscapeDiscards)
-{
+TEST_F(StoryboardEditorTest, EnterStoresEscapeDiscards) {
     type(QStringLiteral("2.5"));
     QTest::keyClick(board->editor(), Qt::Key_Escape);
     EXPECT_DOUBLE_EQ(stored(), 3.04);
@@ -329,16 +316,14 @@ TEST_F(StoryboardEditorTest, EnterStoresEscapeDiscards)
     EXPECT_TRUE(board->hasFocus());
 }
 
-TEST_F(StoryboardEditorTest, AnUnchangedTextStoresNothing)
-{
+TEST_F(StoryboardEditorTest, AnUnchangedTextStoresNothing) {
     board->beginDurationEdit(0, DurationField::Slide);
     EXPECT_EQ(board->editor()->text(), QStringLiteral("3.0"));
     QTest::keyClick(board->editor(), Qt::Key_Enter);
     EXPECT_DOUBLE_EQ(stored(), 3.04);
 }
 
-TEST_F(StoryboardEditorTest, FocusLossAndClicksElsewhereStore)
-{
+TEST_F(StoryboardEditorTest, FocusLossAndClicksElsewhereStore) {
     QLineEdit other;
     other.show();
     type(QStringLiteral("4.5"));
@@ -353,8 +338,7 @@ TEST_F(StoryboardEditorTest, FocusLossAndClicksElsewhereStore)
     EXPECT_EQ(board->project().selectedSlide(), 1);
 }
 
-TEST_F(StoryboardEditorTest, ScrollingClosesWithoutStoring)
-{
+TEST_F(StoryboardEditorTest, ScrollingClosesWithoutStoring) {
     type(QStringLiteral("9"));
     board->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     EXPECT_FALSE(board->editing());
@@ -362,19 +346,19 @@ TEST_F(StoryboardEditorTest, ScrollingClosesWithoutStoring)
 
     board->scrollTo(0);
     type(QStringLiteral("9"));
-    QWheelEvent wheel(QPointF(10, 10), board->mapToGlobal(QPoint(10, 10)), QPoint(), QPoint(0, -120), Qt::NoButton,
-                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent wheel(QPointF(10, 10), board->mapToGlobal(QPoint(10, 10)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(view(), &wheel);
     EXPECT_FALSE(board->editing());
     EXPECT_DOUBLE_EQ(stored(), 3.04);
 }
 
-TEST_F(StoryboardEditorTest, TextsThatAreNoPositiveNumberStoreTheDefault)
-{
+TEST_F(StoryboardEditorTest, TextsThatAreNoPositiveNumberStoreTheDefault) {
     const struct {
         const char* text;
         double expected;
-    } cases[] = {{"abc", 3.0}, {"-2", 3.0}, {"0", 3.0}, {"1e999", 3.0}, {"inf", 3.0}, {"nan", 3.0},
+    } cases[] = {{"abc", 3.0},      {"-2", 3.0},     {"0", 3.0},
+                 {"1e999", 3.0},    {"inf", 3.0},    {"nan", 3.0},
                  {"  7.25s", 7.25}, {"1e3", 1000.0}, {"99999999", kMaxDurationSeconds}};
     for (const auto& c : cases) {
         board->project().setSlideDuration(0, 1.11);
@@ -389,18 +373,17 @@ TEST_F(StoryboardEditorTest, TextsThatAreNoPositiveNumberStoreTheDefault)
     EXPECT_DOUBLE_EQ(board->project().slide(1)->transitionDuration, 1.0);
 }
 
-TEST_F(StoryboardEditorTest, TheEditorHasNoContextMenu)
-{
+TEST_F(StoryboardEditorTest, TheEditorHasNoContextMenu) {
     type(QStringLiteral("5"));
     EXPECT_EQ(board->editor()->contextMenuPolicy(), Qt::PreventContextMenu);
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), board->editor()->mapToGlobal(QPoint(2, 2)));
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2),
+                            board->editor()->mapToGlobal(QPoint(2, 2)));
     QApplication::sendEvent(board->editor(), &event);
     EXPECT_TRUE(board->editing());
     EXPECT_EQ(menusShown, 0);
 }
 
-TEST_F(StoryboardControlTest, ScrollingStepsAndCentring)
-{
+TEST_F(StoryboardControlTest, ScrollingStepsAndCentring) {
     addPhotos(9);  // 9 photos and placeholders: well wider than the view
     QScrollBar* bar = board->horizontalScrollBar();
     const int limit = board->project().contentWidth() - board->visibleWidth();
@@ -420,12 +403,12 @@ TEST_F(StoryboardControlTest, ScrollingStepsAndCentring)
 
     // Wheel: towards the user scrolls right by 40.
     board->scrollTo(0);
-    QWheelEvent down(QPointF(10, 10), board->mapToGlobal(QPoint(10, 10)), QPoint(), QPoint(0, -120), Qt::NoButton,
-                     Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent down(QPointF(10, 10), board->mapToGlobal(QPoint(10, 10)), QPoint(), QPoint(0, -120),
+                     Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(view(), &down);
     EXPECT_EQ(board->scrollPosition(), 40);
-    QWheelEvent up(QPointF(10, 10), board->mapToGlobal(QPoint(10, 10)), QPoint(), QPoint(0, 240), Qt::NoButton,
-                   Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent up(QPointF(10, 10), board->mapToGlobal(QPoint(10, 10)), QPoint(), QPoint(0, 240),
+                   Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(view(), &up);
     QApplication::sendEvent(view(), &up);
     EXPECT_EQ(board->scrollPosition(), 0);
@@ -440,8 +423,7 @@ TEST_F(StoryboardControlTest, ScrollingStepsAndCentring)
     EXPECT_EQ(board->scrollPosition(), 0);
 }
 
-TEST_F(StoryboardControlTest, WideViewsHaveNothingToScroll)
-{
+TEST_F(StoryboardControlTest, WideViewsHaveNothingToScroll) {
     board->resize(12 * kCellWidth, 170);
     QApplication::processEvents();
     // The row grew with the view, still one cell wider.
@@ -459,15 +441,13 @@ TEST_F(StoryboardControlTest, WideViewsHaveNothingToScroll)
 
 class StoryboardDropTest : public StoryboardControlTest {
 protected:
-    std::unique_ptr<QMimeData> payload(DragLine line, const std::vector<std::string>& paths)
-    {
+    std::unique_ptr<QMimeData> payload(DragLine line, const std::vector<std::string>& paths) {
         auto mime = std::make_unique<QMimeData>();
         putDragPayload(*mime, {line, paths});
         return mime;
     }
     // Enter, move and (optionally) drop at a point; returns whether the last event was accepted.
-    bool drag(const QMimeData& mime, QPoint point, bool drop)
-    {
+    bool drag(const QMimeData& mime, QPoint point, bool drop) {
         QDragEnterEvent enter(point, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
         QApplication::sendEvent(view(), &enter);
         if (!enter.isAccepted()) return false;
@@ -484,8 +464,7 @@ protected:
     Qt::DropAction dropAction = Qt::IgnoreAction;
 };
 
-TEST_F(StoryboardDropTest, TheBarMarksPhotoSlidesOnly)
-{
+TEST_F(StoryboardDropTest, TheBarMarksPhotoSlidesOnly) {
     addPhotos(2);
     const auto mime = payload(DragLine::Photos, {photo("new.png")});
     EXPECT_TRUE(drag(*mime, at(1, 60, 40), false));
@@ -503,13 +482,13 @@ TEST_F(StoryboardDropTest, TheBarMarksPhotoSlidesOnly)
     EXPECT_EQ(board->dropIndicatorCell(), -1);
 }
 
-TEST_F(StoryboardDropTest, DroppedPhotosGoInOrderFromTheCellUnderThePoint)
-{
+TEST_F(StoryboardDropTest, DroppedPhotosGoInOrderFromTheCellUnderThePoint) {
     addPhotos(3);
     const auto mime = payload(DragLine::Photos, {photo("a.png"), photo("b.png"), photo("c.png")});
     EXPECT_TRUE(drag(*mime, at(1, 60, 40), true));
     EXPECT_EQ(dropAction, Qt::CopyAction);
-    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"p0.png", "a.png", "b.png", "c.png", "p1.png", "p2.png"}));
+    EXPECT_EQ(photoPaths(),
+              (std::vector<std::string>{"p0.png", "a.png", "b.png", "c.png", "p1.png", "p2.png"}));
     EXPECT_EQ(board->project().slide(1)->transitionEffect, 4);  // the defaults
     EXPECT_DOUBLE_EQ(board->project().slide(1)->transitionDuration, 1.0);
     EXPECT_EQ(board->dropIndicatorCell(), -1);
@@ -523,8 +502,7 @@ TEST_F(StoryboardDropTest, DroppedPhotosGoInOrderFromTheCellUnderThePoint)
     EXPECT_GE(board->project().placeholderCount(), 1);
 }
 
-TEST_F(StoryboardDropTest, APointOnNoCellInsertsNothing)
-{
+TEST_F(StoryboardDropTest, APointOnNoCellInsertsNothing) {
     addPhotos(2);
     // y = 95 still counts as the photo line but lies below every cell.
     const auto mime = payload(DragLine::Photos, {photo("a.png"), photo("b.png")});
@@ -534,16 +512,14 @@ TEST_F(StoryboardDropTest, APointOnNoCellInsertsNothing)
     EXPECT_EQ(board->project().photoSlideCount(), 2);
 }
 
-TEST_F(StoryboardDropTest, RefusedFilesLeaveNoGap)
-{
+TEST_F(StoryboardDropTest, RefusedFilesLeaveNoGap) {
     addPhotos(2);
     const auto mime = payload(DragLine::Photos, {path("notes.txt"), photo("a.png")});
     EXPECT_TRUE(drag(*mime, at(1, 60, 40), true));
     EXPECT_EQ(photoPaths(), (std::vector<std::string>{"p0.png", "a.png", "p1.png"}));
 }
 
-TEST_F(StoryboardDropTest, FileManagerPhotosDropInTheirOrder)
-{
+TEST_F(StoryboardDropTest, FileManagerPhotosDropInTheirOrder) {
     addPhotos(1);
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(photo("z.png"))),
@@ -556,8 +532,7 @@ TEST_F(StoryboardDropTest, FileManagerPhotosDropInTheirOrder)
 
 // A folder whose name looks like a photo ("Trip.jpg") is no photo: it is left out, and a drag of
 // folders alone is not taken at all (it would make a blank slide that renders as black).
-TEST_F(StoryboardDropTest, FoldersNamedLikePhotosAreLeftOut)
-{
+TEST_F(StoryboardDropTest, FoldersNamedLikePhotosAreLeftOut) {
     addPhotos(1);
     const QString folder = QString::fromStdString(path("Trip.jpg"));
     ASSERT_TRUE(QDir().mkpath(folder));
@@ -571,8 +546,7 @@ TEST_F(StoryboardDropTest, FoldersNamedLikePhotosAreLeftOut)
 }
 
 // A 16-bit mono PCM WAV of `seconds` at 1000 Hz, a square wave at full scale.
-std::string waveFile(const std::string& file, double seconds, int bits = 16, bool riff = true)
-{
+std::string waveFile(const std::string& file, double seconds, int bits = 16, bool riff = true) {
     const auto le = [](std::string& s, std::uint32_t v, int n) {
         for (int i = 0; i < n; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
     };
@@ -582,8 +556,10 @@ std::string waveFile(const std::string& file, double seconds, int bits = 16, boo
     std::string data;
     for (int i = 0; i < count; ++i) {
         const bool high = (i / 50) % 2 == 0;
-        if (bits == 8) data.push_back(static_cast<char>(high ? 250 : 6));
-        else le(data, static_cast<std::uint16_t>(high ? 30000 : -30000), 2);
+        if (bits == 8)
+            data.push_back(static_cast<char>(high ? 250 : 6));
+        else
+            le(data, static_cast<std::uint16_t>(high ? 30000 : -30000), 2);
     }
     std::string out = riff ? "RIFF" : "JUNK";
     le(out, static_cast<std::uint32_t>(36 + data.size()), 4);
@@ -601,15 +577,15 @@ std::string waveFile(const std::string& file, double seconds, int bits = 16, boo
     return file;
 }
 
-TEST_F(StoryboardDropTest, WaveFilesGoOntoTheSoundtrackLineOnly)
-{
+TEST_F(StoryboardDropTest, WaveFilesGoOntoTheSoundtrackLineOnly) {
     const auto clip = payload(DragLine::Soundtrack, {waveFile(path("a.wav"), 2.0)});
     EXPECT_FALSE(drag(*clip, QPoint(50, 40), false));  // the photo line
     EXPECT_TRUE(drag(*clip, QPoint(50, 115), true));
     EXPECT_EQ(board->project().clips().size(), 1u);
     EXPECT_TRUE(messages.texts.empty());
 
-    const auto bad = payload(DragLine::Soundtrack, {waveFile(path("b.wav"), 2.0, 16, false), path("missing.wav")});
+    const auto bad =
+        payload(DragLine::Soundtrack, {waveFile(path("b.wav"), 2.0, 16, false), path("missing.wav")});
     EXPECT_TRUE(drag(*bad, QPoint(50, 115), true));
     EXPECT_EQ(board->project().clips().size(), 1u);
     ASSERT_EQ(messages.texts.size(), 2u);
@@ -622,37 +598,32 @@ TEST_F(StoryboardDropTest, WaveFilesGoOntoTheSoundtrackLineOnly)
 
 class StoryboardPixelTest : public StoryboardControlTest {
 protected:
-    QImage grabView()
-    {
+    QImage grabView() {
         QApplication::processEvents();
         return view()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
     // Pixels in a rectangle that are not white.
-    static int inked(const QImage& image, QRect area)
-    {
+    static int inked(const QImage& image, QRect area) {
         int count = 0;
         for (int y = area.top(); y <= area.bottom(); ++y)
             for (int x = area.left(); x <= area.right(); ++x)
                 if (image.pixel(x, y) != qRgb(255, 255, 255)) ++count;
         return count;
     }
-    static int withColour(const QImage& image, QRect area, QRgb colour)
-    {
+    static int withColour(const QImage& image, QRect area, QRgb colour) {
         int count = 0;
         for (int y = area.top(); y <= area.bottom(); ++y)
             for (int x = area.left(); x <= area.right(); ++x)
                 if (image.pixel(x, y) == colour) ++count;
         return count;
     }
-    QRect iconArea(int cell) const
-    {
+    QRect iconArea(int cell) const {
         const int l = board->project().slide(cell)->cellRect.left;
         return QRect(l + 121, 26, 31, 23);
     }
 };
 
-TEST_F(StoryboardPixelTest, PensTextsAndPlaceholderHints)
-{
+TEST_F(StoryboardPixelTest, PensTextsAndPlaceholderHints) {
     addPhotos(2);
     board->selectSlide(1);
     const QImage image = grabView();
@@ -677,8 +648,7 @@ TEST_F(StoryboardPixelTest, PensTextsAndPlaceholderHints)
 
 // Keyboard users see where the focus is: a ring in the highlight colour along the row's edge while the
 // storyboard has the focus, none without it, and the cells' own pens unchanged.
-TEST_F(StoryboardPixelTest, TheFocusShowsAsARingAroundTheRow)
-{
+TEST_F(StoryboardPixelTest, TheFocusShowsAsARingAroundTheRow) {
     addPhotos(1);
     board->selectSlide(0);
     const QRgb highlight = board->palette().color(QPalette::Highlight).rgb();
@@ -697,9 +667,9 @@ TEST_F(StoryboardPixelTest, TheFocusShowsAsARingAroundTheRow)
     EXPECT_EQ(image.pixel(l0 + 4, 40), StoryboardControl::kSelectionPen);
 }
 
-TEST_F(StoryboardPixelTest, EachEffectDrawsItsOwnIcon)
-{
-    // (Numbers outside 0..12 never reach a slide; the icon code draws nothing for them, tested with the icons.)
+TEST_F(StoryboardPixelTest, EachEffectDrawsItsOwnIcon) {
+    // (Numbers outside 0..12 never reach a slide; the icon code draws nothing for them, tested with the
+    // icons.)
     addPhotos(1);
     std::vector<QImage> icons;
     for (int effect = 0; effect <= 12; ++effect) {
@@ -720,8 +690,7 @@ TEST_F(StoryboardPixelTest, EachEffectDrawsItsOwnIcon)
     EXPECT_EQ(icons[6], expected);
 }
 
-TEST_F(StoryboardPixelTest, WaveformsFor8And16BitClipsAndNoneUnderASecond)
-{
+TEST_F(StoryboardPixelTest, WaveformsFor8And16BitClipsAndNoneUnderASecond) {
     board->resize(4 * kCellWidth + 40, 170);
     const QRgb wavePen = StoryboardControl::kWaveformPen;
     board->project().addClip(waveFile(path("eight.wav"), 3.0, 8));
@@ -738,17 +707,16 @@ TEST_F(StoryboardPixelTest, WaveformsFor8And16BitClipsAndNoneUnderASecond)
     EXPECT_EQ(withColour(image, rects[2], wavePen), 0);
 }
 
-TEST_F(StoryboardControlTest, AccessibleDescriptionFollowsTheSelection)
-{
+TEST_F(StoryboardControlTest, AccessibleDescriptionFollowsTheSelection) {
     addPhotos(2);
     board->project().setTransitionEffect(1, 7);
     board->selectSlide(1);
-    EXPECT_EQ(board->accessibleDescription(), QStringLiteral("Slide 2 of 2, 3.0 s, transition: wipe from left"));
+    EXPECT_EQ(board->accessibleDescription(),
+              QStringLiteral("Slide 2 of 2, 3.0 s, transition: wipe from left"));
     EXPECT_EQ(board->accessibleName(), QStringLiteral("Storyboard"));
 }
 
-TEST_F(StoryboardControlTest, TheViewerFitsThePhotoOnWhiteInsideItsInsets)
-{
+TEST_F(StoryboardControlTest, TheViewerFitsThePhotoOnWhiteInsideItsInsets) {
     QImage wide(400, 100, QImage::Format_RGB32);
     wide.fill(QColor(200, 30, 30));
     const std::string file = path("wide.png");

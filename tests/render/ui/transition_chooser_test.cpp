@@ -1,7 +1,7 @@
 // The transition chooser: its buttons, how it closes, and its sample thread.
 
-#include "render/ui/drag_pictures.h"
 #include "render/ui/transition_chooser.h"
+#include "render/ui/drag_pictures.h"
 #include "render/ui/transition_icons.h"
 #include "tests/support/temp_home.h"
 
@@ -23,27 +23,23 @@ namespace {
 // Counts the sample's steps; holds each one until told to go on, and lets go at once when interrupted.
 class GateSleeper final : public StoppableSleeper {
 public:
-    void sleepMs(int) override
-    {
+    void sleepMs(int) override {
         std::unique_lock lock(mutex_);
         ++steps_;
         changed_.notify_all();
         changed_.wait(lock, [this] { return interrupted_ || open_; });
     }
-    void interrupt() override
-    {
+    void interrupt() override {
         std::lock_guard lock(mutex_);
         interrupted_ = true;
         changed_.notify_all();
     }
-    void open()
-    {
+    void open() {
         std::lock_guard lock(mutex_);
         open_ = true;
         changed_.notify_all();
     }
-    int steps()
-    {
+    int steps() {
         std::lock_guard lock(mutex_);
         return steps_;
     }
@@ -61,8 +57,7 @@ protected:
     std::string runLog() const { return testing::readFile(dataFolder() + "/run.log"); }
     // Handles events until `done` holds; a generous bound keeps a broken build from hanging.
     template <class Done>
-    static bool waitFor(Done done)
-    {
+    static bool waitFor(Done done) {
         QElapsedTimer timer;
         timer.start();
         while (!done()) {
@@ -72,16 +67,14 @@ protected:
         }
         return true;
     }
-    static void pointAt(TransitionButton* button)
-    {
+    static void pointAt(TransitionButton* button) {
         QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), button->mapToGlobal(QPointF(5, 5)));
         QApplication::sendEvent(button, &enter);
     }
     GateSleeper sleeper;
 };
 
-TEST_F(TransitionChooserTest, ThirteenButtonsOnTheGrid)
-{
+TEST_F(TransitionChooserTest, ThirteenButtonsOnTheGrid) {
     TransitionChooser chooser(nullptr, SampleSource{}, &sleeper);
     EXPECT_EQ(chooser.windowTitle(), QStringLiteral("Choose Transition"));
     for (int effect = 0; effect <= 12; ++effect) {
@@ -97,8 +90,7 @@ TEST_F(TransitionChooserTest, ThirteenButtonsOnTheGrid)
     EXPECT_FALSE(chooser.sampleView()->geometry().intersects(chooser.button(10)->geometry()));
 }
 
-TEST_F(TransitionChooserTest, PointingSetsTheSampledEffectAndKeepsIt)
-{
+TEST_F(TransitionChooserTest, PointingSetsTheSampledEffectAndKeepsIt) {
     TransitionChooser chooser(nullptr, SampleSource{}, &sleeper);
     EXPECT_EQ(chooser.hoveredStyle(), 0);
     pointAt(chooser.button(6));
@@ -115,8 +107,7 @@ TEST_F(TransitionChooserTest, PointingSetsTheSampledEffectAndKeepsIt)
     EXPECT_FALSE(chooser.sampling());
 }
 
-TEST_F(TransitionChooserTest, AClickChoosesTheButtonsEffect)
-{
+TEST_F(TransitionChooserTest, AClickChoosesTheButtonsEffect) {
     TransitionChooser chooser(nullptr, SampleSource{}, &sleeper);
     chooser.show();
     pointAt(chooser.button(12));
@@ -128,8 +119,7 @@ TEST_F(TransitionChooserTest, AClickChoosesTheButtonsEffect)
     EXPECT_FALSE(chooser.sampling());
 }
 
-TEST_F(TransitionChooserTest, KeyboardFocusSamplesAndSpaceChooses)
-{
+TEST_F(TransitionChooserTest, KeyboardFocusSamplesAndSpaceChooses) {
     TransitionChooser chooser(nullptr, SampleSource{}, &sleeper);
     chooser.show();
     QApplication::setActiveWindow(&chooser);
@@ -144,8 +134,7 @@ TEST_F(TransitionChooserTest, KeyboardFocusSamplesAndSpaceChooses)
     EXPECT_EQ(chooser.hoveredStyle(), 4);
 }
 
-TEST_F(TransitionChooserTest, EscapeAndDeactivationCloseWithoutAChoice)
-{
+TEST_F(TransitionChooserTest, EscapeAndDeactivationCloseWithoutAChoice) {
     {
         TransitionChooser chooser(nullptr, SampleSource{}, &sleeper);
         chooser.show();
@@ -170,8 +159,7 @@ TEST_F(TransitionChooserTest, EscapeAndDeactivationCloseWithoutAChoice)
     }
 }
 
-TEST_F(TransitionChooserTest, ClosingMidRunStopsAndJoinsTheSample)
-{
+TEST_F(TransitionChooserTest, ClosingMidRunStopsAndJoinsTheSample) {
     TransitionChooser chooser(nullptr, SampleSource{}, &sleeper);
     chooser.show();
     ASSERT_TRUE(chooser.sampling());
@@ -182,8 +170,7 @@ TEST_F(TransitionChooserTest, ClosingMidRunStopsAndJoinsTheSample)
     EXPECT_FALSE(chooser.chosen());
 }
 
-TEST_F(TransitionChooserTest, TheSampleShowsTheSlidesPhotoIntoTheNext)
-{
+TEST_F(TransitionChooserTest, TheSampleShowsTheSlidesPhotoIntoTheNext) {
     SampleSource source;
     source.fromProject = true;
     for (const QColor colour : {QColor(Qt::red), QColor(Qt::blue)}) {
@@ -206,8 +193,7 @@ TEST_F(TransitionChooserTest, TheSampleShowsTheSlidesPhotoIntoTheNext)
     chooser.reject();
 }
 
-TEST(TransitionIcons, EveryIconIsDrawnCrispAtEachPixelRatioAndOthersAreBlank)
-{
+TEST(TransitionIcons, EveryIconIsDrawnCrispAtEachPixelRatioAndOthersAreBlank) {
     for (int effect = 0; effect <= 12; ++effect) {
         for (const qreal ratio : {1.0, 2.0}) {
             const QImage image = transitionIconImage(effect, ratio);
@@ -231,11 +217,11 @@ TEST(TransitionIcons, EveryIconIsDrawnCrispAtEachPixelRatioAndOthersAreBlank)
     }
     // Every icon is its own picture.
     for (int a = 0; a <= 12; ++a)
-        for (int b = 0; b < a; ++b) EXPECT_NE(transitionIconImage(a, 1.0), transitionIconImage(b, 1.0)) << a << " " << b;
+        for (int b = 0; b < a; ++b)
+            EXPECT_NE(transitionIconImage(a, 1.0), transitionIconImage(b, 1.0)) << a << " " << b;
 }
 
-TEST(DragPictures, SizesFollowTheItemCount)
-{
+TEST(DragPictures, SizesFollowTheItemCount) {
     EXPECT_EQ(dragPictureImage(1, 1.0).size(), QSize(16, 12));
     EXPECT_EQ(dragPictureImage(5, 1.0).size(), QSize(17, 13));
     EXPECT_EQ(dragPictureImage(5, 2.0).size(), QSize(34, 26));

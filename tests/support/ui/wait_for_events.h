@@ -8,6 +8,8 @@
 
 namespace kestrelle::testing {
 
-inline bool processEventsUntil(const std::function<bool()>& done) { return QTest::qWaitFor(done, 60000); }
+inline bool processEventsUntil(const std::function<bool()>& done) {
+    return QTest::qWaitFor(done, 60000);
+}
 
 }  // namespace kestrelle::testing
