@@ -9,9 +9,8 @@ packages=(
   libavcodec-dev libavutil-dev libswscale-dev
   libmp3lame-dev libmp3lame0 zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-liberation2
   ffmpeg libjpeg-turbo-progs xvfb xauth x11-apps xdotool dbus at-spi2-core python3-pyatspi imagemagick time ccache
-  fonts-liberation2
+  clang-format
   desktop-file-utils appstream
 )
 
