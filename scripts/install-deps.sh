@@ -10,7 +10,7 @@ packages=(
   libmp3lame-dev libmp3lame0 zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg libjpeg-turbo-progs xvfb xauth x11-apps xdotool dbus at-spi2-core python3-pyatspi imagemagick time ccache
-  clang-format
+  clang-format fonts-liberation2
   desktop-file-utils appstream
 )
 
