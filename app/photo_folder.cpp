@@ -16,9 +16,10 @@ bool isListedName(std::string_view name, BrowserMode mode) {
     return std::equal(tail.begin(), tail.end(), "wav", [](char a, char b) { return (a | 0x20) == b; });
 }
 
-std::vector<ListedFile> listBrowserFiles(const std::string& folder, BrowserMode mode) {
+std::vector<ListedFile> listBrowserFiles(const std::string& folder, BrowserMode mode, bool* readable) {
     std::vector<ListedFile> files;
     FolderReader reader(folder);
+    if (readable) *readable = reader.isOpen();
     while (const std::optional<FolderEntry> entry = reader.next()) {
         if (entry->type != EntryType::File || !isListedName(entry->name, mode)) continue;
         files.push_back({entry->name, shownFileName(entry->name).toLower()});

@@ -25,8 +25,10 @@ bool isListedName(std::string_view name, BrowserMode mode);
 
 // The regular files of `folder` (symbolic links to them included) whose names count in `mode`, in
 // natural order. FIFOs, sockets and devices are left out, so no thumbnail ever blocks on opening one.
-// Empty when the folder cannot be read.
-std::vector<ListedFile> listBrowserFiles(const std::string& folder, BrowserMode mode);
+// Empty when the folder cannot be read; `readable` (when given) tells that case from an empty folder.
+// The headless renderer lists its input folders with it too, so a folder gives the same show in both.
+std::vector<ListedFile> listBrowserFiles(const std::string& folder, BrowserMode mode,
+                                         bool* readable = nullptr);
 
 // What a drag of `rows` carries: their paths in ascending row order (whatever order they were picked
 // in), each once, for the storyboard line of `mode`. Rows outside `files` are ignored.

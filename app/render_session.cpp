@@ -1,5 +1,7 @@
 #include "app/render_session.h"
 
+#include "app/photo_folder.h"
+
 #include "app/profile_setup.h"
 #include "app/render_command_line.h"
 #include "base/data_folder.h"
@@ -245,21 +247,12 @@ void requestRenderCancel() {
 std::string collectPhotos(const std::vector<std::string>& inputs, std::vector<std::string>& photos) {
     for (const std::string& input : inputs) {
         if (isFolder(input)) {
-            std::vector<std::string> names;
-            if (DIR* folder = ::opendir(input.c_str())) {
-                while (const dirent* entry = ::readdir(folder)) {
-                    const std::string name = entry->d_name;
-                    if (isSupportedPhotoName(name) && isRegularFile(input + "/" + name))
-                        names.push_back(name);
-                }
-                ::closedir(folder);
-            } else {
-                return "cannot read folder " + input;
-            }
-            if (names.empty()) return "folder " + input + " holds no photos";
-            std::sort(names.begin(), names.end());
+            bool readable = false;
+            const std::vector<ListedFile> files = listBrowserFiles(input, BrowserMode::Photo, &readable);
+            if (!readable) return "cannot read folder " + input;
+            if (files.empty()) return "folder " + input + " holds no photos";
             const std::string prefix = input.back() == '/' ? input : input + "/";
-            for (const std::string& name : names) photos.push_back(prefix + name);
+            for (const ListedFile& file : files) photos.push_back(prefix + file.name);
         } else if (!exists(input)) {
             return input + ": no such file or folder";
         } else if (!isRegularFile(input) || !isSupportedPhotoName(input)) {

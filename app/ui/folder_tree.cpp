@@ -60,9 +60,6 @@ std::vector<std::string> componentsBelow(const std::string& path, const std::str
 
 }  // namespace
 
-FolderTree::FolderTree(QWidget* parent)
-    : FolderTree(std::make_unique<LocalFolderSource>(), SettingsStore::instance(), parent) {}
-
 FolderTree::FolderTree(std::unique_ptr<FolderSource> source, SettingsStore& settings, QWidget* parent)
     : QTreeWidget(parent),
       source_(std::move(source)),

@@ -18,8 +18,6 @@ class FolderTree : public QTreeWidget {
     Q_OBJECT
 
 public:
-    // Over the local file system and the process's settings store.
-    explicit FolderTree(QWidget* parent = nullptr);
     // Over `source`; the selected folder is stored in `settings`, which must outlive the tree.
     FolderTree(std::unique_ptr<FolderSource> source, SettingsStore& settings, QWidget* parent = nullptr);
 

@@ -2,6 +2,7 @@
 
 #include "app/folder_source.h"
 #include "app/photo_folder.h"
+#include "app/render_session.h"
 #include "tests/support/temp_home.h"
 
 #include <gtest/gtest.h>
@@ -134,6 +135,30 @@ TEST_F(FolderSourceTest, PlacesHoldHomeVolumesAndTheRootAndRemovableVolumesAreNe
 }
 
 class BrowserFilesTest : public TempHomeTest {};
+
+// The headless renderer takes a folder's photos in the browser's order, so one folder gives one show.
+TEST_F(BrowserFilesTest, TheRendererListsAFolderInTheBrowsersNaturalOrder) {
+    const std::string folder = path("show");
+    makeFolder(folder);
+    for (const char* name : {"photo10.jpg", "photo2.jpg", "Photo1.jpg", "notes.txt"}) {
+        ASSERT_TRUE(writeFile(folder + "/" + name, "data"));
+    }
+    std::vector<std::string> photos;
+    ASSERT_EQ(collectPhotos({folder}, photos), "");
+    EXPECT_EQ(photos, (std::vector<std::string>{folder + "/Photo1.jpg", folder + "/photo2.jpg",
+                                                folder + "/photo10.jpg"}));
+    std::vector<std::string> browserOrder;
+    for (const ListedFile& file : listBrowserFiles(folder, BrowserMode::Photo)) {
+        browserOrder.push_back(folder + "/" + file.name);
+    }
+    EXPECT_EQ(photos, browserOrder);
+
+    std::vector<std::string> none;
+    EXPECT_EQ(collectPhotos({path("missing")}, none), path("missing") + ": no such file or folder");
+    makeFolder(path("empty"));
+    EXPECT_EQ(collectPhotos({path("empty")}, none), "folder " + path("empty") + " holds no photos");
+    EXPECT_TRUE(none.empty());
+}
 
 TEST_F(BrowserFilesTest, ListsRegularFilesWithAcceptedNamesKeepingTheirRealCase) {
     const std::string folder = path("photos");
