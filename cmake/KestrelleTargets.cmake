@@ -1,8 +1,10 @@
 # Settings every Kestrelle target shares: the language standard, warnings and Qt's safety defines.
 add_library(kestrelle_defaults INTERFACE)
 target_compile_features(kestrelle_defaults INTERFACE cxx_std_20)
-target_compile_options(kestrelle_defaults INTERFACE -Wall -Wextra)
+target_compile_options(kestrelle_defaults INTERFACE -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
+  -Wold-style-cast)
 target_compile_definitions(kestrelle_defaults INTERFACE
+  QT_NO_CAST_FROM_ASCII
   QT_NO_CAST_TO_ASCII
   QT_NO_FOREACH
   QT_NO_NARROWING_CONVERSIONS_IN_CONNECT

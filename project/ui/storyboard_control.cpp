@@ -113,11 +113,11 @@ StoryboardControl::StoryboardControl(QWidget* parent)
     connect(editor_, &DurationEditor::storeRequested, this, [this] { endDurationEdit(true); });
     connect(editor_, &DurationEditor::discardRequested, this, [this] { endDurationEdit(false); });
 
-    chooserOpener_ = [](QWidget* parent, const SlideShowProject& project, int slide) {
-        return chooseTransition(parent, sampleSourceFor(&project, slide));
+    chooserOpener_ = [](QWidget* owner, const SlideShowProject& project, int slide) {
+        return chooseTransition(owner, sampleSourceFor(&project, slide));
     };
-    viewerOpener_ = [](QWidget* parent, const std::string& path) {
-        PhotoViewerDialog viewer(parent, path);
+    viewerOpener_ = [](QWidget* owner, const std::string& path) {
+        PhotoViewerDialog viewer(owner, path);
         viewer.exec();
     };
     menuRunner_ = [](QMenu& menu, const QPoint& at) { menu.exec(at); };

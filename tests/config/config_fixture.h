@@ -112,7 +112,7 @@ struct FakeSpec {
 
 class FakeProvider : public CompressorProvider {
 public:
-    explicit FakeProvider(std::vector<FakeSpec> specs) : specs(std::move(specs)) {}
+    explicit FakeProvider(std::vector<FakeSpec> fakes) : specs(std::move(fakes)) {}
     std::vector<CompressorInfo> enumerate() const override {
         std::vector<CompressorInfo> list;
         for (const auto& s : specs) list.push_back({s.description, s.type, s.handler});

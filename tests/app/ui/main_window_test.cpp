@@ -128,9 +128,11 @@ TEST_F(MainWindowTest, StartsWithTheSettingsShown) {
             for (QAction* item : top->menu()->actions())
                 commands.push_back(item->isSeparator() ? QStringLiteral("-") : item->text());
     }
-    const std::vector<QString> expected = {"&File", "New Slide", "-",          "Output", "Export Log file",
-                                           "-",     "Exit",      "&Config",    "&Help",  "Help",
-                                           "-",     "Home Page", "Contact us", "-",      "About..."};
+    std::vector<QString> expected;
+    for (const char* text : {"&File", "New Slide", "-", "Output", "Export Log file", "-", "Exit", "&Config",
+                             "&Help", "Help", "-", "Home Page", "Contact us", "-", "About..."}) {
+        expected.push_back(QString::fromUtf8(text));
+    }
     EXPECT_EQ(commands, expected);
     EXPECT_TRUE(messages_.texts.empty());
 }

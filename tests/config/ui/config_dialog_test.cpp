@@ -111,14 +111,14 @@ TEST_F(ConfigDialogWindowTest, TypedValuesAreCheckedOnLeavingAndTakenByOkWhichAs
                      [&] { order.push_back("2026"); });
     QObject::connect(dialog.get(), &ConfigDialog::applyDefaultsToAllSlidesRequested,
                      [&] { order.push_back("2027"); });
-    QTest::keyClicks(dialog->widthEdit(), "x9");  // the frame size takes digits only
+    QTest::keyClicks(dialog->widthEdit(), QStringLiteral("x9"));  // the frame size takes digits only
     EXPECT_EQ(dialog->widthEdit()->text(), "3209");
-    typeAndLeave(*dialog, dialog->videoBitRateEdit(), "3000");
+    typeAndLeave(*dialog, dialog->videoBitRateEdit(), QStringLiteral("3000"));
     EXPECT_EQ(dialog->videoBitRateEdit()->text(), "2500");
     dialog->tabs()->setCurrentIndex(1);
-    typeAndLeave(*dialog, dialog->transitionDurationEdit(), "abc");
+    typeAndLeave(*dialog, dialog->transitionDurationEdit(), QStringLiteral("abc"));
     EXPECT_EQ(dialog->transitionDurationEdit()->text(), "3.0");
-    typeAndLeave(*dialog, dialog->slideDurationEdit(), "2.25");
+    typeAndLeave(*dialog, dialog->slideDurationEdit(), QStringLiteral("2.25"));
     EXPECT_EQ(dialog->slideDurationEdit()->text(), "2.2");
     dialog->shutDownCheck()->click();
     dialog->applyCheck()->click();
@@ -167,7 +167,7 @@ TEST_F(ConfigDialogWindowTest, NewAndDelRefillTheListAndEveryCloseAsksForARefres
 
     // Typed General values are left out by Cancel, which still saves what New and Del did.
     dialog->tabs()->setCurrentIndex(1);
-    typeAndLeave(*dialog, dialog->slideDurationEdit(), "9");
+    typeAndLeave(*dialog, dialog->slideDurationEdit(), QStringLiteral("9"));
     dialog->cancelButton()->click();
     EXPECT_EQ(dialog->closedBy(), ConfigDialog::ClosedBy::Cancel);
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
@@ -183,9 +183,9 @@ TEST_F(ConfigDialogWindowTest, TheCloseBoxAndEscapeSaveNothingButStillAskForARef
         auto dialog = makeDialog();
         dialog->tabs()->setCurrentIndex(1);
         dialog->playSoundCheck()->click();
-        typeAndLeave(*dialog, dialog->slideDurationEdit(), "8");
+        typeAndLeave(*dialog, dialog->slideDurationEdit(), QStringLiteral("8"));
         dialog->tabs()->setCurrentIndex(0);
-        typeAndLeave(*dialog, dialog->widthEdit(), "640");
+        typeAndLeave(*dialog, dialog->widthEdit(), QStringLiteral("640"));
         presenter.answers = {MessageAnswer::kYes};
         dialog->profileCombo()->setFocus();
         QTest::keyClick(dialog->profileCombo(), Qt::Key_Down);  // switch with Yes: edited in memory only
@@ -227,7 +227,7 @@ TEST_F(NewProfileDialogTest, RefusalsTurnThePromptRedUntilTheNameChanges) {
     NewProfileDialog dialog(*store);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-    const QString prompt = "Please input a new profile name:";
+    const QString prompt = QStringLiteral("Please input a new profile name:");
     auto* label = dialog.findChild<QLabel*>();
     ASSERT_NE(label, nullptr);
     const QColor normal = label->palette().color(QPalette::WindowText);
@@ -243,7 +243,7 @@ TEST_F(NewProfileDialogTest, RefusalsTurnThePromptRedUntilTheNameChanges) {
                           {"Test", "The name is existed,please input again!"}};
     for (const Case& c : cases) {
         dialog.nameEdit()->clear();
-        QTest::keyClicks(dialog.nameEdit(), c.typed);
+        QTest::keyClicks(dialog.nameEdit(), QString::fromUtf8(c.typed));
         QTest::keyClick(dialog.nameEdit(), Qt::Key_Return);  // OK is the default button
         EXPECT_TRUE(dialog.isVisible()) << c.typed;
         EXPECT_TRUE(dialog.showsError());
