@@ -66,18 +66,18 @@ protected:
 TEST_F(ConfigDialogWindowTest, ShowsTheProfilePageFirstAndSwitchesControlsByPage) {
     useThreeProfiles();
     auto dialog = makeDialog();
-    EXPECT_EQ(dialog->windowTitle(), "Configuration");
-    EXPECT_EQ(dialog->tabs()->tabText(0), "Profile");
-    EXPECT_EQ(dialog->tabs()->tabText(1), "General");
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Configuration"));
+    EXPECT_EQ(dialog->tabs()->tabText(0), QStringLiteral("Profile"));
+    EXPECT_EQ(dialog->tabs()->tabText(1), QStringLiteral("General"));
     EXPECT_EQ(dialog->tabs()->currentIndex(), 0);
     EXPECT_TRUE(dialog->profileCombo()->isVisible());
     EXPECT_FALSE(dialog->playSoundCheck()->isVisible());
-    EXPECT_EQ(dialog->newButton()->toolTip(), "Create a new profile");
-    EXPECT_EQ(dialog->deleteButton()->toolTip(), "Delete the current profile");
+    EXPECT_EQ(dialog->newButton()->toolTip(), QStringLiteral("Create a new profile"));
+    EXPECT_EQ(dialog->deleteButton()->toolTip(), QStringLiteral("Delete the current profile"));
     EXPECT_EQ(dialog->profileCombo()->count(), 3);
-    EXPECT_EQ(dialog->audioBitRateCombo()->currentText(), "192");
-    EXPECT_EQ(dialog->frameRateCombo()->currentText(), "PAL(25.0)");
-    EXPECT_EQ(dialog->codecCombo()->currentText(), kXvid);
+    EXPECT_EQ(dialog->audioBitRateCombo()->currentText(), QStringLiteral("192"));
+    EXPECT_EQ(dialog->frameRateCombo()->currentText(), QStringLiteral("PAL(25.0)"));
+    EXPECT_EQ(dialog->codecCombo()->currentText(), QString::fromUtf8(kXvid));
     EXPECT_EQ(iconsAskedFor, (std::vector<int>{0}));
 
     dialog->tabs()->setCurrentIndex(1);
@@ -87,7 +87,7 @@ TEST_F(ConfigDialogWindowTest, ShowsTheProfilePageFirstAndSwitchesControlsByPage
     EXPECT_TRUE(dialog->effectButton()->isVisible());
     EXPECT_TRUE(dialog->okButton()->isVisible());
     EXPECT_TRUE(dialog->cancelButton()->isVisible());
-    EXPECT_EQ(dialog->slideDurationEdit()->text(), "3.0");
+    EXPECT_EQ(dialog->slideDurationEdit()->text(), QStringLiteral("3.0"));
     dialog->tabs()->setCurrentIndex(0);
     EXPECT_TRUE(dialog->widthEdit()->isVisible());
     EXPECT_FALSE(dialog->applyCheck()->isVisible());
@@ -112,14 +112,14 @@ TEST_F(ConfigDialogWindowTest, TypedValuesAreCheckedOnLeavingAndTakenByOkWhichAs
     QObject::connect(dialog.get(), &ConfigDialog::applyDefaultsToAllSlidesRequested,
                      [&] { order.push_back("2027"); });
     QTest::keyClicks(dialog->widthEdit(), QStringLiteral("x9"));  // the frame size takes digits only
-    EXPECT_EQ(dialog->widthEdit()->text(), "3209");
+    EXPECT_EQ(dialog->widthEdit()->text(), QStringLiteral("3209"));
     typeAndLeave(*dialog, dialog->videoBitRateEdit(), QStringLiteral("3000"));
-    EXPECT_EQ(dialog->videoBitRateEdit()->text(), "2500");
+    EXPECT_EQ(dialog->videoBitRateEdit()->text(), QStringLiteral("2500"));
     dialog->tabs()->setCurrentIndex(1);
     typeAndLeave(*dialog, dialog->transitionDurationEdit(), QStringLiteral("abc"));
-    EXPECT_EQ(dialog->transitionDurationEdit()->text(), "3.0");
+    EXPECT_EQ(dialog->transitionDurationEdit()->text(), QStringLiteral("3.0"));
     typeAndLeave(*dialog, dialog->slideDurationEdit(), QStringLiteral("2.25"));
-    EXPECT_EQ(dialog->slideDurationEdit()->text(), "2.2");
+    EXPECT_EQ(dialog->slideDurationEdit()->text(), QStringLiteral("2.2"));
     dialog->shutDownCheck()->click();
     dialog->applyCheck()->click();
     QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
@@ -156,13 +156,13 @@ TEST_F(ConfigDialogWindowTest, NewAndDelRefillTheListAndEveryCloseAsksForARefres
     nameAnswer = "Added";
     dialog->newButton()->click();
     EXPECT_EQ(dialog->profileCombo()->count(), 4);
-    EXPECT_EQ(dialog->profileCombo()->currentText(), "Added");
+    EXPECT_EQ(dialog->profileCombo()->currentText(), QStringLiteral("Added"));
     EXPECT_TRUE(std::filesystem::exists(profileDir() + "/Added.ipf"));
 
     presenter.answers = {MessageAnswer::kYes};
     dialog->deleteButton()->click();
     EXPECT_EQ(dialog->profileCombo()->count(), 3);
-    EXPECT_EQ(dialog->profileCombo()->currentText(), "Alpha");
+    EXPECT_EQ(dialog->profileCombo()->currentText(), QStringLiteral("Alpha"));
     EXPECT_FALSE(std::filesystem::exists(profileDir() + "/Added.ipf"));
 
     // Typed General values are left out by Cancel, which still saves what New and Del did.
