@@ -46,6 +46,7 @@ public:
     // When set, every later frame is refused (and the refusal closes the file).
     void setStopFlag(bool stop) { stop_ = stop; }
 
+    // Everything one open file needs (avi_writer.cpp).
     struct State;
 
 private:

@@ -45,7 +45,7 @@ struct ContainerWriterOptions {
     int height = 0;
     double framesPerSecond = 0;
     FrameLayout layout = FrameLayout::Rgb32BottomUp;
-    // Whether the file name carries the number of the first part ("_01").
+    // Whether the file name is numbered ("_01" before the extension).
     bool numberedName = false;
     // The video compressor by type and handler code, and its saved settings (empty: its defaults).
     std::uint32_t compressorType = 0;

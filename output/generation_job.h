@@ -31,7 +31,7 @@ struct GenerationSetup {
     std::uint32_t compressorType = 0;
     std::uint32_t compressorHandler = 0;
     std::optional<std::vector<std::uint8_t>> codecState;
-    std::string outputPath;  // the AVI file to write
+    std::string outputPath;  // the file to write
     ContainerFormat container = ContainerFormat::Avi;
     // Tests: the writer's file buffer size (ContainerWriterOptions::fileBufferBytes).
     std::optional<std::size_t> writerFileBufferBytes;
