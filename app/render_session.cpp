@@ -161,7 +161,7 @@ std::string planRender(const RenderCommandLine& line, SettingsStore& store, Rend
 
     std::string requested = line.output ? *line.output : store.settings().TargetPath + "/Untitled.avi";
     if (!endsWithAvi(requested)) requested += ".avi";
-    plan.outputPath = AviWriter::fileNameFor(requested, false);
+    plan.outputPath = fileNameFor(requested, false);
     if (!isFolder(folderOf(plan.outputPath)))
         return "output folder " + folderOf(plan.outputPath) + " does not exist";
     if (isFolder(plan.outputPath)) return "output " + plan.outputPath + " is a folder";
@@ -178,7 +178,7 @@ std::string planRender(const RenderCommandLine& line, SettingsStore& store, Rend
 }
 
 int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, bool showProgress,
-               std::chrono::steady_clock::time_point started) {
+               std::chrono::steady_clock::time_point started, const FrameObserver& frameTaken) {
     SlideShowProject project;
     // Nothing shows a storyboard here: no thumbnails, so every photo is decoded once, for the video.
     project.setMakesThumbnails(false);
@@ -211,6 +211,7 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
         err << "kestrelle-render: warning: slide " << slide + 1 << " has no transition effect " << effect
             << " (effects are 0 to 12); its transition is left out" << std::endl;
     };
+    callbacks.frameTaken = frameTaken;
     GenerationJob job(project, std::move(setup), callbacks);
     cancelAsked = false;
     std::atomic<bool> finished{false};
@@ -265,7 +266,7 @@ std::string collectPhotos(const std::vector<std::string>& inputs, std::vector<st
 }
 
 int runRenderCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
-                     bool progressOnTerminal) {
+                     bool progressOnTerminal, const FrameObserver& frameTaken) {
     const auto started = std::chrono::steady_clock::now();
     const RenderCommandLineResult parsed = parseRenderCommandLine(arguments);
     if (!parsed.error.empty()) {
@@ -305,7 +306,7 @@ int runRenderCommand(const std::vector<std::string>& arguments, std::ostream& ou
         err << "kestrelle-render: " << problem << std::endl;
         return kRenderBadUsage;
     }
-    return renderPlan(plan, store, err, progressOnTerminal && !line.quiet, started);
+    return renderPlan(plan, store, err, progressOnTerminal && !line.quiet, started, frameTaken);
 }
 
 }  // namespace kestrelle

@@ -99,21 +99,28 @@ int writeAvi(const char* file, int frames) {
     const std::vector<std::int16_t> samples(8, 0);  // as the generation job passes them
     const auto start = std::chrono::steady_clock::now();
     const double cpuStart = processorSeconds();
-    if (kestrelle::AviWriter::open(file, frames + 1, kWidth, kHeight, kFps, 0, 2, 1, 0, 0,
-                                   kestrelle::kCompressorType, kestrelle::makeFourCC('X', 'V', 'I', 'D'),
-                                   nullptr, 0) != 1) {
+    kestrelle::AviWriterOptions options;
+    options.path = file;
+    options.frameLimit = frames + 1;
+    options.width = kWidth;
+    options.height = kHeight;
+    options.framesPerSecond = kFps;
+    options.compressorType = kestrelle::kCompressorType;
+    options.compressorHandler = kestrelle::makeFourCC('X', 'V', 'I', 'D');
+    kestrelle::AviWriter writer;
+    if (writer.open(options) != kestrelle::WriterError::Ok) {
         std::fprintf(stderr, "AviWriter::open failed\n");
         return 1;
     }
     for (int i = 0; i < frames; ++i) {
         const int pos = i % (kStill + kWipe);
         if (pos == 0 || pos >= kStill) composeFrame(i, a, b, frame.data(), true);
-        if (kestrelle::AviWriter::writeFrame(frame.data(), kWidth, kHeight, samples.data(), 8) != 1) {
+        if (!writer.writeFrame(frame.data(), samples.data(), 8)) {
             std::fprintf(stderr, "frame %d refused\n", i);
             return 1;
         }
     }
-    if (kestrelle::AviWriter::close() != 1) return 1;
+    if (!writer.close()) return 1;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%.3f %.3f\n", seconds, processorSeconds() - cpuStart);
     return 0;

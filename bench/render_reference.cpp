@@ -3,7 +3,6 @@
 // bench/run_headline.sh compares the decoded video against it (ffmpeg's psnr filter).
 //   render_reference <frames.yuv> <kestrelle-render arguments...>
 #include "app/render_session.h"
-#include "media/avi_writer.h"
 #include "media/bgra_to_yuv420.h"
 
 #include <QCoreApplication>
@@ -26,7 +25,7 @@ int main(int argc, char* argv[]) {
     }
     std::vector<std::uint8_t> planes;
     bool writeFailed = false;
-    kestrelle::AviWriter::setFrameObserver([&](const std::uint8_t* pixels, int width, int height) {
+    const kestrelle::FrameObserver keepFrame = [&](const std::uint8_t* pixels, int width, int height) {
         const std::size_t luma = static_cast<std::size_t>(width) * height;
         const int chromaWidth = (width + 1) / 2;
         const std::size_t chroma = static_cast<std::size_t>(chromaWidth) * ((height + 1) / 2);
@@ -36,10 +35,9 @@ int main(int argc, char* argv[]) {
                                        {planes.data(), planes.data() + luma, planes.data() + luma + chroma,
                                         width, chromaWidth, chromaWidth});
         if (std::fwrite(planes.data(), 1, planes.size(), raw.get()) != planes.size()) writeFailed = true;
-    });
+    };
     std::vector<std::string> arguments(argv + 2, argv + argc);
-    const int status = kestrelle::runRenderCommand(arguments, std::cout, std::cerr, false);
-    kestrelle::AviWriter::setFrameObserver({});
+    const int status = kestrelle::runRenderCommand(arguments, std::cout, std::cerr, false, keepFrame);
     if (writeFailed) {
         std::cerr << "writing " << argv[1] << " failed\n";
         return 1;

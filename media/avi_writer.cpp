@@ -9,18 +9,18 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #define AVI_LOG(level, ...) KESTRELLE_LOG_AS("avi_lib.cpp", (level), __VA_ARGS__)
 
-namespace kestrelle::AviWriter {
+namespace kestrelle {
 
 namespace {
 
@@ -54,17 +54,19 @@ std::vector<std::uint8_t> videoStreamFormat(int width, int height, std::uint32_t
     return f;
 }
 
-struct State {
+}  // namespace
+
+struct AviWriter::State {
     std::string fileName;
     int frameLimit = 0;
     int width = 0;
     int height = 0;
     double fps = 0;
-    int audioMode = 0;
-    bool videoOn = false;
-    int pixelFormat = 0;
+    bool audio = false;
+    FrameLayout layout = FrameLayout::Rgb32BottomUp;
     std::uint32_t compressorType = 0;
     std::uint32_t compressorHandler = 0;
+    FrameObserver frameObserver;
 
     int framesWritten = 0;
     int videoFrameIndex = 0;
@@ -92,25 +94,11 @@ struct State {
     std::vector<std::int16_t> silence;
 };
 
-State& state() {
-    static State s;
-    return s;
-}
+namespace {
 
-std::function<void(const std::uint8_t*, int, int)>& frameObserver() {
-    static std::function<void(const std::uint8_t*, int, int)> observer;
-    return observer;
-}
+using State = AviWriter::State;
 
-std::size_t& fileBufferForTesting() {
-    static std::size_t bytes = SIZE_MAX;  // the file's own default
-    return bytes;
-}
-
-std::atomic<bool>& stopFlag() {
-    static std::atomic<bool> flag{false};
-    return flag;
-}
+bool closeState(State& s);
 
 // The encoder allocates its frame buffers in blocks of a few MiB. Served by mmap they all start at the
 // same offset within a page, and its block comparisons between the current and the reference picture
@@ -141,7 +129,7 @@ std::int64_t audioTarget(std::int64_t frames, double fps) {
 bool setUpAudio(State& s) {
     AVI_LOG(0, "Setup audio encoder.");
     if (!Mp3EncoderLibrary::libraryReady()) {
-        close();
+        closeState(s);
         AVI_LOG(0, "%s", kAudioInitFailed);
         return false;
     }
@@ -153,7 +141,7 @@ bool setUpAudio(State& s) {
     s.encoder = Mp3Encoder::create();
     if (!s.encoder) {
         AVI_LOG(0, "Create audio encoder failed.");
-        close();
+        closeState(s);
         AVI_LOG(0, "%s", kAudioInitFailed);
         return false;
     }
@@ -161,7 +149,7 @@ bool setUpAudio(State& s) {
     s.encoder->applyParameters();
     AVI_LOG(0, "Init audio encoder.");
     if (s.encoder->initParams() < 0) {
-        close();
+        closeState(s);
         AVI_LOG(0, "%s", kAudioInitFailed);
         return false;
     }
@@ -181,30 +169,30 @@ bool setUpAudio(State& s) {
     info.format.assign(formatBytes.begin(), formatBytes.begin() + (format.extraSize + 18));
     if (!s.file || header.scale == 0 || header.rate == 0) {
         AVI_LOG(0, "%s", kAudioInitFailed);
-        close();
+        closeState(s);
         return false;
     }
     AVI_LOG(0, "Set stream format.");
     s.audioStream = s.file->addAudioStream(info);
     if (s.audioStream < 0) {
         AVI_LOG(0, "%s", kAudioInitFailed);
-        close();
+        closeState(s);
         return false;
     }
     return true;
 }
 
-// Sets up the compressor and the video stream; false after logging and closing.
-bool setUpVideo(State& s, const std::uint8_t* stateBlock, std::size_t stateBlockSize) {
+// Sets up the compressor and the video stream; on failure logs, closes and says which step failed.
+WriterError setUpVideo(State& s, const std::vector<std::uint8_t>& codecState) {
     AVI_LOG(0, "Set AVI dimension.");
     const bool sizeOk = s.width > 0 && s.height > 0 && s.width <= kMaxDimension && s.height <= kMaxDimension;
     const std::size_t w = sizeOk ? static_cast<std::size_t>(s.width) : 0;
     const std::size_t h = sizeOk ? static_cast<std::size_t>(s.height) : 0;
-    const std::size_t rgbImageSize = w * h * (s.pixelFormat == kPixelRgb32 ? 4 : 3);
+    const std::size_t rgbImageSize = w * h * (s.layout == FrameLayout::Rgb32BottomUp ? 4 : 3);
     const std::size_t yuy2ImageSize = w * h * 2;
-    if (s.pixelFormat == kPixelRgb32) {
+    if (s.layout == FrameLayout::Rgb32BottomUp) {
         s.rowBytes = s.paddedRowBytes = w * 4;
-    } else if (s.pixelFormat == kPixelYuy2) {
+    } else if (s.layout == FrameLayout::Yuy2) {
         s.rowBytes = s.paddedRowBytes = w * 2;
     } else {
         s.rowBytes = w * 3;
@@ -212,32 +200,32 @@ bool setUpVideo(State& s, const std::uint8_t* stateBlock, std::size_t stateBlock
     }
     s.frameBytes = s.rowBytes * h;
 
-    AVI_LOG(0, stateBlock ? "Init avi video codec with settings." : "Init avi video codec without settings.");
-    const CompressorInput queryInput = s.pixelFormat == kPixelRgb32   ? CompressorInput::Rgb32BottomUp
-                                       : s.pixelFormat == kPixelRgb24 ? CompressorInput::Rgb24BottomUp
-                                                                      : CompressorInput::Yuy2;
-    const CompressorInput frameInput = s.pixelFormat == kPixelRgb32  ? CompressorInput::Rgb32BottomUp
-                                       : s.pixelFormat == kPixelYuy2 ? CompressorInput::Yuy2
-                                                                     : CompressorInput::Rgb24BottomUp;
+    const bool withSettings = !codecState.empty();
+    AVI_LOG(0,
+            withSettings ? "Init avi video codec with settings." : "Init avi video codec without settings.");
+    const CompressorInput input = s.layout == FrameLayout::Rgb32BottomUp   ? CompressorInput::Rgb32BottomUp
+                                  : s.layout == FrameLayout::Rgb24BottomUp ? CompressorInput::Rgb24BottomUp
+                                                                           : CompressorInput::Yuy2;
     bool codecOk = false;
     s.compressor = openCompressor(s.compressorType, s.compressorHandler);
     if (!s.compressor) {
         AVI_LOG(0, "ICOpen [%x,%x] failed.", s.compressorType, s.compressorHandler);
-    } else if (!sizeOk || !s.compressor->canCompress(queryInput, s.width, s.height)) {
+    } else if (!sizeOk || !s.compressor->canCompress(input, s.width, s.height)) {
         AVI_LOG(0, "%s", kVideoInitFailed);
     } else {
         (void)s.compressor->state();
-        if (stateBlock) {
-            AVI_LOG(0, "ICSetState: setting size=%d.", static_cast<int>(stateBlockSize));
-            s.compressor->setState(stateBlock, stateBlockSize);
+        if (withSettings) {
+            AVI_LOG(0, "ICSetState: setting size=%d.", static_cast<int>(codecState.size()));
+            s.compressor->setState(codecState.data(), codecState.size());
         }
         codecOk = true;
     }
     AVI_LOG(0, "Out out init video codec...");
     if (!codecOk) {
         AVI_LOG(0, "%s", kVideoInitFailed);
-        close();
-        return false;
+        const bool missing = !s.compressor;
+        closeState(s);
+        return missing ? WriterError::CompressorMissing : WriterError::VideoSetupFailed;
     }
 
     AVI_LOG(0, "Set AVIStreamInfo...");
@@ -250,7 +238,7 @@ bool setUpVideo(State& s, const std::uint8_t* stateBlock, std::size_t stateBlock
     params.rateDenominator = 1000;
     params.keyFrameInterval = kKeyFrameInterval;
     params.bytesPerSecond = kBytesPerSecond;
-    params.input = frameInput;
+    params.input = input;
 
     AviVideoStreamInfo info;
     info.handler = s.compressorHandler;
@@ -261,7 +249,7 @@ bool setUpVideo(State& s, const std::uint8_t* stateBlock, std::size_t stateBlock
     info.width = s.width;
     info.height = s.height;
 
-    if (s.pixelFormat == kPixelYuy2) {
+    if (s.layout == FrameLayout::Yuy2) {
         AVI_LOG(0, "Setup YUY2 frame.");
         info.suggestedBufferSize = static_cast<std::uint32_t>(yuy2ImageSize);
         // The frames information (quality, data rate, key rate, rate and scale) travels in params.
@@ -273,7 +261,7 @@ bool setUpVideo(State& s, const std::uint8_t* stateBlock, std::size_t stateBlock
     bool streamOk = rateOk && s.file != nullptr;
     std::string error;
     AVI_LOG(0, "Make compressed stream.");
-    if (streamOk && s.pixelFormat != kPixelYuy2) {
+    if (streamOk && s.layout != FrameLayout::Yuy2) {
         streamOk = s.compressor->begin(params, error);
         if (!streamOk) AVI_LOG(1, "%s", error.c_str());
         s.compressing = streamOk;
@@ -281,17 +269,17 @@ bool setUpVideo(State& s, const std::uint8_t* stateBlock, std::size_t stateBlock
     AVI_LOG(0, "Set format.");
     if (!streamOk) {
         AVI_LOG(0, "%s", kVideoInitFailed);
-        close();
-        return false;
+        closeState(s);
+        return WriterError::VideoSetupFailed;
     }
 
-    if (s.pixelFormat == kPixelYuy2) {
+    if (s.layout == FrameLayout::Yuy2) {
         AVI_LOG(0, "Compress frame start.");
         if (!s.compressor->begin(params, error)) {
             AVI_LOG(0, "Compress frame start failed.");
             AVI_LOG(0, "%s", kVideoInitFailed);
-            close();
-            return false;
+            closeState(s);
+            return WriterError::VideoSetupFailed;
         }
         s.compressing = true;
         AVI_LOG(0, "Compress frame start successed.");
@@ -303,10 +291,10 @@ bool setUpVideo(State& s, const std::uint8_t* stateBlock, std::size_t stateBlock
     s.videoStream = s.file->addVideoStream(info);
     if (s.videoStream < 0) {
         AVI_LOG(0, "%s", kVideoInitFailed);
-        close();
-        return false;
+        closeState(s);
+        return WriterError::VideoSetupFailed;
     }
-    return true;
+    return WriterError::Ok;
 }
 
 // Compresses one frame into s.compressed, or, for a repeated still the encoder has settled on, makes
@@ -337,7 +325,7 @@ bool compressFrame(State& s, const std::uint8_t* input, std::string& error) {
 
 // Compresses and stores one video frame; false after logging and closing.
 bool writeVideo(State& s, const std::uint8_t* pixels) {
-    const bool sequential = s.pixelFormat == kPixelYuy2;
+    const bool sequential = s.layout == FrameLayout::Yuy2;
     if (sequential) AVI_LOG(1, "Compress one frame...");
     const std::uint8_t* input = pixels;
     if (pixels && s.rowBytes != s.paddedRowBytes) {
@@ -353,7 +341,7 @@ bool writeVideo(State& s, const std::uint8_t* pixels) {
     if (!s.file || !s.compressor || !s.compressing || !input || !compressFrame(s, input, error)) {
         if (!error.empty()) AVI_LOG(1, "%s", error.c_str());
         AVI_LOG(2, "%s", kVideoEncodeFailed);
-        close();
+        closeState(s);
         return false;
     }
     if (sequential) AVI_LOG(1, "Write one frame...");
@@ -364,7 +352,7 @@ bool writeVideo(State& s, const std::uint8_t* pixels) {
         } else {
             AVI_LOG(2, "%s", kVideoEncodeFailed);
         }
-        close();
+        closeState(s);
         return false;
     }
     return true;
@@ -391,108 +379,16 @@ bool writeAudio(State& s, const std::int16_t* samples, int sampleCount) {
     if (ok) ok = s.file->writeChunk(s.audioStream, s.mp3.data(), s.mp3.size(), true);
     if (!ok) {
         AVI_LOG(0, "%s", kAudioEncodeFailed);
-        close();
+        closeState(s);
         return false;
     }
     s.audioPosition += s.mp3.size();
     return true;
 }
 
-}  // namespace
-
-std::string baseName(const std::string& path) {
-    // Cut at the last '.' of the file name; a dot in a folder name is not an extension.
-    const std::size_t dot = path.find_last_of('.');
-    const std::size_t slash = path.find_last_of("/\\");
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
-    return path.substr(0, dot);
-}
-
-std::string fileNameFor(const std::string& path, bool numberedName) {
-    return baseName(path) + (numberedName ? "_01.avi" : ".avi");
-}
-
-int open(const std::string& path, int frameLimit, int width, int height, double framesPerSecond,
-         int /*splitting*/, int audioMode, int videoOn, int pixelFormat, int numberedName,
-         std::uint32_t compressorType, std::uint32_t compressorHandler, const std::uint8_t* stateBlock,
-         std::size_t stateBlockSize) {
-    Mp3EncoderLibrary::load();
-    if (!Mp3EncoderLibrary::libraryReady()) {
-        AVI_LOG(0, "AVI system not initialized.");
-        return 0;
-    }
-    AVI_LOG(0, "Init avi with extern codec.");
-    State& s = state();
-    // A writer left open is finished before its state goes.
-    if (s.file || s.encoder || s.compressor) close();
-    s = State{};
-    stopFlag() = false;
-    s.frameLimit = frameLimit;
-    s.width = width;
-    s.height = height;
-    s.fps = framesPerSecond;
-    s.audioMode = audioMode;
-    s.videoOn = videoOn != 0;
-    s.pixelFormat = pixelFormat;
-    s.compressorType = compressorType;
-    s.compressorHandler = compressorHandler;
-
-    s.fileName = fileNameFor(path, numberedName != 0);
-    ::unlink(s.fileName.c_str());
-
-    AVI_LOG(0, "Initialize AVI system...");
-    AVI_LOG(0, "Open AVI file...");
-    s.file = std::make_unique<RiffAviFile>();
-    if (fileBufferForTesting() != SIZE_MAX) s.file->setBufferSizeForTesting(fileBufferForTesting());
-    if (!s.file->open(s.fileName)) {
-        AVI_LOG(0, "%s, %s (%x)", "Failed to open AVI file", s.fileName.c_str(),
-                static_cast<unsigned>(s.file->errorCode()));
-        close();
-        return 0;
-    }
-
-    placeLargeBlocksOnTheHeap();
-    if (s.videoOn && !setUpVideo(s, stateBlock, stateBlockSize)) return 0;
-    if (s.audioMode == kAudioModeMp3 && !setUpAudio(s)) return 0;
-    AVI_LOG(0, "Init avi a/v done.");
-    return 1;
-}
-
-int writeFrame(const std::uint8_t* pixels, int /*width*/, int /*height*/, const std::int16_t* samples,
-               int sampleCount) {
-    State& s = state();
-    if (s.framesWritten >= s.frameLimit || stopFlag() || !s.file) {
-        close();
-        return 0;
-    }
-    if (frameObserver() && pixels) frameObserver()(pixels, s.width, s.height);
-    if (s.videoOn && !writeVideo(s, pixels)) return 0;
-    if (s.audioMode == kAudioModeMp3 && !writeAudio(s, samples, sampleCount)) return 0;
-    s.framesWritten += 1;
-    s.videoFrameIndex += 1;
-    return 1;
-}
-
-void setStopFlag(bool stop) {
-    stopFlag() = stop;
-}
-
-void announceStill(int frames) {
-    State& s = state();
-    s.stillFramesLeft = frames > 0 ? frames : 0;
-    s.stillFirstPending = s.stillFramesLeft > 0;
-}
-
-void setFrameObserver(std::function<void(const std::uint8_t* pixels, int width, int height)> observer) {
-    frameObserver() = std::move(observer);
-}
-
-void setFileBufferForTesting(std::size_t bytes) {
-    fileBufferForTesting() = bytes;
-}
-
-int close() {
-    State& s = state();
+// Flushes the audio encoder, finishes the file and releases everything; true when the file was
+// finished completely (or nothing was open).
+bool closeState(State& s) {
     bool complete = true;
     if (s.encoder) {
         // The encoder's tail belongs to the stream: flush it before the file is finished.
@@ -523,15 +419,103 @@ int close() {
     }
     s.compressor.reset();
     AVI_LOG(0, "AVI module closed.");
-    return complete ? 1 : 0;
+    return complete;
 }
 
-std::string fileName() {
-    return state().fileName;
+}  // namespace
+
+std::string baseName(const std::string& path) {
+    // Cut at the last '.' of the file name; a dot in a folder name is not an extension.
+    const std::size_t dot = path.find_last_of('.');
+    const std::size_t slash = path.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
+    return path.substr(0, dot);
 }
 
-int framesWritten() {
-    return state().framesWritten;
+std::string fileNameFor(const std::string& path, bool numberedName) {
+    return baseName(path) + (numberedName ? "_01.avi" : ".avi");
 }
 
-}  // namespace kestrelle::AviWriter
+AviWriter::AviWriter() : state_(std::make_unique<State>()) {}
+
+AviWriter::~AviWriter() {
+    // A file left open is finished, as far as it was written.
+    if (state_->file || state_->encoder || state_->compressor) closeState(*state_);
+}
+
+WriterError AviWriter::open(const AviWriterOptions& options) {
+    Mp3EncoderLibrary::load();
+    if (!Mp3EncoderLibrary::libraryReady()) {
+        AVI_LOG(0, "AVI system not initialized.");
+        return WriterError::AudioLibraryMissing;
+    }
+    AVI_LOG(0, "Init avi with extern codec.");
+    State& s = *state_;
+    // A writer left open is finished before its state goes.
+    if (s.file || s.encoder || s.compressor) closeState(s);
+    s = State{};
+    stop_ = false;
+    s.frameLimit = options.frameLimit;
+    s.width = options.width;
+    s.height = options.height;
+    s.fps = options.framesPerSecond;
+    s.audio = options.audio;
+    s.layout = options.layout;
+    s.compressorType = options.compressorType;
+    s.compressorHandler = options.compressorHandler;
+    s.frameObserver = options.frameObserver;
+
+    s.fileName = fileNameFor(options.path, options.numberedName);
+    ::unlink(s.fileName.c_str());
+
+    AVI_LOG(0, "Initialize AVI system...");
+    AVI_LOG(0, "Open AVI file...");
+    s.file = std::make_unique<RiffAviFile>();
+    if (options.fileBufferBytes) s.file->setBufferSizeForTesting(*options.fileBufferBytes);
+    if (!s.file->open(s.fileName)) {
+        AVI_LOG(0, "%s, %s (%x)", "Failed to open AVI file", s.fileName.c_str(),
+                static_cast<unsigned>(s.file->errorCode()));
+        closeState(s);
+        return WriterError::FileNotCreated;
+    }
+
+    placeLargeBlocksOnTheHeap();
+    if (const WriterError video = setUpVideo(s, options.codecState); video != WriterError::Ok) return video;
+    if (s.audio && !setUpAudio(s)) return WriterError::AudioSetupFailed;
+    AVI_LOG(0, "Init avi a/v done.");
+    return WriterError::Ok;
+}
+
+bool AviWriter::writeFrame(const std::uint8_t* pixels, const std::int16_t* samples, int sampleCount) {
+    State& s = *state_;
+    if (s.framesWritten >= s.frameLimit || stop_ || !s.file) {
+        closeState(s);
+        return false;
+    }
+    if (s.frameObserver && pixels) s.frameObserver(pixels, s.width, s.height);
+    if (!writeVideo(s, pixels)) return false;
+    if (s.audio && !writeAudio(s, samples, sampleCount)) return false;
+    s.framesWritten += 1;
+    s.videoFrameIndex += 1;
+    return true;
+}
+
+void AviWriter::announceStill(int frames) {
+    State& s = *state_;
+    s.stillFramesLeft = frames > 0 ? frames : 0;
+    s.stillFirstPending = s.stillFramesLeft > 0;
+}
+
+bool AviWriter::close() {
+    return closeState(*state_);
+}
+
+std::string AviWriter::fileName() const {
+    return state_->fileName;
+}
+
+int AviWriter::framesWritten() const {
+    return state_->framesWritten;
+}
+
+}  // namespace kestrelle

@@ -1,69 +1,57 @@
 #pragma once
-// The AVI writer: one AVI file at a time, with a video stream compressed by one of the installable
-// compressors and an MP3 audio stream. A module with process-wide state, used from one thread (the
-// generation worker). Every step goes to the run log under "avi_lib.cpp".
+// The AVI writer: the container writer for AVI files, with a video stream compressed by one of the
+// installable compressors (media/video_compressor.h) and an MP3 audio stream. Each AviWriter holds one
+// file at a time and all of its own state, so several may write at once; one thread uses a writer
+// (setStopFlag may come from another). Destroying an open writer finishes its file. Every step goes to
+// the run log under "avi_lib.cpp".
 //
 // Audio: after n accepted frames the MP3 stream holds round(n x 44100 / fps) stereo sample frames of
 // input: the samples each frame brings, all of them, and silence for whatever they fall short of. The
 // encoder's tail is flushed into the stream when the file is closed.
 
+#include "media/container_writer.h"
+
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <string>
 
-namespace kestrelle::AviWriter {
-
-constexpr int kAudioModeMp3 = 2;
-
-// Frame layouts: 0 32-bit RGB, 1 24-bit RGB, 3 YUY2 through sequential compression; any other value
-// is taken as 24-bit RGB for the frame size. RGB rows are bottom-up.
-constexpr int kPixelRgb32 = 0;
-constexpr int kPixelRgb24 = 1;
-constexpr int kPixelYuy2 = 3;
+namespace kestrelle {
 
 // The output file name for a path: the path without its extension, then ".avi" or, numbered,
 // "_01.avi". "/out/My.Show.avi" gives "/out/My.Show.avi" and "/out/My.Show_01.avi".
 std::string baseName(const std::string& path);
 std::string fileNameFor(const std::string& path, bool numberedName);
 
-// Opens the file (an existing one of that name is deleted first) and sets up both streams.
-// `stateBlock` is the compressor's saved settings or null (none). `splitting` has no effect.
-// Returns 1 on success, 0 on failure (everything is then closed again).
-int open(const std::string& path, int frameLimit, int width, int height, double framesPerSecond,
-         int splitting, int audioMode, int videoOn, int pixelFormat, int numberedName,
-         std::uint32_t compressorType, std::uint32_t compressorHandler, const std::uint8_t* stateBlock,
-         std::size_t stateBlockSize);
+using AviWriterOptions = ContainerWriterOptions;
 
-// Stores one frame: `pixels` in the opened layout and size, `samples` interleaved 16-bit stereo with
-// `sampleCount` values (left and right counted separately). Width and height are not used. Returns 1
-// when stored; 0 when refused (frame limit reached, stop flag set, not open, compression or write
-// failure), and the writer has then closed itself.
-int writeFrame(const std::uint8_t* pixels, int width, int height, const std::int16_t* samples,
-               int sampleCount);
+class AviWriter final : public ContainerWriter {
+public:
+    AviWriter();
+    ~AviWriter() override;
+    AviWriter(const AviWriter&) = delete;
+    AviWriter& operator=(const AviWriter&) = delete;
 
-// The next `frames` frames handed to writeFrame show one unchanged picture (the generation job's still
-// frames, from one buffer): the writer takes the second and later ones as repeats without comparing
-// them. Any other call of writeFrame's caller must not rely on it.
-void announceStill(int frames);
+    // Any frame layout; `codecState` is the compressor's state block. An open resets the stop flag.
+    WriterError open(const AviWriterOptions& options) override;
+    // Also refused while the stop flag is set.
+    bool writeFrame(const std::uint8_t* pixels, const std::int16_t* samples, int sampleCount) override;
+    void announceStill(int frames) override;
+    // Flushes the audio encoder, writes the indexes and the final headers.
+    bool close() override;
+    std::string fileName() const override;
+    int framesWritten() const override;
 
-// When set, every later frame is refused.
-void setStopFlag(bool stop);
+    // When set, every later frame is refused (and the refusal closes the file).
+    void setStopFlag(bool stop) { stop_ = stop; }
 
-// Flushes the audio encoder, finishes the file and releases everything. Safe to call again. Returns 1
-// when the file was finished completely (or nothing was open), 0 when some of it could not be written.
-int close();
+    // Everything one open file needs (avi_writer.cpp).
+    struct State;
 
-// Benchmarks: sees every frame as writeFrame takes it (in the opened size), before compression.
-void setFrameObserver(std::function<void(const std::uint8_t* pixels, int width, int height)> observer);
+private:
+    std::unique_ptr<State> state_;
+    std::atomic<bool> stop_{false};
+};
 
-// Tests: the size of the file's write buffer from the next open on (0: every chunk reaches the file as
-// it is written, so a write failure shows at the frame that meets it).
-void setFileBufferForTesting(std::size_t bytes);
-
-// The file name of the last open ("" before any).
-std::string fileName();
-// Frames accepted since the last open.
-int framesWritten();
-
-}  // namespace kestrelle::AviWriter
+}  // namespace kestrelle

@@ -2,7 +2,7 @@
 // The MP3 encoder binding: libmp3lame.so.0 loaded at run time and the values the AVI writer needs for
 // its MP3 audio stream.
 //
-// How the AVI writer uses it, at every AviWriter::open (audio mode 2):
+// How the AVI writer uses it, at every AviWriter::open (with audio):
 //   1. Mp3EncoderLibrary::load() (always; it loads the library anew and resets the settings). When
 //      Mp3EncoderLibrary::libraryReady() is false the writer refuses to open ("AVI system not
 //      initialized.").

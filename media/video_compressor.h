@@ -1,7 +1,10 @@
 #pragma once
 // Installable video compressors, standing in for the platform's codec interface: each one wraps a
-// libavcodec encoder and offers a description, a type and handler code, a format query, an opaque
-// state block with its settings, and frame-by-frame compression.
+// libavcodec MPEG-4 encoder and offers a description, a type and handler code, a format query, an
+// opaque state block with its settings, and frame-by-frame compression as a VideoEncoder. The AVI
+// writer drives them; it also uses the hooks for repeated still frames below.
+
+#include "media/video_encoder.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,31 +31,9 @@ struct CompressorSettings {
     int keyFrameInterval = 30;  // frames
 };
 
-// The input a compression run takes (the frame header of the writer). 32-bit frames hold bytes blue,
-// green, red, unused, rows bottom-up, width x 4 bytes each; 24-bit frames hold blue, green, red, rows
-// bottom-up, each padded to a multiple of 4 bytes; YUY2 frames hold rows top-down, width x 2 bytes each.
-enum class CompressorInput { Rgb32BottomUp, Rgb24BottomUp, Yuy2 };
-
-struct CompressionParams {
-    int width = 0;
-    int height = 0;
-    int rateNumerator = 30000;  // frames per second = rateNumerator / rateDenominator
-    int rateDenominator = 1000;
-    int keyFrameInterval = 30;
-    int bytesPerSecond = 798720;  // used unless a state block set a rate of its own
-    CompressorInput input = CompressorInput::Rgb32BottomUp;
-};
-
-struct CompressedFrame {
-    std::vector<std::uint8_t> bytes;
-    bool keyFrame = false;
-};
-
 // One opened compressor.
-class VideoCompressor {
+class VideoCompressor : public VideoEncoder {
 public:
-    virtual ~VideoCompressor() = default;
-
     virtual std::string description() const = 0;
     virtual std::uint32_t typeCode() const = 0;     // kCompressorType
     virtual std::uint32_t handlerCode() const = 0;  // e.g. 'XVID', 'DX50'
@@ -69,13 +50,7 @@ public:
     // Whether a state block was taken since opening (its rate then wins over the writer's rate).
     virtual bool hasState() const = 0;
 
-    // Sequential compression: begin, one call per frame (the encoder emits one frame per input, no
-    // reordering), end. `pixels` holds one frame of the begun input format.
-    virtual bool begin(const CompressionParams& params, std::string& error) = 0;
-    virtual bool compress(const std::uint8_t* pixels, CompressedFrame& out, std::string& error) = 0;
-    virtual void end() = 0;
-    // The codec's global header bytes for the stream format (may be empty).
-    virtual std::vector<std::uint8_t> extraData() const = 0;
+    // Sequential compression (begin, compress per frame, end, extraData) is the VideoEncoder's.
 
     // For frames stored without the encoder: whether `pixels` equal the last frame compressed, the
     // caller's word that the next frame does (so it is not compared again), a frame position passed

@@ -4,7 +4,6 @@
 #include "base/message_box.h"
 #include "base/run_log.h"
 #include "config/settings_store.h"
-#include "media/avi_writer.h"
 #include "project/slideshow_project.h"
 #include "project/timeline.h"
 #include "render/photo_loader.h"
@@ -74,18 +73,19 @@ std::string formatClockTime(std::int64_t seconds) {
 
 namespace {
 
-// Hands an effect's frames to the AVI writer, through the job's pause gate and cancel test.
+// Hands an effect's frames to the container writer, through the job's pause gate and cancel test.
 class JobFrameWriter final : public FrameWriter {
 public:
-    JobFrameWriter(std::function<bool()> mayWrite) : mayWrite_(std::move(mayWrite)) {}
+    JobFrameWriter(ContainerWriter& writer, std::function<bool()> mayWrite)
+        : writer_(writer), mayWrite_(std::move(mayWrite)) {}
 
-    bool writeFrame(const std::uint8_t* pixels, int width, int height, const std::uint8_t* audio,
+    bool writeFrame(const std::uint8_t* pixels, int /*width*/, int /*height*/, const std::uint8_t* audio,
                     int sampleCount) override {
         if (!mayWrite_()) return false;
         std::array<std::int16_t, kAudioValuesPerFrame> samples{};
         std::memcpy(samples.data(), audio,
                     sizeof(std::int16_t) * std::min(sampleCount, kAudioValuesPerFrame));
-        if (AviWriter::writeFrame(pixels, width, height, samples.data(), sampleCount) == 1) return true;
+        if (writer_.writeFrame(pixels, samples.data(), sampleCount)) return true;
         writeFailed = true;
         return false;
     }
@@ -93,6 +93,7 @@ public:
     bool writeFailed = false;
 
 private:
+    ContainerWriter& writer_;
     std::function<bool()> mayWrite_;
 };
 
@@ -103,7 +104,8 @@ GenerationJob::GenerationJob(const SlideShowProject& project, std::optional<Gene
     : project_(project),
       setup_(std::move(setup)),
       callbacks_(std::move(callbacks)),
-      clock_([] { return static_cast<std::int64_t>(std::time(nullptr)); }) {}
+      clock_([] { return static_cast<std::int64_t>(std::time(nullptr)); }),
+      writer_(setup_ ? createContainerWriter(setup_->container) : nullptr) {}
 
 bool GenerationJob::running() const {
     std::lock_guard<std::mutex> guard(lock_);
@@ -209,7 +211,7 @@ QImage GenerationJob::loadPicture(int slideIndex) const {
 }
 
 void GenerationJob::run() {
-    if (!setup_) {
+    if (!setup_ || !writer_) {
         setCompleted(false);
         return;
     }
@@ -223,43 +225,50 @@ void GenerationJob::run() {
     }
     if (callbacks_.progressRange) callbacks_.progressRange(budget);
 
-    const std::vector<std::uint8_t>* state = setup_->codecState ? &*setup_->codecState : nullptr;
+    ContainerWriterOptions options;
+    options.path = setup_->outputPath;
     // Room for every counted frame and the closing one; a saturated budget keeps the limit at INT_MAX.
-    const int frameLimit = budget < std::numeric_limits<int>::max() ? budget + 1 : budget;
-    const int opened = AviWriter::open(setup_->outputPath, frameLimit, setup_->width, setup_->height, fps, 0,
-                                       AviWriter::kAudioModeMp3, 1, AviWriter::kPixelRgb32, 0,
-                                       setup_->compressorType, setup_->compressorHandler,
-                                       state ? state->data() : nullptr, state ? state->size() : 0);
+    options.frameLimit = budget < std::numeric_limits<int>::max() ? budget + 1 : budget;
+    options.width = setup_->width;
+    options.height = setup_->height;
+    options.framesPerSecond = fps;
+    options.layout = FrameLayout::Rgb32BottomUp;
+    options.compressorType = setup_->compressorType;
+    options.compressorHandler = setup_->compressorHandler;
+    if (setup_->codecState) options.codecState = *setup_->codecState;
+    options.audio = true;
+    options.frameObserver = callbacks_.frameTaken;
+    options.fileBufferBytes = setup_->writerFileBufferBytes;
+    ContainerWriter& writer = *writer_;
+    const WriterError opened = writer.open(options);
     KESTRELLE_LOG_AS(kLogSource, 0, "Total Frames %d", budget);
-    if (opened != 1) {
+    if (opened != WriterError::Ok) {
         showMessage(kInitFailedText, MessageFlags::kWarningOk);
         setCompleted(false);
     } else {
-        AviWriter::setStopFlag(false);
         {
             std::lock_guard<std::mutex> guard(lock_);
             writing_ = true;
             running_ = true;
             timeMarks_.push_back(clock_());
         }
-        writeSlides(budget);
+        writeSlides(writer, budget);
         std::lock_guard<std::mutex> guard(lock_);
         writing_ = false;
     }
-    AviWriter::setStopFlag(true);
-    if (AviWriter::close() != 1 && completed()) {
+    if (!writer.close() && completed()) {
         // The file could not be finished: never report it as done.
         showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
         setCompleted(false);
     }
 }
 
-void GenerationJob::writeSlides(int budget) {
+void GenerationJob::writeSlides(ContainerWriter& writer, int budget) {
     const double fps = setup_->framesPerSecond;
     const int slideCount = project_.cellCount() - project_.placeholderCount();
     KESTRELLE_LOG_AS(kLogSource, 0, "Generate slide count %d", slideCount);
 
-    JobFrameWriter effectWriter([this] { return waitWhilePausedOrCancelled() == Step::Continue; });
+    JobFrameWriter effectWriter(writer, [this] { return waitWhilePausedOrCancelled() == Step::Continue; });
     const ProgressCallback effectProgress = [this](int counter) { advanceProgress(counter); };
     int frameCounter = 0;
 
@@ -277,7 +286,7 @@ void GenerationJob::writeSlides(int budget) {
         following = loadAsync(i + 1);
 
         const int stillFrames = slideFrameCount(slide->slideDuration, fps);
-        AviWriter::announceStill(stillFrames);
+        writer.announceStill(stillFrames);
         for (int frame = 0; frame < stillFrames; ++frame) {
             if (waitWhilePausedOrCancelled() == Step::Stop) return;
             advanceProgress(++frameCounter);
@@ -285,8 +294,7 @@ void GenerationJob::writeSlides(int budget) {
                 setCompleted(true);
                 return;
             }
-            if (AviWriter::writeFrame(current.constBits(), setup_->width, setup_->height, silentAudio(),
-                                      kAudioValuesPerFrame) != 1) {
+            if (!writer.writeFrame(current.constBits(), silentAudio(), kAudioValuesPerFrame)) {
                 showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
                 return;
             }
@@ -318,8 +326,7 @@ void GenerationJob::writeSlides(int budget) {
     // The closing black frame.
     QImage black(setup_->width, setup_->height, QImage::Format_RGB32);
     black.fill(0u);
-    if (AviWriter::writeFrame(black.constBits(), setup_->width, setup_->height, silentAudio(),
-                              kAudioValuesPerFrame) != 1) {
+    if (!writer.writeFrame(black.constBits(), silentAudio(), kAudioValuesPerFrame)) {
         showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
         return;
     }

@@ -1,13 +1,17 @@
 #pragma once
-// The generation job: renders a slideshow project frame by frame into one AVI file. The worker body
-// runs on a thread of the caller's; the window (or the headless renderer) pauses, resumes and cancels it
-// and reads its progress and times.
+// The generation job: renders a slideshow project frame by frame into one video file, through a
+// container writer of its own (media/container_writer.h; the setup's format picks it, AVI today). The
+// worker body runs on a thread of the caller's; the window (or the headless renderer) pauses, resumes and
+// cancels it and reads its progress and times.
+
+#include "media/container_writer.h"
 
 #include <QImage>
 
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -27,7 +31,10 @@ struct GenerationSetup {
     std::uint32_t compressorType = 0;
     std::uint32_t compressorHandler = 0;
     std::optional<std::vector<std::uint8_t>> codecState;
-    std::string outputPath;  // the AVI file to write
+    std::string outputPath;  // the file to write
+    ContainerFormat container = ContainerFormat::Avi;
+    // Tests: the writer's file buffer size (ContainerWriterOptions::fileBufferBytes).
+    std::optional<std::size_t> writerFileBufferBytes;
 };
 
 // The setup for `profile` and its codec (the first codec when the profile names none that is listed),
@@ -51,6 +58,7 @@ public:
         std::function<void(int position)> progressPosition;            // after each counted frame
         std::function<void(const std::string& path)> photoNotDecoded;  // a photo rendered as black
         std::function<void(int slide, int effect)> unknownEffect;      // a transition left out
+        FrameObserver frameTaken;  // benchmarks: every frame the writer takes, before compression
     };
 
     // `setup` none: the job ends at once without a file (no current profile). The project must stay
@@ -89,7 +97,7 @@ public:
 private:
     enum class Step { Continue, Stop };
 
-    void writeSlides(int budget);
+    void writeSlides(ContainerWriter& writer, int budget);
     Step waitWhilePausedOrCancelled();
     void setCompleted(bool value);
     void advanceProgress(int position);
@@ -99,6 +107,7 @@ private:
     const std::optional<GenerationSetup> setup_;
     const Callbacks callbacks_;
     std::function<std::int64_t()> clock_;
+    const std::unique_ptr<ContainerWriter> writer_;  // none without a setup; used by the worker only
 
     mutable std::mutex lock_;
     std::condition_variable resumed_;

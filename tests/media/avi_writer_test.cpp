@@ -1,4 +1,5 @@
-// The AVI writer module: names, limits, run-log lines and the files it leaves, read back by ffmpeg.
+// The AVI writer: names, limits, open failures, run-log lines and the files it leaves, read back by
+// ffmpeg; several writers at once.
 
 #include "media/avi_writer.h"
 
@@ -18,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -73,7 +75,7 @@ std::vector<std::uint8_t> testFrame(int width, int height, int k) {
 class AviWriterTest : public TempHomeTest {
 protected:
     void TearDown() override {
-        AviWriter::close();
+        writer.close();
         Mp3EncoderLibrary::setLibraryNameForTesting("");
         TempHomeTest::TearDown();
     }
@@ -92,17 +94,32 @@ protected:
         return messages;
     }
 
-    // Opens the writer as the generation job does, 32-bit frames, MP3 audio.
-    int openJobStyle(const std::string& file, int frameLimit, int width, int height, double fps,
-                     std::uint32_t handler = kXvid, int pixelFormat = 0) {
-        return AviWriter::open(file, frameLimit, width, height, fps, 0, 2, 1, pixelFormat, 0, kCompressorType,
-                               handler, nullptr, 0);
+    // The options the generation job opens with: 32-bit frames, MP3 audio.
+    static AviWriterOptions jobStyle(const std::string& file, int frameLimit, int width, int height,
+                                     double fps, std::uint32_t handler = kXvid,
+                                     FrameLayout layout = FrameLayout::Rgb32BottomUp) {
+        AviWriterOptions options;
+        options.path = file;
+        options.frameLimit = frameLimit;
+        options.width = width;
+        options.height = height;
+        options.framesPerSecond = fps;
+        options.layout = layout;
+        options.compressorType = kCompressorType;
+        options.compressorHandler = handler;
+        return options;
+    }
+    WriterError openJobStyle(const std::string& file, int frameLimit, int width, int height, double fps,
+                             std::uint32_t handler = kXvid, FrameLayout layout = FrameLayout::Rgb32BottomUp) {
+        return writer.open(jobStyle(file, frameLimit, width, height, fps, handler, layout));
     }
 
     std::string probe(const std::string& file, const std::string& entries) {
         return run("ffprobe -v error -count_packets -show_entries " + entries + " -of csv=p=0 '" + file +
                    "'");
     }
+
+    AviWriter writer;
 };
 
 std::size_t indexOf(const std::vector<std::string>& list, const std::string& item, std::size_t from = 0) {
@@ -112,12 +129,12 @@ std::size_t indexOf(const std::vector<std::string>& list, const std::string& ite
 }
 
 TEST(AviWriterNames, BaseAndNumberedNames) {
-    EXPECT_EQ(AviWriter::baseName("C:\\out\\My.Show.avi"), "C:\\out\\My.Show");
-    EXPECT_EQ(AviWriter::fileNameFor("/out/My.Show.avi", false), "/out/My.Show.avi");
-    EXPECT_EQ(AviWriter::fileNameFor("/out/My.Show.avi", true), "/out/My.Show_01.avi");
-    EXPECT_EQ(AviWriter::fileNameFor("/out/My.Show", false), "/out/My.avi") << "cut at the last dot";
-    EXPECT_EQ(AviWriter::fileNameFor("/out/show", false), "/out/show.avi");
-    EXPECT_EQ(AviWriter::fileNameFor("/my.films/show", false), "/my.films/show.avi")
+    EXPECT_EQ(baseName("C:\\out\\My.Show.avi"), "C:\\out\\My.Show");
+    EXPECT_EQ(fileNameFor("/out/My.Show.avi", false), "/out/My.Show.avi");
+    EXPECT_EQ(fileNameFor("/out/My.Show.avi", true), "/out/My.Show_01.avi");
+    EXPECT_EQ(fileNameFor("/out/My.Show", false), "/out/My.avi") << "cut at the last dot";
+    EXPECT_EQ(fileNameFor("/out/show", false), "/out/show.avi");
+    EXPECT_EQ(fileNameFor("/my.films/show", false), "/my.films/show.avi")
         << "a dot in a folder name is not an extension";
 }
 
@@ -126,14 +143,14 @@ TEST(AviWriterNames, BaseAndNumberedNames) {
 TEST_F(AviWriterTest, ShortFileReadsBackWhole) {
     const std::string file = path("My.Show.avi");
     const int width = 320, height = 240, frames = 45;
-    ASSERT_EQ(openJobStyle(file, frames + 1, width, height, 29.97), 1);
+    ASSERT_EQ(openJobStyle(file, frames + 1, width, height, 29.97), WriterError::Ok);
     const std::vector<std::int16_t> samples(8, 0);  // four silent stereo sample frames per frame
     for (int k = 0; k < frames; ++k) {
         const auto frame = testFrame(width, height, k);
-        ASSERT_EQ(AviWriter::writeFrame(frame.data(), width, height, samples.data(), 8), 1) << k;
+        ASSERT_TRUE(writer.writeFrame(frame.data(), samples.data(), 8)) << k;
     }
-    EXPECT_EQ(AviWriter::close(), 1);
-    EXPECT_EQ(AviWriter::close(), 1) << "closing again is harmless";
+    EXPECT_TRUE(writer.close());
+    EXPECT_TRUE(writer.close()) << "closing again is harmless";
 
     const std::vector<std::string> openLines = {"Init avi with extern codec.",
                                                 "Initialize AVI system...",
@@ -214,14 +231,12 @@ TEST_F(AviWriterTest, ShortFileReadsBackWhole) {
 TEST_F(AviWriterTest, AudioKeepsTheSamplesGivenAndPadsTheRest) {
     const std::string file = path("audio.avi");
     const int width = 160, height = 120;
-    ASSERT_EQ(openJobStyle(file, 100, width, height, 25.0, kDx50), 1);
+    ASSERT_EQ(openJobStyle(file, 100, width, height, 25.0, kDx50), WriterError::Ok);
     const auto frame = testFrame(width, height, 0);
     const std::vector<std::int16_t> second(2 * 44100, 0);  // one second of stereo samples
-    ASSERT_EQ(
-        AviWriter::writeFrame(frame.data(), width, height, second.data(), static_cast<int>(second.size())),
-        1);
-    for (int k = 1; k < 10; ++k) ASSERT_EQ(AviWriter::writeFrame(frame.data(), width, height, nullptr, 0), 1);
-    AviWriter::close();
+    ASSERT_TRUE(writer.writeFrame(frame.data(), second.data(), static_cast<int>(second.size())));
+    for (int k = 1; k < 10; ++k) ASSERT_TRUE(writer.writeFrame(frame.data(), nullptr, 0));
+    writer.close();
     EXPECT_EQ(run("ffmpeg -nostdin -v error -i '" + file + "' -f null -"), "");
     const std::string bytes = testing::readFile(file);
     const std::size_t vids = strhBody(bytes, "vids");
@@ -240,20 +255,20 @@ TEST_F(AviWriterTest, AudioKeepsTheSamplesGivenAndPadsTheRest) {
 TEST_F(AviWriterTest, FrameLimitAndStopFlag) {
     const std::string file = path("limit.avi");
     const auto frame = testFrame(64, 48, 0);
-    ASSERT_EQ(openJobStyle(file, 3, 64, 48, 25.0), 1);
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(AviWriter::writeFrame(frame.data(), 64, 48, nullptr, 0), 1);
-    EXPECT_EQ(AviWriter::writeFrame(frame.data(), 64, 48, nullptr, 0), 0);
+    ASSERT_EQ(openJobStyle(file, 3, 64, 48, 25.0), WriterError::Ok);
+    for (int k = 0; k < 3; ++k) EXPECT_TRUE(writer.writeFrame(frame.data(), nullptr, 0));
+    EXPECT_FALSE(writer.writeFrame(frame.data(), nullptr, 0));
     EXPECT_EQ(logMessages().back(), "AVI module closed.") << "the refused frame closed the writer";
-    EXPECT_EQ(AviWriter::writeFrame(frame.data(), 64, 48, nullptr, 0), 0) << "closed: nothing more is taken";
+    EXPECT_FALSE(writer.writeFrame(frame.data(), nullptr, 0)) << "closed: nothing more is taken";
     EXPECT_EQ(probe(file, "stream=nb_read_packets").substr(0, 2), "3\n");
 
-    ASSERT_EQ(openJobStyle(path("stop.avi"), 100, 64, 48, 25.0), 1);
-    AviWriter::setStopFlag(false);
-    EXPECT_EQ(AviWriter::writeFrame(frame.data(), 64, 48, nullptr, 0), 1);
-    AviWriter::setStopFlag(true);
-    EXPECT_EQ(AviWriter::writeFrame(frame.data(), 64, 48, nullptr, 0), 0);
-    AviWriter::setStopFlag(false);
-    EXPECT_EQ(AviWriter::writeFrame(frame.data(), 64, 48, nullptr, 0), 0) << "the refusal closed the file";
+    ASSERT_EQ(openJobStyle(path("stop.avi"), 100, 64, 48, 25.0), WriterError::Ok);
+    writer.setStopFlag(false);
+    EXPECT_TRUE(writer.writeFrame(frame.data(), nullptr, 0));
+    writer.setStopFlag(true);
+    EXPECT_FALSE(writer.writeFrame(frame.data(), nullptr, 0));
+    writer.setStopFlag(false);
+    EXPECT_FALSE(writer.writeFrame(frame.data(), nullptr, 0)) << "the refusal closed the file";
     EXPECT_EQ(run("ffmpeg -nostdin -v error -i '" + path("stop.avi") + "' -f null -"), "");
 }
 
@@ -264,16 +279,16 @@ TEST_F(AviWriterTest, NumberedNameAndExistingFileDeleted) {
     const int oldFd = ::open(numbered.c_str(), O_RDONLY);
     ASSERT_GE(oldFd, 0);
     const std::uint32_t missing = makeFourCC('N', 'O', 'N', 'E');
-    EXPECT_EQ(AviWriter::open(path("My.Show.avi"), 10, 64, 48, 25.0, 0, 2, 1, 0, 1, kCompressorType, missing,
-                              nullptr, 0),
-              0);
+    AviWriterOptions numberedOptions = jobStyle(path("My.Show.avi"), 10, 64, 48, 25.0, missing);
+    numberedOptions.numberedName = true;
+    EXPECT_EQ(writer.open(numberedOptions), WriterError::CompressorMissing);
     struct stat oldInfo {};
     ASSERT_EQ(::fstat(oldFd, &oldInfo), 0);
     EXPECT_EQ(oldInfo.st_nlink, 0u) << "the existing file was deleted even though the open failed";
     ::close(oldFd);
     EXPECT_NE(testing::readFile(numbered), "old contents");
     EXPECT_FALSE(exists(path("My.Show.avi")));
-    EXPECT_EQ(AviWriter::fileName(), numbered);
+    EXPECT_EQ(writer.fileName(), numbered);
 
     const auto log = logMessages();
     const std::size_t icopen = indexOf(log, "ICOpen [63646976,454e4f4e] failed.");
@@ -287,22 +302,22 @@ TEST_F(AviWriterTest, NumberedNameAndExistingFileDeleted) {
 
 TEST_F(AviWriterTest, OpenFailures) {
     // A folder that does not exist.
-    EXPECT_EQ(openJobStyle(path("no/such/folder/x.avi"), 10, 64, 48, 25.0), 0);
+    EXPECT_EQ(openJobStyle(path("no/such/folder/x.avi"), 10, 64, 48, 25.0), WriterError::FileNotCreated);
     auto log = logMessages();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2], "Failed to open AVI file, " + path("no/such/folder/x.avi") + " (2)");
     EXPECT_EQ(log.back(), "AVI module closed.");
 
     // Sizes no compressor takes.
-    EXPECT_EQ(openJobStyle(path("odd.avi"), 10, 63, 47, 25.0), 0);
-    EXPECT_EQ(openJobStyle(path("huge.avi"), 10, 1 << 20, 1 << 20, 25.0), 0);
-    EXPECT_EQ(openJobStyle(path("rate.avi"), 10, 64, 48, 0.0), 0);
-    EXPECT_EQ(openJobStyle(path("nan.avi"), 10, 64, 48, std::nan("")), 0);
-    EXPECT_EQ(AviWriter::writeFrame(nullptr, 0, 0, nullptr, 0), 0);
+    EXPECT_EQ(openJobStyle(path("odd.avi"), 10, 63, 47, 25.0), WriterError::VideoSetupFailed);
+    EXPECT_EQ(openJobStyle(path("huge.avi"), 10, 1 << 20, 1 << 20, 25.0), WriterError::VideoSetupFailed);
+    EXPECT_EQ(openJobStyle(path("rate.avi"), 10, 64, 48, 0.0), WriterError::VideoSetupFailed);
+    EXPECT_EQ(openJobStyle(path("nan.avi"), 10, 64, 48, std::nan("")), WriterError::VideoSetupFailed);
+    EXPECT_FALSE(writer.writeFrame(nullptr, nullptr, 0));
 
     // The MP3 library missing: nothing is opened.
     Mp3EncoderLibrary::setLibraryNameForTesting("libkestrelle-no-such-library.so");
-    EXPECT_EQ(openJobStyle(path("nolib.avi"), 10, 64, 48, 25.0), 0);
+    EXPECT_EQ(openJobStyle(path("nolib.avi"), 10, 64, 48, 25.0), WriterError::AudioLibraryMissing);
     EXPECT_EQ(logMessages().back(), "AVI system not initialized.");
     EXPECT_FALSE(exists(path("nolib.avi")));
 }
@@ -311,14 +326,14 @@ TEST_F(AviWriterTest, OpenFailures) {
 TEST_F(AviWriterTest, Yuy2Path) {
     const std::string file = path("yuy2.avi");
     const int width = 64, height = 48;
-    ASSERT_EQ(openJobStyle(file, 10, width, height, 15.0, kXvid, 3), 1);
+    ASSERT_EQ(openJobStyle(file, 10, width, height, 15.0, kXvid, FrameLayout::Yuy2), WriterError::Ok);
     std::vector<std::uint8_t> frame(static_cast<std::size_t>(width * height * 2));
     for (std::size_t i = 0; i < frame.size(); i += 2) {
         frame[i] = 180;      // luma
         frame[i + 1] = 128;  // neutral chroma
     }
-    for (int k = 0; k < 5; ++k) ASSERT_EQ(AviWriter::writeFrame(frame.data(), width, height, nullptr, 0), 1);
-    AviWriter::close();
+    for (int k = 0; k < 5; ++k) ASSERT_TRUE(writer.writeFrame(frame.data(), nullptr, 0));
+    writer.close();
     const auto log = logMessages();
     const std::size_t yuy2 = indexOf(log, "Setup YUY2 frame.");
     ASSERT_NE(yuy2, std::string::npos);
@@ -370,15 +385,14 @@ TEST_F(AviWriterTest, WriteFailureRefusesAndCloses) {
         signal(SIGXFSZ, SIG_IGN);
         rlimit limit{kLimit, kLimit};
         setrlimit(RLIMIT_FSIZE, &limit);
-        if (AviWriter::open(file, 1000, width, height, 25.0, 0, 2, 1, 0, 0, kCompressorType, kXvid,
-                            stateBlock.data(), stateBlock.size()) != 1)
-            _exit(250);
+        AviWriterOptions options = jobStyle(file, 1000, width, height, 25.0);
+        options.codecState = stateBlock;
+        if (writer.open(options) != WriterError::Ok) _exit(250);
         const std::vector<std::int16_t> samples(8, 0);
         for (int k = 0; k < 200; ++k) {
-            if (AviWriter::writeFrame(noise[k % 3].data(), width, height, samples.data(), 8) == 0) {
+            if (!writer.writeFrame(noise[k % 3].data(), samples.data(), 8)) {
                 // Once refused, no frame is stored again.
-                const bool later =
-                    AviWriter::writeFrame(noise[0].data(), width, height, samples.data(), 8) != 0;
+                const bool later = writer.writeFrame(noise[0].data(), samples.data(), 8);
                 _exit(later ? 251 : (k < 200 ? 1 : 252));
             }
         }
@@ -404,6 +418,68 @@ TEST_F(AviWriterTest, WriteFailureRefusesAndCloses) {
     int packets = 0;
     ASSERT_EQ(std::sscanf(counted.c_str(), "video,%d", &packets), 1) << counted;
     EXPECT_GT(packets, 5);
+}
+
+// Each writer holds its own file: two open at once, their frames interleaved, write the same bytes as
+// each written alone, and a writer left open finishes its file when it goes.
+TEST_F(AviWriterTest, WritersAtOnceKeepTheirFilesApart) {
+    const std::vector<std::int16_t> samples(8, 0);
+    auto writeAlone = [&](const std::string& file, const AviWriterOptions& options, int frames) {
+        ASSERT_EQ(writer.open(options), WriterError::Ok);
+        for (int k = 0; k < frames; ++k) {
+            const auto frame = testFrame(options.width, options.height, k);
+            ASSERT_TRUE(writer.writeFrame(frame.data(), samples.data(), 8));
+        }
+        ASSERT_TRUE(writer.close());
+        ASSERT_EQ(writer.fileName(), file);
+    };
+    const AviWriterOptions small = jobStyle(path("small.avi"), 100, 64, 48, 25.0, kXvid);
+    const AviWriterOptions large = jobStyle(path("large.avi"), 100, 160, 120, 29.97, kDx50);
+    writeAlone(path("small.avi"), small, 20);
+    writeAlone(path("large.avi"), large, 30);
+    const std::string smallAlone = testing::readFile(path("small.avi"));
+    const std::string largeAlone = testing::readFile(path("large.avi"));
+    ASSERT_FALSE(smallAlone.empty());
+
+    std::unique_ptr<ContainerWriter> first = createContainerWriter(ContainerFormat::Avi);
+    std::unique_ptr<ContainerWriter> second = createContainerWriter(ContainerFormat::Avi);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    ASSERT_EQ(first->open(small), WriterError::Ok);
+    ASSERT_EQ(second->open(large), WriterError::Ok);
+    for (int k = 0; k < 30; ++k) {
+        if (k < 20) {
+            const auto frame = testFrame(64, 48, k);
+            ASSERT_TRUE(first->writeFrame(frame.data(), samples.data(), 8)) << k;
+        }
+        const auto frame = testFrame(160, 120, k);
+        ASSERT_TRUE(second->writeFrame(frame.data(), samples.data(), 8)) << k;
+    }
+    EXPECT_EQ(first->framesWritten(), 20);
+    EXPECT_EQ(second->framesWritten(), 30);
+    EXPECT_EQ(first->fileName(), path("small.avi"));
+    EXPECT_EQ(second->fileName(), path("large.avi"));
+    EXPECT_TRUE(first->close());
+    second.reset();  // not closed: going finishes the file
+
+    EXPECT_TRUE(testing::readFile(path("small.avi")) == smallAlone) << "the interleaved file differs";
+    EXPECT_TRUE(testing::readFile(path("large.avi")) == largeAlone) << "the file finished on going differs";
+    EXPECT_EQ(run("ffmpeg -nostdin -v error -i '" + path("large.avi") + "' -f null -"), "");
+    EXPECT_EQ(logMessages().back(), "AVI module closed.");
+}
+
+// A file that cannot be created says so; the writer stays usable for the next open.
+TEST_F(AviWriterTest, UncreatableFileIsItsOwnError) {
+    ASSERT_EQ(::mkdir(path("taken.avi").c_str(), 0700), 0);
+    EXPECT_EQ(openJobStyle(path("taken.avi"), 10, 64, 48, 25.0), WriterError::FileNotCreated)
+        << "a folder holds the name";
+    EXPECT_EQ(writer.framesWritten(), 0);
+    EXPECT_EQ(openJobStyle(path("free.avi"), 10, 64, 48, 25.0), WriterError::Ok);
+    const auto frame = testFrame(64, 48, 0);
+    EXPECT_TRUE(writer.writeFrame(frame.data(), nullptr, 0));
+    EXPECT_TRUE(writer.close());
+    EXPECT_EQ(writer.framesWritten(), 1);
+    EXPECT_EQ(probe(path("free.avi"), "stream=nb_read_packets").substr(0, 2), "1\n");
 }
 
 }  // namespace

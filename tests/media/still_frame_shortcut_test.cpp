@@ -56,7 +56,7 @@ int frameCount(const Schedule& schedule) {
 class StillFrameShortcutTest : public TempHomeTest {
 protected:
     void TearDown() override {
-        AviWriter::close();
+        writer.close();
         unsetenv("KESTRELLE_ENCODE_EVERY_FRAME");
         TempHomeTest::TearDown();
     }
@@ -72,19 +72,36 @@ protected:
             unsetenv("KESTRELLE_ENCODE_EVERY_FRAME");
         const std::string file = path(name);
         const int total = frameCount(schedule);
-        if (AviWriter::open(file, frameLimit > 0 ? frameLimit : total + 1, width, height, 29.97, 0, 2, 1, 0,
-                            0, kCompressorType, handler, state.empty() ? nullptr : state.data(),
-                            state.size()) != 1)
+        if (writer.open(options(file, frameLimit > 0 ? frameLimit : total + 1, width, height, handler,
+                                state)) != WriterError::Ok)
             return "";
         const std::vector<std::int16_t> samples(8, 0);
         for (const auto& [id, count] : schedule) {
             const auto frame = picture(width, height, id);
             for (int i = 0; i < count; ++i)
-                if (AviWriter::writeFrame(frame.data(), width, height, samples.data(), 8) != 1) return file;
+                if (!writer.writeFrame(frame.data(), samples.data(), 8)) return file;
         }
-        AviWriter::close();
+        writer.close();
         return file;
     }
+
+    // The generation job's options at 29.97 fps, 32-bit frames, MP3 audio.
+    static AviWriterOptions options(const std::string& file, int frameLimit, int width, int height,
+                                    std::uint32_t handler = kXvid,
+                                    const std::vector<std::uint8_t>& state = {}) {
+        AviWriterOptions result;
+        result.path = file;
+        result.frameLimit = frameLimit;
+        result.width = width;
+        result.height = height;
+        result.framesPerSecond = 29.97;
+        result.compressorType = kCompressorType;
+        result.compressorHandler = handler;
+        result.codecState = state;
+        return result;
+    }
+
+    AviWriter writer;
 
     // "Frames stored without the encoder" of the run log's last such line, -1 when there is none.
     int framesWithoutEncoder() const {
@@ -208,18 +225,16 @@ TEST_F(StillFrameShortcutTest, AnnouncedStill) {
             setenv("KESTRELLE_ENCODE_EVERY_FRAME", "1", 1);
         else
             unsetenv("KESTRELLE_ENCODE_EVERY_FRAME");
-        ASSERT_EQ(AviWriter::open(path(everyFrame ? "off.avi" : "on.avi"), 200, width, height, 29.97, 0, 2, 1,
-                                  0, 0, kCompressorType, kXvid, nullptr, 0),
-                  1);
-        AviWriter::announceStill(60);
-        for (int i = 0; i < 60; ++i)
-            ASSERT_EQ(AviWriter::writeFrame(a.data(), width, height, samples.data(), 8), 1);
-        AviWriter::announceStill(60);  // a caller that breaks its word: every other frame is another picture
+        ASSERT_EQ(writer.open(options(path(everyFrame ? "off.avi" : "on.avi"), 200, width, height)),
+                  WriterError::Ok);
+        writer.announceStill(60);
+        for (int i = 0; i < 60; ++i) ASSERT_TRUE(writer.writeFrame(a.data(), samples.data(), 8));
+        writer.announceStill(60);  // a caller that breaks its word: every other frame is another picture
         for (int i = 0; i < 60; ++i) {
             const auto& frame = i % 2 ? b : a;
-            ASSERT_EQ(AviWriter::writeFrame(frame.data(), width, height, samples.data(), 8), 1);
+            ASSERT_TRUE(writer.writeFrame(frame.data(), samples.data(), 8));
         }
-        AviWriter::close();
+        writer.close();
     }
     EXPECT_GT(framesWithoutEncoder(), 30);
     EXPECT_EQ(decodedFrames(path("on.avi")), 120);

@@ -23,7 +23,7 @@ protected:
     static constexpr int kFrames = 12;
 
     void TearDown() override {
-        AviWriter::close();
+        writer.close();
         TempHomeTest::TearDown();
     }
 
@@ -43,16 +43,23 @@ protected:
                        const std::vector<std::uint8_t>& state) {
         static const std::vector<std::vector<std::uint8_t>> frames = noiseFrames();
         const std::string file = path(name);
-        const int opened =
-            AviWriter::open(file, kFrames + 1, kWidth, kHeight, 25.0, 0, 2, 1, 0, 0, kCompressorType, handler,
-                            state.empty() ? nullptr : state.data(), state.size());
-        EXPECT_EQ(opened, 1);
+        AviWriterOptions options;
+        options.path = file;
+        options.frameLimit = kFrames + 1;
+        options.width = kWidth;
+        options.height = kHeight;
+        options.framesPerSecond = 25.0;
+        options.compressorType = kCompressorType;
+        options.compressorHandler = handler;
+        options.codecState = state;
+        EXPECT_EQ(writer.open(options), WriterError::Ok);
         const std::vector<std::int16_t> silence(8, 0);
-        for (const auto& frame : frames)
-            EXPECT_EQ(AviWriter::writeFrame(frame.data(), kWidth, kHeight, silence.data(), 8), 1);
-        EXPECT_EQ(AviWriter::close(), 1);
+        for (const auto& frame : frames) EXPECT_TRUE(writer.writeFrame(frame.data(), silence.data(), 8));
+        EXPECT_TRUE(writer.close());
         return testing::readFile(file);
     }
+
+    AviWriter writer;
 };
 
 TEST_F(CodecStateRateTest, TheDefaultStateEncodesAtTheWritersOwnRate) {

@@ -81,15 +81,12 @@ std::vector<std::size_t> videoChunkEnds(const std::string& file) {
     return ends;
 }
 
-// Every later open in this process writes its chunks straight through, so a write failure meets the
-// frame that crosses the limit; undone when the test ends.
-class WriteThrough {
-public:
-    WriteThrough() { AviWriter::setFileBufferForTesting(0); }
-    ~WriteThrough() { AviWriter::setFileBufferForTesting(SIZE_MAX); }
-    WriteThrough(const WriteThrough&) = delete;
-    WriteThrough& operator=(const WriteThrough&) = delete;
-};
+// The setup with the writer's chunks written straight through, so a write failure meets the frame that
+// crosses the limit.
+GenerationSetup writeThrough(GenerationSetup setup) {
+    setup.writerFileBufferBytes = 0;
+    return setup;
+}
 
 class OutputPathsTest : public testing::JobTest {
 protected:
@@ -215,12 +212,11 @@ TEST_F(OutputPathsTest, CancelBeforeTheFirstFrameLeavesAReadableFile) {
 // child process whose file size limit falls inside the chunk of the frame to refuse, found in a
 // reference file of the same job.
 TEST_F(OutputPathsTest, EveryFrameWriteFailureSaysSoAndLeavesAReadableFile) {
-    WriteThrough writeThrough;
     SlideShowProject project;
     addPhoto(project, photo("a.png", qRgb(200, 100, 0)), 1.0, 0.6, 3);
     // 25 still frames, an effect of 15 frames of which the one meeting the budget (40) is dropped, and
     // the closing frame: 40 frames.
-    GenerationJob reference(project, setup(25.0));
+    GenerationJob reference(project, writeThrough(setup(25.0)));
     reference.run();
     ASSERT_TRUE(reference.completed());
     const std::string whole = testing::readFile(path("out.avi"));
@@ -248,7 +244,7 @@ TEST_F(OutputPathsTest, EveryFrameWriteFailureSaysSoAndLeavesAReadableFile) {
             const rlimit limit{c.limit, c.limit};
             setrlimit(RLIMIT_FSIZE, &limit);
             presenter.texts.clear();
-            GenerationJob job(project, setup(25.0));
+            GenerationJob job(project, writeThrough(setup(25.0)));
             job.run();
             if (job.completed()) _exit(2);
             _exit(presenter.texts == std::vector<std::string>{kEncodeFailed} ? 0 : 3);
@@ -268,9 +264,18 @@ TEST_F(OutputPathsTest, EveryFrameWriteFailureSaysSoAndLeavesAReadableFile) {
 // reads padded to 92. Every row lands where it belongs, bottom-up.
 TEST_F(OutputPathsTest, TwentyFourBitFramesWithPaddedRows) {
     const int width = 30, height = 20;
-    ASSERT_EQ(AviWriter::open(path("rgb24.avi"), 10, width, height, 25.0, 0, 0, 1, AviWriter::kPixelRgb24, 0,
-                              kCompressorType, kXvid, nullptr, 0),
-              1);
+    AviWriterOptions options;
+    options.path = path("rgb24.avi");
+    options.frameLimit = 10;
+    options.width = width;
+    options.height = height;
+    options.framesPerSecond = 25.0;
+    options.layout = FrameLayout::Rgb24BottomUp;
+    options.compressorType = kCompressorType;
+    options.compressorHandler = kXvid;
+    options.audio = false;
+    AviWriter writer;
+    ASSERT_EQ(writer.open(options), WriterError::Ok);
     // Row r (bottom-up) is red when r < 10, else blue; column c carries green 8 x c.
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width * 3 * height));
     for (int r = 0; r < height; ++r)
@@ -280,8 +285,8 @@ TEST_F(OutputPathsTest, TwentyFourBitFramesWithPaddedRows) {
             p[1] = static_cast<std::uint8_t>(8 * c);
             p[2] = r < 10 ? 230 : 0;  // red
         }
-    for (int k = 0; k < 3; ++k) ASSERT_EQ(AviWriter::writeFrame(pixels.data(), width, height, nullptr, 0), 1);
-    ASSERT_EQ(AviWriter::close(), 1);
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(writer.writeFrame(pixels.data(), nullptr, 0));
+    ASSERT_TRUE(writer.close());
     const QImage frame = decodeFrame(path("rgb24.avi"), 2, width, height);
     ASSERT_FALSE(frame.isNull());
     for (int y : {2, 7, 12, 17}) {
