@@ -2,6 +2,8 @@
 
 #include "diag/log_archive.h"
 
+#include "base/byte_order.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,22 +64,16 @@ void setErrorText(long position, int count) {
     errorText() = text;
 }
 
-std::uint32_t le32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-bool writeLe32(std::FILE* file, std::uint32_t value) {
-    const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                                    static_cast<unsigned char>(value >> 16),
-                                    static_cast<unsigned char>(value >> 24)};
+bool writeLe32To(std::FILE* file, std::uint32_t value) {
+    std::uint8_t bytes[4];
+    writeLe32(bytes, value);
     return std::fwrite(bytes, 1, 4, file) == 4;
 }
 
-bool readLe32(std::FILE* file, std::uint32_t& value) {
-    unsigned char bytes[4];
+bool readLe32From(std::FILE* file, std::uint32_t& value) {
+    std::uint8_t bytes[4];
     if (std::fread(bytes, 1, 4, file) != 4) return false;
-    value = le32(bytes);
+    value = readLe32(bytes);
     return true;
 }
 
@@ -120,12 +116,12 @@ Handle* openForReading(const std::string& path, int* error) {
     char magic[6];
     if (std::fread(magic, 1, sizeof magic, file.get()) != sizeof magic) return fail(-51);
     if (std::memcmp(magic, "VXPACK", 6) != 0 && std::memcmp(magic, "VXSEGM", 6) != 0) return fail(-52);
-    unsigned char versionBytes[2];
+    std::uint8_t versionBytes[2];
     if (std::fread(versionBytes, 1, 2, file.get()) != 2) return fail(-53);
-    const auto version = static_cast<std::int16_t>(versionBytes[0] | (versionBytes[1] << 8));
+    const auto version = static_cast<std::int16_t>(readLe16(versionBytes));
     if (version > 1) return fail(-54);
     std::uint32_t count = 0;
-    if (!readLe32(file.get(), count)) return fail(-5);
+    if (!readLe32From(file.get(), count)) return fail(-5);
 
     auto handle = std::make_unique<Handle>();
     handle->path = path;
@@ -147,9 +143,9 @@ Handle* openForReading(const std::string& path, int* error) {
         }
         ArchiveEntry entry;
         entry.path.assign(name, strnlen(name, kNameBytes));
-        if (!readLe32(file.get(), entry.modificationTime)) return fail(-7);
-        if (!readLe32(file.get(), entry.creationTime)) return fail(-8);
-        if (!readLe32(file.get(), entry.size)) return fail(-9);
+        if (!readLe32From(file.get(), entry.modificationTime)) return fail(-7);
+        if (!readLe32From(file.get(), entry.creationTime)) return fail(-8);
+        if (!readLe32From(file.get(), entry.size)) return fail(-9);
         const off_t dataOffset = ftello(file.get());
         entry.dataOffset = static_cast<std::uint32_t>(dataOffset);
         handle->entries.push_back(std::move(entry));
@@ -192,7 +188,7 @@ int writeContainer(const Handle& handle, bool& created) {
     if (std::fwrite("VXPACK", 1, 6, out.get()) != 6) return -31;
     const unsigned char version[2] = {1, 0};
     if (std::fwrite(version, 1, 2, out.get()) != 2) return -32;
-    if (!writeLe32(out.get(), static_cast<std::uint32_t>(handle.entries.size()))) return -4;
+    if (!writeLe32To(out.get(), static_cast<std::uint32_t>(handle.entries.size()))) return -4;
 
     int complete = 0;
     for (const ArchiveEntry& entry : handle.entries) {
@@ -202,8 +198,8 @@ int writeContainer(const Handle& handle, bool& created) {
         const std::string text = entryName(entry.path);
         std::memcpy(name, text.data(), text.size() < kNameBytes ? text.size() : kNameBytes);
         if (std::fwrite(name, 1, kNameBytes, out.get()) != kNameBytes) return -5;
-        if (!writeLe32(out.get(), entry.modificationTime) || !writeLe32(out.get(), entry.creationTime) ||
-            !writeLe32(out.get(), entry.size))
+        if (!writeLe32To(out.get(), entry.modificationTime) || !writeLe32To(out.get(), entry.creationTime) ||
+            !writeLe32To(out.get(), entry.size))
             return -6;
         const int copied = copyData(source.get(), out.get(), entry.size);
         if (copied < 0) return -6;

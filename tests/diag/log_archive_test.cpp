@@ -1,6 +1,7 @@
 #include "diag/log_archive.h"
 #include "diag/log_export.h"
 
+#include "base/byte_order.h"
 #include "base/data_folder.h"
 #include "base/message_box.h"
 #include "tests/support/temp_home.h"
@@ -30,14 +31,17 @@ public:
 };
 
 std::string le16(std::uint16_t v) {
-    return {char(v & 0xFF), char(v >> 8)};
+    std::string bytes;
+    appendLe16(bytes, v);
+    return bytes;
 }
 std::string le32(std::uint32_t v) {
-    return {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)};
+    std::string bytes;
+    appendLe32(bytes, v);
+    return bytes;
 }
 std::uint32_t readLe32(const std::string& s, std::size_t at) {
-    return std::uint32_t(std::uint8_t(s[at])) | std::uint32_t(std::uint8_t(s[at + 1])) << 8 |
-           std::uint32_t(std::uint8_t(s[at + 2])) << 16 | std::uint32_t(std::uint8_t(s[at + 3])) << 24;
+    return kestrelle::readLe32(s.data() + at);
 }
 
 // One container entry as written by hand.
