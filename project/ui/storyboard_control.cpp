@@ -179,6 +179,7 @@ void StoryboardControl::projectChanged() {
     if (dropIndicatorCell_ >= project_.cellCount()) {
         dropIndicatorCell_ = -1;
     }
+    dropUnusedClipWaves();
     layoutRects();
     updateAccessibleDescription();
     viewport()->update();
@@ -832,16 +833,40 @@ void StoryboardControl::paintClip(QPainter& painter, const SoundtrackClip& clip,
     const CellRect& r = clip.cellRect;
     painter.setPen(QColor::fromRgb(selected ? kSelectionPen : kNormalPen));
     painter.drawRect(outline(r.left, r.top, r.right, r.bottom));
-    if (!clip.wave) {
+    const WaveFile* wave = clipWave(clip);
+    if (!wave) {
         return;
     }
     const std::vector<QPoint> points = storyboard::waveformPoints(
-        *clip.wave, clip.cellWidth, r.left, r.top, r.right, r.bottom, area.left(), area.right());
+        *wave, clip.cellWidth, r.left, r.top, r.right, r.bottom, area.left(), area.right());
     if (points.size() < 2) {
         return;
     }
     painter.setPen(QPen(QColor::fromRgb(kWaveformPen), 1));
     painter.drawPolyline(points.data(), static_cast<int>(points.size()));
+}
+
+const WaveFile* StoryboardControl::clipWave(const SoundtrackClip& clip) {
+    auto found = clipWaves_.find(clip.wavePath);
+    if (found == clipWaves_.end()) {
+        auto wave = std::make_unique<WaveFile>();
+        if (wave->open(clip.wavePath) != WaveOpenResult::Ok) {
+            wave.reset();  // remembered as unreadable: no retry on every paint
+        }
+        found = clipWaves_.emplace(clip.wavePath, std::move(wave)).first;
+    }
+    return found->second.get();
+}
+
+void StoryboardControl::dropUnusedClipWaves() {
+    if (clipWaves_.empty()) {
+        return;
+    }
+    const std::vector<SoundtrackClip>& clips = project_.clips();
+    std::erase_if(clipWaves_, [&clips](const auto& entry) {
+        return std::none_of(clips.begin(), clips.end(),
+                            [&entry](const SoundtrackClip& clip) { return clip.wavePath == entry.first; });
+    });
 }
 
 void StoryboardControl::paintDropBar(QPainter& painter) {

@@ -15,6 +15,7 @@
 // SettingsStore::instance() unless project().setDefaultsProvider() is given another source. The main
 // window's own drag code, if any, can use cellAtPoint(), showDropIndicator() and dropPhotos()/dropClips().
 
+#include "media/wave_file.h"
 #include "project/slideshow_project.h"
 #include "project/storyboard_layout.h"
 
@@ -26,6 +27,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 class QMenu;
 
@@ -162,6 +164,12 @@ private:
     void paintCell(QPainter& painter, const Slide& cell);
     void paintSoundtrack(QPainter& painter, const QRect& area);
     void paintClip(QPainter& painter, const SoundtrackClip& clip, const QRect& area, bool selected);
+    // The open WAV file a clip's waveform is read from, null when it cannot be opened. Opened by the
+    // clip's path on its first paint and kept while a clip of that path is on the line, so painting reads
+    // only the samples on screen.
+    const WaveFile* clipWave(const SoundtrackClip& clip);
+    // Closes the files of paths no clip has any more.
+    void dropUnusedClipWaves();
     void paintDropBar(QPainter& painter);
     void paintFocusRing(QPainter& painter);
 
@@ -177,6 +185,7 @@ private:
     ChooserOpener chooserOpener_;
     ViewerOpener viewerOpener_;
     MenuRunner menuRunner_;
+    std::unordered_map<std::string, std::unique_ptr<WaveFile>> clipWaves_;  // by path; null: not a WAV
 };
 
 }  // namespace kestrelle

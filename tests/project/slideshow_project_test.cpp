@@ -9,6 +9,7 @@
 #include <QImage>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
@@ -227,10 +228,29 @@ TEST_F(ProjectFilesTest, AddClipMeasuresWaveAndRefusesOtherFiles) {
     ASSERT_EQ(p.clips().size(), 1u);
     EXPECT_EQ(p.clip(0)->cellWidth, 64);
     EXPECT_EQ(p.clip(0)->wavePath, path("a.wav"));
-    ASSERT_NE(p.clip(0)->wave, nullptr);
+    // The clip holds the file's measurement: its data size, byte rate and so its duration.
+    EXPECT_EQ(p.clip(0)->dataBytes, 441000u);
+    EXPECT_EQ(p.clip(0)->averageBytesPerSecond, 176400u);
+    EXPECT_DOUBLE_EQ(p.clip(0)->durationSeconds, 2.5);
     EXPECT_EQ(p.addClip(path("b.wav")), WaveOpenResult::NotWaveFile);
     EXPECT_NE(p.addClip(path("missing.wav")), WaveOpenResult::Ok);
     EXPECT_EQ(p.clips().size(), 1u);
+}
+
+TEST_F(ProjectFilesTest, ClipsKeepNoFileOpen) {
+    const auto openFiles = [] {
+        std::size_t count = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+            ++count;
+        return count;
+    };
+    SlideShowProject p;
+    fill(p, 0, 0);
+    ASSERT_TRUE(kestrelle::testing::writeFile(path("a.wav"), pcmWave(4000)));
+    const std::size_t before = openFiles();
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(p.addClip(path("a.wav")), WaveOpenResult::Ok);
+    EXPECT_EQ(openFiles(), before);
+    EXPECT_EQ(p.clips().size(), 3u);
 }
 
 TEST(SlideShowProjectTest, DeletingMovesSelectionAndKeepsThumbnails) {
@@ -470,7 +490,7 @@ TEST(SlideShowProjectTest, ClipWidthFollowsTheAverageSlide) {
 
     SlideShowProject p;
     fill(p, 0, 0);
-    p.addMeasuredClip("/x/a.wav", nullptr, 441000, 176400);
+    p.addMeasuredClip("/x/a.wav", 441000, 176400);
     EXPECT_EQ(p.clip(0)->cellWidth, 64);
     // Appending a photo leaves the width; an insertion in the middle relays the clips out.
     ASSERT_GE(p.insertPhoto(photo(0), 0, 0, 1.0, 0.5), 0);

@@ -707,6 +707,31 @@ TEST_F(StoryboardPixelTest, WaveformsFor8And16BitClipsAndNoneUnderASecond) {
     EXPECT_EQ(withColour(image, rects[2], wavePen), 0);
 }
 
+TEST_F(StoryboardPixelTest, WaveformFollowsTheFileOfEachClipNotAnEarlierOneOfTheSamePath) {
+    board->resize(4 * kCellWidth + 40, 170);
+    const QRgb wavePen = StoryboardControl::kWaveformPen;
+    const auto clipArea = [this] {
+        const CellRect& r = board->project().clip(0)->cellRect;
+        return QRect(r.left, 101, r.right - r.left, 33);
+    };
+    board->project().addClip(waveFile(path("song.wav"), 3.0, 16));
+    EXPECT_GT(withColour(grabView(), clipArea(), wavePen), 20);
+
+    // "New Slide" empties the line; the same name now holds a clip too short for a waveform.
+    board->project().resetProject();
+    waveFile(path("song.wav"), 0.9, 16);
+    ASSERT_EQ(board->project().addClip(path("song.wav")), WaveOpenResult::Ok);
+    EXPECT_EQ(withColour(grabView(), clipArea(), wavePen), 0);
+
+    // A clip whose file stops being a WAV file before it is first drawn keeps its outline only.
+    board->project().resetProject();
+    board->project().addClip(waveFile(path("gone.wav"), 3.0, 16));
+    ASSERT_TRUE(testing::writeFile(path("gone.wav"), "no longer a wave"));
+    const QImage image = grabView();
+    EXPECT_EQ(withColour(image, clipArea(), wavePen), 0);
+    EXPECT_GT(inked(image, clipArea()), 0);
+}
+
 TEST_F(StoryboardControlTest, AccessibleDescriptionFollowsTheSelection) {
     addPhotos(2);
     board->project().setTransitionEffect(1, 7);
