@@ -2,7 +2,6 @@
 
 #include "base/data_folder.h"
 #include "base/message_box.h"
-#include "config/settings_store.h"
 #include "project/transition_sample.h"
 #include "project/ui/photo_viewer_dialog.h"
 #include "render/ui/transition_chooser.h"
@@ -89,7 +88,7 @@ void DurationEditor::focusOutEvent(QFocusEvent* event) {
 
 // ---- StoryboardControl
 
-StoryboardControl::StoryboardControl(QWidget* parent)
+StoryboardControl::StoryboardControl(QWidget* parent, std::function<SlideDefaults()> defaults)
     : QAbstractScrollArea(parent), titleFont_(storyboardFont(22, 700)), textFont_(storyboardFont(12, 400)) {
     setObjectName(QStringLiteral("XListCtrl"));
     setAccessibleName(QStringLiteral("Storyboard"));
@@ -122,14 +121,7 @@ StoryboardControl::StoryboardControl(QWidget* parent)
     };
     menuRunner_ = [](QMenu& menu, const QPoint& at) { menu.exec(at); };
 
-    project_.setDefaultsProvider([] {
-        const AppSettings& settings = SettingsStore::instance().settings();
-        SlideDefaults defaults;
-        defaults.slideDuration = settings.DefaultSlideDuration;
-        defaults.transitionDuration = settings.DefaultTransitionDuration;
-        defaults.transitionEffect = settings.DefaultSlideIndex;
-        return defaults;
-    });
+    project_.setDefaultsProvider(std::move(defaults));
     project_.setObserver(this);
     project_.setVisibleWidth(viewport()->width());
     project_.setThumbnailPixelRatio(devicePixelRatioF());

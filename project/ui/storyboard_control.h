@@ -5,14 +5,15 @@
 // payload (project/photo_drag_payload.h), or local files from a file manager (text/uri-list).
 //
 // For the main window:
-//     auto* storyboard = new StoryboardControl(this);   // owns its project, fills the placeholders
+//     auto* storyboard = new StoryboardControl(this, defaults);  // owns its project, fills the placeholders
 //     storyboard->setGeometry(...);
 //     storyboard->project().photoSlideCount();          // Start and Preview read the project
 //     storyboard->project().applyDefaultsToAll();       // "Apply to the current slideshow"
 //     storyboard->project().resetProject();             // "New Slide"
 // The control fills its row with placeholders itself whenever it is laid out or resized (one cell wider
-// than the view), so callers never call fillPlaceholders. New slides take the defaults of
-// SettingsStore::instance() unless project().setDefaultsProvider() is given another source. The main
+// than the view), so callers never call fillPlaceholders. New slides take the defaults the owner hands
+// over (the constructor's provider, or project().setDefaultsProvider() later); without one the project's
+// own SlideDefaults hold. The control reads no settings itself. The main
 // window's own drag code, if any, can use cellAtPoint(), showDropIndicator() and dropPhotos()/dropClips().
 
 #include "media/wave_file.h"
@@ -66,7 +67,8 @@ public:
     // Shows the context menu at a global position and returns after it closed.
     using MenuRunner = std::function<void(QMenu& menu, const QPoint& globalPosition)>;
 
-    explicit StoryboardControl(QWidget* parent = nullptr);
+    // `defaults` supplies the durations and effect of new slides (see SlideShowProject::setDefaultsProvider).
+    explicit StoryboardControl(QWidget* parent = nullptr, std::function<SlideDefaults()> defaults = {});
     ~StoryboardControl() override;
 
     SlideShowProject& project() { return project_; }

@@ -732,6 +732,24 @@ TEST_F(StoryboardPixelTest, WaveformFollowsTheFileOfEachClipNotAnEarlierOneOfThe
     EXPECT_GT(inked(image, clipArea()), 0);
 }
 
+TEST_F(StoryboardControlTest, NewSlidesTakeTheDefaultsTheOwnerHandsOver) {
+    double slideSeconds = 6.5;
+    StoryboardControl owned(nullptr, [&slideSeconds] { return SlideDefaults{slideSeconds, 0.5, 9}; });
+    EXPECT_EQ(owned.project().currentDefaults().slideDuration, 6.5);
+    slideSeconds = 8.0;  // asked again for every new slide, not copied once
+    const SlideDefaults now = owned.project().currentDefaults();
+    EXPECT_EQ(now.slideDuration, 8.0);
+    EXPECT_EQ(now.transitionDuration, 0.5);
+    EXPECT_EQ(now.transitionEffect, 9);
+
+    // Without a provider the project's own defaults hold, whatever settings the program has.
+    StoryboardControl plain;
+    const SlideDefaults fallback = plain.project().currentDefaults();
+    EXPECT_EQ(fallback.slideDuration, SlideDefaults{}.slideDuration);
+    EXPECT_EQ(fallback.transitionDuration, SlideDefaults{}.transitionDuration);
+    EXPECT_EQ(fallback.transitionEffect, SlideDefaults{}.transitionEffect);
+}
+
 TEST_F(StoryboardControlTest, AccessibleDescriptionFollowsTheSelection) {
     addPhotos(2);
     board->project().setTransitionEffect(1, 7);
