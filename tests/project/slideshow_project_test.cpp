@@ -1,4 +1,5 @@
 #include "project/slideshow_project.h"
+#include "base/byte_order.h"
 #include "project/timeline.h"
 
 #include "tests/support/temp_home.h"
@@ -198,23 +199,18 @@ TEST_F(ProjectFilesTest, ThumbnailsFollowThePixelRatio) {
 
 // A PCM WAV file: 16-bit stereo at 44,100 Hz with `dataBytes` bytes of silence.
 std::string pcmWave(std::uint32_t dataBytes) {
-    auto le = [](std::string& out, std::uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-        }
-    };
     std::string w = "RIFF";
-    le(w, 36 + dataBytes, 4);
+    appendLe32(w, 36 + dataBytes);
     w += "WAVEfmt ";
-    le(w, 16, 4);
-    le(w, 1, 2);
-    le(w, 2, 2);
-    le(w, 44100, 4);
-    le(w, 176400, 4);
-    le(w, 4, 2);
-    le(w, 16, 2);
+    appendLe32(w, 16);
+    appendLe16(w, 1);
+    appendLe16(w, 2);
+    appendLe32(w, 44100);
+    appendLe32(w, 176400);
+    appendLe16(w, 4);
+    appendLe16(w, 16);
     w += "data";
-    le(w, dataBytes, 4);
+    appendLe32(w, dataBytes);
     w.append(dataBytes, '\0');
     return w;
 }

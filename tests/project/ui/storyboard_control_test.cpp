@@ -2,6 +2,7 @@
 // drag and drop on the target side, and the pixels that matter.
 
 #include "project/ui/storyboard_control.h"
+#include "base/byte_order.h"
 #include "base/data_folder.h"
 #include "base/message_box.h"
 #include "project/photo_drag_payload.h"
@@ -547,9 +548,6 @@ TEST_F(StoryboardDropTest, FoldersNamedLikePhotosAreLeftOut) {
 
 // A 16-bit mono PCM WAV of `seconds` at 1000 Hz, a square wave at full scale.
 std::string waveFile(const std::string& file, double seconds, int bits = 16, bool riff = true) {
-    const auto le = [](std::string& s, std::uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    };
     const int rate = 1000;
     const int count = static_cast<int>(rate * seconds);
     const int bytes = bits / 8;
@@ -559,20 +557,20 @@ std::string waveFile(const std::string& file, double seconds, int bits = 16, boo
         if (bits == 8)
             data.push_back(static_cast<char>(high ? 250 : 6));
         else
-            le(data, static_cast<std::uint16_t>(high ? 30000 : -30000), 2);
+            appendLe16(data, static_cast<std::uint16_t>(high ? 30000 : -30000));
     }
     std::string out = riff ? "RIFF" : "JUNK";
-    le(out, static_cast<std::uint32_t>(36 + data.size()), 4);
+    appendLe32(out, static_cast<std::uint32_t>(36 + data.size()));
     out += "WAVEfmt ";
-    le(out, 16, 4);
-    le(out, 1, 2);
-    le(out, 1, 2);
-    le(out, rate, 4);
-    le(out, static_cast<std::uint32_t>(rate * bytes), 4);
-    le(out, static_cast<std::uint32_t>(bytes), 2);
-    le(out, static_cast<std::uint32_t>(bits), 2);
+    appendLe32(out, 16);
+    appendLe16(out, 1);
+    appendLe16(out, 1);
+    appendLe32(out, rate);
+    appendLe32(out, static_cast<std::uint32_t>(rate * bytes));
+    appendLe16(out, static_cast<std::uint16_t>(bytes));
+    appendLe16(out, static_cast<std::uint16_t>(bits));
     out += "data";
-    le(out, static_cast<std::uint32_t>(data.size()), 4);
+    appendLe32(out, static_cast<std::uint32_t>(data.size()));
     EXPECT_TRUE(testing::writeFile(file, out + data));
     return file;
 }
