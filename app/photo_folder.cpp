@@ -3,6 +3,7 @@
 #include "app/folder_entries.h"
 #include "app/folder_source.h"
 #include "app/natural_order.h"
+#include "base/text.h"
 #include "render/photo_loader.h"
 
 #include <algorithm>
@@ -43,12 +44,7 @@ DragPayload dragPayloadFor(const std::string& folder, const std::vector<ListedFi
 }
 
 std::string trimmed(std::string_view text) {
-    const auto isSpace = [](char c) {
-        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-    };
-    while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
-    return std::string(text);
+    return std::string(trimAsciiSpace(text));
 }
 
 }  // namespace kestrelle

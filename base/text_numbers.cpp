@@ -1,5 +1,7 @@
 #include "base/text_numbers.h"
 
+#include "base/text.h"
+
 #include <QString>
 
 #include <charconv>
@@ -11,10 +13,6 @@ namespace kestrelle {
 
 namespace {
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -23,7 +21,7 @@ bool isDigit(char c) {
 
 int textToInt(const std::string& text) {
     std::size_t i = 0;
-    while (i < text.size() && isSpace(text[i])) ++i;
+    while (i < text.size() && isAsciiSpace(text[i])) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         negative = text[i] == '-';
@@ -42,7 +40,7 @@ int textToInt(const std::string& text) {
 
 double textToDouble(const std::string& text) {
     std::size_t i = 0;
-    while (i < text.size() && isSpace(text[i])) ++i;
+    while (i < text.size() && isAsciiSpace(text[i])) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         negative = text[i] == '-';

@@ -1,5 +1,7 @@
 #include "base/xml_document.h"
 
+#include "base/text.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -57,12 +59,8 @@ struct Record {
     Index prev = 0;  // the first child's prev is the last child
 };
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 bool endsName(char c) {
-    return isSpace(c) || c == '<' || c == '>' || c == '=' || c == '\\' || c == '/' || c == '?' || c == '!';
+    return isXmlSpace(c) || c == '<' || c == '>' || c == '=' || c == '\\' || c == '/' || c == '?' || c == '!';
 }
 
 bool isAsciiLetter(char c) {
@@ -73,7 +71,7 @@ bool isAsciiLetter(char c) {
 std::string_view readName(std::string_view text, size_t from, size_t limit) {
     limit = std::min(limit, text.size());
     from = std::min(from, limit);
-    while (from < limit && isSpace(text[from])) ++from;
+    while (from < limit && isXmlSpace(text[from])) ++from;
     size_t end = from;
     while (end < limit && !endsName(text[end])) ++end;
     return text.substr(from, end - from);
@@ -135,7 +133,7 @@ Node readNode(std::string_view s, size_t pos) {
         if (lt == std::string_view::npos) lt = n;
         node.kind = kWhitespaceNode;
         for (size_t i = pos; i < lt; ++i) {
-            if (!isSpace(s[i])) {
+            if (!isXmlSpace(s[i])) {
                 node.kind = kTextNode;
                 break;
             }
@@ -206,7 +204,7 @@ Node readNode(std::string_view s, size_t pos) {
 
     // Start tag: the name runs to white space, '/' or '>'; a quoted value after '=' may hold '>'.
     size_t i = pos + 1;
-    while (i < n && !isSpace(s[i]) && s[i] != '/' && s[i] != '>') ++i;
+    while (i < n && !isXmlSpace(s[i]) && s[i] != '/' && s[i] != '>') ++i;
     node.nameEnd = i;
     bool afterEquals = false;
     while (i < n && s[i] != '>') {
@@ -218,7 +216,7 @@ Node readNode(std::string_view s, size_t pos) {
             if (close == std::string_view::npos) return unterminated("Element tag");
             i = close;
             afterEquals = false;
-        } else if (!isSpace(ch)) {
+        } else if (!isXmlSpace(ch)) {
             afterEquals = false;
         }
         ++i;
@@ -229,7 +227,7 @@ Node readNode(std::string_view s, size_t pos) {
     const size_t slash = i - 1;
     if (s[slash] == '/') {
         const char before = slash > node.nameEnd ? s[slash - 1] : '\0';
-        node.emptyTag = slash == node.nameEnd || isSpace(before) || before == '"' || before == '\'';
+        node.emptyTag = slash == node.nameEnd || isXmlSpace(before) || before == '"' || before == '\'';
     }
     return node;
 }
@@ -769,7 +767,7 @@ bool XmlDocument::addElem(const std::string& name, const std::string& text) {
         if (c != 0) point = size_t{d.rec(c).start} + d.rec(c).length;
         // Past the line end that follows the current element, staying inside the parent.
         size_t ahead = point;
-        while (ahead < contentEnd && isSpace(d.text[ahead])) ++ahead;
+        while (ahead < contentEnd && isXmlSpace(d.text[ahead])) ++ahead;
         if (ahead >= d.text.size() || d.text[ahead] == '<' || ahead == contentEnd) point = ahead;
         insertAt = shiftFrom = point;
         insertion = element;

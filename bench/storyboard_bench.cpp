@@ -6,6 +6,7 @@
 //
 //   storyboard_bench [repetitions] [slides]
 
+#include "base/byte_order.h"
 #include "project/ui/storyboard_control.h"
 #include "render/photo_loader.h"
 
@@ -83,34 +84,30 @@ std::string makePhoto(const QString& folder) {
     return path.toStdString();
 }
 
-void appendLe(std::string& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
 // `seconds` of 16-bit stereo PCM at 44,100 Hz: a tone whose loudness swells and fades, so the
 // waveform is not a flat line.
 std::string makeWave(const QString& folder, int seconds) {
     constexpr std::uint32_t rate = 44100;
     const std::uint32_t frames = rate * static_cast<std::uint32_t>(seconds);
     std::string file = "RIFF";
-    appendLe(file, 36 + frames * 4, 4);
+    kestrelle::appendLe32(file, 36 + frames * 4);
     file += "WAVEfmt ";
-    appendLe(file, 16, 4);
-    appendLe(file, 1, 2);
-    appendLe(file, 2, 2);
-    appendLe(file, rate, 4);
-    appendLe(file, rate * 4, 4);
-    appendLe(file, 4, 2);
-    appendLe(file, 16, 2);
+    kestrelle::appendLe32(file, 16);
+    kestrelle::appendLe16(file, 1);
+    kestrelle::appendLe16(file, 2);
+    kestrelle::appendLe32(file, rate);
+    kestrelle::appendLe32(file, rate * 4);
+    kestrelle::appendLe16(file, 4);
+    kestrelle::appendLe16(file, 16);
     file += "data";
-    appendLe(file, frames * 4, 4);
+    kestrelle::appendLe32(file, frames * 4);
     file.reserve(file.size() + frames * 4);
     for (std::uint32_t i = 0; i < frames; ++i) {
         const double t = static_cast<double>(i) / rate;
         const double loudness = 0.5 + 0.5 * std::sin(t * 0.7);
         const auto value = static_cast<std::int16_t>(30000.0 * loudness * std::sin(t * 2.0 * M_PI * 220.0));
-        appendLe(file, static_cast<std::uint16_t>(value), 2);
-        appendLe(file, static_cast<std::uint16_t>(-value), 2);
+        kestrelle::appendLe16(file, static_cast<std::uint16_t>(value));
+        kestrelle::appendLe16(file, static_cast<std::uint16_t>(-value));
     }
     const std::string path = (folder + QStringLiteral("/soundtrack.wav")).toStdString();
     std::ofstream(path, std::ios::binary).write(file.data(), static_cast<std::streamsize>(file.size()));

@@ -2,6 +2,8 @@
 
 #include "diag/log_archive.h"
 
+#include "base/byte_order.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,11 +17,11 @@
 #include <new>
 #include <vector>
 
-namespace kestrelle::LogArchive {
+namespace kestrelle {
 
-struct Handle {
+struct LogArchive::State {
     std::string path;
-    int mode = 0;
+    Mode mode = Mode::Closed;
     std::vector<ArchiveEntry> entries;
 };
 
@@ -62,22 +64,16 @@ void setErrorText(long position, int count) {
     errorText() = text;
 }
 
-std::uint32_t le32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-bool writeLe32(std::FILE* file, std::uint32_t value) {
-    const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                                    static_cast<unsigned char>(value >> 16),
-                                    static_cast<unsigned char>(value >> 24)};
+bool writeLe32To(std::FILE* file, std::uint32_t value) {
+    std::uint8_t bytes[4];
+    writeLe32(bytes, value);
     return std::fwrite(bytes, 1, 4, file) == 4;
 }
 
-bool readLe32(std::FILE* file, std::uint32_t& value) {
-    unsigned char bytes[4];
+bool readLe32From(std::FILE* file, std::uint32_t& value) {
+    std::uint8_t bytes[4];
     if (std::fread(bytes, 1, 4, file) != 4) return false;
-    value = le32(bytes);
+    value = readLe32(bytes);
     return true;
 }
 
@@ -109,27 +105,29 @@ bool sameFile(const std::string& a, const std::string& b) {
            sa.st_ino == sb.st_ino;
 }
 
-Handle* openForReading(const std::string& path, int* error) {
-    auto fail = [error](int code) -> Handle* {
-        if (error) *error = code;
+// The index of an uncompressed container, or null with `error` set.
+std::unique_ptr<LogArchive::State> readIndex(const std::string& path, LogArchiveError& error) {
+    auto fail = [&error](LogArchiveError why) -> std::unique_ptr<LogArchive::State> {
+        error = why;
         return nullptr;
     };
     FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) return fail(-4);
+    if (!file) return fail(LogArchiveError::CannotOpen);
 
     char magic[6];
-    if (std::fread(magic, 1, sizeof magic, file.get()) != sizeof magic) return fail(-51);
-    if (std::memcmp(magic, "VXPACK", 6) != 0 && std::memcmp(magic, "VXSEGM", 6) != 0) return fail(-52);
-    unsigned char versionBytes[2];
-    if (std::fread(versionBytes, 1, 2, file.get()) != 2) return fail(-53);
-    const auto version = static_cast<std::int16_t>(versionBytes[0] | (versionBytes[1] << 8));
-    if (version > 1) return fail(-54);
+    if (std::fread(magic, 1, sizeof magic, file.get()) != sizeof magic) return fail(LogArchiveError::NoMagic);
+    if (std::memcmp(magic, "VXPACK", 6) != 0 && std::memcmp(magic, "VXSEGM", 6) != 0)
+        return fail(LogArchiveError::BadMagic);
+    std::uint8_t versionBytes[2];
+    if (std::fread(versionBytes, 1, 2, file.get()) != 2) return fail(LogArchiveError::NoVersion);
+    const auto version = static_cast<std::int16_t>(readLe16(versionBytes));
+    if (version > 1) return fail(LogArchiveError::VersionTooNew);
     std::uint32_t count = 0;
-    if (!readLe32(file.get(), count)) return fail(-5);
+    if (!readLe32From(file.get(), count)) return fail(LogArchiveError::NoEntryCount);
 
-    auto handle = std::make_unique<Handle>();
+    auto handle = std::make_unique<LogArchive::State>();
     handle->path = path;
-    handle->mode = kModeRead;
+    handle->mode = LogArchive::Mode::Read;
     // A count is only a claim: reserve no more entries than the file could hold.
     struct stat info {};
     std::uint64_t fileBytes =
@@ -143,20 +141,21 @@ Handle* openForReading(const std::string& path, int* error) {
         if (got < kNameBytes) {
             if (std::feof(file.get())) break;  // the container ends here: keep the entries read so far
             setErrorText(std::ftell(file.get()), static_cast<int>(got));
-            return fail(-6);
+            return fail(LogArchiveError::NameReadFailed);
         }
         ArchiveEntry entry;
         entry.path.assign(name, strnlen(name, kNameBytes));
-        if (!readLe32(file.get(), entry.modificationTime)) return fail(-7);
-        if (!readLe32(file.get(), entry.creationTime)) return fail(-8);
-        if (!readLe32(file.get(), entry.size)) return fail(-9);
+        if (!readLe32From(file.get(), entry.modificationTime))
+            return fail(LogArchiveError::NoModificationTime);
+        if (!readLe32From(file.get(), entry.creationTime)) return fail(LogArchiveError::NoCreationTime);
+        if (!readLe32From(file.get(), entry.size)) return fail(LogArchiveError::NoSize);
         const off_t dataOffset = ftello(file.get());
         entry.dataOffset = static_cast<std::uint32_t>(dataOffset);
         handle->entries.push_back(std::move(entry));
         if (fseeko(file.get(), dataOffset + static_cast<off_t>(handle->entries.back().size), SEEK_SET) != 0)
             break;
     }
-    return handle.release();
+    return handle;
 }
 
 // Copies `size` bytes of `source` into `out` in blocks of at most 1024 bytes. Returns 1 when all were
@@ -174,44 +173,46 @@ int copyData(std::FILE* source, std::FILE* out, std::uint32_t size) {
     return 1;
 }
 
-// Writes the container; the number of complete entries or a negative code. The caller removes the
-// container when the result is negative.
-int writeContainer(const Handle& handle, bool& created) {
+// Writes the container and counts the complete entries into `complete`. The caller removes the
+// container when the result is an error.
+LogArchiveError writeContainer(const LogArchive::State& handle, bool& created, int& complete) {
     // Only a regular file (or a new one) may become the container: opening a pipe or a device would
     // wait or write where no archive belongs.
     struct stat existing {};
-    if (::stat(handle.path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) return -3;
+    if (::stat(handle.path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode))
+        return LogArchiveError::CannotCreate;
     for (const ArchiveEntry& entry : handle.entries) {
         // Creating the container would truncate a file it is about to read.
-        if (sameFile(handle.path, entry.path)) return -3;
+        if (sameFile(handle.path, entry.path)) return LogArchiveError::CannotCreate;
     }
     FilePtr out(std::fopen(handle.path.c_str(), "wb"));
-    if (!out) return -3;
+    if (!out) return LogArchiveError::CannotCreate;
     created = true;
 
-    if (std::fwrite("VXPACK", 1, 6, out.get()) != 6) return -31;
+    if (std::fwrite("VXPACK", 1, 6, out.get()) != 6) return LogArchiveError::MagicNotWritten;
     const unsigned char version[2] = {1, 0};
-    if (std::fwrite(version, 1, 2, out.get()) != 2) return -32;
-    if (!writeLe32(out.get(), static_cast<std::uint32_t>(handle.entries.size()))) return -4;
+    if (std::fwrite(version, 1, 2, out.get()) != 2) return LogArchiveError::VersionNotWritten;
+    if (!writeLe32To(out.get(), static_cast<std::uint32_t>(handle.entries.size())))
+        return LogArchiveError::CountNotWritten;
 
-    int complete = 0;
+    complete = 0;
     for (const ArchiveEntry& entry : handle.entries) {
         FilePtr source = openRegularForReading(entry.path);
         if (!source) continue;  // nothing is written for a source that cannot be opened
         char name[kNameBytes] = {};
         const std::string text = entryName(entry.path);
         std::memcpy(name, text.data(), text.size() < kNameBytes ? text.size() : kNameBytes);
-        if (std::fwrite(name, 1, kNameBytes, out.get()) != kNameBytes) return -5;
-        if (!writeLe32(out.get(), entry.modificationTime) || !writeLe32(out.get(), entry.creationTime) ||
-            !writeLe32(out.get(), entry.size))
-            return -6;
+        if (std::fwrite(name, 1, kNameBytes, out.get()) != kNameBytes) return LogArchiveError::NameNotWritten;
+        if (!writeLe32To(out.get(), entry.modificationTime) || !writeLe32To(out.get(), entry.creationTime) ||
+            !writeLe32To(out.get(), entry.size))
+            return LogArchiveError::EntryNotWritten;
         const int copied = copyData(source.get(), out.get(), entry.size);
-        if (copied < 0) return -6;
+        if (copied < 0) return LogArchiveError::EntryNotWritten;
         complete += copied;
     }
     // Buffered bytes reach the disk here; a full disk shows up now.
-    if (std::fclose(out.release()) != 0) return -6;
-    return complete;
+    if (std::fclose(out.release()) != 0) return LogArchiveError::EntryNotWritten;
+    return LogArchiveError::None;
 }
 
 // Creates a fresh file for the compressed copy beside `path`: "<path>.gz", or a unique variant of it
@@ -235,36 +236,101 @@ int createCompressedFile(const std::string& path, std::string& createdPath) {
 
 }  // namespace
 
-Handle* open(const char* path, int mode, int* error) {
-    if (!path || !*path) {
-        if (error) *error = -1;
-        return nullptr;
+int logArchiveErrorCode(LogArchiveError error) {
+    switch (error) {
+        case LogArchiveError::None:
+            return 0;
+        case LogArchiveError::NoPath:
+        case LogArchiveError::NotOpen:
+        case LogArchiveError::NotWritable:
+            return -1;
+        case LogArchiveError::BadMode:
+        case LogArchiveError::FileStatusUnknown:
+        case LogArchiveError::NoEntries:
+            return -2;
+        case LogArchiveError::NoMemory:
+        case LogArchiveError::NotRegularFile:
+        case LogArchiveError::CannotCreate:
+            return -3;
+        case LogArchiveError::CannotOpen:
+        case LogArchiveError::CountNotWritten:
+            return -4;
+        case LogArchiveError::NoMagic:
+            return -51;
+        case LogArchiveError::BadMagic:
+            return -52;
+        case LogArchiveError::NoVersion:
+            return -53;
+        case LogArchiveError::VersionTooNew:
+            return -54;
+        case LogArchiveError::NoEntryCount:
+        case LogArchiveError::NameNotWritten:
+            return -5;
+        case LogArchiveError::NameReadFailed:
+        case LogArchiveError::EntryNotWritten:
+            return -6;
+        case LogArchiveError::NoModificationTime:
+            return -7;
+        case LogArchiveError::NoCreationTime:
+            return -8;
+        case LogArchiveError::NoSize:
+            return -9;
+        case LogArchiveError::MagicNotWritten:
+            return -31;
+        case LogArchiveError::VersionNotWritten:
+            return -32;
+        case LogArchiveError::NothingToCompress:
+            return -10;
+        case LogArchiveError::CompressedFileNotCreated:
+            return -11;
+        case LogArchiveError::SourceNotOpened:
+            return -12;
+        case LogArchiveError::ShortRead:
+            return -13;
+        case LogArchiveError::CompressedFileNotWritten:
+            return -14;
     }
-    if (mode == kModeRead) return openForReading(path, error);
-    if (mode != kModeWrite) {
-        if (error) *error = -2;
-        return nullptr;
-    }
-    try {
-        auto handle = std::make_unique<Handle>();
-        handle->path = path;
-        handle->mode = kModeWrite;
-        handle->entries.reserve(kEntryGrowth);
-        return handle.release();
-    } catch (const std::bad_alloc&) {
-        if (error) *error = -3;
-        return nullptr;
-    }
+    return -1;
 }
 
-int addFile(Handle* handle, const char* path) {
-    if (!handle) return -1;
-    if (!path || !*path) return -2;
+LogArchive::LogArchive() = default;
+LogArchive::LogArchive(std::unique_ptr<State> state) : state_(std::move(state)) {}
+LogArchive::~LogArchive() = default;
+LogArchive::LogArchive(LogArchive&& other) noexcept = default;
+LogArchive& LogArchive::operator=(LogArchive&& other) noexcept = default;
+
+LogArchive LogArchive::open(const char* path, Mode mode, LogArchiveError* error) {
+    LogArchiveError why = LogArchiveError::None;
+    std::unique_ptr<State> state;
+    if (!path || !*path) {
+        why = LogArchiveError::NoPath;
+    } else if (mode == Mode::Read) {
+        state = readIndex(path, why);
+    } else if (mode != Mode::Write) {
+        why = LogArchiveError::BadMode;
+    } else {
+        try {
+            state = std::make_unique<State>();
+            state->path = path;
+            state->mode = Mode::Write;
+            state->entries.reserve(kEntryGrowth);
+        } catch (const std::bad_alloc&) {
+            state.reset();
+            why = LogArchiveError::NoMemory;
+        }
+    }
+    if (error) *error = why;
+    return LogArchive(std::move(state));
+}
+
+LogArchiveError LogArchive::addFile(const char* path) {
+    if (!state_) return LogArchiveError::NotOpen;
+    if (!path || !*path) return LogArchiveError::FileStatusUnknown;
     struct stat info {};
-    if (::stat(path, &info) != 0) return -2;
-    if (!S_ISREG(info.st_mode)) return -3;
+    if (::stat(path, &info) != 0) return LogArchiveError::FileStatusUnknown;
+    if (!S_ISREG(info.st_mode)) return LogArchiveError::NotRegularFile;
     // The size field holds 32 bits; a bigger file cannot be stored whole.
-    if (static_cast<std::uint64_t>(info.st_size) > 0xFFFFFFFFu) return -2;
+    if (static_cast<std::uint64_t>(info.st_size) > 0xFFFFFFFFu) return LogArchiveError::FileStatusUnknown;
 
     ArchiveEntry entry;
     entry.path = path;
@@ -277,57 +343,77 @@ int addFile(Handle* handle, const char* path) {
         entry.creationTime = static_cast<std::uint32_t>(extended.stx_btime.tv_sec);
 
     try {
-        if (handle->entries.size() == handle->entries.capacity())
-            handle->entries.reserve(handle->entries.size() + kEntryGrowth);
-        handle->entries.push_back(std::move(entry));
+        std::vector<ArchiveEntry>& entries = state_->entries;
+        if (entries.size() == entries.capacity()) entries.reserve(entries.size() + kEntryGrowth);
+        entries.push_back(std::move(entry));
     } catch (const std::bad_alloc&) {
-        return -2;
+        return LogArchiveError::FileStatusUnknown;
     }
-    return static_cast<int>(handle->entries.size());
+    return LogArchiveError::None;
 }
 
-int pack(Handle* handle) {
-    if (!handle || handle->mode != kModeWrite) return -1;
-    if (handle->entries.empty()) return -2;
+LogArchiveError LogArchive::pack(int* completeEntries) {
+    if (completeEntries) *completeEntries = 0;
+    if (!state_ || state_->mode != Mode::Write) return LogArchiveError::NotWritable;
+    if (state_->entries.empty()) return LogArchiveError::NoEntries;
     bool created = false;
-    const int complete = writeContainer(*handle, created);
-    int result = complete;
-    if (complete >= 0) {
-        const int compressed = gzipInPlace(handle->path);
-        if (compressed < 0) result = compressed;
-    }
+    int complete = 0;
+    LogArchiveError result = writeContainer(*state_, created, complete);
+    if (result == LogArchiveError::None) result = gzipInPlace(state_->path);
     // A failed pack leaves nothing of its own under the container's name.
-    if (result < 0 && created) ::unlink(handle->path.c_str());
-    return result;
+    if (result != LogArchiveError::None) {
+        if (created) ::unlink(state_->path.c_str());
+        return result;
+    }
+    if (completeEntries) *completeEntries = complete;
+    return LogArchiveError::None;
 }
 
-int release(Handle* handle) {
-    if (!handle) return -1;
-    delete handle;
-    return 0;
+LogArchiveError LogArchive::close() {
+    if (!state_) return LogArchiveError::NotOpen;
+    state_.reset();
+    return LogArchiveError::None;
 }
 
-int gzipInPlace(const std::string& path) {
+LogArchive::Mode LogArchive::mode() const {
+    return state_ ? state_->mode : Mode::Closed;
+}
+
+int LogArchive::entryCount() const {
+    return state_ ? static_cast<int>(state_->entries.size()) : 0;
+}
+
+ArchiveEntry LogArchive::entry(int index) const {
+    if (!state_ || index < 0 || static_cast<std::size_t>(index) >= state_->entries.size()) return {};
+    return state_->entries[static_cast<std::size_t>(index)];
+}
+
+std::string LogArchive::lastErrorText() {
+    std::lock_guard<std::mutex> guard(errorMutex());
+    return errorText();
+}
+
+LogArchiveError gzipInPlace(const std::string& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -10;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return LogArchiveError::NothingToCompress;
 
     std::string compressedPath;
     const int fd = createCompressedFile(path, compressedPath);
-    if (fd < 0) return -11;
+    if (fd < 0) return LogArchiveError::CompressedFileNotCreated;
     GzPtr gz(gzdopen(fd, "wb"));
     if (!gz) {
         ::close(fd);
         ::unlink(compressedPath.c_str());
-        return -11;
+        return LogArchiveError::CompressedFileNotCreated;
     }
-    auto discard = [&](int code) {
+    auto discard = [&](LogArchiveError code) {
         gz.reset();
         ::unlink(compressedPath.c_str());
         return code;
     };
 
     FilePtr in(std::fopen(path.c_str(), "rb"));
-    if (!in) return discard(-12);
+    if (!in) return discard(LogArchiveError::SourceNotOpened);
 
     // Read the size the status reported, in blocks of at most 2048 bytes.
     char block[kCompressBlock];
@@ -335,40 +421,22 @@ int gzipInPlace(const std::string& path) {
     while (left > 0) {
         const std::size_t want = left < kCompressBlock ? static_cast<std::size_t>(left) : kCompressBlock;
         const std::size_t got = std::fread(block, 1, want, in.get());
-        if (got != want) return discard(-13);
+        if (got != want) return discard(LogArchiveError::ShortRead);
         if (gzwrite(gz.get(), block, static_cast<unsigned>(got)) != static_cast<int>(got))
-            return discard(-14);
+            return discard(LogArchiveError::CompressedFileNotWritten);
         left -= got;
     }
     in.reset();
     if (gzclose(gz.release()) != Z_OK) {
         ::unlink(compressedPath.c_str());
-        return -14;
+        return LogArchiveError::CompressedFileNotWritten;
     }
     // rename replaces the uncompressed file in one step.
     if (::rename(compressedPath.c_str(), path.c_str()) != 0) {
         ::unlink(compressedPath.c_str());
-        return -14;
+        return LogArchiveError::CompressedFileNotWritten;
     }
-    return 0;
+    return LogArchiveError::None;
 }
 
-int mode(const Handle* handle) {
-    return handle ? handle->mode : 0;
-}
-
-int entryCount(const Handle* handle) {
-    return handle ? static_cast<int>(handle->entries.size()) : 0;
-}
-
-ArchiveEntry entry(const Handle* handle, int index) {
-    if (!handle || index < 0 || static_cast<std::size_t>(index) >= handle->entries.size()) return {};
-    return handle->entries[static_cast<std::size_t>(index)];
-}
-
-std::string lastErrorText() {
-    std::lock_guard<std::mutex> guard(errorMutex());
-    return errorText();
-}
-
-}  // namespace kestrelle::LogArchive
+}  // namespace kestrelle

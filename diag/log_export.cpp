@@ -33,15 +33,15 @@ bool exportRunLog(const std::string& archivePath) {
         showMessage(kOntoRunLogText, MessageFlags::kWarningOk);
         return false;
     }
-    int error = 0;
-    LogArchive::HandlePtr archive(LogArchive::open(archivePath.c_str(), LogArchive::kModeWrite, &error));
+    LogArchive archive = LogArchive::open(archivePath.c_str(), LogArchive::Mode::Write);
     if (!archive) {
         showMessage("Open archive to write fialed!", MessageFlags::kWarningOk);
         return false;
     }
     const std::string logPath = runLogPath();
-    if (fileExists(logPath)) LogArchive::addFile(archive.get(), logPath.c_str());
-    if (LogArchive::pack(archive.get()) < 0) {
+    // A run log that cannot be added leaves the table empty, and pack then reports NoEntries.
+    if (fileExists(logPath)) archive.addFile(logPath.c_str());
+    if (archive.pack() != LogArchiveError::None) {
         showMessage("Pack the archive failed!", MessageFlags::kWarningOk);
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include "media/mp3_encoder.h"
 
+#include "base/byte_order.h"
 #include "base/run_log.h"
 
 #include <lame/lame.h>
@@ -140,14 +141,6 @@ void messageCallback(const char* format, va_list args) {
     KESTRELLE_LOG_AS(kCallbackSource, 0, "%s", text);
 }
 
-void putLe16(std::uint8_t* at, std::uint16_t v) {
-    at[0] = static_cast<std::uint8_t>(v);
-    at[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void putLe32(std::uint8_t* at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 // The parameter settings of every new instance, in order: (id, value). The bit rate and the values of
 // ids 1, 3, 17 and 19 come from the library's settings.
 struct ParameterSetting {
@@ -193,18 +186,18 @@ Mp3WaveFormat mp3WaveFormat(const Mp3EncoderSettings& settings) {
 
 std::array<std::uint8_t, kMp3WaveFormatSize> waveFormatBytes(const Mp3WaveFormat& f) {
     std::array<std::uint8_t, kMp3WaveFormatSize> b{};
-    putLe16(&b[0], f.formatTag);
-    putLe16(&b[2], f.channels);
-    putLe32(&b[4], f.samplesPerSecond);
-    putLe32(&b[8], f.averageBytesPerSecond);
-    putLe16(&b[12], f.blockAlign);
-    putLe16(&b[14], f.bitsPerSample);
-    putLe16(&b[16], f.extraSize);
-    putLe16(&b[18], f.id);
-    putLe32(&b[20], f.flags);
-    putLe16(&b[24], f.blockSize);
-    putLe16(&b[26], f.framesPerBlock);
-    putLe16(&b[28], f.codecDelay);
+    writeLe16(&b[0], f.formatTag);
+    writeLe16(&b[2], f.channels);
+    writeLe32(&b[4], f.samplesPerSecond);
+    writeLe32(&b[8], f.averageBytesPerSecond);
+    writeLe16(&b[12], f.blockAlign);
+    writeLe16(&b[14], f.bitsPerSample);
+    writeLe16(&b[16], f.extraSize);
+    writeLe16(&b[18], f.id);
+    writeLe32(&b[20], f.flags);
+    writeLe16(&b[24], f.blockSize);
+    writeLe16(&b[26], f.framesPerBlock);
+    writeLe16(&b[28], f.codecDelay);
     return b;
 }
 

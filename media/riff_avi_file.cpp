@@ -1,5 +1,7 @@
 #include "media/riff_avi_file.h"
 
+#include "base/byte_order.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,27 +26,6 @@ constexpr std::uint32_t kAvifHasIndex = 0x10;
 constexpr std::uint32_t kAvifIsInterleaved = 0x100;
 constexpr std::uint32_t kAviifKeyFrame = 0x10;
 
-constexpr std::uint32_t fourcc(const char (&s)[5]) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(s[0])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(s[1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(s[2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(s[3])) << 24;
-}
-
-void put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void put64(std::vector<std::uint8_t>& out, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void set32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 std::uint32_t clamp32(std::uint64_t v) {
     return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v);
 }
@@ -53,12 +34,12 @@ std::uint32_t clamp32(std::uint64_t v) {
 std::uint32_t streamChunkId(int stream, const char type[2]) {
     const char id[5] = {static_cast<char>('0' + stream / 10), static_cast<char>('0' + stream % 10), type[0],
                         type[1], 0};
-    return fourcc(id);
+    return makeFourCC(id);
 }
 std::uint32_t indexChunkId(int stream) {
     const char id[5] = {'i', 'x', static_cast<char>('0' + stream / 10), static_cast<char>('0' + stream % 10),
                         0};
-    return fourcc(id);
+    return makeFourCC(id);
 }
 
 struct StdEntry {
@@ -203,8 +184,8 @@ struct RiffAviFile::Impl {
 
     bool putChunkHeader(std::uint32_t id, std::uint32_t size) {
         std::uint8_t header[8];
-        set32(header, id);
-        set32(header + 4, size);
+        writeLe32(header, id);
+        writeLe32(header + 4, size);
         return put(header, sizeof header);
     }
 
@@ -230,7 +211,7 @@ struct RiffAviFile::Impl {
     }
     void patch32(std::uint64_t offset, std::uint32_t value) {
         std::uint8_t bytes[4];
-        set32(bytes, value);
+        writeLe32(bytes, value);
         patch(offset, bytes, sizeof bytes);
     }
 
@@ -254,37 +235,37 @@ struct RiffAviFile::Impl {
         std::vector<std::uint8_t> b;
         if (s.video) {
             const auto& v = s.videoInfo;
-            put32(b, fourcc("vids"));
-            put32(b, v.handler);
-            put32(b, 0);  // flags
-            put16(b, 0);  // priority
-            put16(b, 0);  // language
-            put32(b, 0);  // initial frames
-            put32(b, v.scale);
-            put32(b, v.rate);
-            put32(b, 0);  // start
-            put32(b, 0);  // length, patched at close
-            put32(b, v.suggestedBufferSize);
-            put32(b, static_cast<std::uint32_t>(v.quality));
-            put32(b, 0);  // sample size
+            appendLe32(b, makeFourCC("vids"));
+            appendLe32(b, v.handler);
+            appendLe32(b, 0);  // flags
+            appendLe16(b, 0);  // priority
+            appendLe16(b, 0);  // language
+            appendLe32(b, 0);  // initial frames
+            appendLe32(b, v.scale);
+            appendLe32(b, v.rate);
+            appendLe32(b, 0);  // start
+            appendLe32(b, 0);  // length, patched at close
+            appendLe32(b, v.suggestedBufferSize);
+            appendLe32(b, static_cast<std::uint32_t>(v.quality));
+            appendLe32(b, 0);  // sample size
         } else {
             const auto& a = s.audioInfo;
-            put32(b, fourcc("auds"));
-            put32(b, a.handler);
-            put32(b, 0);
-            put16(b, 0);
-            put16(b, 0);
-            put32(b, 0);
-            put32(b, a.scale);
-            put32(b, a.rate);
-            put32(b, 0);
-            put32(b, 0);
-            put32(b, a.suggestedBufferSize);
-            put32(b, static_cast<std::uint32_t>(a.quality));
-            put32(b, a.sampleSize);
+            appendLe32(b, makeFourCC("auds"));
+            appendLe32(b, a.handler);
+            appendLe32(b, 0);
+            appendLe16(b, 0);
+            appendLe16(b, 0);
+            appendLe32(b, 0);
+            appendLe32(b, a.scale);
+            appendLe32(b, a.rate);
+            appendLe32(b, 0);
+            appendLe32(b, 0);
+            appendLe32(b, a.suggestedBufferSize);
+            appendLe32(b, static_cast<std::uint32_t>(a.quality));
+            appendLe32(b, a.sampleSize);
         }
-        put32(b, 0);  // frame rectangle
-        put32(b, 0);
+        appendLe32(b, 0);  // frame rectangle
+        appendLe32(b, 0);
         return b;
     }
 
@@ -293,22 +274,22 @@ struct RiffAviFile::Impl {
         std::vector<std::uint8_t> h;
         h.reserve(16384);
         auto chunkHeader = [&h](std::uint32_t id, std::size_t size) {
-            put32(h, id);
-            put32(h, static_cast<std::uint32_t>(size));
+            appendLe32(h, id);
+            appendLe32(h, static_cast<std::uint32_t>(size));
         };
         auto listSizeAt = [&h](std::size_t listStart) {
-            set32(h.data() + listStart + 4, static_cast<std::uint32_t>(h.size() - listStart - 8));
+            writeLe32(h.data() + listStart + 4, static_cast<std::uint32_t>(h.size() - listStart - 8));
         };
 
-        put32(h, fourcc("RIFF"));
-        put32(h, 0);  // patched
-        put32(h, fourcc("AVI "));
+        appendLe32(h, makeFourCC("RIFF"));
+        appendLe32(h, 0);  // patched
+        appendLe32(h, makeFourCC("AVI "));
         const std::size_t hdrl = h.size();
-        chunkHeader(fourcc("LIST"), 0);
-        put32(h, fourcc("hdrl"));
+        chunkHeader(makeFourCC("LIST"), 0);
+        appendLe32(h, makeFourCC("hdrl"));
 
         avihOffset = position + h.size() + 8;
-        chunkHeader(fourcc("avih"), 56);
+        chunkHeader(makeFourCC("avih"), 56);
         const Stream* video = nullptr;
         for (const auto& s : streams)
             if (s.video) video = &s;
@@ -316,42 +297,42 @@ struct RiffAviFile::Impl {
         if (video && video->videoInfo.rate > 0)
             usPerFrame = static_cast<std::uint32_t>(
                 (1000000ull * video->videoInfo.scale + video->videoInfo.rate / 2) / video->videoInfo.rate);
-        put32(h, usPerFrame);
-        put32(h, 0);  // max bytes per second, patched
-        put32(h, 0);  // padding granularity
-        put32(h, kAvifHasIndex | kAvifIsInterleaved);
-        put32(h, 0);  // total frames (first part), patched
-        put32(h, 0);  // initial frames
-        put32(h, static_cast<std::uint32_t>(streams.size()));
-        put32(h, 0);  // suggested buffer size, patched
-        put32(h, video ? static_cast<std::uint32_t>(video->videoInfo.width) : 0);
-        put32(h, video ? static_cast<std::uint32_t>(video->videoInfo.height) : 0);
-        for (int i = 0; i < 4; ++i) put32(h, 0);
+        appendLe32(h, usPerFrame);
+        appendLe32(h, 0);  // max bytes per second, patched
+        appendLe32(h, 0);  // padding granularity
+        appendLe32(h, kAvifHasIndex | kAvifIsInterleaved);
+        appendLe32(h, 0);  // total frames (first part), patched
+        appendLe32(h, 0);  // initial frames
+        appendLe32(h, static_cast<std::uint32_t>(streams.size()));
+        appendLe32(h, 0);  // suggested buffer size, patched
+        appendLe32(h, video ? static_cast<std::uint32_t>(video->videoInfo.width) : 0);
+        appendLe32(h, video ? static_cast<std::uint32_t>(video->videoInfo.height) : 0);
+        for (int i = 0; i < 4; ++i) appendLe32(h, 0);
 
         for (std::size_t i = 0; i < streams.size(); ++i) {
             Stream& s = streams[i];
             const std::size_t strl = h.size();
-            chunkHeader(fourcc("LIST"), 0);
-            put32(h, fourcc("strl"));
+            chunkHeader(makeFourCC("LIST"), 0);
+            appendLe32(h, makeFourCC("strl"));
 
             const auto strh = strhBody(s);
             s.strhOffset = position + h.size() + 8;
-            chunkHeader(fourcc("strh"), strh.size());
+            chunkHeader(makeFourCC("strh"), strh.size());
             h.insert(h.end(), strh.begin(), strh.end());
 
             const auto& format = s.video ? s.videoInfo.format : s.audioInfo.format;
-            chunkHeader(fourcc("strf"), format.size());
+            chunkHeader(makeFourCC("strf"), format.size());
             h.insert(h.end(), format.begin(), format.end());
             if (format.size() % 2) h.push_back(0);
 
             // Super index, filled at close; its space is reserved now.
             s.indxOffset = position + h.size() + 8;
-            chunkHeader(fourcc("indx"), kIndxBodySize);
+            chunkHeader(makeFourCC("indx"), kIndxBodySize);
             h.resize(h.size() + kIndxBodySize, 0);
 
             if (!s.video && !s.audioInfo.name.empty()) {
                 const auto& name = s.audioInfo.name;
-                chunkHeader(fourcc("strn"), name.size() + 1);
+                chunkHeader(makeFourCC("strn"), name.size() + 1);
                 h.insert(h.end(), name.begin(), name.end());
                 h.push_back(0);
                 if ((name.size() + 1) % 2) h.push_back(0);
@@ -360,10 +341,10 @@ struct RiffAviFile::Impl {
         }
 
         const std::size_t odml = h.size();
-        chunkHeader(fourcc("LIST"), 0);
-        put32(h, fourcc("odml"));
+        chunkHeader(makeFourCC("LIST"), 0);
+        appendLe32(h, makeFourCC("odml"));
         dmlhOffset = position + h.size() + 8;
-        chunkHeader(fourcc("dmlh"), kDmlhBodySize);
+        chunkHeader(makeFourCC("dmlh"), kDmlhBodySize);
         h.resize(h.size() + kDmlhBodySize, 0);
         listSizeAt(odml);
         listSizeAt(hdrl);
@@ -371,8 +352,8 @@ struct RiffAviFile::Impl {
         Part part;
         part.riffOffset = position;
         part.moviOffset = position + h.size();
-        chunkHeader(fourcc("LIST"), 0);  // patched
-        put32(h, fourcc("movi"));
+        chunkHeader(makeFourCC("LIST"), 0);  // patched
+        appendLe32(h, makeFourCC("movi"));
         parts.push_back(part);
         headerWritten = true;
         return put(h);
@@ -402,18 +383,18 @@ struct RiffAviFile::Impl {
             const std::uint64_t base = part.moviOffset;
             std::vector<std::uint8_t> ix;
             ix.reserve(32 + 8 * s.partEntries.size());
-            put32(ix, indexChunkId(static_cast<int>(i)));
-            put32(ix, static_cast<std::uint32_t>(24 + 8 * s.partEntries.size()));
-            put16(ix, 2);     // longs per entry
-            ix.push_back(0);  // sub type
-            ix.push_back(1);  // index of chunks
-            put32(ix, static_cast<std::uint32_t>(s.partEntries.size()));
-            put32(ix, s.chunkId);
-            put64(ix, base);
-            put32(ix, 0);
+            appendLe32(ix, indexChunkId(static_cast<int>(i)));
+            appendLe32(ix, static_cast<std::uint32_t>(24 + 8 * s.partEntries.size()));
+            appendLe16(ix, 2);  // longs per entry
+            ix.push_back(0);    // sub type
+            ix.push_back(1);    // index of chunks
+            appendLe32(ix, static_cast<std::uint32_t>(s.partEntries.size()));
+            appendLe32(ix, s.chunkId);
+            appendLe64(ix, base);
+            appendLe32(ix, 0);
             for (const auto& e : s.partEntries) {
-                put32(ix, static_cast<std::uint32_t>(e.dataOffset - base));
-                put32(ix, e.size);
+                appendLe32(ix, static_cast<std::uint32_t>(e.dataOffset - base));
+                appendLe32(ix, e.size);
             }
             const std::uint64_t at = position;
             if (!put(ix)) return false;
@@ -425,13 +406,13 @@ struct RiffAviFile::Impl {
         if (parts.size() == 1) {
             std::vector<std::uint8_t> body;
             body.reserve(8 + 16 * idx1.size());
-            put32(body, fourcc("idx1"));
-            put32(body, static_cast<std::uint32_t>(16 * idx1.size()));
+            appendLe32(body, makeFourCC("idx1"));
+            appendLe32(body, static_cast<std::uint32_t>(16 * idx1.size()));
             for (const auto& e : idx1) {
-                put32(body, e.chunkId);
-                put32(body, e.flags);
-                put32(body, e.offset);
-                put32(body, e.size);
+                appendLe32(body, e.chunkId);
+                appendLe32(body, e.flags);
+                appendLe32(body, e.offset);
+                appendLe32(body, e.size);
             }
             idx1.clear();
             idx1.shrink_to_fit();
@@ -450,12 +431,12 @@ struct RiffAviFile::Impl {
         part.riffOffset = position;
         part.moviOffset = position + 12;
         std::vector<std::uint8_t> h;
-        put32(h, fourcc("RIFF"));
-        put32(h, 0);
-        put32(h, fourcc("AVIX"));
-        put32(h, fourcc("LIST"));
-        put32(h, 0);
-        put32(h, fourcc("movi"));
+        appendLe32(h, makeFourCC("RIFF"));
+        appendLe32(h, 0);
+        appendLe32(h, makeFourCC("AVIX"));
+        appendLe32(h, makeFourCC("LIST"));
+        appendLe32(h, 0);
+        appendLe32(h, makeFourCC("movi"));
         parts.push_back(part);
         return put(h);
     }
@@ -485,18 +466,18 @@ struct RiffAviFile::Impl {
             patch32(s.strhOffset + 32, clamp32(streamLength(s)));
             std::vector<std::uint8_t> indx;
             indx.reserve(kIndxBodySize);
-            put16(indx, 4);  // longs per entry
+            appendLe16(indx, 4);  // longs per entry
             indx.push_back(0);
             indx.push_back(0);  // index of indexes
-            put32(indx, static_cast<std::uint32_t>(s.superIndex.size()));
-            put32(indx, s.chunkId);
-            put32(indx, 0);
-            put32(indx, 0);
-            put32(indx, 0);
+            appendLe32(indx, static_cast<std::uint32_t>(s.superIndex.size()));
+            appendLe32(indx, s.chunkId);
+            appendLe32(indx, 0);
+            appendLe32(indx, 0);
+            appendLe32(indx, 0);
             for (const auto& e : s.superIndex) {
-                put64(indx, e.offset);
-                put32(indx, e.size);
-                put32(indx, e.duration);
+                appendLe64(indx, e.offset);
+                appendLe32(indx, e.size);
+                appendLe32(indx, e.duration);
             }
             patch(s.indxOffset, indx.data(), indx.size());
         }

@@ -67,25 +67,12 @@ constexpr int kMinBitRateKbps = 16;
 constexpr int kMaxBitRateKbps = 100000;
 constexpr int kMaxKeyFrameInterval = 3000;
 
-void putU16(std::vector<std::uint8_t>& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
 void putI32(std::vector<std::uint8_t>& out, std::int32_t value) {
-    const auto bits = static_cast<std::uint32_t>(value);
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>((bits >> (8 * i)) & 0xFF));
-}
-
-std::uint16_t getU16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+    appendLe32(out, static_cast<std::uint32_t>(value));
 }
 
 std::int32_t getI32(const std::uint8_t* p) {
-    const std::uint32_t bits = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                               static_cast<std::uint32_t>(p[2]) << 16 |
-                               static_cast<std::uint32_t>(p[3]) << 24;
-    return static_cast<std::int32_t>(bits);
+    return static_cast<std::int32_t>(readLe32(p));
 }
 
 bool settingsValid(const CompressorSettings& s) {
@@ -150,8 +137,8 @@ public:
         std::vector<std::uint8_t> out;
         out.reserve(kStateSize);
         out.insert(out.end(), kStateMagic.begin(), kStateMagic.end());
-        putU16(out, kStateVersion);
-        putU16(out, static_cast<std::uint16_t>(kStateSize));
+        appendLe16(out, kStateVersion);
+        appendLe16(out, static_cast<std::uint16_t>(kStateSize));
         out.push_back(static_cast<std::uint8_t>(settings_.rateControl));
         putI32(out, settings_.bitRateKbps);
         putI32(out, settings_.quantizer);
@@ -163,7 +150,7 @@ public:
     bool setState(const std::uint8_t* data, std::size_t size) override {
         if (data == nullptr || size != kStateSize) return false;
         if (std::memcmp(data, kStateMagic.data(), kStateMagic.size()) != 0) return false;
-        if (getU16(data + 4) != kStateVersion || getU16(data + 6) != kStateSize) return false;
+        if (readLe16(data + 4) != kStateVersion || readLe16(data + 6) != kStateSize) return false;
         if (data[8] > 1) return false;
         for (std::size_t i = 21; i < kStateSize; ++i)
             if (data[i] != 0) return false;

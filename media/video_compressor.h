@@ -6,6 +6,8 @@
 
 #include "media/video_encoder.h"
 
+#include "base/byte_order.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -14,12 +16,6 @@
 
 namespace kestrelle {
 
-constexpr std::uint32_t makeFourCC(char a, char b, char c, char d) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(a)) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(d)) << 24;
-}
 constexpr std::uint32_t kCompressorType = makeFourCC('v', 'i', 'd', 'c');
 
 // The settings a compressor keeps in its state block.

@@ -6,6 +6,8 @@
 
 #include "media/wave_file.h"
 
+#include "base/byte_order.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,14 +31,6 @@ struct WaveFile::Source {
 };
 
 namespace {
-
-std::uint16_t le16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 constexpr std::size_t kChunkHeader = 8;
 constexpr std::size_t kFormatBlock = 16;
@@ -95,7 +89,7 @@ bool findChunk(WindowedReader& reader, std::uint64_t position, const char* tag, 
         Chunk chunk;
         chunk.header = position;
         chunk.body = position + kChunkHeader;
-        chunk.size = le32(header + 4);
+        chunk.size = readLe32(header + 4);
         if (std::memcmp(header, tag, 4) == 0) {
             found = chunk;
             return true;
@@ -159,12 +153,12 @@ WaveOpenResult WaveFile::open(const std::string& path) {
     if (!block) return WaveOpenResult::NotWaveFile;  // the file became shorter while being read
 
     WaveFormat format;
-    format.formatTag = le16(block);
-    format.channels = le16(block + 2);
-    format.sampleRate = le32(block + 4);
-    format.averageBytesPerSecond = le32(block + 8);
-    format.blockAlign = le16(block + 12);
-    format.bitsPerSample = le16(block + 14);
+    format.formatTag = readLe16(block);
+    format.channels = readLe16(block + 2);
+    format.sampleRate = readLe32(block + 4);
+    format.averageBytesPerSecond = readLe32(block + 8);
+    format.blockAlign = readLe16(block + 12);
+    format.bitsPerSample = readLe16(block + 14);
 
     bool hasSamples = false;
     std::uint64_t samplesOffset = 0;
@@ -227,7 +221,7 @@ namespace {
 
 int decodeValue(const std::uint8_t* bytes, int width) {
     if (width == 1) return static_cast<int>(bytes[0]) - 128;
-    return static_cast<std::int16_t>(le16(bytes));
+    return static_cast<std::int16_t>(readLe16(bytes));
 }
 
 }  // namespace

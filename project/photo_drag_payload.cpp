@@ -1,5 +1,7 @@
 #include "project/photo_drag_payload.h"
 
+#include "base/byte_order.h"
+
 #include <QMimeData>
 #include <QString>
 
@@ -13,14 +15,9 @@ namespace {
 constexpr std::uint32_t kMaxPaths = 1u << 20;
 constexpr std::uint32_t kMaxPathBytes = 1u << 16;
 
-void appendUint32(QByteArray& out, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) out.append(static_cast<char>((value >> shift) & 0xFFu));
-}
-
 bool readUint32(const QByteArray& bytes, qsizetype& at, std::uint32_t& value) {
     if (bytes.size() - at < 4) return false;
-    value = 0;
-    for (int i = 0; i < 4; ++i) value |= std::uint32_t(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+    value = readLe32(bytes.constData() + at);
     at += 4;
     return true;
 }
@@ -29,9 +26,9 @@ bool readUint32(const QByteArray& bytes, qsizetype& at, std::uint32_t& value) {
 
 QByteArray encodeDragPaths(const std::vector<std::string>& paths) {
     QByteArray out;
-    appendUint32(out, static_cast<std::uint32_t>(paths.size()));
+    appendLe32(out, static_cast<std::uint32_t>(paths.size()));
     for (const std::string& path : paths) {
-        appendUint32(out, static_cast<std::uint32_t>(path.size()));
+        appendLe32(out, static_cast<std::uint32_t>(path.size()));
         out.append(path.data(), static_cast<qsizetype>(path.size()));
     }
     return out;

@@ -440,24 +440,23 @@ void SlideShowProject::resetProject() {
 }
 
 WaveOpenResult SlideShowProject::addClip(const std::string& path) {
-    auto wave = std::make_shared<WaveFile>();
-    const WaveOpenResult result = wave->open(path);
+    WaveFile wave;
+    const WaveOpenResult result = wave.open(path);
     if (result != WaveOpenResult::Ok) {
         return result;
     }
-    const std::uint64_t dataBytes = wave->dataSize();
-    const std::uint32_t bytesPerSecond = wave->format().averageBytesPerSecond;
-    addMeasuredClip(path, std::move(wave), dataBytes, bytesPerSecond);
+    addMeasuredClip(path, wave.dataSize(), wave.format().averageBytesPerSecond);
     return WaveOpenResult::Ok;
 }
 
-void SlideShowProject::addMeasuredClip(const std::string& path, std::shared_ptr<const WaveFile> wave,
-                                       std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond) {
+void SlideShowProject::addMeasuredClip(const std::string& path, std::uint64_t dataBytes,
+                                       std::uint32_t averageBytesPerSecond) {
     SoundtrackClip clip;
     clip.wavePath = path;
-    clip.wave = std::move(wave);
     clip.dataBytes = dataBytes;
     clip.averageBytesPerSecond = averageBytesPerSecond;
+    clip.durationSeconds =
+        averageBytesPerSecond == 0 ? 0.0 : static_cast<double>(dataBytes) / averageBytesPerSecond;
     clip.cellWidth = clipWidthFor(dataBytes, averageBytesPerSecond, photoSlideCount(), totalDuration());
     clips_.push_back(std::move(clip));
     notifyChanged();

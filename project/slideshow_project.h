@@ -52,14 +52,15 @@ struct Slide {
     int thumbnailIndex = 0;           // entry in the project's thumbnail list
 };
 
-// One WAV file on the soundtrack line.
+// One WAV file on the soundtrack line, as measured when it was added. The project keeps no file open:
+// whoever needs the samples (the storyboard's waveform) opens the file by its path.
 struct SoundtrackClip {
     int cellWidth = 0;  // drawn width in pixels
     std::string wavePath;
-    CellRect cellRect;                     // where the clip was last painted
-    std::shared_ptr<const WaveFile> wave;  // the open file, kept for as long as the clip exists
-    std::uint64_t dataBytes = 0;           // size of the data chunk (the width's numerator)
+    CellRect cellRect;            // where the clip was last painted
+    std::uint64_t dataBytes = 0;  // size of the data chunk (the width's numerator)
     std::uint32_t averageBytesPerSecond = 0;
+    double durationSeconds = 0.0;  // dataBytes / averageBytesPerSecond; 0 when the rate is 0
 };
 
 // The three defaults given to new slides and to durations that are not positive.
@@ -198,11 +199,12 @@ public:
     void applyDefaultsToAll();
     void resetProject();
 
-    // Maps, measures and appends a WAV clip. Anything but Ok leaves the project unchanged.
+    // Opens and measures a WAV file and appends it as a clip; the file is closed again. Anything but Ok
+    // leaves the project unchanged.
     WaveOpenResult addClip(const std::string& path);
     // Appends an already measured clip (for callers that measured the file themselves).
-    void addMeasuredClip(const std::string& path, std::shared_ptr<const WaveFile> wave,
-                         std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond);
+    void addMeasuredClip(const std::string& path, std::uint64_t dataBytes,
+                         std::uint32_t averageBytesPerSecond);
     void relayoutClips();
 
 private:

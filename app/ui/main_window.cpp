@@ -82,12 +82,6 @@ LumoDlg::LumoDlg(SettingsStore& store, MainWindowDialogs dialogs, QWidget* paren
     setWindowIcon(programIcon());
     buildMenus();
     buildControls();
-    // New slides take the defaults of the store this window works on.
-    project().setDefaultsProvider([this] {
-        const AppSettings& settings = store_.settings();
-        return SlideDefaults{settings.DefaultSlideDuration, settings.DefaultTransitionDuration,
-                             settings.DefaultSlideIndex};
-    });
     fillFromSettings();
     // The tree lists its places and selects the stored folder again, which opens it in the browser.
     folderTree_->build();
@@ -154,7 +148,12 @@ void LumoDlg::buildControls() {
     stepTexts_[1] = makeLabel(QString::fromLatin1(kStepTexts[1]), client_);
     stepTexts_[1]->setGeometry(units.rect(7, 197, 590, 13));
 
-    storyboard_ = new StoryboardControl(client_);
+    // New slides take the defaults of the store this window works on.
+    storyboard_ = new StoryboardControl(client_, [this] {
+        const AppSettings& settings = store_.settings();
+        return SlideDefaults{settings.DefaultSlideDuration, settings.DefaultTransitionDuration,
+                             settings.DefaultSlideIndex};
+    });
 
     stepTexts_[2] = makeLabel(QString::fromLatin1(kStepTexts[2]), client_);
     stepTexts_[2]->setGeometry(units.rect(7, 293, 590, 15));

@@ -2,7 +2,6 @@
 
 #include "base/data_folder.h"
 #include "base/message_box.h"
-#include "config/settings_store.h"
 #include "project/transition_sample.h"
 #include "project/ui/photo_viewer_dialog.h"
 #include "render/ui/transition_chooser.h"
@@ -89,7 +88,7 @@ void DurationEditor::focusOutEvent(QFocusEvent* event) {
 
 // ---- StoryboardControl
 
-StoryboardControl::StoryboardControl(QWidget* parent)
+StoryboardControl::StoryboardControl(QWidget* parent, std::function<SlideDefaults()> defaults)
     : QAbstractScrollArea(parent), titleFont_(storyboardFont(22, 700)), textFont_(storyboardFont(12, 400)) {
     setObjectName(QStringLiteral("XListCtrl"));
     setAccessibleName(QStringLiteral("Storyboard"));
@@ -122,14 +121,7 @@ StoryboardControl::StoryboardControl(QWidget* parent)
     };
     menuRunner_ = [](QMenu& menu, const QPoint& at) { menu.exec(at); };
 
-    project_.setDefaultsProvider([] {
-        const AppSettings& settings = SettingsStore::instance().settings();
-        SlideDefaults defaults;
-        defaults.slideDuration = settings.DefaultSlideDuration;
-        defaults.transitionDuration = settings.DefaultTransitionDuration;
-        defaults.transitionEffect = settings.DefaultSlideIndex;
-        return defaults;
-    });
+    project_.setDefaultsProvider(std::move(defaults));
     project_.setObserver(this);
     project_.setVisibleWidth(viewport()->width());
     project_.setThumbnailPixelRatio(devicePixelRatioF());
@@ -179,6 +171,7 @@ void StoryboardControl::projectChanged() {
     if (dropIndicatorCell_ >= project_.cellCount()) {
         dropIndicatorCell_ = -1;
     }
+    dropUnusedClipWaves();
     layoutRects();
     updateAccessibleDescription();
     viewport()->update();
@@ -832,16 +825,40 @@ void StoryboardControl::paintClip(QPainter& painter, const SoundtrackClip& clip,
     const CellRect& r = clip.cellRect;
     painter.setPen(QColor::fromRgb(selected ? kSelectionPen : kNormalPen));
     painter.drawRect(outline(r.left, r.top, r.right, r.bottom));
-    if (!clip.wave) {
+    const WaveFile* wave = clipWave(clip);
+    if (!wave) {
         return;
     }
     const std::vector<QPoint> points = storyboard::waveformPoints(
-        *clip.wave, clip.cellWidth, r.left, r.top, r.right, r.bottom, area.left(), area.right());
+        *wave, clip.cellWidth, r.left, r.top, r.right, r.bottom, area.left(), area.right());
     if (points.size() < 2) {
         return;
     }
     painter.setPen(QPen(QColor::fromRgb(kWaveformPen), 1));
     painter.drawPolyline(points.data(), static_cast<int>(points.size()));
+}
+
+const WaveFile* StoryboardControl::clipWave(const SoundtrackClip& clip) {
+    auto found = clipWaves_.find(clip.wavePath);
+    if (found == clipWaves_.end()) {
+        auto wave = std::make_unique<WaveFile>();
+        if (wave->open(clip.wavePath) != WaveOpenResult::Ok) {
+            wave.reset();  // remembered as unreadable: no retry on every paint
+        }
+        found = clipWaves_.emplace(clip.wavePath, std::move(wave)).first;
+    }
+    return found->second.get();
+}
+
+void StoryboardControl::dropUnusedClipWaves() {
+    if (clipWaves_.empty()) {
+        return;
+    }
+    const std::vector<SoundtrackClip>& clips = project_.clips();
+    std::erase_if(clipWaves_, [&clips](const auto& entry) {
+        return std::none_of(clips.begin(), clips.end(),
+                            [&entry](const SoundtrackClip& clip) { return clip.wavePath == entry.first; });
+    });
 }
 
 void StoryboardControl::paintDropBar(QPainter& painter) {

@@ -5,16 +5,18 @@
 // payload (project/photo_drag_payload.h), or local files from a file manager (text/uri-list).
 //
 // For the main window:
-//     auto* storyboard = new StoryboardControl(this);   // owns its project, fills the placeholders
+//     auto* storyboard = new StoryboardControl(this, defaults);  // owns its project, fills the placeholders
 //     storyboard->setGeometry(...);
 //     storyboard->project().photoSlideCount();          // Start and Preview read the project
 //     storyboard->project().applyDefaultsToAll();       // "Apply to the current slideshow"
 //     storyboard->project().resetProject();             // "New Slide"
 // The control fills its row with placeholders itself whenever it is laid out or resized (one cell wider
-// than the view), so callers never call fillPlaceholders. New slides take the defaults of
-// SettingsStore::instance() unless project().setDefaultsProvider() is given another source. The main
+// than the view), so callers never call fillPlaceholders. New slides take the defaults the owner hands
+// over (the constructor's provider, or project().setDefaultsProvider() later); without one the project's
+// own SlideDefaults hold. The control reads no settings itself. The main
 // window's own drag code, if any, can use cellAtPoint(), showDropIndicator() and dropPhotos()/dropClips().
 
+#include "media/wave_file.h"
 #include "project/slideshow_project.h"
 #include "project/storyboard_layout.h"
 
@@ -26,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 class QMenu;
 
@@ -64,7 +67,8 @@ public:
     // Shows the context menu at a global position and returns after it closed.
     using MenuRunner = std::function<void(QMenu& menu, const QPoint& globalPosition)>;
 
-    explicit StoryboardControl(QWidget* parent = nullptr);
+    // `defaults` supplies the durations and effect of new slides (see SlideShowProject::setDefaultsProvider).
+    explicit StoryboardControl(QWidget* parent = nullptr, std::function<SlideDefaults()> defaults = {});
     ~StoryboardControl() override;
 
     SlideShowProject& project() { return project_; }
@@ -162,6 +166,12 @@ private:
     void paintCell(QPainter& painter, const Slide& cell);
     void paintSoundtrack(QPainter& painter, const QRect& area);
     void paintClip(QPainter& painter, const SoundtrackClip& clip, const QRect& area, bool selected);
+    // The open WAV file a clip's waveform is read from, null when it cannot be opened. Opened by the
+    // clip's path on its first paint and kept while a clip of that path is on the line, so painting reads
+    // only the samples on screen.
+    const WaveFile* clipWave(const SoundtrackClip& clip);
+    // Closes the files of paths no clip has any more.
+    void dropUnusedClipWaves();
     void paintDropBar(QPainter& painter);
     void paintFocusRing(QPainter& painter);
 
@@ -177,6 +187,7 @@ private:
     ChooserOpener chooserOpener_;
     ViewerOpener viewerOpener_;
     MenuRunner menuRunner_;
+    std::unordered_map<std::string, std::unique_ptr<WaveFile>> clipWaves_;  // by path; null: not a WAV
 };
 
 }  // namespace kestrelle

@@ -1,6 +1,7 @@
 #include "diag/log_archive.h"
 #include "diag/log_export.h"
 
+#include "base/byte_order.h"
 #include "base/data_folder.h"
 #include "base/message_box.h"
 #include "tests/support/temp_home.h"
@@ -30,14 +31,17 @@ public:
 };
 
 std::string le16(std::uint16_t v) {
-    return {char(v & 0xFF), char(v >> 8)};
+    std::string bytes;
+    appendLe16(bytes, v);
+    return bytes;
 }
 std::string le32(std::uint32_t v) {
-    return {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)};
+    std::string bytes;
+    appendLe32(bytes, v);
+    return bytes;
 }
 std::uint32_t readLe32(const std::string& s, std::size_t at) {
-    return std::uint32_t(std::uint8_t(s[at])) | std::uint32_t(std::uint8_t(s[at + 1])) << 8 |
-           std::uint32_t(std::uint8_t(s[at + 2])) << 16 | std::uint32_t(std::uint8_t(s[at + 3])) << 24;
+    return kestrelle::readLe32(s.data() + at);
 }
 
 // One container entry as written by hand.
@@ -85,12 +89,12 @@ protected:
         TempHomeTest::TearDown();
     }
 
-    // Opens a container for reading and returns the code (0 on success) and the handle.
-    LogArchive::HandlePtr openRead(const std::string& bytes, int& error) {
+    // Opens a container for reading and returns the error (None on success) and the archive.
+    LogArchive openRead(const std::string& bytes, LogArchiveError& error) {
         const std::string file = path("container.bin");
         EXPECT_TRUE(writeFile(file, bytes));
-        error = 0;
-        return LogArchive::HandlePtr(LogArchive::open(file.c_str(), LogArchive::kModeRead, &error));
+        error = LogArchiveError::None;
+        return LogArchive::open(file.c_str(), LogArchive::Mode::Read, &error);
     }
 
     RecordingPresenter presenter;
@@ -178,50 +182,55 @@ TEST_F(LogArchiveTest, ReadsIndexOfHandWrittenContainer) {
     const std::string bytes = header("VXSEGM", 1, 3) + entryBytes("a.log", 100, 200, "alpha") +
                               entryBytes(longName, 7, 8, "") +
                               entryBytes("c", 0xFFFFFFFF, 1, std::string(3000, 'x'));
-    int error = 0;
+    LogArchiveError error = LogArchiveError::None;
     auto handle = openRead(bytes, error);
-    ASSERT_TRUE(handle) << error;
-    EXPECT_EQ(LogArchive::mode(handle.get()), LogArchive::kModeRead);
-    ASSERT_EQ(LogArchive::entryCount(handle.get()), 3);
-    const ArchiveEntry a = LogArchive::entry(handle.get(), 0);
+    ASSERT_TRUE(handle) << logArchiveErrorCode(error);
+    EXPECT_EQ(handle.mode(), LogArchive::Mode::Read);
+    ASSERT_EQ(handle.entryCount(), 3);
+    const ArchiveEntry a = handle.entry(0);
     EXPECT_EQ(a.path, "a.log");
     EXPECT_EQ(a.modificationTime, 100u);
     EXPECT_EQ(a.creationTime, 200u);
     EXPECT_EQ(a.size, 5u);
     EXPECT_EQ(a.dataOffset, 12u + 140u);
     EXPECT_EQ(bytes.substr(a.dataOffset, a.size), "alpha");
-    const ArchiveEntry b = LogArchive::entry(handle.get(), 1);
+    const ArchiveEntry b = handle.entry(1);
     EXPECT_EQ(b.path, std::string(128, 'n'));
     EXPECT_EQ(b.dataOffset, 12u + 145u + 140u);
-    const ArchiveEntry c = LogArchive::entry(handle.get(), 2);
+    const ArchiveEntry c = handle.entry(2);
     EXPECT_EQ(c.modificationTime, 0xFFFFFFFFu);
     EXPECT_EQ(c.size, 3000u);
     EXPECT_EQ(c.dataOffset + c.size, bytes.size());
-    EXPECT_EQ(LogArchive::entry(handle.get(), 3).path, "");
+    EXPECT_EQ(handle.entry(3).path, "");
 }
 
 TEST_F(LogArchiveTest, OpenRefusesWithItsCodes) {
-    int error = 0;
-    EXPECT_EQ(LogArchive::open(nullptr, 2, &error), nullptr);
-    EXPECT_EQ(error, -1);
-    EXPECT_EQ(LogArchive::open("", 1, &error), nullptr);
-    EXPECT_EQ(error, -1);
-    EXPECT_EQ(LogArchive::open("x.iba", 3, &error), nullptr);
-    EXPECT_EQ(error, -2);
-    EXPECT_EQ(LogArchive::open(path("missing.bin").c_str(), 1, &error), nullptr);
-    EXPECT_EQ(error, -4);
+    using Error = LogArchiveError;
+    Error error = Error::None;
+    EXPECT_FALSE(LogArchive::open(nullptr, LogArchive::Mode::Write, &error));
+    EXPECT_EQ(error, Error::NoPath);
+    EXPECT_FALSE(LogArchive::open("", LogArchive::Mode::Read, &error));
+    EXPECT_EQ(error, Error::NoPath);
+    EXPECT_FALSE(LogArchive::open("x.iba", static_cast<LogArchive::Mode>(3), &error));
+    EXPECT_EQ(error, Error::BadMode);
+    EXPECT_FALSE(LogArchive::open(path("missing.bin").c_str(), LogArchive::Mode::Read, &error));
+    EXPECT_EQ(error, Error::CannotOpen);
 
     const std::string good = header("VXPACK", 1, 1);
     struct Case {
         std::string bytes;
-        int code;
+        Error error;
     } cases[] = {
-        {good.substr(0, 5), -51},      {"VXPACX" + good.substr(6), -52}, {good.substr(0, 7), -53},
-        {header("VXPACK", 2, 1), -54}, {header("VXSEGM", 2, 0), -54},    {good.substr(0, 11), -5},
+        {good.substr(0, 5), Error::NoMagic},
+        {"VXPACX" + good.substr(6), Error::BadMagic},
+        {good.substr(0, 7), Error::NoVersion},
+        {header("VXPACK", 2, 1), Error::VersionTooNew},
+        {header("VXSEGM", 2, 0), Error::VersionTooNew},
+        {good.substr(0, 11), Error::NoEntryCount},
     };
     for (const Case& c : cases) {
-        EXPECT_FALSE(openRead(c.bytes, error)) << c.code;
-        EXPECT_EQ(error, c.code);
+        EXPECT_FALSE(openRead(c.bytes, error)) << logArchiveErrorCode(c.error);
+        EXPECT_EQ(error, c.error);
     }
     // Any version up to 1 is read, even a negative one.
     EXPECT_TRUE(openRead(header("VXPACK", -3, 0), error));
@@ -230,74 +239,149 @@ TEST_F(LogArchiveTest, OpenRefusesWithItsCodes) {
 TEST_F(LogArchiveTest, ContainerCutInsideLastEntry) {
     const std::string first = header("VXPACK", 1, 2) + entryBytes("first", 1, 2, "data");
     const std::string second = entryBytes("second", 3, 4, "more");
+    using Error = LogArchiveError;
     struct Case {
         std::size_t keep;  // bytes of the second entry left
-        int code;          // 0: opens with the first entry only
+        Error error;       // None: opens with `entries` entries
+        int entries;
     } cases[] = {
-        {0, 0},    {1, 0},    {127, 0},  // ends inside the name: the entries before it, no error
-        {128, -7}, {129, -7},            // the name is whole, the modification time is not
-        {132, -8}, {135, -8}, {136, -9},
-        {139, -9}, {140, 2},  // fields whole, data missing: the index is still read (data is not)
+        // ends inside the name: the entries before it, no error
+        {0, Error::None, 1},
+        {1, Error::None, 1},
+        {127, Error::None, 1},
+        // the name is whole, the modification time is not
+        {128, Error::NoModificationTime, 0},
+        {129, Error::NoModificationTime, 0},
+        {132, Error::NoCreationTime, 0},
+        {135, Error::NoCreationTime, 0},
+        {136, Error::NoSize, 0},
+        {139, Error::NoSize, 0},
+        // fields whole, data missing: the index is still read (data is not)
+        {140, Error::None, 2},
     };
     for (const Case& c : cases) {
-        int error = 0;
+        Error error = Error::None;
         auto handle = openRead(first + second.substr(0, c.keep), error);
-        if (c.code < 0) {
+        if (c.error != Error::None) {
             EXPECT_FALSE(handle) << c.keep;
-            EXPECT_EQ(error, c.code) << c.keep;
+            EXPECT_EQ(error, c.error) << c.keep;
         } else {
-            ASSERT_TRUE(handle) << c.keep << " error " << error;
-            EXPECT_EQ(LogArchive::entryCount(handle.get()), c.code == 0 ? 1 : c.code) << c.keep;
-            EXPECT_EQ(LogArchive::entry(handle.get(), 0).path, "first");
+            ASSERT_TRUE(handle) << c.keep << " error " << logArchiveErrorCode(error);
+            EXPECT_EQ(handle.entryCount(), c.entries) << c.keep;
+            EXPECT_EQ(handle.entry(0).path, "first");
         }
     }
 }
 
 TEST_F(LogArchiveTest, HugeEntryCountClaimIsHarmless) {
-    int error = 0;
+    LogArchiveError error = LogArchiveError::None;
     auto handle = openRead(header("VXPACK", 1, 0xFFFFFFFFu) + entryBytes("only", 0, 0, "z"), error);
     ASSERT_TRUE(handle);
-    EXPECT_EQ(LogArchive::entryCount(handle.get()), 1);
+    EXPECT_EQ(handle.entryCount(), 1);
     // A size that points far beyond the end stops the walk quietly.
     handle = openRead(header("VXPACK", 1, 2) + entryBytes("a", 0, 0, "").substr(0, 136) + le32(0xFFFFFFF0u),
                       error);
     ASSERT_TRUE(handle);
-    EXPECT_EQ(LogArchive::entryCount(handle.get()), 1);
+    EXPECT_EQ(handle.entryCount(), 1);
 }
 
 // --- Writing ----------------------------------------------------------------------------------------
 
 TEST_F(LogArchiveTest, AddFileCodesAndGrowth) {
-    EXPECT_EQ(LogArchive::addFile(nullptr, "x"), -1);
-    LogArchive::HandlePtr handle(LogArchive::open(path("a.iba").c_str(), 2, nullptr));
+    using Error = LogArchiveError;
+    LogArchive closed;
+    EXPECT_EQ(closed.addFile("x"), Error::NotOpen);
+    LogArchive handle = LogArchive::open(path("a.iba").c_str(), LogArchive::Mode::Write);
     ASSERT_TRUE(handle);
-    EXPECT_EQ(LogArchive::addFile(handle.get(), path("missing").c_str()), -2);
-    EXPECT_EQ(LogArchive::addFile(handle.get(), nullptr), -2);
-    EXPECT_EQ(LogArchive::addFile(handle.get(), outFolder.c_str()), -3);
+    EXPECT_EQ(handle.addFile(path("missing").c_str()), Error::FileStatusUnknown);
+    EXPECT_EQ(handle.addFile(nullptr), Error::FileStatusUnknown);
+    EXPECT_EQ(handle.addFile(outFolder.c_str()), Error::NotRegularFile);
     ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
-    EXPECT_EQ(LogArchive::addFile(handle.get(), path("pipe").c_str()), -3);
+    EXPECT_EQ(handle.addFile(path("pipe").c_str()), Error::NotRegularFile);
+    EXPECT_EQ(handle.entryCount(), 0);
 
     ASSERT_TRUE(writeFile(path("f.txt"), "abc"));
-    for (int i = 1; i <= 130; ++i) ASSERT_EQ(LogArchive::addFile(handle.get(), path("f.txt").c_str()), i);
-    EXPECT_EQ(LogArchive::entry(handle.get(), 0).path, path("f.txt"));
-    EXPECT_EQ(LogArchive::entry(handle.get(), 129).size, 3u);
-    EXPECT_EQ(LogArchive::release(nullptr), -1);
-    EXPECT_EQ(LogArchive::release(handle.release()), 0);
+    for (int i = 1; i <= 130; ++i) {
+        ASSERT_EQ(handle.addFile(path("f.txt").c_str()), Error::None);
+        ASSERT_EQ(handle.entryCount(), i);
+    }
+    EXPECT_EQ(handle.entry(0).path, path("f.txt"));
+    EXPECT_EQ(handle.entry(129).size, 3u);
+    EXPECT_EQ(closed.close(), Error::NotOpen);
+    EXPECT_EQ(handle.close(), Error::None);
+    EXPECT_FALSE(handle);
+    EXPECT_EQ(handle.close(), Error::NotOpen);
+}
+
+TEST_F(LogArchiveTest, MovingHandsTheTableOverAndLeavesTheSourceClosed) {
+    ASSERT_TRUE(writeFile(path("f.txt"), "abc"));
+    LogArchive first = LogArchive::open((outFolder + "/m.iba").c_str(), LogArchive::Mode::Write);
+    ASSERT_EQ(first.addFile(path("f.txt").c_str()), LogArchiveError::None);
+    LogArchive second(std::move(first));
+    EXPECT_FALSE(first);  // NOLINT(bugprone-use-after-move): a moved-from archive is closed
+    EXPECT_EQ(first.mode(), LogArchive::Mode::Closed);
+    EXPECT_EQ(first.addFile(path("f.txt").c_str()), LogArchiveError::NotOpen);
+    EXPECT_EQ(second.entryCount(), 1);
+
+    LogArchive third;
+    third = std::move(second);
+    EXPECT_FALSE(second);  // NOLINT(bugprone-use-after-move)
+    EXPECT_EQ(third.mode(), LogArchive::Mode::Write);
+    EXPECT_EQ(third.pack(), LogArchiveError::None);
+    EXPECT_EQ(folderEntries(outFolder), std::vector<std::string>{"m.iba"});
+}
+
+TEST(LogArchiveErrorCodes, KeepTheNumbersTheArchiveToolsReport) {
+    using Error = LogArchiveError;
+    const std::pair<Error, int> table[] = {
+        {Error::None, 0},
+        {Error::NoPath, -1},
+        {Error::NotOpen, -1},
+        {Error::NotWritable, -1},
+        {Error::BadMode, -2},
+        {Error::FileStatusUnknown, -2},
+        {Error::NoEntries, -2},
+        {Error::NoMemory, -3},
+        {Error::NotRegularFile, -3},
+        {Error::CannotCreate, -3},
+        {Error::CannotOpen, -4},
+        {Error::CountNotWritten, -4},
+        {Error::NoEntryCount, -5},
+        {Error::NameNotWritten, -5},
+        {Error::NameReadFailed, -6},
+        {Error::EntryNotWritten, -6},
+        {Error::NoModificationTime, -7},
+        {Error::NoCreationTime, -8},
+        {Error::NoSize, -9},
+        {Error::NothingToCompress, -10},
+        {Error::CompressedFileNotCreated, -11},
+        {Error::SourceNotOpened, -12},
+        {Error::ShortRead, -13},
+        {Error::CompressedFileNotWritten, -14},
+        {Error::MagicNotWritten, -31},
+        {Error::VersionNotWritten, -32},
+        {Error::NoMagic, -51},
+        {Error::BadMagic, -52},
+        {Error::NoVersion, -53},
+        {Error::VersionTooNew, -54},
+    };
+    for (const auto& [error, code] : table) EXPECT_EQ(logArchiveErrorCode(error), code) << code;
 }
 
 TEST_F(LogArchiveTest, PackRefusesReadHandleAndEmptyTable) {
     const std::string container = header("VXPACK", 1, 0);
     ASSERT_TRUE(writeFile(path("c.bin"), container));
-    LogArchive::HandlePtr reader(LogArchive::open(path("c.bin").c_str(), 1, nullptr));
+    LogArchive reader = LogArchive::open(path("c.bin").c_str(), LogArchive::Mode::Read);
     ASSERT_TRUE(reader);
     ASSERT_TRUE(writeFile(path("f.txt"), "abc"));
-    EXPECT_EQ(LogArchive::addFile(reader.get(), path("f.txt").c_str()), 1);
-    EXPECT_EQ(LogArchive::pack(reader.get()), -1);
+    EXPECT_EQ(reader.addFile(path("f.txt").c_str()), LogArchiveError::None);
+    EXPECT_EQ(reader.entryCount(), 1);
+    EXPECT_EQ(reader.pack(), LogArchiveError::NotWritable);
     EXPECT_EQ(readFile(path("c.bin")), container);
 
-    LogArchive::HandlePtr empty(LogArchive::open((outFolder + "/e.iba").c_str(), 2, nullptr));
-    EXPECT_EQ(LogArchive::pack(empty.get()), -2);
-    EXPECT_EQ(LogArchive::pack(nullptr), -1);
+    LogArchive empty = LogArchive::open((outFolder + "/e.iba").c_str(), LogArchive::Mode::Write);
+    EXPECT_EQ(empty.pack(), LogArchiveError::NoEntries);
+    EXPECT_EQ(LogArchive().pack(), LogArchiveError::NotWritable);
     EXPECT_TRUE(folderEntries(outFolder).empty());
 }
 
@@ -307,41 +391,43 @@ TEST_F(LogArchiveTest, PackedArchiveReadsBackAndCountsOnlyCompleteEntries) {
     ASSERT_TRUE(writeFile(path("shrinks.txt"), "0123456789"));
     ASSERT_TRUE(writeFile(path("empty.txt"), ""));
     const std::string archive = outFolder + "/many.iba";
-    LogArchive::HandlePtr handle(LogArchive::open(archive.c_str(), 2, nullptr));
+    LogArchive handle = LogArchive::open(archive.c_str(), LogArchive::Mode::Write);
     for (const char* name : {"one.txt", "gone.txt", "empty.txt", "shrinks.txt"})
-        ASSERT_GT(LogArchive::addFile(handle.get(), path(name).c_str()), 0);
+        ASSERT_EQ(handle.addFile(path(name).c_str()), LogArchiveError::None);
     std::filesystem::remove(path("gone.txt"));
     ASSERT_TRUE(writeFile(path("shrinks.txt"), "01234"));
     // one.txt and empty.txt are whole; gone.txt wrote nothing; shrinks.txt stopped short.
-    EXPECT_EQ(LogArchive::pack(handle.get()), 2);
+    int complete = -1;
+    EXPECT_EQ(handle.pack(&complete), LogArchiveError::None);
+    EXPECT_EQ(complete, 2);
 
     bool ok = false;
     const std::string c = gunzip(archive, ok);
     ASSERT_TRUE(ok);
     EXPECT_EQ(readLe32(c, 8), 4u);  // the header still counts every entry
     ASSERT_TRUE(writeFile(path("plain.bin"), c));
-    LogArchive::HandlePtr reader(LogArchive::open(path("plain.bin").c_str(), 1, nullptr));
+    LogArchive reader = LogArchive::open(path("plain.bin").c_str(), LogArchive::Mode::Read);
     ASSERT_TRUE(reader);
-    ASSERT_EQ(LogArchive::entryCount(reader.get()), 3);
-    const ArchiveEntry one = LogArchive::entry(reader.get(), 0);
+    ASSERT_EQ(reader.entryCount(), 3);
+    const ArchiveEntry one = reader.entry(0);
     EXPECT_EQ(one.path, "one.txt");
     EXPECT_EQ(c.substr(one.dataOffset, one.size), std::string(2500, 'a'));
-    const ArchiveEntry empty = LogArchive::entry(reader.get(), 1);
+    const ArchiveEntry empty = reader.entry(1);
     EXPECT_EQ(empty.path, "empty.txt");
     EXPECT_EQ(empty.size, 0u);
     // The recorded size stays; the data is what the file still held.
-    const ArchiveEntry shrinks = LogArchive::entry(reader.get(), 2);
+    const ArchiveEntry shrinks = reader.entry(2);
     EXPECT_EQ(shrinks.path, "shrinks.txt");
     EXPECT_EQ(shrinks.size, 10u);
     EXPECT_EQ(c.substr(shrinks.dataOffset), "01234");
 }
 
 TEST_F(LogArchiveTest, GzipInPlaceKeepsOtherFilesAndReportsMissingFile) {
-    EXPECT_EQ(LogArchive::gzipInPlace(path("missing")), -10);
+    EXPECT_EQ(gzipInPlace(path("missing")), LogArchiveError::NothingToCompress);
     const std::string target = outFolder + "/t.iba";
     ASSERT_TRUE(writeFile(target, "payload"));
     ASSERT_TRUE(writeFile(target + ".gz", "somebody else's file"));
-    ASSERT_EQ(LogArchive::gzipInPlace(target), 0);
+    ASSERT_EQ(gzipInPlace(target), LogArchiveError::None);
     bool ok = false;
     EXPECT_EQ(gunzip(target, ok), "payload");
     EXPECT_TRUE(ok);

@@ -11,8 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_order.h"
 #include "media/wave_file.h"
 
+using kestrelle::readLe16;
+using kestrelle::readLe32;
 using kestrelle::WaveFile;
 using kestrelle::WaveOpenResult;
 
@@ -25,16 +28,11 @@ void require(bool ok, const char* what) {
     }
 }
 
-std::uint32_t le32(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-           (std::uint32_t{p[3]} << 24);
-}
-
 // Offset of the body of the first chunk tagged `tag` from `position` on, or -1.
 long long findBody(const std::uint8_t* data, std::size_t size, std::size_t position, const char* tag,
                    std::uint32_t& bodySize) {
     while (position + 8 <= size) {
-        bodySize = le32(data + position + 4);
+        bodySize = readLe32(data + position + 4);
         if (std::memcmp(data + position, tag, 4) == 0) return static_cast<long long>(position + 8);
         position += 8 + static_cast<std::size_t>(bodySize);
     }
@@ -70,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const long long fmtBody = findBody(data, size, 12, "fmt ", fmtSize);
     require(fmtBody >= 0 && fmtSize >= 16 && fmtBody + fmtSize <= static_cast<long long>(size),
             "accepted a missing or cut format chunk");
-    require(wave.format().formatTag == (data[fmtBody] | (data[fmtBody + 1] << 8)), "format tag misread");
-    require(wave.format().averageBytesPerSecond == le32(data + fmtBody + 8), "byte rate misread");
+    require(wave.format().formatTag == readLe16(data + fmtBody), "format tag misread");
+    require(wave.format().averageBytesPerSecond == readLe32(data + fmtBody + 8), "byte rate misread");
 
     if (wave.format().formatTag == 1) {
         std::uint32_t declared = 0;

@@ -2,6 +2,7 @@
 
 #include "media/riff_avi_file.h"
 
+#include "base/byte_order.h"
 #include "tests/support/temp_home.h"
 
 #include <gtest/gtest.h>
@@ -91,9 +92,7 @@ AviVideoStreamInfo rawVideo(int width, int height) {
     v.format.assign(40, 0);
     const std::uint32_t fields[] = {40, static_cast<std::uint32_t>(width),
                                     static_cast<std::uint32_t>(height)};
-    for (int f = 0; f < 3; ++f)
-        for (int i = 0; i < 4; ++i)
-            v.format[static_cast<std::size_t>(f * 4 + i)] = static_cast<std::uint8_t>(fields[f] >> (8 * i));
+    for (int f = 0; f < 3; ++f) writeLe32(&v.format[static_cast<std::size_t>(f * 4)], fields[f]);
     v.format[12] = 1;
     v.format[14] = 32;
     return v;

@@ -1,5 +1,7 @@
 #include "media/wave_file.h"
 
+#include "base/byte_order.h"
+
 #include "tests/support/temp_home.h"
 
 #include <fcntl.h>
@@ -18,10 +20,14 @@ namespace {
 using testing::writeFile;
 
 std::string le16(std::uint16_t v) {
-    return {char(v & 0xFF), char(v >> 8)};
+    std::string bytes;
+    appendLe16(bytes, v);
+    return bytes;
 }
 std::string le32(std::uint32_t v) {
-    return {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)};
+    std::string bytes;
+    appendLe32(bytes, v);
+    return bytes;
 }
 
 std::string chunk(const std::string& tag, const std::string& body) {

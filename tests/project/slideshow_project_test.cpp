@@ -1,4 +1,5 @@
 #include "project/slideshow_project.h"
+#include "base/byte_order.h"
 #include "project/timeline.h"
 
 #include "tests/support/temp_home.h"
@@ -9,6 +10,7 @@
 #include <QImage>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
@@ -197,23 +199,18 @@ TEST_F(ProjectFilesTest, ThumbnailsFollowThePixelRatio) {
 
 // A PCM WAV file: 16-bit stereo at 44,100 Hz with `dataBytes` bytes of silence.
 std::string pcmWave(std::uint32_t dataBytes) {
-    auto le = [](std::string& out, std::uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-        }
-    };
     std::string w = "RIFF";
-    le(w, 36 + dataBytes, 4);
+    appendLe32(w, 36 + dataBytes);
     w += "WAVEfmt ";
-    le(w, 16, 4);
-    le(w, 1, 2);
-    le(w, 2, 2);
-    le(w, 44100, 4);
-    le(w, 176400, 4);
-    le(w, 4, 2);
-    le(w, 16, 2);
+    appendLe32(w, 16);
+    appendLe16(w, 1);
+    appendLe16(w, 2);
+    appendLe32(w, 44100);
+    appendLe32(w, 176400);
+    appendLe16(w, 4);
+    appendLe16(w, 16);
     w += "data";
-    le(w, dataBytes, 4);
+    appendLe32(w, dataBytes);
     w.append(dataBytes, '\0');
     return w;
 }
@@ -227,10 +224,29 @@ TEST_F(ProjectFilesTest, AddClipMeasuresWaveAndRefusesOtherFiles) {
     ASSERT_EQ(p.clips().size(), 1u);
     EXPECT_EQ(p.clip(0)->cellWidth, 64);
     EXPECT_EQ(p.clip(0)->wavePath, path("a.wav"));
-    ASSERT_NE(p.clip(0)->wave, nullptr);
+    // The clip holds the file's measurement: its data size, byte rate and so its duration.
+    EXPECT_EQ(p.clip(0)->dataBytes, 441000u);
+    EXPECT_EQ(p.clip(0)->averageBytesPerSecond, 176400u);
+    EXPECT_DOUBLE_EQ(p.clip(0)->durationSeconds, 2.5);
     EXPECT_EQ(p.addClip(path("b.wav")), WaveOpenResult::NotWaveFile);
     EXPECT_NE(p.addClip(path("missing.wav")), WaveOpenResult::Ok);
     EXPECT_EQ(p.clips().size(), 1u);
+}
+
+TEST_F(ProjectFilesTest, ClipsKeepNoFileOpen) {
+    const auto openFiles = [] {
+        std::size_t count = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+            ++count;
+        return count;
+    };
+    SlideShowProject p;
+    fill(p, 0, 0);
+    ASSERT_TRUE(kestrelle::testing::writeFile(path("a.wav"), pcmWave(4000)));
+    const std::size_t before = openFiles();
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(p.addClip(path("a.wav")), WaveOpenResult::Ok);
+    EXPECT_EQ(openFiles(), before);
+    EXPECT_EQ(p.clips().size(), 3u);
 }
 
 TEST(SlideShowProjectTest, DeletingMovesSelectionAndKeepsThumbnails) {
@@ -470,7 +486,7 @@ TEST(SlideShowProjectTest, ClipWidthFollowsTheAverageSlide) {
 
     SlideShowProject p;
     fill(p, 0, 0);
-    p.addMeasuredClip("/x/a.wav", nullptr, 441000, 176400);
+    p.addMeasuredClip("/x/a.wav", 441000, 176400);
     EXPECT_EQ(p.clip(0)->cellWidth, 64);
     // Appending a photo leaves the width; an insertion in the middle relays the clips out.
     ASSERT_GE(p.insertPhoto(photo(0), 0, 0, 1.0, 0.5), 0);

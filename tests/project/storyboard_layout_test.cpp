@@ -1,6 +1,7 @@
 // The storyboard's geometry and arithmetic: hit areas, scrolling, menu rules, drag contents, waveforms.
 
 #include "project/storyboard_layout.h"
+#include "base/byte_order.h"
 #include "media/wave_file.h"
 #include "project/photo_drag_payload.h"
 #include "tests/support/temp_home.h"
@@ -187,22 +188,19 @@ std::string waveBytes(int bits, std::uint32_t rate, const std::vector<int>& valu
             data.push_back(static_cast<char>((v >> 8) & 0xFF));
         }
     }
-    const auto le = [](std::string& s, std::uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    };
     const std::uint32_t bytesPerSecond = rate * static_cast<std::uint32_t>(bits / 8);
     std::string file = "RIFF";
-    le(file, static_cast<std::uint32_t>(36 + data.size()), 4);
+    appendLe32(file, static_cast<std::uint32_t>(36 + data.size()));
     file += "WAVEfmt ";
-    le(file, 16, 4);
-    le(file, formatTag, 2);
-    le(file, 1, 2);
-    le(file, rate, 4);
-    le(file, bytesPerSecond, 4);
-    le(file, static_cast<std::uint32_t>(bits / 8), 2);
-    le(file, static_cast<std::uint32_t>(bits), 2);
+    appendLe32(file, 16);
+    appendLe16(file, static_cast<std::uint16_t>(formatTag));
+    appendLe16(file, 1);
+    appendLe32(file, rate);
+    appendLe32(file, bytesPerSecond);
+    appendLe16(file, static_cast<std::uint16_t>(bits / 8));
+    appendLe16(file, static_cast<std::uint16_t>(bits));
     file += "data";
-    le(file, static_cast<std::uint32_t>(data.size()), 4);
+    appendLe32(file, static_cast<std::uint32_t>(data.size()));
     return file + data;
 }
 

@@ -1,5 +1,7 @@
 #include "tests/support/temp_home.h"
 
+#include "base/byte_order.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -64,10 +66,7 @@ std::string commandOutput(const std::string& command) {
 
 std::uint32_t readLe32(const std::string& bytes, std::size_t at) {
     if (at + 4 > bytes.size()) return 0;
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
-    return value;
+    return kestrelle::readLe32(bytes.data() + at);
 }
 
 }  // namespace kestrelle::testing

@@ -2,6 +2,7 @@
 // drag and drop on the target side, and the pixels that matter.
 
 #include "project/ui/storyboard_control.h"
+#include "base/byte_order.h"
 #include "base/data_folder.h"
 #include "base/message_box.h"
 #include "project/photo_drag_payload.h"
@@ -547,9 +548,6 @@ TEST_F(StoryboardDropTest, FoldersNamedLikePhotosAreLeftOut) {
 
 // A 16-bit mono PCM WAV of `seconds` at 1000 Hz, a square wave at full scale.
 std::string waveFile(const std::string& file, double seconds, int bits = 16, bool riff = true) {
-    const auto le = [](std::string& s, std::uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    };
     const int rate = 1000;
     const int count = static_cast<int>(rate * seconds);
     const int bytes = bits / 8;
@@ -559,20 +557,20 @@ std::string waveFile(const std::string& file, double seconds, int bits = 16, boo
         if (bits == 8)
             data.push_back(static_cast<char>(high ? 250 : 6));
         else
-            le(data, static_cast<std::uint16_t>(high ? 30000 : -30000), 2);
+            appendLe16(data, static_cast<std::uint16_t>(high ? 30000 : -30000));
     }
     std::string out = riff ? "RIFF" : "JUNK";
-    le(out, static_cast<std::uint32_t>(36 + data.size()), 4);
+    appendLe32(out, static_cast<std::uint32_t>(36 + data.size()));
     out += "WAVEfmt ";
-    le(out, 16, 4);
-    le(out, 1, 2);
-    le(out, 1, 2);
-    le(out, rate, 4);
-    le(out, static_cast<std::uint32_t>(rate * bytes), 4);
-    le(out, static_cast<std::uint32_t>(bytes), 2);
-    le(out, static_cast<std::uint32_t>(bits), 2);
+    appendLe32(out, 16);
+    appendLe16(out, 1);
+    appendLe16(out, 1);
+    appendLe32(out, rate);
+    appendLe32(out, static_cast<std::uint32_t>(rate * bytes));
+    appendLe16(out, static_cast<std::uint16_t>(bytes));
+    appendLe16(out, static_cast<std::uint16_t>(bits));
     out += "data";
-    le(out, static_cast<std::uint32_t>(data.size()), 4);
+    appendLe32(out, static_cast<std::uint32_t>(data.size()));
     EXPECT_TRUE(testing::writeFile(file, out + data));
     return file;
 }
@@ -705,6 +703,49 @@ TEST_F(StoryboardPixelTest, WaveformsFor8And16BitClipsAndNoneUnderASecond) {
     EXPECT_GT(withColour(image, rects[0], wavePen), 20);
     EXPECT_GT(withColour(image, rects[1], wavePen), 20);
     EXPECT_EQ(withColour(image, rects[2], wavePen), 0);
+}
+
+TEST_F(StoryboardPixelTest, WaveformFollowsTheFileOfEachClipNotAnEarlierOneOfTheSamePath) {
+    board->resize(4 * kCellWidth + 40, 170);
+    const QRgb wavePen = StoryboardControl::kWaveformPen;
+    const auto clipArea = [this] {
+        const CellRect& r = board->project().clip(0)->cellRect;
+        return QRect(r.left, 101, r.right - r.left, 33);
+    };
+    board->project().addClip(waveFile(path("song.wav"), 3.0, 16));
+    EXPECT_GT(withColour(grabView(), clipArea(), wavePen), 20);
+
+    // "New Slide" empties the line; the same name now holds a clip too short for a waveform.
+    board->project().resetProject();
+    waveFile(path("song.wav"), 0.9, 16);
+    ASSERT_EQ(board->project().addClip(path("song.wav")), WaveOpenResult::Ok);
+    EXPECT_EQ(withColour(grabView(), clipArea(), wavePen), 0);
+
+    // A clip whose file stops being a WAV file before it is first drawn keeps its outline only.
+    board->project().resetProject();
+    board->project().addClip(waveFile(path("gone.wav"), 3.0, 16));
+    ASSERT_TRUE(testing::writeFile(path("gone.wav"), "no longer a wave"));
+    const QImage image = grabView();
+    EXPECT_EQ(withColour(image, clipArea(), wavePen), 0);
+    EXPECT_GT(inked(image, clipArea()), 0);
+}
+
+TEST_F(StoryboardControlTest, NewSlidesTakeTheDefaultsTheOwnerHandsOver) {
+    double slideSeconds = 6.5;
+    StoryboardControl owned(nullptr, [&slideSeconds] { return SlideDefaults{slideSeconds, 0.5, 9}; });
+    EXPECT_EQ(owned.project().currentDefaults().slideDuration, 6.5);
+    slideSeconds = 8.0;  // asked again for every new slide, not copied once
+    const SlideDefaults now = owned.project().currentDefaults();
+    EXPECT_EQ(now.slideDuration, 8.0);
+    EXPECT_EQ(now.transitionDuration, 0.5);
+    EXPECT_EQ(now.transitionEffect, 9);
+
+    // Without a provider the project's own defaults hold, whatever settings the program has.
+    StoryboardControl plain;
+    const SlideDefaults fallback = plain.project().currentDefaults();
+    EXPECT_EQ(fallback.slideDuration, SlideDefaults{}.slideDuration);
+    EXPECT_EQ(fallback.transitionDuration, SlideDefaults{}.transitionDuration);
+    EXPECT_EQ(fallback.transitionEffect, SlideDefaults{}.transitionEffect);
 }
 
 TEST_F(StoryboardControlTest, AccessibleDescriptionFollowsTheSelection) {
