@@ -1,5 +1,7 @@
 #include "media/avi_writer.h"
 
+#include "base/byte_order.h"
+
 #include "base/run_log.h"
 #include "media/mp3_encoder.h"
 #include "media/riff_avi_file.h"
@@ -39,10 +41,7 @@ constexpr int kSilenceFrames = 4096;
 std::vector<std::uint8_t> videoStreamFormat(int width, int height, std::uint32_t handler,
                                             const std::vector<std::uint8_t>& extra) {
     std::vector<std::uint8_t> f(40, 0);
-    auto set32 = [&f](std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            f[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-    };
+    auto set32 = [&f](std::size_t at, std::uint32_t v) { writeLe32(f.data() + at, v); };
     set32(0, static_cast<std::uint32_t>(40 + extra.size()));
     set32(4, static_cast<std::uint32_t>(width));
     set32(8, static_cast<std::uint32_t>(height));

@@ -2,6 +2,8 @@
 // write, each prefixed by the two bytes photo_loader_fuzz reads (the ending's index and the picture
 // size); FOLDER/wave holds a few WAV files (8- and 16-bit PCM, a LIST chunk of odd size, non-PCM).
 
+#include "base/byte_order.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QGuiApplication>
@@ -39,12 +41,10 @@ QImage picture(bool alpha) {
 }
 
 void put16(std::string& out, unsigned value) {
-    out += static_cast<char>(value & 0xFF);
-    out += static_cast<char>((value >> 8) & 0xFF);
+    kestrelle::appendLe16(out, static_cast<std::uint16_t>(value));
 }
 void put32(std::string& out, unsigned value) {
-    put16(out, value & 0xFFFF);
-    put16(out, value >> 16);
+    kestrelle::appendLe32(out, value);
 }
 
 std::string chunk(const char* tag, const std::string& body) {
