@@ -15,7 +15,6 @@
 #include "project/timeline.h"
 #include "render/photo_loader.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
