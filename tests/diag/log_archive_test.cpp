@@ -1,7 +1,6 @@
 #include "diag/log_archive.h"
 #include "diag/log_export.h"
 
-#include "base/byte_order.h"
 #include "base/data_folder.h"
 #include "base/message_box.h"
 #include "tests/support/temp_home.h"
@@ -30,19 +29,9 @@ public:
     std::vector<std::pair<std::string, unsigned>> shown;
 };
 
-std::string le16(std::uint16_t v) {
-    std::string bytes;
-    appendLe16(bytes, v);
-    return bytes;
-}
-std::string le32(std::uint32_t v) {
-    std::string bytes;
-    appendLe32(bytes, v);
-    return bytes;
-}
-std::uint32_t readLe32(const std::string& s, std::size_t at) {
-    return kestrelle::readLe32(s.data() + at);
-}
+using testing::le16;
+using testing::le32;
+using testing::readLe32;
 
 // One container entry as written by hand.
 std::string entryBytes(const std::string& name, std::uint32_t mtime, std::uint32_t ctime,

@@ -1,7 +1,5 @@
 #include "media/wave_file.h"
 
-#include "base/byte_order.h"
-
 #include "tests/support/temp_home.h"
 
 #include <fcntl.h>
@@ -19,16 +17,8 @@ namespace {
 
 using testing::writeFile;
 
-std::string le16(std::uint16_t v) {
-    std::string bytes;
-    appendLe16(bytes, v);
-    return bytes;
-}
-std::string le32(std::uint32_t v) {
-    std::string bytes;
-    appendLe32(bytes, v);
-    return bytes;
-}
+using testing::le16;
+using testing::le32;
 
 std::string chunk(const std::string& tag, const std::string& body) {
     return tag + le32(std::uint32_t(body.size())) + body;

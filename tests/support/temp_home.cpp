@@ -69,4 +69,16 @@ std::uint32_t readLe32(const std::string& bytes, std::size_t at) {
     return kestrelle::readLe32(bytes.data() + at);
 }
 
+std::string le16(std::uint16_t value) {
+    std::string bytes;
+    kestrelle::appendLe16(bytes, value);
+    return bytes;
+}
+
+std::string le32(std::uint32_t value) {
+    std::string bytes;
+    kestrelle::appendLe32(bytes, value);
+    return bytes;
+}
+
 }  // namespace kestrelle::testing

@@ -37,5 +37,8 @@ bool writeFile(const std::string& path, const std::string& bytes);
 std::string commandOutput(const std::string& command);
 // Little-endian 32-bit value at byte `at` of `bytes` (0 past the end).
 std::uint32_t readLe32(const std::string& bytes, std::size_t at);
+// `value` as 2 or 4 little-endian bytes, for building test files.
+std::string le16(std::uint16_t value);
+std::string le32(std::uint32_t value);
 
 }  // namespace kestrelle::testing
