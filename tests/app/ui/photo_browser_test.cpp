@@ -113,7 +113,7 @@ TEST_F(PhotoBrowserTest, SwitchingFoldersMidRunLeavesNoThumbnailOfTheOldFolder) 
     // A folder whose thumbnails all wait in the event queue when the next one is opened: none of
     // them may land on the new folder's items.
     browser.openFolder(other);
-    while (!browser.currentWorker()->waitFor(std::chrono::milliseconds(20))) {}
+    browser.currentWorker()->join();
     browser.openFolder(few);
     ASSERT_TRUE(waitForThumbnails(browser));
     EXPECT_EQ(browser.thumbnailsShown(), 3);
