@@ -54,34 +54,34 @@ void WorkerThread::start(Body body, QObject* context, std::function<void()> fini
             state->contextGone = true;
         });
     }
-    thread_ = std::jthread([state, body = std::move(body), context,
-                            finished = std::move(finished)](std::stop_token stop) {
-        try {
-            body(stop);
-        } catch (const std::exception& error) {
-            KESTRELLE_LOG(0, "Worker ended by an exception: %s", error.what());
-        } catch (...) {
-            KESTRELLE_LOG(0, "Worker ended by an unknown exception");
-        }
-        std::lock_guard<std::mutex> guard(state->mutex);
-        state->ended = true;
-        state->endedChanged.notify_all();
-        if (context && finished && !state->contextGone && !state->ownerGone) {
-            QMetaObject::invokeMethod(
-                context,
-                [state, finished] {
-                    {
-                        std::lock_guard<std::mutex> check(state->mutex);
-                        if (state->ownerGone) return;
-                    }
-                    finished();
-                },
-                Qt::QueuedConnection);
-        }
-        // Posted after the finished call: a wait on the context's thread ends after it has run.
-        for (QEventLoop* loop : state->waiters)
-            QMetaObject::invokeMethod(loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
+    thread_ = std::jthread(
+        [state, body = std::move(body), context, finished = std::move(finished)](std::stop_token stop) {
+            try {
+                body(stop);
+            } catch (const std::exception& error) {
+                KESTRELLE_LOG(0, "Worker ended by an exception: %s", error.what());
+            } catch (...) {
+                KESTRELLE_LOG(0, "Worker ended by an unknown exception");
+            }
+            std::lock_guard<std::mutex> guard(state->mutex);
+            state->ended = true;
+            state->endedChanged.notify_all();
+            if (context && finished && !state->contextGone && !state->ownerGone) {
+                QMetaObject::invokeMethod(
+                    context,
+                    [state, finished] {
+                        {
+                            std::lock_guard<std::mutex> check(state->mutex);
+                            if (state->ownerGone) return;
+                        }
+                        finished();
+                    },
+                    Qt::QueuedConnection);
+            }
+            // Posted after the finished call: a wait on the context's thread ends after it has run.
+            for (QEventLoop* loop : state->waiters)
+                QMetaObject::invokeMethod(loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
 }
 
 void WorkerThread::requestStop() {

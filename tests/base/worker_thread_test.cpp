@@ -58,7 +58,9 @@ protected:
         }
     }
     static constexpr auto kGuard = std::chrono::seconds(60);
-    static std::chrono::steady_clock::time_point guardDeadline() { return std::chrono::steady_clock::now() + kGuard; }
+    static std::chrono::steady_clock::time_point guardDeadline() {
+        return std::chrono::steady_clock::now() + kGuard;
+    }
 };
 
 TEST_F(WorkerThreadTest, FinishedRunsQueuedOnTheContextThreadAfterTheBodyReturned) {
