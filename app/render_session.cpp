@@ -7,6 +7,7 @@
 #include "base/data_folder.h"
 #include "base/message_box.h"
 #include "base/run_log.h"
+#include "base/worker_thread.h"
 #include "config/settings_store.h"
 #include "diag/log_export.h"
 #include "media/avi_writer.h"
@@ -24,13 +25,14 @@
 #include <iomanip>
 #include <ostream>
 #include <sstream>
-#include <thread>
 
 namespace kestrelle {
 
 namespace {
 
 std::atomic<bool> cancelAsked{false};
+// How often the progress line on a terminal is redrawn while the job runs.
+constexpr auto kProgressRedraw = std::chrono::milliseconds(200);
 
 // Prints the program's messages instead of showing boxes; a question is answered No.
 class StreamMessagePresenter final : public MessagePresenter {
@@ -195,8 +197,16 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
     // The profile the command line chose, without making it the stored current profile.
     std::optional<GenerationSetup> setup = generationSetupFor(store, plan.profile, plan.outputPath);
 
+    // Ctrl-C only sets a flag (a signal handler can do no more); the job hears of it from its own
+    // thread, before its first frame and after each one.
+    GenerationJob* running = nullptr;
+    auto passOnCancel = [&running] {
+        if (cancelAsked && running) running->requestCancel();
+    };
     GenerationJob::Callbacks callbacks;
-    callbacks.progressPosition = [started](int position) {
+    callbacks.progressRange = [passOnCancel](int) { passOnCancel(); };
+    callbacks.progressPosition = [started, passOnCancel](int position) {
+        passOnCancel();
         if (position != 1) return;
         const auto waited =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
@@ -212,17 +222,14 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
     };
     callbacks.frameTaken = frameTaken;
     GenerationJob job(project, std::move(setup), callbacks);
+    running = &job;
     cancelAsked = false;
-    std::atomic<bool> finished{false};
-    std::thread worker([&job, &finished] {
-        job.run();
-        finished = true;
-    });
-    // Watch the worker like the dialog's timer: pass on Ctrl-C, redraw the progress line.
-    for (int tick = 0; !finished; ++tick) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (cancelAsked) job.requestCancel();
-        if (showProgress && tick % 10 == 0) drawProgress(err, job, std::time(nullptr));
+    WorkerThread worker;
+    worker.start([&job](std::stop_token) { job.run(); });
+    // Waits for the job's end; on a terminal the wait is cut into redraws of the progress line.
+    if (showProgress) {
+        auto redraw = std::chrono::steady_clock::now();
+        while (!worker.waitUntil(redraw += kProgressRedraw)) drawProgress(err, job, std::time(nullptr));
     }
     worker.join();
     if (showProgress) {

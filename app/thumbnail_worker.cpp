@@ -5,32 +5,19 @@
 
 namespace kestrelle {
 
-ThumbnailWorker::ThumbnailWorker(Job job, Delivery deliver)
+ThumbnailWorker::ThumbnailWorker(Job job, Delivery deliver, QObject* context, std::function<void()> ended)
     : job_(std::move(job)), deliver_(std::move(deliver)) {
-    thread_ = std::thread([this] { run(); });
+    thread_.start([this](std::stop_token stop) { run(stop); }, context, std::move(ended));
 }
 
-ThumbnailWorker::~ThumbnailWorker() {
+void ThumbnailWorker::stopAndWait(QEventLoop::ProcessEventsFlags flags) {
     requestStop();
-    if (thread_.joinable()) thread_.join();
+    thread_.waitForEnd(flags);
 }
 
-bool ThumbnailWorker::waitFor(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return ended_.wait_for(lock, timeout, [this] { return finished_.load(); });
-}
-
-void ThumbnailWorker::stopAndWait(const std::function<void()>& whileWaiting) {
-    requestStop();
-    while (!waitFor(std::chrono::milliseconds(5))) {
-        if (whileWaiting) whileWaiting();
-    }
-    if (thread_.joinable()) thread_.join();
-}
-
-void ThumbnailWorker::run() {
+void ThumbnailWorker::run(const std::stop_token& stop) {
     const int count = static_cast<int>(job_.names.size());
-    for (int row = 0; row < count && !stopRequested_.load(); ++row) {
+    for (int row = 0; row < count && !stop.stop_requested(); ++row) {
         if (job_.beforeRow) job_.beforeRow(row);
         QImage thumbnail;
         if (job_.mode == BrowserMode::Audio) {
@@ -44,11 +31,6 @@ void ThumbnailWorker::run() {
         deliver_(row, thumbnail);
     }
     deliver_(-1, QImage());
-    {
-        std::lock_guard lock(mutex_);
-        finished_.store(true);
-    }
-    ended_.notify_all();
 }
 
 }  // namespace kestrelle

@@ -3,17 +3,17 @@
 // picture is handed to a callback (on the worker's thread; the browser forwards it to the UI thread).
 
 #include "app/photo_folder.h"
+#include "base/worker_thread.h"
 
+#include <QEventLoop>
 #include <QImage>
 #include <QSize>
 
-#include <atomic>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+class QObject;
 
 namespace kestrelle {
 
@@ -34,33 +34,29 @@ public:
         std::function<void(int row)> beforeRow;
     };
 
-    // Starts the thread at once.
-    ThumbnailWorker(Job job, Delivery deliver);
+    // Starts the thread at once. `ended` (optional) runs on `context`'s thread after the last delivery,
+    // unless this worker or the context is gone by then.
+    ThumbnailWorker(Job job, Delivery deliver, QObject* context = nullptr, std::function<void()> ended = {});
     // Stops and joins the thread (blocking: owners on the UI thread call stopAndWait first).
-    ~ThumbnailWorker();
+    ~ThumbnailWorker() = default;
 
     ThumbnailWorker(const ThumbnailWorker&) = delete;
     ThumbnailWorker& operator=(const ThumbnailWorker&) = delete;
 
     // Asks the worker to stop before its next thumbnail; the one being made is finished first.
-    void requestStop() { stopRequested_.store(true); }
-    bool finished() const { return finished_.load(); }
-    // Waits up to `timeout` for the thread to end; true when it has.
-    bool waitFor(std::chrono::milliseconds timeout);
-    // Stops the worker and waits for it, calling `whileWaiting` between short waits so that the
-    // caller's thread can go on handling its events.
-    void stopAndWait(const std::function<void()>& whileWaiting);
+    void requestStop() { thread_.requestStop(); }
+    bool finished() const { return thread_.ended(); }
+    // Blocks until the worker has ended (for callers with no events to handle meanwhile).
+    void join() { thread_.join(); }
+    // Stops the worker and waits for it while the calling thread goes on handling its events (`flags`).
+    void stopAndWait(QEventLoop::ProcessEventsFlags flags);
 
 private:
-    void run();
+    void run(const std::stop_token& stop);
 
     Job job_;
     Delivery deliver_;
-    std::atomic<bool> stopRequested_{false};
-    std::atomic<bool> finished_{false};
-    std::mutex mutex_;
-    std::condition_variable ended_;
-    std::thread thread_;
+    WorkerThread thread_;  // last: ends before the job it reads goes
 };
 
 }  // namespace kestrelle

@@ -182,7 +182,7 @@ int main(int argc, char* argv[]) {
             idleP99.push_back(measured.p99);
         }
 
-        PreviewPlayer player(project);
+        PreviewPlayer player(project, SettingsStore::instance().currentProfile());
         QElapsedTimer clock;
         double actualMs = 0;
         QEventLoop playing;
@@ -198,7 +198,6 @@ int main(int argc, char* argv[]) {
         stalls.push_back(measured.longest);
         stallP99.push_back(measured.p99);
         busiest.push_back(measured.busiest);
-        player.watchWorker();
 
         // Nominal: the same playback at the same size, pauses added up instead of waited for.
         const QRect area = player.previewRect();

@@ -39,7 +39,7 @@ void runGenerationDialog(ProgramServices& services, QWidget* owner, SettingsStor
 }
 
 void runPreviewDialog(QWidget* owner, SlideShowProject& project) {
-    PreviewPlayer preview(project, owner);
+    PreviewPlayer preview(project, SettingsStore::instance().currentProfile(), owner);
     preview.exec();
 }
 

@@ -2,7 +2,6 @@
 
 #include "app/folder_source.h"
 
-#include <QCoreApplication>
 #include <QDrag>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -104,7 +103,7 @@ void PhotoBrowser::stopWorker() {
     if (!worker_ || stopping_) return;
     stopping_ = true;
     // Thumbnails already on their way are still shown while waiting; user input waits for the end.
-    worker_->stopAndWait([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    worker_->stopAndWait(QEventLoop::ExcludeUserInputEvents);
     worker_.reset();
     ++serial_;  // whatever the old worker left in the event queue is dropped
     stopping_ = false;
@@ -158,19 +157,15 @@ void PhotoBrowser::startWorker() {
     job.beforeRow = workerRowHook_;
 
     const quint64 serial = ++serial_;
-    worker_ =
-        std::make_unique<ThumbnailWorker>(std::move(job), [this, serial](int row, const QImage& thumbnail) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, serial, row, thumbnail] {
-                    if (row < 0) {
-                        workerEnded(serial);
-                    } else {
-                        showThumbnail(serial, row, thumbnail);
-                    }
-                },
-                Qt::QueuedConnection);
-        });
+    auto deliver = [this, serial](int row, const QImage& thumbnail) {
+        if (row < 0) return;  // the end arrives as the worker's finished call, after the last thumbnail
+        QMetaObject::invokeMethod(
+            this, [this, serial, row, thumbnail] { showThumbnail(serial, row, thumbnail); },
+            Qt::QueuedConnection);
+    };
+    // A worker that was stopped and let go never calls back; so only the current one ends the folder.
+    worker_ = std::make_unique<ThumbnailWorker>(std::move(job), std::move(deliver), this,
+                                                [this] { workerEnded(); });
 }
 
 void PhotoBrowser::showThumbnail(quint64 serial, int row, const QImage& thumbnail) {
@@ -179,9 +174,9 @@ void PhotoBrowser::showThumbnail(quint64 serial, int row, const QImage& thumbnai
     ++thumbnailsShown_;
 }
 
-void PhotoBrowser::workerEnded(quint64 serial) {
+void PhotoBrowser::workerEnded() {
     // While stopWorker waits, the end of the worker being stopped is no end of the folder's thumbnails.
-    if (serial != serial_ || !worker_ || stopping_) return;
+    if (!worker_ || stopping_) return;
     stopWorker();
     Q_EMIT thumbnailsDone();
 }

@@ -84,7 +84,7 @@ private:
     void fillItems();
     void startWorker();
     void showThumbnail(quint64 serial, int row, const QImage& thumbnail);
-    void workerEnded(quint64 serial);
+    void workerEnded();
     QIcon blankIcon() const;
 
     std::string currentFolder_;

@@ -3,7 +3,6 @@
 #include "output/ui/job_completion.h"
 
 #include <QCloseEvent>
-#include <QEventLoop>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -19,7 +18,6 @@ namespace kestrelle {
 
 namespace {
 
-constexpr int kWatchMs = 200;
 constexpr int kTimesMs = 1000;
 const char* const kZeroTime = "00:00:00";
 
@@ -52,14 +50,12 @@ GenerationDialog::GenerationDialog(const SlideShowProject& project, std::optiona
     setModal(true);
     buildControls();
 
-    watchTimer_.setInterval(kWatchMs);
-    connect(&watchTimer_, &QTimer::timeout, this, &GenerationDialog::watchWorker);
     timesTimer_.setInterval(kTimesMs);
     connect(&timesTimer_, &QTimer::timeout, this, &GenerationDialog::refreshTimes);
 }
 
 GenerationDialog::~GenerationDialog() {
-    if (worker_.joinable()) stopWorker();
+    if (worker_.active()) stopWorker();
 }
 
 void GenerationDialog::setClock(std::function<std::int64_t()> clock) {
@@ -129,13 +125,13 @@ void GenerationDialog::showEvent(QShowEvent* event) {
 
 void GenerationDialog::startWorker() {
     started_ = true;
-    worker_ = std::thread([this] {
-        job_->run();
-        workerEnded_ = true;
-        QMetaObject::invokeMethod(
-            this, [this] { Q_EMIT workerFinished(); }, Qt::QueuedConnection);
-    });
-    watchTimer_.start();
+    worker_.start(
+        [this](std::stop_token stop) {
+            // Cancel stops the worker's token; the job then stops before its next frame.
+            std::stop_callback cancelOnStop(stop, [this] { job_->requestCancel(); });
+            job_->run();
+        },
+        this, [this] { onWorkerFinished(); });
     timesTimer_.start();
 }
 
@@ -160,30 +156,21 @@ void GenerationDialog::refreshTimes() {
     leftValue_->setText(QString::fromStdString(job_->leftText(now)));
 }
 
-void GenerationDialog::joinWorker() {
-    if (worker_.joinable()) worker_.join();
-}
-
 // Asks the worker to stop and waits for it while the dialog keeps painting and the worker's message
 // boxes can still be answered.
 void GenerationDialog::stopWorker() {
     stopping_ = true;
-    watchTimer_.stop();
     timesTimer_.stop();
     pauseButton_->setEnabled(false);
     cancelButton_->setEnabled(false);
-    job_->requestCancel();
-    if (!workerEnded_) {
-        QEventLoop loop;
-        connect(this, &GenerationDialog::workerFinished, &loop, &QEventLoop::quit);
-        if (!workerEnded_) loop.exec();
-    }
-    joinWorker();
+    worker_.requestStop();
+    worker_.waitForEnd();
+    workerEnded_ = true;
 }
 
 void GenerationDialog::cancel() {
     if (stopping_ || closed_) return;
-    if (worker_.joinable()) stopWorker();
+    if (worker_.active()) stopWorker();
     closed_ = true;
     QDialog::reject();
 }
@@ -202,11 +189,11 @@ void GenerationDialog::closeEvent(QCloseEvent* event) {
     cancel();
 }
 
-void GenerationDialog::watchWorker() {
-    if (stopping_ || closed_ || !workerEnded_) return;
-    watchTimer_.stop();
+void GenerationDialog::onWorkerFinished() {
+    workerEnded_ = true;
+    if (stopping_ || closed_) return;
     timesTimer_.stop();
-    joinWorker();
+    worker_.join();  // the body has returned: nothing left to wait for
     closed_ = true;
     if (!job_->completed()) {
         accept();

@@ -14,6 +14,7 @@
 // returns when the worker has ended (finished, failed or cancelled); its result carries no meaning. When the
 // file was finished, the completion actions run after the dialog has closed and before exec() returns.
 
+#include "base/worker_thread.h"
 #include "output/generation_job.h"
 
 #include <QDialog>
@@ -24,7 +25,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 
 class QLabel;
 class QProgressBar;
@@ -50,6 +50,7 @@ public:
     void setClock(std::function<std::int64_t()> clock);
 
     const GenerationJob& job() const { return *job_; }
+    // The worker's end has reached the dialog (it has closed by then, or is closing after Cancel).
     bool workerEnded() const { return workerEnded_; }
 
 public Q_SLOTS:
@@ -59,14 +60,8 @@ public Q_SLOTS:
     // events keep being processed, then closes the dialog.
     void cancel();
     void reject() override;
-    // Timer 1 (200 ms): once the worker has ended, closes the dialog and, for a finished file, runs the
-    // completion actions.
-    void watchWorker();
-    // Timer 2 (1000 ms): the elapsed and left times, while the job is writing and not paused.
+    // Timer (1000 ms): the elapsed and left times, while the job is writing and not paused.
     void refreshTimes();
-
-Q_SIGNALS:
-    void workerFinished();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -76,7 +71,9 @@ private:
     void buildControls();
     void startWorker();
     void stopWorker();
-    void joinWorker();
+    // The worker's end, on the dialog's thread: closes the dialog and, for a finished file, runs the
+    // completion actions (unless Cancel is already closing it).
+    void onWorkerFinished();
     void onProgressRange(int upper);
     void onProgressPosition();
 
@@ -84,14 +81,13 @@ private:
     std::string outputPath_;
     std::unique_ptr<GenerationJob> job_;
     std::function<std::int64_t()> clock_;
-    std::thread worker_;
-    std::atomic<bool> workerEnded_{false};
+    WorkerThread worker_;
+    bool workerEnded_ = false;
     std::atomic<bool> progressPending_{false};
     bool started_ = false;
     bool stopping_ = false;
     bool closed_ = false;
 
-    QTimer watchTimer_;
     QTimer timesTimer_;
     QPushButton* pauseButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;

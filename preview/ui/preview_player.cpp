@@ -1,11 +1,10 @@
 #include "preview/ui/preview_player.h"
 
-#include "config/settings_store.h"
+#include "config/output_profile.h"
 #include "config/ui/dialog_units.h"
 #include "project/timeline.h"
 
 #include <QCloseEvent>
-#include <QEventLoop>
 #include <QPainter>
 
 #include <cmath>
@@ -14,13 +13,11 @@ namespace kestrelle {
 
 namespace {
 
-constexpr int kWatchMs = 200;
 constexpr int kInset = 10;
 constexpr int kWidthUnits = 358;
 constexpr int kHeightUnits = 209;
 
-double currentProfileFrameRate() {
-    const OutputProfile* profile = SettingsStore::instance().currentProfile();
+double profileFrameRate(const OutputProfile* profile) {
     return frameRateForIndex(profile ? profile->FrameRate : 0);
 }
 
@@ -49,8 +46,8 @@ private:
     PreviewPlayer& player_;
 };
 
-PreviewPlayer::PreviewPlayer(const SlideShowProject& project, QWidget* parent)
-    : PreviewPlayer(project, currentProfileFrameRate(), nullptr, parent) {}
+PreviewPlayer::PreviewPlayer(const SlideShowProject& project, const OutputProfile* profile, QWidget* parent)
+    : PreviewPlayer(project, profileFrameRate(profile), nullptr, parent) {}
 
 PreviewPlayer::PreviewPlayer(const SlideShowProject& project, double framesPerSecond, Sleeper* sleeper,
                              QWidget* parent)
@@ -64,12 +61,10 @@ PreviewPlayer::PreviewPlayer(const SlideShowProject& project, double framesPerSe
     const DialogUnitScale units(font());
     setFixedSize(units.x(kWidthUnits), units.y(kHeightUnits));
     setAccessibleName(QStringLiteral("Preview"));
-    watchTimer_.setInterval(kWatchMs);
-    connect(&watchTimer_, &QTimer::timeout, this, &PreviewPlayer::watchWorker);
 }
 
 PreviewPlayer::~PreviewPlayer() {
-    if (worker_.joinable()) stopWorker();
+    if (worker_.active()) stopWorker();
 }
 
 QImage PreviewPlayer::shownPicture() const {
@@ -91,13 +86,16 @@ void PreviewPlayer::startWorker() {
     Sleeper& sleeper = givenSleeper_ ? *givenSleeper_ : static_cast<Sleeper&>(pacedSleeper_);
     playback_ =
         std::make_unique<PreviewPlayback>(project_, width, height, framesPerSecond_, *presenter_, sleeper);
-    worker_ = std::thread([this] {
-        playback_->run();
-        workerEnded_ = true;
-        QMetaObject::invokeMethod(
-            this, [this] { Q_EMIT workerFinished(); }, Qt::QueuedConnection);
-    });
-    watchTimer_.start();
+    worker_.start(
+        [this](std::stop_token stop) {
+            // A stop ends the playback at its next tick and cuts the pause in progress short.
+            std::stop_callback stopPlayback(stop, [this] {
+                playback_->requestStop();
+                pacedSleeper_.interrupt();
+            });
+            playback_->run();
+        },
+        this, [this] { onWorkerFinished(); });
 }
 
 void PreviewPlayer::takePicture() {
@@ -121,30 +119,27 @@ void PreviewPlayer::paintEvent(QPaintEvent* event) {
 
 // Asks the worker to stop and waits for it, with events still processed so that the window repaints.
 void PreviewPlayer::stopWorker() {
-    watchTimer_.stop();
-    if (playback_) playback_->requestStop();
-    pacedSleeper_.interrupt();
-    if (!workerEnded_) {
-        QEventLoop loop;
-        connect(this, &PreviewPlayer::workerFinished, &loop, &QEventLoop::quit);
-        if (!workerEnded_) loop.exec();
-    }
-    if (worker_.joinable()) worker_.join();
+    worker_.requestStop();
+    worker_.waitForEnd();
+    workerEnded_ = true;
 }
 
-void PreviewPlayer::watchWorker() {
-    if (closing_ || !workerEnded_) return;
+void PreviewPlayer::onWorkerFinished() {
+    workerEnded_ = true;
+    if (closing_) return;  // reject() is closing the window
     closing_ = true;
-    watchTimer_.stop();
-    if (worker_.joinable()) worker_.join();
+    worker_.join();  // the body has returned: nothing left to wait for
     accept();
+    Q_EMIT workerFinished();
 }
 
 void PreviewPlayer::reject() {
     if (closing_) return;
     closing_ = true;
-    if (worker_.joinable()) stopWorker();
+    const bool playing = worker_.active();
+    if (playing) stopWorker();
     QDialog::reject();
+    if (playing) Q_EMIT workerFinished();
 }
 
 void PreviewPlayer::closeEvent(QCloseEvent* event) {

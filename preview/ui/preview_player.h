@@ -5,33 +5,32 @@
 //
 // Use from the main window, after checking that the project holds at least one photo slide:
 //
-//     PreviewPlayer preview(project, this);
+//     PreviewPlayer preview(project, store.currentProfile(), this);
 //     preview.exec();
 //
 // Playback starts when the window is first shown and runs once per window.
 
+#include "base/worker_thread.h"
 #include "preview/preview_playback.h"
 
 #include <QDialog>
 #include <QImage>
-#include <QTimer>
 
-#include <atomic>
 #include <memory>
 #include <mutex>
-#include <optional>
-#include <thread>
 
 namespace kestrelle {
 
 class SlideShowProject;
+struct OutputProfile;
 
 class PreviewPlayer : public QDialog {
     Q_OBJECT
 
 public:
-    // Transitions run at the frame rate of the settings' current output profile.
-    explicit PreviewPlayer(const SlideShowProject& project, QWidget* parent = nullptr);
+    // Transitions run at the frame rate of `profile` (the opener's current output profile; none: the
+    // first rate of the list).
+    PreviewPlayer(const SlideShowProject& project, const OutputProfile* profile, QWidget* parent = nullptr);
     // The same with the transitions' frame rate given, and (for tests and tools) the pacing: nullptr
     // for the real clock; a given sleeper must outlive the dialog.
     PreviewPlayer(const SlideShowProject& project, double framesPerSecond, Sleeper* sleeper,
@@ -43,15 +42,15 @@ public:
     QRect previewRect() const { return previewRect_; }
     // The picture shown last (a copy), null before the first one.
     QImage shownPicture() const;
+    // The worker's end has reached the window (it has closed by then, or is closing).
     bool workerEnded() const { return workerEnded_; }
 
 public Q_SLOTS:
-    // Timer (200 ms): closes the window once the worker has ended.
-    void watchWorker();
-    // Escape and the close box: stop the worker, then close.
+    // Escape and the close box: stop the worker, wait for it while events are handled, then close.
     void reject() override;
 
 Q_SIGNALS:
+    // The worker has ended and the window has closed (or is closing through reject()).
     void workerFinished();
 
 protected:
@@ -64,6 +63,8 @@ private:
 
     void startWorker();
     void stopWorker();
+    // The worker's end, on the window's thread: closes the window after the last picture.
+    void onWorkerFinished();
     void takePicture();
 
     const SlideShowProject& project_;
@@ -72,14 +73,13 @@ private:
     PacedSleeper pacedSleeper_;
     std::unique_ptr<Presenter> presenter_;
     std::unique_ptr<PreviewPlayback> playback_;
-    std::thread worker_;
-    std::atomic<bool> workerEnded_{false};
+    WorkerThread worker_;
+    bool workerEnded_ = false;
     QRect previewRect_;
     qreal pixelRatio_ = 1.0;
     QImage shown_;
     bool started_ = false;
     bool closing_ = false;
-    QTimer watchTimer_;
 
     // The worker's latest picture, waiting for the user-interface thread.
     mutable std::mutex pictureLock_;

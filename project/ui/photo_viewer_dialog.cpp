@@ -2,10 +2,10 @@
 
 #include "render/photo_loader.h"
 
-#include <QCoreApplication>
 #include <QPainter>
 #include <QPushButton>
-#include <QThread>
+
+#include <memory>
 
 namespace kestrelle {
 namespace {
@@ -33,7 +33,7 @@ PhotoViewerDialog::PhotoViewerDialog(QWidget* parent, const std::string& photoPa
 }
 
 PhotoViewerDialog::~PhotoViewerDialog() {
-    joinLoader();
+    loader_.waitForEnd();
 }
 
 QRect PhotoViewerDialog::photoArea() const {
@@ -46,51 +46,30 @@ void PhotoViewerDialog::showEvent(QShowEvent* event) {
 }
 
 void PhotoViewerDialog::startLoading() {
-    if (loader_.joinable() || loaded_.load()) {
+    if (loader_.active() || loaded_) {
         return;
     }
     // Decoded at device pixels so the photo is sharp on high-DPI screens.
     const qreal ratio = devicePixelRatioF();
     const QSize pixels = photoArea().size() * ratio;
-    loader_ = std::thread([this, pixels, ratio, path = path_] {
-        QImage image;
-        if (!PhotoLoader::load(image, pixels.width(), pixels.height(), path, kWhiteBackground)) {
-            image = QImage(pixels, QImage::Format_RGB32);
-            image.fill(Qt::white);
-        }
-        image.setDevicePixelRatio(ratio);
-        // The dialog joins this thread before it goes, so it is still there to receive the picture.
-        QMetaObject::invokeMethod(
-            this,
-            [this, image] {
-                picture_ = image;
-                update();
-            },
-            Qt::QueuedConnection);
-        loaded_.store(true);
-    });
-}
-
-void PhotoViewerDialog::waitForPicture() {
-    startLoading();
-    while (!loaded_.load()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    joinLoader();
-    QCoreApplication::processEvents();
-}
-
-void PhotoViewerDialog::joinLoader() {
-    if (!loader_.joinable()) {
-        return;
-    }
-    // Loading ends by itself; the window keeps answering meanwhile.
-    while (!loaded_.load()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    loader_.join();
+    // The body touches only its own copies; the picture reaches the window with the finished call.
+    auto decoded = std::make_shared<QImage>();
+    loader_.start(
+        [decoded, pixels, ratio, path = path_](std::stop_token) {
+            QImage image;
+            if (!PhotoLoader::load(image, pixels.width(), pixels.height(), path, kWhiteBackground)) {
+                image = QImage(pixels, QImage::Format_RGB32);
+                image.fill(Qt::white);
+            }
+            image.setDevicePixelRatio(ratio);
+            *decoded = std::move(image);
+        },
+        this,
+        [this, decoded] {
+            loaded_ = true;
+            picture_ = *decoded;
+            update();
+        });
 }
 
 void PhotoViewerDialog::paintEvent(QPaintEvent*) {

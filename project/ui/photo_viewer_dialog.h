@@ -3,12 +3,12 @@
 // picture. The photo is fitted on white into the window less 10 pixels at the left, top and right and
 // 45 at the bottom. It is decoded on a worker thread, so a large photo never freezes the window.
 
+#include "base/worker_thread.h"
+
 #include <QDialog>
 #include <QImage>
 
-#include <atomic>
 #include <string>
-#include <thread>
 
 class QPushButton;
 
@@ -18,14 +18,13 @@ class PhotoViewerDialog final : public QDialog {
     Q_OBJECT
 public:
     PhotoViewerDialog(QWidget* parent, const std::string& photoPath);
+    // Waits for a load still running, handling events meanwhile (a decode cannot be cut short).
     ~PhotoViewerDialog() override;
 
     // The area the photo is drawn into (client coordinates).
     QRect photoArea() const;
     // The picture shown (null until it has been loaded).
     const QImage& picture() const { return picture_; }
-    // Waits, handling events, until the picture has arrived (tests and the gallery).
-    void waitForPicture();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -33,13 +32,12 @@ protected:
 
 private:
     void startLoading();
-    void joinLoader();
 
     std::string path_;
     QImage picture_;
     QPushButton* ok_ = nullptr;
-    std::thread loader_;
-    std::atomic<bool> loaded_{false};
+    bool loaded_ = false;
+    WorkerThread loader_;
 };
 
 }  // namespace kestrelle

@@ -12,7 +12,6 @@
 #include <QPainter>
 #include <QPointer>
 #include <QStyleOptionFocusRect>
-#include <QThread>
 
 #include <algorithm>
 
@@ -296,7 +295,7 @@ void TransitionChooser::changeEvent(QEvent* event) {
 }
 
 void TransitionChooser::startSampling() {
-    if (worker_.joinable() || stopping_ || sampler_->stopRequested()) {
+    if (worker_.active() || stopping_ || sampler_->stopRequested()) {
         return;
     }
     // The frame's size is measured once, in device pixels so the sample is sharp on high-DPI screens.
@@ -304,27 +303,26 @@ void TransitionChooser::startSampling() {
     const QSize size = sampleView_->contentsRect().size() * ratio;
     presenter_->setDevicePixelRatio(ratio);
     sampler_->setSize(size.width(), size.height());
-    workerFinished_.store(false);
     TransitionSampler* running = sampler_.get();
-    worker_ = std::thread([this, running] {
+    StoppableSleeper* sleeper = sleeper_;
+    worker_.start([running, sleeper](std::stop_token stop) {
+        // A stop ends the loop before its next run and wakes the step waiting in the sleeper.
+        std::stop_callback stopSample(stop, [running, sleeper] {
+            running->requestStop();
+            sleeper->interrupt();
+        });
         running->run();
-        workerFinished_.store(true);
     });
 }
 
 void TransitionChooser::stopSampling() {
-    if (stopping_ || !worker_.joinable()) {
+    if (stopping_ || !worker_.active()) {
         return;
     }
     stopping_ = true;
-    sampler_->requestStop();
-    sleeper_->interrupt();
+    worker_.requestStop();
     // The run in progress ends quickly once woken; events keep being handled meanwhile.
-    while (!workerFinished_.load()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    worker_.join();
+    worker_.waitForEnd();
     stopping_ = false;
 }
 

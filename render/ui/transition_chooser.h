@@ -8,6 +8,7 @@
 //   - the storyboard, for one slide: chooseTransition(this, sampleSourceFor(&project, slide)) plays the
 //     slide's photo into the next one (into black after the last).
 
+#include "base/worker_thread.h"
 #include "render/transition_sampler.h"
 
 #include <QAbstractButton>
@@ -15,10 +16,8 @@
 #include <QFrame>
 #include <QImage>
 
-#include <atomic>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
 
 class QLabel;
@@ -91,7 +90,7 @@ public:
     TransitionButton* button(int effect) const;
     SampleView* sampleView() const { return sampleView_; }
     // Whether the sample thread is running.
-    bool sampling() const { return worker_.joinable(); }
+    bool sampling() const { return worker_.active(); }
 
     // Called by the buttons.
     void pointAt(int effect);
@@ -120,8 +119,7 @@ private:
     StoppableSleeper* sleeper_ = nullptr;
     std::unique_ptr<ViewPresenter> presenter_;
     std::unique_ptr<TransitionSampler> sampler_;
-    std::thread worker_;
-    std::atomic<bool> workerFinished_{false};
+    WorkerThread worker_;
     bool chosen_ = false;
     bool wasActive_ = false;
     bool stopping_ = false;

@@ -6,6 +6,7 @@
 
 #include <sys/inotify.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <QImage>
 #include <QProcess>
@@ -48,8 +49,8 @@ std::vector<int> opensDuring(const std::vector<std::string>& files, const std::f
 
 class RenderCliTest : public testing::TempHomeTest {
 protected:
-    RunResult render(const QStringList& arguments) {
-        QProcess process;
+    // Starts the renderer in the temporary home.
+    void startRender(QProcess& process, const QStringList& arguments) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), QString::fromStdString(root()));
         environment.insert(QStringLiteral("XDG_DATA_HOME"), QString::fromStdString(dataHome()));
@@ -57,7 +58,16 @@ protected:
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(QString::fromStdString(root()));
         process.start(QString::fromStdString(programFolder() + "/kestrelle-render"), arguments);
+    }
+
+    RunResult render(const QStringList& arguments) {
+        QProcess process;
+        startRender(process, arguments);
         process.waitForFinished(120000);
+        return resultOf(process);
+    }
+
+    static RunResult resultOf(QProcess& process) {
         RunResult result;
         result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
         result.out = process.readAllStandardOutput().toStdString();
@@ -141,6 +151,39 @@ TEST_F(RenderCliTest, RendersAFolderWithDefaultsOnAFreshDataFolder) {
     EXPECT_EQ(probe.readAllStandardOutput().toStdString(), "video\naudio\n");
     EXPECT_TRUE(std::filesystem::exists(dataFolder() + "/settings.ini"));
     EXPECT_TRUE(std::filesystem::exists(dataFolder() + "/Profile/Normal Quality(.avi).ipf"));
+}
+
+// Ctrl-C (SIGINT) mid-render reaches the job from its own thread: it stops at the next frame, and the
+// file is closed as far as written.
+TEST_F(RenderCliTest, InterruptCancelsTheRenderAndClosesTheFile) {
+    const QString photos = photoFolder(2);
+    QProcess process;
+    // Ten hours of slides: only the cancel can end it within the test's time.
+    startRender(process, {photos, QStringLiteral("-s"), QStringLiteral("36000"), QStringLiteral("-o"),
+                          file("long.avi")});
+    ASSERT_TRUE(process.waitForStarted(60000));
+    // The first frame is logged once it is on its way; waiting for the process doubles as the pause.
+    const std::string log = dataFolder() + "/run.log";
+    for (int round = 0; round < 3000 && testing::readFile(log).find("First frame") == std::string::npos;
+         ++round)
+        ASSERT_FALSE(process.waitForFinished(20)) << process.readAllStandardError().toStdString();
+    ASSERT_NE(testing::readFile(log).find("First frame"), std::string::npos);
+    ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), SIGINT), 0);
+    ASSERT_TRUE(process.waitForFinished(120000));
+    const RunResult result = resultOf(process);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(
+        result.err.find("rendering cancelled; the file is closed as far as written: " + path("long.avi")),
+        std::string::npos)
+        << result.err;
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                 QStringLiteral("stream=codec_type"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
+                 file("long.avi")});
+    probe.waitForFinished(60000);
+    EXPECT_EQ(probe.readAllStandardOutput().toStdString(), "video\naudio\n");
+    EXPECT_EQ(probe.readAllStandardError().toStdString(), "");
 }
 
 // Nothing shows a storyboard here, so no thumbnails are made: each photo is read once, for the video.

@@ -59,7 +59,7 @@ TEST_F(ThumbnailWorkerTest, DeliversEveryRowInOrderThenEnds) {
     Received received;
     {
         ThumbnailWorker worker(job, collectInto(received));
-        while (!worker.waitFor(std::chrono::milliseconds(50))) {}
+        worker.join();
         EXPECT_TRUE(worker.finished());
     }
     ASSERT_EQ(received.rows, (std::vector<int>{0, 1, 2}));
@@ -90,7 +90,7 @@ TEST_F(ThumbnailWorkerTest, AStopRequestEndsTheWorkAtTheNextRow) {
         }
     });
     self.store(&worker);
-    while (!worker.waitFor(std::chrono::milliseconds(50))) {}
+    worker.join();
     EXPECT_TRUE(worker.finished());
     EXPECT_EQ(received.rows, std::vector<int>{0});
     EXPECT_EQ(received.ends, 1);
@@ -106,7 +106,7 @@ TEST_F(ThumbnailWorkerTest, AudioModeHandsEveryRowTheFixedPicture) {
     Received received;
     {
         ThumbnailWorker worker(job, collectInto(received));
-        while (!worker.waitFor(std::chrono::milliseconds(50))) {}
+        worker.join();
     }
     EXPECT_EQ(received.rows, (std::vector<int>{0, 1}));
     for (const QImage& image : received.images) EXPECT_EQ(QColor(image.pixel(0, 0)), QColor(Qt::blue));

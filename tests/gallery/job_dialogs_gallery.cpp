@@ -59,7 +59,8 @@ KESTRELLE_GALLERY_ENTRY(
 KESTRELLE_GALLERY_ENTRY({"preview_player",
                          [] {
                              const SlideShowProject& project = sampleProject(0.2, 2.0, 3);
-                             return std::unique_ptr<QWidget>(std::make_unique<PreviewPlayer>(project));
+                             return std::unique_ptr<QWidget>(std::make_unique<PreviewPlayer>(
+                                 project, SettingsStore::instance().currentProfile()));
                          },
                          1300});
 

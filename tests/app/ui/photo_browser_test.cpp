@@ -13,9 +13,8 @@
 
 #include <sys/stat.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
+#include <condition_variable>
+#include <mutex>
 
 namespace kestrelle {
 namespace {
@@ -40,10 +39,16 @@ protected:
     // depend on how fast the machine is).
     void holdWorkersAfterTheFirstRow(PhotoBrowser& browser) {
         browser.setWorkerRowHook([this](int row) {
-            while (row > 0 && !released_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (row == 0) return;
+            std::unique_lock<std::mutex> guard(holdMutex_);
+            releasedChanged_.wait(guard, [this] { return released_; });
         });
     }
-    void release() { released_.store(true); }
+    void release() {
+        std::lock_guard<std::mutex> guard(holdMutex_);
+        released_ = true;
+        releasedChanged_.notify_all();
+    }
 
     static bool waitForThumbnails(PhotoBrowser& browser) {
         return QTest::qWaitFor([&] { return !browser.isWorkerRunning(); }, 60000);
@@ -55,7 +60,9 @@ protected:
     }
 
 private:
-    std::atomic<bool> released_{false};
+    std::mutex holdMutex_;
+    std::condition_variable releasedChanged_;
+    bool released_ = false;
 };
 
 TEST_F(PhotoBrowserTest, ListsTheFolderLowerCasedAndKeepsRealNamesInPaths) {
@@ -113,7 +120,7 @@ TEST_F(PhotoBrowserTest, SwitchingFoldersMidRunLeavesNoThumbnailOfTheOldFolder) 
     // A folder whose thumbnails all wait in the event queue when the next one is opened: none of
     // them may land on the new folder's items.
     browser.openFolder(other);
-    while (!browser.currentWorker()->waitFor(std::chrono::milliseconds(20))) {}
+    browser.currentWorker()->join();
     browser.openFolder(few);
     ASSERT_TRUE(waitForThumbnails(browser));
     EXPECT_EQ(browser.thumbnailsShown(), 3);

@@ -120,7 +120,6 @@ TEST_F(GenerationDialogTest, FinishedJobFillsTheBarAndRunsTheCompletionActions) 
     GenerationDialog dialog(project, setup(), completion);
     dialog.show();
     ASSERT_TRUE(processEventsUntil([&] { return dialog.workerEnded(); }));
-    dialog.watchWorker();
     auto* bar = dialog.findChild<QProgressBar*>();
     EXPECT_EQ(bar->maximum(), 100);  // 4 s at 25 frames a second
     EXPECT_EQ(bar->value(), bar->maximum());
@@ -186,7 +185,6 @@ TEST_F(GenerationDialogTest, PauseBeforeTheFileIsOpenDoesNothing) {
     EXPECT_TRUE(dialog.job().timeMarks().empty());
     dialog.show();
     ASSERT_TRUE(processEventsUntil([&] { return dialog.workerEnded(); }));
-    dialog.watchWorker();
     EXPECT_TRUE(dialog.job().completed());
     EXPECT_EQ(dialog.job().timeMarks().size(), 1u);
 }
@@ -212,7 +210,6 @@ TEST_F(GenerationDialogTest, EscapeCancelsAndReleasesTheFile) {
     GenerationDialog again(shortProject, setup(), completion);
     again.show();
     ASSERT_TRUE(processEventsUntil([&] { return again.workerEnded(); }));
-    again.watchWorker();
     EXPECT_TRUE(again.job().completed());
     QString errors;
     EXPECT_EQ(probeFrames(path("out.avi"), errors), 100);
@@ -228,7 +225,6 @@ TEST_F(GenerationDialogTest, FailedOrImpossibleJobsCloseWithoutCompletionActions
         GenerationDialog dialog(project, setup("missing folder/out.avi"), completion);
         dialog.show();
         ASSERT_TRUE(processEventsUntil([&] { return dialog.workerEnded(); }));
-        dialog.watchWorker();
         EXPECT_FALSE(dialog.isVisible());
         EXPECT_EQ(presenter.recorded(), std::vector<std::string>{"Init Avi codec failed!"});
     }
@@ -240,7 +236,6 @@ TEST_F(GenerationDialogTest, FailedOrImpossibleJobsCloseWithoutCompletionActions
         GenerationDialog dialog(project, absurd, completion);
         dialog.show();
         ASSERT_TRUE(processEventsUntil([&] { return dialog.workerEnded(); }));
-        dialog.watchWorker();
         EXPECT_FALSE(dialog.job().completed());
     }
     EXPECT_EQ(presenter.recorded(), std::vector<std::string>(3, "Init Avi codec failed!"));
@@ -248,7 +243,6 @@ TEST_F(GenerationDialogTest, FailedOrImpossibleJobsCloseWithoutCompletionActions
         GenerationDialog dialog(project, std::nullopt, completion);
         dialog.show();
         ASSERT_TRUE(processEventsUntil([&] { return dialog.workerEnded(); }));
-        dialog.watchWorker();
         EXPECT_FALSE(dialog.isVisible());
     }
     EXPECT_EQ(presenter.recorded().size(), 3u);
@@ -268,7 +262,6 @@ TEST_F(GenerationDialogTest, TargetFolderRemovedMidJobIsReportedNotCompleted) {
     ASSERT_TRUE(QDir(QString::fromStdString(path("target"))).removeRecursively());
     dialog.togglePause();
     ASSERT_TRUE(processEventsUntil([&] { return dialog.workerEnded(); }));
-    dialog.watchWorker();
     EXPECT_TRUE(completion.paths.empty());
     EXPECT_FALSE(dialog.job().completed());
     EXPECT_EQ(presenter.recorded(),

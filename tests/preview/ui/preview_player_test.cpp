@@ -17,14 +17,24 @@ namespace {
 
 using testing::processEventsUntil;
 
-// Pauses for a real millisecond at most (never asserted on), counting the pauses.
+// Pauses for a real millisecond at most (never asserted on), counting the pauses. Notes when the thread
+// that paused has ended: a thread-local marker goes with its thread.
 class ShortSleeper final : public Sleeper {
 public:
     void sleepMs(int) override {
+        thread_local ThreadEndMarker marker(threadsEnded);
         ++pauses;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     std::atomic<int> pauses{0};
+    std::atomic<int> threadsEnded{0};
+
+private:
+    struct ThreadEndMarker {
+        explicit ThreadEndMarker(std::atomic<int>& ended) : ended_(ended) {}
+        ~ThreadEndMarker() { ++ended_; }
+        std::atomic<int>& ended_;
+    };
 };
 
 class PreviewPlayerTest : public testing::TempHomeTest {
@@ -55,7 +65,6 @@ TEST_F(PreviewPlayerTest, PlaysToBlackAndClosesByItself) {
     ASSERT_FALSE(last.isNull());
     EXPECT_EQ(last.pixel(last.width() / 2, last.height() / 2) & 0xFFFFFFu, 0u);
     EXPECT_EQ(qRound(last.width() / last.devicePixelRatio()), player.previewRect().width());
-    player.watchWorker();
     EXPECT_FALSE(player.isVisible());
     EXPECT_EQ(player.result(), QDialog::Accepted);
 }
@@ -72,16 +81,16 @@ TEST_F(PreviewPlayerTest, EscapeStopsAndWaitsForTheWorker) {
     EXPECT_EQ(player.result(), QDialog::Rejected);
 }
 
-// A window destroyed while playing stops its worker first.
+// A window destroyed while playing stops its worker and joins it: the worker's thread has ended by the
+// time the window is gone.
 TEST_F(PreviewPlayerTest, DestroyingThePlayingWindowStopsTheWorker) {
     addPhoto(qRgb(0, 0, 200), 3600.0);
     auto player = std::make_unique<PreviewPlayer>(project, 25.0, &sleeper);
     player->show();
     ASSERT_TRUE(processEventsUntil([&] { return sleeper.pauses > 0; }));
+    EXPECT_EQ(sleeper.threadsEnded, 0);
     player.reset();
-    const int pauses = sleeper.pauses;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(sleeper.pauses, pauses);
+    EXPECT_EQ(sleeper.threadsEnded, 1);
 }
 
 }  // namespace

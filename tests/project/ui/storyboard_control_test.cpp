@@ -9,6 +9,7 @@
 #include "project/ui/photo_viewer_dialog.h"
 #include "render/ui/transition_icons.h"
 #include "tests/support/temp_home.h"
+#include "tests/support/ui/wait_for_events.h"
 
 #include <QAction>
 #include <QApplication>
@@ -767,7 +768,7 @@ TEST_F(StoryboardControlTest, TheViewerFitsThePhotoOnWhiteInsideItsInsets) {
     const QRect area = viewer.photoArea();
     EXPECT_EQ(area, viewer.rect().adjusted(10, 10, -10, -45));
     viewer.show();
-    viewer.waitForPicture();
+    ASSERT_TRUE(testing::processEventsUntil([&] { return !viewer.picture().isNull(); }));
     const QImage& shown = viewer.picture();
     ASSERT_EQ(shown.size(), area.size() * viewer.devicePixelRatioF());
     EXPECT_EQ(shown.pixelColor(shown.width() / 2, shown.height() / 2), QColor(200, 30, 30));
@@ -776,7 +777,7 @@ TEST_F(StoryboardControlTest, TheViewerFitsThePhotoOnWhiteInsideItsInsets) {
     // A file that is no photo shows white, and closing never waits on a stuck load.
     PhotoViewerDialog missing(nullptr, path("gone.jpg"));
     missing.show();
-    missing.waitForPicture();
+    ASSERT_TRUE(testing::processEventsUntil([&] { return !missing.picture().isNull(); }));
     EXPECT_EQ(missing.picture().pixelColor(5, 5), QColor(Qt::white));
 }
 

@@ -4,17 +4,17 @@
 #include "render/ui/drag_pictures.h"
 #include "render/ui/transition_icons.h"
 #include "tests/support/temp_home.h"
+#include "tests/support/ui/wait_for_events.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QLineEdit>
 #include <QTest>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 namespace kestrelle {
@@ -56,17 +56,7 @@ class TransitionChooserTest : public testing::TempHomeTest {
 protected:
     std::string runLog() const { return testing::readFile(dataFolder() + "/run.log"); }
     // Handles events until `done` holds; a generous bound keeps a broken build from hanging.
-    template <class Done>
-    static bool waitFor(Done done) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done()) {
-            if (timer.elapsed() > 20000) return false;
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::msleep(1);
-        }
-        return true;
-    }
+    static bool waitFor(const std::function<bool()>& done) { return testing::processEventsUntil(done); }
     static void pointAt(TransitionButton* button) {
         QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), button->mapToGlobal(QPointF(5, 5)));
         QApplication::sendEvent(button, &enter);
