@@ -331,7 +331,7 @@ void LumoDlg::preview() {
         showMessage(kAddPhotosText, MessageFlags::kWarningOk);
         return;
     }
-    if (dialogs_.preview) dialogs_.preview(this, project());
+    if (dialogs_.preview) dialogs_.preview(this, store_, project());
 }
 
 void LumoDlg::browse() {

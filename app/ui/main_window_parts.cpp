@@ -38,8 +38,8 @@ void runGenerationDialog(ProgramServices& services, QWidget* owner, SettingsStor
     dialog.exec();
 }
 
-void runPreviewDialog(QWidget* owner, SlideShowProject& project) {
-    PreviewPlayer preview(project, SettingsStore::instance().currentProfile(), owner);
+void runPreviewDialog(QWidget* owner, SettingsStore& store, SlideShowProject& project) {
+    PreviewPlayer preview(project, store.currentProfile(), owner);
     preview.exec();
 }
 

@@ -26,7 +26,7 @@ struct MainWindowDialogs {
                        const std::string& aviPath)>
         generate;
     // The preview player on the project (it holds at least one photo).
-    std::function<void(QWidget* owner, SlideShowProject& project)> preview;
+    std::function<void(QWidget* owner, SettingsStore& store, SlideShowProject& project)> preview;
     // The configuration dialog, run modally.
     std::function<void(QWidget* owner, SettingsStore& store, const ConfigurationRequests& requests)>
         configure;

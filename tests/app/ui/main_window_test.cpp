@@ -62,7 +62,7 @@ protected:
             generatedPath_ = aviPath;
             ++generated_;
         };
-        dialogs_.preview = [this](QWidget*, SlideShowProject&) { ++previewed_; };
+        dialogs_.preview = [this](QWidget*, SettingsStore&, SlideShowProject&) { ++previewed_; };
         dialogs_.chooseFolder = [this](QWidget*, const QString& title, const QString& start) {
             chooserTitle_ = title;
             chooserStart_ = start;
