@@ -187,6 +187,12 @@ void GenerationJob::advanceProgress(int position) {
 // The gate between frames: waits while paused; Stop once a cancel was asked for.
 GenerationJob::Step GenerationJob::waitWhilePausedOrCancelled() {
     std::unique_lock<std::mutex> guard(lock_);
+    if (!cancelRequested_ && !running_ && callbacks_.heldByPause) {
+        const int position = progressPosition_;
+        guard.unlock();
+        callbacks_.heldByPause(position);
+        guard.lock();
+    }
     resumed_.wait(guard, [this] { return cancelRequested_ || running_; });
     return cancelRequested_ ? Step::Stop : Step::Continue;
 }

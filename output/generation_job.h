@@ -59,6 +59,7 @@ public:
         std::function<void(const std::string& path)> photoNotDecoded;  // a photo rendered as black
         std::function<void(int slide, int effect)> unknownEffect;      // a transition left out
         FrameObserver frameTaken;  // benchmarks: every frame the writer takes, before compression
+        std::function<void(int position)> heldByPause;  // the worker starts waiting at the pause gate
     };
 
     // `setup` none: the job ends at once without a file (no current profile). The project must stay

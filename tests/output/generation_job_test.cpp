@@ -10,6 +10,8 @@
 #include <QProcess>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <limits>
 #include <thread>
 
@@ -149,15 +151,21 @@ TEST_F(GenerationJobTest, CancelWhilePausedEndsTheJobWithAReadableFile) {
             running->togglePause(1000);
         }
     };
+    // The worker reports when the gate starts holding it; a gate that let it through never would.
+    std::promise<int> held;
+    callbacks.heldByPause = [&held](int position) { held.set_value(position); };
     GenerationJob job(project, setup(25.0), callbacks);
     running = &job;
     std::thread worker([&job] { job.run(); });
-    while (!paused) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::future<int> heldAt = held.get_future();
+    ASSERT_EQ(heldAt.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    const int position = heldAt.get();
     EXPECT_FALSE(job.running());
-    EXPECT_LE(job.progressPosition(), 11);  // the gate holds the worker
+    EXPECT_EQ(position, 10);
+    EXPECT_EQ(job.progressPosition(), position);  // held: no frame counted since
     job.requestCancel();
     worker.join();
+    EXPECT_EQ(job.progressPosition(), position);
     EXPECT_FALSE(job.completed());
     const int frames = countVideoFrames(path("out.avi"));
     EXPECT_GE(frames, 9);
