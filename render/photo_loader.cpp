@@ -197,6 +197,22 @@ void compose(QImage& picture, int x, int y, const ChannelPlanes& planes, int col
     }
 }
 
+// Qt refuses to decode any picture needing more than its allocation limit (128 MB by default), which
+// would turn a 6000 x 6000 PNG black although it is well within kMaxDecodedPixels. The limit is raised
+// once, before the first reader is made, to that bound at four bytes a pixel plus room for a reader's
+// own working copies.
+void raiseReaderAllocationLimit() {
+    static const bool raised = [] {
+        constexpr std::int64_t kBytesPerPixel = 4;
+        constexpr std::int64_t kMarginMegabytes = 64;
+        constexpr std::int64_t limit =
+            (PhotoLoader::kMaxDecodedPixels * kBytesPerPixel >> 20) + kMarginMegabytes;
+        QImageReader::setAllocationLimit(static_cast<int>(limit));
+        return true;
+    }();
+    (void)raised;
+}
+
 // The lower-case extension of `path` as an image reader's format name ("" without one).
 QByteArray photoFormatHint(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -226,6 +242,7 @@ bool drawPhoto(QImage& picture, const std::string& path) {
         return false;
     }
 
+    raiseReaderAllocationLimit();
     // The content decides the format; the extension only where the content has no signature (TGA).
     auto readerFor = [&file](const QByteArray& format) {
         file.seek(0);

@@ -1,5 +1,6 @@
 #include "output/ui/generation_dialog.h"
 
+#include "base/message_box.h"
 #include "output/ui/job_completion.h"
 
 #include <QCloseEvent>
@@ -19,6 +20,7 @@ namespace kestrelle {
 namespace {
 
 constexpr int kTimesMs = 1000;
+constexpr std::size_t kBlackPhotosNamed = 10;  // the message names at most this many photos
 const char* const kZeroTime = "00:00:00";
 
 std::int64_t wallClockSeconds() {
@@ -42,6 +44,11 @@ GenerationDialog::GenerationDialog(const SlideShowProject& project, std::optiona
             QMetaObject::invokeMethod(
                 this, [this] { onProgressPosition(); }, Qt::QueuedConnection);
         }
+    };
+    callbacks.photoNotDecoded = [this](const std::string& path) {
+        std::lock_guard<std::mutex> guard(blackPhotosLock_);
+        if (std::find(blackPhotos_.begin(), blackPhotos_.end(), path) == blackPhotos_.end())
+            blackPhotos_.push_back(path);
     };
     job_ = std::make_unique<GenerationJob>(project, std::move(setup), std::move(callbacks));
     job_->setClock([this] { return clock_(); });
@@ -168,11 +175,28 @@ void GenerationDialog::stopWorker() {
     workerEnded_ = true;
 }
 
+// One message after the job for every photo that could not be read: the video shows black for them.
+void GenerationDialog::reportBlackPhotos() {
+    std::vector<std::string> photos;
+    {
+        std::lock_guard<std::mutex> guard(blackPhotosLock_);
+        photos.swap(blackPhotos_);
+    }
+    if (photos.empty()) return;
+    std::string text = photos.size() == 1 ? "This photo could not be read and is black in the video:\n"
+                                          : "These photos could not be read and are black in the video:\n";
+    for (std::size_t i = 0; i < photos.size() && i < kBlackPhotosNamed; ++i) text += "\n" + photos[i];
+    if (photos.size() > kBlackPhotosNamed)
+        text += "\n... and " + std::to_string(photos.size() - kBlackPhotosNamed) + " more.";
+    showMessage(text, MessageFlags::kWarningOk);
+}
+
 void GenerationDialog::cancel() {
     if (stopping_ || closed_) return;
     if (worker_.active()) stopWorker();
     closed_ = true;
     QDialog::reject();
+    reportBlackPhotos();
 }
 
 void GenerationDialog::reject() {
@@ -197,10 +221,12 @@ void GenerationDialog::onWorkerFinished() {
     closed_ = true;
     if (!job_->completed()) {
         accept();
+        reportBlackPhotos();
         return;
     }
     progressBar_->setValue(progressBar_->maximum());
     accept();
+    reportBlackPhotos();
     completion_.generationCompleted(outputPath_, parentWidget());
 }
 

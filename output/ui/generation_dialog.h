@@ -13,6 +13,7 @@
 // The job starts when the dialog is first shown; a dialog runs one job (make a new one for the next). exec()
 // returns when the worker has ended (finished, failed or cancelled); its result carries no meaning. When the
 // file was finished, the completion actions run after the dialog has closed and before exec() returns.
+// Photos that could not be read (black in the video) are named in one message once the job has ended.
 
 #include "base/worker_thread.h"
 #include "output/generation_job.h"
@@ -24,7 +25,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
 class QLabel;
 class QProgressBar;
@@ -75,6 +79,7 @@ private:
     // completion actions (unless Cancel is already closing it).
     void onWorkerFinished();
     void onProgressRange(int upper);
+    void reportBlackPhotos();
     void onProgressPosition();
 
     JobCompletion& completion_;
@@ -87,6 +92,8 @@ private:
     bool started_ = false;
     bool stopping_ = false;
     bool closed_ = false;
+    std::mutex blackPhotosLock_;
+    std::vector<std::string> blackPhotos_;  // photos the worker drew black, each once, in slide order
 
     QTimer timesTimer_;
     QPushButton* pauseButton_ = nullptr;

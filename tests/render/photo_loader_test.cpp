@@ -402,6 +402,16 @@ TEST_F(PhotoLoaderTest, NamesInAnyByteEncodingAndMisnamedFormatsAreRead) {
     }
 }
 
+// A large photo that is not a JPEG decodes at full size (no shrink while decoding): 6000 x 6000 needs
+// 144 MB, beyond the image reader's default allocation limit, yet well within our own pixel bound.
+TEST_F(PhotoLoaderTest, LargePngWithinThePixelBoundIsDecoded) {
+    const std::string file = solid("large.png", 6000, 6000, QColor(30, 160, 90));
+    const QImage picture = load(file, 64, 48);
+    const PhotoPlacement place = fitPhoto(64, 48, 6000, 6000);
+    EXPECT_TRUE(coversExactly(picture, QRect(place.x, place.y, place.width, place.height),
+                              QColor(30, 160, 90), 2, kBlackPixel));
+}
+
 TEST_F(PhotoLoaderTest, JpegCutInsideItsDataStillGivesAPictureOfTheRightSize) {
     const QByteArray jpeg = encodeJpeg(quadrants(640, 480));
     for (int keep : {jpeg.size() / 3, jpeg.size() / 2, jpeg.size() - 2}) {

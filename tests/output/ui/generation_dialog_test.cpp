@@ -129,6 +129,26 @@ TEST_F(GenerationDialogTest, FinishedJobFillsTheBarAndRunsTheCompletionActions) 
     EXPECT_TRUE(presenter.recorded().empty());
 }
 
+// A photo that cannot be read leaves a black slide in the video; once the job has ended one message
+// names it (each photo once, however often it was loaded), and the readable photo is not named.
+TEST_F(GenerationDialogTest, PhotosRenderedBlackAreNamedOnceAfterTheJob) {
+    SlideShowProject project;
+    makeProject(project, 1.0);
+    QFile broken(QString::fromStdString(path("photo1.png")));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write("not a picture");
+    broken.close();
+    GenerationDialog dialog(project, setup(), completion);
+    dialog.show();
+    ASSERT_TRUE(processEventsUntil([&] { return dialog.workerEnded(); }));
+    EXPECT_TRUE(dialog.job().completed());
+    const std::vector<std::string> messages = presenter.recorded();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find(path("photo1.png")), std::string::npos) << messages[0];
+    EXPECT_EQ(messages[0].find(path("photo0.png")), std::string::npos) << messages[0];
+    EXPECT_EQ(completion.paths, std::vector<std::string>{path("out.avi")});
+}
+
 // Pause freezes both times and shows "Resume"; Resume goes on; Cancel while paused ends the job with
 // a file ffprobe reads, and no completion actions.
 TEST_F(GenerationDialogTest, PauseResumeAndCancelWhilePaused) {
