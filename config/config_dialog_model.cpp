@@ -26,6 +26,17 @@ constexpr int kBitRateLimitOtherCodecs = 1500;
 constexpr int kBitRateFloor = 100;
 constexpr int kBitRateReplacingLow = 400;
 
+// A profile's name is its file's title, "<name>(.avi).ipf" at most, which must fit the file system's
+// 255 bytes; the store takes names of up to 200 bytes. Names are kept to what a list shows well.
+constexpr std::size_t kMaxProfileNameCharacters = 100;
+constexpr std::size_t kMaxProfileNameBytes = 200;
+
+// Characters of UTF-8 text: every byte but the continuation bytes.
+std::size_t utf8CharacterCount(const std::string& text) {
+    return static_cast<std::size_t>(std::count_if(
+        text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
 bool isIndexOf(int index, std::size_t count) {
     return index >= 0 && static_cast<std::size_t>(index) < count;
 }
@@ -43,7 +54,10 @@ const std::vector<std::string>& audioBitRateChoices() {
 }
 
 std::optional<std::string> newProfileNameRefusal(const SettingsStore& store, const std::string& name) {
-    if (name.empty()) return std::string("The name is empty,please input again!");
+    if (name.find_first_not_of(" \t\n\r\f\v") == std::string::npos)
+        return std::string("The name is empty,please input again!");
+    if (utf8CharacterCount(name) > kMaxProfileNameCharacters || name.size() > kMaxProfileNameBytes)
+        return std::string("The name is too long. Use at most 100 characters.");
     const bool reserved = name.find_first_of("/:*?\"<>|\\") != std::string::npos;
     if (reserved || !isUsableProfileName(name))
         return std::string("Characters /:*?\"<>|\\ can't be used in file name.");
@@ -197,7 +211,13 @@ ConfigDialogModel::NewProfileResult ConfigDialogModel::newProfile(const AskProfi
     fillProfileNames();
     profileSelection_ = static_cast<int>(profileNames_.size()) - 1;
     shownProfileIndex_ = profileSelection_;
-    if (const OutputProfile* added = store_.profileAt(shownProfileIndex_)) showProfile(*added);
+    // The controls show the fresh profile with its defaults settled (the first codec, a listed audio
+    // bit rate); the profile takes them, so nothing counts as changed until the user changes it.
+    if (OutputProfile* added = store_.profileAt(shownProfileIndex_)) {
+        showProfile(*added);
+        takeControlsInto(*added);
+    }
+    modified_ = false;
 
     return store_.writeProfileFile(profile) ? NewProfileResult::Added
                                             : NewProfileResult::AddedButFileNotWritten;

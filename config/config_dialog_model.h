@@ -25,8 +25,8 @@ const std::vector<std::string>& frameRateChoices();     // "NTSC(29.97)", "PAL(2
 const std::vector<std::string>& audioBitRateChoices();  // "80" ... "256"
 
 // Why a new profile's name is refused, as the name dialog shows it; nullopt for a usable new name.
-// Besides the reserved characters, names that cannot be a file title here (".", "..", over 200
-// bytes) get the reserved-characters text.
+// Blank names (spaces only) get the empty-name text; names over 100 characters or 200 bytes the
+// too-long text; besides the reserved characters, "." and ".." get the reserved-characters text.
 std::optional<std::string> newProfileNameRefusal(const SettingsStore& store, const std::string& name);
 
 class ConfigDialogModel {

@@ -19,6 +19,7 @@ constexpr const char* kDeleteQuestion = "Are you sure to delete the profile?";
 constexpr const char* kEmptyName = "The name is empty,please input again!";
 constexpr const char* kReservedName = "Characters /:*?\"<>|\\ can't be used in file name.";
 constexpr const char* kTakenName = "The name is existed,please input again!";
+constexpr const char* kTooLongName = "The name is too long. Use at most 100 characters.";
 
 class ConfigDialogModelTest : public testing::ConfigDialogTest {
 protected:
@@ -220,16 +221,50 @@ TEST(NewProfileName, RefusesEmptyReservedUnusableAndTakenNamesWithTheirTexts) {
         EXPECT_EQ(newProfileNameRefusal(store, std::string("a") + reserved + "b"), kReservedName) << reserved;
     EXPECT_EQ(newProfileNameRefusal(store, "."), kReservedName);
     EXPECT_EQ(newProfileNameRefusal(store, ".."), kReservedName);
-    EXPECT_EQ(newProfileNameRefusal(store, std::string(201, 'n')), kReservedName);
+    EXPECT_EQ(newProfileNameRefusal(store, std::string(201, 'n')), kTooLongName);
     std::string accents;  // 200 bytes of two-byte characters
     for (int i = 0; i < 100; ++i) accents += "\xC3\xA9";
     EXPECT_EQ(newProfileNameRefusal(store, accents), std::nullopt);
-    EXPECT_EQ(newProfileNameRefusal(store, accents + "n"), kReservedName);
+    EXPECT_EQ(newProfileNameRefusal(store, accents + "n"), kTooLongName);
     EXPECT_EQ(newProfileNameRefusal(store, "Test"), kTakenName);
     EXPECT_EQ(newProfileNameRefusal(store, "TEST:"), kReservedName);  // the characters are checked first
-    EXPECT_EQ(newProfileNameRefusal(store, std::string(200, 'n')), std::nullopt);
+    EXPECT_EQ(newProfileNameRefusal(store, std::string(100, 'n')), std::nullopt);
+    EXPECT_EQ(newProfileNameRefusal(store, std::string(200, 'n')), kTooLongName);
     EXPECT_EQ(newProfileNameRefusal(store, "...."), std::nullopt);
     EXPECT_EQ(newProfileNameRefusal(store, "Tests"), std::nullopt);
+}
+
+// Blank names would add a blank entry to both profile lists; long ones would not fit a file name, and
+// are told so rather than blamed on reserved characters.
+TEST(NewProfileName, RefusesBlankAndTooLongNamesWithTheirOwnTexts) {
+    SettingsStore store;
+    for (const char* blank : {" ", "   ", "\t", " \t \n"})
+        EXPECT_EQ(newProfileNameRefusal(store, blank), kEmptyName);
+    EXPECT_EQ(newProfileNameRefusal(store, " a "), std::nullopt);
+    EXPECT_EQ(newProfileNameRefusal(store, std::string(300, 'n')), kTooLongName);
+    EXPECT_EQ(newProfileNameRefusal(store, std::string(101, 'n')), kTooLongName);
+    EXPECT_EQ(newProfileNameRefusal(store, std::string(300, '*')), kTooLongName);  // length is checked first
+    std::string wide;  // 60 characters of four bytes: within 100 characters but 240 bytes
+    for (int i = 0; i < 60; ++i) wide += "\xF0\x9F\x98\x80";
+    EXPECT_EQ(newProfileNameRefusal(store, wide), kTooLongName);
+}
+
+// Right after New nothing has changed: neither another New nor a switch asks to save, and the model
+// refuses a blank name even from a caller that skipped the name dialog.
+TEST_F(ConfigDialogModelTest, NothingIsAskedAfterNewUntilTheUserChangesSomething) {
+    useThreeProfiles();
+    ConfigDialogModel model(*store);
+    EXPECT_EQ(model.newProfile(answering("First")), ConfigDialogModel::NewProfileResult::Added);
+    EXPECT_EQ(model.newProfile(answering("Second")), ConfigDialogModel::NewProfileResult::Added);
+    EXPECT_EQ(model.newProfile(answering("   ")), ConfigDialogModel::NewProfileResult::NotAdded);
+    model.chooseProfile(0);
+    EXPECT_TRUE(presenter.shown.empty());
+    EXPECT_EQ(store->profileCount(), 5);
+
+    model.changeEditText(ProfileEdit::Width, "640");
+    presenter.answers = {MessageAnswer::kNo};
+    EXPECT_EQ(model.newProfile(answering("Third")), ConfigDialogModel::NewProfileResult::Added);
+    EXPECT_EQ(presenter.shown, (std::vector<std::string>{kNewQuestion}));
 }
 
 TEST_F(ConfigDialogModelTest, NewWritesTheFreshProfileAtOnceAndOkTakesTheShownControlsIntoIt) {
@@ -250,7 +285,7 @@ TEST_F(ConfigDialogModelTest, NewWritesTheFreshProfileAtOnceAndOkTakesTheShownCo
     EXPECT_EQ(model.shownProfileIndex(), 3);
     EXPECT_EQ(model.codecSelection(), 0);
     EXPECT_EQ(model.audioBitRateSelection(), 3);
-    EXPECT_TRUE(model.modified());  // showing after the first fill counts as an edit
+    EXPECT_FALSE(model.modified());  // the fresh profile takes what its controls show
 
     model.accept();
     EXPECT_EQ(profileBytes("Fresh"), profileFileText(320, 240, 448, 3, 0, kXvid));
@@ -315,7 +350,7 @@ TEST_F(ConfigDialogModelTest, CancelWritesProfilesAddedAndDeletedInTheDialog) {
     useThreeProfiles();
     ConfigDialogModel model(*store);
     model.newProfile(answering("Added"));
-    presenter.answers = {MessageAnswer::kNo, MessageAnswer::kYes};  // the switch, then the deletion
+    presenter.answers = {MessageAnswer::kYes};  // the deletion (nothing was changed before the switch)
     model.chooseProfile(1);
     model.deleteShownProfile();
     model.cancel();

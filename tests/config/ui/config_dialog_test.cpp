@@ -240,7 +240,11 @@ TEST_F(NewProfileDialogTest, RefusalsTurnThePromptRedUntilTheNameChanges) {
     const Case cases[] = {{"", "The name is empty,please input again!"},
                           {"a*b", "Characters /:*?\"<>|\\ can't be used in file name."},
                           {"..", "Characters /:*?\"<>|\\ can't be used in file name."},
-                          {"Test", "The name is existed,please input again!"}};
+                          {"Test", "The name is existed,please input again!"},
+                          {"   ", "The name is empty,please input again!"},
+                          {"nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn"
+                           "nnnnnnnnnnnnnnnnnnnn",
+                           "The name is too long. Use at most 100 characters."}};
     for (const Case& c : cases) {
         dialog.nameEdit()->clear();
         QTest::keyClicks(dialog.nameEdit(), QString::fromUtf8(c.typed));
