@@ -10,6 +10,9 @@ namespace kestrelle {
 namespace MessageFlags {
 constexpr unsigned kWarningOk = 0x30;     // exclamation icon, OK button
 constexpr unsigned kWarningYesNo = 0x34;  // exclamation icon, Yes and No buttons
+// Added to a flag with two buttons: the second (No) is the default, pressed by Enter.
+constexpr unsigned kSecondButtonDefault = 0x100;
+constexpr unsigned kWarningYesNoDefaultNo = kWarningYesNo | kSecondButtonDefault;
 }  // namespace MessageFlags
 namespace MessageAnswer {
 constexpr int kOk = 1;

@@ -23,6 +23,10 @@ int showOnGuiThread(const QString& text, unsigned flags) {
                                          : QMessageBox::NoIcon);
     const bool yesNo = (flags & 0x0F) == 0x04;
     box.setStandardButtons(yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok);
+    if (yesNo) {
+        const bool noDefault = (flags & 0xF00) == MessageFlags::kSecondButtonDefault;
+        box.setDefaultButton(noDefault ? QMessageBox::No : QMessageBox::Yes);
+    }
     const int pressed = box.exec();
     if (!yesNo) return MessageAnswer::kOk;
     return pressed == QMessageBox::Yes ? MessageAnswer::kYes : MessageAnswer::kNo;

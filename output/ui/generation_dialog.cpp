@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 namespace kestrelle {
 
@@ -191,12 +193,25 @@ void GenerationDialog::reportBlackPhotos() {
     showMessage(text, MessageFlags::kWarningOk);
 }
 
+// After Cancel the file under the chosen name ends where the job stopped, yet it plays as if whole:
+// it is deleted unless the user keeps it. Nothing is asked when the job never opened its file.
+bool GenerationDialog::keepPartialFile() {
+    if (job_->completed() || job_->timeMarks().empty() || outputPath_.empty()) return true;
+    std::error_code error;
+    if (!std::filesystem::exists(outputPath_, error)) return true;
+    if (showMessage("The video is incomplete. Keep the partial file?",
+                    MessageFlags::kWarningYesNoDefaultNo) == MessageAnswer::kYes)
+        return true;
+    std::filesystem::remove(outputPath_, error);
+    return false;
+}
+
 void GenerationDialog::cancel() {
     if (stopping_ || closed_) return;
     if (worker_.active()) stopWorker();
     closed_ = true;
     QDialog::reject();
-    reportBlackPhotos();
+    if (keepPartialFile()) reportBlackPhotos();
 }
 
 void GenerationDialog::reject() {

@@ -61,7 +61,8 @@ public Q_SLOTS:
     // The Pause / Resume button. Does nothing until the file is open.
     void togglePause();
     // Cancel, Escape and the close box: lets a paused worker go, asks it to stop, waits for it while
-    // events keep being processed, then closes the dialog.
+    // events keep being processed, then closes the dialog and asks whether to keep the unfinished file
+    // (deleted unless the user answers Yes).
     void cancel();
     void reject() override;
     // Timer (1000 ms): the elapsed and left times, while the job is writing and not paused.
@@ -80,6 +81,9 @@ private:
     void onWorkerFinished();
     void onProgressRange(int upper);
     void reportBlackPhotos();
+    // After Cancel: asks whether to keep the unfinished file and deletes it unless kept. False when
+    // it was deleted.
+    bool keepPartialFile();
     void onProgressPosition();
 
     JobCompletion& completion_;

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -56,6 +57,18 @@ TEST(QtMessagePresenterTest, TextsWithMarkupShowLiterally) {
     QTimer::singleShot(0, [&seen] { seen = answerOpenBox(QMessageBox::Yes); });
     EXPECT_EQ(presenter.show("Replace <file>?", MessageFlags::kWarningYesNo), MessageAnswer::kYes);
     EXPECT_EQ(seen.labelFormat, Qt::PlainText);
+}
+
+// A question whose flags make No the default: Enter answers No; without that flag Enter answers Yes.
+TEST(QtMessagePresenterTest, TheSecondButtonDefaultFlagMakesNoTheDefault) {
+    QtMessagePresenter presenter;
+    const auto pressEnter = [] {
+        if (QWidget* box = QApplication::activeModalWidget()) QTest::keyClick(box, Qt::Key_Return);
+    };
+    QTimer::singleShot(0, pressEnter);
+    EXPECT_EQ(presenter.show("Keep it?", MessageFlags::kWarningYesNoDefaultNo), MessageAnswer::kNo);
+    QTimer::singleShot(0, pressEnter);
+    EXPECT_EQ(presenter.show("Keep it?", MessageFlags::kWarningYesNo), MessageAnswer::kYes);
 }
 
 }  // namespace

@@ -27,13 +27,15 @@ namespace {
 
 using testing::processEventsUntil;
 
-// Records messages; the worker shows its messages from its own thread.
+// Records messages and answers questions with `yesNoAnswer`; the worker shows its messages from its
+// own thread.
 class RecordingPresenter final : public MessagePresenter {
 public:
-    int show(const std::string& text, unsigned) override {
+    int show(const std::string& text, unsigned flags) override {
         std::lock_guard<std::mutex> guard(lock);
         texts.push_back(text);
-        return MessageAnswer::kOk;
+        flagsShown.push_back(flags);
+        return (flags & 0x0F) == 0x04 ? yesNoAnswer.load() : MessageAnswer::kOk;
     }
     std::vector<std::string> recorded() {
         std::lock_guard<std::mutex> guard(lock);
@@ -41,6 +43,8 @@ public:
     }
     std::mutex lock;
     std::vector<std::string> texts;
+    std::vector<unsigned> flagsShown;
+    std::atomic<int> yesNoAnswer{MessageAnswer::kNo};
 };
 
 class RecordingCompletion final : public JobCompletion {
@@ -184,6 +188,7 @@ TEST_F(GenerationDialogTest, PauseResumeAndCancelWhilePaused) {
     EXPECT_EQ(label(dialog, "Elapsed time"), QStringLiteral("00:00:04"));  // the 17 s pause left out
 
     dialog.togglePause();
+    presenter.yesNoAnswer = MessageAnswer::kYes;  // keep the partial file
     dialog.cancel();
     EXPECT_TRUE(dialog.workerEnded());
     EXPECT_FALSE(dialog.isVisible());
@@ -193,6 +198,35 @@ TEST_F(GenerationDialogTest, PauseResumeAndCancelWhilePaused) {
     QString errors;
     EXPECT_GT(probeFrames(path("out.avi"), errors), 0);
     EXPECT_EQ(errors.toStdString(), "");
+}
+
+// Cancel and the close box leave a file that plays although it is cut short: the user is asked, No
+// being the default; No deletes the file, Yes keeps it. A finished job asks nothing (see above).
+TEST_F(GenerationDialogTest, CancelAsksWhetherToKeepThePartialFile) {
+    SlideShowProject project;
+    makeProject(project, 600.0);
+    for (const bool keep : {false, true}) {
+        SCOPED_TRACE(keep ? "Yes, by the close box" : "No, by Cancel");
+        presenter.yesNoAnswer = keep ? MessageAnswer::kYes : MessageAnswer::kNo;
+        const std::size_t before = presenter.recorded().size();
+        GenerationDialog dialog(project, setup(), completion);
+        dialog.show();
+        ASSERT_TRUE(processEventsUntil([&] { return dialog.job().progressPosition() > 0; }));
+        if (keep)
+            dialog.close();
+        else
+            dialog.findChildren<QPushButton*>().back()->click();
+        EXPECT_TRUE(dialog.workerEnded());
+        EXPECT_FALSE(dialog.isVisible());
+        const std::vector<std::string> messages = presenter.recorded();
+        ASSERT_EQ(messages.size(), before + 1);
+        EXPECT_EQ(messages.back(), "The video is incomplete. Keep the partial file?");
+        EXPECT_EQ(presenter.flagsShown.back(), MessageFlags::kWarningYesNoDefaultNo);
+        EXPECT_EQ(QFile::exists(QString::fromStdString(path("out.avi"))), keep);
+    }
+    QString errors;
+    EXPECT_GT(probeFrames(path("out.avi"), errors), 0);
+    EXPECT_TRUE(completion.paths.empty());
 }
 
 // Before the file is open Pause does nothing, so the time marks stay in step with the writing.
