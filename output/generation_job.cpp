@@ -9,6 +9,7 @@
 #include "render/photo_loader.h"
 #include "render/transition_style.h"
 
+#include <algorithm>
 #include <array>
 #include <cinttypes>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <ctime>
 #include <future>
 #include <limits>
+#include <vector>
 
 namespace kestrelle {
 
@@ -73,19 +75,26 @@ std::string formatClockTime(std::int64_t seconds) {
 
 namespace {
 
-// Hands an effect's frames to the container writer, through the job's pause gate and cancel test.
+// Hands an effect's frames to the container writer, through the job's pause gate and cancel test. The
+// effects draw top row first, as on screen; the writer takes rows bottom-up, so each frame's rows are
+// turned over on the way.
 class JobFrameWriter final : public FrameWriter {
 public:
     JobFrameWriter(ContainerWriter& writer, std::function<bool()> mayWrite)
         : writer_(writer), mayWrite_(std::move(mayWrite)) {}
 
-    bool writeFrame(const std::uint8_t* pixels, int /*width*/, int /*height*/, const std::uint8_t* audio,
+    bool writeFrame(const std::uint8_t* pixels, int width, int height, const std::uint8_t* audio,
                     int sampleCount) override {
         if (!mayWrite_()) return false;
         std::array<std::int16_t, kAudioValuesPerFrame> samples{};
         std::memcpy(samples.data(), audio,
                     sizeof(std::int16_t) * std::min(sampleCount, kAudioValuesPerFrame));
-        if (writer_.writeFrame(pixels, samples.data(), sampleCount)) return true;
+        const std::size_t rowBytes = static_cast<std::size_t>(std::max(width, 0)) * 4u;
+        const std::size_t rows = static_cast<std::size_t>(std::max(height, 0));
+        bottomUp_.resize(rowBytes * rows);
+        for (std::size_t row = 0; row < rows; ++row)
+            std::memcpy(bottomUp_.data() + (rows - 1 - row) * rowBytes, pixels + row * rowBytes, rowBytes);
+        if (writer_.writeFrame(bottomUp_.data(), samples.data(), sampleCount)) return true;
         writeFailed = true;
         return false;
     }
@@ -95,6 +104,7 @@ public:
 private:
     ContainerWriter& writer_;
     std::function<bool()> mayWrite_;
+    std::vector<std::uint8_t> bottomUp_;  // the frame being written, rows bottom-up
 };
 
 }  // namespace
@@ -197,8 +207,8 @@ GenerationJob::Step GenerationJob::waitWhilePausedOrCancelled() {
     return cancelRequested_ ? Step::Stop : Step::Continue;
 }
 
-// The slide's photo fitted into the frame, or black after the last slide, mirrored so that its rows run
-// bottom-up as the video frames want them.
+// The slide's photo fitted into the frame, or black after the last slide, top row first as on screen:
+// the effects place their rectangles in screen coordinates. Frames are turned bottom-up when written.
 QImage GenerationJob::loadPicture(int slideIndex) const {
     QImage picture;
     const Slide* slide = project_.slide(slideIndex);
@@ -213,7 +223,7 @@ QImage GenerationJob::loadPicture(int slideIndex) const {
         picture = QImage(setup_->width, setup_->height, QImage::Format_RGB32);
         picture.fill(0xFF000000u);
     }
-    return picture.mirrored(false, true);
+    return picture;
 }
 
 void GenerationJob::run() {
@@ -292,6 +302,8 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget) {
         following = loadAsync(i + 1);
 
         const int stillFrames = slideFrameCount(slide->slideDuration, fps);
+        // One bottom-up copy serves every still frame of the slide.
+        const QImage still = stillFrames > 0 ? current.mirrored(false, true) : QImage();
         writer.announceStill(stillFrames);
         for (int frame = 0; frame < stillFrames; ++frame) {
             if (waitWhilePausedOrCancelled() == Step::Stop) return;
@@ -300,7 +312,7 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget) {
                 setCompleted(true);
                 return;
             }
-            if (!writer.writeFrame(current.constBits(), silentAudio(), kAudioValuesPerFrame)) {
+            if (!writer.writeFrame(still.constBits(), silentAudio(), kAudioValuesPerFrame)) {
                 showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
                 return;
             }
