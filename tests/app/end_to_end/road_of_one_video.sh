@@ -28,6 +28,9 @@ export XDG_RUNTIME_DIR="$work/runtime" && mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 export TMPDIR="$work/tmp" && mkdir -p "$TMPDIR"
 # Nothing may reach the real system bus: the program's power-off goes through it.
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent/kestrelle-e2e-system-bus"
+# The program must show real windows on the Xvfb display, whatever platform the caller's environment
+# names (a test run under QT_QPA_PLATFORM=offscreen would otherwise show nothing to click).
+export QT_QPA_PLATFORM=xcb
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1
 /usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/at-spi.log" 2>&1 &
 launcher=$!
