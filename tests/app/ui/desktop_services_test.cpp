@@ -106,6 +106,15 @@ TEST(DesktopMessages, ShowItemsCarriesTheExactFileAsAnUri) {
     EXPECT_EQ(containingFolderUrl(file).toLocalFile(), QStringLiteral("/home/ann/My Videos"));
 }
 
+// A name that is not UTF-8 reaches the file manager with its own bytes, not a replacement character.
+TEST(DesktopMessages, NamesThatAreNotUtf8KeepTheirBytes) {
+    const std::string file = "/srv/caf\xE9/Trip \xE9t\xE9.avi";
+    const QStringList uris = showItemsMessage(file).arguments()[0].toStringList();
+    ASSERT_EQ(uris.size(), 1);
+    EXPECT_EQ(uris[0], QStringLiteral("file:///srv/caf%E9/Trip%20%E9t%E9.avi"));
+    EXPECT_EQ(containingFolderUrl(file).toString(QUrl::FullyEncoded), QStringLiteral("file:///srv/caf%E9"));
+}
+
 // Without any bus: the folder opens through the desktop's URL handler, and nothing is powered off.
 TEST(DesktopServices, WithoutDBusTheFolderOpensAndPowerOffIsRefused) {
     // Stops here, before the power-off call below, unless both buses point at nothing.
