@@ -24,7 +24,7 @@ printf '%s\r\n' '<xml>' '<System>' '<Theme Path/>' "<TargetPath>$home/Videos</Ta
 
 export HOME="$home" XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config"
 export XDG_RUNTIME_DIR="$work/runtime" && mkdir -p -m 700 "$XDG_RUNTIME_DIR"
-# The single-instance socket lives in TMPDIR: a private one keeps any other running Kestrelle out.
+# A private runtime folder and TMPDIR keep any other running Kestrelle out of the single-instance socket.
 export TMPDIR="$work/tmp" && mkdir -p "$TMPDIR"
 # Nothing may reach the real system bus: the program's power-off goes through it.
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent/kestrelle-e2e-system-bus"
