@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
+
 namespace kestrelle {
 
 bool isListedName(std::string_view name, BrowserMode mode) {
@@ -44,6 +46,11 @@ DragPayload dragPayloadFor(const std::string& folder, const std::vector<ListedFi
 }
 
 std::string trimmed(std::string_view text) {
+    // Blanks are legal at either end of a file name: a path that names something as given is kept
+    // whole, or "Trip " would open "Trip".
+    std::string whole(text);
+    struct stat info {};
+    if (!whole.empty() && ::stat(whole.c_str(), &info) == 0) return whole;
     return std::string(trimAsciiSpace(text));
 }
 

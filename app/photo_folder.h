@@ -35,7 +35,8 @@ std::vector<ListedFile> listBrowserFiles(const std::string& folder, BrowserMode 
 DragPayload dragPayloadFor(const std::string& folder, const std::vector<ListedFile>& files,
                            std::vector<int> rows, BrowserMode mode);
 
-// Leading and trailing white space removed.
+// A path as it may arrive typed or stored: kept whole when it names an existing entry (names may end
+// in blanks), else with leading and trailing white space removed.
 std::string trimmed(std::string_view text);
 
 }  // namespace kestrelle

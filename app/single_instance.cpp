@@ -5,11 +5,14 @@
 
 #include <QByteArray>
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 namespace kestrelle {
@@ -26,12 +29,54 @@ QByteArray markerLine() {
     return QByteArray::number(kInstanceMarker) + '\n';
 }
 
+// Whether the process at the other end of a connected local socket runs as this user.
+bool peerIsThisUser(qintptr descriptor) {
+    if (descriptor < 0) return false;
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 ||
+        size != sizeof credentials) {
+        return false;
+    }
+    return credentials.uid == ::getuid();
+}
+
+// Removes `path` unless it is missing or a file of `type` owned by this user. In a private folder of
+// ours anything else was not left there by us.
+void removeUnlessOurs(const QByteArray& path, mode_t type) {
+    struct stat info {};
+    if (::lstat(path.constData(), &info) != 0) return;
+    if ((info.st_mode & S_IFMT) == type && info.st_uid == ::getuid()) return;
+    KESTRELLE_LOG(0, "Single instance: removing %s, which is not ours", path.constData());
+    ::unlink(path.constData());
+}
+
 }  // namespace
 
+bool isPrivateFolder(const QString& path) {
+    if (path.isEmpty()) return false;
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
+}
+
 QString singleInstanceSocketPath() {
-    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QDir::tempPath();
-    return folder + QStringLiteral("/kestrelle-%1.socket").arg(::getuid());
+    const QString name = QStringLiteral("/kestrelle-%1.socket").arg(::getuid());
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (isPrivateFolder(runtime)) return runtime + name;
+    // Without a runtime folder: a folder of our own in the temporary folder, never a name shared with
+    // other users.
+    const QString folder = QDir::tempPath() + QStringLiteral("/kestrelle-%1").arg(::getuid());
+    const QByteArray bytes = QFile::encodeName(folder);
+    ::mkdir(bytes.constData(), 0700);
+    struct stat info {};
+    if (::lstat(bytes.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid() &&
+        (info.st_mode & 077) != 0) {
+        ::chmod(bytes.constData(), 0700);  // ours, but open to others (made under another umask)
+    }
+    if (isPrivateFolder(folder)) return folder + name;
+    KESTRELLE_LOG(0, "Single instance: %s is not a private folder of ours", qPrintable(folder));
+    return {};
 }
 
 SingleInstance::SingleInstance(QString socketPath) : socketPath_(std::move(socketPath)) {}
@@ -46,6 +91,8 @@ bool SingleInstance::listening() const {
 
 SingleInstance::Role SingleInstance::start(std::function<void()> activate) {
     activate_ = std::move(activate);
+    if (socketPath_.isEmpty()) return Role::Primary;  // no private folder for the socket: unguarded
+    removeForeignFiles();
     // The lock makes look-and-listen one step, so two starts at once cannot both listen. A lock left by
     // a dead process is taken over by QLockFile.
     QLockFile lock(socketPath_ + QStringLiteral(".lock"));
@@ -58,10 +105,21 @@ SingleInstance::Role SingleInstance::start(std::function<void()> activate) {
     return Role::Primary;
 }
 
+void SingleInstance::removeForeignFiles() const {
+    removeUnlessOurs(QFile::encodeName(socketPath_), S_IFSOCK);
+    removeUnlessOurs(QFile::encodeName(socketPath_ + QStringLiteral(".lock")), S_IFREG);
+}
+
 bool SingleInstance::handOver() {
     QLocalSocket socket;
     socket.connectToServer(socketPath_);
     if (!socket.waitForConnected(kConnectTimeoutMs)) return false;  // nobody there, or a stale socket
+    if (!peerIsThisUser(socket.socketDescriptor())) {
+        // Not an instance of ours, whatever it answers: it gets no marker and does not stop this start.
+        KESTRELLE_LOG(0, "Single instance: the process on %s is another user's", qPrintable(socketPath_));
+        socket.abort();
+        return false;
+    }
     socket.write(markerLine());
     if (!socket.waitForBytesWritten(kConnectTimeoutMs)) return true;  // someone is there; do not compete
     QByteArray answer;
@@ -89,6 +147,11 @@ bool SingleInstance::listen() {
 
 void SingleInstance::accept() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        if (!peerIsThisUser(socket->socketDescriptor())) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] { readMarker(socket); });
         if (socket->bytesAvailable() > 0) readMarker(socket);

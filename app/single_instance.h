@@ -1,7 +1,9 @@
 #pragma once
 // One running program per user. The first start listens on a local socket named per user; a later start
 // connects, sends the instance marker and ends, and the first one brings its window to the front. A
-// socket left behind by a crashed instance is found (nobody answers) and replaced.
+// socket left behind by a crashed instance is found (nobody answers) and replaced. Only a folder of
+// this user's own holds the socket, and only a peer running as this user counts as an instance: a
+// socket, lock or folder of another user never ends or delays a start.
 
 #include <QString>
 
@@ -13,9 +15,14 @@ class QLocalSocket;
 
 namespace kestrelle {
 
-// The socket for this user: "<runtime folder>/kestrelle-<uid>.socket", the runtime folder being
-// $XDG_RUNTIME_DIR when it is a folder, else the temporary folder.
+// The socket for this user: "<folder>/kestrelle-<uid>.socket", the folder being $XDG_RUNTIME_DIR when
+// it is a private folder of this user, else "<temporary folder>/kestrelle-<uid>" (made with mode 0700
+// when missing, closed to others when it is ours). Empty when neither is a private folder of ours (a real
+// folder, not a link, owned by this user, closed to others): the program then runs unguarded.
 QString singleInstanceSocketPath();
+
+// Whether `path` is a folder (not a link to one) owned by this user that no one else may enter.
+bool isPrivateFolder(const QString& path);
 
 class SingleInstance {
 public:
@@ -40,6 +47,7 @@ public:
 
 private:
     bool handOver();
+    void removeForeignFiles() const;
     bool listen();
     void accept();
     void readMarker(QLocalSocket* socket);

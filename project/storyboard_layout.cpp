@@ -1,5 +1,6 @@
 #include "project/storyboard_layout.h"
 
+#include "base/file_uri.h"
 #include "media/wave_file.h"
 #include "project/photo_drag_payload.h"
 #include "render/photo_loader.h"
@@ -15,6 +16,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <system_error>
 
 namespace kestrelle::storyboard {
 
@@ -114,14 +118,17 @@ DropFiles dropFilesFrom(const QMimeData& mime) {
     }
     std::vector<std::string> photos;
     std::vector<std::string> waves;
+    std::error_code error;
     for (const QUrl& url : mime.urls()) {
-        if (!url.isLocalFile()) {
+        // Files of this machine only ("file://otherhost/x.jpg" is not "//otherhost/x.jpg" here), as
+        // the file system's own bytes, so names that are not valid UTF-8 keep working.
+        const std::optional<std::string> local = localPathFromUrl(url);
+        if (!local) {
             continue;
         }
-        // The file system's own bytes, so names that are not valid UTF-8 keep working.
-        const std::string path = QFile::encodeName(url.toLocalFile()).toStdString();
+        const std::string& path = *local;
         // A folder is never a photo or a clip, whatever its name ("Trip.jpg/").
-        if (path.empty() || path.back() == '/' || QFileInfo(url.toLocalFile()).isDir()) {
+        if (path.empty() || path.back() == '/' || std::filesystem::is_directory(path, error)) {
             continue;
         }
         if (isSupportedPhotoName(path)) {

@@ -1,5 +1,6 @@
 #include "app/ui/desktop_service_impls.h"
 
+#include "base/file_uri.h"
 #include "base/run_log.h"
 #include "media/wave_file.h"
 
@@ -9,9 +10,11 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDesktopServices>
-#include <QFileInfo>
 #include <QMediaDevices>
 #include <QSoundEffect>
+
+#include <filesystem>
+#include <system_error>
 
 namespace kestrelle {
 
@@ -56,13 +59,17 @@ QDBusMessage showItemsMessage(const std::string& filePath) {
     QDBusMessage message = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    const QString uri = QUrl::fromLocalFile(QString::fromStdString(filePath)).toString(QUrl::FullyEncoded);
-    message << QStringList{uri} << QString();
+    // Built from the path's bytes: a name that is not UTF-8 keeps its own bytes in the URI.
+    message << QStringList{fileUriFromPath(filePath)} << QString();
     return message;
 }
 
 QUrl containingFolderUrl(const std::string& filePath) {
-    return QUrl::fromLocalFile(QFileInfo(QString::fromStdString(filePath)).absolutePath());
+    // Worked out on the bytes, so a folder name that is not UTF-8 stays the same folder.
+    std::error_code error;
+    std::filesystem::path file = std::filesystem::absolute(filePath, error);
+    if (error) file = filePath;
+    return QUrl(fileUriFromPath(file.parent_path().native()));
 }
 
 bool LogindPowerControl::powerOff() {

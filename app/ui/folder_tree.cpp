@@ -2,7 +2,9 @@
 
 #include "config/settings_store.h"
 
+#include <QFile>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QStyle>
 
 #include <algorithm>
@@ -78,13 +80,20 @@ FolderTree::FolderTree(std::unique_ptr<FolderSource> source, SettingsStore& sett
     header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     header()->setStretchLastSection(false);
     connect(this, &QTreeWidget::itemExpanded, this, &FolderTree::onItemExpanded);
+    connect(this, &QTreeWidget::itemCollapsed, this, &FolderTree::onItemCollapsed);
+    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, &FolderTree::onFolderChanged);
     connect(this, &QTreeWidget::itemSelectionChanged, this, [this] {
+        // Rows coming and going around the selected item while a folder is listed again change no
+        // selection the user made.
+        if (relisting_) return;
         const QList<QTreeWidgetItem*> selected = selectedItems();
         if (!selected.isEmpty()) onCurrentItemChanged(selected.front());
     });
 }
 
 void FolderTree::build() {
+    const QStringList watched = watcher_.directories();
+    if (!watched.isEmpty()) watcher_.removePaths(watched);
     clear();
     root_ = new QTreeWidgetItem(this, {QStringLiteral("Computer")});
     root_->setIcon(0, style()->standardIcon(QStyle::SP_ComputerIcon));
@@ -116,30 +125,132 @@ bool FolderTree::listChildren(QTreeWidgetItem* item) {
     const std::string path = pathOf(item);
     const std::optional<std::vector<Subfolder>> folders = source_->subfolders(path);
     if (!folders) return false;
-    for (const Subfolder& folder : *folders) {
-        auto* child = new QTreeWidgetItem(item, {folder.shownName});
-        child->setIcon(0, folderIcon_);
-        child->setChildIndicatorPolicy(folder.hasButton ? QTreeWidgetItem::ShowIndicator
-                                                        : QTreeWidgetItem::DontShowIndicator);
-        setPath(child, joinPath(path, folder.name));
+    // Items of folders that are gone leave; the others keep their place, their expansion and their
+    // children, and items for new folders are put in the listed order around them.
+    std::vector<std::string> listed;
+    listed.reserve(folders->size());
+    for (const Subfolder& folder : *folders) listed.push_back(joinPath(path, folder.name));
+    for (int i = item->childCount() - 1; i >= 0; --i) {
+        if (std::find(listed.begin(), listed.end(), pathOf(item->child(i))) == listed.end()) {
+            delete item->takeChild(i);
+        }
+    }
+    for (std::size_t k = 0; k < folders->size(); ++k) {
+        const Subfolder& folder = (*folders)[k];
+        const int row = static_cast<int>(k);
+        QTreeWidgetItem* child = nullptr;
+        for (int i = row; i < item->childCount(); ++i) {
+            if (pathOf(item->child(i)) == listed[k]) {
+                child = item->child(i);
+                if (i != row) item->insertChild(row, item->takeChild(i));
+                break;
+            }
+        }
+        if (!child) {
+            child = new QTreeWidgetItem({folder.shownName});
+            child->setIcon(0, folderIcon_);
+            setPath(child, listed[k]);
+            item->insertChild(row, child);
+        }
+        // A folder listed below keeps its button; the others show what the listing says.
+        if (child->childCount() == 0) {
+            child->setChildIndicatorPolicy(folder.hasButton ? QTreeWidgetItem::ShowIndicator
+                                                            : QTreeWidgetItem::DontShowIndicator);
+        }
     }
     return true;
 }
 
 void FolderTree::onItemExpanded(QTreeWidgetItem* item) {
-    if (item->childCount() > 0) return;  // listed before and not empty: never listed again
     if (item == root_) {
-        listPlaces(root_);
+        if (item->childCount() == 0) listPlaces(root_);
         return;
     }
-    if (item->childIndicatorPolicy() == QTreeWidgetItem::DontShowIndicator) return;
-    if (!listChildren(item)) {
+    // A folder is listed at each expansion, so that folders made or removed meanwhile show.
+    if (item->childIndicatorPolicy() == QTreeWidgetItem::DontShowIndicator && item->childCount() == 0) {
+        return;
+    }
+    relist(item);
+}
+
+void FolderTree::relist(QTreeWidgetItem* item) {
+    const bool wasRelisting = relisting_;
+    relisting_ = true;
+    const bool listed = listChildren(item);
+    if (!listed) qDeleteAll(item->takeChildren());
+    relisting_ = wasRelisting;
+    if (!listed) {
         item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
-        item->setExpanded(false);
+        item->setExpanded(false);  // collapsing stops watching it
     } else if (item->childCount() == 0) {
         // Shown collapsed with its button; the next expansion looks again.
         item->setExpanded(false);
+    } else {
+        watch(pathOf(item));
     }
+}
+
+void FolderTree::onItemCollapsed(QTreeWidgetItem* item) {
+    if (item != root_) unwatch(pathOf(item));
+}
+
+void FolderTree::watch(const std::string& path) {
+    const QString folder = QFile::decodeName(QByteArray::fromStdString(path));
+    if (!watcher_.directories().contains(folder)) watcher_.addPath(folder);
+}
+
+void FolderTree::unwatch(const std::string& path) {
+    const QString folder = QFile::decodeName(QByteArray::fromStdString(path));
+    if (watcher_.directories().contains(folder)) watcher_.removePath(folder);
+}
+
+void FolderTree::collectExpanded(QTreeWidgetItem* item, const std::string& path,
+                                 std::vector<QTreeWidgetItem*>& found) const {
+    for (int i = 0; i < item->childCount(); ++i) {
+        QTreeWidgetItem* child = item->child(i);
+        if (!child->isExpanded()) continue;
+        if (path.empty() || pathOf(child) == path) found.push_back(child);
+        collectExpanded(child, path, found);
+    }
+}
+
+void FolderTree::relistExpanded(const std::string& path) {
+    // Found afresh for each, since listing an outer folder may remove an inner one. A folder may show
+    // more than once (a place inside another place).
+    std::vector<QTreeWidgetItem*> found;
+    if (root_) collectExpanded(root_, path, found);
+    if (found.empty()) unwatch(path);
+    for (std::size_t n = 0; n < found.size(); ++n) {
+        std::vector<QTreeWidgetItem*> current;
+        collectExpanded(root_, path, current);
+        if (n < current.size()) relist(current[n]);
+    }
+}
+
+void FolderTree::onFolderChanged(const QString& path) {
+    relistExpanded(QFile::encodeName(path).toStdString());
+}
+
+void FolderTree::refresh() {
+    if (!root_) return;
+    std::vector<QTreeWidgetItem*> expanded;
+    collectExpanded(root_, {}, expanded);
+    std::vector<std::string> paths;
+    for (QTreeWidgetItem* item : expanded) {
+        const std::string path = pathOf(item);
+        if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
+    }
+    // Outer folders first (the order they were found in).
+    for (const std::string& path : paths) relistExpanded(path);
+}
+
+void FolderTree::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F5 && event->modifiers() == Qt::NoModifier) {
+        refresh();
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 void FolderTree::onCurrentItemChanged(QTreeWidgetItem* current) {

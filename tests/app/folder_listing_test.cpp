@@ -102,6 +102,16 @@ TEST_F(FolderSourceTest, SubfoldersAreVisibleFoldersInNaturalOrderWithButtonsWhe
     EXPECT_FALSE(source.subfolders(path("missing")).has_value());
 }
 
+// A folder whose name ends (or starts) in a blank opens as itself, not as its neighbour without the
+// blank; white space around a path that names nothing is still dropped.
+TEST_F(FolderSourceTest, BlanksAtTheEndsOfAFolderNameAreKept) {
+    for (const char* name : {"Trip", "Trip ", " Trip"}) makeFolder(path(name));
+    ASSERT_TRUE(writeFile(path("Trip /a.jpg"), "x"));
+    EXPECT_EQ(trimmed(path("Trip ")), path("Trip "));
+    EXPECT_EQ(trimmed(path(" Trip")), path(" Trip"));
+    EXPECT_EQ(trimmed(path("Trip") + "\n"), path("Trip"));
+}
+
 TEST_F(FolderSourceTest, PlacesHoldHomeVolumesAndTheRootAndRemovableVolumesAreNeverProbed) {
     makeFolder(path("home"));
     makeFolder(path("fs"));

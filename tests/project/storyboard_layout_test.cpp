@@ -176,6 +176,17 @@ TEST(StoryboardDrop, FileManagerListsGiveLocalPhotosOrElseWaveFiles) {
     EXPECT_TRUE(storyboard::dropFilesFrom(nothing).paths.empty());
 }
 
+// A file on another machine is never taken for a local one, and a name that is not UTF-8 keeps its
+// bytes.
+TEST(StoryboardDrop, OnlyFilesOfThisMachineWithTheirOwnBytes) {
+    QMimeData drop;
+    drop.setData(QStringLiteral("text/uri-list"),
+                 QByteArrayLiteral("file://otherhost/x.jpg\r\nfile://localhost/p/y.jpg\r\n"
+                                   "file:///p/caf%E9.jpg\r\n"));
+    const storyboard::DropFiles photos = storyboard::dropFilesFrom(drop);
+    EXPECT_EQ(photos.paths, (std::vector<std::string>{"/p/y.jpg", "/p/caf\xE9.jpg"}));
+}
+
 // A PCM WAV with `bits` per sample, mono, `rate` Hz, whose samples are `values` (centred on 0).
 std::string waveBytes(int bits, std::uint32_t rate, const std::vector<int>& values,
                       std::uint16_t formatTag = 1) {

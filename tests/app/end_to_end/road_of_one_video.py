@@ -145,7 +145,9 @@ def decode_errors(path):
 
 def main():
     step = "start"
+    # The windows must appear on the Xvfb display, whatever platform the environment names.
     process = subprocess.Popen([os.path.join(BIN_DIR, "kestrelle")],
+                               env=dict(os.environ, QT_QPA_PLATFORM="xcb"),
                                stdout=open(os.path.join(WORK_DIR, "kestrelle.out"), "w"),
                                stderr=subprocess.STDOUT)
     try:

@@ -24,10 +24,13 @@ printf '%s\r\n' '<xml>' '<System>' '<Theme Path/>' "<TargetPath>$home/Videos</Ta
 
 export HOME="$home" XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config"
 export XDG_RUNTIME_DIR="$work/runtime" && mkdir -p -m 700 "$XDG_RUNTIME_DIR"
-# The single-instance socket lives in TMPDIR: a private one keeps any other running Kestrelle out.
+# A private runtime folder and TMPDIR keep any other running Kestrelle out of the single-instance socket.
 export TMPDIR="$work/tmp" && mkdir -p "$TMPDIR"
 # Nothing may reach the real system bus: the program's power-off goes through it.
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent/kestrelle-e2e-system-bus"
+# The program must show real windows on the Xvfb display, whatever platform the caller's environment
+# names (a test run under QT_QPA_PLATFORM=offscreen would otherwise show nothing to click).
+export QT_QPA_PLATFORM=xcb
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1
 /usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/at-spi.log" 2>&1 &
 launcher=$!

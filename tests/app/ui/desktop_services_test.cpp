@@ -8,17 +8,71 @@
 #include <QUrl>
 
 #include <cstdlib>
+#include <string>
 
 namespace kestrelle {
 namespace {
 
 // The test entry point points both buses at nothing; these tests rely on it never to reach a real bus.
-void assertNoBus() {
-    ASSERT_NE(std::getenv("DBUS_SYSTEM_BUS_ADDRESS"), nullptr);
-    ASSERT_NE(std::string(std::getenv("DBUS_SYSTEM_BUS_ADDRESS")).find("/nonexistent/"), std::string::npos);
-    ASSERT_NE(std::string(std::getenv("DBUS_SESSION_BUS_ADDRESS")).find("/nonexistent/"), std::string::npos);
-    ASSERT_FALSE(QDBusConnection::systemBus().isConnected());
-    ASSERT_FALSE(QDBusConnection::sessionBus().isConnected());
+// The check returns its verdict so that a caller stops before any call that could reach a real bus
+// (a failed ASSERT inside a helper would only leave the helper).
+bool pointsAtNothing(const char* variable) {
+    const char* address = std::getenv(variable);
+    return address != nullptr && std::string(address).find("/nonexistent/") != std::string::npos;
+}
+
+::testing::AssertionResult noBus() {
+    for (const char* variable : {"DBUS_SYSTEM_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS"}) {
+        if (!pointsAtNothing(variable)) {
+            return ::testing::AssertionFailure() << variable << " does not point at a missing bus";
+        }
+    }
+    if (QDBusConnection::systemBus().isConnected()) {
+        return ::testing::AssertionFailure() << "the system bus is connected";
+    }
+    if (QDBusConnection::sessionBus().isConnected()) {
+        return ::testing::AssertionFailure() << "the session bus is connected";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Restores one environment variable when it goes out of scope.
+class SavedVariable {
+public:
+    explicit SavedVariable(const char* name) : name_(name) {
+        if (const char* value = std::getenv(name)) {
+            value_ = value;
+            had_ = true;
+        }
+    }
+    ~SavedVariable() {
+        if (had_) {
+            setenv(name_, value_.c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    SavedVariable(const SavedVariable&) = delete;
+    SavedVariable& operator=(const SavedVariable&) = delete;
+
+private:
+    const char* name_;
+    std::string value_;
+    bool had_ = false;
+};
+
+// The guard refuses an address that could lead to a real bus, and an unset one, for either bus
+// (without connecting: the check on the address comes first).
+TEST(NoBusGuard, RefusesAnyAddressThatCouldReachARealBus) {
+    ASSERT_TRUE(noBus());
+    for (const char* variable : {"DBUS_SYSTEM_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS"}) {
+        SavedVariable saved(variable);
+        setenv(variable, "unix:path=/run/dbus/system_bus_socket", 1);
+        EXPECT_FALSE(noBus()) << variable;
+        unsetenv(variable);
+        EXPECT_FALSE(noBus()) << variable;
+    }
+    EXPECT_TRUE(noBus());
 }
 
 TEST(DesktopMessages, PowerOffAsksLogindInteractively) {
@@ -52,9 +106,19 @@ TEST(DesktopMessages, ShowItemsCarriesTheExactFileAsAnUri) {
     EXPECT_EQ(containingFolderUrl(file).toLocalFile(), QStringLiteral("/home/ann/My Videos"));
 }
 
+// A name that is not UTF-8 reaches the file manager with its own bytes, not a replacement character.
+TEST(DesktopMessages, NamesThatAreNotUtf8KeepTheirBytes) {
+    const std::string file = "/srv/caf\xE9/Trip \xE9t\xE9.avi";
+    const QStringList uris = showItemsMessage(file).arguments()[0].toStringList();
+    ASSERT_EQ(uris.size(), 1);
+    EXPECT_EQ(uris[0], QStringLiteral("file:///srv/caf%E9/Trip%20%E9t%E9.avi"));
+    EXPECT_EQ(containingFolderUrl(file).toString(QUrl::FullyEncoded), QStringLiteral("file:///srv/caf%E9"));
+}
+
 // Without any bus: the folder opens through the desktop's URL handler, and nothing is powered off.
 TEST(DesktopServices, WithoutDBusTheFolderOpensAndPowerOffIsRefused) {
-    assertNoBus();
+    // Stops here, before the power-off call below, unless both buses point at nothing.
+    ASSERT_TRUE(noBus());
     std::vector<QUrl> opened;
     DesktopFileRevealer revealer([&](const QUrl& url) {
         opened.push_back(url);

@@ -91,7 +91,7 @@ TEST_F(FolderTreeTest, StartsExpandedOneLevelWithNothingSelectedOrListed) {
     EXPECT_EQ(opened.count(), 0);
 }
 
-TEST_F(FolderTreeTest, FoldersAreListedOnFirstExpansionOnlyUnlessTheyWereEmpty) {
+TEST_F(FolderTreeTest, FoldersAreListedAtEachExpansionWithTheirButtons) {
     tree->build();
     QTreeWidgetItem* home = place(path("home"));
     ASSERT_NE(home, nullptr);
@@ -103,12 +103,13 @@ TEST_F(FolderTreeTest, FoldersAreListedOnFirstExpansionOnlyUnlessTheyWereEmpty) 
     EXPECT_EQ(home->child(0)->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicator);
     EXPECT_EQ(home->child(1)->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
 
-    // Collapsed and expanded again: not listed again, a folder made meanwhile does not appear.
+    // Collapsed and expanded again: listed again, so a folder made meanwhile appears in its place.
     ASSERT_EQ(::mkdir(path("home/new").c_str(), 0755), 0);
     home->setExpanded(false);
     home->setExpanded(true);
-    EXPECT_EQ(source->listed[path("home")], 1);
-    EXPECT_EQ(home->childCount(), 2);
+    EXPECT_EQ(source->listed[path("home")], 2);
+    ASSERT_EQ(home->childCount(), 3);
+    EXPECT_EQ(home->child(1)->text(0), QStringLiteral("new"));
 
     // An empty place collapses again with its button and is listed again at the next expansion.
     QTreeWidgetItem* stick = place(path("media/stick"));
@@ -125,6 +126,49 @@ TEST_F(FolderTreeTest, FoldersAreListedOnFirstExpansionOnlyUnlessTheyWereEmpty) 
     trip->setExpanded(true);
     EXPECT_EQ(trip->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicator);
     EXPECT_FALSE(trip->isExpanded());
+}
+
+// While expanded a folder is watched: a change lists it again (new folders appear, gone ones leave)
+// and keeps what is expanded and selected inside it; F5 lists every expanded folder again.
+TEST_F(FolderTreeTest, ExpandedFoldersFollowTheirFolderAndF5ListsThemAgain) {
+    settings.settings().DefaultSelectedDirectory.clear();
+    tree->build();
+    QTreeWidgetItem* home = place(path("home"));
+    home->setExpanded(true);
+    QTreeWidgetItem* trip = child(home, QStringLiteral("Trip"));
+    trip->setExpanded(true);
+    const QString tripFolder = QString::fromStdString(path("home/Trip"));
+    EXPECT_TRUE(tree->watchedFolders().contains(tripFolder));
+    ASSERT_TRUE(tree->selectFolder(path("home/Trip/Day 2")));
+    QSignalSpy opened(tree.get(), &FolderTree::openFolderRequested);
+
+    // The watcher's signal, given directly: the new folder shows, the others keep their items.
+    ASSERT_EQ(::mkdir(path("home/Album").c_str(), 0755), 0);
+    ASSERT_EQ(::rmdir(path("home/empty").c_str()), 0);
+    tree->onFolderChanged(QString::fromStdString(path("home")));
+    EXPECT_EQ(source->listed[path("home")], 2);
+    ASSERT_EQ(home->childCount(), 2);
+    EXPECT_EQ(home->child(0)->text(0), QStringLiteral("Album"));
+    EXPECT_EQ(home->child(1), trip);
+    EXPECT_TRUE(trip->isExpanded());
+    EXPECT_EQ(FolderTree::pathOf(tree->selectedItems().value(0)), path("home/Trip/Day 2"));
+    EXPECT_EQ(opened.count(), 0);
+
+    // A change to a folder no longer expanded lists nothing and stops watching it.
+    trip->setExpanded(false);
+    EXPECT_FALSE(tree->watchedFolders().contains(tripFolder));
+    tree->onFolderChanged(tripFolder);
+    EXPECT_EQ(source->listed[path("home/Trip")], 1);
+
+    // F5 lists the expanded folders again, and a folder gone meanwhile leaves the tree.
+    ASSERT_EQ(::mkdir(path("home/Zoo").c_str(), 0755), 0);
+    std::filesystem::remove_all(path("home/Album"));
+    tree->setFocus();
+    QTest::keyClick(tree.get(), Qt::Key_F5);
+    EXPECT_EQ(source->listed[path("home")], 3);
+    ASSERT_EQ(home->childCount(), 2);
+    EXPECT_EQ(home->child(0), trip);
+    EXPECT_EQ(home->child(1)->text(0), QStringLiteral("Zoo"));
 }
 
 TEST_F(FolderTreeTest, RemovableVolumesGetAButtonWithoutBeingOpened) {
