@@ -669,17 +669,9 @@ int StoryboardControl::dropPhotos(const std::vector<std::string>& paths, int fir
         return 0;
     }
     const SlideDefaults defaults = project_.currentDefaults();
-    int position = firstCell;
-    int taken = 0;
-    for (const std::string& path : paths) {
-        if (project_.insertPhoto(path, position, defaults.transitionEffect, defaults.slideDuration,
-                                 defaults.transitionDuration) >= 0) {
-            // A refused file leaves no gap: the next photo takes its place.
-            ++position;
-            ++taken;
-        }
-    }
-    return taken;
+    // One insertion for the whole drop: a refused file leaves no gap, the next photo takes its place.
+    return project_.insertPhotos(paths, firstCell, defaults.transitionEffect, defaults.slideDuration,
+                                 defaults.transitionDuration);
 }
 
 int StoryboardControl::dropClips(const std::vector<std::string>& paths) {
