@@ -8,6 +8,8 @@
 #include <climits>
 #include <cmath>
 
+#include <sys/stat.h>
+
 namespace kestrelle {
 
 namespace {
@@ -76,6 +78,14 @@ double parseDurationText(std::string_view text) {
         return 0.0;
     }
     return value;
+}
+
+bool isReadablePhotoFile(const std::string& path) {
+    if (path.empty() || path.front() != '/' || path.find('\0') != std::string::npos) {
+        return false;
+    }
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // ---- SlideShowProject: queries
@@ -241,8 +251,19 @@ std::optional<QImage> SlideShowProject::makeThumbnail(const std::string& path) c
     QImage picture;
     const int pixelWidth = static_cast<int>(std::lround(kThumbnailWidth * thumbnailPixelRatio_));
     const int pixelHeight = static_cast<int>(std::lround(kThumbnailHeight * thumbnailPixelRatio_));
-    if (makesThumbnails_ ? !PhotoLoader::load(picture, pixelWidth, pixelHeight, path, kWhiteBackground)
-                         : !isSupportedPhotoName(path)) {
+    if (!makesThumbnails_) {
+        if (!isSupportedPhotoName(path)) {
+            return std::nullopt;
+        }
+        return picture;
+    }
+    // The file's type is checked before it is opened at all: the loader must never wait on a FIFO.
+    if (refusesUnreadablePhotos_ && !isReadablePhotoFile(path)) {
+        return std::nullopt;
+    }
+    bool decoded = false;
+    if (!PhotoLoader::load(picture, pixelWidth, pixelHeight, path, kWhiteBackground, &decoded) ||
+        (refusesUnreadablePhotos_ && !decoded)) {
         return std::nullopt;
     }
     if (!picture.isNull()) {

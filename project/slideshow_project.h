@@ -95,6 +95,10 @@ int clipWidthFor(std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond, i
 // 0 when there is none. Independent of the locale.
 double parseDurationText(std::string_view text);
 
+// Whether a path may be opened as a photo: an absolute path naming a regular file once links are
+// followed. Decided with stat alone, so a FIFO or a device is never opened (reading a FIFO would hang).
+bool isReadablePhotoFile(const std::string& path);
+
 // What the storyboard hears from the project. Every call comes on the user-interface thread.
 class ProjectObserver {
 public:
@@ -171,6 +175,11 @@ public:
     // like the headless renderer's, turns it off: photos are then checked by name only, not decoded,
     // and their thumbnails stay null.
     void setMakesThumbnails(bool on) { makesThumbnails_ = on; }
+    // Whether insertPhoto refuses a file it cannot show (off by default, where a photo name that cannot
+    // be read still gets the white thumbnail). The storyboard turns it on: a photo must then pass
+    // isReadablePhotoFile and decode into its thumbnail, so a broken file, a folder, a FIFO or a
+    // relative path never becomes a blank slide.
+    void setRefusesUnreadablePhotos(bool on) { refusesUnreadablePhotos_ = on; }
 
     // ---- Editing
     void appendPlaceholder();
@@ -238,6 +247,7 @@ private:
     std::vector<QImage> thumbnails_;
     double thumbnailPixelRatio_ = 1.0;
     bool makesThumbnails_ = true;
+    bool refusesUnreadablePhotos_ = false;
     int selectedSlide_ = -1;
     int selectedClip_ = -1;
     int visibleWidth_ = 0;

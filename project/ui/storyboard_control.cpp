@@ -122,6 +122,7 @@ StoryboardControl::StoryboardControl(QWidget* parent, std::function<SlideDefault
     menuRunner_ = [](QMenu& menu, const QPoint& at) { menu.exec(at); };
 
     project_.setDefaultsProvider(std::move(defaults));
+    project_.setRefusesUnreadablePhotos(true);
     project_.setObserver(this);
     project_.setVisibleWidth(viewport()->width());
     project_.setThumbnailPixelRatio(devicePixelRatioF());
@@ -670,8 +671,15 @@ int StoryboardControl::dropPhotos(const std::vector<std::string>& paths, int fir
     }
     const SlideDefaults defaults = project_.currentDefaults();
     // One insertion for the whole drop: a refused file leaves no gap, the next photo takes its place.
-    return project_.insertPhotos(paths, firstCell, defaults.transitionEffect, defaults.slideDuration,
-                                 defaults.transitionDuration);
+    std::vector<std::string> refused;
+    const int taken = project_.insertPhotos(paths, firstCell, defaults.transitionEffect,
+                                            defaults.slideDuration, defaults.transitionDuration, &refused);
+    if (!refused.empty()) {
+        showMessage(storyboard::leftOutFilesText(
+                        "These files are not photos that can be shown and were left out:", refused),
+                    MessageFlags::kWarningOk);
+    }
+    return taken;
 }
 
 int StoryboardControl::dropClips(const std::vector<std::string>& paths) {

@@ -106,7 +106,8 @@ public:
     std::unique_ptr<QMenu> makeContextMenu();
 
     // Puts dropped files onto a line: photos from `firstCell` on (nothing when it is -1), WAV files onto
-    // the soundtrack (a file that is no usable WAV gets an error box). Returns the number of files taken.
+    // the soundtrack. Photos that cannot be shown are left out and named in one message for the whole
+    // drop; a file that is no usable WAV gets an error box. Returns the number of files taken.
     int dropPhotos(const std::vector<std::string>& paths, int firstCell);
     int dropClips(const std::vector<std::string>& paths);
 

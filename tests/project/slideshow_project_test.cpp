@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace kestrelle {
 namespace {
 
@@ -583,6 +585,51 @@ TEST(SlideShowProjectTest, BatchInsertMatchesSingleInsertions) {
         EXPECT_EQ(batched.selectedSlide(), singles.selectedSlide()) << "position " << position;
         expectInvariants(batched);
     }
+}
+
+}  // namespace
+}  // namespace kestrelle
+
+namespace kestrelle {
+namespace {
+
+// With refusal on (as in the storyboard), only an absolute path to a regular file that decodes becomes a
+// slide: a text file named like a photo, a folder, a FIFO (never opened, so nothing hangs) and a
+// relative path to a good photo are all refused, leaving the project untouched.
+TEST_F(ProjectFilesTest, UnreadablePhotosAreRefusedWhenTheProjectRefusesThem) {
+    QImage green(40, 30, QImage::Format_RGB32);
+    green.fill(QColor(0, 160, 0));
+    const std::string good = path("good.png");
+    ASSERT_TRUE(green.save(QString::fromStdString(good)));
+    const std::string broken = path("broken.jpg");
+    ASSERT_TRUE(testing::writeFile(broken, "this is a shopping list, not a photo\n"));
+    const std::string folder = path("Trip.jpg");
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    const std::string fifo = path("pipe.jpg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string relative = std::filesystem::relative(good).string();
+    ASSERT_FALSE(relative.empty());
+    ASSERT_NE(relative.front(), '/');
+
+    EXPECT_TRUE(isReadablePhotoFile(good));
+    EXPECT_FALSE(isReadablePhotoFile(folder));
+    EXPECT_FALSE(isReadablePhotoFile(fifo));
+    EXPECT_FALSE(isReadablePhotoFile(relative));
+    EXPECT_FALSE(isReadablePhotoFile(path("missing.jpg")));
+
+    SlideShowProject p;
+    p.setRefusesUnreadablePhotos(true);
+    fill(p, 2 * kCellWidth, 0);
+    std::vector<std::string> refused;
+    EXPECT_EQ(p.insertPhotos({broken, good, folder, fifo, relative}, 0, 0, 3.0, 1.0, &refused), 1);
+    EXPECT_EQ(refused, (std::vector<std::string>{broken, folder, fifo, relative}));
+    for (const std::string& bad : refused) {
+        EXPECT_EQ(p.insertPhoto(bad, 0, 0, 3.0, 1.0), -1) << bad;
+    }
+    EXPECT_EQ(p.photoSlideCount(), 1);
+    EXPECT_EQ(p.slide(0)->photoPath, good);
+    EXPECT_EQ(p.thumbnails().size(), 1u);
+    expectInvariants(p);
 }
 
 }  // namespace

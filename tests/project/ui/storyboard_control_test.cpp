@@ -547,6 +547,41 @@ TEST_F(StoryboardDropTest, FoldersNamedLikePhotosAreLeftOut) {
     EXPECT_EQ(photoPaths(), (std::vector<std::string>{"x.png", "p0.png"}));
 }
 
+// Photos that cannot be shown never become blank slides, whichever way they come: the browser's payload
+// (a text file named like a photo, a folder, a relative path) or a file manager's list. Each drop that
+// left files out says so once, naming at most ten of them.
+TEST_F(StoryboardDropTest, UnreadablePhotosAreLeftOutAndNamedInOneMessage) {
+    addPhotos(1);
+    std::vector<std::string> files;
+    for (int i = 0; i < 12; ++i) {
+        files.push_back(path("broken" + std::to_string(i) + ".jpg"));
+        ASSERT_TRUE(testing::writeFile(files.back(), "not a photo"));
+    }
+    const std::string folder = path("Trip.jpg");
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+    files.insert(files.begin() + 1, folder);
+    files.push_back(photo("good.png"));
+    files.push_back("relative/good.png");
+    const auto mime = payload(DragLine::Photos, files);
+    EXPECT_TRUE(drag(*mime, at(0, 60, 40), true));
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"good.png", "p0.png"}));
+    ASSERT_EQ(messages.texts.size(), 1u);
+    const std::string& text = messages.texts[0];
+    EXPECT_NE(text.find("\nbroken0.jpg\nTrip.jpg\nbroken1.jpg\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nbroken8.jpg\nand 4 more"), std::string::npos) << text;
+    EXPECT_EQ(text.find("broken9.jpg"), std::string::npos) << text;
+    EXPECT_EQ(text.find("good.png"), std::string::npos) << text;
+
+    QMimeData fromFileManager;
+    fromFileManager.setUrls({QUrl::fromLocalFile(QString::fromStdString(files[0])),
+                             QUrl::fromLocalFile(QString::fromStdString(photo("x.png")))});
+    EXPECT_TRUE(drag(fromFileManager, at(0, 60, 40), true));
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"x.png", "good.png", "p0.png"}));
+    ASSERT_EQ(messages.texts.size(), 2u);
+    EXPECT_NE(messages.texts[1].find("\nbroken0.jpg"), std::string::npos);
+    EXPECT_EQ(messages.texts[1].find("x.png"), std::string::npos);
+}
+
 // A 16-bit mono PCM WAV of `seconds` at 1000 Hz, a square wave at full scale.
 std::string waveFile(const std::string& file, double seconds, int bits = 16, bool riff = true) {
     const int rate = 1000;
