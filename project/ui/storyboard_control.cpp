@@ -588,16 +588,33 @@ void StoryboardControl::endDurationEdit(bool store) {
 
 // ---- Drag and drop
 
+const storyboard::DropFiles& StoryboardControl::dragFiles(const QMimeData& mime) {
+    if (!dragFiles_ || dragMime_ != &mime) {
+        ++payloadChecks_;
+        dragFiles_ = storyboard::dropFilesFrom(mime);
+        dragMime_ = &mime;
+    }
+    return *dragFiles_;
+}
+
+void StoryboardControl::forgetDragFiles() {
+    dragFiles_.reset();
+    dragMime_ = nullptr;
+}
+
 bool StoryboardControl::acceptsDrag(const QMimeData* mime, const QPoint& point) {
     if (!mime) {
         return false;
     }
-    const storyboard::DropFiles files = storyboard::dropFilesFrom(*mime);
+    const storyboard::DropFiles& files = dragFiles(*mime);
     return !files.paths.empty() && files.line == storyboard::lineAtY(point.y());
 }
 
 void StoryboardControl::dragEnterEvent(QDragEnterEvent* event) {
-    if (!event->mimeData() || storyboard::dropFilesFrom(*event->mimeData()).paths.empty()) {
+    // A new drag: whatever an earlier one left behind is read afresh.
+    forgetDragFiles();
+    if (!event->mimeData() || dragFiles(*event->mimeData()).paths.empty()) {
+        forgetDragFiles();
         event->ignore();
         return;
     }
@@ -624,6 +641,7 @@ void StoryboardControl::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void StoryboardControl::dragLeaveEvent(QDragLeaveEvent* event) {
+    forgetDragFiles();
     clearDropIndicator();
     event->accept();
 }
@@ -633,12 +651,15 @@ void StoryboardControl::dropEvent(QDropEvent* event) {
     const QPoint point = event->position().toPoint();
     layoutRects();
     if (!acceptsDrag(event->mimeData(), point)) {
+        forgetDragFiles();
         event->ignore();
         return;
     }
+    // The drag ends here; the files are taken out before anything below can start another.
+    const storyboard::DropFiles files = std::move(*dragFiles_);
+    forgetDragFiles();
     // A value being typed is kept, as when the user clicks elsewhere in the storyboard.
     endDurationEdit(true);
-    const storyboard::DropFiles files = storyboard::dropFilesFrom(*event->mimeData());
     // Always a copy: a file manager must never take a "move" as leave to delete the originals.
     event->setDropAction(Qt::CopyAction);
     event->accept();

@@ -111,6 +111,10 @@ public:
     int dropPhotos(const std::vector<std::string>& paths, int firstCell);
     int dropClips(const std::vector<std::string>& paths);
 
+    // How many times a drag's payload has been read and its files looked at: once per drag, however
+    // often the pointer moves (tests).
+    int payloadChecks() const { return payloadChecks_; }
+
     // Replace the chooser, the photo viewer and the menu (tests).
     void setChooserOpener(ChooserOpener opener) { chooserOpener_ = std::move(opener); }
     void setViewerOpener(ViewerOpener opener) { viewerOpener_ = std::move(opener); }
@@ -163,6 +167,10 @@ private:
     void activateSelectedSlide(bool viewPhoto);
     void updateAccessibleDescription();
     bool acceptsDrag(const QMimeData* mime, const QPoint& point);
+    // The files of the drag in progress, read from `mime` on its first event and kept until the drag
+    // leaves or drops, so moving the pointer reads no file names and stats no files.
+    const storyboard::DropFiles& dragFiles(const QMimeData& mime);
+    void forgetDragFiles();
 
     void paintCell(QPainter& painter, const Slide& cell);
     void paintSoundtrack(QPainter& painter, const QRect& area);
@@ -183,6 +191,9 @@ private:
     int editingSlide_ = -1;
     storyboard::DurationField editingField_ = storyboard::DurationField::Slide;
     int dropIndicatorCell_ = -1;
+    std::optional<storyboard::DropFiles> dragFiles_;
+    const QMimeData* dragMime_ = nullptr;  // whose files dragFiles_ holds; compared, never dereferenced
+    int payloadChecks_ = 0;
     int lastScroll_ = 0;
     bool settingRange_ = false;
     ChooserOpener chooserOpener_;

@@ -582,6 +582,32 @@ TEST_F(StoryboardDropTest, UnreadablePhotosAreLeftOutAndNamedInOneMessage) {
     EXPECT_EQ(messages.texts[1].find("x.png"), std::string::npos);
 }
 
+// A drag reads its payload once: the moves that follow, however many, reuse that reading, and the next
+// drag (after a leave or a drop) reads its own.
+TEST_F(StoryboardDropTest, ADragReadsItsPayloadOncePerDrag) {
+    addPhotos(2);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(photo("a.png"))),
+                  QUrl::fromLocalFile(QString::fromStdString(photo("b.png")))});
+    QDragEnterEvent enter(at(0, 60, 40), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(view(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    for (int i = 0; i < 200; ++i) {
+        // Over both cells, the soundtrack line (refused there) and back.
+        const QPoint point = i % 3 == 2 ? QPoint(60, 115) : at(i % 2, 60, 40);
+        QDragMoveEvent move(point, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(view(), &move);
+        EXPECT_EQ(move.isAccepted(), i % 3 != 2);
+    }
+    EXPECT_EQ(board->payloadChecks(), 1);
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(view(), &leave);
+
+    EXPECT_TRUE(drag(mime, at(1, 60, 40), true));
+    EXPECT_EQ(board->payloadChecks(), 2);
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"p0.png", "a.png", "b.png", "p1.png"}));
+}
+
 // A 16-bit mono PCM WAV of `seconds` at 1000 Hz, a square wave at full scale.
 std::string waveFile(const std::string& file, double seconds, int bits = 16, bool riff = true) {
     const int rate = 1000;
