@@ -705,19 +705,27 @@ int StoryboardControl::dropPhotos(const std::vector<std::string>& paths, int fir
 
 int StoryboardControl::dropClips(const std::vector<std::string>& paths) {
     int taken = 0;
+    std::vector<std::string> refused;
+    WaveOpenResult refusal = WaveOpenResult::Ok;
     for (const std::string& path : paths) {
-        switch (project_.addClip(path)) {
-            case WaveOpenResult::Ok:
-                ++taken;
-                break;
-            case WaveOpenResult::NotWaveFile:
-                showMessage("Unexpected file format: this is not a WAV file.\n" + displayPath(path),
-                            MessageFlags::kWarningOk);
-                break;
-            case WaveOpenResult::CannotOpen:
-                showMessage("The file cannot be opened:\n" + displayPath(path), MessageFlags::kWarningOk);
-                break;
+        const WaveOpenResult result = project_.addClip(path);
+        if (result == WaveOpenResult::Ok) {
+            ++taken;
+        } else {
+            refused.push_back(path);
+            refusal = result;
         }
+    }
+    // One message for the whole drop: a single file says why, several are named together.
+    if (refused.size() == 1) {
+        showMessage(refusal == WaveOpenResult::NotWaveFile
+                        ? "Unexpected file format: this is not a WAV file.\n" + displayPath(refused.front())
+                        : "The file cannot be opened:\n" + displayPath(refused.front()),
+                    MessageFlags::kWarningOk);
+    } else if (!refused.empty()) {
+        showMessage(storyboard::leftOutFilesText(
+                        "These files are not WAV files that can be opened and were left out:", refused),
+                    MessageFlags::kWarningOk);
     }
     if (taken > 0) {
         layoutRects();
@@ -831,6 +839,7 @@ void StoryboardControl::paintSoundtrack(QPainter& painter, const QRect& area) {
                          QStringLiteral("Drop background audios here."));
         return;
     }
+    std::vector<const std::string*> painted;
     for (std::size_t i = 0; i < project_.clips().size(); ++i) {
         const SoundtrackClip& clip = project_.clips()[i];
         const QRect r = toQRect(clip.cellRect);
@@ -838,6 +847,15 @@ void StoryboardControl::paintSoundtrack(QPainter& painter, const QRect& area) {
             continue;
         }
         paintClip(painter, clip, area, static_cast<int>(i) == project_.selectedClip());
+        painted.push_back(&clip.wavePath);
+    }
+    // Files of clips scrolled out of view stay open for a while (scrolling back reads them again at
+    // no cost), but never more than a few: beyond the cap, all but the ones just painted are closed.
+    if (clipWaves_.size() > kMaxOpenClipWaves) {
+        std::erase_if(clipWaves_, [&painted](const auto& entry) {
+            return std::none_of(painted.begin(), painted.end(),
+                                [&entry](const std::string* path) { return *path == entry.first; });
+        });
     }
 }
 

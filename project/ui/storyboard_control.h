@@ -114,6 +114,9 @@ public:
     // How many times a drag's payload has been read and its files looked at: once per drag, however
     // often the pointer moves (tests).
     int payloadChecks() const { return payloadChecks_; }
+    // How many clip files the waveforms hold open (tests): those painted last, plus at most a few more.
+    std::size_t openClipWaves() const { return clipWaves_.size(); }
+    static constexpr std::size_t kMaxOpenClipWaves = 16;
 
     // Replace the chooser, the photo viewer and the menu (tests).
     void setChooserOpener(ChooserOpener opener) { chooserOpener_ = std::move(opener); }

@@ -648,10 +648,53 @@ TEST_F(StoryboardDropTest, WaveFilesGoOntoTheSoundtrackLineOnly) {
         payload(DragLine::Soundtrack, {waveFile(path("b.wav"), 2.0, 16, false), path("missing.wav")});
     EXPECT_TRUE(drag(*bad, QPoint(50, 115), true));
     EXPECT_EQ(board->project().clips().size(), 1u);
-    ASSERT_EQ(messages.texts.size(), 2u);
-    EXPECT_NE(messages.texts[0].find("Unexpected file format"), std::string::npos);
+    // Both refusals in one message for the drop.
+    ASSERT_EQ(messages.texts.size(), 1u);
     EXPECT_NE(messages.texts[0].find("b.wav"), std::string::npos);
-    EXPECT_NE(messages.texts[1].find("missing.wav"), std::string::npos);
+    EXPECT_NE(messages.texts[0].find("missing.wav"), std::string::npos);
+}
+
+// However many WAV files a drop refuses, it says so once: a single file with the reason, several by
+// name (ten at most). Good files in the same drop are still taken.
+TEST_F(StoryboardDropTest, RefusedWaveFilesAreReportedOncePerDrop) {
+    const auto single = payload(DragLine::Soundtrack, {waveFile(path("b.wav"), 2.0, 16, false)});
+    EXPECT_TRUE(drag(*single, QPoint(50, 115), true));
+    ASSERT_EQ(messages.texts.size(), 1u);
+    EXPECT_NE(messages.texts[0].find("Unexpected file format"), std::string::npos);
+    const auto missing = payload(DragLine::Soundtrack, {path("missing.wav")});
+    EXPECT_TRUE(drag(*missing, QPoint(50, 115), true));
+    ASSERT_EQ(messages.texts.size(), 2u);
+    EXPECT_NE(messages.texts[1].find("cannot be opened"), std::string::npos);
+
+    std::vector<std::string> files{waveFile(path("good.wav"), 2.0)};
+    for (int i = 0; i < 12; ++i) {
+        files.push_back(waveFile(path("bad" + std::to_string(i) + ".wav"), 1.0, 16, false));
+    }
+    const auto several = payload(DragLine::Soundtrack, files);
+    EXPECT_TRUE(drag(*several, QPoint(50, 115), true));
+    EXPECT_EQ(board->project().clips().size(), 1u);
+    ASSERT_EQ(messages.texts.size(), 3u);
+    EXPECT_NE(messages.texts[2].find("\nbad0.wav\n"), std::string::npos) << messages.texts[2];
+    EXPECT_NE(messages.texts[2].find("\nbad9.wav\nand 2 more"), std::string::npos) << messages.texts[2];
+}
+
+// The waveforms keep only a few clip files open: scrolling along forty clips leaves at most the cap open.
+TEST_F(StoryboardDropTest, ScrollingAlongManyClipsKeepsFewFilesOpen) {
+    addPhotos(20);
+    std::vector<std::string> files;
+    for (int i = 0; i < 40; ++i) {
+        files.push_back(waveFile(path("clip" + std::to_string(i) + ".wav"), 2.0));
+    }
+    EXPECT_EQ(board->dropClips(files), 40);
+    std::size_t most = 0;
+    for (int position = 0; position <= board->scrollLimitNow(); position += 100) {
+        board->scrollTo(position);
+        view()->grab();
+        most = std::max(most, board->openClipWaves());
+    }
+    EXPECT_GT(most, 1u);  // the clips on screen were read
+    EXPECT_LE(most, StoryboardControl::kMaxOpenClipWaves);
+    EXPECT_TRUE(messages.texts.empty());
 }
 
 // ---- Pixels
