@@ -37,6 +37,15 @@ QRect outline(int left, int top, int right, int bottom) {
     return QRect(left, top, right - left - 1, bottom - top - 1);
 }
 
+// A ring 2 pixels wide just inside `outer` (whose right and bottom are inclusive, as QRect has them).
+void drawRing(QPainter& painter, const QRect& outer, const QColor& colour) {
+    constexpr int kWidth = 2;
+    painter.fillRect(QRect(outer.left(), outer.top(), outer.width(), kWidth), colour);
+    painter.fillRect(QRect(outer.left(), outer.bottom() - kWidth + 1, outer.width(), kWidth), colour);
+    painter.fillRect(QRect(outer.left(), outer.top(), kWidth, outer.height()), colour);
+    painter.fillRect(QRect(outer.right() - kWidth + 1, outer.top(), kWidth, outer.height()), colour);
+}
+
 QFont storyboardFont(int pixelSize, int weight) {
     QFont font(QStringLiteral("Arial"));
     font.setStyleHint(QFont::SansSerif);
@@ -487,11 +496,11 @@ void StoryboardControl::showSelectedSlideMenu() {
     const Slide* cell = project_.slide(project_.selectedSlide());
     if (cell && cell->hasPhoto) {
         const QRect r = toQRect(cell->cellRect);
-        rightClick(r.center(), viewport()->mapToGlobal(r.center()));
+        rightClick(r.center(), viewport()->mapToGlobal(r.center()), true);
     }
 }
 
-void StoryboardControl::rightClick(const QPoint& point, const QPoint& globalPoint) {
+void StoryboardControl::rightClick(const QPoint& point, const QPoint& globalPoint, bool fromKeyboard) {
     const int index = project_.cellAtPoint(point.x(), point.y());
     const Slide* cell = project_.slide(index);
     if (!cell || !cell->hasPhoto) {
@@ -501,6 +510,16 @@ void StoryboardControl::rightClick(const QPoint& point, const QPoint& globalPoin
     updateAccessibleDescription();
     viewport()->update();
     std::unique_ptr<QMenu> menu = makeContextMenu();
+    if (fromKeyboard) {
+        // Opened from the keyboard, the menu starts on its first item that can be chosen, so the arrow
+        // keys and Enter work at once and a screen reader names an item.
+        const QList<QAction*> actions = menu->actions();
+        const auto first = std::find_if(actions.begin(), actions.end(),
+                                        [](const QAction* action) { return action->isEnabled(); });
+        if (first != actions.end()) {
+            menu->setActiveAction(*first);
+        }
+    }
     if (menuRunner_) {
         menuRunner_(*menu, globalPoint);
     }
@@ -756,14 +775,20 @@ void StoryboardControl::paintEvent(QPaintEvent* event) {
 }
 
 void StoryboardControl::paintFocusRing(QPainter& painter) {
-    // Along the view's edge, clear of the cells' frames (4 pixels in), so keyboard users see where the
-    // focus is even with no slide selected.
+    // While the storyboard has the focus, keyboard users see it twice in the highlight colour: a 2-pixel
+    // ring along the view's edge, and one around the frame of the selected slide (the cell the keys act
+    // on), drawn in the gap around the frame so that nothing of the cell is covered.
     if (!hasFocus()) {
         return;
     }
-    painter.setPen(QPen(palette().color(QPalette::Highlight), 1));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
+    const QColor highlight = palette().color(QPalette::Highlight);
+    drawRing(painter, viewport()->rect(), highlight);
+    if (const Slide* cell = project_.slide(project_.selectedSlide()); cell && cell->hasPhoto) {
+        const int l = cell->cellRect.left;
+        const int t = cell->cellRect.top;
+        // The frame spans (l + 4, t + 4) to (l + 115, t + 91); the ring hugs it from outside.
+        drawRing(painter, QRect(QPoint(l + 2, t + 2), QPoint(l + 117, t + 93)), highlight);
+    }
 }
 
 void StoryboardControl::paintCell(QPainter& painter, const Slide& cell) {

@@ -162,7 +162,7 @@ private:
     void layoutRects();
     void onScrollAction(int action);
     void leftClick(const QPoint& point);
-    void rightClick(const QPoint& point, const QPoint& globalPoint);
+    void rightClick(const QPoint& point, const QPoint& globalPoint, bool fromKeyboard = false);
     // The menu key and Shift+F10.
     void showSelectedSlideMenu();
     void openChooser(int slide);

@@ -770,6 +770,53 @@ TEST_F(StoryboardPixelTest, TheFocusShowsAsARingAroundTheRow) {
     EXPECT_EQ(image.pixel(l0 + 4, 40), StoryboardControl::kSelectionPen);
 }
 
+// The focused cell (the selected slide) carries a clear ring: 2 pixels of the highlight colour around its
+// frame while the storyboard has the focus, on no other cell, and none at all without the focus.
+TEST_F(StoryboardPixelTest, TheSelectedSlideShowsAFocusRingTwoPixelsWide) {
+    addPhotos(2);
+    board->selectSlide(1);
+    board->setFocus();
+    ASSERT_TRUE(board->hasFocus());
+    const QRgb highlight = board->palette().color(QPalette::Highlight).rgb();
+    QImage image = grabView();
+    const int l = board->project().slide(1)->cellRect.left;
+    for (const QPoint& p : {QPoint(l + 2, 50), QPoint(l + 3, 50), QPoint(l + 116, 50), QPoint(l + 117, 50),
+                            QPoint(l + 60, 2), QPoint(l + 60, 3), QPoint(l + 60, 92), QPoint(l + 60, 93)}) {
+        EXPECT_EQ(image.pixel(p), highlight) << p.x() - l << "," << p.y();
+    }
+    // Inside the ring the cell is as it was: its frame, thumbnail and transition box.
+    EXPECT_EQ(image.pixel(l + 4, 50), StoryboardControl::kSelectionPen);
+    EXPECT_EQ(image.pixel(l + 1, 50), qRgb(255, 255, 255));
+    EXPECT_EQ(image.pixel(l + 118, 50), qRgb(255, 255, 255));
+    EXPECT_EQ(image.pixel(3, 50), qRgb(255, 255, 255));  // the other slide has no ring
+
+    board->clearFocus();
+    image = grabView();
+    EXPECT_EQ(image.pixel(l + 2, 50), qRgb(255, 255, 255));
+    EXPECT_EQ(image.pixel(l + 117, 50), qRgb(255, 255, 255));
+}
+
+// Shift+F10 opens the menu on its first item that can be chosen (the first slide cannot shift left);
+// a right click opens it with no item active.
+TEST_F(StoryboardControlTest, TheKeyboardMenuStartsOnItsFirstEnabledItem) {
+    addPhotos(2);
+    QString active = QStringLiteral("(not shown)");
+    board->setMenuRunner([&active](QMenu& menu, const QPoint&) {
+        active = menu.activeAction() ? menu.activeAction()->text() : QString();
+    });
+    board->selectSlide(0);
+    board->setFocus();
+    QTest::keyClick(board.get(), Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(active, QStringLiteral("Shift Slide Right '>'"));
+    board->selectSlide(1);
+    QTest::keyClick(board.get(), Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(active, QStringLiteral("Shift Slide Left '<'"));
+
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at(0, 60, 40), view()->mapToGlobal(at(0, 60, 40)));
+    QApplication::sendEvent(view(), &click);
+    EXPECT_EQ(active, QString());
+}
+
 TEST_F(StoryboardPixelTest, EachEffectDrawsItsOwnIcon) {
     // (Numbers outside 0..12 never reach a slide; the icon code draws nothing for them, tested with the
     // icons.)
