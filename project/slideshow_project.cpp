@@ -8,6 +8,8 @@
 #include <climits>
 #include <cmath>
 
+#include <sys/stat.h>
+
 namespace kestrelle {
 
 namespace {
@@ -78,6 +80,14 @@ double parseDurationText(std::string_view text) {
     return value;
 }
 
+bool isReadablePhotoFile(const std::string& path) {
+    if (path.empty() || path.front() != '/' || path.find('\0') != std::string::npos) {
+        return false;
+    }
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 // ---- SlideShowProject: queries
 
 SlideDefaults SlideShowProject::currentDefaults() const {
@@ -94,15 +104,6 @@ void SlideShowProject::setVisibleWidth(int width) {
 int SlideShowProject::contentWidth() const {
     const std::int64_t width = static_cast<std::int64_t>(cells_.size()) * kCellWidth;
     return width > INT_MAX ? INT_MAX : static_cast<int>(width);
-}
-
-int SlideShowProject::photoSlideCount() const {
-    return static_cast<int>(
-        std::count_if(cells_.begin(), cells_.end(), [](const Slide& s) { return s.hasPhoto; }));
-}
-
-int SlideShowProject::placeholderCount() const {
-    return cellCount() - photoSlideCount();
 }
 
 const Slide* SlideShowProject::slide(int i) const {
@@ -246,6 +247,44 @@ void SlideShowProject::fillPlaceholders(int width) {
     }
 }
 
+std::optional<QImage> SlideShowProject::makeThumbnail(const std::string& path) const {
+    QImage picture;
+    const int pixelWidth = static_cast<int>(std::lround(kThumbnailWidth * thumbnailPixelRatio_));
+    const int pixelHeight = static_cast<int>(std::lround(kThumbnailHeight * thumbnailPixelRatio_));
+    if (!makesThumbnails_) {
+        if (!isSupportedPhotoName(path)) {
+            return std::nullopt;
+        }
+        return picture;
+    }
+    // The file's type is checked before it is opened at all: the loader must never wait on a FIFO.
+    if (refusesUnreadablePhotos_ && !isReadablePhotoFile(path)) {
+        return std::nullopt;
+    }
+    bool decoded = false;
+    if (!PhotoLoader::load(picture, pixelWidth, pixelHeight, path, kWhiteBackground, &decoded) ||
+        (refusesUnreadablePhotos_ && !decoded)) {
+        return std::nullopt;
+    }
+    if (!picture.isNull()) {
+        picture.setDevicePixelRatio(thumbnailPixelRatio_);
+    }
+    return picture;
+}
+
+Slide SlideShowProject::makePhotoCell(const std::string& path, QImage thumbnail, int effect,
+                                      double slideDuration, double transitionDuration) {
+    Slide cell = makeEmptyCell();
+    cell.hasPhoto = true;
+    cell.transitionEffect = storableEffect(effect, cell.transitionEffect);
+    cell.slideDuration = clampDuration(slideDuration);
+    cell.transitionDuration = clampDuration(transitionDuration);
+    cell.photoPath = path;
+    thumbnails_.push_back(std::move(thumbnail));
+    cell.thumbnailIndex = static_cast<int>(thumbnails_.size()) - 1;
+    return cell;
+}
+
 int SlideShowProject::insertPhoto(const std::string& path, int position, int effect, double slideDuration,
                                   double transitionDuration) {
     if (position < 0) {
@@ -253,18 +292,12 @@ int SlideShowProject::insertPhoto(const std::string& path, int position, int eff
     }
     // The thumbnail is made before any cell changes, so a file that cannot give one leaves the
     // project exactly as it was (no cell, no thumbnail slot).
-    QImage picture;
-    const int pixelWidth = static_cast<int>(std::lround(kThumbnailWidth * thumbnailPixelRatio_));
-    const int pixelHeight = static_cast<int>(std::lround(kThumbnailHeight * thumbnailPixelRatio_));
-    if (makesThumbnails_ ? !PhotoLoader::load(picture, pixelWidth, pixelHeight, path, kWhiteBackground)
-                         : !isSupportedPhotoName(path)) {
+    std::optional<QImage> picture = makeThumbnail(path);
+    if (!picture) {
         return -1;
     }
-    if (!picture.isNull()) {
-        picture.setDevicePixelRatio(thumbnailPixelRatio_);
-    }
 
-    const int photos = photoSlideCount();
+    const int photos = photoCount_;
     if (position >= photos) {
         // On or after the first placeholder: the photo goes into the first placeholder, right after
         // the existing photos. A row that was never filled gets its placeholder first.
@@ -272,13 +305,13 @@ int SlideShowProject::insertPhoto(const std::string& path, int position, int eff
             appendPlaceholder();
         }
         Slide& cell = cells_[static_cast<std::size_t>(photos)];
-        cell.hasPhoto = true;
-        cell.transitionEffect = storableEffect(effect, cell.transitionEffect);
-        cell.slideDuration = clampDuration(slideDuration);
-        cell.transitionDuration = clampDuration(transitionDuration);
-        cell.photoPath = path;
-        thumbnails_.push_back(std::move(picture));
-        cell.thumbnailIndex = static_cast<int>(thumbnails_.size()) - 1;
+        Slide filled = makePhotoCell(path, std::move(*picture), effect, slideDuration, transitionDuration);
+        // The placeholder keeps its effect when the requested one is not storable.
+        filled.transitionEffect = storableEffect(effect, cell.transitionEffect);
+        filled.index = cell.index;
+        filled.cellRect = cell.cellRect;
+        cell = std::move(filled);
+        ++photoCount_;
         if (placeholderCount() == 0) {
             appendPlaceholder();
         }
@@ -287,15 +320,10 @@ int SlideShowProject::insertPhoto(const std::string& path, int position, int eff
     } else {
         // On a photo: a new cell goes in before it. With fewer than two placeholders the row grows,
         // otherwise its last placeholder goes, so the row keeps its length.
-        Slide cell = makeEmptyCell();
-        cell.hasPhoto = true;
-        cell.transitionEffect = storableEffect(effect, cell.transitionEffect);
-        cell.slideDuration = clampDuration(slideDuration);
-        cell.transitionDuration = clampDuration(transitionDuration);
-        cell.photoPath = path;
-        thumbnails_.push_back(std::move(picture));
-        cell.thumbnailIndex = static_cast<int>(thumbnails_.size()) - 1;
+        Slide cell = makePhotoCell(path, std::move(*picture), effect, slideDuration, transitionDuration);
+        cellSteps_ += cells_.size() - static_cast<std::size_t>(position);
         cells_.insert(cells_.begin() + position, std::move(cell));
+        ++photoCount_;
         if (placeholderCount() >= 2) {
             cells_.pop_back();
         }
@@ -310,11 +338,82 @@ int SlideShowProject::insertPhoto(const std::string& path, int position, int eff
     return cellCount() - 1;
 }
 
+int SlideShowProject::insertPhotos(const std::vector<std::string>& paths, int position, int effect,
+                                   double slideDuration, double transitionDuration,
+                                   std::vector<std::string>* refused) {
+    if (position < 0) {
+        return 0;
+    }
+    std::vector<Slide> added;
+    for (const std::string& path : paths) {
+        std::optional<QImage> picture = makeThumbnail(path);
+        if (!picture) {
+            if (refused) {
+                refused->push_back(path);
+            }
+            continue;
+        }
+        added.push_back(makePhotoCell(path, std::move(*picture), effect, slideDuration, transitionDuration));
+    }
+    if (added.empty()) {
+        return 0;
+    }
+    const int count = static_cast<int>(added.size());
+    const int photos = photoCount_;
+    const int cellsBefore = cellCount();
+    if (position >= photos) {
+        // Into the placeholders after the photos, as many as there are, then new cells; one placeholder
+        // always follows. Filled placeholders keep their own effect when the requested one is not storable.
+        for (int i = 0; i < count; ++i) {
+            const std::size_t at = static_cast<std::size_t>(photos + i);
+            if (at < cells_.size()) {
+                added[static_cast<std::size_t>(i)].transitionEffect =
+                    storableEffect(effect, cells_[at].transitionEffect);
+                added[static_cast<std::size_t>(i)].index = cells_[at].index;
+                added[static_cast<std::size_t>(i)].cellRect = cells_[at].cellRect;
+                cells_[at] = std::move(added[static_cast<std::size_t>(i)]);
+            } else {
+                added[static_cast<std::size_t>(i)].index = static_cast<int>(at);
+                cells_.push_back(std::move(added[static_cast<std::size_t>(i)]));
+            }
+            ++cellSteps_;
+        }
+        photoCount_ += count;
+        if (placeholderCount() == 0) {
+            Slide cell = makeEmptyCell();
+            cell.index = cellCount();
+            cells_.push_back(std::move(cell));
+        }
+        selectedSlide_ = photos + count - 1;
+        if (cellCount() != cellsBefore) {
+            notifyContentWidth();
+        }
+        notifyScroll(selectedSlide_);
+    } else {
+        // Before a photo: each single insertion would take one spare placeholder from the end while at
+        // least two are left, so the batch takes as many as that allows.
+        const int spare = std::max(0, placeholderCount() - 1);
+        cellSteps_ += cells_.size() - static_cast<std::size_t>(position) + added.size();
+        cells_.insert(cells_.begin() + position, std::make_move_iterator(added.begin()),
+                      std::make_move_iterator(added.end()));
+        photoCount_ += count;
+        cells_.resize(cells_.size() - static_cast<std::size_t>(std::min(count, spare)));
+        renumber();
+        notifyContentWidth();
+        selectedSlide_ = position + count - 1;
+        notifyScroll(selectedSlide_);
+        relayoutClips();
+    }
+    notifyChanged();
+    notifyFocus();
+    return count;
+}
+
 bool SlideShowProject::deleteSlide(int i) {
     if (i < 0 || i >= cellCount() || !cells_[static_cast<std::size_t>(i)].hasPhoto) {
         return false;
     }
-    const int photos = photoSlideCount();
+    const int photos = photoCount_;
     if (i == selectedSlide_) {
         // The last photo passes the selection to the one before it; any other passes it to the
         // slide that moves into the gap.
@@ -326,7 +425,9 @@ bool SlideShowProject::deleteSlide(int i) {
         --selectedSlide_;
     }
     // The cell goes; its thumbnail stays in the list.
+    cellSteps_ += cells_.size() - static_cast<std::size_t>(i);
     cells_.erase(cells_.begin() + i);
+    --photoCount_;
     if (visibleWidth_ / kCellWidth >= cellCount()) {
         Slide cell = makeEmptyCell();
         cells_.push_back(std::move(cell));
@@ -339,7 +440,7 @@ bool SlideShowProject::deleteSlide(int i) {
 }
 
 void SlideShowProject::shiftSlideLeft() {
-    const int photos = photoSlideCount();
+    const int photos = photoCount_;
     if (selectedSlide_ <= 0 || selectedSlide_ >= photos || photos < 2) {
         return;
     }
@@ -350,7 +451,7 @@ void SlideShowProject::shiftSlideLeft() {
 }
 
 void SlideShowProject::shiftSlideRight() {
-    const int photos = photoSlideCount();
+    const int photos = photoCount_;
     // Nothing is selected, or the last photo is: there is nowhere to go.
     if (selectedSlide_ < 0 || selectedSlide_ >= firstPlaceholderIndex() - 1 || photos < 2) {
         return;
@@ -431,6 +532,7 @@ void SlideShowProject::applyDefaultsToAll() {
 
 void SlideShowProject::resetProject() {
     cells_.clear();
+    photoCount_ = 0;
     clips_.clear();
     selectedSlide_ = -1;
     selectedClip_ = -1;
@@ -463,7 +565,7 @@ void SlideShowProject::addMeasuredClip(const std::string& path, std::uint64_t da
 }
 
 void SlideShowProject::relayoutClips() {
-    const int photos = photoSlideCount();
+    const int photos = photoCount_;
     const double total = totalDuration();
     for (SoundtrackClip& clip : clips_) {
         clip.cellWidth = clipWidthFor(clip.dataBytes, clip.averageBytesPerSecond, photos, total);
@@ -477,6 +579,7 @@ void SlideShowProject::renumber() {
     for (std::size_t i = 0; i < cells_.size(); ++i) {
         cells_[i].index = static_cast<int>(i);
     }
+    cellSteps_ += cells_.size();
 }
 
 void SlideShowProject::notifyChanged() {

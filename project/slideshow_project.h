@@ -95,6 +95,10 @@ int clipWidthFor(std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond, i
 // 0 when there is none. Independent of the locale.
 double parseDurationText(std::string_view text);
 
+// Whether a path may be opened as a photo: an absolute path naming a regular file once links are
+// followed. Decided with stat alone, so a FIFO or a device is never opened (reading a FIFO would hang).
+bool isReadablePhotoFile(const std::string& path);
+
 // What the storyboard hears from the project. Every call comes on the user-interface thread.
 class ProjectObserver {
 public:
@@ -131,8 +135,8 @@ public:
     // ---- Queries
     int cellCount() const { return static_cast<int>(cells_.size()); }
     int contentWidth() const;  // cellCount x 154 (saturating)
-    int photoSlideCount() const;
-    int placeholderCount() const;
+    int photoSlideCount() const { return photoCount_; }
+    int placeholderCount() const { return cellCount() - photoCount_; }
     // Index of the first placeholder, cellCount() when there is none.
     int firstPlaceholderIndex() const { return photoSlideCount(); }
     const Slide* slide(int i) const;
@@ -171,6 +175,11 @@ public:
     // like the headless renderer's, turns it off: photos are then checked by name only, not decoded,
     // and their thumbnails stay null.
     void setMakesThumbnails(bool on) { makesThumbnails_ = on; }
+    // Whether insertPhoto refuses a file it cannot show (off by default, where a photo name that cannot
+    // be read still gets the white thumbnail). The storyboard turns it on: a photo must then pass
+    // isReadablePhotoFile and decode into its thumbnail, so a broken file, a folder, a FIFO or a
+    // relative path never becomes a blank slide.
+    void setRefusesUnreadablePhotos(bool on) { refusesUnreadablePhotos_ = on; }
 
     // ---- Editing
     void appendPlaceholder();
@@ -181,6 +190,13 @@ public:
     // outside 0..12 is not stored: the cell keeps its own number, or 0.
     int insertPhoto(const std::string& path, int position, int effect, double slideDuration,
                     double transitionDuration);
+    // Puts several photos into the row as consecutive insertPhoto calls would (each taken photo goes
+    // after the one before it), but in one pass over the row and with one round of notifications, so a
+    // drop of many photos costs time in proportion to the row plus the drop. Paths that give no
+    // thumbnail are left out and, when `refused` is given, added to it in order. Returns the number of
+    // photos inserted.
+    int insertPhotos(const std::vector<std::string>& paths, int position, int effect, double slideDuration,
+                     double transitionDuration, std::vector<std::string>* refused = nullptr);
     // Deletes the photo slide at i; false when i is not a photo slide.
     bool deleteSlide(int i);
     void shiftSlideLeft();
@@ -207,7 +223,15 @@ public:
                          std::uint32_t averageBytesPerSecond);
     void relayoutClips();
 
+    // How many cells the editing operations have stepped over so far (renumbering, shifting, counting):
+    // the measure tests use to see that building a row costs linear work.
+    std::uint64_t cellSteps() const { return cellSteps_; }
+
 private:
+    // The thumbnail of a photo for insertion, or none when the file cannot give one.
+    std::optional<QImage> makeThumbnail(const std::string& path) const;
+    Slide makePhotoCell(const std::string& path, QImage thumbnail, int effect, double slideDuration,
+                        double transitionDuration);
     static Slide makeEmptyCell();
     static double clampDuration(double seconds);
     void renumber();
@@ -217,10 +241,13 @@ private:
     void notifyFocus();
 
     std::vector<Slide> cells_;
+    int photoCount_ = 0;  // photo slides in cells_, all before the first placeholder
+    std::uint64_t cellSteps_ = 0;
     std::vector<SoundtrackClip> clips_;
     std::vector<QImage> thumbnails_;
     double thumbnailPixelRatio_ = 1.0;
     bool makesThumbnails_ = true;
+    bool refusesUnreadablePhotos_ = false;
     int selectedSlide_ = -1;
     int selectedClip_ = -1;
     int visibleWidth_ = 0;

@@ -96,6 +96,24 @@ Line lineAtY(int y) {
     return y > kPhotoLineHeight ? Line::Soundtrack : Line::Photos;
 }
 
+std::string leftOutFilesText(const std::string& intro, const std::vector<std::string>& paths) {
+    constexpr std::size_t kNamesShown = 10;
+    std::string text = intro;
+    for (std::size_t i = 0; i < paths.size() && i < kNamesShown; ++i) {
+        // The name as the user sees it in the browser: the last part of the path, bytes decoded.
+        const std::string& path = paths[i];
+        const std::size_t slash = path.find_last_of('/');
+        const std::string name =
+            slash == std::string::npos || slash + 1 == path.size() ? path : path.substr(slash + 1);
+        text += '\n';
+        text += QFile::decodeName(QByteArray::fromStdString(name)).toStdString();
+    }
+    if (paths.size() > kNamesShown) {
+        text += "\nand " + std::to_string(paths.size() - kNamesShown) + " more";
+    }
+    return text;
+}
+
 bool isWaveFileName(const std::string& name) {
     if (name.size() < 4) {
         return false;

@@ -105,6 +105,9 @@ struct DropFiles {
 // photo-name test) for the photo line, else WAV files (".wav", any case) for the soundtrack line, in
 // the order given; other entries are left out.
 DropFiles dropFilesFrom(const QMimeData& mime);
+// One message for the files a drop or an add left out: `intro`, then the files' names, one a line, at
+// most ten of them, then "and N more" for the rest.
+std::string leftOutFilesText(const std::string& intro, const std::vector<std::string>& paths);
 // Whether a file name ends in ".wav" (any case).
 bool isWaveFileName(const std::string& name);
 

@@ -205,6 +205,19 @@ void PhotoBrowser::keyPressEvent(QKeyEvent* event) {
     QListWidget::keyPressEvent(event);
 }
 
+void PhotoBrowser::paintEvent(QPaintEvent* event) {
+    QListWidget::paintEvent(event);
+    const QModelIndex current = currentIndex();
+    if (!hasFocus() || !current.isValid()) return;
+    const QRect cell = visualRect(current);
+    if (cell.isEmpty()) return;
+    QPainter painter(viewport());
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+    painter.setBrush(Qt::NoBrush);
+    // A 2-pixel pen on a rectangle one pixel in covers the item's two outermost pixels on every side.
+    painter.drawRect(QRectF(cell).adjusted(1, 1, -1, -1));
+}
+
 std::unique_ptr<QMimeData> PhotoBrowser::selectionMimeData() const {
     const DragPayload payload = selectedPayload();
     if (payload.paths.empty()) return nullptr;

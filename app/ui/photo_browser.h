@@ -74,6 +74,9 @@ Q_SIGNALS:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // The items as the list draws them, then a clear focus ring (2 pixels, the highlight colour) around
+    // the current item while the list has the focus.
+    void paintEvent(QPaintEvent* event) override;
     void startDrag(Qt::DropActions supportedActions) override;
     QStringList mimeTypes() const override;
     QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override;

@@ -37,6 +37,15 @@ QRect outline(int left, int top, int right, int bottom) {
     return QRect(left, top, right - left - 1, bottom - top - 1);
 }
 
+// A ring 2 pixels wide just inside `outer` (whose right and bottom are inclusive, as QRect has them).
+void drawRing(QPainter& painter, const QRect& outer, const QColor& colour) {
+    constexpr int kWidth = 2;
+    painter.fillRect(QRect(outer.left(), outer.top(), outer.width(), kWidth), colour);
+    painter.fillRect(QRect(outer.left(), outer.bottom() - kWidth + 1, outer.width(), kWidth), colour);
+    painter.fillRect(QRect(outer.left(), outer.top(), kWidth, outer.height()), colour);
+    painter.fillRect(QRect(outer.right() - kWidth + 1, outer.top(), kWidth, outer.height()), colour);
+}
+
 QFont storyboardFont(int pixelSize, int weight) {
     QFont font(QStringLiteral("Arial"));
     font.setStyleHint(QFont::SansSerif);
@@ -122,6 +131,7 @@ StoryboardControl::StoryboardControl(QWidget* parent, std::function<SlideDefault
     menuRunner_ = [](QMenu& menu, const QPoint& at) { menu.exec(at); };
 
     project_.setDefaultsProvider(std::move(defaults));
+    project_.setRefusesUnreadablePhotos(true);
     project_.setObserver(this);
     project_.setVisibleWidth(viewport()->width());
     project_.setThumbnailPixelRatio(devicePixelRatioF());
@@ -486,11 +496,11 @@ void StoryboardControl::showSelectedSlideMenu() {
     const Slide* cell = project_.slide(project_.selectedSlide());
     if (cell && cell->hasPhoto) {
         const QRect r = toQRect(cell->cellRect);
-        rightClick(r.center(), viewport()->mapToGlobal(r.center()));
+        rightClick(r.center(), viewport()->mapToGlobal(r.center()), true);
     }
 }
 
-void StoryboardControl::rightClick(const QPoint& point, const QPoint& globalPoint) {
+void StoryboardControl::rightClick(const QPoint& point, const QPoint& globalPoint, bool fromKeyboard) {
     const int index = project_.cellAtPoint(point.x(), point.y());
     const Slide* cell = project_.slide(index);
     if (!cell || !cell->hasPhoto) {
@@ -500,6 +510,16 @@ void StoryboardControl::rightClick(const QPoint& point, const QPoint& globalPoin
     updateAccessibleDescription();
     viewport()->update();
     std::unique_ptr<QMenu> menu = makeContextMenu();
+    if (fromKeyboard) {
+        // Opened from the keyboard, the menu starts on its first item that can be chosen, so the arrow
+        // keys and Enter work at once and a screen reader names an item.
+        const QList<QAction*> actions = menu->actions();
+        const auto first = std::find_if(actions.begin(), actions.end(),
+                                        [](const QAction* action) { return action->isEnabled(); });
+        if (first != actions.end()) {
+            menu->setActiveAction(*first);
+        }
+    }
     if (menuRunner_) {
         menuRunner_(*menu, globalPoint);
     }
@@ -587,16 +607,33 @@ void StoryboardControl::endDurationEdit(bool store) {
 
 // ---- Drag and drop
 
+const storyboard::DropFiles& StoryboardControl::dragFiles(const QMimeData& mime) {
+    if (!dragFiles_ || dragMime_ != &mime) {
+        ++payloadChecks_;
+        dragFiles_ = storyboard::dropFilesFrom(mime);
+        dragMime_ = &mime;
+    }
+    return *dragFiles_;
+}
+
+void StoryboardControl::forgetDragFiles() {
+    dragFiles_.reset();
+    dragMime_ = nullptr;
+}
+
 bool StoryboardControl::acceptsDrag(const QMimeData* mime, const QPoint& point) {
     if (!mime) {
         return false;
     }
-    const storyboard::DropFiles files = storyboard::dropFilesFrom(*mime);
+    const storyboard::DropFiles& files = dragFiles(*mime);
     return !files.paths.empty() && files.line == storyboard::lineAtY(point.y());
 }
 
 void StoryboardControl::dragEnterEvent(QDragEnterEvent* event) {
-    if (!event->mimeData() || storyboard::dropFilesFrom(*event->mimeData()).paths.empty()) {
+    // A new drag: whatever an earlier one left behind is read afresh.
+    forgetDragFiles();
+    if (!event->mimeData() || dragFiles(*event->mimeData()).paths.empty()) {
+        forgetDragFiles();
         event->ignore();
         return;
     }
@@ -623,6 +660,7 @@ void StoryboardControl::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void StoryboardControl::dragLeaveEvent(QDragLeaveEvent* event) {
+    forgetDragFiles();
     clearDropIndicator();
     event->accept();
 }
@@ -632,12 +670,15 @@ void StoryboardControl::dropEvent(QDropEvent* event) {
     const QPoint point = event->position().toPoint();
     layoutRects();
     if (!acceptsDrag(event->mimeData(), point)) {
+        forgetDragFiles();
         event->ignore();
         return;
     }
+    // The drag ends here; the files are taken out before anything below can start another.
+    const storyboard::DropFiles files = std::move(*dragFiles_);
+    forgetDragFiles();
     // A value being typed is kept, as when the user clicks elsewhere in the storyboard.
     endDurationEdit(true);
-    const storyboard::DropFiles files = storyboard::dropFilesFrom(*event->mimeData());
     // Always a copy: a file manager must never take a "move" as leave to delete the originals.
     event->setDropAction(Qt::CopyAction);
     event->accept();
@@ -669,34 +710,41 @@ int StoryboardControl::dropPhotos(const std::vector<std::string>& paths, int fir
         return 0;
     }
     const SlideDefaults defaults = project_.currentDefaults();
-    int position = firstCell;
-    int taken = 0;
-    for (const std::string& path : paths) {
-        if (project_.insertPhoto(path, position, defaults.transitionEffect, defaults.slideDuration,
-                                 defaults.transitionDuration) >= 0) {
-            // A refused file leaves no gap: the next photo takes its place.
-            ++position;
-            ++taken;
-        }
+    // One insertion for the whole drop: a refused file leaves no gap, the next photo takes its place.
+    std::vector<std::string> refused;
+    const int taken = project_.insertPhotos(paths, firstCell, defaults.transitionEffect,
+                                            defaults.slideDuration, defaults.transitionDuration, &refused);
+    if (!refused.empty()) {
+        showMessage(storyboard::leftOutFilesText(
+                        "These files are not photos that can be shown and were left out:", refused),
+                    MessageFlags::kWarningOk);
     }
     return taken;
 }
 
 int StoryboardControl::dropClips(const std::vector<std::string>& paths) {
     int taken = 0;
+    std::vector<std::string> refused;
+    WaveOpenResult refusal = WaveOpenResult::Ok;
     for (const std::string& path : paths) {
-        switch (project_.addClip(path)) {
-            case WaveOpenResult::Ok:
-                ++taken;
-                break;
-            case WaveOpenResult::NotWaveFile:
-                showMessage("Unexpected file format: this is not a WAV file.\n" + displayPath(path),
-                            MessageFlags::kWarningOk);
-                break;
-            case WaveOpenResult::CannotOpen:
-                showMessage("The file cannot be opened:\n" + displayPath(path), MessageFlags::kWarningOk);
-                break;
+        const WaveOpenResult result = project_.addClip(path);
+        if (result == WaveOpenResult::Ok) {
+            ++taken;
+        } else {
+            refused.push_back(path);
+            refusal = result;
         }
+    }
+    // One message for the whole drop: a single file says why, several are named together.
+    if (refused.size() == 1) {
+        showMessage(refusal == WaveOpenResult::NotWaveFile
+                        ? "Unexpected file format: this is not a WAV file.\n" + displayPath(refused.front())
+                        : "The file cannot be opened:\n" + displayPath(refused.front()),
+                    MessageFlags::kWarningOk);
+    } else if (!refused.empty()) {
+        showMessage(storyboard::leftOutFilesText(
+                        "These files are not WAV files that can be opened and were left out:", refused),
+                    MessageFlags::kWarningOk);
     }
     if (taken > 0) {
         layoutRects();
@@ -727,14 +775,20 @@ void StoryboardControl::paintEvent(QPaintEvent* event) {
 }
 
 void StoryboardControl::paintFocusRing(QPainter& painter) {
-    // Along the view's edge, clear of the cells' frames (4 pixels in), so keyboard users see where the
-    // focus is even with no slide selected.
+    // While the storyboard has the focus, keyboard users see it twice in the highlight colour: a 2-pixel
+    // ring along the view's edge, and one around the frame of the selected slide (the cell the keys act
+    // on), drawn in the gap around the frame so that nothing of the cell is covered.
     if (!hasFocus()) {
         return;
     }
-    painter.setPen(QPen(palette().color(QPalette::Highlight), 1));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
+    const QColor highlight = palette().color(QPalette::Highlight);
+    drawRing(painter, viewport()->rect(), highlight);
+    if (const Slide* cell = project_.slide(project_.selectedSlide()); cell && cell->hasPhoto) {
+        const int l = cell->cellRect.left;
+        const int t = cell->cellRect.top;
+        // The frame spans (l + 4, t + 4) to (l + 115, t + 91); the ring hugs it from outside.
+        drawRing(painter, QRect(QPoint(l + 2, t + 2), QPoint(l + 117, t + 93)), highlight);
+    }
 }
 
 void StoryboardControl::paintCell(QPainter& painter, const Slide& cell) {
@@ -810,6 +864,7 @@ void StoryboardControl::paintSoundtrack(QPainter& painter, const QRect& area) {
                          QStringLiteral("Drop background audios here."));
         return;
     }
+    std::vector<const std::string*> painted;
     for (std::size_t i = 0; i < project_.clips().size(); ++i) {
         const SoundtrackClip& clip = project_.clips()[i];
         const QRect r = toQRect(clip.cellRect);
@@ -817,6 +872,15 @@ void StoryboardControl::paintSoundtrack(QPainter& painter, const QRect& area) {
             continue;
         }
         paintClip(painter, clip, area, static_cast<int>(i) == project_.selectedClip());
+        painted.push_back(&clip.wavePath);
+    }
+    // Files of clips scrolled out of view stay open for a while (scrolling back reads them again at
+    // no cost), but never more than a few: beyond the cap, all but the ones just painted are closed.
+    if (clipWaves_.size() > kMaxOpenClipWaves) {
+        std::erase_if(clipWaves_, [&painted](const auto& entry) {
+            return std::none_of(painted.begin(), painted.end(),
+                                [&entry](const std::string* path) { return *path == entry.first; });
+        });
     }
 }
 

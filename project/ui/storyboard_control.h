@@ -106,9 +106,17 @@ public:
     std::unique_ptr<QMenu> makeContextMenu();
 
     // Puts dropped files onto a line: photos from `firstCell` on (nothing when it is -1), WAV files onto
-    // the soundtrack (a file that is no usable WAV gets an error box). Returns the number of files taken.
+    // the soundtrack. Photos that cannot be shown are left out and named in one message for the whole
+    // drop; a file that is no usable WAV gets an error box. Returns the number of files taken.
     int dropPhotos(const std::vector<std::string>& paths, int firstCell);
     int dropClips(const std::vector<std::string>& paths);
+
+    // How many times a drag's payload has been read and its files looked at: once per drag, however
+    // often the pointer moves (tests).
+    int payloadChecks() const { return payloadChecks_; }
+    // How many clip files the waveforms hold open (tests): those painted last, plus at most a few more.
+    std::size_t openClipWaves() const { return clipWaves_.size(); }
+    static constexpr std::size_t kMaxOpenClipWaves = 16;
 
     // Replace the chooser, the photo viewer and the menu (tests).
     void setChooserOpener(ChooserOpener opener) { chooserOpener_ = std::move(opener); }
@@ -154,7 +162,7 @@ private:
     void layoutRects();
     void onScrollAction(int action);
     void leftClick(const QPoint& point);
-    void rightClick(const QPoint& point, const QPoint& globalPoint);
+    void rightClick(const QPoint& point, const QPoint& globalPoint, bool fromKeyboard = false);
     // The menu key and Shift+F10.
     void showSelectedSlideMenu();
     void openChooser(int slide);
@@ -162,6 +170,10 @@ private:
     void activateSelectedSlide(bool viewPhoto);
     void updateAccessibleDescription();
     bool acceptsDrag(const QMimeData* mime, const QPoint& point);
+    // The files of the drag in progress, read from `mime` on its first event and kept until the drag
+    // leaves or drops, so moving the pointer reads no file names and stats no files.
+    const storyboard::DropFiles& dragFiles(const QMimeData& mime);
+    void forgetDragFiles();
 
     void paintCell(QPainter& painter, const Slide& cell);
     void paintSoundtrack(QPainter& painter, const QRect& area);
@@ -182,6 +194,9 @@ private:
     int editingSlide_ = -1;
     storyboard::DurationField editingField_ = storyboard::DurationField::Slide;
     int dropIndicatorCell_ = -1;
+    std::optional<storyboard::DropFiles> dragFiles_;
+    const QMimeData* dragMime_ = nullptr;  // whose files dragFiles_ holds; compared, never dereferenced
+    int payloadChecks_ = 0;
     int lastScroll_ = 0;
     bool settingRange_ = false;
     ChooserOpener chooserOpener_;

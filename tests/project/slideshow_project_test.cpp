@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace kestrelle {
 namespace {
 
@@ -514,6 +516,120 @@ TEST(SlideShowProjectTest, EstimateCountsWholeSecondsAndReadsAudioRateAsListInde
     EXPECT_EQ(p.estimatedOutputBytes(OutputRates{448, 64, 0}), (448 + 128) * 10 * 128);
     EXPECT_EQ(p.estimatedOutputBytes(OutputRates{448, -1, 0}), (448 + 128) * 10 * 128);
     EXPECT_EQ(p.estimatedOutputBytes(OutputRates{-5000, 0, 0}), 80 * 10 * 128);
+}
+
+}  // namespace
+}  // namespace kestrelle
+
+namespace kestrelle {
+namespace {
+
+// Building a long row costs work in proportion to its length: photos appended one by one, a batch
+// appended, and a batch dropped before the first photo each step over a bounded number of cells per
+// photo (a running count, not a recount of the row for every insertion).
+TEST(SlideShowProjectTest, BuildingALongRowStepsOverEachCellABoundedNumberOfTimes) {
+    constexpr int kPhotos = 20000;
+    SlideShowProject one;
+    one.setMakesThumbnails(false);  // checked by name only: no file is read
+    fill(one, 4 * kCellWidth, 0);
+    for (int i = 0; i < kPhotos; ++i) {
+        ASSERT_GE(one.insertPhoto(photo(i), one.cellCount(), 0, 3.0, 1.0), 0);
+    }
+    EXPECT_EQ(one.photoSlideCount(), kPhotos);
+    EXPECT_LE(one.cellSteps(), 8u * kPhotos);
+
+    std::vector<std::string> batch;
+    for (int i = 0; i < kPhotos; ++i) {
+        batch.push_back(photo(i));
+    }
+    SlideShowProject appended;
+    appended.setMakesThumbnails(false);
+    fill(appended, 4 * kCellWidth, 0);
+    EXPECT_EQ(appended.insertPhotos(batch, 2, 0, 3.0, 1.0), kPhotos);
+    EXPECT_EQ(paths(appended), paths(one));
+    EXPECT_EQ(appended.selectedSlide(), kPhotos - 1);
+    expectInvariants(appended);
+    EXPECT_LE(appended.cellSteps(), 8u * kPhotos);
+
+    SlideShowProject front;
+    front.setMakesThumbnails(false);
+    fill(front, 4 * kCellWidth, 3);
+    const std::uint64_t before = front.cellSteps();
+    EXPECT_EQ(front.insertPhotos(batch, 0, 0, 3.0, 1.0), kPhotos);
+    EXPECT_LE(front.cellSteps() - before, 8u * kPhotos);
+    EXPECT_EQ(front.slide(kPhotos)->photoPath, photo(0));
+    EXPECT_EQ(front.slide(0)->photoPath, photo(0));
+    EXPECT_EQ(front.selectedSlide(), kPhotos - 1);
+    expectInvariants(front);
+}
+
+// A batch behaves as the same insertions one by one: before a photo (taking spare placeholders while
+// two are left), into the placeholders, and with refused names reported in order and leaving no gap.
+TEST(SlideShowProjectTest, BatchInsertMatchesSingleInsertions) {
+    const std::vector<std::string> batch{photo(10), "/x/notes.txt", photo(11), photo(12)};
+    for (const int position : {0, 1, 3, 5, 99}) {
+        SlideShowProject singles;
+        fill(singles, 5 * kCellWidth, 3);
+        int at = position;
+        for (const std::string& path : batch) {
+            if (singles.insertPhoto(path, at, 2, 2.0, 1.0) >= 0) {
+                ++at;
+            }
+        }
+        SlideShowProject batched;
+        fill(batched, 5 * kCellWidth, 3);
+        std::vector<std::string> refused;
+        EXPECT_EQ(batched.insertPhotos(batch, position, 2, 2.0, 1.0, &refused), 3);
+        EXPECT_EQ(refused, std::vector<std::string>{"/x/notes.txt"});
+        EXPECT_EQ(paths(batched), paths(singles)) << "position " << position;
+        EXPECT_EQ(batched.selectedSlide(), singles.selectedSlide()) << "position " << position;
+        expectInvariants(batched);
+    }
+}
+
+}  // namespace
+}  // namespace kestrelle
+
+namespace kestrelle {
+namespace {
+
+// With refusal on (as in the storyboard), only an absolute path to a regular file that decodes becomes a
+// slide: a text file named like a photo, a folder, a FIFO (never opened, so nothing hangs) and a
+// relative path to a good photo are all refused, leaving the project untouched.
+TEST_F(ProjectFilesTest, UnreadablePhotosAreRefusedWhenTheProjectRefusesThem) {
+    QImage green(40, 30, QImage::Format_RGB32);
+    green.fill(QColor(0, 160, 0));
+    const std::string good = path("good.png");
+    ASSERT_TRUE(green.save(QString::fromStdString(good)));
+    const std::string broken = path("broken.jpg");
+    ASSERT_TRUE(testing::writeFile(broken, "this is a shopping list, not a photo\n"));
+    const std::string folder = path("Trip.jpg");
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    const std::string fifo = path("pipe.jpg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string relative = std::filesystem::relative(good).string();
+    ASSERT_FALSE(relative.empty());
+    ASSERT_NE(relative.front(), '/');
+
+    EXPECT_TRUE(isReadablePhotoFile(good));
+    EXPECT_FALSE(isReadablePhotoFile(folder));
+    EXPECT_FALSE(isReadablePhotoFile(fifo));
+    EXPECT_FALSE(isReadablePhotoFile(relative));
+    EXPECT_FALSE(isReadablePhotoFile(path("missing.jpg")));
+
+    SlideShowProject p;
+    p.setRefusesUnreadablePhotos(true);
+    fill(p, 2 * kCellWidth, 0);
+    std::vector<std::string> refused;
+    EXPECT_EQ(p.insertPhotos({broken, good, folder, fifo, relative}, 0, 0, 3.0, 1.0, &refused), 1);
+    EXPECT_EQ(refused, (std::vector<std::string>{broken, folder, fifo, relative}));
+    for (const std::string& bad : refused) {
+        EXPECT_EQ(p.insertPhoto(bad, 0, 0, 3.0, 1.0), -1) << bad;
+    }
+    EXPECT_EQ(p.photoSlideCount(), 1);
+    EXPECT_EQ(p.slide(0)->photoPath, good);
+    EXPECT_EQ(p.thumbnails().size(), 1u);
+    expectInvariants(p);
 }
 
 }  // namespace

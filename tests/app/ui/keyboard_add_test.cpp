@@ -174,3 +174,22 @@ TEST_F(KeyboardAddTest, EnterWithoutASelectionOrOutsideTheBrowserDoesNothing) {
 
 }  // namespace
 }  // namespace kestrelle
+
+namespace kestrelle {
+namespace {
+
+// Enter goes through the same check as a drop: a text file named like a photo is left out, with one
+// message naming it, and the good photos of the selection are still added.
+TEST_F(KeyboardAddTest, EnterLeavesOutFilesThatAreNoPhotosAndSaysSoOnce) {
+    ASSERT_TRUE(testing::writeFile(folder_ + "/broken.jpg", "this is a text, not a photo"));
+    browser().openFolder(folder_);
+    waitForThumbnails();
+    select({"broken.jpg", "p1.jpg"});
+    QTest::keyClick(&browser(), Qt::Key_Return);
+    EXPECT_EQ(photoNames(), (std::vector<std::string>{"e0.jpg", "p1.jpg"}));
+    ASSERT_EQ(messages_.texts.size(), 1u);
+    EXPECT_NE(messages_.texts[0].find("\nbroken.jpg"), std::string::npos) << messages_.texts[0];
+}
+
+}  // namespace
+}  // namespace kestrelle

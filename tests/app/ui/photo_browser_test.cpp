@@ -190,3 +190,46 @@ TEST_F(PhotoBrowserTest, ADragCarriesTheSelectedRowsInAscendingOrderWhateverTheO
 
 }  // namespace
 }  // namespace kestrelle
+
+namespace kestrelle {
+namespace {
+
+// The current item shows a clear focus ring while the list has the focus: its two outermost pixels on
+// every side in the highlight colour (checked on an item that is current but not selected, so the
+// selection's own fill cannot pass for the ring); without the focus there is no ring.
+TEST_F(PhotoBrowserTest, TheCurrentItemShowsAFocusRingTwoPixelsWide) {
+    const std::string folder = makePhotos("ring", 3, Qt::green);
+    PhotoBrowser browser;
+    browser.resize(500, 300);
+    browser.openFolder(folder);
+    ASSERT_TRUE(waitForThumbnails(browser));
+    browser.show();
+    browser.activateWindow();
+    browser.setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return browser.hasFocus(); }, 5000));
+    browser.clearSelection();
+    browser.selectionModel()->setCurrentIndex(browser.model()->index(1, 0), QItemSelectionModel::NoUpdate);
+    const QRgb highlight = browser.palette().color(QPalette::Highlight).rgb();
+    const QRect cell = browser.visualRect(browser.currentIndex());
+    ASSERT_FALSE(cell.isEmpty());
+
+    QImage image = browser.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const int midX = cell.center().x();
+    const int midY = cell.center().y();
+    for (const QPoint& p :
+         {QPoint(cell.left(), midY), QPoint(cell.left() + 1, midY), QPoint(cell.right(), midY),
+          QPoint(cell.right() - 1, midY), QPoint(midX, cell.top()), QPoint(midX, cell.top() + 1),
+          QPoint(midX, cell.bottom()), QPoint(midX, cell.bottom() - 1)}) {
+        EXPECT_EQ(image.pixel(p), highlight) << p.x() - cell.left() << "," << p.y() - cell.top();
+    }
+    const QRect other = browser.visualRect(browser.model()->index(0, 0));
+    EXPECT_NE(image.pixel(other.left(), other.center().y()), highlight);
+
+    browser.clearFocus();
+    image = browser.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_NE(image.pixel(cell.left(), midY), highlight);
+    EXPECT_NE(image.pixel(cell.left() + 1, midY), highlight);
+}
+
+}  // namespace
+}  // namespace kestrelle

@@ -547,6 +547,67 @@ TEST_F(StoryboardDropTest, FoldersNamedLikePhotosAreLeftOut) {
     EXPECT_EQ(photoPaths(), (std::vector<std::string>{"x.png", "p0.png"}));
 }
 
+// Photos that cannot be shown never become blank slides, whichever way they come: the browser's payload
+// (a text file named like a photo, a folder, a relative path) or a file manager's list. Each drop that
+// left files out says so once, naming at most ten of them.
+TEST_F(StoryboardDropTest, UnreadablePhotosAreLeftOutAndNamedInOneMessage) {
+    addPhotos(1);
+    std::vector<std::string> files;
+    for (int i = 0; i < 12; ++i) {
+        files.push_back(path("broken" + std::to_string(i) + ".jpg"));
+        ASSERT_TRUE(testing::writeFile(files.back(), "not a photo"));
+    }
+    const std::string folder = path("Trip.jpg");
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+    files.insert(files.begin() + 1, folder);
+    files.push_back(photo("good.png"));
+    files.push_back("relative/good.png");
+    const auto mime = payload(DragLine::Photos, files);
+    EXPECT_TRUE(drag(*mime, at(0, 60, 40), true));
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"good.png", "p0.png"}));
+    ASSERT_EQ(messages.texts.size(), 1u);
+    const std::string& text = messages.texts[0];
+    EXPECT_NE(text.find("\nbroken0.jpg\nTrip.jpg\nbroken1.jpg\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nbroken8.jpg\nand 4 more"), std::string::npos) << text;
+    EXPECT_EQ(text.find("broken9.jpg"), std::string::npos) << text;
+    EXPECT_EQ(text.find("good.png"), std::string::npos) << text;
+
+    QMimeData fromFileManager;
+    fromFileManager.setUrls({QUrl::fromLocalFile(QString::fromStdString(files[0])),
+                             QUrl::fromLocalFile(QString::fromStdString(photo("x.png")))});
+    EXPECT_TRUE(drag(fromFileManager, at(0, 60, 40), true));
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"x.png", "good.png", "p0.png"}));
+    ASSERT_EQ(messages.texts.size(), 2u);
+    EXPECT_NE(messages.texts[1].find("\nbroken0.jpg"), std::string::npos);
+    EXPECT_EQ(messages.texts[1].find("x.png"), std::string::npos);
+}
+
+// A drag reads its payload once: the moves that follow, however many, reuse that reading, and the next
+// drag (after a leave or a drop) reads its own.
+TEST_F(StoryboardDropTest, ADragReadsItsPayloadOncePerDrag) {
+    addPhotos(2);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(photo("a.png"))),
+                  QUrl::fromLocalFile(QString::fromStdString(photo("b.png")))});
+    QDragEnterEvent enter(at(0, 60, 40), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(view(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    for (int i = 0; i < 200; ++i) {
+        // Over both cells, the soundtrack line (refused there) and back.
+        const QPoint point = i % 3 == 2 ? QPoint(60, 115) : at(i % 2, 60, 40);
+        QDragMoveEvent move(point, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(view(), &move);
+        EXPECT_EQ(move.isAccepted(), i % 3 != 2);
+    }
+    EXPECT_EQ(board->payloadChecks(), 1);
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(view(), &leave);
+
+    EXPECT_TRUE(drag(mime, at(1, 60, 40), true));
+    EXPECT_EQ(board->payloadChecks(), 2);
+    EXPECT_EQ(photoPaths(), (std::vector<std::string>{"p0.png", "a.png", "b.png", "p1.png"}));
+}
+
 // A 16-bit mono PCM WAV of `seconds` at 1000 Hz, a square wave at full scale.
 std::string waveFile(const std::string& file, double seconds, int bits = 16, bool riff = true) {
     const int rate = 1000;
@@ -587,10 +648,53 @@ TEST_F(StoryboardDropTest, WaveFilesGoOntoTheSoundtrackLineOnly) {
         payload(DragLine::Soundtrack, {waveFile(path("b.wav"), 2.0, 16, false), path("missing.wav")});
     EXPECT_TRUE(drag(*bad, QPoint(50, 115), true));
     EXPECT_EQ(board->project().clips().size(), 1u);
-    ASSERT_EQ(messages.texts.size(), 2u);
-    EXPECT_NE(messages.texts[0].find("Unexpected file format"), std::string::npos);
+    // Both refusals in one message for the drop.
+    ASSERT_EQ(messages.texts.size(), 1u);
     EXPECT_NE(messages.texts[0].find("b.wav"), std::string::npos);
-    EXPECT_NE(messages.texts[1].find("missing.wav"), std::string::npos);
+    EXPECT_NE(messages.texts[0].find("missing.wav"), std::string::npos);
+}
+
+// However many WAV files a drop refuses, it says so once: a single file with the reason, several by
+// name (ten at most). Good files in the same drop are still taken.
+TEST_F(StoryboardDropTest, RefusedWaveFilesAreReportedOncePerDrop) {
+    const auto single = payload(DragLine::Soundtrack, {waveFile(path("b.wav"), 2.0, 16, false)});
+    EXPECT_TRUE(drag(*single, QPoint(50, 115), true));
+    ASSERT_EQ(messages.texts.size(), 1u);
+    EXPECT_NE(messages.texts[0].find("Unexpected file format"), std::string::npos);
+    const auto missing = payload(DragLine::Soundtrack, {path("missing.wav")});
+    EXPECT_TRUE(drag(*missing, QPoint(50, 115), true));
+    ASSERT_EQ(messages.texts.size(), 2u);
+    EXPECT_NE(messages.texts[1].find("cannot be opened"), std::string::npos);
+
+    std::vector<std::string> files{waveFile(path("good.wav"), 2.0)};
+    for (int i = 0; i < 12; ++i) {
+        files.push_back(waveFile(path("bad" + std::to_string(i) + ".wav"), 1.0, 16, false));
+    }
+    const auto several = payload(DragLine::Soundtrack, files);
+    EXPECT_TRUE(drag(*several, QPoint(50, 115), true));
+    EXPECT_EQ(board->project().clips().size(), 1u);
+    ASSERT_EQ(messages.texts.size(), 3u);
+    EXPECT_NE(messages.texts[2].find("\nbad0.wav\n"), std::string::npos) << messages.texts[2];
+    EXPECT_NE(messages.texts[2].find("\nbad9.wav\nand 2 more"), std::string::npos) << messages.texts[2];
+}
+
+// The waveforms keep only a few clip files open: scrolling along forty clips leaves at most the cap open.
+TEST_F(StoryboardDropTest, ScrollingAlongManyClipsKeepsFewFilesOpen) {
+    addPhotos(20);
+    std::vector<std::string> files;
+    for (int i = 0; i < 40; ++i) {
+        files.push_back(waveFile(path("clip" + std::to_string(i) + ".wav"), 2.0));
+    }
+    EXPECT_EQ(board->dropClips(files), 40);
+    std::size_t most = 0;
+    for (int position = 0; position <= board->scrollLimitNow(); position += 100) {
+        board->scrollTo(position);
+        view()->grab();
+        most = std::max(most, board->openClipWaves());
+    }
+    EXPECT_GT(most, 1u);  // the clips on screen were read
+    EXPECT_LE(most, StoryboardControl::kMaxOpenClipWaves);
+    EXPECT_TRUE(messages.texts.empty());
 }
 
 // ---- Pixels
@@ -664,6 +768,53 @@ TEST_F(StoryboardPixelTest, TheFocusShowsAsARingAroundTheRow) {
     EXPECT_EQ(image.pixel(image.width() / 2, 0), highlight);
     const int l0 = board->project().slide(0)->cellRect.left;
     EXPECT_EQ(image.pixel(l0 + 4, 40), StoryboardControl::kSelectionPen);
+}
+
+// The focused cell (the selected slide) carries a clear ring: 2 pixels of the highlight colour around its
+// frame while the storyboard has the focus, on no other cell, and none at all without the focus.
+TEST_F(StoryboardPixelTest, TheSelectedSlideShowsAFocusRingTwoPixelsWide) {
+    addPhotos(2);
+    board->selectSlide(1);
+    board->setFocus();
+    ASSERT_TRUE(board->hasFocus());
+    const QRgb highlight = board->palette().color(QPalette::Highlight).rgb();
+    QImage image = grabView();
+    const int l = board->project().slide(1)->cellRect.left;
+    for (const QPoint& p : {QPoint(l + 2, 50), QPoint(l + 3, 50), QPoint(l + 116, 50), QPoint(l + 117, 50),
+                            QPoint(l + 60, 2), QPoint(l + 60, 3), QPoint(l + 60, 92), QPoint(l + 60, 93)}) {
+        EXPECT_EQ(image.pixel(p), highlight) << p.x() - l << "," << p.y();
+    }
+    // Inside the ring the cell is as it was: its frame, thumbnail and transition box.
+    EXPECT_EQ(image.pixel(l + 4, 50), StoryboardControl::kSelectionPen);
+    EXPECT_EQ(image.pixel(l + 1, 50), qRgb(255, 255, 255));
+    EXPECT_EQ(image.pixel(l + 118, 50), qRgb(255, 255, 255));
+    EXPECT_EQ(image.pixel(3, 50), qRgb(255, 255, 255));  // the other slide has no ring
+
+    board->clearFocus();
+    image = grabView();
+    EXPECT_EQ(image.pixel(l + 2, 50), qRgb(255, 255, 255));
+    EXPECT_EQ(image.pixel(l + 117, 50), qRgb(255, 255, 255));
+}
+
+// Shift+F10 opens the menu on its first item that can be chosen (the first slide cannot shift left);
+// a right click opens it with no item active.
+TEST_F(StoryboardControlTest, TheKeyboardMenuStartsOnItsFirstEnabledItem) {
+    addPhotos(2);
+    QString active = QStringLiteral("(not shown)");
+    board->setMenuRunner([&active](QMenu& menu, const QPoint&) {
+        active = menu.activeAction() ? menu.activeAction()->text() : QString();
+    });
+    board->selectSlide(0);
+    board->setFocus();
+    QTest::keyClick(board.get(), Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(active, QStringLiteral("Shift Slide Right '>'"));
+    board->selectSlide(1);
+    QTest::keyClick(board.get(), Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(active, QStringLiteral("Shift Slide Left '<'"));
+
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at(0, 60, 40), view()->mapToGlobal(at(0, 60, 40)));
+    QApplication::sendEvent(view(), &click);
+    EXPECT_EQ(active, QString());
 }
 
 TEST_F(StoryboardPixelTest, EachEffectDrawsItsOwnIcon) {
