@@ -83,9 +83,10 @@ std::string entryName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Opens a source file for reading without blocking on a pipe or device, and only if it is a regular file.
-FilePtr openRegularForReading(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+// Opens a file for reading without blocking on a pipe or device, and only if it is a regular file.
+// `extraFlags` adds open flags, such as O_NOFOLLOW.
+FilePtr openRegularForReading(const std::string& path, int extraFlags = 0) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | extraFlags);
     if (fd < 0) return nullptr;
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -111,7 +112,9 @@ std::unique_ptr<LogArchive::State> readIndex(const std::string& path, LogArchive
         error = why;
         return nullptr;
     };
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    // The container must be a regular file reached without a link: a pipe would block the read
+    // forever, and a link could point the reader at any file of the user.
+    FilePtr file = openRegularForReading(path, O_NOFOLLOW);
     if (!file) return fail(LogArchiveError::CannotOpen);
 
     char magic[6];

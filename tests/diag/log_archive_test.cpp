@@ -6,6 +6,7 @@
 #include "tests/support/temp_home.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -223,6 +224,24 @@ TEST_F(LogArchiveTest, OpenRefusesWithItsCodes) {
     }
     // Any version up to 1 is read, even a negative one.
     EXPECT_TRUE(openRead(header("VXPACK", -3, 0), error));
+}
+
+TEST_F(LogArchiveTest, ReadingRefusesPipesAndLinksAtOnce) {
+    // A pipe with no writer would hold the reader forever; it is refused before any read.
+    const std::string fifo = path("pipe.bin");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    LogArchiveError error = LogArchiveError::None;
+    EXPECT_FALSE(LogArchive::open(fifo.c_str(), LogArchive::Mode::Read, &error));
+    EXPECT_EQ(error, LogArchiveError::CannotOpen);
+
+    // A link is not followed, even to a good container.
+    const std::string real = path("real.bin");
+    ASSERT_TRUE(writeFile(real, header("VXPACK", 1, 1) + entryBytes("a", 0, 0, "x")));
+    ASSERT_TRUE(LogArchive::open(real.c_str(), LogArchive::Mode::Read));
+    const std::string link = path("link.bin");
+    ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+    EXPECT_FALSE(LogArchive::open(link.c_str(), LogArchive::Mode::Read, &error));
+    EXPECT_EQ(error, LogArchiveError::CannotOpen);
 }
 
 TEST_F(LogArchiveTest, ContainerCutInsideLastEntry) {
