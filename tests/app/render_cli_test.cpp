@@ -119,6 +119,26 @@ TEST_F(RenderCliTest, BadUsageIsRefusedWithStatusTwoAndNothingWritten) {
     EXPECT_FALSE(std::filesystem::exists(path("Documents/Kestrelle/Untitled.avi")));
 }
 
+TEST_F(RenderCliTest, ExportLogReplacesAnExistingFileOnlyWithYes) {
+    std::filesystem::create_directories(dataFolder());
+    ASSERT_TRUE(testing::writeFile(dataFolder() + "/run.log", "a line\r\n"));
+    ASSERT_TRUE(testing::writeFile(path("old.iba"), "keep me"));
+
+    const RunResult refused = render({QStringLiteral("--export-log"), file("old.iba")});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("old.iba exists (use -y to replace it)"), std::string::npos) << refused.err;
+    EXPECT_EQ(testing::readFile(path("old.iba")), "keep me");
+
+    const RunResult replaced =
+        render({QStringLiteral("--export-log"), file("old.iba"), QStringLiteral("-y")});
+    EXPECT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(testing::readFile(path("old.iba")).substr(0, 2), "\x1f\x8b");  // a gzip stream now
+
+    // A new file needs no -y.
+    EXPECT_EQ(render({QStringLiteral("--export-log"), file("new.iba")}).status, 0);
+    EXPECT_TRUE(std::filesystem::exists(path("new.iba")));
+}
+
 TEST_F(RenderCliTest, ListsProfilesAndCodecs) {
     const RunResult profiles = render({QStringLiteral("--list-profiles")});
     EXPECT_EQ(profiles.status, 0);

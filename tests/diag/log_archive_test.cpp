@@ -5,10 +5,12 @@
 #include "base/message_box.h"
 #include "tests/support/temp_home.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -163,6 +165,35 @@ TEST_F(LogArchiveTest, ExportRefusesTargetsThatCannotHoldTheArchive) {
     EXPECT_FALSE(exportRunLog(pipe));
     EXPECT_EQ(presenter.shown.size(), 2u);
     EXPECT_EQ(folderEntries(outFolder), std::vector<std::string>{"pipe.iba"});
+}
+
+TEST_F(LogArchiveTest, FailedExportLeavesTheFileItWouldReplace) {
+    std::filesystem::create_directories(dataFolder());
+    ASSERT_TRUE(writeFile(dataFolder() + "/run.log", std::string(8192, 'x')));
+    const std::string archive = outFolder + "/Kestrelle.iba";
+    ASSERT_TRUE(writeFile(archive, "the previous archive"));
+
+    // A file size limit makes the write fail part way, for root too.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool exported = exportRunLog(archive);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_FALSE(exported);
+    EXPECT_EQ(readFile(archive), "the previous archive");
+    EXPECT_EQ(folderEntries(outFolder), std::vector<std::string>{"Kestrelle.iba"});
+
+    // Without the limit the same export replaces it.
+    ASSERT_TRUE(exportRunLog(archive));
+    bool ok = false;
+    EXPECT_EQ(gunzip(archive, ok).substr(0, 6), "VXPACK");
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(folderEntries(outFolder), std::vector<std::string>{"Kestrelle.iba"});
 }
 
 // --- Reading an uncompressed container -------------------------------------------------------------
