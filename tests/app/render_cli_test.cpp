@@ -5,6 +5,7 @@
 #include "tests/support/temp_home.h"
 
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <csignal>
 
@@ -146,6 +147,34 @@ TEST_F(RenderCliTest, ListsProfilesAndCodecs) {
     const RunResult codecs = render({QStringLiteral("--list-codecs")});
     EXPECT_EQ(codecs.status, 0);
     EXPECT_NE(codecs.out.find("Xvid MPEG-4 Codec"), std::string::npos) << codecs.out;
+}
+
+// A command that only reads leaves the settings and profile files as they are: the same bytes in the
+// same file (a rewrite through a temporary file would give it a new inode).
+TEST_F(RenderCliTest, ListingProfilesRewritesNoSettingsOrProfileFile) {
+    ASSERT_EQ(render({QStringLiteral("--list-profiles")}).status, 0);
+    struct Kept {
+        std::string path;
+        ino_t inode;
+        std::string bytes;
+    };
+    std::vector<Kept> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dataFolder())) {
+        const std::string name = entry.path().string();
+        if (!entry.is_regular_file() || name.ends_with("run.log")) continue;
+        struct stat info {};
+        ASSERT_EQ(::stat(name.c_str(), &info), 0);
+        files.push_back({name, info.st_ino, testing::readFile(name)});
+    }
+    ASSERT_GT(files.size(), 1u);  // settings.ini and the profiles
+
+    ASSERT_EQ(render({QStringLiteral("--list-profiles")}).status, 0);
+    for (const Kept& kept : files) {
+        struct stat info {};
+        ASSERT_EQ(::stat(kept.path.c_str(), &info), 0) << kept.path;
+        EXPECT_EQ(info.st_ino, kept.inode) << kept.path;
+        EXPECT_EQ(testing::readFile(kept.path), kept.bytes) << kept.path;
+    }
 }
 
 // A folder of photos with default settings on a fresh data folder: the default output, a readable
