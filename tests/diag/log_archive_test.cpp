@@ -173,7 +173,7 @@ TEST_F(LogArchiveTest, FailedExportLeavesTheFileItWouldReplace) {
     const std::string archive = outFolder + "/Kestrelle.iba";
     ASSERT_TRUE(writeFile(archive, "the previous archive"));
 
-    // A file size limit makes the write fail part way, for root too.
+    // A file size limit makes the write fail midway, for root too.
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
