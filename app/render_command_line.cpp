@@ -189,7 +189,7 @@ std::string renderUsageText() {
            "  -t, --transition-duration SEC  seconds of each transition\n"
            "  -e, --effect N[,N...]          transition effect 0-12 for every slide (0 = random);\n"
            "                                 a list is used in turn, slide by slide\n"
-           "  -y, --overwrite                replace an existing output file\n"
+           "  -y, --overwrite                replace an existing output or log file\n"
            "      --list-profiles            one line per profile: name, WIDTHxHEIGHT, frame rate, codec\n"
            "      --list-codecs              the usable video codecs\n"
            "      --export-log FILE          write the run log as an .iba archive and exit\n"

@@ -295,7 +295,15 @@ int runRenderCommand(const std::vector<std::string>& arguments, std::ostream& ou
     SettingsStore& store = SettingsStore::instance();
     SettingsSaveAtExit saveAtExit;
 
-    if (line.exportLog) return exportRunLog(*line.exportLog) ? kRenderDone : kRenderFailed;
+    if (line.exportLog) {
+        // Like the video output, an existing file is replaced only when the user asked for it.
+        if (exists(*line.exportLog) && !line.overwrite) {
+            err << "kestrelle-render: log file " << *line.exportLog << " exists (use -y to replace it)"
+                << std::endl;
+            return kRenderBadUsage;
+        }
+        return exportRunLog(*line.exportLog) ? kRenderDone : kRenderFailed;
+    }
     std::string refusal;
     if (!checkProfilesAvailable(store, refusal)) {
         showMessage(refusal, MessageFlags::kWarningOk);

@@ -86,6 +86,14 @@ std::string replacedFile(const std::string& path) {
     return target;
 }
 
+// Flushes the entries of the folder holding `path` to the disk.
+void syncFolderOf(const std::string& path) {
+    const std::size_t cut = path.find_last_of('/');
+    const std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
+    FileDescriptor handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (handle.valid()) ::fsync(handle.get());
+}
+
 }  // namespace
 
 bool replaceFileContents(const std::string& requestedPath, const std::string& bytes, std::string& error) {
@@ -118,6 +126,9 @@ bool replaceFileContents(const std::string& requestedPath, const std::string& by
         error = errorText("cannot write the file", failure);
         return false;
     }
+    // The rename lives in the folder's entries: until they reach the disk, a power cut can bring the
+    // old file back. Some file systems cannot sync a folder; the file itself is safe then anyway.
+    syncFolderOf(path);
     return true;
 }
 

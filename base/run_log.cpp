@@ -3,6 +3,7 @@
 #include "base/data_folder.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -108,8 +109,17 @@ int writeV(int level, const char* sourcePath, int line, const char* format, va_l
     const std::string path = logFilePath();
 
     std::lock_guard<std::mutex> lock(logMutex());
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // The log may sit in the working folder, where another user could have planted a link or a
+    // pipe under its name: a link is not followed, and anything but a regular file is left alone
+    // (O_NONBLOCK keeps the open from waiting on a pipe without a reader).
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0) return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
     const std::string text = localTimeText() + '\t' + std::to_string(tickCount()) + '\t' + message + "\r\n";
     // One write per line: with O_APPEND the line lands whole at the end, even with other writers.
     [[maybe_unused]] const ssize_t written = ::write(fd, text.data(), text.size());

@@ -36,9 +36,14 @@ void loadDocument(XmlDocument& document, const std::string& path) {
     document.setDoc(bytes);
 }
 
+// Writes the document unless the file holds exactly its text already: a run that changed nothing
+// leaves the user's files (and their times) alone.
 bool writeDocument(const XmlDocument& document, const std::string& path) {
+    const std::string& text = document.docText();
+    std::string current;
+    if (readSmallFile(path, kMaxConfigFileBytes, current) && current == text) return true;
     std::string error;
-    if (replaceFileContents(path, document.docText(), error)) return true;
+    if (replaceFileContents(path, text, error)) return true;
     KESTRELLE_LOG_AS(kSource, 1, "Save %s failed: %s", path.c_str(), error.c_str());
     return false;
 }

@@ -83,9 +83,10 @@ std::string entryName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Opens a source file for reading without blocking on a pipe or device, and only if it is a regular file.
-FilePtr openRegularForReading(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+// Opens a file for reading without blocking on a pipe or device, and only if it is a regular file.
+// `extraFlags` adds open flags, such as O_NOFOLLOW.
+FilePtr openRegularForReading(const std::string& path, int extraFlags = 0) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | extraFlags);
     if (fd < 0) return nullptr;
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -111,7 +112,9 @@ std::unique_ptr<LogArchive::State> readIndex(const std::string& path, LogArchive
         error = why;
         return nullptr;
     };
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    // The container must be a regular file reached without a link: a pipe would block the read
+    // forever, and a link could point the reader at any file of the user.
+    FilePtr file = openRegularForReading(path, O_NOFOLLOW);
     if (!file) return fail(LogArchiveError::CannotOpen);
 
     char magic[6];
@@ -173,22 +176,9 @@ int copyData(std::FILE* source, std::FILE* out, std::uint32_t size) {
     return 1;
 }
 
-// Writes the container and counts the complete entries into `complete`. The caller removes the
-// container when the result is an error.
-LogArchiveError writeContainer(const LogArchive::State& handle, bool& created, int& complete) {
-    // Only a regular file (or a new one) may become the container: opening a pipe or a device would
-    // wait or write where no archive belongs.
-    struct stat existing {};
-    if (::stat(handle.path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode))
-        return LogArchiveError::CannotCreate;
-    for (const ArchiveEntry& entry : handle.entries) {
-        // Creating the container would truncate a file it is about to read.
-        if (sameFile(handle.path, entry.path)) return LogArchiveError::CannotCreate;
-    }
-    FilePtr out(std::fopen(handle.path.c_str(), "wb"));
-    if (!out) return LogArchiveError::CannotCreate;
-    created = true;
-
+// Writes the container into `out` (a fresh temporary file) and counts the complete entries into
+// `complete`.
+LogArchiveError writeContainer(const LogArchive::State& handle, FilePtr out, int& complete) {
     if (std::fwrite("VXPACK", 1, 6, out.get()) != 6) return LogArchiveError::MagicNotWritten;
     const unsigned char version[2] = {1, 0};
     if (std::fwrite(version, 1, 2, out.get()) != 2) return LogArchiveError::VersionNotWritten;
@@ -215,6 +205,13 @@ LogArchiveError writeContainer(const LogArchive::State& handle, bool& created, i
     return LogArchiveError::None;
 }
 
+// Gives a file made by mkstemp (0600) the permissions an ordinary new file would have.
+void giveUsualPermissions(int fd) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+}
+
 // Creates a fresh file for the compressed copy beside `path`: "<path>.gz", or a unique variant of it
 // when a file of that name exists already (it is not ours to overwrite).
 int createCompressedFile(const std::string& path, std::string& createdPath) {
@@ -226,12 +223,39 @@ int createCompressedFile(const std::string& path, std::string& createdPath) {
     pattern.insert(pattern.end(), suffix, suffix + sizeof suffix);  // with the terminating zero
     fd = mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) return -1;
-    // mkstemp makes the file 0600; give it the permissions an ordinary new file would have.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    giveUsualPermissions(fd);
     createdPath = pattern.data();
     return fd;
+}
+
+// Creates a unique temporary file beside `path` ("<path>.XXXXXX") and opens it for writing.
+FilePtr createTemporaryBeside(const std::string& path, std::string& temporaryPath) {
+    std::vector<char> pattern(path.begin(), path.end());
+    const char suffix[] = ".XXXXXX";
+    pattern.insert(pattern.end(), suffix, suffix + sizeof suffix);  // with the terminating zero
+    const int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    giveUsualPermissions(fd);
+    temporaryPath = pattern.data();
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        ::close(fd);
+        ::unlink(temporaryPath.c_str());
+        return nullptr;
+    }
+    return FilePtr(file);
+}
+
+// Checks that the archive may go to `path`: a regular file (or none yet) that is not one of the
+// files to pack.
+bool mayBecomeContainer(const LogArchive::State& handle) {
+    // Replacing a pipe or a device would put the archive where no archive belongs.
+    struct stat existing {};
+    if (::stat(handle.path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) return false;
+    for (const ArchiveEntry& entry : handle.entries) {
+        if (sameFile(handle.path, entry.path)) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -356,13 +380,19 @@ LogArchiveError LogArchive::pack(int* completeEntries) {
     if (completeEntries) *completeEntries = 0;
     if (!state_ || state_->mode != Mode::Write) return LogArchiveError::NotWritable;
     if (state_->entries.empty()) return LogArchiveError::NoEntries;
-    bool created = false;
+    if (!mayBecomeContainer(*state_)) return LogArchiveError::CannotCreate;
+    // The archive is made in a temporary file beside the target and renamed over it only when it is
+    // complete: a failed pack leaves an existing file as it was and nothing of its own behind.
+    std::string temporaryPath;
+    FilePtr out = createTemporaryBeside(state_->path, temporaryPath);
+    if (!out) return LogArchiveError::CannotCreate;
     int complete = 0;
-    LogArchiveError result = writeContainer(*state_, created, complete);
-    if (result == LogArchiveError::None) result = gzipInPlace(state_->path);
-    // A failed pack leaves nothing of its own under the container's name.
+    LogArchiveError result = writeContainer(*state_, std::move(out), complete);
+    if (result == LogArchiveError::None) result = gzipInPlace(temporaryPath);
+    if (result == LogArchiveError::None && ::rename(temporaryPath.c_str(), state_->path.c_str()) != 0)
+        result = LogArchiveError::CompressedFileNotWritten;
     if (result != LogArchiveError::None) {
-        if (created) ::unlink(state_->path.c_str());
+        ::unlink(temporaryPath.c_str());
         return result;
     }
     if (completeEntries) *completeEntries = complete;

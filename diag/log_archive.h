@@ -97,9 +97,10 @@ public:
     // NotRegularFile for a folder or another non-regular file. entryCount() then counts it.
     LogArchiveError addFile(const char* path);
 
-    // Writes the container to the archive's path and compresses it in place. `completeEntries` (when
-    // given) receives the number of entries whose data was copied whole; a source that cannot be opened
-    // writes nothing, one that shrank stops short. On failure no file this call wrote is left behind.
+    // Writes the container to a temporary file beside the archive's path, compresses it and renames it
+    // over that path. `completeEntries` (when given) receives the number of entries whose data was
+    // copied whole; a source that cannot be opened writes nothing, one that shrank stops short. On
+    // failure no file this call wrote is left behind and an existing file at the path is unchanged.
     LogArchiveError pack(int* completeEntries = nullptr);
 
     // Frees the archive now (the destructor does the same); NotOpen when it was not open.

@@ -5,13 +5,18 @@
 #include <QCoreApplication>
 
 #include <unistd.h>
+#include <cerrno>
 #include <csignal>
 #include <iostream>
 
 namespace {
 
+// Runs between any two instructions of the interrupted code: it keeps errno as it found it, so a
+// system call's failure that the code is about to read is not overwritten.
 void onInterrupt(int) {
+    const int savedErrno = errno;
     kestrelle::requestRenderCancel();
+    errno = savedErrno;
 }
 
 }  // namespace

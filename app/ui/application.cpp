@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 namespace kestrelle {
@@ -25,9 +26,13 @@ namespace {
 
 int g_signalSocket[2] = {-1, -1};
 
+// The write end never blocks: when the socket is full a wake-up is already pending, and the byte is
+// simply dropped. errno is kept as the interrupted code left it.
 extern "C" void forwardSignal(int) {
+    const int savedErrno = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(g_signalSocket[0], &byte, 1);
+    errno = savedErrno;
 }
 
 // SIGTERM, SIGINT and SIGHUP reach the user-interface thread through a socket pair, where they save
@@ -35,7 +40,7 @@ extern "C" void forwardSignal(int) {
 class TerminationSignals {
 public:
     explicit TerminationSignals(std::function<void()> handler) : handler_(std::move(handler)) {
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalSocket) != 0) return;
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalSocket) != 0) return;
         notifier_ = std::make_unique<QSocketNotifier>(g_signalSocket[1], QSocketNotifier::Read);
         QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] {
             char byte = 0;

@@ -5,6 +5,7 @@
 #include "tests/support/temp_home.h"
 
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <csignal>
 
@@ -119,6 +120,26 @@ TEST_F(RenderCliTest, BadUsageIsRefusedWithStatusTwoAndNothingWritten) {
     EXPECT_FALSE(std::filesystem::exists(path("Documents/Kestrelle/Untitled.avi")));
 }
 
+TEST_F(RenderCliTest, ExportLogReplacesAnExistingFileOnlyWithYes) {
+    std::filesystem::create_directories(dataFolder());
+    ASSERT_TRUE(testing::writeFile(dataFolder() + "/run.log", "a line\r\n"));
+    ASSERT_TRUE(testing::writeFile(path("old.iba"), "keep me"));
+
+    const RunResult refused = render({QStringLiteral("--export-log"), file("old.iba")});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("old.iba exists (use -y to replace it)"), std::string::npos) << refused.err;
+    EXPECT_EQ(testing::readFile(path("old.iba")), "keep me");
+
+    const RunResult replaced =
+        render({QStringLiteral("--export-log"), file("old.iba"), QStringLiteral("-y")});
+    EXPECT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(testing::readFile(path("old.iba")).substr(0, 2), "\x1f\x8b");  // a gzip stream now
+
+    // A new file needs no -y.
+    EXPECT_EQ(render({QStringLiteral("--export-log"), file("new.iba")}).status, 0);
+    EXPECT_TRUE(std::filesystem::exists(path("new.iba")));
+}
+
 TEST_F(RenderCliTest, ListsProfilesAndCodecs) {
     const RunResult profiles = render({QStringLiteral("--list-profiles")});
     EXPECT_EQ(profiles.status, 0);
@@ -126,6 +147,34 @@ TEST_F(RenderCliTest, ListsProfilesAndCodecs) {
     const RunResult codecs = render({QStringLiteral("--list-codecs")});
     EXPECT_EQ(codecs.status, 0);
     EXPECT_NE(codecs.out.find("Xvid MPEG-4 Codec"), std::string::npos) << codecs.out;
+}
+
+// A command that only reads leaves the settings and profile files as they are: the same bytes in the
+// same file (a rewrite through a temporary file would give it a new inode).
+TEST_F(RenderCliTest, ListingProfilesRewritesNoSettingsOrProfileFile) {
+    ASSERT_EQ(render({QStringLiteral("--list-profiles")}).status, 0);
+    struct Kept {
+        std::string path;
+        ino_t inode;
+        std::string bytes;
+    };
+    std::vector<Kept> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dataFolder())) {
+        const std::string name = entry.path().string();
+        if (!entry.is_regular_file() || name.ends_with("run.log")) continue;
+        struct stat info {};
+        ASSERT_EQ(::stat(name.c_str(), &info), 0);
+        files.push_back({name, info.st_ino, testing::readFile(name)});
+    }
+    ASSERT_GT(files.size(), 1u);  // settings.ini and the profiles
+
+    ASSERT_EQ(render({QStringLiteral("--list-profiles")}).status, 0);
+    for (const Kept& kept : files) {
+        struct stat info {};
+        ASSERT_EQ(::stat(kept.path.c_str(), &info), 0) << kept.path;
+        EXPECT_EQ(info.st_ino, kept.inode) << kept.path;
+        EXPECT_EQ(testing::readFile(kept.path), kept.bytes) << kept.path;
+    }
 }
 
 // A folder of photos with default settings on a fresh data folder: the default output, a readable

@@ -123,6 +123,22 @@ TEST_F(RunLogTest, UnopenableFileReturnsMinusOne) {
     EXPECT_EQ(RunLog::write(0, "a.cpp", 2, "lost"), -1);
 }
 
+TEST_F(RunLogTest, PlantedLinkOrPipeUnderTheLogNameIsLeftAlone) {
+    // A link named run.log in the folder is not followed: the file it points at keeps its bytes.
+    ASSERT_EQ(RunLog::write(0, "a.cpp", 1, "make the folder"), 0);
+    ASSERT_EQ(unlink(logPath().c_str()), 0);
+    const std::string victim = path("victim.txt");
+    ASSERT_TRUE(testing::writeFile(victim, "precious"));
+    ASSERT_EQ(symlink(victim.c_str(), logPath().c_str()), 0);
+    EXPECT_EQ(RunLog::write(0, "a.cpp", 2, "planted"), -1);
+    EXPECT_EQ(testing::readFile(victim), "precious");
+
+    // A pipe without a reader neither blocks the writer nor receives the line.
+    ASSERT_EQ(unlink(logPath().c_str()), 0);
+    ASSERT_EQ(mkfifo(logPath().c_str(), 0600), 0);
+    EXPECT_EQ(RunLog::write(0, "a.cpp", 3, "into a pipe"), -1);
+}
+
 TEST_F(RunLogTest, ThreadsNeverInterleaveWithinALine) {
     constexpr int kLines = 1000;
     auto writer = [](char mark) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <clocale>
 #include <filesystem>
@@ -109,6 +111,26 @@ TEST_F(SettingsStoreTest, SaveWritesTheLayoutByteForByteAndAgainIdentically) {
         const std::string name = entry.path().filename().string();
         EXPECT_TRUE(name == "settings.ini" || name == "run.log" || name == "Profile") << name;
     }
+}
+
+TEST_F(SettingsStoreTest, SavingRewritesTheFileOnlyWhenItsTextChanged) {
+    SettingsStore store(&provider_);
+    ASSERT_TRUE(store.save());
+    struct stat before {};
+    ASSERT_EQ(::stat(settingsPath().c_str(), &before), 0);
+    const std::string first = readFile(settingsPath());
+
+    // Unchanged settings leave the very same file in place.
+    ASSERT_TRUE(store.save());
+    struct stat after {};
+    ASSERT_EQ(::stat(settingsPath().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(readFile(settingsPath()), first);
+
+    // A changed setting is written.
+    store.settings().PlaySound = 0;
+    ASSERT_TRUE(store.save());
+    EXPECT_NE(readFile(settingsPath()).find("<PlaySound>0</PlaySound>"), std::string::npos);
 }
 
 TEST_F(SettingsStoreTest, ChangedValuesRoundTripWithEscapesAndOneDecimal) {

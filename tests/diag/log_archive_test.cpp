@@ -5,9 +5,12 @@
 #include "base/message_box.h"
 #include "tests/support/temp_home.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -164,6 +167,35 @@ TEST_F(LogArchiveTest, ExportRefusesTargetsThatCannotHoldTheArchive) {
     EXPECT_EQ(folderEntries(outFolder), std::vector<std::string>{"pipe.iba"});
 }
 
+TEST_F(LogArchiveTest, FailedExportLeavesTheFileItWouldReplace) {
+    std::filesystem::create_directories(dataFolder());
+    ASSERT_TRUE(writeFile(dataFolder() + "/run.log", std::string(8192, 'x')));
+    const std::string archive = outFolder + "/Kestrelle.iba";
+    ASSERT_TRUE(writeFile(archive, "the previous archive"));
+
+    // A file size limit makes the write fail midway, for root too.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool exported = exportRunLog(archive);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_FALSE(exported);
+    EXPECT_EQ(readFile(archive), "the previous archive");
+    EXPECT_EQ(folderEntries(outFolder), std::vector<std::string>{"Kestrelle.iba"});
+
+    // Without the limit the same export replaces it.
+    ASSERT_TRUE(exportRunLog(archive));
+    bool ok = false;
+    EXPECT_EQ(gunzip(archive, ok).substr(0, 6), "VXPACK");
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(folderEntries(outFolder), std::vector<std::string>{"Kestrelle.iba"});
+}
+
 // --- Reading an uncompressed container -------------------------------------------------------------
 
 TEST_F(LogArchiveTest, ReadsIndexOfHandWrittenContainer) {
@@ -223,6 +255,24 @@ TEST_F(LogArchiveTest, OpenRefusesWithItsCodes) {
     }
     // Any version up to 1 is read, even a negative one.
     EXPECT_TRUE(openRead(header("VXPACK", -3, 0), error));
+}
+
+TEST_F(LogArchiveTest, ReadingRefusesPipesAndLinksAtOnce) {
+    // A pipe with no writer would hold the reader forever; it is refused before any read.
+    const std::string fifo = path("pipe.bin");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    LogArchiveError error = LogArchiveError::None;
+    EXPECT_FALSE(LogArchive::open(fifo.c_str(), LogArchive::Mode::Read, &error));
+    EXPECT_EQ(error, LogArchiveError::CannotOpen);
+
+    // A link is not followed, even to a good container.
+    const std::string real = path("real.bin");
+    ASSERT_TRUE(writeFile(real, header("VXPACK", 1, 1) + entryBytes("a", 0, 0, "x")));
+    ASSERT_TRUE(LogArchive::open(real.c_str(), LogArchive::Mode::Read));
+    const std::string link = path("link.bin");
+    ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+    EXPECT_FALSE(LogArchive::open(link.c_str(), LogArchive::Mode::Read, &error));
+    EXPECT_EQ(error, LogArchiveError::CannotOpen);
 }
 
 TEST_F(LogArchiveTest, ContainerCutInsideLastEntry) {
