@@ -2,9 +2,12 @@
 
 #include "tests/support/temp_home.h"
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -137,6 +140,48 @@ TEST_F(RunLogTest, PlantedLinkOrPipeUnderTheLogNameIsLeftAlone) {
     ASSERT_EQ(unlink(logPath().c_str()), 0);
     ASSERT_EQ(mkfifo(logPath().c_str(), 0600), 0);
     EXPECT_EQ(RunLog::write(0, "a.cpp", 3, "into a pipe"), -1);
+}
+
+// Another user plants run.log as a link in a shared folder that the log falls back to (no data home):
+// the line must not reach the file the link points at. Needs root, to run the planting child as
+// another user.
+TEST_F(RunLogTest, AnotherUsersLinkInTheFallbackFolderIsNotFollowed) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to plant the link as another user";
+    constexpr uid_t kOtherUser = 65534;
+    // The test's own folder is private; the shared one lies in the system's temporary folder, which the
+    // other user can reach.
+    char pattern[] = "/tmp/kestrelle-shared-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string shared = pattern;
+    ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);  // world-writable, not sticky: the kernel does not guard it
+    const std::string victim = path("victim.txt");
+    ASSERT_TRUE(testing::writeFile(victim, "precious"));
+    const std::string link = shared + "/run.log";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const gid_t group = kOtherUser;
+        if (::setgroups(1, &group) != 0 || ::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0) ::_exit(1);
+        ::_exit(::symlink(victim.c_str(), link.c_str()) == 0 ? 0 : 2);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other user could not plant the link";
+    struct stat planted {};
+    ASSERT_EQ(::lstat(link.c_str(), &planted), 0);
+    ASSERT_EQ(planted.st_uid, kOtherUser);
+
+    char* saved = ::getcwd(nullptr, 0);
+    ASSERT_NE(saved, nullptr);
+    ::unsetenv("XDG_DATA_HOME");
+    ::setenv("HOME", "", 1);
+    ASSERT_EQ(::chdir(shared.c_str()), 0);
+    const int result = RunLog::write(0, "a.cpp", 1, "planted by someone else");
+    ASSERT_EQ(::chdir(saved), 0);
+    std::free(saved);
+    ::unlink(link.c_str());
+    ::rmdir(shared.c_str());
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(testing::readFile(victim), "precious");
 }
 
 TEST_F(RunLogTest, ThreadsNeverInterleaveWithinALine) {
