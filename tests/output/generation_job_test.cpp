@@ -141,9 +141,17 @@ RegionAgreement compareRegions(const QImage& screen, const QImage& frame) {
     return result;
 }
 
+// The share of an image showing the next picture (blue over red).
+double nextShare(const QImage& image) {
+    long long next = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) next += qBlue(image.pixel(x, y)) > qRed(image.pixel(x, y));
+    return static_cast<double>(next) / (static_cast<double>(image.width()) * image.height());
+}
+
 // Every effect's step in the decoded video shows the next picture where the on-screen run of the same
-// step does (the chooser and the preview show effects on screen). Random blocks are left out: their
-// places are drawn from a generator seeded with the clock.
+// step does (the chooser and the preview show effects on screen). Random blocks draw their places from
+// a generator seeded with the clock, so for them the video shows as much of the next picture instead.
 TEST_F(GenerationJobTest, EveryEffectRunsInTheVideoAsOnScreen) {
     const std::string red = solidPhoto("red.png", qRgb(220, 0, 0));
     const std::string blue = solidPhoto("blue.png", qRgb(0, 0, 220));
@@ -153,7 +161,6 @@ TEST_F(GenerationJobTest, EveryEffectRunsInTheVideoAsOnScreen) {
     bluePicture.fill(qRgb(0, 0, 220));
     constexpr int kStillFrames = 25;  // one second at 25 frames a second, before the effect's 25 steps
     for (int effect = 1; effect <= TransitionRegistry::kEffectCount; ++effect) {
-        if (effect == 5) continue;
         SCOPED_TRACE("effect " + std::to_string(effect));
         const TransitionStyle* style = TransitionRegistry::instance().find(effect);
         ASSERT_NE(style, nullptr);
@@ -173,6 +180,10 @@ TEST_F(GenerationJobTest, EveryEffectRunsInTheVideoAsOnScreen) {
             const QImage frame =
                 decodeFrame(path("out.avi"), kStillFrames + static_cast<int>(step), kWidth, kHeight);
             ASSERT_FALSE(frame.isNull());
+            if (effect == 5) {
+                EXPECT_NEAR(nextShare(frame), nextShare(screen.steps[step]), 0.05) << "step " << step;
+                continue;
+            }
             const RegionAgreement agreement = compareRegions(screen.steps[step], frame);
             EXPECT_GT(agreement.next, 0) << "step " << step;
             EXPECT_GT(agreement.previous, 0) << "step " << step;
