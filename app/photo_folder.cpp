@@ -45,7 +45,7 @@ DragPayload dragPayloadFor(const std::string& folder, const std::vector<ListedFi
     return payload;
 }
 
-std::string trimmed(std::string_view text) {
+std::string folderPathAsTyped(std::string_view text) {
     // Blanks are legal at either end of a file name: a path that names something as given is kept
     // whole, or "Trip " would open "Trip".
     std::string whole(text);

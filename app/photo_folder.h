@@ -37,6 +37,6 @@ DragPayload dragPayloadFor(const std::string& folder, const std::vector<ListedFi
 
 // A path as it may arrive typed or stored: kept whole when it names an existing entry (names may end
 // in blanks), else with leading and trailing white space removed.
-std::string trimmed(std::string_view text);
+std::string folderPathAsTyped(std::string_view text);
 
 }  // namespace kestrelle

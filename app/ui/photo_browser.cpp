@@ -86,7 +86,7 @@ void PhotoBrowser::openFolderPath(const QByteArray& path) {
 }
 
 void PhotoBrowser::openFolder(const std::string& path) {
-    const std::string folder = trimmed(path);
+    const std::string folder = folderPathAsTyped(path);
     stopWorker();
     if (folder.empty()) {
         clear();

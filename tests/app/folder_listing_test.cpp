@@ -65,7 +65,7 @@ TEST(PathHelpers, WholeComponentsOnly) {
     EXPECT_TRUE(pathIsWithin("/etc", "/"));
     EXPECT_EQ(joinPath("/", "etc"), "/etc");
     EXPECT_EQ(joinPath("/home", "ann"), "/home/ann");
-    EXPECT_EQ(trimmed("  \t/home/ann \n"), "/home/ann");
+    EXPECT_EQ(folderPathAsTyped("  \t/home/ann \n"), "/home/ann");
 }
 
 class FolderSourceTest : public TempHomeTest {
@@ -107,9 +107,9 @@ TEST_F(FolderSourceTest, SubfoldersAreVisibleFoldersInNaturalOrderWithButtonsWhe
 TEST_F(FolderSourceTest, BlanksAtTheEndsOfAFolderNameAreKept) {
     for (const char* name : {"Trip", "Trip ", " Trip"}) makeFolder(path(name));
     ASSERT_TRUE(writeFile(path("Trip /a.jpg"), "x"));
-    EXPECT_EQ(trimmed(path("Trip ")), path("Trip "));
-    EXPECT_EQ(trimmed(path(" Trip")), path(" Trip"));
-    EXPECT_EQ(trimmed(path("Trip") + "\n"), path("Trip"));
+    EXPECT_EQ(folderPathAsTyped(path("Trip ")), path("Trip "));
+    EXPECT_EQ(folderPathAsTyped(path(" Trip")), path(" Trip"));
+    EXPECT_EQ(folderPathAsTyped(path("Trip") + "\n"), path("Trip"));
 }
 
 TEST_F(FolderSourceTest, PlacesHoldHomeVolumesAndTheRootAndRemovableVolumesAreNeverProbed) {
