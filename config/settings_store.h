@@ -33,6 +33,9 @@ struct AppSettings {
     int TargetChanged = 0;
     int PreviewVolume = -5000;  // carried
     int StandardSkin = 0;       // carried
+    // Seconds of the crossfade between soundtrack clips and of the music's fade-out at the show's end
+    // (0 to 10; 0 joins clips directly and cuts the music at the end).
+    double AudioFadeSeconds = 2.0;
 };
 
 class SettingsStore {

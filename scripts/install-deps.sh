@@ -6,7 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-image-formats-plugins qt6-multimedia-dev qt6-svg-dev
   gstreamer1.0-plugins-base
-  libavcodec-dev libavutil-dev libswscale-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libswscale-dev libaubio-dev
   libmp3lame-dev libmp3lame0 zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg libjpeg-turbo-progs xvfb xauth x11-apps xdotool dbus at-spi2-core python3-pyatspi imagemagick time ccache
