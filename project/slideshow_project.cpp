@@ -40,13 +40,9 @@ double clipPixelsPerSecond(int photoCount, double totalSeconds) {
     return kCellWidth / 6.0;
 }
 
-int clipWidthFor(std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond, int photoCount,
-                 double totalSeconds) {
-    if (averageBytesPerSecond == 0) {
-        return 0;
-    }
-    const double width = clipPixelsPerSecond(photoCount, totalSeconds) * static_cast<double>(dataBytes) /
-                         static_cast<double>(averageBytesPerSecond);
+namespace {
+
+int clampedWidth(double width) {
     if (!(width > 0.0)) {
         return 0;
     }
@@ -54,6 +50,21 @@ int clipWidthFor(std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond, i
         return kMaxPixelExtent;
     }
     return static_cast<int>(width);
+}
+
+}  // namespace
+
+int clipWidthFor(std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond, int photoCount,
+                 double totalSeconds) {
+    if (averageBytesPerSecond == 0) {
+        return 0;
+    }
+    return clampedWidth(clipPixelsPerSecond(photoCount, totalSeconds) * static_cast<double>(dataBytes) /
+                        static_cast<double>(averageBytesPerSecond));
+}
+
+int clipWidthForSeconds(double seconds, int photoCount, double totalSeconds) {
+    return clampedWidth(clipPixelsPerSecond(photoCount, totalSeconds) * seconds);
 }
 
 double parseDurationText(std::string_view text) {
@@ -541,14 +552,27 @@ void SlideShowProject::resetProject() {
     notifyChanged();
 }
 
-WaveOpenResult SlideShowProject::addClip(const std::string& path) {
-    WaveFile wave;
-    const WaveOpenResult result = wave.open(path);
-    if (result != WaveOpenResult::Ok) {
+AudioOpenResult SlideShowProject::addClip(const std::string& path) {
+    AudioFileFacts facts;
+    const AudioOpenResult result = probeAudioFile(path, &facts);
+    if (result != AudioOpenResult::Ok) {
         return result;
     }
-    addMeasuredClip(path, wave.dataSize(), wave.format().averageBytesPerSecond);
-    return WaveOpenResult::Ok;
+    if (facts.isWave) {
+        addMeasuredClip(path, facts.dataBytes, facts.averageBytesPerSecond);
+    } else {
+        addTimedClip(path, facts.durationSeconds);
+    }
+    return AudioOpenResult::Ok;
+}
+
+void SlideShowProject::addTimedClip(const std::string& path, double seconds) {
+    SoundtrackClip clip;
+    clip.wavePath = path;
+    clip.durationSeconds = std::isfinite(seconds) ? std::clamp(seconds, 0.0, kMaxDurationSeconds) : 0.0;
+    clip.cellWidth = clipWidthForSeconds(clip.durationSeconds, photoSlideCount(), totalDuration());
+    clips_.push_back(std::move(clip));
+    notifyChanged();
 }
 
 void SlideShowProject::addMeasuredClip(const std::string& path, std::uint64_t dataBytes,
@@ -568,7 +592,9 @@ void SlideShowProject::relayoutClips() {
     const int photos = photoCount_;
     const double total = totalDuration();
     for (SoundtrackClip& clip : clips_) {
-        clip.cellWidth = clipWidthFor(clip.dataBytes, clip.averageBytesPerSecond, photos, total);
+        clip.cellWidth = clip.averageBytesPerSecond > 0
+                             ? clipWidthFor(clip.dataBytes, clip.averageBytesPerSecond, photos, total)
+                             : clipWidthForSeconds(clip.durationSeconds, photos, total);
     }
     notifyChanged();
 }

@@ -3,7 +3,7 @@
 // placeholders) and a list of soundtrack clips. Nothing of it is saved; it lives as long as the
 // storyboard that shows it. Edited from the user-interface thread only.
 
-#include "media/wave_file.h"
+#include "media/audio_decoder.h"
 
 #include <QImage>
 
@@ -52,15 +52,16 @@ struct Slide {
     int thumbnailIndex = 0;           // entry in the project's thumbnail list
 };
 
-// One WAV file on the soundtrack line, as measured when it was added. The project keeps no file open:
-// whoever needs the samples (the storyboard's waveform) opens the file by its path.
+// One audio file on the soundtrack line, as measured when it was added. The project keeps no file open:
+// whoever needs the samples (the storyboard's waveform, the mix) opens the file by its path. A WAV file
+// is measured by its data chunk and byte rate; any other format by its length alone (byte fields 0).
 struct SoundtrackClip {
     int cellWidth = 0;  // drawn width in pixels
     std::string wavePath;
     CellRect cellRect;            // where the clip was last painted
     std::uint64_t dataBytes = 0;  // size of the data chunk (the width's numerator)
     std::uint32_t averageBytesPerSecond = 0;
-    double durationSeconds = 0.0;  // dataBytes / averageBytesPerSecond; 0 when the rate is 0
+    double durationSeconds = 0.0;  // WAV: dataBytes / averageBytesPerSecond (0 when the rate is 0)
 };
 
 // The three defaults given to new slides and to durations that are not positive.
@@ -90,6 +91,9 @@ double clipPixelsPerSecond(int photoCount, double totalSeconds);
 // 0 when the byte rate is 0.
 int clipWidthFor(std::uint64_t dataBytes, std::uint32_t averageBytesPerSecond, int photoCount,
                  double totalSeconds);
+// The width of a clip measured by its length alone: trunc(pixels per second x seconds), within
+// 0..kMaxPixelExtent.
+int clipWidthForSeconds(double seconds, int photoCount, double totalSeconds);
 
 // A typed duration: the leading decimal number of the text (after blanks and an optional sign),
 // 0 when there is none. Independent of the locale.
@@ -215,12 +219,14 @@ public:
     void applyDefaultsToAll();
     void resetProject();
 
-    // Opens and measures a WAV file and appends it as a clip; the file is closed again. Anything but Ok
-    // leaves the project unchanged.
-    WaveOpenResult addClip(const std::string& path);
+    // Opens and measures an audio file (probeAudioFile) and appends it as a clip; the file is closed
+    // again. Anything but Ok leaves the project unchanged.
+    AudioOpenResult addClip(const std::string& path);
     // Appends an already measured clip (for callers that measured the file themselves).
     void addMeasuredClip(const std::string& path, std::uint64_t dataBytes,
                          std::uint32_t averageBytesPerSecond);
+    // Appends a clip measured by its length alone (any format but WAV).
+    void addTimedClip(const std::string& path, double seconds);
     void relayoutClips();
 
     // How many cells the editing operations have stepped over so far (renumbering, shifting, counting):

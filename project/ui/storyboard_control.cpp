@@ -725,10 +725,10 @@ int StoryboardControl::dropPhotos(const std::vector<std::string>& paths, int fir
 int StoryboardControl::dropClips(const std::vector<std::string>& paths) {
     int taken = 0;
     std::vector<std::string> refused;
-    WaveOpenResult refusal = WaveOpenResult::Ok;
+    AudioOpenResult refusal = AudioOpenResult::Ok;
     for (const std::string& path : paths) {
-        const WaveOpenResult result = project_.addClip(path);
-        if (result == WaveOpenResult::Ok) {
+        const AudioOpenResult result = project_.addClip(path);
+        if (result == AudioOpenResult::Ok) {
             ++taken;
         } else {
             refused.push_back(path);
@@ -737,13 +737,13 @@ int StoryboardControl::dropClips(const std::vector<std::string>& paths) {
     }
     // One message for the whole drop: a single file says why, several are named together.
     if (refused.size() == 1) {
-        showMessage(refusal == WaveOpenResult::NotWaveFile
-                        ? "Unexpected file format: this is not a WAV file.\n" + displayPath(refused.front())
-                        : "The file cannot be opened:\n" + displayPath(refused.front()),
+        showMessage(refusal == AudioOpenResult::CannotOpen
+                        ? "The file cannot be opened:\n" + displayPath(refused.front())
+                        : std::string(audioOpenResultText(refusal)) + "\n" + displayPath(refused.front()),
                     MessageFlags::kWarningOk);
     } else if (!refused.empty()) {
         showMessage(storyboard::leftOutFilesText(
-                        "These files are not WAV files that can be opened and were left out:", refused),
+                        "These files are not audio files that can be opened and were left out:", refused),
                     MessageFlags::kWarningOk);
     }
     if (taken > 0) {
