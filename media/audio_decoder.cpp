@@ -158,7 +158,8 @@ AudioOpenResult openContainer(const std::string& path, Container& container) {
     constexpr int kIoBufferSize = 65536;
     auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
     if (!buffer) return AudioOpenResult::CannotOpen;
-    container.io.reset(avio_alloc_context(buffer, kIoBufferSize, 0, container.fd.get(), readPacket, nullptr, seekFile));
+    container.io.reset(
+        avio_alloc_context(buffer, kIoBufferSize, 0, container.fd.get(), readPacket, nullptr, seekFile));
     if (!container.io) {
         av_free(buffer);
         return AudioOpenResult::CannotOpen;
@@ -200,7 +201,8 @@ void usableLayout(const AVChannelLayout& given, int channels, AVChannelLayout* l
 class Resampler {
 public:
     bool matches(const AVChannelLayout& layout, AVSampleFormat format, int rate) const {
-        return swr_ && rate == rate_ && format == format_ && av_channel_layout_compare(&layout, &layout_.layout) == 0;
+        return swr_ && rate == rate_ && format == format_ &&
+               av_channel_layout_compare(&layout, &layout_.layout) == 0;
     }
 
     bool configure(const AVChannelLayout& givenLayout, int channels, AVSampleFormat format, int rate) {
@@ -212,8 +214,8 @@ public:
         usableLayout(givenLayout, channels, &input.layout);
         AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
         SwrContext* swr = nullptr;
-        if (swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_FLT, kMixSampleRate, &input.layout, format, rate, 0,
-                                nullptr) < 0)
+        if (swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_FLT, kMixSampleRate, &input.layout, format, rate,
+                                0, nullptr) < 0)
             return false;
         SwrPtr owned(swr);
         // A downmix of many channels is scaled so that it cannot exceed full scale.
@@ -308,17 +310,22 @@ enum class WaveSampleType { None, Unsigned8, Signed16, Signed24, Signed32, Float
 
 WaveSampleType waveSampleType(const WaveFile& wave) {
     const WaveFormat& format = wave.format();
-    if (format.channels == 0 || format.channels > kMaxWaveChannels || format.sampleRate == 0 || format.blockAlign == 0 ||
-        format.blockAlign % format.channels != 0 || wave.audioDataSize() == 0)
+    if (format.channels == 0 || format.channels > kMaxWaveChannels || format.sampleRate == 0 ||
+        format.blockAlign == 0 || format.blockAlign % format.channels != 0 || wave.audioDataSize() == 0)
         return WaveSampleType::None;
     const int width = format.blockAlign / format.channels;
     if (wave.sampleFormatTag() == 1) {
         switch (width) {
-        case 1: return WaveSampleType::Unsigned8;
-        case 2: return WaveSampleType::Signed16;
-        case 3: return WaveSampleType::Signed24;
-        case 4: return WaveSampleType::Signed32;
-        default: return WaveSampleType::None;
+            case 1:
+                return WaveSampleType::Unsigned8;
+            case 2:
+                return WaveSampleType::Signed16;
+            case 3:
+                return WaveSampleType::Signed24;
+            case 4:
+                return WaveSampleType::Signed32;
+            default:
+                return WaveSampleType::None;
         }
     }
     if (wave.sampleFormatTag() == 3) {
@@ -330,43 +337,53 @@ WaveSampleType waveSampleType(const WaveFile& wave) {
 
 const char* waveCodecName(WaveSampleType type) {
     switch (type) {
-    case WaveSampleType::Unsigned8: return "pcm_u8";
-    case WaveSampleType::Signed16: return "pcm_s16le";
-    case WaveSampleType::Signed24: return "pcm_s24le";
-    case WaveSampleType::Signed32: return "pcm_s32le";
-    case WaveSampleType::Float32: return "pcm_f32le";
-    case WaveSampleType::Float64: return "pcm_f64le";
-    case WaveSampleType::None: break;
+        case WaveSampleType::Unsigned8:
+            return "pcm_u8";
+        case WaveSampleType::Signed16:
+            return "pcm_s16le";
+        case WaveSampleType::Signed24:
+            return "pcm_s24le";
+        case WaveSampleType::Signed32:
+            return "pcm_s32le";
+        case WaveSampleType::Float32:
+            return "pcm_f32le";
+        case WaveSampleType::Float64:
+            return "pcm_f64le";
+        case WaveSampleType::None:
+            break;
     }
     return "";
 }
 
 float waveSample(const std::uint8_t* bytes, WaveSampleType type) {
     switch (type) {
-    case WaveSampleType::Unsigned8: return (static_cast<float>(bytes[0]) - 128.0f) / 128.0f;
-    case WaveSampleType::Signed16:
-        return static_cast<float>(static_cast<std::int16_t>(bytes[0] | (bytes[1] << 8))) / 32768.0f;
-    case WaveSampleType::Signed24: {
-        const std::uint32_t raw = static_cast<std::uint32_t>(bytes[0]) << 8 | static_cast<std::uint32_t>(bytes[1]) << 16 |
-                                  static_cast<std::uint32_t>(bytes[2]) << 24;
-        return static_cast<float>(static_cast<std::int32_t>(raw)) / 2147483648.0f;
-    }
-    case WaveSampleType::Signed32: {
-        std::uint32_t raw = 0;
-        std::memcpy(&raw, bytes, 4);  // little-endian host
-        return static_cast<float>(static_cast<double>(static_cast<std::int32_t>(raw)) / 2147483648.0);
-    }
-    case WaveSampleType::Float32: {
-        float value = 0.0f;
-        std::memcpy(&value, bytes, 4);
-        return std::isfinite(value) ? value : 0.0f;
-    }
-    case WaveSampleType::Float64: {
-        double value = 0.0;
-        std::memcpy(&value, bytes, 8);
-        return std::isfinite(value) ? static_cast<float>(value) : 0.0f;
-    }
-    case WaveSampleType::None: break;
+        case WaveSampleType::Unsigned8:
+            return (static_cast<float>(bytes[0]) - 128.0f) / 128.0f;
+        case WaveSampleType::Signed16:
+            return static_cast<float>(static_cast<std::int16_t>(bytes[0] | (bytes[1] << 8))) / 32768.0f;
+        case WaveSampleType::Signed24: {
+            const std::uint32_t raw = static_cast<std::uint32_t>(bytes[0]) << 8 |
+                                      static_cast<std::uint32_t>(bytes[1]) << 16 |
+                                      static_cast<std::uint32_t>(bytes[2]) << 24;
+            return static_cast<float>(static_cast<std::int32_t>(raw)) / 2147483648.0f;
+        }
+        case WaveSampleType::Signed32: {
+            std::uint32_t raw = 0;
+            std::memcpy(&raw, bytes, 4);  // little-endian host
+            return static_cast<float>(static_cast<double>(static_cast<std::int32_t>(raw)) / 2147483648.0);
+        }
+        case WaveSampleType::Float32: {
+            float value = 0.0f;
+            std::memcpy(&value, bytes, 4);
+            return std::isfinite(value) ? value : 0.0f;
+        }
+        case WaveSampleType::Float64: {
+            double value = 0.0;
+            std::memcpy(&value, bytes, 8);
+            return std::isfinite(value) ? static_cast<float>(value) : 0.0f;
+        }
+        case WaveSampleType::None:
+            break;
     }
     return 0.0f;
 }
@@ -389,7 +406,8 @@ public:
         }
         bytes_.resize(kWaveBlockFrames * blockAlign_);
         samples_.resize(kWaveBlockFrames * static_cast<std::size_t>(channels_));
-        return resampler_.configure(layout.layout, channels_, AV_SAMPLE_FMT_FLT, static_cast<int>(format.sampleRate));
+        return resampler_.configure(layout.layout, channels_, AV_SAMPLE_FMT_FLT,
+                                    static_cast<int>(format.sampleRate));
     }
 
 protected:
@@ -445,6 +463,12 @@ public:
         codec_->pkt_timebase = stream->time_base;
         codec_->thread_count = 1;
         if (avcodec_open2(codec_.get(), codec, nullptr) < 0) return AudioOpenResult::DecoderMissing;
+        // MP4 and M4A state the stream's exact length (the edit list's); libavformat removes the
+        // priming at the start but leaves the padding of the last packet, which is cut here.
+        if (std::strstr(container_.format->iformat->name, "mov") && stream->duration > 0 &&
+            stream->codecpar->sample_rate > 0)
+            sampleLimit_ = av_rescale_q(stream->duration, stream->time_base,
+                                        AVRational{1, stream->codecpar->sample_rate});
         packet_.reset(av_packet_alloc());
         frame_.reset(av_frame_alloc());
         if (!packet_ || !frame_) return AudioOpenResult::CannotOpen;
@@ -517,14 +541,20 @@ private:
 
     bool convertFrame(std::vector<float>& out) {
         const AVFrame& frame = *frame_;
-        if (frame.nb_samples <= 0) return true;
+        int frames = frame.nb_samples;
+        if (sampleLimit_ >= 0) {
+            frames = static_cast<int>(std::clamp<std::int64_t>(sampleLimit_ - samplesDecoded_, 0, frames));
+            samplesDecoded_ += frames;
+        }
+        if (frames <= 0) return true;
         const auto format = static_cast<AVSampleFormat>(frame.format);
         if (!resampler_.matches(frame.ch_layout, format, frame.sample_rate)) {
             resampler_.flush(out);
-            if (!resampler_.configure(frame.ch_layout, frame.ch_layout.nb_channels, format, frame.sample_rate))
+            if (!resampler_.configure(frame.ch_layout, frame.ch_layout.nb_channels, format,
+                                      frame.sample_rate))
                 return false;
         }
-        return resampler_.convert(const_cast<const std::uint8_t**>(frame.extended_data), frame.nb_samples, out);
+        return resampler_.convert(const_cast<const std::uint8_t**>(frame.extended_data), frames, out);
     }
 
     Container container_;
@@ -532,6 +562,8 @@ private:
     PacketPtr packet_;
     FramePtr frame_;
     Resampler resampler_;
+    std::int64_t sampleLimit_ = -1;  // the stream's length in its own samples; -1: as decoded
+    std::int64_t samplesDecoded_ = 0;
     int failures_ = 0;
     bool draining_ = false;
 };
@@ -540,9 +572,13 @@ private:
 // CannotOpen, or NotAudio when the file is no RIFF/WAVE file.
 AudioOpenResult openWave(const std::string& path, WaveFile& wave, WaveSampleType& type) {
     switch (wave.open(path)) {
-    case WaveOpenResult::Ok: type = waveSampleType(wave); return AudioOpenResult::Ok;
-    case WaveOpenResult::CannotOpen: return AudioOpenResult::CannotOpen;
-    case WaveOpenResult::NotWaveFile: break;
+        case WaveOpenResult::Ok:
+            type = waveSampleType(wave);
+            return AudioOpenResult::Ok;
+        case WaveOpenResult::CannotOpen:
+            return AudioOpenResult::CannotOpen;
+        case WaveOpenResult::NotWaveFile:
+            break;
     }
     return AudioOpenResult::NotAudio;
 }
@@ -555,24 +591,29 @@ void report(AudioOpenResult* result, AudioOpenResult value) {
 
 const char* audioOpenResultText(AudioOpenResult result) {
     switch (result) {
-    case AudioOpenResult::Ok: return "";
-    case AudioOpenResult::CannotOpen: return "The file cannot be opened.";
-    case AudioOpenResult::NotAudio: return "The file holds no sound in a format Kestrelle reads.";
-    case AudioOpenResult::DecoderMissing: return "The file's sound is in a format this system cannot decode.";
+        case AudioOpenResult::Ok:
+            return "";
+        case AudioOpenResult::CannotOpen:
+            return "The file cannot be opened.";
+        case AudioOpenResult::NotAudio:
+            return "The file holds no sound in a format Kestrelle reads.";
+        case AudioOpenResult::DecoderMissing:
+            return "The file's sound is in a format this system cannot decode.";
     }
     return "";
 }
 
 bool hasAudioFileName(const std::string& path) {
-    static constexpr std::array<const char*, 13> kExtensions = {".wav", ".mp3", ".flac", ".ogg", ".oga",
-                                                                 ".opus", ".m4a", ".aac", ".mp4", ".m4v",
-                                                                 ".mov", ".mkv", ".webm"};
+    static constexpr std::array<const char*, 13> kExtensions = {".wav",  ".mp3", ".flac", ".ogg", ".oga",
+                                                                ".opus", ".m4a", ".aac",  ".mp4", ".m4v",
+                                                                ".mov",  ".mkv", ".webm"};
     const std::size_t slash = path.find_last_of('/');
     const std::size_t dot = path.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
     std::string extension = path.substr(dot);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
     return std::find_if(kExtensions.begin(), kExtensions.end(),
                         [&](const char* known) { return extension == known; }) != kExtensions.end();
 }
