@@ -55,9 +55,9 @@ TEST_F(AudioDecoderTest, WaveSampleFormatsDecodeToTheirValuesAtFullLevel) {
         double value;
     };
     const std::vector<Case> cases = {
-        {{2, 44100, 16, false, false}, 0.5},  {{2, 44100, 24, false, false}, -0.25},
-        {{2, 44100, 32, false, false}, 0.75}, {{2, 44100, 32, true, false}, -0.5},
-        {{2, 44100, 64, true, false}, 0.125}, {{2, 44100, 32, true, true}, 0.375},
+        {{2, 44100, 16, false, false}, 0.5},   {{2, 44100, 24, false, false}, -0.25},
+        {{2, 44100, 32, false, false}, 0.75},  {{2, 44100, 32, true, false}, -0.5},
+        {{2, 44100, 64, true, false}, 0.125},  {{2, 44100, 32, true, true}, 0.375},
         {{2, 44100, 24, false, true}, -0.625}, {{1, 44100, 16, false, false}, 0.5},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -168,9 +168,11 @@ TEST_F(AudioDecoderTest, CompressedFormatsDecodeGaplessWithTheClickInPlace) {
         const Decoded decoded = decodeAll(file, 777);
         ASSERT_EQ(decoded.result, AudioOpenResult::Ok) << c.name;
         EXPECT_FALSE(decoded.failed) << c.name;
-        EXPECT_NEAR(static_cast<double>(decoded.frames()), static_cast<double>(kClickFrames), c.lengthTolerance)
+        EXPECT_NEAR(static_cast<double>(decoded.frames()), static_cast<double>(kClickFrames),
+                    c.lengthTolerance)
             << c.name;
-        EXPECT_NEAR(static_cast<double>(loudestFrame(decoded.samples)), static_cast<double>(kClickAt), 2.0) << c.name;
+        EXPECT_NEAR(static_cast<double>(loudestFrame(decoded.samples)), static_cast<double>(kClickAt), 2.0)
+            << c.name;
     }
 }
 
@@ -208,9 +210,12 @@ TEST_F(AudioDecoderTest, FilesThatAreNoSoundAreRefusedAtOnce) {
         AudioOpenResult expected;
     };
     const std::vector<Case> cases = {
-        {text, AudioOpenResult::NotAudio},     {empty, AudioOpenResult::CannotOpen},
-        {folder, AudioOpenResult::CannotOpen}, {fifo, AudioOpenResult::CannotOpen},
-        {path("gone.flac"), AudioOpenResult::CannotOpen}, {riffOnly, AudioOpenResult::NotAudio},
+        {text, AudioOpenResult::NotAudio},
+        {empty, AudioOpenResult::CannotOpen},
+        {folder, AudioOpenResult::CannotOpen},
+        {fifo, AudioOpenResult::CannotOpen},
+        {path("gone.flac"), AudioOpenResult::CannotOpen},
+        {riffOnly, AudioOpenResult::NotAudio},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(probeAudioFile(c.file, nullptr), c.expected) << c.file;
@@ -259,8 +264,8 @@ TEST_F(AudioDecoderTest, ACorruptMp3SkipsTheDamageAndDecodesTheRest) {
 }
 
 TEST(AudioFileNameTest, TheSoundtrackExtensionsInAnyCase) {
-    for (const char* name : {"a.wav", "b.MP3", "/x/c.Flac", "d.ogg", "e.oga", "f.opus", "g.m4a", "h.aac", "i.mp4",
-                             "j.M4V", "k.mov", "l.mkv", "m.webm"})
+    for (const char* name : {"a.wav", "b.MP3", "/x/c.Flac", "d.ogg", "e.oga", "f.opus", "g.m4a", "h.aac",
+                             "i.mp4", "j.M4V", "k.mov", "l.mkv", "m.webm"})
         EXPECT_TRUE(hasAudioFileName(name)) << name;
     for (const char* name : {"a.txt", "mp3", "/music.mp3/readme", "b.mp3.part", "c.wave", ""})
         EXPECT_FALSE(hasAudioFileName(name)) << name;

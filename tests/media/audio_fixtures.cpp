@@ -74,7 +74,8 @@ bool haveFfmpeg() {
 }
 
 bool runFfmpeg(const std::string& arguments) {
-    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y " + arguments + " > /dev/null 2>&1";
+    const std::string command =
+        "ffmpeg -nostdin -hide_banner -loglevel error -y " + arguments + " > /dev/null 2>&1";
     return std::system(command.c_str()) == 0;
 }
 
@@ -85,7 +86,8 @@ Decoded decodeAll(const std::string& path, std::size_t block) {
     std::vector<float> buffer(2 * block);
     for (;;) {
         const std::size_t got = decoder->read(buffer.data(), block);
-        decoded.samples.insert(decoded.samples.end(), buffer.begin(), buffer.begin() + static_cast<long>(2 * got));
+        decoded.samples.insert(decoded.samples.end(), buffer.begin(),
+                               buffer.begin() + static_cast<long>(2 * got));
         if (got < block) break;
     }
     decoded.failed = decoder->failed();
@@ -107,7 +109,8 @@ long loudestFrame(const std::vector<float>& interleaved) {
 
 std::vector<double> clickTrack(std::size_t frames, std::size_t clickFrame, int channels) {
     std::vector<double> samples(frames * static_cast<std::size_t>(channels), 0.0);
-    for (int c = 0; c < channels; ++c) samples[clickFrame * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = 0.9;
+    for (int c = 0; c < channels; ++c)
+        samples[clickFrame * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = 0.9;
     return samples;
 }
 

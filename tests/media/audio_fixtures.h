@@ -13,9 +13,9 @@ namespace kestrelle::testing {
 struct WaveSpec {
     int channels = 2;
     int sampleRate = 44100;
-    int bitsPerSample = 16;      // 8, 16, 24, 32 (integer) or 32, 64 (float)
-    bool floatSamples = false;   // format tag 3
-    bool extensible = false;     // WAVE_FORMAT_EXTENSIBLE with the matching sub-format
+    int bitsPerSample = 16;     // 8, 16, 24, 32 (integer) or 32, 64 (float)
+    bool floatSamples = false;  // format tag 3
+    bool extensible = false;    // WAVE_FORMAT_EXTENSIBLE with the matching sub-format
 };
 
 // Writes `samples` (interleaved, full scale +-1.0) as a WAV file; false on failure.
