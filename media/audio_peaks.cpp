@@ -81,7 +81,7 @@ AudioPeaks computeAudioPeaks(const std::string& path, double bucketsPerSecond, s
 struct AudioPeakCache::State {
     QObject* context = nullptr;
     std::function<void(const std::string&)> ready;
-    std::map<std::string, AudioPeaks> computed;  // by file key; node-based, so pointers stay valid
+    std::map<std::string, AudioPeaks> computed;             // by file key; node-based, so pointers stay valid
     std::deque<std::pair<std::string, std::string>> queue;  // (key, path) waiting
     std::string runningKey;
     std::string runningPath;

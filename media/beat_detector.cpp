@@ -49,9 +49,12 @@ constexpr std::int64_t kEnergyStep = 64;
 class RecentSamples {
 public:
     void push(const smpl_t* samples, std::size_t count) {
-        for (std::size_t i = 0; i < count; ++i) ring_[static_cast<std::size_t>(total_++) % ring_.size()] = samples[i];
+        for (std::size_t i = 0; i < count; ++i)
+            ring_[static_cast<std::size_t>(total_++) % ring_.size()] = samples[i];
     }
-    std::int64_t oldest() const { return std::max<std::int64_t>(0, total_ - static_cast<std::int64_t>(ring_.size())); }
+    std::int64_t oldest() const {
+        return std::max<std::int64_t>(0, total_ - static_cast<std::int64_t>(ring_.size()));
+    }
     std::int64_t total() const { return total_; }
     smpl_t at(std::int64_t frame) const { return ring_[static_cast<std::size_t>(frame) % ring_.size()]; }
 
@@ -71,7 +74,8 @@ double refineOnset(const RecentSamples& recent, double seconds) {
     std::int64_t best = -1;
     for (std::int64_t step = from; step + kEnergyStep <= to; step += kEnergyStep) {
         double energy = 0.0;
-        for (std::int64_t i = step; i < step + kEnergyStep; ++i) energy += double(recent.at(i)) * recent.at(i);
+        for (std::int64_t i = step; i < step + kEnergyStep; ++i)
+            energy += double(recent.at(i)) * recent.at(i);
         if (previous >= 0.0 && energy - previous > bestRise) {
             bestRise = energy - previous;
             best = step;
@@ -82,11 +86,13 @@ double refineOnset(const RecentSamples& recent, double seconds) {
 }
 
 void appendAscending(std::vector<double>& times, double seconds) {
-    if (seconds >= 0 && std::isfinite(seconds) && (times.empty() || seconds > times.back())) times.push_back(seconds);
+    if (seconds >= 0 && std::isfinite(seconds) && (times.empty() || seconds > times.back()))
+        times.push_back(seconds);
 }
 
 // Each beat moved onto the nearest onset within `window`; beats without one stay where they are.
-std::vector<double> snapToOnsets(const std::vector<double>& beats, const std::vector<double>& onsets, double window) {
+std::vector<double> snapToOnsets(const std::vector<double>& beats, const std::vector<double>& onsets,
+                                 double window) {
     std::vector<double> snapped;
     snapped.reserve(beats.size());
     for (double beat : beats) {
@@ -133,12 +139,14 @@ BeatTrack detectBeats(const std::string& path, std::stop_token stop) {
         if (got == 0) break;
         // A last hop shorter than the others is completed with silence.
         for (std::size_t i = 0; i < kHop; ++i)
-            input->data[i] = i < got ? static_cast<smpl_t>(0.5f * (block[2 * i] + block[2 * i + 1])) : smpl_t{0};
+            input->data[i] =
+                i < got ? static_cast<smpl_t>(0.5f * (block[2 * i] + block[2 * i + 1])) : smpl_t{0};
         aubio_tempo_do(tempo.get(), input.get(), beat.get());
         aubio_onset_do(onset.get(), input.get(), attack.get());
         recent.push(input->data, kHop);
         if (beat->data[0] != 0) appendAscending(beats, aubio_tempo_get_last_s(tempo.get()));
-        if (attack->data[0] != 0) appendAscending(onsets, refineOnset(recent, aubio_onset_get_last_s(onset.get())));
+        if (attack->data[0] != 0)
+            appendAscending(onsets, refineOnset(recent, aubio_onset_get_last_s(onset.get())));
         if (got < kHop) break;
     }
     track.beatsPerMinute = aubio_tempo_get_bpm(tempo.get());

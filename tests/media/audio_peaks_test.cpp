@@ -54,7 +54,8 @@ protected:
     template <typename Condition>
     static bool processEventsUntil(Condition done) {
         QDeadlineTimer deadline(30000);
-        while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        while (!done() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         return done();
     }
 };
@@ -97,7 +98,8 @@ TEST_F(AudioPeaksTest, TheCacheAnswersOnTheContextThreadOneFileAfterTheOther) {
     const std::string second = sineFile("second.wav", 2.0, 0.5);
     QObject context;
     std::vector<std::string> ready;
-    auto cache = std::make_unique<AudioPeakCache>(&context, [&](const std::string& file) { ready.push_back(file); });
+    auto cache =
+        std::make_unique<AudioPeakCache>(&context, [&](const std::string& file) { ready.push_back(file); });
     EXPECT_EQ(cache->peaksFor(first), nullptr);
     EXPECT_EQ(cache->peaksFor(first), nullptr);  // queued once
     EXPECT_EQ(cache->peaksFor(second), nullptr);
