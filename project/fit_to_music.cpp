@@ -1,5 +1,6 @@
 #include "project/fit_to_music.h"
 
+#include "media/soundtrack_mix.h"
 #include "project/slideshow_project.h"
 #include "project/timeline.h"
 
@@ -277,25 +278,13 @@ FitResult fitToBeats(SlideShowProject& project, const std::vector<double>& beatS
 
 std::vector<double> soundtrackBeats(const std::vector<std::vector<double>>& clipBeats,
                                     const std::vector<double>& clipDurations, double crossfadeSeconds) {
-    // Where each clip starts in the mix: clip k + 1 begins the crossfade before clip k ends, the
-    // crossfade limited to half of either clip.
-    const double crossfade =
-        std::isfinite(crossfadeSeconds) && crossfadeSeconds > 0.0 ? crossfadeSeconds : 0.0;
-    const auto lengthOf = [&](std::size_t k) {
-        const double d = clipDurations[k];
-        return std::isfinite(d) && d > 0.0 ? d : 0.0;
-    };
+    // Where the mix places each clip, so the beats fall where they are heard.
+    const std::vector<double> starts = clipStartSeconds(clipDurations, crossfadeSeconds);
     std::vector<double> beats;
-    double start = 0.0;
-    for (std::size_t k = 0; k < clipDurations.size(); ++k) {
-        const double length = lengthOf(k);
-        if (k < clipBeats.size()) {
-            for (const double beat : clipBeats[k]) {
-                if (std::isfinite(beat) && beat >= 0.0 && beat < length) beats.push_back(start + beat);
-            }
-        }
-        if (k + 1 < clipDurations.size()) {
-            start += length - std::min({crossfade, length / 2.0, lengthOf(k + 1) / 2.0});
+    for (std::size_t k = 0; k < clipDurations.size() && k < clipBeats.size(); ++k) {
+        const double length = std::isfinite(clipDurations[k]) ? clipDurations[k] : 0.0;
+        for (const double beat : clipBeats[k]) {
+            if (std::isfinite(beat) && beat >= 0.0 && beat < length) beats.push_back(starts[k] + beat);
         }
     }
     std::sort(beats.begin(), beats.end());
