@@ -41,19 +41,21 @@ private:
 // `firstFrame + k` is due. A stop (or a stopped clock) makes every later step return at once.
 class ClockStepSleeper final : public Sleeper {
 public:
-    ClockStepSleeper(ShowClock& clock, const PreviewPlayback& playback, std::int64_t firstFrame, double fps)
+    ClockStepSleeper(ShowClock& clock, PreviewPlayback& playback, std::int64_t firstFrame, double fps)
         : clock_(clock), playback_(playback), frame_(firstFrame), fps_(fps) {}
 
     void sleepMs(int) override {
         if (stopped_ || playback_.stopRequested()) return;
         ++frame_;
-        stopped_ = !clock_.waitUntil(static_cast<double>(frame_) / fps_);
+        if (clock_.waitUntil(static_cast<double>(frame_) / fps_)) return;
+        stopped_ = true;
+        playback_.requestStop();  // the sound was stopped: the preview is closing
     }
     bool stopped() const { return stopped_; }
 
 private:
     ShowClock& clock_;
-    const PreviewPlayback& playback_;
+    PreviewPlayback& playback_;
     std::int64_t frame_;
     const double fps_;
     bool stopped_ = false;
@@ -155,12 +157,18 @@ void PreviewPlayback::runOnClock(ShowClock& clock, int photoSlides) {
         QImage work = loadPicture(e);
         const QImage source = loadPicture(e + 1);
         const std::int64_t change = frame + slideFrameCount(slide->slideDuration, fps);
+        const double startSeconds = static_cast<double>(frame) / fps;
         const double changeSeconds = static_cast<double>(change) / fps;
-        for (double t = static_cast<double>(frame) / fps; t < changeSeconds;) {
+        for (std::int64_t tick = 1; change > frame; ++tick) {
             presenter_.present(work, 0, 0);
             if (stopRequested()) return;
-            t = std::min(t + tickSeconds, changeSeconds);
-            if (!clock.waitUntil(t)) return;
+            double t = startSeconds + static_cast<double>(tick) * tickSeconds;
+            if (t >= changeSeconds - 1e-9) t = changeSeconds;
+            if (!clock.waitUntil(t)) {
+                requestStop();  // the sound was stopped: the preview is closing
+                return;
+            }
+            if (t == changeSeconds) break;
         }
 
         KESTRELLE_LOG_AS(kLogSource, 0, "Preview slide index %d,Transition %d", e, slide->transitionEffect);
