@@ -1,5 +1,6 @@
 #include "preview/preview_sound.h"
 
+#include "project/fit_to_music.h"
 #include "project/slideshow_project.h"
 #include "project/soundtrack_plan.h"
 #include "project/timeline.h"
@@ -25,17 +26,7 @@ double previewVolumeGain(int volumeSetting) {
 
 std::int64_t previewShowFrames(const SlideShowProject& project, double fps) {
     if (!std::isfinite(fps) || fps <= 0.0) return 0;
-    std::int64_t counted = 0;
-    for (int i = 0; i < project.photoSlideCount(); ++i) {
-        const Slide* slide = project.slide(i);
-        counted +=
-            slideFrameCount(slide->slideDuration, fps) + transitionFrameCount(slide->transitionDuration, fps);
-    }
-    // The job stops on the frame that reaches its budget, closing frame and all.
-    const std::int64_t budget = frameBudget(project.totalDuration(), fps);
-    const std::int64_t videoFrames =
-        counted > 0 && counted >= budget ? std::max<std::int64_t>(budget - 1, 0) : counted + 1;
-    return audioFramesForVideo(videoFrames, fps);
+    return audioFramesForVideo(jobVideoFrames(project, fps), fps);
 }
 
 MixSettings previewMixSettings(const SlideShowProject& project, double fps, double fadeSeconds) {

@@ -23,8 +23,7 @@ namespace kestrelle {
 
 class SlideShowProject;
 
-// The 44,100 Hz frames of the video the generation job writes for `project` at `fps`: every still and
-// transition frame until the job's frame budget, and the closing black frame when the budget allows.
+// The 44,100 Hz frames of the video the generation job writes for `project` at `fps` (jobVideoFrames).
 std::int64_t previewShowFrames(const SlideShowProject& project, double fps);
 
 // The mix the preview plays for `project` at `fps`: its clips, crossfade and fade-out `fadeSeconds`, heard

@@ -43,19 +43,35 @@ Show showOf(const SlideShowProject& project, double fps) {
     return show;
 }
 
-// The frames the generation job writes for these durations: every still and transition frame counted
-// until the counter reaches the budget (that frame and the closing black one are then left out),
-// otherwise all of them plus the closing black frame. The total is summed in the project's own order.
+// The frames the generation job writes for these durations, following its schedule: a still frame that
+// brings the frame counter to the budget ends the job there (unwritten, and without the closing black
+// frame); a transition step that does ends only that transition, so the job goes on to the next slide,
+// whose first still frame then ends it; after the last slide comes the closing black frame. The total
+// is summed in the project's own order, as the job's budget is.
 std::int64_t writtenFrames(const std::vector<double>& stillSeconds, const Show& show, double fps) {
     double total = 0.0;
-    std::int64_t counted = 0;
-    for (std::size_t i = 0; i < stillSeconds.size(); ++i) {
+    for (std::size_t i = 0; i < stillSeconds.size(); ++i)
         total += stillSeconds[i] + show.transitionSeconds[i];
-        counted += slideFrameCount(stillSeconds[i], fps) + show.transitionFrames[i];
-    }
     const std::int64_t budget = frameBudget(total, fps);
-    if (counted > 0 && counted >= budget) return std::max<std::int64_t>(budget - 1, 0);
-    return counted + 1;
+    std::int64_t counter = 0;
+    std::int64_t written = 0;
+    for (std::size_t i = 0; i < stillSeconds.size(); ++i) {
+        const std::int64_t stills = slideFrameCount(stillSeconds[i], fps);
+        if (stills > 0 && counter + stills >= budget)
+            return written + std::max<std::int64_t>(budget - counter, 1) - 1;
+        counter += stills;
+        written += stills;
+        const std::int64_t steps = show.transitionFrames[i];
+        if (steps > 0 && counter + steps >= budget) {
+            const std::int64_t taken = std::max<std::int64_t>(budget - counter, 1);
+            written += taken - 1;
+            counter += taken;
+        } else {
+            counter += steps;
+            written += steps;
+        }
+    }
+    return written + 1;
 }
 
 // Fewest whole frames a still may take: at least kMinFittedStillSeconds.
@@ -179,8 +195,7 @@ void storeStills(SlideShowProject& project, const std::vector<std::int64_t>& fra
 
 double videoSecondsOf(const SlideShowProject& project, double fps) {
     if (!validRate(fps) || project.photoSlideCount() == 0) return 0.0;
-    const Show show = showOf(project, fps);
-    return static_cast<double>(writtenFrames(show.stillSeconds, show, fps)) / fps;
+    return static_cast<double>(jobVideoFrames(project, fps)) / fps;
 }
 
 // The outcome when nothing may change, or nullopt when there is something to fit.
@@ -193,6 +208,12 @@ std::optional<FitResult> unchanged(const SlideShowProject& project, double music
 }
 
 }  // namespace
+
+std::int64_t jobVideoFrames(const SlideShowProject& project, double fps) {
+    if (!validRate(fps)) return 0;
+    const Show show = showOf(project, fps);
+    return writtenFrames(show.stillSeconds, show, fps);
+}
 
 FitResult fitToMusic(SlideShowProject& project, double musicSeconds, double fps) {
     if (const auto result = unchanged(project, musicSeconds, fps)) return *result;

@@ -2,6 +2,7 @@
 // Fit to music: every photo slide's still duration scaled so that the video lasts as long as the
 // soundtrack (transitions kept), optionally with every slide change on a beat of the music.
 
+#include <cstdint>
 #include <vector>
 
 namespace kestrelle {
@@ -34,6 +35,12 @@ FitResult fitToMusic(SlideShowProject& project, double musicSeconds, double fps)
 // the music's.
 FitResult fitToBeats(SlideShowProject& project, const std::vector<double>& beatSeconds, double musicSeconds,
                      double fps);
+
+// The frames the generation job writes for the project at `fps` (0 for a rate that is not positive): the
+// stills, every transition as roundHalfDown(fps x seconds) steps (the count of every effect but the spiral
+// and the diagonals, whose steps depend on the picture's size), the frame budget that may cut the show
+// short, and the closing black frame. The fit works with this count.
+std::int64_t jobVideoFrames(const SlideShowProject& project, double fps);
 
 // The beats of the whole soundtrack in the show's time: each clip's beats (from the file's start)
 // moved to where the clip starts in the mix and cut at the clip's length, in ascending order.

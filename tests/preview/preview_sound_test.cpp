@@ -210,11 +210,16 @@ TEST(PreviewSoundTest, TheMixLastsAsLongAsTheWrittenVideo) {
     project.fillPlaceholders(300);
     ASSERT_GE(project.insertPhoto("/nonexistent-kestrelle/a.jpg", 0, 7, 2.0, 1.0), 0);
     ASSERT_GE(project.insertPhoto("/nonexistent-kestrelle/b.jpg", 1, 7, 2.0, 0.5), 0);
-    // 25 fps: 50 + 25 + 50 + 12 frames counted against a budget of trunc(5.5 x 25) = 137: the last one
-    // reaches it and ends the video at 136 frames.
-    EXPECT_EQ(previewShowFrames(project, 25.0), 136 * kMixSampleRate / 25);
-    // 29.97 fps: 60 + 30 + 60 + 15 = 165 frames, budget trunc(5.5 x 30) = 165: 164 frames.
-    EXPECT_EQ(previewShowFrames(project, 29.97), std::llround(164 * kMixSampleRate / 29.97));
+    // 25 fps: 50 + 25 + 50 + 12 frames against a budget of trunc(5.5 x 25) = 137: the last step reaches
+    // it and is left out, the closing frame is written: 137 frames.
+    EXPECT_EQ(previewShowFrames(project, 25.0), 137 * kMixSampleRate / 25);
+    // 29.97 fps: 60 + 30 + 60 + 15 = 165 frames, budget trunc(5.5 x 30) = 165: 165 frames.
+    EXPECT_EQ(previewShowFrames(project, 29.97), std::llround(165 * kMixSampleRate / 29.97));
+    // A still that reaches the budget ends the video without the closing frame: 50 + 25 + 41 (40.75
+    // rounded up) still frames against trunc(4.66 x 25) = 116, the 116th left out.
+    project.setSlideDuration(1, 1.63);
+    project.setTransitionDuration(1, 0.03);
+    EXPECT_EQ(previewShowFrames(project, 25.0), 115 * kMixSampleRate / 25);
     // Halves that round down leave the budget room: 50 + 25 + 50 + 15 = 140 counted against
     // trunc(5.68 x 25) = 142, so every frame and the closing one are written.
     project.setSlideDuration(0, 2.02);

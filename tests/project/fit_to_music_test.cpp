@@ -53,10 +53,9 @@ JobCount countAsJob(const SlideShowProject& project, double fps) {
         count.changes.push_back(count.written);
         CountingWriter writer;
         const TransitionStyle* style = TransitionRegistry::instance().find(slide->transitionEffect);
-        const VideoRunResult run =
-            style->renderToVideo(canvas, next, fps * slide->transitionDuration, writer, counter, budget);
+        style->renderToVideo(canvas, next, fps * slide->transitionDuration, writer, counter, budget);
+        // A step that reaches the budget ends only the transition: the next still frame ends the job.
         count.written += writer.frames;
-        if (run.limitReached) return count;
     }
     ++count.written;  // the closing black frame
     return count;
