@@ -24,17 +24,18 @@ double previewVolumeGain(int volumeSetting) {
     return std::pow(10.0, hundredthsOfDecibel / 2000.0);
 }
 
-std::int64_t previewShowFrames(const SlideShowProject& project, double fps) {
+std::int64_t previewShowFrames(const SlideShowProject& project, double fps, VideoSize size) {
     if (!std::isfinite(fps) || fps <= 0.0) return 0;
-    return audioFramesForVideo(jobVideoFrames(project, fps), fps);
+    return audioFramesForVideo(jobVideoFrames(project, fps, size), fps);
 }
 
-MixSettings previewMixSettings(const SlideShowProject& project, double fps, double fadeSeconds) {
+MixSettings previewMixSettings(const SlideShowProject& project, double fps, double fadeSeconds,
+                               VideoSize size) {
     MixSettings settings;
     const double fade = std::isfinite(fadeSeconds) ? std::max(fadeSeconds, 0.0) : 0.0;
     settings.crossfadeSeconds = fade;
     settings.fadeOutSeconds = fade;
-    settings.showFrames = previewShowFrames(project, fps);
+    settings.showFrames = previewShowFrames(project, fps, size);
     return settings;
 }
 

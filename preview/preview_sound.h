@@ -10,6 +10,7 @@
 #include "media/soundtrack_mix.h"
 #include "preview/audio_output.h"
 #include "preview/preview_playback.h"
+#include "project/fit_to_music.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -23,12 +24,14 @@ namespace kestrelle {
 
 class SlideShowProject;
 
-// The 44,100 Hz frames of the video the generation job writes for `project` at `fps` (jobVideoFrames).
-std::int64_t previewShowFrames(const SlideShowProject& project, double fps);
+// The 44,100 Hz frames of the video the generation job writes for `project` at `fps` in `size`
+// (jobVideoFrames).
+std::int64_t previewShowFrames(const SlideShowProject& project, double fps, VideoSize size = {});
 
 // The mix the preview plays for `project` at `fps`: its clips, crossfade and fade-out `fadeSeconds`, heard
 // for the video's length.
-MixSettings previewMixSettings(const SlideShowProject& project, double fps, double fadeSeconds);
+MixSettings previewMixSettings(const SlideShowProject& project, double fps, double fadeSeconds,
+                               VideoSize size = {});
 
 class PreviewSound final : public AudioSampleSource, public ShowClock {
 public:

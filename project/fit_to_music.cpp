@@ -3,6 +3,7 @@
 #include "media/soundtrack_mix.h"
 #include "project/slideshow_project.h"
 #include "project/timeline.h"
+#include "render/transition_effects.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,15 +31,30 @@ struct Show {
     std::vector<std::int64_t> transitionFrames;  // as the effects step through them
 };
 
-Show showOf(const SlideShowProject& project, double fps) {
+// The frames a transition of `seconds` takes in the video: one per step. The spiral and the diagonals step
+// by their own plan for the picture's size; every other effect (and a random pick, not known before the
+// video is written) takes roundHalfDown(fps x seconds) steps.
+std::int64_t transitionFrames(int effect, double seconds, double fps, VideoSize size) {
+    const double need = fps * seconds;
+    if (!std::isfinite(need) || need <= 0.0) return 0;
+    if (size.width > 0 && size.height > 0) {
+        if (effect == 6) return spiralPlan(size.width, size.height, need).steps;
+        if (effect == 11 || effect == 12) {
+            return static_cast<std::int64_t>(diagonalPositions(size.width, size.height, need).size());
+        }
+    }
+    return transitionFrameCount(seconds, fps);
+}
+
+Show showOf(const SlideShowProject& project, double fps, VideoSize size) {
     Show show;
     const int count = project.photoSlideCount();
     for (int i = 0; i < count; ++i) {
         const Slide* slide = project.slide(i);
         show.stillSeconds.push_back(slide->slideDuration);
         show.transitionSeconds.push_back(slide->transitionDuration);
-        // An effect runs roundHalfDown(fps x seconds) steps, one frame each.
-        show.transitionFrames.push_back(transitionFrameCount(slide->transitionDuration, fps));
+        show.transitionFrames.push_back(
+            transitionFrames(slide->transitionEffect, slide->transitionDuration, fps, size));
     }
     return show;
 }
@@ -193,45 +209,47 @@ void storeStills(SlideShowProject& project, const std::vector<std::int64_t>& fra
     }
 }
 
-double videoSecondsOf(const SlideShowProject& project, double fps) {
+double videoSecondsOf(const SlideShowProject& project, double fps, VideoSize size) {
     if (!validRate(fps) || project.photoSlideCount() == 0) return 0.0;
-    return static_cast<double>(jobVideoFrames(project, fps)) / fps;
+    return static_cast<double>(jobVideoFrames(project, fps, size)) / fps;
 }
 
 // The outcome when nothing may change, or nullopt when there is something to fit.
-std::optional<FitResult> unchanged(const SlideShowProject& project, double musicSeconds, double fps) {
+std::optional<FitResult> unchanged(const SlideShowProject& project, double musicSeconds, double fps,
+                                   VideoSize size) {
     if (project.photoSlideCount() == 0) return FitResult{FitOutcome::NoSlides, 0.0};
     if (!validRate(fps) || musicFrames(musicSeconds, fps) == 0) {
-        return FitResult{FitOutcome::NoMusic, videoSecondsOf(project, fps)};
+        return FitResult{FitOutcome::NoMusic, videoSecondsOf(project, fps, size)};
     }
     return std::nullopt;
 }
 
 }  // namespace
 
-std::int64_t jobVideoFrames(const SlideShowProject& project, double fps) {
+std::int64_t jobVideoFrames(const SlideShowProject& project, double fps, VideoSize size) {
     if (!validRate(fps)) return 0;
-    const Show show = showOf(project, fps);
+    const Show show = showOf(project, fps, size);
     return writtenFrames(show.stillSeconds, show, fps);
 }
 
-FitResult fitToMusic(SlideShowProject& project, double musicSeconds, double fps) {
-    if (const auto result = unchanged(project, musicSeconds, fps)) return *result;
-    const Show show = showOf(project, fps);
+FitResult fitToMusic(SlideShowProject& project, double musicSeconds, double fps, VideoSize size) {
+    if (const auto result = unchanged(project, musicSeconds, fps, size)) return *result;
+    const Show show = showOf(project, fps, size);
     const StillPlan plan = evenPlan(show, musicFrames(musicSeconds, fps), fps);
     storeStills(project, plan.frames, fps);
-    return {plan.atMinimum ? FitOutcome::StillsAtMinimum : FitOutcome::Fitted, videoSecondsOf(project, fps)};
+    return {plan.atMinimum ? FitOutcome::StillsAtMinimum : FitOutcome::Fitted,
+            videoSecondsOf(project, fps, size)};
 }
 
 FitResult fitToBeats(SlideShowProject& project, const std::vector<double>& beatSeconds, double musicSeconds,
-                     double fps) {
-    if (const auto result = unchanged(project, musicSeconds, fps)) return *result;
-    const Show show = showOf(project, fps);
+                     double fps, VideoSize size) {
+    if (const auto result = unchanged(project, musicSeconds, fps, size)) return *result;
+    const Show show = showOf(project, fps, size);
     const std::int64_t target = musicFrames(musicSeconds, fps);
     const StillPlan even = evenPlan(show, target, fps);
     if (even.atMinimum) {
         storeStills(project, even.frames, fps);
-        return {FitOutcome::StillsAtMinimum, videoSecondsOf(project, fps)};
+        return {FitOutcome::StillsAtMinimum, videoSecondsOf(project, fps, size)};
     }
 
     // The beats as frame numbers: a change on frame round(beat x fps) is within half a frame of it.
@@ -294,7 +312,7 @@ FitResult fitToBeats(SlideShowProject& project, const std::vector<double>& beatS
         std::copy(shared.begin(), shared.end(), frames.begin() + static_cast<std::ptrdiff_t>(onBeat));
     }
     storeStills(project, frames, fps);
-    return {outcome, videoSecondsOf(project, fps), static_cast<int>(onBeat)};
+    return {outcome, videoSecondsOf(project, fps, size), static_cast<int>(onBeat)};
 }
 
 std::vector<double> soundtrackBeats(const std::vector<std::vector<double>>& clipBeats,

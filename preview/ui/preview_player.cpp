@@ -25,9 +25,10 @@ double profileFrameRate(const OutputProfile* profile) {
     return frameRateForIndex(profile ? profile->FrameRate : 0);
 }
 
-PreviewSoundOptions storedSoundOptions() {
+PreviewSoundOptions storedSoundOptions(const OutputProfile* profile) {
     const AppSettings& settings = SettingsStore::instance().settings();
     PreviewSoundOptions options;
+    if (profile) options.videoSize = VideoSize{profile->ResWidth, profile->ResHeight};
     options.fadeSeconds = settings.AudioFadeSeconds;
     options.volumeSetting = settings.PreviewVolume;
     return options;
@@ -59,7 +60,7 @@ private:
 };
 
 PreviewPlayer::PreviewPlayer(const SlideShowProject& project, const OutputProfile* profile, QWidget* parent)
-    : PreviewPlayer(project, profileFrameRate(profile), nullptr, parent, storedSoundOptions()) {}
+    : PreviewPlayer(project, profileFrameRate(profile), nullptr, parent, storedSoundOptions(profile)) {}
 
 PreviewPlayer::PreviewPlayer(const SlideShowProject& project, double framesPerSecond, Sleeper* sleeper,
                              QWidget* parent, PreviewSoundOptions sound)
@@ -123,7 +124,8 @@ void PreviewPlayer::startSound() {
         output = ownOutput_.get();
     }
     sound_ = std::make_unique<PreviewSound>(
-        mixClipsFor(project_), previewMixSettings(project_, framesPerSecond_, soundOptions_.fadeSeconds),
+        mixClipsFor(project_),
+        previewMixSettings(project_, framesPerSecond_, soundOptions_.fadeSeconds, soundOptions_.videoSize),
         previewVolumeGain(soundOptions_.volumeSetting), *output);
     if (sound_->start()) {
         playback_->setShowClock(sound_.get());

@@ -33,8 +33,9 @@ struct OutputProfile;
 struct PreviewSoundOptions {
     double fadeSeconds = 2.0;   // crossfade between clips and the music's fade-out at the end
     int volumeSetting = -5000;  // Preview Volume: hundredths of a decibel (previewVolumeGain)
-    AudioOutput* output =
-        nullptr;  // the device; nullptr: the system's default output. Must outlive the window
+    // The device; nullptr: the system's default output. A given one must outlive the window.
+    AudioOutput* output = nullptr;
+    VideoSize videoSize;  // the profile's picture size: the music fades out where the video ends
 };
 
 class PreviewPlayer : public QDialog {

@@ -61,14 +61,16 @@ JobCount countAsJob(const SlideShowProject& project, double fps) {
     return count;
 }
 
-// A project of `slides` photos with stills of 1 to 4.5 s and transitions of 0.4 to 3 s, varied effects.
-void fillProject(SlideShowProject& project, int slides) {
+// A project of `slides` photos with stills of 1 to 4.5 s and transitions of 0.4 to 3 s, varied effects
+// (by default those whose steps do not depend on the picture's size).
+void fillProject(SlideShowProject& project, int slides,
+                 const std::vector<int>& effects = {std::begin(kEffects), std::end(kEffects)}) {
     constexpr double kTransitions[] = {0.4, 1.0, 1.3, 2.0, 0.75, 3.0, 1.1};
     project.setMakesThumbnails(false);
     project.fillPlaceholders(300);
     for (int i = 0; i < slides; ++i) {
         const double still = 1.0 + (i % 6) * 0.7;
-        const int effect = kEffects[i % std::size(kEffects)];
+        const int effect = effects[static_cast<std::size_t>(i) % effects.size()];
         ASSERT_GE(project.insertPhoto("/nonexistent-kestrelle/p" + std::to_string(i) + ".jpg",
                                       project.photoSlideCount(), effect, still,
                                       kTransitions[i % std::size(kTransitions)]),
@@ -102,6 +104,19 @@ TEST(FitToMusicTest, TheWrittenVideoLastsTheMusicWithinOneFrame) {
                 for (const double still : stills(project)) EXPECT_GE(still, kMinFittedStillSeconds);
             }
         }
+    }
+}
+
+// Given the video's size, the spiral and the diagonals count the steps they take in it.
+TEST(FitToMusicTest, EveryEffectCountsItsStepsForTheVideosSize) {
+    for (const double fps : kRates) {
+        SlideShowProject project;
+        fillProject(project, 24, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+        const FitResult result = fitToMusic(project, 150.0, fps, VideoSize{64, 48});
+        const JobCount job = countAsJob(project, fps);
+        EXPECT_EQ(result.outcome, FitOutcome::Fitted) << fps;
+        EXPECT_LE(std::abs(job.written / fps - 150.0), 1.0 / fps) << fps << ": " << job.written << " frames";
+        EXPECT_EQ(jobVideoFrames(project, fps, VideoSize{64, 48}), job.written) << fps;
     }
 }
 
