@@ -162,6 +162,7 @@ struct StillPlan {
     std::vector<std::int64_t> frames;
     std::int64_t written = 0;  // frames the job writes with these stills
     bool atMinimum = false;    // every still at the minimum and still too long
+    bool tooShort = false;     // the stills cannot be made long enough
 };
 
 // The even fit: one factor on every still (the minimum holding), the total of still frames settled so
@@ -188,6 +189,7 @@ StillPlan evenPlan(const Show& show, std::int64_t target, double fps) {
         if (plan.written == target || plan.atMinimum) break;
         stills += target - plan.written;
     }
+    best.tooShort = !best.atMinimum && best.written < target - 1;
     return best;
 }
 
@@ -237,8 +239,10 @@ FitResult fitToMusic(SlideShowProject& project, double musicSeconds, double fps,
     const Show show = showOf(project, fps, size);
     const StillPlan plan = evenPlan(show, musicFrames(musicSeconds, fps), fps);
     storeStills(project, plan.frames, fps);
-    return {plan.atMinimum ? FitOutcome::StillsAtMinimum : FitOutcome::Fitted,
-            videoSecondsOf(project, fps, size)};
+    const FitOutcome outcome = plan.atMinimum  ? FitOutcome::StillsAtMinimum
+                               : plan.tooShort ? FitOutcome::StillsAtMaximum
+                                               : FitOutcome::Fitted;
+    return {outcome, videoSecondsOf(project, fps, size)};
 }
 
 FitResult fitToBeats(SlideShowProject& project, const std::vector<double>& beatSeconds, double musicSeconds,
@@ -247,9 +251,10 @@ FitResult fitToBeats(SlideShowProject& project, const std::vector<double>& beatS
     const Show show = showOf(project, fps, size);
     const std::int64_t target = musicFrames(musicSeconds, fps);
     const StillPlan even = evenPlan(show, target, fps);
-    if (even.atMinimum) {
+    if (even.atMinimum || even.tooShort) {
         storeStills(project, even.frames, fps);
-        return {FitOutcome::StillsAtMinimum, videoSecondsOf(project, fps, size)};
+        return {even.atMinimum ? FitOutcome::StillsAtMinimum : FitOutcome::StillsAtMaximum,
+                videoSecondsOf(project, fps, size)};
     }
 
     // The beats as frame numbers: a change on frame round(beat x fps) is within half a frame of it.

@@ -19,6 +19,8 @@ enum class FitOutcome {
     NoSlides,         // no photo slides: nothing changed
     PartlyOnBeats,    // fitToBeats: the beats ran out (or came too late) for the slides from
                       // changesOnBeats on; those are fitted evenly and the video still lasts the music
+    StillsAtMaximum,  // the music is too long: the stills are stretched as far as the project's one-day
+                      // limit on a duration (and the video's frame count) allow, and the video is shorter
 };
 
 // The video's picture size, where the caller knows it (the output profile's): the spiral and the two

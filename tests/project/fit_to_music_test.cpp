@@ -145,7 +145,7 @@ TEST(FitToMusicTest, EveryStillIsScaledByOneFactorAndTransitionsStay) {
     }
 }
 
-TEST(FitToMusicTest, MusicTooShortLeavesEveryStillAtTheMinimum) {
+TEST(FitToMusicTest, MusicTooShortOrTooLongHoldsTheStillsAtTheirLimits) {
     for (const double fps : kRates) {
         SlideShowProject project;
         fillProject(project, 5);
@@ -160,6 +160,15 @@ TEST(FitToMusicTest, MusicTooShortLeavesEveryStillAtTheMinimum) {
         EXPECT_GT(result.videoSeconds, 4.0);
         EXPECT_DOUBLE_EQ(result.videoSeconds, countAsJob(project, fps).written / fps);
     }
+    // Music longer than a day per slide: every still at the one-day limit, and the outcome says so.
+    SlideShowProject longest;
+    fillProject(longest, 2);
+    EXPECT_EQ(fitToMusic(longest, 5 * kMaxDurationSeconds, kFrameRatePal).outcome,
+              FitOutcome::StillsAtMaximum);
+    for (const double still : stills(longest)) EXPECT_EQ(still, kMaxDurationSeconds);
+    EXPECT_EQ(fitToBeats(longest, {1.0}, 5 * kMaxDurationSeconds, kFrameRatePal).outcome,
+              FitOutcome::StillsAtMaximum);
+
     // Some stills held at the minimum, the others still scaled: the music is still met.
     SlideShowProject mixed;
     fillProject(mixed, 17);
