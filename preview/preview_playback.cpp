@@ -144,7 +144,7 @@ void PreviewPlayback::run() {
 }
 
 // The same walk with the video's timing: slide e's still lasts slideFrameCount frames and its
-// transition transitionFrameCount frames at the profile's rate, as the generation job writes them. The
+// transition as many frames as the effect takes steps in the video, as the generation job writes them. The
 // still is shown again every 40 ms so that a stop is seen as quickly as without a clock.
 void PreviewPlayback::runOnClock(ShowClock& clock, int photoSlides) {
     const double fps = framesPerSecond_;
@@ -178,7 +178,7 @@ void PreviewPlayback::runOnClock(ShowClock& clock, int photoSlides) {
             style->animateOnScreen(target, 0, 0, work, source, fps * slide->transitionDuration,
                                    slide->transitionDuration, target);
             if (steps.stopped()) return;
-            frame = change + transitionFrameCount(slide->transitionDuration, fps);
+            frame = change + jobTransitionFrames(style->number(), slide->transitionDuration, fps, videoSize_);
         } else {
             frame = change;  // the video leaves such a transition out too
         }

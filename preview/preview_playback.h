@@ -8,6 +8,7 @@
 // and every transition step is shown at the time its frame has in the written video, so slide changes
 // fall where the video has them, on the music.
 
+#include "project/fit_to_music.h"
 #include "render/transition_style.h"
 
 #include <QImage>
@@ -45,8 +46,13 @@ public:
     PreviewPlayback(const PreviewPlayback&) = delete;
     PreviewPlayback& operator=(const PreviewPlayback&) = delete;
 
-    // Pictures keep to `clock` (not owned; nullptr: the sleeper's pauses) from the next run() on.
-    void setShowClock(ShowClock* clock) { clock_ = clock; }
+    // Pictures keep to `clock` (not owned; nullptr: the sleeper's pauses) from the next run() on, on the
+    // frame times of a video of `videoSize` (the output profile's, where the steps of some effects depend
+    // on it).
+    void setShowClock(ShowClock* clock, VideoSize videoSize = {}) {
+        clock_ = clock;
+        videoSize_ = videoSize;
+    }
 
     // The worker body: plays every photo slide once, then returns. Returns early after requestStop():
     // at the next still tick, or at the end of a running transition, whose remaining steps are then
@@ -69,6 +75,7 @@ private:
     FramePresenter& presenter_;
     Sleeper& sleeper_;
     ShowClock* clock_ = nullptr;
+    VideoSize videoSize_;
     std::atomic<bool> stopRequested_{false};
 };
 

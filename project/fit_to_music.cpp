@@ -31,21 +31,6 @@ struct Show {
     std::vector<std::int64_t> transitionFrames;  // as the effects step through them
 };
 
-// The frames a transition of `seconds` takes in the video: one per step. The spiral and the diagonals step
-// by their own plan for the picture's size; every other effect (and a random pick, not known before the
-// video is written) takes roundHalfDown(fps x seconds) steps.
-std::int64_t transitionFrames(int effect, double seconds, double fps, VideoSize size) {
-    const double need = fps * seconds;
-    if (!std::isfinite(need) || need <= 0.0) return 0;
-    if (size.width > 0 && size.height > 0) {
-        if (effect == 6) return spiralPlan(size.width, size.height, need).steps;
-        if (effect == 11 || effect == 12) {
-            return static_cast<std::int64_t>(diagonalPositions(size.width, size.height, need).size());
-        }
-    }
-    return transitionFrameCount(seconds, fps);
-}
-
 Show showOf(const SlideShowProject& project, double fps, VideoSize size) {
     Show show;
     const int count = project.photoSlideCount();
@@ -54,7 +39,7 @@ Show showOf(const SlideShowProject& project, double fps, VideoSize size) {
         show.stillSeconds.push_back(slide->slideDuration);
         show.transitionSeconds.push_back(slide->transitionDuration);
         show.transitionFrames.push_back(
-            transitionFrames(slide->transitionEffect, slide->transitionDuration, fps, size));
+            jobTransitionFrames(slide->transitionEffect, slide->transitionDuration, fps, size));
     }
     return show;
 }
@@ -227,6 +212,20 @@ std::optional<FitResult> unchanged(const SlideShowProject& project, double music
 }
 
 }  // namespace
+
+// The spiral and the diagonals step by their own plan for the picture's size; every other effect (and a
+// random pick, not known before the video is written) takes roundHalfDown(fps x seconds) steps.
+std::int64_t jobTransitionFrames(int effect, double seconds, double fps, VideoSize size) {
+    const double need = fps * seconds;
+    if (!std::isfinite(need) || need <= 0.0) return 0;
+    if (size.width > 0 && size.height > 0) {
+        if (effect == 6) return spiralPlan(size.width, size.height, need).steps;
+        if (effect == 11 || effect == 12) {
+            return static_cast<std::int64_t>(diagonalPositions(size.width, size.height, need).size());
+        }
+    }
+    return transitionFrameCount(seconds, fps);
+}
 
 std::int64_t jobVideoFrames(const SlideShowProject& project, double fps, VideoSize size) {
     if (!validRate(fps)) return 0;

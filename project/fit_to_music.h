@@ -51,6 +51,8 @@ FitResult fitToBeats(SlideShowProject& project, const std::vector<double>& beatS
 // stills, every transition's steps (see VideoSize), the frame budget that may cut the show short, and the
 // closing black frame. The fit works with this count.
 std::int64_t jobVideoFrames(const SlideShowProject& project, double fps, VideoSize size = {});
+// The frames the job writes for one transition of `effect` lasting `seconds`: one per step of the effect.
+std::int64_t jobTransitionFrames(int effect, double seconds, double fps, VideoSize size = {});
 
 // The beats of the whole soundtrack in the show's time: each clip's beats (from the file's start)
 // moved to where the clip starts in the mix and cut at the clip's length, in ascending order.

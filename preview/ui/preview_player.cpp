@@ -128,7 +128,7 @@ void PreviewPlayer::startSound() {
         previewMixSettings(project_, framesPerSecond_, soundOptions_.fadeSeconds, soundOptions_.videoSize),
         previewVolumeGain(soundOptions_.volumeSetting), *output);
     if (sound_->start()) {
-        playback_->setShowClock(sound_.get());
+        playback_->setShowClock(sound_.get(), soundOptions_.videoSize);
     } else {
         sound_.reset();
         ownOutput_.reset();

@@ -4,12 +4,14 @@
 #include "preview/preview_playback.h"
 #include "project/slideshow_project.h"
 #include "project/timeline.h"
+#include "render/transition_effects.h"
 #include "tests/support/temp_home.h"
 
 #include <gtest/gtest.h>
 
 #include <QImage>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -301,6 +303,22 @@ TEST_F(ClockedPlaybackTest, PicturesKeepToTheVideosFrameTimes) {
         EXPECT_DOUBLE_EQ(clock.waits[ticks1 + steps1 + ticks2 - 1], (still1 + steps1 + still2) / fps);
         EXPECT_DOUBLE_EQ(clock.waits.back(), (still1 + steps1 + still2 + steps2) / fps);
     }
+}
+
+// The spiral takes as many frames as its steps in the profile's video, whatever it takes on screen.
+TEST_F(ClockedPlaybackTest, TheNextStillBeginsWhereTheVideosSpiralEnds) {
+    addPhoto(1.0, 1.0);
+    addPhoto(1.0, 1.0);
+    ASSERT_TRUE(project.setTransitionEffect(0, 6));
+    PreviewPlayback playback(project, 40, 30, 25.0, target, target);
+    playback.setShowClock(&clock, VideoSize{64, 48});
+    playback.run();
+    const std::int64_t spiral = jobTransitionFrames(6, 1.0, 25.0, VideoSize{64, 48});
+    ASSERT_NE(spiral, 25);  // not the count of the other effects, so the test tells them apart
+    // 25 still ticks, the spiral's steps on the 40 x 30 screen, then the second still's first tick.
+    const auto onScreen = static_cast<std::size_t>(spiralPlan(40, 30, 25.0).steps);
+    ASSERT_GT(clock.waits.size(), 25 + onScreen);
+    EXPECT_NEAR(clock.waits[25 + onScreen], (25.0 + static_cast<double>(spiral)) / 25.0 + 0.04, 1e-9);
 }
 
 TEST_F(ClockedPlaybackTest, AStoppedClockEndsThePlayback) {
