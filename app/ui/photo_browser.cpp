@@ -45,6 +45,26 @@ void drawSmallPhoto(QPainter& painter, QPointF at, QSizeF size) {
     painter.drawRect(frame.adjusted(0.5, 0.5, -0.5, -0.5));
 }
 
+// A musical note (an eighth note with its flag) filling `box`, which is about 3 wide to 4 high.
+void drawNote(QPainter& painter, const QRectF& box, const QColor& colour) {
+    const qreal w = box.width();
+    const qreal h = box.height();
+    const QRectF head(box.left(), box.bottom() - h * 0.34, w * 0.62, h * 0.34);
+    const qreal stemX = head.right() - w * 0.09;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawEllipse(head);
+    painter.drawRect(QRectF(stemX, box.top(), w * 0.11, head.center().y() - box.top()));
+    QPainterPath flag;
+    flag.moveTo(stemX, box.top());
+    flag.cubicTo(stemX + w * 0.2, box.top() + h * 0.2, box.right(), box.top() + h * 0.25,
+                 box.right() - w * 0.08, box.top() + h * 0.55);
+    flag.cubicTo(box.right() - w * 0.2, box.top() + h * 0.35, stemX + w * 0.2, box.top() + h * 0.3, stemX,
+                 box.top() + h * 0.28);
+    flag.closeSubpath();
+    painter.drawPath(flag);
+}
+
 // Enter (main or keypad) and Insert, without Shift, Ctrl or Alt.
 bool isAddKey(const QKeyEvent& event) {
     const Qt::KeyboardModifiers held = event.modifiers() & ~Qt::KeypadModifier;
@@ -246,7 +266,8 @@ void PhotoBrowser::startDrag(Qt::DropActions /*supportedActions*/) {
     const bool several = selectionModel()->selectedIndexes().size() > 1;
     auto* drag = new QDrag(this);
     drag->setMimeData(mime.release());
-    drag->setPixmap(dragPicture(several, devicePixelRatioF()));
+    drag->setPixmap(mode_ == BrowserMode::Audio ? audioDragPicture(several, devicePixelRatioF())
+                                                : dragPicture(several, devicePixelRatioF()));
     // The picture sits below and to the right of the pointer.
     drag->setHotSpot(QPoint(-10, -10));
     drag->exec(Qt::CopyAction, Qt::CopyAction);
@@ -265,6 +286,18 @@ QPixmap PhotoBrowser::dragPicture(bool several, qreal devicePixelRatio) {
     } else {
         drawSmallPhoto(painter, QPointF(0, 0), QSizeF(16, 12));
     }
+    return picture;
+}
+
+QPixmap PhotoBrowser::audioDragPicture(bool several, qreal devicePixelRatio) {
+    const QSize size = several ? QSize(19, 16) : QSize(12, 16);
+    QPixmap picture(size * devicePixelRatio);
+    picture.setDevicePixelRatio(devicePixelRatio);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    drawNote(painter, QRectF(0, 0, 12, 16), QColor(58, 110, 165));
+    if (several) drawNote(painter, QRectF(7, 0, 12, 16), QColor(58, 110, 165));
     return picture;
 }
 

@@ -83,8 +83,8 @@ void ClipBeatCache::takeResults() {
     }
     for (Detected& detected : *results_) {
         // A file that could not be read counts as one without beats until it changes.
-        std::vector<double> beats = detected.track.complete ? std::move(detected.track.beatSeconds)
-                                                            : std::vector<double>{};
+        std::vector<double> beats =
+            detected.track.complete ? std::move(detected.track.beatSeconds) : std::vector<double>{};
         entries_[detected.path] = Entry{detected.stamp, std::move(beats)};
     }
     results_.reset();
