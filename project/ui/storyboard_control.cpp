@@ -1072,10 +1072,15 @@ int StoryboardControl::dropClips(const std::vector<std::string>& paths) {
     }
     // One message for the whole drop: a single file says why, several are named together.
     if (refused.size() == 1) {
-        showMessage(refusal == AudioOpenResult::CannotOpen
-                        ? "The file cannot be opened:\n" + displayPath(refused.front())
-                        : std::string(audioOpenResultText(refusal)) + "\n" + displayPath(refused.front()),
-                    MessageFlags::kWarningOk);
+        std::string text;
+        if (refusal == AudioOpenResult::CannotOpen) {
+            text = "The file cannot be opened:\n";
+        } else if (refusal == AudioOpenResult::NotAudio) {
+            text = std::string("Unexpected file format. ") + audioOpenResultText(refusal) + "\n";
+        } else {
+            text = std::string(audioOpenResultText(refusal)) + "\n";
+        }
+        showMessage(text + displayPath(refused.front()), MessageFlags::kWarningOk);
     } else if (!refused.empty()) {
         showMessage(storyboard::leftOutFilesText(
                         "These files are not audio files that can be opened and were left out:", refused),
