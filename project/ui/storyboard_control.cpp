@@ -841,6 +841,7 @@ void StoryboardControl::clipPeaksReady(const std::string& path) {
         project_.setClipDurationForPath(path, peaks->durationSeconds());
     }
     viewport()->update();
+    Q_EMIT waveformsArrived();
 }
 
 void StoryboardControl::scheduleClipMeasuring() {

@@ -173,6 +173,8 @@ Q_SIGNALS:
     // Whether "Fit to Music" can run may have changed (the project changed, beats are being found or
     // are in).
     void fitToMusicAvailabilityChanged();
+    // A file's waveform peaks are in and its clips were drawn again.
+    void waveformsArrived();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

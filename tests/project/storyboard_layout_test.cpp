@@ -173,8 +173,10 @@ TEST(StoryboardDrop, FileManagerListsGiveLocalPhotosOrElseWaveFiles) {
 
     // Any audio file the soundtrack takes, in the order given.
     QMimeData songs;
-    songs.setUrls({QUrl::fromLocalFile(QStringLiteral("/p/a.mp3")), QUrl::fromLocalFile(QStringLiteral("/p/b.FLAC")),
-                   QUrl::fromLocalFile(QStringLiteral("/p/notes.txt")), QUrl::fromLocalFile(QStringLiteral("/p/c.ogg"))});
+    songs.setUrls({QUrl::fromLocalFile(QStringLiteral("/p/a.mp3")),
+                   QUrl::fromLocalFile(QStringLiteral("/p/b.FLAC")),
+                   QUrl::fromLocalFile(QStringLiteral("/p/notes.txt")),
+                   QUrl::fromLocalFile(QStringLiteral("/p/c.ogg"))});
     const storyboard::DropFiles music = storyboard::dropFilesFrom(songs);
     EXPECT_EQ(music.line, storyboard::Line::Soundtrack);
     EXPECT_EQ(music.paths, (std::vector<std::string>{"/p/a.mp3", "/p/b.FLAC", "/p/c.ogg"}));
@@ -307,13 +309,13 @@ TEST(StoryboardClips, ClipsLieWhereTheMixStartsThem) {
     p.addTimedClip("/m/b.mp3", 6.0);   // 154
     p.addTimedClip("/m/c.mp3", 6.0);   // 154
     using storyboard::clipRectsAt;
-    EXPECT_EQ(clipRectsAt(p, 0), (std::vector<CellRect>{{0, 101, 308, 134}, {308, 101, 462, 134},
-                                                         {462, 101, 616, 134}}));
+    EXPECT_EQ(clipRectsAt(p, 0),
+              (std::vector<CellRect>{{0, 101, 308, 134}, {308, 101, 462, 134}, {462, 101, 616, 134}}));
     double fade = 2.0;
     p.setCrossfadeProvider([&fade] { return fade; });
     // b starts at 10 s, c at 14 s (b's 6 s less 2): trunc(25.67 x 10) and trunc(25.67 x 14).
-    EXPECT_EQ(clipRectsAt(p, 0), (std::vector<CellRect>{{0, 101, 308, 134}, {256, 101, 410, 134},
-                                                         {359, 101, 513, 134}}));
+    EXPECT_EQ(clipRectsAt(p, 0),
+              (std::vector<CellRect>{{0, 101, 308, 134}, {256, 101, 410, 134}, {359, 101, 513, 134}}));
     EXPECT_EQ(clipRectsAt(p, 100)[1], (CellRect{156, 101, 310, 134}));
     // A fade longer than half of b is cut to 3 s, as the mix cuts it: b at 9 s, c at 12 s.
     fade = 5.0;
@@ -370,8 +372,8 @@ TEST(StoryboardClips, PeakLinesSpanEachColumnsExtremes) {
 
 // A two-hour clip costs what is on screen: the columns painted, whatever the clip's length.
 TEST(StoryboardClips, PeakLinesOfALongClipCostTheBandOnly) {
-    const AudioPeaks twoHours = peaksOf(std::vector<std::int8_t>(7200 * 50, -30),
-                                        std::vector<std::int8_t>(7200 * 50, 30), 50.0);
+    const AudioPeaks twoHours =
+        peaksOf(std::vector<std::int8_t>(7200 * 50, -30), std::vector<std::int8_t>(7200 * 50, 30), 50.0);
     const CellRect clip{-90000, 102, 94800, 133};  // 25.67 pixels a second, scrolled far along
     const std::vector<QLine> lines = storyboard::peakLines(twoHours, clip, 154.0 / 6.0, 0, 799);
     EXPECT_EQ(lines.size(), 800u);
