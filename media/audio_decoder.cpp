@@ -86,6 +86,11 @@ constexpr const char* kAudioDemuxers =
 // Consecutive packets that may fail to read or decode before a file counts as failed.
 constexpr int kMaxConsecutiveFailures = 64;
 
+// The sample rates we resample from. Beyond them a file states nonsense; below, one input block would
+// become a huge output block.
+constexpr int kMinSampleRate = 1000;
+constexpr int kMaxSampleRate = 1536000;
+
 // Frames of a WAV file read per block.
 constexpr std::size_t kWaveBlockFrames = 4096;
 // The most channels the resampler takes.
@@ -180,8 +185,8 @@ AudioOpenResult openContainer(const std::string& path, Container& container) {
     if (index < 0) return AudioOpenResult::NotAudio;
     const AVCodecParameters* parameters = format->streams[index]->codecpar;
     // A stream nothing could be learnt about (a text file taken for MP3 by its name) is no audio.
-    if (parameters->codec_id == AV_CODEC_ID_NONE || parameters->sample_rate <= 0 ||
-        parameters->ch_layout.nb_channels <= 0)
+    if (parameters->codec_id == AV_CODEC_ID_NONE || parameters->sample_rate < kMinSampleRate ||
+        parameters->sample_rate > kMaxSampleRate || parameters->ch_layout.nb_channels <= 0)
         return AudioOpenResult::NotAudio;
     container.streamIndex = index;
     return AudioOpenResult::Ok;
@@ -207,7 +212,7 @@ public:
 
     bool configure(const AVChannelLayout& givenLayout, int channels, AVSampleFormat format, int rate) {
         swr_.reset();
-        if (channels <= 0 || rate <= 0) return false;
+        if (channels <= 0 || rate < kMinSampleRate || rate > kMaxSampleRate) return false;
         av_channel_layout_uninit(&layout_.layout);
         if (av_channel_layout_copy(&layout_.layout, &givenLayout) != 0) return false;
         ChannelLayout input;
@@ -310,8 +315,9 @@ enum class WaveSampleType { None, Unsigned8, Signed16, Signed24, Signed32, Float
 
 WaveSampleType waveSampleType(const WaveFile& wave) {
     const WaveFormat& format = wave.format();
-    if (format.channels == 0 || format.channels > kMaxWaveChannels || format.sampleRate == 0 ||
-        format.blockAlign == 0 || format.blockAlign % format.channels != 0 || wave.audioDataSize() == 0)
+    if (format.channels == 0 || format.channels > kMaxWaveChannels || format.sampleRate < kMinSampleRate ||
+        format.sampleRate > kMaxSampleRate || format.blockAlign == 0 ||
+        format.blockAlign % format.channels != 0 || wave.audioDataSize() == 0)
         return WaveSampleType::None;
     const int width = format.blockAlign / format.channels;
     if (wave.sampleFormatTag() == 1) {

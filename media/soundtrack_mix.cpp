@@ -68,7 +68,8 @@ std::vector<double> clipStartSeconds(const std::vector<double>& durations, doubl
     double start = 0.0;
     for (std::size_t i = 0; i < durations.size(); ++i) {
         if (i > 0) {
-            start += usableSeconds(durations[i - 1]) - joinSeconds(crossfadeSeconds, durations[i - 1], durations[i]);
+            start += usableSeconds(durations[i - 1]) -
+                     joinSeconds(crossfadeSeconds, durations[i - 1], durations[i]);
         }
         starts.push_back(start);
     }
@@ -106,7 +107,7 @@ struct SoundtrackMix::State {
     std::int64_t musicEnd = 0;
     std::int64_t fadeOutStart = 0;  // the show's fade-out: [fadeOutStart, showFrames), when the music lasts
     bool fadeOut = false;
-    std::size_t nextClip = 0;      // the first clip whose slot has not been reached
+    std::size_t nextClip = 0;           // the first clip whose slot has not been reached
     std::vector<std::size_t> sounding;  // clips whose slot holds the position (at most two, in order)
     std::vector<bool> unreadable;
     std::vector<float> decoded;
@@ -146,8 +147,8 @@ struct SoundtrackMix::State {
         unreadable.assign(clips.size(), false);
 
         const std::int64_t show = std::max<std::int64_t>(settings.showFrames, 0);
-        const std::int64_t fadeFrames = std::clamp<std::int64_t>(
-            framesFor(usableSeconds(settings.fadeOutSeconds)), 0, show);
+        const std::int64_t fadeFrames =
+            std::clamp<std::int64_t>(framesFor(usableSeconds(settings.fadeOutSeconds)), 0, show);
         fadeOutStart = show - fadeFrames;
         fadeOut = fadeFrames > 0 && musicEnd >= show;
     }
@@ -226,7 +227,8 @@ struct SoundtrackMix::State {
         for (std::size_t index : sounding) {
             const std::size_t got = readClip(index, frames);
             const SlotClip& clip = clips[index];
-            const bool fading = frame < clip.fadeInEnd || frame + static_cast<std::int64_t>(got) > clip.fadeOutStart;
+            const bool fading =
+                frame < clip.fadeInEnd || frame + static_cast<std::int64_t>(got) > clip.fadeOutStart;
             for (std::size_t i = 0; i < got; ++i) {
                 const double gain = fading ? clip.gainAt(frame + static_cast<std::int64_t>(i)) : 1.0;
                 mixed[2 * i] += gain * decoded[2 * i];

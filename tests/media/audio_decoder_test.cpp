@@ -202,6 +202,11 @@ TEST_F(AudioDecoderTest, FilesThatAreNoSoundAreRefusedAtOnce) {
     std::filesystem::create_directory(folder);
     const std::string fifo = path("pipe.mp3");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Headers stating nonsense: a rate of 1 Hz, no channels.
+    const std::string slow = path("slow.wav");
+    ASSERT_TRUE(writeWave(slow, {2, 1, 16, false, false}, constantSignal(100, 2, 0.5)));
+    const std::string noChannels = path("nochannels.wav");
+    ASSERT_TRUE(writeWave(noChannels, {0, 44100, 16, false, false}, constantSignal(100, 2, 0.5)));
     const std::string riffOnly = path("header.wav");
     ASSERT_TRUE(writeFile(riffOnly, std::string("RIFF\x04\x00\x00\x00WAVE", 12)));
 
