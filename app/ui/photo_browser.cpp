@@ -156,9 +156,14 @@ void PhotoBrowser::fillItems() {
     clear();
     thumbnailsShown_ = 0;
     const QIcon blank = blankIcon();
+    // Every item as large as its grid cell: with uniform sizes the first item's size would be taken for
+    // all, and a one-line first name would squeeze every longer name ("evening walk.mp3") into one
+    // line, elided twice.
+    const QSize itemSize = gridSize() - QSize(4, 4);
     setUpdatesEnabled(false);
     for (const ListedFile& file : files_) {
         auto* item = new QListWidgetItem(blank, file.shownName);
+        item->setSizeHint(itemSize);
         item->setToolTip(shownFileName(file.name));
         addItem(item);
     }
