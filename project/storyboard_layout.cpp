@@ -181,16 +181,22 @@ DropFiles dropFilesFrom(const QMimeData& mime) {
     return files;
 }
 
-std::vector<CellRect> clipRectsAt(const SlideShowProject& project, int scroll) {
-    const std::vector<SoundtrackClip>& clips = project.clips();
-    std::vector<double> durations;
-    durations.reserve(clips.size());
-    for (const SoundtrackClip& clip : clips) {
-        durations.push_back(clip.durationSeconds);
+double clipPixelsPerSecondOf(const SoundtrackClip& clip) {
+    if (!(clip.durationSeconds > 0.0) || !std::isfinite(clip.durationSeconds) || clip.cellWidth <= 0) {
+        return 0.0;
     }
-    const std::vector<double> starts = clipStartSeconds(durations, project.crossfadeSeconds());
-    const double pixelsPerSecond = project.clipPixelsPerSecondNow();
-    // 64-bit on the way and within half the int range: a line of a thousand long clips must not wrap.
+    return clip.cellWidth / clip.durationSeconds;
+}
+
+std::vector<CellRect> clipRectsAt(const SoundtrackClip* clips, std::size_t count, double crossfadeSeconds,
+                                  int scroll) {
+    std::vector<double> durations;
+    durations.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        durations.push_back(clips[i].durationSeconds);
+    }
+    const std::vector<double> starts = clipStartSeconds(durations, crossfadeSeconds);
+    // Within half the int range: a line of a thousand long clips must not wrap.
     const auto clampInt = [](double v) {
         if (!(v > INT32_MIN / 2)) {
             return INT32_MIN / 2;
@@ -198,13 +204,25 @@ std::vector<CellRect> clipRectsAt(const SlideShowProject& project, int scroll) {
         return static_cast<int>(std::min(v, static_cast<double>(INT32_MAX / 2)));
     };
     std::vector<CellRect> rects;
-    rects.reserve(clips.size());
-    for (std::size_t i = 0; i < clips.size(); ++i) {
-        const double start = i < starts.size() && std::isfinite(starts[i]) ? starts[i] : 0.0;
-        const double left = std::trunc(start * pixelsPerSecond) - scroll;
-        rects.push_back({clampInt(left), kClipTop, clampInt(left + clips[i].cellWidth), kClipBottom});
+    rects.reserve(count);
+    double left = 0.0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double edge = std::trunc(left) - scroll;
+        rects.push_back({clampInt(edge), kClipTop, clampInt(edge + clips[i].cellWidth), kClipBottom});
+        if (i + 1 < count) {
+            // The next clip starts where the mix starts it: the seconds it overlaps this one, at this
+            // clip's own scale, before this clip's end.
+            const double overlap =
+                i + 1 < starts.size() ? std::max(0.0, starts[i] + durations[i] - starts[i + 1]) : 0.0;
+            left += clips[i].cellWidth -
+                    (std::isfinite(overlap) ? overlap : 0.0) * clipPixelsPerSecondOf(clips[i]);
+        }
     }
     return rects;
+}
+
+std::vector<CellRect> clipRectsAt(const SlideShowProject& project, int scroll) {
+    return clipRectsAt(project.clips().data(), project.clips().size(), project.crossfadeSeconds(), scroll);
 }
 
 std::vector<QLine> peakLines(const AudioPeaks& peaks, const CellRect& clip, double pixelsPerSecond,

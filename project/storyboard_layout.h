@@ -124,11 +124,17 @@ std::string leftOutFilesText(const std::string& intro, const std::vector<std::st
 // Whether a file name ends in ".wav" (any case).
 bool isWaveFileName(const std::string& name);
 
-// Where each clip lies on the soundtrack line with the view scrolled to `scroll`: clip k starts where
-// the mix starts it (clipStartSeconds with the project's crossfade) at the line's pixels per second, so
-// a crossfade shows as the next clip starting that much earlier, over the end of the one before; each
-// is its cellWidth wide, from kClipTop to kClipBottom.
+// Where each clip lies on the soundtrack line with the view scrolled to `scroll`, each its cellWidth
+// wide, from kClipTop to kClipBottom. Without a crossfade the clips lie side by side from x = -scroll.
+// With one, each clip starts where the mix starts it (clipStartSeconds with the project's crossfade):
+// a crossfade shows as the next clip starting that much earlier, over the end of the one before (the
+// overlap measured at that clip's own scale, so the line agrees with the widths drawn even before
+// relayoutClips).
 std::vector<CellRect> clipRectsAt(const SlideShowProject& project, int scroll);
+std::vector<CellRect> clipRectsAt(const SoundtrackClip* clips, std::size_t count, double crossfadeSeconds,
+                                  int scroll);
+// The pixels per second a clip is drawn at: its width over its length (0 for a clip without either).
+double clipPixelsPerSecondOf(const SoundtrackClip& clip);
 
 // A clip's waveform from its peaks: one vertical line per pixel column of `clip` within
 // [paintLeft, paintRight], from the highest to the lowest sample of the seconds that column covers at

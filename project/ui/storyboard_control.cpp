@@ -1232,9 +1232,10 @@ void StoryboardControl::paintClip(QPainter& painter, const SoundtrackClip& clip,
     // Drawn over the end of the clip before it where a crossfade overlaps them.
     painter.fillRect(toQRect(r), QColor::fromRgb(kClipFill));
     if (const AudioPeaks* peaks = peaksFor(clip.wavePath)) {
-        const CellRect inside{r.left + 1, r.top + 1, r.right - 1, r.bottom - 1};
+        // Time 0 at the clip's left edge, at the scale its width was given; the frame is drawn over.
+        const CellRect inside{r.left, r.top + 1, r.right - 1, r.bottom - 1};
         const std::vector<QLine> lines = storyboard::peakLines(
-            *peaks, inside, project_.clipPixelsPerSecondNow(), area.left(), area.right());
+            *peaks, inside, storyboard::clipPixelsPerSecondOf(clip), area.left(), area.right());
         if (!lines.empty()) {
             painter.setPen(QPen(QColor::fromRgb(kWaveformPen), 1));
             painter.drawLines(lines.data(), static_cast<int>(lines.size()));

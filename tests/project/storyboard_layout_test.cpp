@@ -323,6 +323,18 @@ TEST(StoryboardClips, ClipsLieWhereTheMixStartsThem) {
     EXPECT_EQ(cut[1].left, 231);
     EXPECT_EQ(cut[2].left, 308);
     EXPECT_TRUE(clipRectsAt(SlideShowProject(), 0).empty());
+
+    // A photo appended changes the line's scale but (until relayoutClips) not the widths drawn: the
+    // places follow the widths, so clips neither gap nor pile up.
+    const std::vector<CellRect> before = clipRectsAt(p, 0);
+    p.setVisibleWidth(400);
+    p.fillPlaceholders(400);
+    ASSERT_GE(p.insertPhoto("/nonexistent-kestrelle/p.jpg", 0, 0, 1.0, 0.5), 0);
+    EXPECT_EQ(clipRectsAt(p, 0), before);
+    p.relayoutClips();  // 154 pixels per 1.5 s now: b starts 3 s before a's end (12 s)
+    const std::vector<CellRect> after = clipRectsAt(p, 0);
+    EXPECT_EQ(after[0], (CellRect{0, 101, 1232, 134}));
+    EXPECT_EQ(after[1].left, 1232 - 308);
 }
 
 AudioPeaks peaksOf(std::vector<std::int8_t> low, std::vector<std::int8_t> high, double bucketsPerSecond) {

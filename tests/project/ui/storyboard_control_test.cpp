@@ -1121,6 +1121,15 @@ TEST_F(StoryboardControlTest, TheClipMenuMovesAndDeletesClips) {
     EXPECT_EQ(lastMenuTexts[4], QStringLiteral("Fit to Music"));
     EXPECT_EQ(lastMenu, (std::vector<bool>{true, false, true, true, true, true}));
 
+    // Shift+F10 on the selected clip: its menu, starting on its first item that can be chosen.
+    QString active;
+    board->setMenuRunner([&active](QMenu& shown, const QPoint&) {
+        active = shown.activeAction() ? shown.activeAction()->text() : QString();
+    });
+    board->setFocus();
+    QTest::keyClick(board.get(), Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(active, QStringLiteral("Shift Clip Left '<'"));
+
     std::unique_ptr<QMenu> menu = board->makeContextMenu();
     menu->actions()[0]->trigger();
     EXPECT_EQ(board->project().clip(0)->wavePath, path("b.mp3"));
@@ -1258,6 +1267,28 @@ TEST_F(StoryboardFitTest, ClosingWhileFindingBeatsStopsTheSearch) {
     EXPECT_DOUBLE_EQ(board->project().slide(0)->slideDuration, 3.0);
     board->runFitToMusic(true);
     board.reset();  // while searching again: the control goes without waiting on a message
+}
+
+// Music longer than the photo line can be scrolled to its end, and a clip moved there comes into view.
+TEST_F(StoryboardControlTest, ALongSongCanBeScrolledToItsEnd) {
+    addPhotos(2);  // 8 s over 308 pixels
+    board->project().addTimedClip(path("intro.mp3"), 4.0);
+    board->project().addTimedClip(path("long.mp3"), 120.0);
+    QApplication::processEvents();
+    const int end = board->project().clip(0)->cellWidth + board->project().clip(1)->cellWidth;
+    EXPECT_EQ(board->scrollLimitNow(), end - board->visibleWidth());
+    board->selectClip(0);
+    board->setFocus();
+    QTest::keyClick(board.get(), Qt::Key_Period);  // the short clip goes after the long one: into view
+    ASSERT_EQ(board->project().selectedClip(), 1);
+    const CellRect& moved = board->project().clip(1)->cellRect;
+    EXPECT_GE(moved.left, 0);
+    EXPECT_LE(moved.right, board->visibleWidth());
+    // Without clips the range is the photo line's again.
+    board->project().resetProject();
+    QApplication::processEvents();
+    EXPECT_EQ(board->scrollLimitNow(),
+              storyboard::scrollLimit(board->project().contentWidth(), board->visibleWidth()));
 }
 
 }  // namespace
