@@ -1,6 +1,6 @@
 #include "project/ui/clip_beat_cache.h"
 
-#include <algorithm>
+#include <unordered_set>
 
 #include <sys/stat.h>
 
@@ -34,8 +34,9 @@ const std::vector<double>* ClipBeatCache::beatsFor(const std::string& path) cons
 
 std::vector<std::string> ClipBeatCache::missing(const std::vector<std::string>& paths) const {
     std::vector<std::string> out;
+    std::unordered_set<std::string> seen;
     for (const std::string& path : paths) {
-        if (!beatsFor(path) && std::find(out.begin(), out.end(), path) == out.end()) {
+        if (seen.insert(path).second && !beatsFor(path)) {
             out.push_back(path);
         }
     }

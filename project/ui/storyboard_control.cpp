@@ -23,7 +23,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
-#include <climits>
+#include <unordered_set>
 
 namespace kestrelle {
 
@@ -859,8 +859,9 @@ void StoryboardControl::scheduleClipMeasuring() {
 void StoryboardControl::measureClips() {
     measuringScheduled_ = false;
     std::vector<std::string> paths;
+    std::unordered_set<std::string> seen;
     for (const SoundtrackClip& clip : project_.clips()) {
-        if (std::find(paths.begin(), paths.end(), clip.wavePath) == paths.end()) {
+        if (seen.insert(clip.wavePath).second) {
             paths.push_back(clip.wavePath);
         }
     }

@@ -1291,5 +1291,23 @@ TEST_F(StoryboardControlTest, ALongSongCanBeScrolledToItsEnd) {
               storyboard::scrollLimit(board->project().contentWidth(), board->visibleWidth()));
 }
 
+// A thousand clips: each lies after the one before, the line scrolls to the last, and a paint there
+// asks only for the clips in view.
+TEST_F(StoryboardControlTest, AThousandClipsLieEndToEndAndPaintWhatIsInView) {
+    addPhotos(2);
+    for (int i = 0; i < 1000; ++i)
+        board->project().addTimedClip(path("clip" + std::to_string(i) + ".mp3"), 2.0);
+    QApplication::processEvents();
+    const int width = board->project().clip(0)->cellWidth;
+    board->scrollTo(board->scrollLimitNow());
+    QApplication::processEvents();
+    peakLookups = 0;
+    view()->grab();
+    EXPECT_LE(peakLookups, board->visibleWidth() / width + 2);
+    const CellRect& last = board->project().clip(999)->cellRect;
+    EXPECT_EQ(last.left + board->scrollPosition(), 999 * width);
+    EXPECT_EQ(last.right, board->visibleWidth());
+}
+
 }  // namespace
 }  // namespace kestrelle
