@@ -1217,15 +1217,26 @@ void StoryboardControl::paintSoundtrack(QPainter& painter, const QRect& area) {
         if (r.right() < area.left() || r.left() > area.right()) {
             continue;
         }
-        // The name goes after the crossfade, where this clip plays alone.
-        const int nameFrom = i > 0 ? std::max(r.left(), project_.clips()[i - 1].cellRect.right) : r.left();
-        paintClip(painter, clip, area, nameFrom, static_cast<int>(i) == project_.selectedClip());
+        // The name goes where this clip plays alone, between the crossfades at either end.
+        const std::vector<SoundtrackClip>& clips = project_.clips();
+        const int nameFrom = i > 0 ? std::max(r.left(), clips[i - 1].cellRect.right) : r.left();
+        const int nameTo = i + 1 < clips.size() ? std::min(clip.cellRect.right, clips[i + 1].cellRect.left)
+                                                : clip.cellRect.right;
+        paintClip(painter, clip, area, nameFrom, nameTo, static_cast<int>(i) == project_.selectedClip());
     }
     paintCrossfades(painter);
+    // The selected clip's frame whole, over the clip after it where they overlap.
+    if (const SoundtrackClip* selected = project_.clip(project_.selectedClip());
+        selected && !selected->cellRect.isEmpty()) {
+        const CellRect& r = selected->cellRect;
+        painter.setPen(QColor::fromRgb(kSelectionPen));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(outline(r.left, r.top, r.right, r.bottom));
+    }
 }
 
 void StoryboardControl::paintClip(QPainter& painter, const SoundtrackClip& clip, const QRect& area,
-                                  int nameFrom, bool selected) {
+                                  int nameFrom, int nameTo, bool selected) {
     const CellRect& r = clip.cellRect;
     if (r.isEmpty()) {
         return;
@@ -1249,7 +1260,7 @@ void StoryboardControl::paintClip(QPainter& painter, const SoundtrackClip& clip,
     // The file's name at the start of the part in view, on a band of the clip's colour so the waveform
     // never hides it.
     const int left = std::max(nameFrom, 0) + storyboard::kClipNameLeft;
-    const int room = r.right - storyboard::kClipNameLeft - left;
+    const int room = std::min(nameTo, visibleWidth()) - storyboard::kClipNameLeft - left;
     const QFontMetrics metrics(textFont_);
     if (room < metrics.averageCharWidth() * 3) {
         return;

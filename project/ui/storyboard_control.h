@@ -229,8 +229,8 @@ private:
 
     void paintCell(QPainter& painter, const Slide& cell);
     void paintSoundtrack(QPainter& painter, const QRect& area);
-    // A clip: its box, its waveform and its name, written from `nameFrom` on.
-    void paintClip(QPainter& painter, const SoundtrackClip& clip, const QRect& area, int nameFrom,
+    // A clip: its box, its waveform and its name, written between `nameFrom` and `nameTo`.
+    void paintClip(QPainter& painter, const SoundtrackClip& clip, const QRect& area, int nameFrom, int nameTo,
                    bool selected);
     // The crossfade sign where a clip starts over the end of the one before.
     void paintCrossfades(QPainter& painter);

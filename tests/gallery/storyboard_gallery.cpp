@@ -96,6 +96,30 @@ KESTRELLE_GALLERY_ENTRY(
          return std::unique_ptr<QWidget>(std::move(storyboard));
      }});
 
+// The soundtrack line with the focus on a selected clip, scrolled along a little, as a keyboard user
+// sees it after pressing Down.
+KESTRELLE_GALLERY_ENTRY({"storyboard_clip_selected",
+                         [] {
+                             auto storyboard = std::make_unique<StoryboardControl>();
+                             storyboard->resize(840, storyboard->heightForBothLines());
+                             storyboard->project().setCrossfadeProvider([] { return 2.0; });
+                             const std::vector<std::string> photos = gallery::samplePhotoPaths();
+                             for (std::size_t i = 0; i < 6 && i < photos.size(); ++i) {
+                                 storyboard->project().insertPhoto(photos[i], static_cast<int>(i), 1, 3.0,
+                                                                   1.0);
+                             }
+                             storyboard->project().addClip(sampleWavePath("Morning Theme.wav", 11.0, 2.0));
+                             storyboard->project().addClip(sampleWavePath("Evening.wav", 6.0, 1.0));
+                             storyboard->project().addClip(sampleWavePath("Night.wav", 9.0, 4.0));
+                             StoryboardControl* raw = storyboard.get();
+                             QTimer::singleShot(50, raw, [raw] {
+                                 raw->setFocus();
+                                 raw->selectClip(1);
+                             });
+                             return std::unique_ptr<QWidget>(std::move(storyboard));
+                         },
+                         800});
+
 // Plays the first steps of each run at their pace, then holds the picture until the chooser closes.
 class HoldingSleeper final : public StoppableSleeper {
 public:
