@@ -26,7 +26,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 namespace kestrelle {
 
@@ -166,6 +168,31 @@ TEST_F(MainWindowTest, FitToMusicInTheFileMenuSaysWhenTheMusicIsTooShort) {
     w.fitToMusicAction()->trigger();
     EXPECT_EQ(messages_.texts.size(), 1u);
     EXPECT_NEAR(w.project().totalDuration(), 40.5, 0.1);
+}
+
+// "Fit to Music on the Beats" finds the beats while the window stays usable (the commands are off
+// meanwhile); closing the window then stops the search, and nothing is fitted.
+TEST_F(MainWindowTest, ClosingWhileTheBeatsAreFoundStopsTheSearch) {
+    LumoDlg& w = window();
+    makeReadyToStart();
+    std::atomic<bool> searching = false;
+    w.storyboard()->setBeatDetector([&searching](const std::string&, std::stop_token stop) {
+        searching = true;
+        while (!stop.stop_requested()) std::this_thread::yield();
+        return BeatTrack{};
+    });
+    w.project().addTimedClip(path("song.mp3"), 30.0);
+    const double still = w.project().slide(0)->slideDuration;
+    w.fitToBeatsAction()->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return searching.load(); }, 60000));
+    EXPECT_FALSE(w.fitToMusicAction()->isEnabled());
+    EXPECT_FALSE(w.fitToBeatsAction()->isEnabled());
+    w.fileNameEdit()->setText(QStringLiteral("Still typing"));  // the window still answers
+    EXPECT_EQ(store_->outputName(), "Still typing");
+    w.exitWindow();
+    EXPECT_FALSE(w.storyboard()->findingBeats());
+    EXPECT_EQ(w.project().slide(0)->slideDuration, still);
+    EXPECT_TRUE(messages_.texts.empty());
 }
 
 TEST_F(MainWindowTest, StartsWithTheSettingsShown) {
