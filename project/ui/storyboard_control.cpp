@@ -974,10 +974,17 @@ void StoryboardControl::dragEnterEvent(QDragEnterEvent* event) {
         event->ignore();
         return;
     }
-    // Entered: the moves that follow decide, point by point, whether a drop is possible.
+    // Entered: the moves that follow decide, point by point, whether a drop is possible. The entry itself
+    // is always taken, wherever it is: a refused entry gets no moves at all, and audio from the browser
+    // above enters over the photo line on its way down to the soundtrack line.
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    dragMoveEvent(event);
+    const int x = qRound(event->position().x());
+    const int y = qRound(event->position().y());
+    layoutRects();
+    if (acceptsDrag(event->mimeData(), QPoint(x, y)) && storyboard::lineAtY(y) == storyboard::Line::Photos) {
+        showDropIndicator(x, y);
+    }
 }
 
 void StoryboardControl::dragMoveEvent(QDragMoveEvent* event) {

@@ -1026,6 +1026,38 @@ TEST_F(StoryboardPixelTest, BothLinesShowAtTheControlsOwnHeight) {
     EXPECT_GT(inked(image, QRect(5, 104, 120, 25)), 20);  // "Soundtrack"
 }
 
+// Audio dragged down from the browser enters over the photo line: the entry is taken (a refused entry
+// would get no further moves), the photo line refuses it, and the soundtrack line below takes it.
+TEST_F(StoryboardDropTest, AudioEnteringOverThePhotoLineIsTakenOnTheSoundtrackLine) {
+    addPhotos(1);
+    const auto clip = payload(DragLine::Soundtrack, {waveFile(path("a.wav"), 2.0)});
+    QDragEnterEvent enter(QPoint(60, 5), Qt::CopyAction, clip.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(view(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_EQ(board->dropIndicatorCell(), -1);
+    QDragMoveEvent over(QPoint(60, 40), Qt::CopyAction, clip.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(view(), &over);
+    EXPECT_FALSE(over.isAccepted());
+    QDragMoveEvent down(QPoint(60, 117), Qt::CopyAction, clip.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(view(), &down);
+    EXPECT_TRUE(down.isAccepted());
+    QDropEvent dropped(QPointF(60, 117), Qt::CopyAction, clip.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(view(), &dropped);
+    EXPECT_EQ(board->project().clips().size(), 1u);
+
+    // Photos entering over the soundtrack line are taken there and refused until they reach a slide.
+    const auto photos = payload(DragLine::Photos, {photo("b.png")});
+    QDragEnterEvent below(QPoint(60, 120), Qt::CopyAction, photos.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(view(), &below);
+    EXPECT_TRUE(below.isAccepted());
+    QDragMoveEvent up(at(0, 60, 40), Qt::CopyAction, photos.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(view(), &up);
+    EXPECT_TRUE(up.isAccepted());
+    EXPECT_EQ(board->dropIndicatorCell(), 0);
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(view(), &leave);
+}
+
 // Audio is taken anywhere on the soundtrack line, its middle included, on a control of its own height.
 TEST_F(StoryboardDropTest, ADropOnTheMiddleOfTheLineAddsAClip) {
     board->resize(4 * kCellWidth + 40, board->heightForBothLines());
