@@ -16,6 +16,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <mutex>
 
 namespace kestrelle {
 
@@ -26,11 +27,24 @@ constexpr unsigned kHop = 512;
 // How far a beat may be moved onto an onset: a few hops, and never more than a quarter of a beat.
 constexpr double kSnapSeconds = 0.06;
 
+// libaubio's detectors make and free FFTW plans, which FFTW does not allow on two threads at once; beat
+// detections on different workers take turns for that.
+std::mutex& planMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 struct TempoDeleter {
-    void operator()(aubio_tempo_t* tempo) const { del_aubio_tempo(tempo); }
+    void operator()(aubio_tempo_t* tempo) const {
+        const std::lock_guard<std::mutex> guard(planMutex());
+        del_aubio_tempo(tempo);
+    }
 };
 struct OnsetDeleter {
-    void operator()(aubio_onset_t* onset) const { del_aubio_onset(onset); }
+    void operator()(aubio_onset_t* onset) const {
+        const std::lock_guard<std::mutex> guard(planMutex());
+        del_aubio_onset(onset);
+    }
 };
 struct VectorDeleter {
     void operator()(fvec_t* vector) const { del_fvec(vector); }
@@ -116,8 +130,13 @@ BeatTrack detectBeats(const std::string& path, std::stop_token stop) {
     auto decoder = openAudioDecoder(path);
     if (!decoder) return track;
     char method[] = "default";
-    TempoPtr tempo(new_aubio_tempo(method, kWindow, kHop, kMixSampleRate));
-    OnsetPtr onset(new_aubio_onset(method, kWindow, kHop, kMixSampleRate));
+    TempoPtr tempo;
+    OnsetPtr onset;
+    {
+        const std::lock_guard<std::mutex> guard(planMutex());
+        tempo.reset(new_aubio_tempo(method, kWindow, kHop, kMixSampleRate));
+        onset.reset(new_aubio_onset(method, kWindow, kHop, kMixSampleRate));
+    }
     VectorPtr input(new_fvec(kHop));
     VectorPtr beat(new_fvec(1));
     VectorPtr attack(new_fvec(1));

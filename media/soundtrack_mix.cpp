@@ -40,12 +40,14 @@ std::uint64_t mixBits(std::uint64_t value) {
     return value ^ (value >> 31);
 }
 
-// TPDF dither of +-1 LSB: the sum of two uniform values of +-0.5 LSB.
-double ditherFor(std::uint32_t seed, std::int64_t frame, int channel) {
+// TPDF dither of +-1 LSB for both channels of a frame: each the sum of two uniform values of +-0.5 LSB,
+// from the four 16-bit parts of one 64-bit draw.
+std::array<double, 2> ditherFor(std::uint32_t seed, std::int64_t frame) {
     const std::uint64_t bits =
-        mixBits((static_cast<std::uint64_t>(seed) << 40) ^ (static_cast<std::uint64_t>(frame) * 2 + channel));
-    constexpr double kUnit = 1.0 / 4294967296.0;
-    return static_cast<double>(bits & 0xFFFFFFFFu) * kUnit + static_cast<double>(bits >> 32) * kUnit - 1.0;
+        mixBits((static_cast<std::uint64_t>(seed) << 40) ^ static_cast<std::uint64_t>(frame));
+    constexpr double kUnit = 1.0 / 65536.0;
+    auto part = [&](int index) { return static_cast<double>((bits >> (16 * index)) & 0xFFFFu) * kUnit; };
+    return {part(0) + part(1) - 1.0, part(2) + part(3) - 1.0};
 }
 
 std::int16_t toSample(double value) {
@@ -244,12 +246,11 @@ struct SoundtrackMix::State {
                 out[2 * i + 1] = 0;
                 continue;
             }
-            const double gain = fadeOut && at >= fadeOutStart ? fadeGain(at, fadeOutStart, show, false) : 1.0;
-            for (int channel = 0; channel < 2; ++channel) {
-                const double value = mixed[2 * i + static_cast<std::size_t>(channel)] * gain * 32767.0;
-                out[2 * i + static_cast<std::size_t>(channel)] =
-                    toSample(value + ditherFor(settings.ditherSeed, at, channel));
-            }
+            const double gain =
+                (fadeOut && at >= fadeOutStart ? fadeGain(at, fadeOutStart, show, false) : 1.0) * 32767.0;
+            const std::array<double, 2> dither = ditherFor(settings.ditherSeed, at);
+            out[2 * i] = toSample(mixed[2 * i] * gain + dither[0]);
+            out[2 * i + 1] = toSample(mixed[2 * i + 1] * gain + dither[1]);
         }
     }
 };

@@ -314,5 +314,35 @@ TEST_F(SoundtrackMixFileTest, ClipsAtMixedRatesStayOnTheirExactFrames) {
     EXPECT_TRUE(mix.unreadableClips().empty());
 }
 
+TEST_F(SoundtrackMixFileTest, TwoHalvesOfASongInMp3JoinWithoutAGap) {
+    if (!testing::haveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    // A 2 s sine cut in two at 1 s, each half encoded on its own, joined with no crossfade.
+    std::vector<MixClip> clips;
+    for (int half = 0; half < 2; ++half) {
+        std::vector<double> samples(2 * kMixSampleRate);
+        for (std::size_t i = 0; i < kMixSampleRate; ++i) {
+            const double n = static_cast<double>(i + static_cast<std::size_t>(half) * kMixSampleRate);
+            samples[2 * i] = samples[2 * i + 1] =
+                0.5 * std::sin(2 * std::numbers::pi * 441.0 * n / kMixSampleRate);
+        }
+        const std::string wave = path("half" + std::to_string(half) + ".wav");
+        const std::string mp3 = path("half" + std::to_string(half) + ".mp3");
+        ASSERT_TRUE(testing::writeWave(wave, {}, samples));
+        ASSERT_TRUE(testing::runFfmpeg("-i '" + wave + "' -c:a libmp3lame -b:a 256k '" + mp3 + "'"));
+        AudioFileFacts facts;
+        ASSERT_EQ(probeAudioFile(mp3, &facts), AudioOpenResult::Ok);
+        clips.push_back({mp3, facts.durationSeconds});
+    }
+    SoundtrackMix mix(clips, settingsFor(0.0, 0.0, 3.0));
+    const std::vector<std::int16_t> out = readAll(mix, 2 * kMixSampleRate);
+    // Every 2 ms around the join holds a crest of the sine (a gap of even 5 ms would show).
+    for (std::size_t from = kMixSampleRate - 4410; from < kMixSampleRate + 4410; from += 88) {
+        int loudest = 0;
+        for (std::size_t i = from; i < from + 100; ++i) loudest = std::max(loudest, std::abs(out[2 * i]));
+        ASSERT_GT(loudest, 0.4 * kFull) << from;
+    }
+    EXPECT_TRUE(mix.unreadableClips().empty());
+}
+
 }  // namespace
 }  // namespace kestrelle
