@@ -182,6 +182,10 @@ void LumoDlg::buildControls() {
         const OutputProfile* profile = store_.currentProfile();
         return frameRateForIndex(profile ? profile->FrameRate : 0);
     });
+    storyboard_->setVideoSizeProvider([this] {
+        const OutputProfile* profile = store_.currentProfile();
+        return profile ? VideoSize{profile->ResWidth, profile->ResHeight} : VideoSize{};
+    });
 
     // The storyboard sits right under the step 2 text (the fixed pixel row it had under a smaller
     // system font would cover the text and the photo browser here), 10 pixels in from either side, and

@@ -73,6 +73,9 @@ constexpr const char* kMusicTooShortText =
     "time, and the video lasts longer than the music.";
 constexpr const char* kNoMusicLengthText =
     "The soundtrack has no length to fit the slideshow to, so the slides were left as they were.";
+constexpr const char* kMusicTooLongText =
+    "The music is too long for this slideshow: even with every photo shown as long as it can be (one day), "
+    "the video ends before the music does.";
 constexpr const char* kNoBeatsText =
     "No beats were found in the music, so the slideshow was fitted to the length of the music only.";
 
@@ -716,6 +719,10 @@ double StoryboardControl::frameRate() const {
     return fps > 0.0 && std::isfinite(fps) ? fps : frameRateForIndex(0);
 }
 
+VideoSize StoryboardControl::videoSize() const {
+    return videoSizeProvider_ ? videoSizeProvider_() : VideoSize{};
+}
+
 bool StoryboardControl::canFitToMusic() const {
     return storyboard::canFitToMusic(project_) && !beats_.running();
 }
@@ -732,7 +739,7 @@ void StoryboardControl::runFitToMusic(bool onBeats) {
     endDurationEdit(true);
     if (!onBeats) {
         const double crossfade = project_.crossfadeSeconds();
-        finishFit(fitToMusic(project_, soundtrackSecondsFor(project_, crossfade), frameRate()));
+        finishFit(fitToMusic(project_, soundtrackSecondsFor(project_, crossfade), frameRate(), videoSize()));
         return;
     }
     std::vector<std::string> paths;
@@ -770,7 +777,7 @@ void StoryboardControl::fitWithBeats() {
     }
     const double musicSeconds = soundtrackSecondsFor(project_, crossfade);
     if (!anyBeat) {
-        const FitResult result = fitToMusic(project_, musicSeconds, frameRate());
+        const FitResult result = fitToMusic(project_, musicSeconds, frameRate(), videoSize());
         if (result.outcome == FitOutcome::Fitted) {
             showMessage(kNoBeatsText, MessageFlags::kWarningOk);
         }
@@ -778,7 +785,7 @@ void StoryboardControl::fitWithBeats() {
         return;
     }
     const std::vector<double> beats = soundtrackBeats(clipBeats, clipDurations(project_), crossfade);
-    finishFit(fitToBeats(project_, beats, musicSeconds, frameRate()));
+    finishFit(fitToBeats(project_, beats, musicSeconds, frameRate(), videoSize()));
 }
 
 void StoryboardControl::finishFit(const FitResult& result) {
@@ -788,6 +795,9 @@ void StoryboardControl::finishFit(const FitResult& result) {
     switch (result.outcome) {
         case FitOutcome::StillsAtMinimum:
             showMessage(kMusicTooShortText, MessageFlags::kWarningOk);
+            break;
+        case FitOutcome::StillsAtMaximum:
+            showMessage(kMusicTooLongText, MessageFlags::kWarningOk);
             break;
         case FitOutcome::NoMusic:
             showMessage(kNoMusicLengthText, MessageFlags::kWarningOk);

@@ -127,6 +127,11 @@ public:
     // The frame rate the stills are fitted for (the current profile's); 29.97 without a provider.
     void setFrameRateProvider(std::function<double()> provider) { frameRateProvider_ = std::move(provider); }
     double frameRate() const;
+    // The video's picture size (the current profile's), which some effects' step counts depend on;
+    // unknown (0 x 0) without a provider.
+    void setVideoSizeProvider(std::function<VideoSize()> provider) {
+        videoSizeProvider_ = std::move(provider);
+    }
     // Whether the commands can run now: there are clips and photo slides, and no beats are being found.
     bool canFitToMusic() const;
     // Scales the stills so the show lasts as long as the music (fitToMusic). With `onBeats`, every slide
@@ -239,6 +244,7 @@ private:
     // changed, after the change's notifications are over.
     void scheduleClipMeasuring();
     void measureClips();
+    VideoSize videoSize() const;
     void fitWithBeats();
     void finishFit(const FitResult& result);
     void setBusyCursor(bool on);
@@ -261,6 +267,7 @@ private:
     ViewerOpener viewerOpener_;
     MenuRunner menuRunner_;
     std::function<double()> frameRateProvider_;
+    std::function<VideoSize()> videoSizeProvider_;
     bool measuringScheduled_ = false;
     bool busyCursor_ = false;
     ClipBeatCache beats_;

@@ -1246,6 +1246,12 @@ TEST_F(StoryboardFitTest, FitToMusicScalesTheStillsAndSaysWhenTheMusicIsTooShort
     ASSERT_EQ(messages.texts.size(), 1u);
     EXPECT_NE(messages.texts[0].find("music is too short"), std::string::npos);
     EXPECT_NE(messages.texts[0].find("0.5 seconds"), std::string::npos);
+
+    // Four days of music for three photos: as long as they can be, and said so.
+    for (int i = 0; i < 4; ++i) board->project().addTimedClip(path("day.mp3"), kMaxDurationSeconds);
+    board->runFitToMusic(false);
+    ASSERT_EQ(messages.texts.size(), 2u);
+    EXPECT_NE(messages.texts[1].find("music is too long"), std::string::npos);
 }
 
 // On the beats: each file's beats are found once, on a worker, while the control stays usable; the
