@@ -379,6 +379,10 @@ std::string clockText(double seconds) {
 
 }  // namespace
 
+std::string clipToolTip(const SoundtrackClip& clip) {
+    return clipName(clip).toStdString() + "\n" + clockText(clip.durationSeconds);
+}
+
 std::string selectionDescription(const SlideShowProject& project) {
     if (const SoundtrackClip* clip = project.clip(project.selectedClip())) {
         return "Clip " + std::to_string(project.selectedClip() + 1) + " of " +

@@ -146,6 +146,8 @@ std::vector<QLine> peakLines(const AudioPeaks& peaks, const CellRect& clip, doub
 
 // The clip's file name as the line shows it: the last part of the path, bytes decoded.
 QString clipName(const SoundtrackClip& clip);
+// A clip's tooltip: its name and its length as players show it ("song.mp3\n3:25").
+std::string clipToolTip(const SoundtrackClip& clip);
 
 // The waveform of a WAV clip read from its samples (the storyboard now draws peaks instead), drawn in
 // [left, right) x [top, bottom): the points of its polyline, the first at the middle line. Only points

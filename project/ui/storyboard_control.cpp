@@ -20,6 +20,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -537,6 +538,19 @@ bool StoryboardControl::viewportEvent(QEvent* event) {
         case QEvent::Leave:
             viewport()->update();
             return QAbstractScrollArea::viewportEvent(event);
+        case QEvent::ToolTip: {
+            // A clip's whole name and length, which its box may show only in part.
+            const QPoint point = static_cast<QHelpEvent*>(event)->pos();
+            const SoundtrackClip* clip = project_.clip(project_.clipAtPoint(point.x(), point.y()));
+            if (clip) {
+                QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(),
+                                   QString::fromStdString(storyboard::clipToolTip(*clip)), viewport(),
+                                   toQRect(clip->cellRect));
+            } else {
+                QToolTip::hideText();
+            }
+            return true;
+        }
         default:
             return QAbstractScrollArea::viewportEvent(event);
     }

@@ -415,6 +415,7 @@ TEST(StoryboardClips, MenuStatesNamesAndDescriptions) {
     EXPECT_FALSE(state.shiftRight);
     EXPECT_EQ(storyboard::selectionDescription(p), "Clip 2 of 2, b.flac, 1:02:05");
     EXPECT_EQ(storyboard::clipName(*p.clip(0)), QStringLiteral("Song One.mp3"));
+    EXPECT_EQ(storyboard::clipToolTip(*p.clip(0)), "Song One.mp3\n3:25");
 }
 
 TEST(StoryboardText, DurationsShowOneDecimal) {
