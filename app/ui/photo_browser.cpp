@@ -1,14 +1,13 @@
 #include "app/ui/photo_browser.h"
 
 #include "app/folder_source.h"
+#include "render/ui/drag_pictures.h"
 
 #include <QDrag>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
-
-#include <cmath>
 
 namespace kestrelle {
 namespace {
@@ -307,27 +306,8 @@ QPixmap PhotoBrowser::audioDragPicture(bool several, qreal devicePixelRatio) {
 }
 
 QImage PhotoBrowser::audioPicture(qreal devicePixelRatio) {
-    const QSize size = kThumbnailSize;
-    QImage image(size * devicePixelRatio, QImage::Format_RGB32);
-    image.setDevicePixelRatio(devicePixelRatio);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    // A sound wave: bars whose heights follow a damped swing.
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(58, 110, 165));
-    const int bars = 15;
-    const qreal barWidth = 3.0;
-    const qreal gap = 2.5;
-    const qreal left = (size.width() - (bars * barWidth + (bars - 1) * gap)) / 2.0;
-    for (int i = 0; i < bars; ++i) {
-        const qreal phase = static_cast<qreal>(i) / (bars - 1);
-        const qreal height =
-            8.0 + 44.0 * std::abs(std::sin(phase * 9.0)) * (1.0 - 0.6 * std::abs(phase - 0.5) * 2.0);
-        painter.drawRoundedRect(
-            QRectF(left + i * (barWidth + gap), (size.height() - height) / 2.0, barWidth, height), 1.5, 1.5);
-    }
-    return image;
+    // The program's one audio picture (a speaker sending out a sound wave), the size of a thumbnail.
+    return audioPictureImage(devicePixelRatio);
 }
 
 }  // namespace kestrelle

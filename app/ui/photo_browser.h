@@ -59,7 +59,7 @@ public:
     // The drag pictures: one photo, or several; in audio mode a note, or two.
     static QPixmap dragPicture(bool several, qreal devicePixelRatio);
     static QPixmap audioDragPicture(bool several, qreal devicePixelRatio);
-    // Every audio file's picture in audio mode, drawn at the screen's density.
+    // Every audio file's picture in audio mode (render/ui/drag_pictures.h), drawn at the screen's density.
     static QImage audioPicture(qreal devicePixelRatio);
 
 public Q_SLOTS:
