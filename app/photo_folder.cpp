@@ -4,6 +4,7 @@
 #include "app/folder_source.h"
 #include "app/natural_order.h"
 #include "base/text.h"
+#include "media/audio_decoder.h"
 #include "render/photo_loader.h"
 
 #include <algorithm>
@@ -14,9 +15,7 @@ namespace kestrelle {
 
 bool isListedName(std::string_view name, BrowserMode mode) {
     if (mode == BrowserMode::Photo) return isSupportedPhotoName(name);
-    if (name.size() < 3) return false;
-    const std::string_view tail = name.substr(name.size() - 3);
-    return std::equal(tail.begin(), tail.end(), "wav", [](char a, char b) { return (a | 0x20) == b; });
+    return hasAudioFileName(std::string(name));
 }
 
 std::vector<ListedFile> listBrowserFiles(const std::string& folder, BrowserMode mode, bool* readable) {

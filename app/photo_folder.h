@@ -19,8 +19,8 @@ struct ListedFile {
     QString shownName;  // the name shown under the thumbnail: lower-cased
 };
 
-// Whether the browser lists a file of that name in `mode`: a supported photo name, or a name ending in
-// "wav" in any case.
+// Whether the browser lists a file of that name in `mode`: a supported photo name, or in audio mode a
+// name the soundtrack takes (hasAudioFileName: .wav, .mp3, .flac, .ogg, .opus, .m4a, ... in any case).
 bool isListedName(std::string_view name, BrowserMode mode);
 
 // The regular files of `folder` (symbolic links to them included) whose names count in `mode`, in

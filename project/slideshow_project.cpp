@@ -108,6 +108,11 @@ SlideDefaults SlideShowProject::currentDefaults() const {
     return defaults;
 }
 
+double SlideShowProject::crossfadeSeconds() const {
+    const double seconds = crossfadeProvider_ ? crossfadeProvider_() : 0.0;
+    return std::isfinite(seconds) ? clampDuration(seconds) : 0.0;
+}
+
 void SlideShowProject::setVisibleWidth(int width) {
     visibleWidth_ = std::clamp(width, 0, kMaxPixelExtent);
 }
@@ -164,6 +169,9 @@ bool SlideShowProject::setSelectedSlide(int i) {
         return false;
     }
     selectedSlide_ = i;
+    if (i >= 0) {
+        selectedClip_ = -1;
+    }
     return true;
 }
 
@@ -172,7 +180,23 @@ bool SlideShowProject::setSelectedClip(int i) {
         return false;
     }
     selectedClip_ = i;
+    if (i >= 0) {
+        selectedSlide_ = -1;
+    }
     return true;
+}
+
+double SlideShowProject::clipPixelsPerSecondNow() const {
+    return clipPixelsPerSecond(photoCount_, totalDuration());
+}
+
+int SlideShowProject::clipAtPoint(int x, int y) const {
+    for (int i = static_cast<int>(clips_.size()) - 1; i >= 0; --i) {
+        if (clips_[static_cast<std::size_t>(i)].cellRect.contains(x, y)) {
+            return i;
+        }
+    }
+    return -1;
 }
 
 const SoundtrackClip* SlideShowProject::clip(int i) const {
@@ -327,6 +351,7 @@ int SlideShowProject::insertPhoto(const std::string& path, int position, int eff
             appendPlaceholder();
         }
         selectedSlide_ = photos;
+        selectedClip_ = -1;  // the new slide is the selection
         notifyScroll(photos);
     } else {
         // On a photo: a new cell goes in before it. With fewer than two placeholders the row grows,
@@ -341,6 +366,7 @@ int SlideShowProject::insertPhoto(const std::string& path, int position, int eff
         renumber();
         notifyContentWidth();
         selectedSlide_ = position;
+        selectedClip_ = -1;  // the new slide is the selection
         notifyScroll(position);
         relayoutClips();
     }
@@ -396,6 +422,7 @@ int SlideShowProject::insertPhotos(const std::vector<std::string>& paths, int po
             cells_.push_back(std::move(cell));
         }
         selectedSlide_ = photos + count - 1;
+        selectedClip_ = -1;  // the new slide is the selection
         if (cellCount() != cellsBefore) {
             notifyContentWidth();
         }
@@ -412,6 +439,7 @@ int SlideShowProject::insertPhotos(const std::vector<std::string>& paths, int po
         renumber();
         notifyContentWidth();
         selectedSlide_ = position + count - 1;
+        selectedClip_ = -1;  // the new slide is the selection
         notifyScroll(selectedSlide_);
         relayoutClips();
     }
@@ -569,7 +597,7 @@ AudioOpenResult SlideShowProject::addClip(const std::string& path) {
 void SlideShowProject::addTimedClip(const std::string& path, double seconds) {
     SoundtrackClip clip;
     clip.wavePath = path;
-    clip.durationSeconds = std::isfinite(seconds) ? std::clamp(seconds, 0.0, kMaxDurationSeconds) : 0.0;
+    clip.durationSeconds = std::isfinite(seconds) ? clampDuration(seconds) : 0.0;
     clip.cellWidth = clipWidthForSeconds(clip.durationSeconds, photoSlideCount(), totalDuration());
     clips_.push_back(std::move(clip));
     notifyChanged();
@@ -588,15 +616,86 @@ void SlideShowProject::addMeasuredClip(const std::string& path, std::uint64_t da
     notifyChanged();
 }
 
+int SlideShowProject::clipWidth(const SoundtrackClip& clip, int photos, double total) const {
+    // A WAV file keeps the width of its data chunk; any other file is as wide as its length.
+    return clip.averageBytesPerSecond > 0
+               ? clipWidthFor(clip.dataBytes, clip.averageBytesPerSecond, photos, total)
+               : clipWidthForSeconds(clip.durationSeconds, photos, total);
+}
+
 void SlideShowProject::relayoutClips() {
     const int photos = photoCount_;
     const double total = totalDuration();
     for (SoundtrackClip& clip : clips_) {
-        clip.cellWidth = clip.averageBytesPerSecond > 0
-                             ? clipWidthFor(clip.dataBytes, clip.averageBytesPerSecond, photos, total)
-                             : clipWidthForSeconds(clip.durationSeconds, photos, total);
+        clip.cellWidth = clipWidth(clip, photos, total);
     }
     notifyChanged();
+}
+
+bool SlideShowProject::deleteClip(int i) {
+    const int count = static_cast<int>(clips_.size());
+    if (i < 0 || i >= count) {
+        return false;
+    }
+    if (i == selectedClip_) {
+        // As with slides: the last clip passes the selection back, any other to the clip moving up.
+        if (i + 1 == count) {
+            selectedClip_ = i - 1;
+        }
+    } else if (selectedClip_ > i) {
+        --selectedClip_;
+    }
+    clips_.erase(clips_.begin() + i);
+    notifyClipScroll(selectedClip_);
+    notifyChanged();
+    return true;
+}
+
+void SlideShowProject::shiftClipLeft() {
+    if (selectedClip_ <= 0 || selectedClip_ >= static_cast<int>(clips_.size())) {
+        return;
+    }
+    std::swap(clips_[static_cast<std::size_t>(selectedClip_ - 1)],
+              clips_[static_cast<std::size_t>(selectedClip_)]);
+    --selectedClip_;
+    notifyClipScroll(selectedClip_);
+    notifyChanged();
+}
+
+void SlideShowProject::shiftClipRight() {
+    if (selectedClip_ < 0 || selectedClip_ + 1 >= static_cast<int>(clips_.size())) {
+        return;
+    }
+    std::swap(clips_[static_cast<std::size_t>(selectedClip_ + 1)],
+              clips_[static_cast<std::size_t>(selectedClip_)]);
+    ++selectedClip_;
+    notifyClipScroll(selectedClip_);
+    notifyChanged();
+}
+
+bool SlideShowProject::setClipDuration(int i, double seconds) {
+    if (i < 0 || i >= static_cast<int>(clips_.size()) || !std::isfinite(seconds) || seconds < 0.0) {
+        return false;
+    }
+    SoundtrackClip& clip = clips_[static_cast<std::size_t>(i)];
+    const double value = clampDuration(seconds);
+    if (value == clip.durationSeconds) {
+        return false;
+    }
+    clip.durationSeconds = value;
+    clip.cellWidth = clipWidth(clip, photoCount_, totalDuration());
+    notifyChanged();
+    return true;
+}
+
+int SlideShowProject::setClipDurationForPath(const std::string& path, double seconds) {
+    int changed = 0;
+    for (int i = 0; i < static_cast<int>(clips_.size()); ++i) {
+        if (clips_[static_cast<std::size_t>(i)].wavePath == path && setClipDuration(i, seconds)) {
+            ++changed;
+        }
+    }
+    return changed;
 }
 
 // ---- SlideShowProject: helpers
@@ -623,6 +722,12 @@ void SlideShowProject::notifyContentWidth() {
 void SlideShowProject::notifyScroll(int cell) {
     if (observer_) {
         observer_->scrollCellIntoView(cell);
+    }
+}
+
+void SlideShowProject::notifyClipScroll(int clip) {
+    if (observer_ && clip >= 0) {
+        observer_->scrollClipIntoView(clip);
     }
 }
 

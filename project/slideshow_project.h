@@ -61,7 +61,9 @@ struct SoundtrackClip {
     CellRect cellRect;            // where the clip was last painted
     std::uint64_t dataBytes = 0;  // size of the data chunk (the width's numerator)
     std::uint32_t averageBytesPerSecond = 0;
-    double durationSeconds = 0.0;  // WAV: dataBytes / averageBytesPerSecond (0 when the rate is 0)
+    // The clip's length: as measured when added (WAV: dataBytes / averageBytesPerSecond, 0 when the rate
+    // is 0), then its decoded length once the storyboard's waveform peaks have read the whole file.
+    double durationSeconds = 0.0;
 };
 
 // The three defaults given to new slides and to durations that are not positive.
@@ -115,6 +117,8 @@ public:
     virtual void scrollCellIntoView(int /*cell*/) {}
     // A photo was inserted: take the keyboard focus.
     virtual void takeFocus() {}
+    // Scroll the clip at this index into view (a clip was moved along the soundtrack line).
+    virtual void scrollClipIntoView(int /*clip*/) {}
 };
 
 class SlideShowProject {
@@ -131,6 +135,11 @@ public:
     }
     // The defaults now in force, with durations made finite and kept within 0..kMaxDurationSeconds.
     SlideDefaults currentDefaults() const;
+    // Where the crossfade between consecutive clips comes from (the settings' AudioFadeSeconds, as the
+    // mix uses it); without a provider clips join without one.
+    void setCrossfadeProvider(std::function<double()> provider) { crossfadeProvider_ = std::move(provider); }
+    // The crossfade now in force, in seconds: finite and within 0..kMaxDurationSeconds.
+    double crossfadeSeconds() const;
 
     // Client width of the storyboard, kept within 0..kMaxPixelExtent.
     void setVisibleWidth(int width);
@@ -149,14 +158,21 @@ public:
     // (video + audio kbit/s) x whole seconds of totalDuration() x 128; 0 without a profile.
     std::int64_t estimatedOutputBytes(const std::optional<OutputRates>& profile) const;
 
+    // At most one thing is selected: a photo slide or a clip. Selecting one clears the other.
     int selectedSlide() const { return selectedSlide_; }
     int selectedClip() const { return selectedClip_; }
     // Selects a photo slide (or -1 for none); false, with nothing changed, for any other index.
     bool setSelectedSlide(int i);
+    // Selects a clip (or -1 for none); false, with nothing changed, for any other index.
     bool setSelectedClip(int i);
 
     const std::vector<SoundtrackClip>& clips() const { return clips_; }
     const SoundtrackClip* clip(int i) const;
+    // Pixels per second of the soundtrack line now (clipPixelsPerSecond of the photos).
+    double clipPixelsPerSecondNow() const;
+    // The last clip whose painted rectangle holds the point (clips that overlap in a crossfade are
+    // drawn in order, so the last one is on top); -1 when none does.
+    int clipAtPoint(int x, int y) const;
 
     // The thumbnails in the order they were made; entries are never removed.
     const std::vector<QImage>& thumbnails() const { return thumbnails_; }
@@ -228,6 +244,18 @@ public:
     // Appends a clip measured by its length alone (any format but WAV).
     void addTimedClip(const std::string& path, double seconds);
     void relayoutClips();
+    // Deletes clip i; the selection moves as with slides (the clip moving into the gap, or the one
+    // before when the last clip goes). False when there is no clip i.
+    bool deleteClip(int i);
+    // Moves the selected clip one place along the line, the selection with it; nothing at either end.
+    void shiftClipLeft();
+    void shiftClipRight();
+    // Stores a clip's exact length (the decoded length, once the whole file was read) and its width
+    // again by the usual rules (a WAV file's width stays its data size's). A length that is negative or
+    // not finite is refused; an unchanged one changes nothing. True when the length changed.
+    bool setClipDuration(int i, double seconds);
+    // The same for every clip of that file; returns how many changed.
+    int setClipDurationForPath(const std::string& path, double seconds);
 
     // How many cells the editing operations have stepped over so far (renumbering, shifting, counting):
     // the measure tests use to see that building a row costs linear work.
@@ -245,6 +273,8 @@ private:
     void notifyContentWidth();
     void notifyScroll(int cell);
     void notifyFocus();
+    void notifyClipScroll(int clip);
+    int clipWidth(const SoundtrackClip& clip, int photos, double total) const;
 
     std::vector<Slide> cells_;
     int photoCount_ = 0;  // photo slides in cells_, all before the first placeholder
@@ -259,6 +289,7 @@ private:
     int visibleWidth_ = 0;
     ProjectObserver* observer_ = nullptr;
     std::function<SlideDefaults()> defaultsProvider_;
+    std::function<double()> crossfadeProvider_;
 };
 
 }  // namespace kestrelle

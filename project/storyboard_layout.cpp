@@ -1,6 +1,9 @@
 #include "project/storyboard_layout.h"
 
 #include "base/file_uri.h"
+#include "media/audio_decoder.h"
+#include "media/audio_peaks.h"
+#include "media/soundtrack_mix.h"
 #include "media/wave_file.h"
 #include "project/photo_drag_payload.h"
 #include "render/photo_loader.h"
@@ -92,6 +95,20 @@ SlideMenuState slideMenuState(const SlideShowProject& project) {
     return state;
 }
 
+SlideMenuState clipMenuState(const SlideShowProject& project) {
+    const int selected = project.selectedClip();
+    const int count = static_cast<int>(project.clips().size());
+    SlideMenuState state;
+    state.shiftLeft = selected > 0 && selected < count;
+    state.shiftRight = selected >= 0 && selected + 1 < count;
+    state.remove = selected >= 0 && selected < count;
+    return state;
+}
+
+bool canFitToMusic(const SlideShowProject& project) {
+    return !project.clips().empty() && project.photoSlideCount() > 0;
+}
+
 Line lineAtY(int y) {
     return y > kPhotoLineHeight ? Line::Soundtrack : Line::Photos;
 }
@@ -151,7 +168,7 @@ DropFiles dropFilesFrom(const QMimeData& mime) {
         }
         if (isSupportedPhotoName(path)) {
             photos.push_back(path);
-        } else if (isWaveFileName(path)) {
+        } else if (hasAudioFileName(path)) {
             waves.push_back(path);
         }
     }
@@ -162,6 +179,102 @@ DropFiles dropFilesFrom(const QMimeData& mime) {
         files.paths = std::move(waves);
     }
     return files;
+}
+
+double clipPixelsPerSecondOf(const SoundtrackClip& clip) {
+    if (!(clip.durationSeconds > 0.0) || !std::isfinite(clip.durationSeconds) || clip.cellWidth <= 0) {
+        return 0.0;
+    }
+    return clip.cellWidth / clip.durationSeconds;
+}
+
+std::vector<CellRect> clipRectsAt(const SoundtrackClip* clips, std::size_t count, double crossfadeSeconds,
+                                  int scroll) {
+    std::vector<double> durations;
+    durations.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        durations.push_back(clips[i].durationSeconds);
+    }
+    const std::vector<double> starts = clipStartSeconds(durations, crossfadeSeconds);
+    // Within half the int range: a line of a thousand long clips must not wrap.
+    const auto clampInt = [](double v) {
+        if (!(v > INT32_MIN / 2)) {
+            return INT32_MIN / 2;
+        }
+        return static_cast<int>(std::min(v, static_cast<double>(INT32_MAX / 2)));
+    };
+    std::vector<CellRect> rects;
+    rects.reserve(count);
+    double left = 0.0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double edge = std::trunc(left) - scroll;
+        rects.push_back({clampInt(edge), kClipTop, clampInt(edge + clips[i].cellWidth), kClipBottom});
+        if (i + 1 < count) {
+            // The next clip starts where the mix starts it: the seconds it overlaps this one, at this
+            // clip's own scale, before this clip's end.
+            const double overlap =
+                i + 1 < starts.size() ? std::max(0.0, starts[i] + durations[i] - starts[i + 1]) : 0.0;
+            left += clips[i].cellWidth -
+                    (std::isfinite(overlap) ? overlap : 0.0) * clipPixelsPerSecondOf(clips[i]);
+        }
+    }
+    return rects;
+}
+
+std::vector<CellRect> clipRectsAt(const SlideShowProject& project, int scroll) {
+    return clipRectsAt(project.clips().data(), project.clips().size(), project.crossfadeSeconds(), scroll);
+}
+
+std::vector<QLine> peakLines(const AudioPeaks& peaks, const CellRect& clip, double pixelsPerSecond,
+                             int paintLeft, int paintRight) {
+    std::vector<QLine> lines;
+    const std::size_t buckets = std::min(peaks.low.size(), peaks.high.size());
+    if (buckets == 0 || !(peaks.bucketsPerSecond > 0.0) || !std::isfinite(peaks.bucketsPerSecond) ||
+        !(pixelsPerSecond > 0.0) || !std::isfinite(pixelsPerSecond) || clip.isEmpty()) {
+        return lines;
+    }
+    // Only the buckets the file really holds: the decoded length, when known, ends the waveform.
+    const double decodedBuckets = peaks.decodedFrames > 0 ? static_cast<double>(peaks.decodedFrames) /
+                                                                kMixSampleRate * peaks.bucketsPerSecond
+                                                          : static_cast<double>(buckets);
+    const std::size_t usable =
+        std::min(buckets, static_cast<std::size_t>(std::max(1.0, std::ceil(decodedBuckets))));
+    const double bucketsPerPixel = peaks.bucketsPerSecond / pixelsPerSecond;
+    const int middle = (clip.top + clip.bottom - 1) / 2;
+    const int half = std::max(1, (clip.bottom - clip.top - 1) / 2);
+    const int first = std::max(clip.left, paintLeft);
+    const int last = std::min(clip.right - 1, paintRight);
+    if (last >= first) {
+        lines.reserve(static_cast<std::size_t>(last - first) + 1);
+    }
+    for (int x = first; x <= last; ++x) {
+        const double column = static_cast<double>(x) - clip.left;
+        const double from = std::floor(column * bucketsPerPixel);
+        if (from >= static_cast<double>(usable)) {
+            break;
+        }
+        const auto begin = static_cast<std::size_t>(std::max(0.0, from));
+        const auto end = std::clamp(static_cast<std::size_t>(std::ceil((column + 1.0) * bucketsPerPixel)),
+                                    begin + 1, usable);
+        int low = peaks.low[begin];
+        int high = peaks.high[begin];
+        for (std::size_t b = begin + 1; b < end; ++b) {
+            low = std::min<int>(low, peaks.low[b]);
+            high = std::max<int>(high, peaks.high[b]);
+        }
+        low = std::clamp(low, -127, 127);
+        high = std::clamp(std::max(high, low), -127, 127);
+        lines.emplace_back(x, middle - high * half / 127, x, middle - low * half / 127);
+    }
+    return lines;
+}
+
+QString clipName(const SoundtrackClip& clip) {
+    const std::string& path = clip.wavePath;
+    const std::size_t slash = path.find_last_of('/');
+    const std::string name =
+        slash == std::string::npos || slash + 1 == path.size() ? path : path.substr(slash + 1);
+    return QFile::decodeName(QByteArray::fromStdString(name));
 }
 
 std::vector<QPoint> waveformPoints(const WaveFile& wave, int cellWidth, int left, int top, int right,
@@ -247,7 +360,35 @@ std::string durationText(double seconds) {
     return text;
 }
 
+namespace {
+
+// "3:25", "1:02:03": a clip's length as players show it.
+std::string clockText(double seconds) {
+    const auto whole =
+        static_cast<std::int64_t>(std::isfinite(seconds) ? std::max(0.0, std::round(seconds)) : 0.0);
+    char text[64];
+    if (whole >= 3600) {
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(whole / 3600),
+                      static_cast<long long>(whole / 60 % 60), static_cast<long long>(whole % 60));
+    } else {
+        std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(whole / 60),
+                      static_cast<long long>(whole % 60));
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string clipToolTip(const SoundtrackClip& clip) {
+    return clipName(clip).toStdString() + "\n" + clockText(clip.durationSeconds);
+}
+
 std::string selectionDescription(const SlideShowProject& project) {
+    if (const SoundtrackClip* clip = project.clip(project.selectedClip())) {
+        return "Clip " + std::to_string(project.selectedClip() + 1) + " of " +
+               std::to_string(project.clips().size()) + ", " + clipName(*clip).toStdString() + ", " +
+               clockText(clip->durationSeconds);
+    }
     const Slide* cell = project.slide(project.selectedSlide());
     if (!cell || !cell->hasPhoto) {
         return "No slide selected";

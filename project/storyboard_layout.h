@@ -1,11 +1,12 @@
 #pragma once
 // The storyboard's geometry and arithmetic, free of widgets: where each element of a cell lies, what a
 // point inside a cell hits, the scrolling steps and limits, the context menu's enabling rules, which
-// line a drag is over, and the points of a clip's waveform. The storyboard control paints and reacts
-// with these; tests reach them without a window.
+// line a drag is over, where each clip lies and the lines of its waveform. The storyboard control
+// paints and reacts with these; tests reach them without a window.
 
 #include "project/slideshow_project.h"
 
+#include <QLine>
 #include <QPoint>
 #include <QStringList>
 
@@ -18,6 +19,7 @@ class QMimeData;
 namespace kestrelle {
 
 class WaveFile;
+struct AudioPeaks;
 
 namespace storyboard {
 
@@ -28,6 +30,13 @@ constexpr int kSoundtrackTop = 100;
 constexpr int kSoundtrackBottom = 135;
 constexpr int kClipTop = 101;
 constexpr int kClipBottom = 134;
+// The client height that shows both lines whole: the soundtrack line's frame and as much white below it
+// as lies between the two lines, so the focus ring along the edge never touches it.
+constexpr int kViewHeight = kSoundtrackBottom + 5;
+// The band of a clip its name is written in, from the clip's top-left corner.
+constexpr int kClipNameLeft = 4;
+constexpr int kClipNameTop = 2;
+constexpr int kClipNameHeight = 15;
 // Scrolling steps in pixels.
 constexpr int kLineScrollStep = 150;
 constexpr int kWheelScrollStep = 40;
@@ -90,6 +99,10 @@ struct SlideMenuState {
     bool remove = false;
 };
 SlideMenuState slideMenuState(const SlideShowProject& project);
+// The same items for the selected clip.
+SlideMenuState clipMenuState(const SlideShowProject& project);
+// Whether "Fit to Music" can run: there are clips and photo slides.
+bool canFitToMusic(const SlideShowProject& project);
 
 // The two lines of the storyboard.
 enum class Line { Photos, Soundtrack };
@@ -102,8 +115,8 @@ struct DropFiles {
     std::vector<std::string> paths;
 };
 // The photo browser's private payload, or else local files named in text/uri-list: photos (by the
-// photo-name test) for the photo line, else WAV files (".wav", any case) for the soundtrack line, in
-// the order given; other entries are left out.
+// photo-name test) for the photo line, else audio files (hasAudioFileName: .wav, .mp3, .flac, ...) for
+// the soundtrack line, in the order given; other entries are left out.
 DropFiles dropFilesFrom(const QMimeData& mime);
 // One message for the files a drop or an add left out: `intro`, then the files' names, one a line, at
 // most ten of them, then "and N more" for the rest.
@@ -111,15 +124,42 @@ std::string leftOutFilesText(const std::string& intro, const std::vector<std::st
 // Whether a file name ends in ".wav" (any case).
 bool isWaveFileName(const std::string& name);
 
-// The waveform of a clip drawn in [left, right) x [top, bottom): the points of its polyline, the first
-// at the middle line. Only points whose x lies within [clipLeft, clipRight] are made (plus one on either
-// side), so a long clip costs only what is on screen. Empty when the clip has no samples, lasts under a
-// whole second, or its cell is narrower than one pixel per second.
+// Where each clip lies on the soundtrack line with the view scrolled to `scroll`, each its cellWidth
+// wide, from kClipTop to kClipBottom. Without a crossfade the clips lie side by side from x = -scroll.
+// With one, each clip starts where the mix starts it (clipStartSeconds with the project's crossfade):
+// a crossfade shows as the next clip starting that much earlier, over the end of the one before (the
+// overlap measured at that clip's own scale, so the line agrees with the widths drawn even before
+// relayoutClips).
+std::vector<CellRect> clipRectsAt(const SlideShowProject& project, int scroll);
+std::vector<CellRect> clipRectsAt(const SoundtrackClip* clips, std::size_t count, double crossfadeSeconds,
+                                  int scroll);
+// The pixels per second a clip is drawn at: its width over its length (0 for a clip without either).
+double clipPixelsPerSecondOf(const SoundtrackClip& clip);
+
+// A clip's waveform from its peaks: one vertical line per pixel column of `clip` within
+// [paintLeft, paintRight], from the highest to the lowest sample of the seconds that column covers at
+// `pixelsPerSecond`, full scale reaching the clip's top and bottom edges. Columns past the decoded
+// length get none. Empty without peaks or for a scale that is not positive. Costs what is on screen
+// (and the buckets under it), whatever the clip's length.
+std::vector<QLine> peakLines(const AudioPeaks& peaks, const CellRect& clip, double pixelsPerSecond,
+                             int paintLeft, int paintRight);
+
+// The clip's file name as the line shows it: the last part of the path, bytes decoded.
+QString clipName(const SoundtrackClip& clip);
+// A clip's tooltip: its name and its length as players show it ("song.mp3\n3:25").
+std::string clipToolTip(const SoundtrackClip& clip);
+
+// The waveform of a WAV clip read from its samples (the storyboard now draws peaks instead), drawn in
+// [left, right) x [top, bottom): the points of its polyline, the first at the middle line. Only points
+// whose x lies within [clipLeft, clipRight] are made (plus one on either side), so a long clip costs only
+// what is on screen. Empty when the clip has no samples, lasts under a whole second, or its cell is
+// narrower than one pixel per second.
 std::vector<QPoint> waveformPoints(const WaveFile& wave, int cellWidth, int left, int top, int right,
                                    int bottom, int clipLeft, int clipRight);
 
 // The description the storyboard gives assistive technology for its selected cell, for example
-// "Slide 3 of 8, 3.0 s, transition: wipe from left"; "No slide selected" without a selection.
+// "Slide 3 of 8, 3.0 s, transition: wipe from left", or for its selected clip, for example
+// "Clip 2 of 3, song.mp3, 3:25"; "No slide selected" without a selection.
 std::string selectionDescription(const SlideShowProject& project);
 // The effect's name in words ("random" for 0, "slide in from left" for 1, ...); "none" outside 0..12.
 std::string transitionEffectWords(int effect);

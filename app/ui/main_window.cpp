@@ -12,6 +12,7 @@
 #include "config/ui/dialog_units.h"
 #include "project/photo_drag_payload.h"
 #include "project/slideshow_project.h"
+#include "project/timeline.h"
 #include "project/ui/storyboard_control.h"
 
 #include <QAction>
@@ -66,9 +67,10 @@ QLabel* makeLabel(const QString& text, QWidget* parent) {
     return label;
 }
 
-// The storyboard's height in pixels and its distance from the sides of the window.
-constexpr int kStoryboardHeight = 115;
+// The storyboard's distance from the sides of the window, and from the texts above and below it.
 constexpr int kStoryboardMargin = 10;
+constexpr int kStoryboardGapAbove = 4;
+constexpr int kStoryboardGapBelow = 2;
 
 }  // namespace
 
@@ -103,6 +105,11 @@ void LumoDlg::buildMenus() {
     menuBar_ = new QMenuBar(this);
     QMenu* file = menuBar_->addMenu(QStringLiteral("&File"));
     connect(file->addAction(QStringLiteral("New Slide")), &QAction::triggered, this, &LumoDlg::newSlide);
+    // Commands on the whole slideshow, beside "New Slide"; enabled while there are clips and photos.
+    fitToMusicAction_ = file->addAction(QStringLiteral("Fit to Music"));
+    connect(fitToMusicAction_, &QAction::triggered, this, [this] { fitToMusic(false); });
+    fitToBeatsAction_ = file->addAction(QStringLiteral("Fit to Music on the Beats"));
+    connect(fitToBeatsAction_, &QAction::triggered, this, [this] { fitToMusic(true); });
     file->addSeparator();
     outputAction_ = file->addAction(QStringLiteral("Output"));
     connect(outputAction_, &QAction::triggered, this, &LumoDlg::start);
@@ -137,7 +144,21 @@ void LumoDlg::buildControls() {
 
     // Created in reading order, which is also the tab order.
     stepTexts_[0] = makeLabel(QString::fromLatin1(kStepTexts[0]), client_);
-    stepTexts_[0]->setGeometry(units.rect(7, 1, 590, 13));
+    // The step 1 row ends where the browser's mode buttons begin.
+    stepTexts_[0]->setGeometry(units.rect(7, 1, 498, 13));
+
+    // The browser's photo and audio modes, at the right of the step 1 row above the browser they switch.
+    photoMode_ = makeButton(QStringLiteral("Photo"), client_);
+    audioMode_ = makeButton(QStringLiteral("Audio"), client_);
+    photoMode_->setGeometry(units.rect(509, 1, 42, 13));
+    audioMode_->setGeometry(units.rect(555, 1, 42, 13));
+    photoMode_->setToolTip(QStringLiteral("List the folder's photos"));
+    audioMode_->setToolTip(QStringLiteral("List the folder's audio files, to drag onto the soundtrack"));
+    for (QPushButton* mode : {photoMode_, audioMode_}) {
+        mode->setCheckable(true);
+        mode->setAutoExclusive(true);
+        mode->setAccessibleDescription(mode->toolTip());
+    }
 
     folderTree_ = new FolderTree(std::make_unique<LocalFolderSource>(), store_, client_);
     folderTree_->setGeometry(units.rect(7, 15, 194, 177));
@@ -154,65 +175,73 @@ void LumoDlg::buildControls() {
         return SlideDefaults{settings.DefaultSlideDuration, settings.DefaultTransitionDuration,
                              settings.DefaultSlideIndex};
     });
-
-    stepTexts_[2] = makeLabel(QString::fromLatin1(kStepTexts[2]), client_);
-    stepTexts_[2]->setGeometry(units.rect(7, 293, 590, 15));
-    for (QLabel* text : stepTexts_) text->setFont(stepFont);
+    // Clips are drawn where the mix places them, with the crossfade the settings give the video; the
+    // stills are fitted to the music for the current profile's frame rate.
+    storyboard_->project().setCrossfadeProvider([this] { return store_.settings().AudioFadeSeconds; });
+    storyboard_->setFrameRateProvider([this] {
+        const OutputProfile* profile = store_.currentProfile();
+        return frameRateForIndex(profile ? profile->FrameRate : 0);
+    });
+    storyboard_->setVideoSizeProvider([this] {
+        const OutputProfile* profile = store_.currentProfile();
+        return profile ? VideoSize{profile->ResWidth, profile->ResHeight} : VideoSize{};
+    });
 
     // The storyboard sits right under the step 2 text (the fixed pixel row it had under a smaller
-    // system font would cover the text and the photo browser here), 115 pixels high, 10 pixels in from
-    // either side, and never reaching into the step 3 text.
-    const int storyboardTop = stepTexts_[1]->geometry().bottom() + 4;
-    const int storyboardBottom =
-        std::min(storyboardTop + kStoryboardHeight, stepTexts_[2]->geometry().top() - 2);
+    // system font would cover the text and the photo browser here), 10 pixels in from either side, and
+    // tall enough to show both its lines. Everything from the step 3 text down moves down by what the
+    // storyboard needs beyond the room the layout in dialog units leaves it, and the window grows by
+    // as much.
+    const int storyboardTop = stepTexts_[1]->geometry().bottom() + kStoryboardGapAbove;
+    const int storyboardBottom = storyboardTop + storyboard_->heightForBothLines();
+    const int step3Top = units.rect(7, 293, 590, 15).top();
+    storyboardRoom_ = std::max(0, storyboardBottom + kStoryboardGapBelow - step3Top);
     storyboard_->setGeometry(QRect(QPoint(kStoryboardMargin, storyboardTop),
                                    QPoint(client_->width() - kStoryboardMargin - 1, storyboardBottom - 1)));
+    client_->setFixedSize(units.x(603), units.y(383) + storyboardRoom_);
+    // A rectangle in dialog units of the part below the storyboard, moved down with it.
+    const auto below = [&units, this](int left, int top, int width, int height) {
+        return units.rect(left, top, width, height).translated(0, storyboardRoom_);
+    };
+
+    stepTexts_[2] = makeLabel(QString::fromLatin1(kStepTexts[2]), client_);
+    stepTexts_[2]->setGeometry(below(7, 293, 590, 15));
+    for (QLabel* text : stepTexts_) text->setFont(stepFont);
 
     frame_ = new QGroupBox(client_);
-    frame_->setGeometry(units.rect(7, 306, 541, 68));
+    frame_->setGeometry(below(7, 306, 541, 68));
 
     auto* profileLabel = makeLabel(QStringLiteral("Profile"), client_);
-    profileLabel->setGeometry(units.rect(13, 318, 37, 10));
+    profileLabel->setGeometry(below(13, 318, 37, 10));
     profileList_ = new QComboBox(client_);
-    const QRect profileRect = units.rect(56, 315, 195, 13);
+    const QRect profileRect = below(56, 315, 195, 13);
     profileList_->setGeometry(
         profileRect.adjusted(0, 0, 0, std::max(0, profileList_->sizeHint().height() - profileRect.height())));
     profileLabel->setBuddy(profileList_);
     config_ = makeButton(QStringLiteral("Config"), client_);
-    config_->setGeometry(units.rect(256, 315, 36, 15));
+    config_->setGeometry(below(256, 315, 36, 15));
 
     auto* nameLabel = makeLabel(QStringLiteral("File Name:"), client_);
-    nameLabel->setGeometry(units.rect(13, 335, 42, 10));
+    nameLabel->setGeometry(below(13, 335, 42, 10));
     fileName_ = new QLineEdit(client_);
-    fileName_->setGeometry(units.rect(56, 333, 195, 15));
+    fileName_->setGeometry(below(56, 333, 195, 15));
     nameLabel->setBuddy(fileName_);
     auto* aviLabel = makeLabel(QStringLiteral(".avi"), client_);
-    aviLabel->setGeometry(units.rect(256, 336, 17, 10));
+    aviLabel->setGeometry(below(256, 336, 17, 10));
 
     auto* targetLabel = makeLabel(QStringLiteral("Target:"), client_);
-    targetLabel->setGeometry(units.rect(13, 354, 42, 10));
+    targetLabel->setGeometry(below(13, 354, 42, 10));
     target_ = new QLineEdit(client_);
     target_->setReadOnly(true);
-    target_->setGeometry(units.rect(56, 354, 195, 15));
+    target_->setGeometry(below(56, 354, 195, 15));
     targetLabel->setBuddy(target_);
     browse_ = makeButton(QStringLiteral("Browse"), client_);
-    browse_->setGeometry(units.rect(256, 354, 36, 15));
+    browse_->setGeometry(below(256, 354, 36, 15));
 
     preview_ = makeButton(QStringLiteral("Preview"), client_);
-    preview_->setGeometry(units.rect(553, 309, 44, 14));
+    preview_->setGeometry(below(553, 309, 44, 14));
     start_ = makeButton(QStringLiteral("Start"), client_);
-    start_->setGeometry(units.rect(553, 333, 44, 42));
-
-    // The browser's photo and audio modes; created hidden, so the window stays in photo mode.
-    photoMode_ = makeButton(QStringLiteral("Photo"), client_);
-    audioMode_ = makeButton(QStringLiteral("Audio"), client_);
-    for (QPushButton* mode : {photoMode_, audioMode_}) {
-        mode->setCheckable(true);
-        mode->setAutoExclusive(true);
-        mode->hide();
-    }
-    photoMode_->setGeometry(units.rect(165, 62, 40, 18));
-    audioMode_->setGeometry(units.rect(165, 122, 40, 18));
+    start_->setGeometry(below(553, 333, 44, 42));
 
     // Each label's text sits level with the text of its field.
     for (QLabel* label : {profileLabel, nameLabel, targetLabel, aviLabel}) {
@@ -231,6 +260,8 @@ void LumoDlg::buildControls() {
     connect(photoBrowser_, &PhotoBrowser::addRequested, this, &LumoDlg::addToStoryboard);
     connect(photoMode_, &QPushButton::clicked, this, [this] { photoBrowser_->setMode(BrowserMode::Photo); });
     connect(audioMode_, &QPushButton::clicked, this, [this] { photoBrowser_->setMode(BrowserMode::Audio); });
+    connect(storyboard_, &StoryboardControl::fitToMusicAvailabilityChanged, this,
+            &LumoDlg::updateFitToMusicActions);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -246,6 +277,7 @@ void LumoDlg::fillFromSettings() {
     store_.setOutputName("Untitled");
     target_->setText(QString::fromStdString(store_.targetPath()));
     photoMode_->setChecked(true);
+    updateFitToMusicActions();
 }
 
 void LumoDlg::bringToFront() {
@@ -276,6 +308,17 @@ void LumoDlg::refreshProfiles() {
 
 void LumoDlg::applyDefaults() {
     project().applyDefaultsToAll();
+}
+
+void LumoDlg::fitToMusic(bool onBeats) {
+    storyboard_->runFitToMusic(onBeats);
+    updateFitToMusicActions();
+}
+
+void LumoDlg::updateFitToMusicActions() {
+    const bool enabled = storyboard_ && storyboard_->canFitToMusic();
+    if (fitToMusicAction_) fitToMusicAction_->setEnabled(enabled);
+    if (fitToBeatsAction_) fitToBeatsAction_->setEnabled(enabled);
 }
 
 void LumoDlg::addToStoryboard(const DragPayload& payload) {
@@ -354,6 +397,8 @@ void LumoDlg::configure() {
     }
     // Profiles added or deleted stay even when the dialog was cancelled: the list follows the store.
     refreshProfiles();
+    // The crossfade may have changed: the clips move to where the mix now places them.
+    if (!project().clips().empty()) project().relayoutClips();
 }
 
 void LumoDlg::newSlide() {
@@ -409,6 +454,7 @@ void LumoDlg::done(int result) {
 void LumoDlg::stopWorkers() {
     // The other workers belong to modal dialogs that stop them before they close.
     if (photoBrowser_) photoBrowser_->stopWorker();
+    if (storyboard_) storyboard_->stopFindingBeats();
 }
 
 }  // namespace kestrelle

@@ -52,6 +52,13 @@ public:
     QLineEdit* targetEdit() const { return target_; }
     QMenuBar* menuBar() const { return menuBar_; }
     QAction* outputAction() const { return outputAction_; }
+    QAction* fitToMusicAction() const { return fitToMusicAction_; }
+    QAction* fitToBeatsAction() const { return fitToBeatsAction_; }
+    QPushButton* photoModeButton() const { return photoMode_; }
+    QPushButton* audioModeButton() const { return audioMode_; }
+    // How far everything below the storyboard moved down (and the window grew) so that the storyboard
+    // shows both its lines, in pixels.
+    int storyboardRoom() const { return storyboardRoom_; }
     QPushButton* startButton() const { return start_; }
     FolderTree* folderTree() const { return folderTree_; }
     PhotoBrowser* photoBrowser() const { return photoBrowser_; }
@@ -70,6 +77,8 @@ public Q_SLOTS:
     // The photo browser's selection added from the keyboard: photos after the last photo slide, WAV
     // files at the end of the soundtrack, exactly as a drop there.
     void addToStoryboard(const kestrelle::DragPayload& payload);
+    // "Fit to Music" and "Fit to Music on the Beats" in the File menu (the storyboard's commands).
+    void fitToMusic(bool onBeats);
 
     void start();
     void preview();
@@ -96,6 +105,7 @@ private:
     void fileNameChanged(const QString& text);
     void profileSelected(int index);
     void stopWorkers();
+    void updateFitToMusicActions();
 
     SettingsStore& store_;
     MainWindowDialogs dialogs_;
@@ -103,6 +113,9 @@ private:
 
     QMenuBar* menuBar_ = nullptr;
     QAction* outputAction_ = nullptr;
+    QAction* fitToMusicAction_ = nullptr;
+    QAction* fitToBeatsAction_ = nullptr;
+    int storyboardRoom_ = 0;
     QWidget* client_ = nullptr;
     QLabel* stepTexts_[3] = {};
     FolderTree* folderTree_ = nullptr;

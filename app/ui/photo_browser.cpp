@@ -1,14 +1,13 @@
 #include "app/ui/photo_browser.h"
 
 #include "app/folder_source.h"
+#include "render/ui/drag_pictures.h"
 
 #include <QDrag>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
-
-#include <cmath>
 
 namespace kestrelle {
 namespace {
@@ -43,6 +42,26 @@ void drawSmallPhoto(QPainter& painter, QPointF at, QSizeF size) {
     painter.setPen(QPen(QColor(40, 40, 40), 1));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(frame.adjusted(0.5, 0.5, -0.5, -0.5));
+}
+
+// A musical note (an eighth note with its flag) filling `box`, which is about 3 wide to 4 high.
+void drawNote(QPainter& painter, const QRectF& box, const QColor& colour) {
+    const qreal w = box.width();
+    const qreal h = box.height();
+    const QRectF head(box.left(), box.bottom() - h * 0.34, w * 0.62, h * 0.34);
+    const qreal stemX = head.right() - w * 0.09;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawEllipse(head);
+    painter.drawRect(QRectF(stemX, box.top(), w * 0.11, head.center().y() - box.top()));
+    QPainterPath flag;
+    flag.moveTo(stemX, box.top());
+    flag.cubicTo(stemX + w * 0.2, box.top() + h * 0.2, box.right(), box.top() + h * 0.25,
+                 box.right() - w * 0.08, box.top() + h * 0.55);
+    flag.cubicTo(box.right() - w * 0.2, box.top() + h * 0.35, stemX + w * 0.2, box.top() + h * 0.3, stemX,
+                 box.top() + h * 0.28);
+    flag.closeSubpath();
+    painter.drawPath(flag);
 }
 
 // Enter (main or keypad) and Insert, without Shift, Ctrl or Alt.
@@ -136,9 +155,14 @@ void PhotoBrowser::fillItems() {
     clear();
     thumbnailsShown_ = 0;
     const QIcon blank = blankIcon();
+    // Every item as large as its grid cell: with uniform sizes the first item's size would be taken for
+    // all, and a one-line first name would squeeze every longer name ("evening walk.mp3") into one
+    // line, elided twice.
+    const QSize itemSize = gridSize() - QSize(4, 4);
     setUpdatesEnabled(false);
     for (const ListedFile& file : files_) {
         auto* item = new QListWidgetItem(blank, file.shownName);
+        item->setSizeHint(itemSize);
         item->setToolTip(shownFileName(file.name));
         addItem(item);
     }
@@ -246,7 +270,8 @@ void PhotoBrowser::startDrag(Qt::DropActions /*supportedActions*/) {
     const bool several = selectionModel()->selectedIndexes().size() > 1;
     auto* drag = new QDrag(this);
     drag->setMimeData(mime.release());
-    drag->setPixmap(dragPicture(several, devicePixelRatioF()));
+    drag->setPixmap(mode_ == BrowserMode::Audio ? audioDragPicture(several, devicePixelRatioF())
+                                                : dragPicture(several, devicePixelRatioF()));
     // The picture sits below and to the right of the pointer.
     drag->setHotSpot(QPoint(-10, -10));
     drag->exec(Qt::CopyAction, Qt::CopyAction);
@@ -268,28 +293,21 @@ QPixmap PhotoBrowser::dragPicture(bool several, qreal devicePixelRatio) {
     return picture;
 }
 
-QImage PhotoBrowser::audioPicture(qreal devicePixelRatio) {
-    const QSize size = kThumbnailSize;
-    QImage image(size * devicePixelRatio, QImage::Format_RGB32);
-    image.setDevicePixelRatio(devicePixelRatio);
-    image.fill(Qt::white);
-    QPainter painter(&image);
+QPixmap PhotoBrowser::audioDragPicture(bool several, qreal devicePixelRatio) {
+    const QSize size = several ? QSize(19, 16) : QSize(12, 16);
+    QPixmap picture(size * devicePixelRatio);
+    picture.setDevicePixelRatio(devicePixelRatio);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
-    // A sound wave: bars whose heights follow a damped swing.
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(58, 110, 165));
-    const int bars = 15;
-    const qreal barWidth = 3.0;
-    const qreal gap = 2.5;
-    const qreal left = (size.width() - (bars * barWidth + (bars - 1) * gap)) / 2.0;
-    for (int i = 0; i < bars; ++i) {
-        const qreal phase = static_cast<qreal>(i) / (bars - 1);
-        const qreal height =
-            8.0 + 44.0 * std::abs(std::sin(phase * 9.0)) * (1.0 - 0.6 * std::abs(phase - 0.5) * 2.0);
-        painter.drawRoundedRect(
-            QRectF(left + i * (barWidth + gap), (size.height() - height) / 2.0, barWidth, height), 1.5, 1.5);
-    }
-    return image;
+    drawNote(painter, QRectF(0, 0, 12, 16), QColor(58, 110, 165));
+    if (several) drawNote(painter, QRectF(7, 0, 12, 16), QColor(58, 110, 165));
+    return picture;
+}
+
+QImage PhotoBrowser::audioPicture(qreal devicePixelRatio) {
+    // The program's one audio picture (a speaker sending out a sound wave), the size of a thumbnail.
+    return audioPictureImage(devicePixelRatio);
 }
 
 }  // namespace kestrelle

@@ -1,5 +1,5 @@
 #pragma once
-// The thumbnail list of the main window: the photos (or WAV files) of one folder as 100 x 90
+// The thumbnail list of the main window: the photos (or audio files) of one folder as 100 x 90
 // thumbnails with their names, made by a ThumbnailWorker, and the source of drags onto the storyboard.
 
 #include "app/photo_folder.h"
@@ -35,7 +35,7 @@ public:
     void stopWorker();
 
     BrowserMode mode() const { return mode_; }
-    // Switches between photos and WAV files and lists the current folder again; the current mode does
+    // Switches between photos and audio files and lists the current folder again; the current mode does
     // nothing.
     void setMode(BrowserMode mode);
 
@@ -56,9 +56,10 @@ public:
     DragPayload selectedPayload() const;
     std::unique_ptr<QMimeData> selectionMimeData() const;
 
-    // The drag pictures: one photo, or several.
+    // The drag pictures: one photo, or several; in audio mode a note, or two.
     static QPixmap dragPicture(bool several, qreal devicePixelRatio);
-    // Every WAV file's picture in audio mode.
+    static QPixmap audioDragPicture(bool several, qreal devicePixelRatio);
+    // Every audio file's picture in audio mode (render/ui/drag_pictures.h), drawn at the screen's density.
     static QImage audioPicture(qreal devicePixelRatio);
 
 public Q_SLOTS:

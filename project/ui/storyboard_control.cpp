@@ -2,11 +2,14 @@
 
 #include "base/data_folder.h"
 #include "base/message_box.h"
+#include "project/soundtrack_plan.h"
+#include "project/timeline.h"
 #include "project/transition_sample.h"
 #include "project/ui/photo_viewer_dialog.h"
 #include "render/ui/transition_chooser.h"
 #include "render/ui/transition_icons.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QFile>
@@ -17,9 +20,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace kestrelle {
 
@@ -58,6 +63,22 @@ QFont storyboardFont(int pixelSize, int weight) {
 std::string displayPath(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path)).toStdString();
 }
+
+// Colours of a clip: its box and the band behind its name.
+constexpr QRgb kClipFill = qRgb(243, 247, 252);
+constexpr QRgb kClipNameText = qRgb(40, 40, 40);
+
+// What the fit commands say.
+constexpr const char* kMusicTooShortText =
+    "The music is too short for this slideshow. Every photo is now shown for 0.5 seconds, the shortest "
+    "time, and the video lasts longer than the music.";
+constexpr const char* kNoMusicLengthText =
+    "The soundtrack has no length to fit the slideshow to, so the slides were left as they were.";
+constexpr const char* kMusicTooLongText =
+    "The music is too long for this slideshow: even with every photo shown as long as it can be (one day), "
+    "the video ends before the music does.";
+constexpr const char* kNoBeatsText =
+    "No beats were found in the music, so the slideshow was fitted to the length of the music only.";
 
 }  // namespace
 
@@ -130,6 +151,8 @@ StoryboardControl::StoryboardControl(QWidget* parent, std::function<SlideDefault
     };
     menuRunner_ = [](QMenu& menu, const QPoint& at) { menu.exec(at); };
 
+    setMinimumHeight(heightForBothLines());
+
     project_.setDefaultsProvider(std::move(defaults));
     project_.setRefusesUnreadablePhotos(true);
     project_.setObserver(this);
@@ -140,6 +163,9 @@ StoryboardControl::StoryboardControl(QWidget* parent, std::function<SlideDefault
 }
 
 StoryboardControl::~StoryboardControl() {
+    // The workers first: nothing they report may arrive while the control goes.
+    peakCache_.reset();
+    setBusyCursor(false);
     // The base classes' destruction moves the focus away from the editor; its handlers must not reach
     // this control by then.
     project_.setObserver(nullptr);
@@ -149,11 +175,15 @@ StoryboardControl::~StoryboardControl() {
 }
 
 QSize StoryboardControl::sizeHint() const {
-    return QSize(5 * kCellWidth, 160);
+    return QSize(5 * kCellWidth, heightForBothLines());
 }
 
 QSize StoryboardControl::minimumSizeHint() const {
-    return QSize(kCellWidth, storyboard::kPhotoLineHeight + horizontalScrollBar()->sizeHint().height() + 4);
+    return QSize(kCellWidth, heightForBothLines());
+}
+
+int StoryboardControl::heightForBothLines() const {
+    return storyboard::kViewHeight + 2 * frameWidth() + horizontalScrollBar()->sizeHint().height();
 }
 
 int StoryboardControl::scrollPosition() const {
@@ -161,7 +191,17 @@ int StoryboardControl::scrollPosition() const {
 }
 
 int StoryboardControl::scrollLimitNow() const {
-    return storyboard::scrollLimit(project_.contentWidth(), visibleWidth());
+    return storyboard::scrollLimit(scrollExtent(), visibleWidth());
+}
+
+int StoryboardControl::scrollExtent() const {
+    int extent = project_.contentWidth();
+    if (!project_.clips().empty()) {
+        for (const CellRect& r : storyboard::clipRectsAt(project_, 0)) {
+            extent = std::max(extent, r.right);
+        }
+    }
+    return std::min(extent, kMaxPixelExtent);
 }
 
 int StoryboardControl::visibleWidth() const {
@@ -181,10 +221,13 @@ void StoryboardControl::projectChanged() {
     if (dropIndicatorCell_ >= project_.cellCount()) {
         dropIndicatorCell_ = -1;
     }
-    dropUnusedClipWaves();
     layoutRects();
+    // The clips may now reach beyond the photo line, or no longer.
+    updateScrollRange();
     updateAccessibleDescription();
     viewport()->update();
+    scheduleClipMeasuring();
+    Q_EMIT fitToMusicAvailabilityChanged();
 }
 
 void StoryboardControl::contentWidthChanged(int) {
@@ -199,6 +242,22 @@ void StoryboardControl::scrollCellIntoView(int cell) {
 
 void StoryboardControl::takeFocus() {
     setFocus(Qt::OtherFocusReason);
+}
+
+void StoryboardControl::scrollClipIntoView(int clip) {
+    const std::vector<CellRect> rects = storyboard::clipRectsAt(project_, 0);
+    if (clip < 0 || clip >= static_cast<int>(rects.size())) {
+        return;
+    }
+    const CellRect& r = rects[static_cast<std::size_t>(clip)];
+    const int scroll = scrollPosition();
+    const int visible = visibleWidth();
+    if (r.left >= scroll && r.right <= scroll + visible) {
+        return;
+    }
+    // Its start in view, centred when the whole clip fits.
+    const int width = r.right - r.left;
+    scrollTo(width < visible ? r.left - (visible - width) / 2 : r.left);
 }
 
 // ---- Scrolling
@@ -276,15 +335,13 @@ void StoryboardControl::layoutRects() {
     for (int i = 0; i < project_.cellCount(); ++i) {
         project_.setCellRect(i, storyboard::cellRectAt(i, scroll));
     }
-    std::int64_t left = -static_cast<std::int64_t>(scroll);
-    for (int i = 0; i < static_cast<int>(project_.clips().size()); ++i) {
-        const int width = project_.clips()[static_cast<std::size_t>(i)].cellWidth;
-        const auto clampInt = [](std::int64_t v) {
-            return static_cast<int>(std::clamp<std::int64_t>(v, INT32_MIN / 2, INT32_MAX / 2));
-        };
-        project_.setClipRect(
-            i, {clampInt(left), storyboard::kClipTop, clampInt(left + width), storyboard::kClipBottom});
-        left += width;
+    if (project_.clips().empty()) {
+        return;
+    }
+    // Each clip where the mix starts it: a crossfade shows as the next clip starting that much earlier.
+    const std::vector<CellRect> clipRects = storyboard::clipRectsAt(project_, scroll);
+    for (int i = 0; i < static_cast<int>(clipRects.size()); ++i) {
+        project_.setClipRect(i, clipRects[static_cast<std::size_t>(i)]);
     }
 }
 
@@ -300,7 +357,84 @@ void StoryboardControl::selectSlide(int i) {
     viewport()->update();
 }
 
+void StoryboardControl::selectClip(int i) {
+    if (i < 0 || i >= static_cast<int>(project_.clips().size())) {
+        return;
+    }
+    project_.setSelectedClip(i);
+    scrollClipIntoView(i);
+    updateAccessibleDescription();
+    viewport()->update();
+}
+
+bool StoryboardControl::clipKey(QKeyEvent* event) {
+    const int selected = project_.selectedClip();
+    // The same keys as for slides, on the selected clip.
+    switch (event->key()) {
+        case Qt::Key_Left:
+            selectClip(selected - 1);
+            return true;
+        case Qt::Key_Right:
+            selectClip(selected + 1);
+            return true;
+        case Qt::Key_Delete:
+            project_.deleteClip(selected);
+            return true;
+        case Qt::Key_Comma:
+        case Qt::Key_Less:
+            project_.shiftClipLeft();
+            return true;
+        case Qt::Key_Period:
+        case Qt::Key_Greater:
+            project_.shiftClipRight();
+            return true;
+        case Qt::Key_Up:
+            moveSelectionUp();
+            return true;
+        case Qt::Key_Down:
+        case Qt::Key_F2:
+        case Qt::Key_Space:
+            return true;  // nothing below the soundtrack, nothing to edit or view in a clip
+        default:
+            return false;
+    }
+}
+
+void StoryboardControl::moveSelectionDown() {
+    if (project_.clips().empty()) {
+        return;
+    }
+    layoutRects();
+    // The clip playing under the middle of the selected slide, else the first.
+    int clip = 0;
+    if (const Slide* cell = project_.slide(project_.selectedSlide()); cell && cell->hasPhoto) {
+        const int middle = (cell->cellRect.left + cell->cellRect.right) / 2;
+        const int under = project_.clipAtPoint(middle, storyboard::kClipTop);
+        clip = under >= 0 ? under : clip;
+    }
+    selectClip(clip);
+}
+
+void StoryboardControl::moveSelectionUp() {
+    if (project_.photoSlideCount() < 1) {
+        return;
+    }
+    layoutRects();
+    // The slide above the start of the clip (or of its part in view), else the last photo.
+    int slide = project_.photoSlideCount() - 1;
+    if (const SoundtrackClip* clip = project_.clip(project_.selectedClip())) {
+        const int x = std::max(clip->cellRect.left, 0);
+        const int above = project_.photoSlideAtPoint(x, storyboard::kPhotoLineHeight / 2);
+        slide = above >= 0 ? above : slide;
+    }
+    selectSlide(slide);
+}
+
 void StoryboardControl::keyPressEvent(QKeyEvent* event) {
+    if (project_.selectedClip() >= 0 && clipKey(event)) {
+        event->accept();
+        return;
+    }
     const int selected = project_.selectedSlide();
     switch (event->key()) {
         case Qt::Key_Left:
@@ -311,6 +445,9 @@ void StoryboardControl::keyPressEvent(QKeyEvent* event) {
             break;
         case Qt::Key_Delete:
             project_.deleteSlide(selected);
+            break;
+        case Qt::Key_Down:
+            moveSelectionDown();
             break;
         case Qt::Key_Comma:
         case Qt::Key_Less:
@@ -401,6 +538,19 @@ bool StoryboardControl::viewportEvent(QEvent* event) {
         case QEvent::Leave:
             viewport()->update();
             return QAbstractScrollArea::viewportEvent(event);
+        case QEvent::ToolTip: {
+            // A clip's whole name and length, which its box may show only in part.
+            const QPoint point = static_cast<QHelpEvent*>(event)->pos();
+            const SoundtrackClip* clip = project_.clip(project_.clipAtPoint(point.x(), point.y()));
+            if (clip) {
+                QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(),
+                                   QString::fromStdString(storyboard::clipToolTip(*clip)), viewport(),
+                                   toQRect(clip->cellRect));
+            } else {
+                QToolTip::hideText();
+            }
+            return true;
+        }
         default:
             return QAbstractScrollArea::viewportEvent(event);
     }
@@ -426,6 +576,10 @@ void StoryboardControl::leftClick(const QPoint& point) {
     layoutRects();
 
     bool photoHit = false;
+    // A clip on the soundtrack line is selected by a click on it (the topmost where two overlap).
+    if (const int clip = project_.clipAtPoint(point.x(), point.y()); clip >= 0) {
+        project_.setSelectedClip(clip);
+    }
     const int index = project_.cellAtPoint(point.x(), point.y());
     if (const Slide* cell = project_.slide(index); cell && cell->hasPhoto) {
         photoHit = true;
@@ -492,6 +646,16 @@ void StoryboardControl::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void StoryboardControl::showSelectedSlideMenu() {
+    // The menu of the selected clip, at the part of it in view.
+    if (const SoundtrackClip* clip = project_.clip(project_.selectedClip())) {
+        scrollClipIntoView(project_.selectedClip());
+        layoutRects();
+        const QRect r = toQRect(clip->cellRect).intersected(viewport()->rect());
+        if (!r.isEmpty()) {
+            rightClick(r.center(), viewport()->mapToGlobal(r.center()), true);
+        }
+        return;
+    }
     // The menu of the selected slide, at its cell.
     const Slide* cell = project_.slide(project_.selectedSlide());
     if (cell && cell->hasPhoto) {
@@ -503,10 +667,13 @@ void StoryboardControl::showSelectedSlideMenu() {
 void StoryboardControl::rightClick(const QPoint& point, const QPoint& globalPoint, bool fromKeyboard) {
     const int index = project_.cellAtPoint(point.x(), point.y());
     const Slide* cell = project_.slide(index);
-    if (!cell || !cell->hasPhoto) {
+    if (const int clip = project_.clipAtPoint(point.x(), point.y()); clip >= 0) {
+        project_.setSelectedClip(clip);
+    } else if (!cell || !cell->hasPhoto) {
         return;
+    } else {
+        project_.setSelectedSlide(index);
     }
-    project_.setSelectedSlide(index);
     updateAccessibleDescription();
     viewport()->update();
     std::unique_ptr<QMenu> menu = makeContextMenu();
@@ -527,17 +694,211 @@ void StoryboardControl::rightClick(const QPoint& point, const QPoint& globalPoin
 
 std::unique_ptr<QMenu> StoryboardControl::makeContextMenu() {
     auto menu = std::make_unique<QMenu>(this);
-    const storyboard::SlideMenuState state = storyboard::slideMenuState(project_);
-    QAction* left =
-        menu->addAction(QStringLiteral("Shift Slide Left '<'"), this, [this] { project_.shiftSlideLeft(); });
-    left->setEnabled(state.shiftLeft);
-    QAction* right = menu->addAction(QStringLiteral("Shift Slide Right '>'"), this,
-                                     [this] { project_.shiftSlideRight(); });
-    right->setEnabled(state.shiftRight);
-    QAction* remove = menu->addAction(QStringLiteral("Delete Slide"), this,
-                                      [this] { project_.deleteSlide(project_.selectedSlide()); });
-    remove->setEnabled(state.remove);
+    if (project_.selectedClip() >= 0) {
+        const storyboard::SlideMenuState state = storyboard::clipMenuState(project_);
+        QAction* left = menu->addAction(QStringLiteral("Shift Clip Left '<'"), this,
+                                        [this] { project_.shiftClipLeft(); });
+        left->setEnabled(state.shiftLeft);
+        QAction* right = menu->addAction(QStringLiteral("Shift Clip Right '>'"), this,
+                                         [this] { project_.shiftClipRight(); });
+        right->setEnabled(state.shiftRight);
+        QAction* remove = menu->addAction(QStringLiteral("Delete Clip"), this,
+                                          [this] { project_.deleteClip(project_.selectedClip()); });
+        remove->setEnabled(state.remove);
+    } else {
+        const storyboard::SlideMenuState state = storyboard::slideMenuState(project_);
+        QAction* left = menu->addAction(QStringLiteral("Shift Slide Left '<'"), this,
+                                        [this] { project_.shiftSlideLeft(); });
+        left->setEnabled(state.shiftLeft);
+        QAction* right = menu->addAction(QStringLiteral("Shift Slide Right '>'"), this,
+                                         [this] { project_.shiftSlideRight(); });
+        right->setEnabled(state.shiftRight);
+        QAction* remove = menu->addAction(QStringLiteral("Delete Slide"), this,
+                                          [this] { project_.deleteSlide(project_.selectedSlide()); });
+        remove->setEnabled(state.remove);
+    }
+    menu->addSeparator();
+    const bool canFit = canFitToMusic();
+    menu->addAction(QStringLiteral("Fit to Music"), this, [this] { runFitToMusic(false); })
+        ->setEnabled(canFit);
+    menu->addAction(QStringLiteral("Fit to Music on the Beats"), this, [this] { runFitToMusic(true); })
+        ->setEnabled(canFit);
     return menu;
+}
+
+// ---- Fit to music
+
+double StoryboardControl::frameRate() const {
+    const double fps = frameRateProvider_ ? frameRateProvider_() : frameRateForIndex(0);
+    return fps > 0.0 && std::isfinite(fps) ? fps : frameRateForIndex(0);
+}
+
+VideoSize StoryboardControl::videoSize() const {
+    return videoSizeProvider_ ? videoSizeProvider_() : VideoSize{};
+}
+
+bool StoryboardControl::canFitToMusic() const {
+    return storyboard::canFitToMusic(project_) && !beats_.running();
+}
+
+void StoryboardControl::setBeatDetector(ClipBeatCache::Detector detector) {
+    beats_.setDetector(std::move(detector));
+}
+
+void StoryboardControl::runFitToMusic(bool onBeats) {
+    if (!canFitToMusic()) {
+        return;
+    }
+    // A value being typed counts, as before any other command.
+    endDurationEdit(true);
+    if (!onBeats) {
+        const double crossfade = project_.crossfadeSeconds();
+        finishFit(fitToMusic(project_, soundtrackSecondsFor(project_, crossfade), frameRate(), videoSize()));
+        return;
+    }
+    std::vector<std::string> paths;
+    for (const SoundtrackClip& clip : project_.clips()) {
+        paths.push_back(clip.wavePath);
+    }
+    const std::vector<std::string> missing = beats_.missing(paths);
+    if (missing.empty()) {
+        fitWithBeats();
+        return;
+    }
+    // The window stays usable meanwhile; the fit takes the project as it is when the beats are in.
+    if (beats_.detect(missing, this, [this] {
+            setBusyCursor(false);
+            Q_EMIT fitToMusicAvailabilityChanged();
+            fitWithBeats();
+        })) {
+        setBusyCursor(true);
+        Q_EMIT fitToMusicAvailabilityChanged();
+    }
+}
+
+void StoryboardControl::fitWithBeats() {
+    // The clips or the photos may have gone while the beats were found.
+    if (!storyboard::canFitToMusic(project_)) {
+        return;
+    }
+    const double crossfade = project_.crossfadeSeconds();
+    std::vector<std::vector<double>> clipBeats;
+    bool anyBeat = false;
+    for (const SoundtrackClip& clip : project_.clips()) {
+        const std::vector<double>* beats = beats_.beatsFor(clip.wavePath);
+        clipBeats.push_back(beats ? *beats : std::vector<double>{});
+        anyBeat = anyBeat || !clipBeats.back().empty();
+    }
+    const double musicSeconds = soundtrackSecondsFor(project_, crossfade);
+    if (!anyBeat) {
+        const FitResult result = fitToMusic(project_, musicSeconds, frameRate(), videoSize());
+        if (result.outcome == FitOutcome::Fitted) {
+            showMessage(kNoBeatsText, MessageFlags::kWarningOk);
+        }
+        finishFit(result);
+        return;
+    }
+    const std::vector<double> beats = soundtrackBeats(clipBeats, clipDurations(project_), crossfade);
+    finishFit(fitToBeats(project_, beats, musicSeconds, frameRate(), videoSize()));
+}
+
+void StoryboardControl::finishFit(const FitResult& result) {
+    // The stills changed: the soundtrack line's scale follows the new total.
+    project_.relayoutClips();
+    viewport()->update();
+    switch (result.outcome) {
+        case FitOutcome::StillsAtMinimum:
+            showMessage(kMusicTooShortText, MessageFlags::kWarningOk);
+            break;
+        case FitOutcome::StillsAtMaximum:
+            showMessage(kMusicTooLongText, MessageFlags::kWarningOk);
+            break;
+        case FitOutcome::NoMusic:
+            showMessage(kNoMusicLengthText, MessageFlags::kWarningOk);
+            break;
+        default:
+            break;
+    }
+}
+
+void StoryboardControl::stopFindingBeats() {
+    beats_.stop();
+    setBusyCursor(false);
+    Q_EMIT fitToMusicAvailabilityChanged();
+}
+
+void StoryboardControl::setBusyCursor(bool on) {
+    if (on == busyCursor_) {
+        return;
+    }
+    busyCursor_ = on;
+    if (on) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+// ---- Waveforms
+
+void StoryboardControl::setPeakLookup(PeakLookup lookup) {
+    peakLookup_ = std::move(lookup);
+    viewport()->update();
+}
+
+const AudioPeaks* StoryboardControl::peaksFor(const std::string& path) {
+    if (peakLookup_) {
+        return peakLookup_(path);
+    }
+    if (!peakCache_) {
+        peakCache_ = std::make_unique<AudioPeakCache>(
+            this, [this](const std::string& ready) { clipPeaksReady(ready); });
+    }
+    return peakCache_->peaksFor(path);
+}
+
+void StoryboardControl::clipPeaksReady(const std::string& path) {
+    const AudioPeaks* peaks = peaksFor(path);
+    // Only a file read to its end tells its length; one that failed midway keeps the measured length
+    // (the mix makes the rest silence).
+    if (peaks && peaks->complete) {
+        project_.setClipDurationForPath(path, peaks->durationSeconds());
+    }
+    viewport()->update();
+    Q_EMIT waveformsArrived();
+}
+
+void StoryboardControl::scheduleClipMeasuring() {
+    if (measuringScheduled_ || project_.clips().empty()) {
+        if (project_.clips().empty() && peakCache_) {
+            peakCache_->retainOnly({});
+        }
+        return;
+    }
+    measuringScheduled_ = true;
+    QMetaObject::invokeMethod(
+        this, [this] { measureClips(); }, Qt::QueuedConnection);
+}
+
+void StoryboardControl::measureClips() {
+    measuringScheduled_ = false;
+    std::vector<std::string> paths;
+    std::unordered_set<std::string> seen;
+    for (const SoundtrackClip& clip : project_.clips()) {
+        if (seen.insert(clip.wavePath).second) {
+            paths.push_back(clip.wavePath);
+        }
+    }
+    if (peakCache_) {
+        peakCache_->retainOnly(paths);
+    }
+    // Files whose peaks are in already give their lengths now; the others are queued and report later.
+    for (const std::string& path : paths) {
+        const AudioPeaks* peaks = peaksFor(path);
+        if (peaks && peaks->complete) {
+            project_.setClipDurationForPath(path, peaks->durationSeconds());
+        }
+    }
 }
 
 // ---- The duration editor
@@ -637,10 +998,17 @@ void StoryboardControl::dragEnterEvent(QDragEnterEvent* event) {
         event->ignore();
         return;
     }
-    // Entered: the moves that follow decide, point by point, whether a drop is possible.
+    // Entered: the moves that follow decide, point by point, whether a drop is possible. The entry itself
+    // is always taken, wherever it is: a refused entry gets no moves at all, and audio from the browser
+    // above enters over the photo line on its way down to the soundtrack line.
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    dragMoveEvent(event);
+    const int x = qRound(event->position().x());
+    const int y = qRound(event->position().y());
+    layoutRects();
+    if (acceptsDrag(event->mimeData(), QPoint(x, y)) && storyboard::lineAtY(y) == storyboard::Line::Photos) {
+        showDropIndicator(x, y);
+    }
 }
 
 void StoryboardControl::dragMoveEvent(QDragMoveEvent* event) {
@@ -737,10 +1105,15 @@ int StoryboardControl::dropClips(const std::vector<std::string>& paths) {
     }
     // One message for the whole drop: a single file says why, several are named together.
     if (refused.size() == 1) {
-        showMessage(refusal == AudioOpenResult::CannotOpen
-                        ? "The file cannot be opened:\n" + displayPath(refused.front())
-                        : std::string(audioOpenResultText(refusal)) + "\n" + displayPath(refused.front()),
-                    MessageFlags::kWarningOk);
+        std::string text;
+        if (refusal == AudioOpenResult::CannotOpen) {
+            text = "The file cannot be opened:\n";
+        } else if (refusal == AudioOpenResult::NotAudio) {
+            text = std::string("Unexpected file format. ") + audioOpenResultText(refusal) + "\n";
+        } else {
+            text = std::string(audioOpenResultText(refusal)) + "\n";
+        }
+        showMessage(text + displayPath(refused.front()), MessageFlags::kWarningOk);
     } else if (!refused.empty()) {
         showMessage(storyboard::leftOutFilesText(
                         "These files are not audio files that can be opened and were left out:", refused),
@@ -788,6 +1161,11 @@ void StoryboardControl::paintFocusRing(QPainter& painter) {
         const int t = cell->cellRect.top;
         // The frame spans (l + 4, t + 4) to (l + 115, t + 91); the ring hugs it from outside.
         drawRing(painter, QRect(QPoint(l + 2, t + 2), QPoint(l + 117, t + 93)), highlight);
+    }
+    // A selected clip: the ring over its own edge (the soundtrack line leaves no gap around a clip).
+    if (const SoundtrackClip* clip = project_.clip(project_.selectedClip());
+        clip && !clip->cellRect.isEmpty()) {
+        drawRing(painter, toQRect(clip->cellRect), highlight);
     }
 }
 
@@ -848,7 +1226,7 @@ void StoryboardControl::paintCell(QPainter& painter, const Slide& cell) {
 void StoryboardControl::paintSoundtrack(QPainter& painter, const QRect& area) {
     const int scroll = scrollPosition();
     const int visible = visibleWidth();
-    const int right = std::max(visible, project_.contentWidth()) - scroll - 1;
+    const int right = std::max(visible, scrollExtent()) - scroll - 1;
     painter.setPen(Qt::black);
     painter.setBrush(Qt::white);
     painter.drawRect(outline(1 - scroll, storyboard::kSoundtrackTop, right, storyboard::kSoundtrackBottom));
@@ -864,65 +1242,84 @@ void StoryboardControl::paintSoundtrack(QPainter& painter, const QRect& area) {
                          QStringLiteral("Drop background audios here."));
         return;
     }
-    std::vector<const std::string*> painted;
     for (std::size_t i = 0; i < project_.clips().size(); ++i) {
         const SoundtrackClip& clip = project_.clips()[i];
         const QRect r = toQRect(clip.cellRect);
         if (r.right() < area.left() || r.left() > area.right()) {
             continue;
         }
-        paintClip(painter, clip, area, static_cast<int>(i) == project_.selectedClip());
-        painted.push_back(&clip.wavePath);
+        // The name goes where this clip plays alone, between the crossfades at either end.
+        const std::vector<SoundtrackClip>& clips = project_.clips();
+        const int nameFrom = i > 0 ? std::max(r.left(), clips[i - 1].cellRect.right) : r.left();
+        const int nameTo = i + 1 < clips.size() ? std::min(clip.cellRect.right, clips[i + 1].cellRect.left)
+                                                : clip.cellRect.right;
+        paintClip(painter, clip, area, nameFrom, nameTo, static_cast<int>(i) == project_.selectedClip());
     }
-    // Files of clips scrolled out of view stay open for a while (scrolling back reads them again at
-    // no cost), but never more than a few: beyond the cap, all but the ones just painted are closed.
-    if (clipWaves_.size() > kMaxOpenClipWaves) {
-        std::erase_if(clipWaves_, [&painted](const auto& entry) {
-            return std::none_of(painted.begin(), painted.end(),
-                                [&entry](const std::string* path) { return *path == entry.first; });
-        });
+    paintCrossfades(painter);
+    // The selected clip's frame whole, over the clip after it where they overlap.
+    if (const SoundtrackClip* selected = project_.clip(project_.selectedClip());
+        selected && !selected->cellRect.isEmpty()) {
+        const CellRect& r = selected->cellRect;
+        painter.setPen(QColor::fromRgb(kSelectionPen));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(outline(r.left, r.top, r.right, r.bottom));
     }
 }
 
 void StoryboardControl::paintClip(QPainter& painter, const SoundtrackClip& clip, const QRect& area,
-                                  bool selected) {
+                                  int nameFrom, int nameTo, bool selected) {
     const CellRect& r = clip.cellRect;
-    painter.setPen(QColor::fromRgb(selected ? kSelectionPen : kNormalPen));
-    painter.drawRect(outline(r.left, r.top, r.right, r.bottom));
-    const WaveFile* wave = clipWave(clip);
-    if (!wave) {
+    if (r.isEmpty()) {
         return;
     }
-    const std::vector<QPoint> points = storyboard::waveformPoints(
-        *wave, clip.cellWidth, r.left, r.top, r.right, r.bottom, area.left(), area.right());
-    if (points.size() < 2) {
-        return;
-    }
-    painter.setPen(QPen(QColor::fromRgb(kWaveformPen), 1));
-    painter.drawPolyline(points.data(), static_cast<int>(points.size()));
-}
-
-const WaveFile* StoryboardControl::clipWave(const SoundtrackClip& clip) {
-    auto found = clipWaves_.find(clip.wavePath);
-    if (found == clipWaves_.end()) {
-        auto wave = std::make_unique<WaveFile>();
-        if (wave->open(clip.wavePath) != WaveOpenResult::Ok) {
-            wave.reset();  // remembered as unreadable: no retry on every paint
+    // Drawn over the end of the clip before it where a crossfade overlaps them.
+    painter.fillRect(toQRect(r), QColor::fromRgb(kClipFill));
+    if (const AudioPeaks* peaks = peaksFor(clip.wavePath)) {
+        // Time 0 at the clip's left edge, at the scale its width was given; the frame is drawn over.
+        const CellRect inside{r.left, r.top + 1, r.right - 1, r.bottom - 1};
+        const std::vector<QLine> lines = storyboard::peakLines(
+            *peaks, inside, storyboard::clipPixelsPerSecondOf(clip), area.left(), area.right());
+        if (!lines.empty()) {
+            painter.setPen(QPen(QColor::fromRgb(kWaveformPen), 1));
+            painter.drawLines(lines.data(), static_cast<int>(lines.size()));
         }
-        found = clipWaves_.emplace(clip.wavePath, std::move(wave)).first;
     }
-    return found->second.get();
-}
+    painter.setPen(QColor::fromRgb(selected ? kSelectionPen : kNormalPen));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(outline(r.left, r.top, r.right, r.bottom));
 
-void StoryboardControl::dropUnusedClipWaves() {
-    if (clipWaves_.empty()) {
+    // The file's name at the start of the part in view, on a band of the clip's colour so the waveform
+    // never hides it.
+    const int left = std::max(nameFrom, 0) + storyboard::kClipNameLeft;
+    const int room = std::min(nameTo, visibleWidth()) - storyboard::kClipNameLeft - left;
+    const QFontMetrics metrics(textFont_);
+    if (room < metrics.averageCharWidth() * 3) {
         return;
     }
+    const QString name = metrics.elidedText(storyboard::clipName(clip), Qt::ElideMiddle, room);
+    const QRect band(left - 2, r.top + storyboard::kClipNameTop, metrics.horizontalAdvance(name) + 4,
+                     storyboard::kClipNameHeight);
+    painter.fillRect(band, QColor::fromRgb(kClipFill));
+    painter.setPen(QColor::fromRgb(kClipNameText));
+    painter.setFont(textFont_);
+    painter.drawText(band, Qt::AlignCenter, name);
+}
+
+void StoryboardControl::paintCrossfades(QPainter& painter) {
+    // Where clip k + 1 starts before clip k ends, the two lines of a crossfade cross over the overlap.
     const std::vector<SoundtrackClip>& clips = project_.clips();
-    std::erase_if(clipWaves_, [&clips](const auto& entry) {
-        return std::none_of(clips.begin(), clips.end(),
-                            [&entry](const SoundtrackClip& clip) { return clip.wavePath == entry.first; });
-    });
+    painter.setPen(QPen(QColor::fromRgb(kNormalPen), 1));
+    for (std::size_t i = 1; i < clips.size(); ++i) {
+        const CellRect& before = clips[i - 1].cellRect;
+        const CellRect& after = clips[i].cellRect;
+        const int from = std::max(after.left, before.left);
+        const int to = std::min(before.right, after.right) - 1;
+        if (to - from < 2 || to < 0 || from > visibleWidth()) {
+            continue;
+        }
+        painter.drawLine(from, after.top + 1, to, after.bottom - 2);
+        painter.drawLine(from, after.bottom - 2, to, after.top + 1);
+    }
 }
 
 void StoryboardControl::paintDropBar(QPainter& painter) {

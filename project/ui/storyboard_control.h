@@ -1,8 +1,13 @@
 #pragma once
 // The storyboard: the photo line (one 154-pixel cell per slide or placeholder) and below it the
-// soundtrack line with the WAV clips drawn as waveforms. It owns the SlideShowProject and shows every
-// change the project reports. Photos and WAV files arrive by drag and drop: the photo browser's private
-// payload (project/photo_drag_payload.h), or local files from a file manager (text/uri-list).
+// soundtrack line with the audio clips drawn as waveforms. It owns the SlideShowProject and shows every
+// change the project reports. Photos and audio files arrive by drag and drop: the photo browser's private
+// payload (project/photo_drag_payload.h), or local files from a file manager (text/uri-list). The control
+// is never shorter than heightForBothLines(), so both lines always show.
+//
+// Waveforms come from each file's peaks (media/audio_peaks.h), computed on a worker and kept per file:
+// painting never reads an audio file. Until a file's peaks are in, its clip shows as a box with its name;
+// when they arrive the clip takes its exact (decoded) length and is drawn again.
 //
 // For the main window:
 //     auto* storyboard = new StoryboardControl(this, defaults);  // owns its project, fills the placeholders
@@ -10,15 +15,20 @@
 //     storyboard->project().photoSlideCount();          // Start and Preview read the project
 //     storyboard->project().applyDefaultsToAll();       // "Apply to the current slideshow"
 //     storyboard->project().resetProject();             // "New Slide"
+//     storyboard->project().setCrossfadeProvider(...);  // clips drawn where the mix places them
+//     storyboard->setFrameRateProvider(...);            // the frame rate "Fit to Music" fits for
+//     storyboard->runFitToMusic(onBeats);               // the menu's "Fit to Music" commands
 // The control fills its row with placeholders itself whenever it is laid out or resized (one cell wider
 // than the view), so callers never call fillPlaceholders. New slides take the defaults the owner hands
 // over (the constructor's provider, or project().setDefaultsProvider() later); without one the project's
 // own SlideDefaults hold. The control reads no settings itself. The main
 // window's own drag code, if any, can use cellAtPoint(), showDropIndicator() and dropPhotos()/dropClips().
 
-#include "media/wave_file.h"
+#include "media/audio_peaks.h"
+#include "project/fit_to_music.h"
 #include "project/slideshow_project.h"
 #include "project/storyboard_layout.h"
+#include "project/ui/clip_beat_cache.h"
 
 #include <QAbstractScrollArea>
 #include <QFont>
@@ -28,7 +38,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 
 class QMenu;
 
@@ -66,6 +75,9 @@ public:
     using ViewerOpener = std::function<void(QWidget* parent, const std::string& photoPath)>;
     // Shows the context menu at a global position and returns after it closed.
     using MenuRunner = std::function<void(QMenu& menu, const QPoint& globalPosition)>;
+    // A file's waveform peaks when computed, else null (the file is then queued, and clipPeaksReady
+    // follows once they are in).
+    using PeakLookup = std::function<const AudioPeaks*(const std::string& path)>;
 
     // `defaults` supplies the durations and effect of new slides (see SlideShowProject::setDefaultsProvider).
     explicit StoryboardControl(QWidget* parent = nullptr, std::function<SlideDefaults()> defaults = {});
@@ -79,6 +91,9 @@ public:
     int scrollLimitNow() const;
     // Visible client size (the viewport).
     int visibleWidth() const;
+    // The control's height that shows both lines whole: kViewHeight of client area plus the frame and
+    // the scroll bar. Also the control's minimum height.
+    int heightForBothLines() const;
 
     // The first cell whose painted rectangle holds the point (client coordinates), else -1.
     int cellAtPoint(int x, int y) const { return project_.cellAtPoint(x, y); }
@@ -90,6 +105,8 @@ public:
 
     // Selects photo slide i and scrolls it into view; ignored for anything but a photo slide.
     void selectSlide(int i);
+    // Selects clip i and scrolls it into view; ignored for anything but a clip.
+    void selectClip(int i);
     // Centres cell i in the view (as far as the content allows).
     void scrollIntoView(int i);
     // Scrolls to a position (kept within 0..limit); an open editor closes without storing.
@@ -102,22 +119,48 @@ public:
     int editingSlide() const { return editingSlide_; }
     DurationEditor* editor() const { return editor_; }
 
-    // The context menu for the selected slide, its items enabled by the rules of the menu.
+    // The context menu for the selected slide, or for the selected clip when a clip is selected, its
+    // items enabled by the rules of the menu; then "Fit to Music" and "Fit to Music on the Beats".
     std::unique_ptr<QMenu> makeContextMenu();
 
-    // Puts dropped files onto a line: photos from `firstCell` on (nothing when it is -1), WAV files onto
+    // ---- Fit to music
+    // The frame rate the stills are fitted for (the current profile's); 29.97 without a provider.
+    void setFrameRateProvider(std::function<double()> provider) { frameRateProvider_ = std::move(provider); }
+    double frameRate() const;
+    // The video's picture size (the current profile's), which some effects' step counts depend on;
+    // unknown (0 x 0) without a provider.
+    void setVideoSizeProvider(std::function<VideoSize()> provider) {
+        videoSizeProvider_ = std::move(provider);
+    }
+    // Whether the commands can run now: there are clips and photo slides, and no beats are being found.
+    bool canFitToMusic() const;
+    // Scales the stills so the show lasts as long as the music (fitToMusic). With `onBeats`, every slide
+    // change goes on a beat: the beats of each file are found first, once per file, on a worker, while
+    // the window stays usable (a busy cursor shows meanwhile); the fit follows when they are in, with the
+    // project as it is then. Music too short for 0.5-second stills is said in a message.
+    void runFitToMusic(bool onBeats);
+    bool findingBeats() const { return beats_.running(); }
+    // Stops finding beats (the window is closing); no fit follows.
+    void stopFindingBeats();
+    // Replace the beat detector (tests).
+    void setBeatDetector(ClipBeatCache::Detector detector);
+
+    // ---- Waveforms
+    // Replace where the peaks come from (tests); by default a cache made at the first clip.
+    void setPeakLookup(PeakLookup lookup);
+    // A file's peaks are in: its clips take the decoded length (when the whole file was read), and the
+    // line is drawn again.
+    void clipPeaksReady(const std::string& path);
+
+    // Puts dropped files onto a line: photos from `firstCell` on (nothing when it is -1), audio files onto
     // the soundtrack. Photos that cannot be shown are left out and named in one message for the whole
-    // drop; a file that is no usable WAV gets an error box. Returns the number of files taken.
+    // drop; a file that is no usable audio file gets an error box. Returns the number of files taken.
     int dropPhotos(const std::vector<std::string>& paths, int firstCell);
     int dropClips(const std::vector<std::string>& paths);
 
     // How many times a drag's payload has been read and its files looked at: once per drag, however
     // often the pointer moves (tests).
     int payloadChecks() const { return payloadChecks_; }
-    // How many clip files the waveforms hold open (tests): those painted last, plus at most a few more.
-    std::size_t openClipWaves() const { return clipWaves_.size(); }
-    static constexpr std::size_t kMaxOpenClipWaves = 16;
-
     // Replace the chooser, the photo viewer and the menu (tests).
     void setChooserOpener(ChooserOpener opener) { chooserOpener_ = std::move(opener); }
     void setViewerOpener(ViewerOpener opener) { viewerOpener_ = std::move(opener); }
@@ -132,6 +175,11 @@ public:
 Q_SIGNALS:
     // At the start of every left click (code 2), and after a click that hit no photo slide (code 1).
     void clickNotified(int code);
+    // Whether "Fit to Music" can run may have changed (the project changed, beats are being found or
+    // are in).
+    void fitToMusicAvailabilityChanged();
+    // A file's waveform peaks are in and its clips were drawn again.
+    void waveformsArrived();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -157,14 +205,23 @@ private:
     void contentWidthChanged(int contentWidth) override;
     void scrollCellIntoView(int cell) override;
     void takeFocus() override;
+    void scrollClipIntoView(int clip) override;
 
     void updateScrollRange();
+    // The width the view scrolls over: the photo line, or the soundtrack line where its clips reach
+    // further.
+    int scrollExtent() const;
     void layoutRects();
     void onScrollAction(int action);
     void leftClick(const QPoint& point);
     void rightClick(const QPoint& point, const QPoint& globalPoint, bool fromKeyboard = false);
     // The menu key and Shift+F10.
     void showSelectedSlideMenu();
+    // The keys on a selected clip; false for a key they leave alone.
+    bool clipKey(QKeyEvent* event);
+    // Down from the slides onto the clip below the selected slide, Up back onto the slide above the clip.
+    void moveSelectionDown();
+    void moveSelectionUp();
     void openChooser(int slide);
     // Space on the selected slide: the chooser, or with Shift the photo viewer.
     void activateSelectedSlide(bool viewPhoto);
@@ -177,13 +234,20 @@ private:
 
     void paintCell(QPainter& painter, const Slide& cell);
     void paintSoundtrack(QPainter& painter, const QRect& area);
-    void paintClip(QPainter& painter, const SoundtrackClip& clip, const QRect& area, bool selected);
-    // The open WAV file a clip's waveform is read from, null when it cannot be opened. Opened by the
-    // clip's path on its first paint and kept while a clip of that path is on the line, so painting reads
-    // only the samples on screen.
-    const WaveFile* clipWave(const SoundtrackClip& clip);
-    // Closes the files of paths no clip has any more.
-    void dropUnusedClipWaves();
+    // A clip: its box, its waveform and its name, written between `nameFrom` and `nameTo`.
+    void paintClip(QPainter& painter, const SoundtrackClip& clip, const QRect& area, int nameFrom, int nameTo,
+                   bool selected);
+    // The crossfade sign where a clip starts over the end of the one before.
+    void paintCrossfades(QPainter& painter);
+    const AudioPeaks* peaksFor(const std::string& path);
+    // Asks for the peaks of every clip's file (so each gets its exact length) once the project has
+    // changed, after the change's notifications are over.
+    void scheduleClipMeasuring();
+    void measureClips();
+    VideoSize videoSize() const;
+    void fitWithBeats();
+    void finishFit(const FitResult& result);
+    void setBusyCursor(bool on);
     void paintDropBar(QPainter& painter);
     void paintFocusRing(QPainter& painter);
 
@@ -202,7 +266,14 @@ private:
     ChooserOpener chooserOpener_;
     ViewerOpener viewerOpener_;
     MenuRunner menuRunner_;
-    std::unordered_map<std::string, std::unique_ptr<WaveFile>> clipWaves_;  // by path; null: not a WAV
+    std::function<double()> frameRateProvider_;
+    std::function<VideoSize()> videoSizeProvider_;
+    bool measuringScheduled_ = false;
+    bool busyCursor_ = false;
+    ClipBeatCache beats_;
+    PeakLookup peakLookup_;
+    // Made at the first clip; declared last so that its worker stops before anything it reports to goes.
+    std::unique_ptr<AudioPeakCache> peakCache_;
 };
 
 }  // namespace kestrelle

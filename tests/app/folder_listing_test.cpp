@@ -204,5 +204,22 @@ TEST_F(BrowserFilesTest, ListsRegularFilesWithAcceptedNamesKeepingTheirRealCase)
     EXPECT_EQ(dragPayloadFor(folder, photos, {0}, BrowserMode::Audio).line, DragLine::Soundtrack);
 }
 
+// In audio mode the browser lists every file the soundtrack takes, in natural order and any case, and
+// neither photos nor names that only look alike.
+TEST_F(BrowserFilesTest, AudioModeListsEveryFormatTheSoundtrackTakes) {
+    const std::string folder = path("music");
+    makeFolder(folder);
+    for (const char* name : {"10 end.mp3", "2 start.FLAC", "b.wav", "c.ogg", "d.opus", "e.m4a", "f.aac",
+                             "clip.mp4", "photo.jpg", "notes.txt", "mp3", "x.mp3.part", "song.wave"}) {
+        ASSERT_TRUE(writeFile(folder + "/" + name, "data"));
+    }
+    makeFolder(folder + "/album.flac");
+    ASSERT_EQ(::mkfifo((folder + "/pipe.mp3").c_str(), 0644), 0);
+    EXPECT_EQ(namesOf(listBrowserFiles(folder, BrowserMode::Audio)),
+              (std::vector<std::string>{"2 start.FLAC", "10 end.mp3", "b.wav", "c.ogg", "clip.mp4", "d.opus",
+                                        "e.m4a", "f.aac"}));
+    EXPECT_EQ(namesOf(listBrowserFiles(folder, BrowserMode::Photo)), std::vector<std::string>{"photo.jpg"});
+}
+
 }  // namespace
 }  // namespace kestrelle

@@ -56,7 +56,8 @@ KESTRELLE_GALLERY_ENTRY({"folder_tree_and_photo_browser", [] { return treeAndBro
 KESTRELLE_GALLERY_ENTRY({"photo_browser_audio",
                          [] {
                              const std::string photos = kestrelle::gallery::samplePhotoFolder();
-                             for (const char* name : {"Theme.wav", "Birdsong.WAV"}) {
+                             for (const char* name : {"Theme.wav", "Birdsong.WAV", "Evening Walk.mp3",
+                                                      "Rain on the Roof.flac", "Voice note.m4a"}) {
                                  QFile file(QString::fromStdString(photos) + QLatin1Char('/') +
                                             QLatin1String(name));
                                  if (file.open(QIODevice::WriteOnly)) file.write("RIFF");

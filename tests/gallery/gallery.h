@@ -26,6 +26,8 @@ const std::vector<Entry>& entries();
 const std::string& samplePhotoFolder();
 // The generated photos in that folder, in name order.
 std::vector<std::string> samplePhotoPaths();
+// A WAV tone of `seconds` beside that folder that swells `swells` times, for the soundtrack line.
+std::string sampleWavePath(const std::string& name, double seconds, double swells);
 
 }  // namespace kestrelle::gallery
 

@@ -22,6 +22,9 @@ KESTRELLE_GALLERY_ENTRY({"main_window",
                                                      defaults.slideDuration, defaults.transitionDuration);
                                  ++position;
                              }
+                             project.addClip(
+                                 kestrelle::gallery::sampleWavePath("Morning Theme.wav", 11.0, 2.0));
+                             project.addClip(kestrelle::gallery::sampleWavePath("Evening.wav", 14.0, 3.0));
                              window->storyboard()->scrollTo(0);
                              // The sample folder open in the tree and the browser, its thumbnails made
                              // meanwhile.

@@ -28,15 +28,19 @@ void putLe(QByteArray& bytes, std::uint32_t value, int size) {
     for (int i = 0; i < size; ++i) bytes.append(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
-// A 4-second 16-bit mono tone that swells and fades, for the soundtrack line.
-std::string sampleWavePath() {
-    const std::string path = gallery::samplePhotoFolder() + "/../tone.wav";
+}  // namespace
+
+namespace kestrelle::gallery {
+
+// A 16-bit mono tone of `seconds` that swells and fades `swells` times, for the soundtrack line.
+std::string sampleWavePath(const std::string& name, double seconds, double swells) {
+    const std::string path = gallery::samplePhotoFolder() + "/../" + name;
     const int rate = 8000;
-    const int count = rate * 4;
+    const int count = static_cast<int>(rate * seconds);
     QByteArray data;
     for (int i = 0; i < count; ++i) {
         const double t = static_cast<double>(i) / rate;
-        const double envelope = 0.15 + 0.35 * (1 - std::cos(t * 3.14159265 * 1.5)) / 2;
+        const double envelope = 0.1 + 0.8 * (1 - std::cos(t / seconds * 3.14159265 * 2 * swells)) / 2;
         putLe(data,
               static_cast<std::uint16_t>(
                   static_cast<std::int16_t>(32767 * envelope * std::sin(t * 2 * 3.14159265 * 3))),
@@ -60,30 +64,61 @@ std::string sampleWavePath() {
     return path;
 }
 
-KESTRELLE_GALLERY_ENTRY({"storyboard", [] {
+}  // namespace kestrelle::gallery
+
+namespace {
+
+using kestrelle::gallery::sampleWavePath;
+
+KESTRELLE_GALLERY_ENTRY(
+    {"storyboard", [] {
+         auto storyboard = std::make_unique<StoryboardControl>();
+         // Its own height: both lines show.
+         storyboard->resize(840, storyboard->heightForBothLines());
+         storyboard->project().setDefaultsProvider([] { return SlideDefaults{3.0, 1.5, 0}; });
+         // Two songs on the line, the second starting 2 s early in a crossfade.
+         storyboard->project().setCrossfadeProvider([] { return 2.0; });
+         const std::vector<std::string> photos = gallery::samplePhotoPaths();
+         for (std::size_t i = 0; i < 5 && i < photos.size(); ++i) {
+             storyboard->project().insertPhoto(photos[i], static_cast<int>(i), static_cast<int>(i * 3 % 13),
+                                               3.0 + i, 1.5);
+         }
+         storyboard->project().addClip(sampleWavePath("Morning Theme.wav", 11.0, 2.0));
+         storyboard->project().addClip(sampleWavePath("A song with a rather long name.wav", 16.0, 3.0));
+         storyboard->project().relayoutClips();
+         StoryboardControl* raw = storyboard.get();
+         QTimer::singleShot(50, raw, [raw] {
+             raw->scrollTo(0);
+             raw->selectSlide(1);
+             raw->beginDurationEdit(3, storyboard::DurationField::Slide);
+             raw->editor()->setText(QStringLiteral("4.5"));
+         });
+         return std::unique_ptr<QWidget>(std::move(storyboard));
+     }});
+
+// The soundtrack line with the focus on a selected clip, scrolled along a little, as a keyboard user
+// sees it after pressing Down.
+KESTRELLE_GALLERY_ENTRY({"storyboard_clip_selected",
+                         [] {
                              auto storyboard = std::make_unique<StoryboardControl>();
-                             // Tall enough to show the soundtrack line below the photos.
-                             storyboard->resize(840, 160);
-                             storyboard->project().setDefaultsProvider([] {
-                                 return SlideDefaults{3.0, 1.5, 0};
-                             });
+                             storyboard->resize(840, storyboard->heightForBothLines());
+                             storyboard->project().setCrossfadeProvider([] { return 2.0; });
                              const std::vector<std::string> photos = gallery::samplePhotoPaths();
-                             for (std::size_t i = 0; i < 5 && i < photos.size(); ++i) {
-                                 storyboard->project().insertPhoto(photos[i], static_cast<int>(i),
-                                                                   static_cast<int>(i * 3 % 13), 3.0 + i,
-                                                                   1.5);
+                             for (std::size_t i = 0; i < 6 && i < photos.size(); ++i) {
+                                 storyboard->project().insertPhoto(photos[i], static_cast<int>(i), 1, 3.0,
+                                                                   1.0);
                              }
-                             storyboard->project().addClip(sampleWavePath());
-                             storyboard->project().relayoutClips();
+                             storyboard->project().addClip(sampleWavePath("Morning Theme.wav", 11.0, 2.0));
+                             storyboard->project().addClip(sampleWavePath("Evening.wav", 6.0, 1.0));
+                             storyboard->project().addClip(sampleWavePath("Night.wav", 9.0, 4.0));
                              StoryboardControl* raw = storyboard.get();
                              QTimer::singleShot(50, raw, [raw] {
-                                 raw->scrollTo(0);
-                                 raw->selectSlide(1);
-                                 raw->beginDurationEdit(3, storyboard::DurationField::Slide);
-                                 raw->editor()->setText(QStringLiteral("4.5"));
+                                 raw->setFocus();
+                                 raw->selectClip(1);
                              });
                              return std::unique_ptr<QWidget>(std::move(storyboard));
-                         }});
+                         },
+                         800});
 
 // Plays the first steps of each run at their pace, then holds the picture until the chooser closes.
 class HoldingSleeper final : public StoppableSleeper {

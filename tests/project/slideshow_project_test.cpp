@@ -26,7 +26,9 @@ struct RecordingObserver : ProjectObserver {
     int focusRequests = 0;
     std::vector<int> scrolls;
     std::vector<int> widths;
+    std::vector<int> clipScrolls;
     void projectChanged() override { ++changes; }
+    void scrollClipIntoView(int clip) override { clipScrolls.push_back(clip); }
     void contentWidthChanged(int width) override { widths.push_back(width); }
     void scrollCellIntoView(int cell) override { scrolls.push_back(cell); }
     void takeFocus() override { ++focusRequests; }
@@ -222,7 +224,7 @@ TEST_F(ProjectFilesTest, AddClipMeasuresWaveAndRefusesOtherFiles) {
     fill(p, 0, 0);
     ASSERT_TRUE(kestrelle::testing::writeFile(path("a.wav"), pcmWave(441000)));
     ASSERT_TRUE(kestrelle::testing::writeFile(path("b.wav"), "not a wave file at all"));
-    EXPECT_EQ(p.addClip(path("a.wav")), WaveOpenResult::Ok);
+    EXPECT_EQ(p.addClip(path("a.wav")), AudioOpenResult::Ok);
     ASSERT_EQ(p.clips().size(), 1u);
     EXPECT_EQ(p.clip(0)->cellWidth, 64);
     EXPECT_EQ(p.clip(0)->wavePath, path("a.wav"));
@@ -230,8 +232,8 @@ TEST_F(ProjectFilesTest, AddClipMeasuresWaveAndRefusesOtherFiles) {
     EXPECT_EQ(p.clip(0)->dataBytes, 441000u);
     EXPECT_EQ(p.clip(0)->averageBytesPerSecond, 176400u);
     EXPECT_DOUBLE_EQ(p.clip(0)->durationSeconds, 2.5);
-    EXPECT_EQ(p.addClip(path("b.wav")), WaveOpenResult::NotWaveFile);
-    EXPECT_NE(p.addClip(path("missing.wav")), WaveOpenResult::Ok);
+    EXPECT_EQ(p.addClip(path("b.wav")), AudioOpenResult::NotAudio);
+    EXPECT_NE(p.addClip(path("missing.wav")), AudioOpenResult::Ok);
     EXPECT_EQ(p.clips().size(), 1u);
 }
 
@@ -246,7 +248,7 @@ TEST_F(ProjectFilesTest, ClipsKeepNoFileOpen) {
     fill(p, 0, 0);
     ASSERT_TRUE(kestrelle::testing::writeFile(path("a.wav"), pcmWave(4000)));
     const std::size_t before = openFiles();
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(p.addClip(path("a.wav")), WaveOpenResult::Ok);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(p.addClip(path("a.wav")), AudioOpenResult::Ok);
     EXPECT_EQ(openFiles(), before);
     EXPECT_EQ(p.clips().size(), 3u);
 }
@@ -500,6 +502,128 @@ TEST(SlideShowProjectTest, ClipWidthFollowsTheAverageSlide) {
     EXPECT_EQ(p.selectedClip(), -1);
     expectInvariants(p);
     EXPECT_EQ(p.thumbnails().size(), 2u);  // the thumbnail list never shrinks
+}
+
+// Clips are edited as slides are: one selection at a time (a clip or a slide), deleting passes the
+// selection on, and moving takes the selection along; neither end moves further.
+TEST(SlideShowProjectTest, ClipsAreSelectedDeletedAndMovedAsSlidesAre) {
+    SlideShowProject p;
+    RecordingObserver seen;
+    p.setObserver(&seen);
+    fill(p, 0, 2);
+    for (const char* name : {"/m/a.mp3", "/m/b.flac", "/m/c.ogg", "/m/d.wav"}) p.addTimedClip(name, 10.0);
+    const auto names = [&p] {
+        std::string out;
+        for (const SoundtrackClip& clip : p.clips()) out += clip.wavePath.substr(3, 1);
+        return out;
+    };
+
+    ASSERT_EQ(p.selectedSlide(), 1);
+    EXPECT_TRUE(p.setSelectedClip(1));
+    EXPECT_EQ(p.selectedSlide(), -1);  // a clip selected: no slide is
+    EXPECT_FALSE(p.setSelectedClip(4));
+    EXPECT_EQ(p.selectedClip(), 1);
+
+    p.shiftClipLeft();
+    EXPECT_EQ(names(), "bacd");
+    EXPECT_EQ(p.selectedClip(), 0);
+    p.shiftClipLeft();  // the first clip stays first
+    EXPECT_EQ(names(), "bacd");
+    ASSERT_TRUE(p.setSelectedClip(2));
+    p.shiftClipRight();
+    EXPECT_EQ(names(), "badc");
+    EXPECT_EQ(p.selectedClip(), 3);
+    p.shiftClipRight();  // nor does the last go further
+    EXPECT_EQ(names(), "badc");
+    EXPECT_EQ(seen.clipScrolls, (std::vector<int>{0, 3}));
+
+    // Deleting: the last clip passes the selection back, any other to the clip moving into the gap; a
+    // clip deleted before the selected one keeps the selection on the same clip.
+    EXPECT_TRUE(p.deleteClip(3));
+    EXPECT_EQ(names(), "bad");
+    EXPECT_EQ(p.selectedClip(), 2);
+    EXPECT_TRUE(p.deleteClip(0));
+    EXPECT_EQ(names(), "ad");
+    EXPECT_EQ(p.selectedClip(), 1);
+    ASSERT_TRUE(p.setSelectedClip(0));
+    EXPECT_TRUE(p.deleteClip(0));
+    EXPECT_EQ(names(), "d");
+    EXPECT_EQ(p.selectedClip(), 0);
+    EXPECT_FALSE(p.deleteClip(1));
+    EXPECT_FALSE(p.deleteClip(-1));
+    EXPECT_TRUE(p.deleteClip(0));
+    EXPECT_EQ(p.selectedClip(), -1);
+    EXPECT_TRUE(p.clips().empty());
+    p.shiftClipLeft();  // nothing to move
+    p.shiftClipRight();
+
+    // Selecting or inserting a slide ends the clip's selection.
+    p.addTimedClip("/m/e.mp3", 4.0);
+    ASSERT_TRUE(p.setSelectedClip(0));
+    EXPECT_TRUE(p.setSelectedSlide(0));
+    EXPECT_EQ(p.selectedClip(), -1);
+    ASSERT_TRUE(p.setSelectedClip(0));
+    ASSERT_GE(p.insertPhoto(photo(7), 0, 0, 3.0, 1.0), 0);
+    EXPECT_EQ(p.selectedClip(), -1);
+    EXPECT_EQ(p.selectedSlide(), 0);
+    ASSERT_TRUE(p.setSelectedClip(0));
+    ASSERT_EQ(p.insertPhotos({photo(8)}, p.photoSlideCount(), 0, 3.0, 1.0), 1);
+    EXPECT_EQ(p.selectedClip(), -1);
+}
+
+// Once a file has been decoded whole, its clips take the exact length; widths follow the usual rules
+// (a WAV file's stays its data chunk's), and lengths that are no length are refused.
+TEST(SlideShowProjectTest, ClipsTakeTheirDecodedLength) {
+    SlideShowProject p;
+    RecordingObserver seen;
+    p.setObserver(&seen);
+    fill(p, 0, 0);
+    p.addMeasuredClip("/m/a.wav", 441000, 176400);  // 2.5 s, 64 pixels
+    p.addTimedClip("/m/b.mp3", 6.0);                // 154 pixels
+    p.addTimedClip("/m/b.mp3", 6.0);
+    ASSERT_EQ(p.clip(1)->cellWidth, 154);
+    const int changes = seen.changes;
+
+    EXPECT_TRUE(p.setClipDuration(0, 2.4));
+    EXPECT_DOUBLE_EQ(p.clip(0)->durationSeconds, 2.4);
+    EXPECT_EQ(p.clip(0)->cellWidth, 64);
+    EXPECT_EQ(p.setClipDurationForPath("/m/b.mp3", 3.0), 2);
+    EXPECT_EQ(p.clip(1)->cellWidth, 77);  // trunc(154 / 6 x 3)
+    EXPECT_EQ(p.clip(2)->cellWidth, 77);
+    EXPECT_EQ(seen.changes, changes + 3);
+
+    EXPECT_EQ(p.setClipDurationForPath("/m/b.mp3", 3.0), 0);  // unchanged: no repaint
+    EXPECT_FALSE(p.setClipDuration(1, std::nan("")));
+    EXPECT_FALSE(p.setClipDuration(1, -1.0));
+    EXPECT_FALSE(p.setClipDuration(1, std::numeric_limits<double>::infinity()));
+    EXPECT_FALSE(p.setClipDuration(3, 1.0));
+    EXPECT_EQ(seen.changes, changes + 3);
+    EXPECT_TRUE(p.setClipDuration(1, 1e12));
+    EXPECT_EQ(p.clip(1)->durationSeconds, kMaxDurationSeconds);
+    EXPECT_EQ(p.setClipDurationForPath("/m/none.mp3", 1.0), 0);
+}
+
+// The crossfade comes from the owner (the settings), kept to a sane length; the topmost clip under a
+// point is the later one where two overlap.
+TEST(SlideShowProjectTest, CrossfadeFromTheProviderAndTheTopmostClipUnderAPoint) {
+    SlideShowProject p;
+    EXPECT_EQ(p.crossfadeSeconds(), 0.0);
+    double fade = 2.0;
+    p.setCrossfadeProvider([&fade] { return fade; });
+    EXPECT_EQ(p.crossfadeSeconds(), 2.0);
+    fade = std::nan("");
+    EXPECT_EQ(p.crossfadeSeconds(), 0.0);
+    fade = -3.0;
+    EXPECT_EQ(p.crossfadeSeconds(), 0.0);
+
+    p.addTimedClip("/m/a.mp3", 6.0);
+    p.addTimedClip("/m/b.mp3", 6.0);
+    ASSERT_TRUE(p.setClipRect(0, {0, 101, 154, 134}));
+    ASSERT_TRUE(p.setClipRect(1, {100, 101, 254, 134}));
+    EXPECT_EQ(p.clipAtPoint(50, 110), 0);
+    EXPECT_EQ(p.clipAtPoint(120, 110), 1);
+    EXPECT_EQ(p.clipAtPoint(120, 90), -1);
+    EXPECT_EQ(p.clipAtPoint(300, 110), -1);
 }
 
 TEST(SlideShowProjectTest, EstimateCountsWholeSecondsAndReadsAudioRateAsListIndex) {

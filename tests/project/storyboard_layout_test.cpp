@@ -2,6 +2,7 @@
 
 #include "project/storyboard_layout.h"
 #include "base/byte_order.h"
+#include "media/audio_peaks.h"
 #include "media/wave_file.h"
 #include "project/photo_drag_payload.h"
 #include "tests/support/temp_home.h"
@@ -13,8 +14,10 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kestrelle {
 namespace {
@@ -168,6 +171,16 @@ TEST(StoryboardDrop, FileManagerListsGiveLocalPhotosOrElseWaveFiles) {
     EXPECT_EQ(audio.line, storyboard::Line::Soundtrack);
     EXPECT_EQ(audio.paths, (std::vector<std::string>{"/p/s.WAV"}));
 
+    // Any audio file the soundtrack takes, in the order given.
+    QMimeData songs;
+    songs.setUrls({QUrl::fromLocalFile(QStringLiteral("/p/a.mp3")),
+                   QUrl::fromLocalFile(QStringLiteral("/p/b.FLAC")),
+                   QUrl::fromLocalFile(QStringLiteral("/p/notes.txt")),
+                   QUrl::fromLocalFile(QStringLiteral("/p/c.ogg"))});
+    const storyboard::DropFiles music = storyboard::dropFilesFrom(songs);
+    EXPECT_EQ(music.line, storyboard::Line::Soundtrack);
+    EXPECT_EQ(music.paths, (std::vector<std::string>{"/p/a.mp3", "/p/b.FLAC", "/p/c.ogg"}));
+
     QMimeData text;
     text.setText(QStringLiteral("/p/b.jpg"));
     EXPECT_TRUE(storyboard::dropFilesFrom(text).paths.empty());
@@ -286,6 +299,123 @@ TEST_F(StoryboardWaveformTest, AClipWhoseFileWasCutShortDrawsSilenceBeyondTheCut
     EXPECT_EQ(points[1000].y(), 117 - 33);  // the last value still in the file
     EXPECT_EQ(points[1001], QPoint(1000, 117));
     EXPECT_EQ(points[3000], QPoint(2999, 117));
+}
+
+// Clips lie where the mix starts them: end to end without a crossfade, the next one that much earlier
+// with one (and never more than the mix allows: half the shorter clip), all moved by the scroll.
+TEST(StoryboardClips, ClipsLieWhereTheMixStartsThem) {
+    SlideShowProject p;
+    p.addTimedClip("/m/a.mp3", 12.0);  // 308 pixels at 6 s per cell
+    p.addTimedClip("/m/b.mp3", 6.0);   // 154
+    p.addTimedClip("/m/c.mp3", 6.0);   // 154
+    using storyboard::clipRectsAt;
+    EXPECT_EQ(clipRectsAt(p, 0),
+              (std::vector<CellRect>{{0, 101, 308, 134}, {308, 101, 462, 134}, {462, 101, 616, 134}}));
+    double fade = 2.0;
+    p.setCrossfadeProvider([&fade] { return fade; });
+    // b starts at 10 s, c at 14 s (b's 6 s less 2): trunc(25.67 x 10) and trunc(25.67 x 14).
+    EXPECT_EQ(clipRectsAt(p, 0),
+              (std::vector<CellRect>{{0, 101, 308, 134}, {256, 101, 410, 134}, {359, 101, 513, 134}}));
+    EXPECT_EQ(clipRectsAt(p, 100)[1], (CellRect{156, 101, 310, 134}));
+    // A fade longer than half of b is cut to 3 s, as the mix cuts it: b at 9 s, c at 12 s.
+    fade = 5.0;
+    const std::vector<CellRect> cut = clipRectsAt(p, 0);
+    EXPECT_EQ(cut[1].left, 231);
+    EXPECT_EQ(cut[2].left, 308);
+    EXPECT_TRUE(clipRectsAt(SlideShowProject(), 0).empty());
+
+    // A photo appended changes the line's scale but (until relayoutClips) not the widths drawn: the
+    // places follow the widths, so clips neither gap nor pile up.
+    const std::vector<CellRect> before = clipRectsAt(p, 0);
+    p.setVisibleWidth(400);
+    p.fillPlaceholders(400);
+    ASSERT_GE(p.insertPhoto("/nonexistent-kestrelle/p.jpg", 0, 0, 1.0, 0.5), 0);
+    EXPECT_EQ(clipRectsAt(p, 0), before);
+    p.relayoutClips();  // 154 pixels per 1.5 s now: b starts 3 s before a's end (12 s)
+    const std::vector<CellRect> after = clipRectsAt(p, 0);
+    EXPECT_EQ(after[0], (CellRect{0, 101, 1232, 134}));
+    EXPECT_EQ(after[1].left, 1232 - 308);
+}
+
+AudioPeaks peaksOf(std::vector<std::int8_t> low, std::vector<std::int8_t> high, double bucketsPerSecond) {
+    AudioPeaks peaks;
+    peaks.bucketsPerSecond = bucketsPerSecond;
+    peaks.low = std::move(low);
+    peaks.high = std::move(high);
+    peaks.decodedFrames =
+        static_cast<std::uint64_t>(static_cast<double>(peaks.low.size()) / bucketsPerSecond * 44100.0);
+    peaks.complete = true;
+    return peaks;
+}
+
+// One line per pixel column from the column's highest to its lowest sample, full scale reaching the
+// clip's edges; several buckets in one column give their extremes, one bucket over several columns is
+// drawn in each.
+TEST(StoryboardClips, PeakLinesSpanEachColumnsExtremes) {
+    const CellRect clip{10, 102, 110, 133};  // middle 117, 15 pixels either way
+    // Ten buckets per second at ten pixels per second: one bucket a column.
+    const AudioPeaks loud = peaksOf({-127, -64, 0}, {127, 64, 0}, 10.0);
+    std::vector<QLine> lines = storyboard::peakLines(loud, clip, 10.0, -1000, 1000);
+    ASSERT_EQ(lines.size(), 3u);  // nothing past the decoded length
+    EXPECT_EQ(lines[0], QLine(10, 102, 10, 132));
+    EXPECT_EQ(lines[1], QLine(11, 117 - 7, 11, 117 + 7));
+    EXPECT_EQ(lines[2], QLine(12, 117, 12, 117));
+
+    // Four buckets per column: the extremes of the four.
+    const AudioPeaks quiet = peaksOf({-10, -40, 0, -5, 3, 2, 1, 0}, {5, 20, 0, 60, 9, 4, 3, 2}, 40.0);
+    lines = storyboard::peakLines(quiet, clip, 10.0, -1000, 1000);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], QLine(10, 117 - 60 * 15 / 127, 10, 117 + 40 * 15 / 127));
+    EXPECT_EQ(lines[1], QLine(11, 117 - 9 * 15 / 127, 11, 117 - 0));
+
+    // A bucket wider than a column is drawn in each of its columns; only the painted band is made.
+    const AudioPeaks wide = peaksOf({-127, -20}, {127, 20}, 1.0);
+    lines = storyboard::peakLines(wide, clip, 10.0, 15, 24);
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(lines.front(), QLine(15, 102, 15, 132));
+    EXPECT_EQ(lines[4].x1(), 19);
+    EXPECT_EQ(lines[5], QLine(20, 117 - 2, 20, 117 + 2));  // the second second begins at x 20
+    EXPECT_TRUE(storyboard::peakLines(wide, clip, 10.0, 200, 300).empty());
+
+    EXPECT_TRUE(storyboard::peakLines(AudioPeaks{}, clip, 10.0, 0, 100).empty());
+    EXPECT_TRUE(storyboard::peakLines(loud, clip, 0.0, 0, 100).empty());
+    EXPECT_TRUE(storyboard::peakLines(loud, clip, std::nan(""), 0, 100).empty());
+}
+
+// A two-hour clip costs what is on screen: the columns painted, whatever the clip's length.
+TEST(StoryboardClips, PeakLinesOfALongClipCostTheBandOnly) {
+    const AudioPeaks twoHours =
+        peaksOf(std::vector<std::int8_t>(7200 * 50, -30), std::vector<std::int8_t>(7200 * 50, 30), 50.0);
+    const CellRect clip{-90000, 102, 94800, 133};  // 25.67 pixels a second, scrolled far along
+    const std::vector<QLine> lines = storyboard::peakLines(twoHours, clip, 154.0 / 6.0, 0, 799);
+    EXPECT_EQ(lines.size(), 800u);
+}
+
+TEST(StoryboardClips, MenuStatesNamesAndDescriptions) {
+    SlideShowProject p;
+    p.setVisibleWidth(400);
+    p.fillPlaceholders(400);
+    EXPECT_FALSE(storyboard::canFitToMusic(p));
+    p.addTimedClip("/music/Song One.mp3", 205.0);
+    p.addTimedClip("/music/b.flac", 3725.0);
+    EXPECT_FALSE(storyboard::canFitToMusic(p));  // no photos yet
+    ASSERT_GE(p.insertPhoto("/nonexistent-kestrelle/p.jpg", 0, 0, 3.0, 1.0), 0);
+    EXPECT_TRUE(storyboard::canFitToMusic(p));
+
+    EXPECT_FALSE(storyboard::clipMenuState(p).remove);
+    ASSERT_TRUE(p.setSelectedClip(0));
+    storyboard::SlideMenuState state = storyboard::clipMenuState(p);
+    EXPECT_FALSE(state.shiftLeft);
+    EXPECT_TRUE(state.shiftRight);
+    EXPECT_TRUE(state.remove);
+    EXPECT_EQ(storyboard::selectionDescription(p), "Clip 1 of 2, Song One.mp3, 3:25");
+    ASSERT_TRUE(p.setSelectedClip(1));
+    state = storyboard::clipMenuState(p);
+    EXPECT_TRUE(state.shiftLeft);
+    EXPECT_FALSE(state.shiftRight);
+    EXPECT_EQ(storyboard::selectionDescription(p), "Clip 2 of 2, b.flac, 1:02:05");
+    EXPECT_EQ(storyboard::clipName(*p.clip(0)), QStringLiteral("Song One.mp3"));
+    EXPECT_EQ(storyboard::clipToolTip(*p.clip(0)), "Song One.mp3\n3:25");
 }
 
 TEST(StoryboardText, DurationsShowOneDecimal) {

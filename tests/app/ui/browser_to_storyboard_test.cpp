@@ -1,6 +1,7 @@
 // What the photo browser's drag carries, dropped through synthetic events onto the storyboard: the
 // cells and their order, a point on no cell, and the line that does not match the browser's mode.
 
+#include "app/ui/job_completion_actions.h"
 #include "app/ui/photo_browser.h"
 #include "project/ui/storyboard_control.h"
 #include "tests/support/temp_home.h"
@@ -11,6 +12,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include <sys/stat.h>
 
@@ -104,6 +107,24 @@ TEST_F(BrowserToStoryboardTest, AudioModeItemsAreNotTakenOnThePhotoLine) {
     ASSERT_NE(mime, nullptr);
     EXPECT_FALSE(dropAt(*mime, inCell(1, 40)));
     EXPECT_EQ(photoNames(), (std::vector<std::string>{"e0.jpg", "e1.jpg"}));
+}
+
+// Audio files dragged from the browser in audio mode land on the soundtrack line, wherever on it the
+// pointer is, in row order.
+TEST_F(BrowserToStoryboardTest, AudioFilesLandAnywhereOnTheSoundtrackLine) {
+    std::filesystem::copy_file(finishSoundPath(), folder + "/song1.wav");
+    std::filesystem::copy_file(finishSoundPath(), folder + "/song2.wav");
+    browser.setMode(BrowserMode::Audio);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.isWorkerRunning(); }, 60000));
+    clickRow(QStringLiteral("song2.wav"));
+    clickRow(QStringLiteral("song1.wav"));
+    const std::unique_ptr<QMimeData> mime = browser.selectionMimeData();
+    ASSERT_NE(mime, nullptr);
+    const int middle = (storyboard::kSoundtrackTop + storyboard::kSoundtrackBottom) / 2;
+    EXPECT_TRUE(dropAt(*mime, QPoint(400, middle)));
+    ASSERT_EQ(board->project().clips().size(), 2u);
+    EXPECT_EQ(board->project().clip(0)->wavePath, folder + "/song1.wav");
+    EXPECT_EQ(board->project().clip(1)->wavePath, folder + "/song2.wav");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "tests/support/temp_home.h"
 
 #include <QImage>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -46,6 +47,45 @@ TEST_F(MainWindowBrowserTest, TheStoredFolderOpensAtStartAndClosingStopsTheWorke
     window.folderTree()->setCurrentItem(window.folderTree()->topLevelItem(0));
     EXPECT_EQ(browser.count(), 0);
     EXPECT_EQ(store.settings().DefaultSelectedDirectory, "");
+}
+
+// The Photo and Audio buttons switch what the browser lists: photos, or every audio file the
+// soundtrack takes (and no photo).
+TEST_F(MainWindowBrowserTest, TheAudioButtonListsAudioFilesAndThePhotoButtonPhotos) {
+    const std::string folder = path("Mixed");
+    std::filesystem::create_directories(folder);
+    for (const char* name : {"a.mp3", "b.FLAC", "c.wav", "d.ogg", "notes.txt", "e.jpg.txt"}) {
+        ASSERT_TRUE(testing::writeFile(folder + "/" + name, "data"));
+    }
+    QImage photo(32, 24, QImage::Format_RGB32);
+    photo.fill(Qt::darkCyan);
+    ASSERT_TRUE(photo.save(QString::fromStdString(folder + "/photo.jpg"), "JPEG"));
+    SettingsStore store;
+    store.settings().DefaultSelectedDirectory = folder;
+
+    LumoDlg window(store);
+    window.show();
+    PhotoBrowser& browser = *window.photoBrowser();
+    const auto listed = [&browser] {
+        std::vector<std::string> names;
+        for (const ListedFile& file : browser.files()) names.push_back(file.name);
+        return names;
+    };
+    ASSERT_TRUE(window.photoModeButton()->isVisible());
+    ASSERT_TRUE(window.audioModeButton()->isVisible());
+    EXPECT_TRUE(window.photoModeButton()->isChecked());
+    EXPECT_EQ(listed(), std::vector<std::string>{"photo.jpg"});
+
+    QTest::mouseClick(window.audioModeButton(), Qt::LeftButton);
+    EXPECT_EQ(browser.mode(), BrowserMode::Audio);
+    EXPECT_TRUE(window.audioModeButton()->isChecked());
+    EXPECT_EQ(listed(), (std::vector<std::string>{"a.mp3", "b.FLAC", "c.wav", "d.ogg"}));
+    EXPECT_EQ(browser.selectedPayload().line, DragLine::Soundtrack);
+
+    QTest::mouseClick(window.photoModeButton(), Qt::LeftButton);
+    EXPECT_EQ(browser.mode(), BrowserMode::Photo);
+    EXPECT_EQ(listed(), std::vector<std::string>{"photo.jpg"});
+    window.reject();
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 #include "app/ui/main_window.h"
 #include "app/profile_setup.h"
 #include "app/start_checks.h"
+#include "app/ui/folder_tree.h"
+#include "app/ui/photo_browser.h"
 #include "base/data_folder.h"
 #include "base/message_box.h"
 #include "config/settings_store.h"
 #include "project/slideshow_project.h"
+#include "project/storyboard_layout.h"
 #include "project/ui/storyboard_control.h"
 #include "tests/app/message_recorder.h"
 #include "tests/config/config_fixture.h"
@@ -23,7 +26,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 namespace kestrelle {
 
@@ -111,6 +116,85 @@ protected:
     QString chooserStart_;
 };
 
+// The storyboard shows both its lines: what lies below it moved down by as much as the storyboard grew
+// beyond its old room, the window grew by that, and nothing overlaps. The browser's mode buttons show
+// above the browser, clear of the tree and the step 1 text.
+TEST_F(MainWindowTest, TheStoryboardShowsBothLinesAndTheModeButtonsShow) {
+    LumoDlg& w = window();
+    StoryboardControl* board = w.storyboard();
+    EXPECT_GE(board->viewport()->height(), storyboard::kViewHeight);
+    EXPECT_EQ(board->height(), board->heightForBothLines());
+    EXPECT_GE(w.storyboardRoom(), 0);
+    const QRect boardRect = board->geometry();
+    const QWidget* client = board->parentWidget();
+    EXPECT_LE(boardRect.bottom(), client->height());
+    for (const QWidget* below : std::initializer_list<const QWidget*>{w.profileList(), w.fileNameEdit(),
+                                                                      w.targetEdit(), w.startButton()}) {
+        EXPECT_GT(below->geometry().top(), boardRect.bottom()) << below->metaObject()->className();
+        EXPECT_LE(below->geometry().bottom(), client->height());
+    }
+    for (const QWidget* button :
+         {static_cast<QWidget*>(w.photoModeButton()), static_cast<QWidget*>(w.audioModeButton())}) {
+        EXPECT_TRUE(button->isVisible());
+        EXPECT_FALSE(button->geometry().intersects(w.folderTree()->geometry()));
+        EXPECT_FALSE(button->geometry().intersects(w.photoBrowser()->geometry()));
+        EXPECT_GE(button->width(), button->sizeHint().width() - 8) << "the button's text fits";
+    }
+    EXPECT_FALSE(w.photoModeButton()->geometry().intersects(w.audioModeButton()->geometry()));
+}
+
+// "Fit to Music" in the File menu: off without clips or photos; with music too short for the photos it
+// sets every still to the shortest and says so.
+TEST_F(MainWindowTest, FitToMusicInTheFileMenuSaysWhenTheMusicIsTooShort) {
+    LumoDlg& w = window();
+    EXPECT_FALSE(w.fitToMusicAction()->isEnabled());
+    EXPECT_FALSE(w.fitToBeatsAction()->isEnabled());
+    makeReadyToStart();
+    EXPECT_FALSE(w.fitToMusicAction()->isEnabled());  // photos, but no music
+    w.project().addTimedClip(path("short.mp3"), 1.0);
+    ASSERT_TRUE(w.fitToMusicAction()->isEnabled());
+    EXPECT_TRUE(w.fitToBeatsAction()->isEnabled());
+    EXPECT_EQ(w.fitToMusicAction()->parent(), w.menuBar()->actions()[0]->menu());
+
+    w.fitToMusicAction()->trigger();
+    ASSERT_EQ(messages_.texts.size(), 1u);
+    EXPECT_NE(messages_.texts[0].find("The music is too short"), std::string::npos);
+    EXPECT_NE(messages_.texts[0].find("0.5 seconds"), std::string::npos);
+    EXPECT_LT(w.project().slide(0)->slideDuration, 0.6);
+
+    // Music long enough: the show now lasts as long as it (1 s and 40 s less the settings' 0.5 s
+    // crossfade, cut to half the shorter clip), without a word.
+    w.project().addTimedClip(path("long.mp3"), 40.0);
+    w.fitToMusicAction()->trigger();
+    EXPECT_EQ(messages_.texts.size(), 1u);
+    EXPECT_NEAR(w.project().totalDuration(), 40.5, 0.1);
+}
+
+// "Fit to Music on the Beats" finds the beats while the window stays usable (the commands are off
+// meanwhile); closing the window then stops the search, and nothing is fitted.
+TEST_F(MainWindowTest, ClosingWhileTheBeatsAreFoundStopsTheSearch) {
+    LumoDlg& w = window();
+    makeReadyToStart();
+    std::atomic<bool> searching = false;
+    w.storyboard()->setBeatDetector([&searching](const std::string&, std::stop_token stop) {
+        searching = true;
+        while (!stop.stop_requested()) std::this_thread::yield();
+        return BeatTrack{};
+    });
+    w.project().addTimedClip(path("song.mp3"), 30.0);
+    const double still = w.project().slide(0)->slideDuration;
+    w.fitToBeatsAction()->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return searching.load(); }, 60000));
+    EXPECT_FALSE(w.fitToMusicAction()->isEnabled());
+    EXPECT_FALSE(w.fitToBeatsAction()->isEnabled());
+    w.fileNameEdit()->setText(QStringLiteral("Still typing"));  // the window still answers
+    EXPECT_EQ(store_->outputName(), "Still typing");
+    w.exitWindow();
+    EXPECT_FALSE(w.storyboard()->findingBeats());
+    EXPECT_EQ(w.project().slide(0)->slideDuration, still);
+    EXPECT_TRUE(messages_.texts.empty());
+}
+
 TEST_F(MainWindowTest, StartsWithTheSettingsShown) {
     LumoDlg& w = window();
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Kestrelle"));
@@ -129,8 +213,9 @@ TEST_F(MainWindowTest, StartsWithTheSettingsShown) {
                 commands.push_back(item->isSeparator() ? QStringLiteral("-") : item->text());
     }
     std::vector<QString> expected;
-    for (const char* text : {"&File", "New Slide", "-", "Output", "Export Log file", "-", "Exit", "&Config",
-                             "&Help", "Help", "-", "Home Page", "Contact us", "-", "About..."}) {
+    for (const char* text :
+         {"&File", "New Slide", "Fit to Music", "Fit to Music on the Beats", "-", "Output", "Export Log file",
+          "-", "Exit", "&Config", "&Help", "Help", "-", "Home Page", "Contact us", "-", "About..."}) {
         expected.push_back(QString::fromUtf8(text));
     }
     EXPECT_EQ(commands, expected);
