@@ -11,6 +11,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #define AVI_LOG(level, ...) KESTRELLE_LOG_AS("avi_lib.cpp", (level), __VA_ARGS__)
@@ -62,6 +64,9 @@ struct AviWriter::State {
     int height = 0;
     double fps = 0;
     bool audio = false;
+    std::optional<int> audioBitRateKbps;  // none: the library's setting
+    bool audioDelayCompensated = false;
+    std::int64_t audioDelay = 0;  // decoding delay of the stream, in stereo sample frames
     FrameLayout layout = FrameLayout::Rgb32BottomUp;
     std::uint32_t compressorType = 0;
     std::uint32_t compressorHandler = 0;
@@ -146,13 +151,21 @@ bool setUpAudio(State& s) {
     }
     AVI_LOG(0, "Set mp3 audio encoder parameters.");
     s.encoder->applyParameters();
+    if (s.audioBitRateKbps && !s.encoder->setBitRate(*s.audioBitRateKbps)) {
+        AVI_LOG(1, "No MP3 bit rate of %d kbit/s.", *s.audioBitRateKbps);
+        closeState(s);
+        AVI_LOG(0, "%s", kAudioInitFailed);
+        return false;
+    }
     AVI_LOG(0, "Init audio encoder.");
     if (s.encoder->initParams() < 0) {
         closeState(s);
         AVI_LOG(0, "%s", kAudioInitFailed);
         return false;
     }
-    const Mp3WaveFormat format = mp3WaveFormat(Mp3EncoderLibrary::settings());
+    s.audioDelay = s.encoder->encoderDelay() + kMp3DecoderDelay;
+    const Mp3WaveFormat format = s.audioBitRateKbps ? mp3WaveFormatForBitRate(*s.audioBitRateKbps)
+                                                    : mp3WaveFormat(Mp3EncoderLibrary::settings());
     const auto formatBytes = waveFormatBytes(format);
     const AudioStreamHeader header = audioStreamHeader(format);
 
@@ -367,7 +380,8 @@ bool writeAudio(State& s, const std::int16_t* samples, int sampleCount) {
         ok = s.encoder->encodeInterleaved(samples, frames, s.mp3) >= 0;
         s.audioFramesEncoded += frames;
     }
-    const std::int64_t target = audioTarget(s.framesWritten + 1, s.fps);
+    const std::int64_t target = std::max<std::int64_t>(
+        0, audioTarget(s.framesWritten + 1, s.fps) - (s.audioDelayCompensated ? s.audioDelay : 0));
     while (ok && s.audioFramesEncoded < target) {
         const int pad =
             static_cast<int>(std::min<std::int64_t>(target - s.audioFramesEncoded, kSilenceFrames));
@@ -459,6 +473,8 @@ WriterError AviWriter::open(const AviWriterOptions& options) {
     s.height = options.height;
     s.fps = options.framesPerSecond;
     s.audio = options.audio;
+    s.audioBitRateKbps = options.audioBitRateKbps;
+    s.audioDelayCompensated = options.audioDelayCompensated;
     s.layout = options.layout;
     s.compressorType = options.compressorType;
     s.compressorHandler = options.compressorHandler;
@@ -515,6 +531,10 @@ std::string AviWriter::fileName() const {
 
 int AviWriter::framesWritten() const {
     return state_->framesWritten;
+}
+
+std::int64_t AviWriter::audioDelayFrames() const {
+    return state_->audioStream >= 0 ? state_->audioDelay : 0;
 }
 
 }  // namespace kestrelle
