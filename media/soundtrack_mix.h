@@ -39,10 +39,11 @@ using AudioDecoderFactory =
 
 class SoundtrackMix {
 public:
-    SoundtrackMix(std::vector<MixClip> clips, MixSettings settings,
-                  AudioDecoderFactory open = [](const std::string& path, AudioOpenResult* result) {
-                      return openAudioDecoder(path, result);
-                  });
+    SoundtrackMix(
+        std::vector<MixClip> clips, MixSettings settings,
+        AudioDecoderFactory open = [](const std::string& path, AudioOpenResult* result) {
+            return openAudioDecoder(path, result);
+        });
     ~SoundtrackMix();
     SoundtrackMix(const SoundtrackMix&) = delete;
     SoundtrackMix& operator=(const SoundtrackMix&) = delete;

@@ -34,6 +34,8 @@ namespace {
 
 constexpr std::size_t kChunkHeader = 8;
 constexpr std::size_t kFormatBlock = 16;
+constexpr std::size_t kExtensibleBlock = 40;  // the format block with the WAVE_FORMAT_EXTENSIBLE fields
+constexpr std::uint16_t kExtensibleFormatTag = 0xFFFE;
 // Bytes fetched per read while walking the chunks or collecting waveform values.
 constexpr std::size_t kReadBlock = 16384;
 
@@ -116,6 +118,10 @@ WaveFile& WaveFile::operator=(WaveFile&& other) noexcept {
         dataSize_ = other.dataSize_;
         hasSamples_ = other.hasSamples_;
         samplesOffset_ = other.samplesOffset_;
+        sampleFormatTag_ = other.sampleFormatTag_;
+        channelMask_ = other.channelMask_;
+        audioDataOffset_ = other.audioDataOffset_;
+        audioDataSize_ = other.audioDataSize_;
         // The moved-from file no longer owns the descriptor, so it must not claim samples.
         other.path_.clear();
         other.format_ = WaveFormat{};
@@ -123,6 +129,10 @@ WaveFile& WaveFile::operator=(WaveFile&& other) noexcept {
         other.dataSize_ = 0;
         other.hasSamples_ = false;
         other.samplesOffset_ = 0;
+        other.sampleFormatTag_ = 0;
+        other.channelMask_ = 0;
+        other.audioDataOffset_ = 0;
+        other.audioDataSize_ = 0;
     }
     return *this;
 }
@@ -160,13 +170,30 @@ WaveOpenResult WaveFile::open(const std::string& path) {
     format.blockAlign = readLe16(block + 12);
     format.bitsPerSample = readLe16(block + 14);
 
+    // WAVE_FORMAT_EXTENSIBLE: cbSize (22), valid bits, the speaker mask, then the sub-format GUID,
+    // whose first two bytes are the format tag it stands for.
+    std::uint16_t sampleFormatTag = format.formatTag;
+    std::uint32_t channelMask = 0;
+    if (format.formatTag == kExtensibleFormatTag) {
+        sampleFormatTag = 0;
+        const std::uint8_t* extension =
+            fmt.size >= kExtensibleBlock
+                ? reader.bytesAt(fmt.body + kFormatBlock, kExtensibleBlock - kFormatBlock)
+                : nullptr;
+        if (extension && readLe16(extension) >= kExtensibleBlock - kFormatBlock - 2) {
+            channelMask = readLe32(extension + 4);
+            sampleFormatTag = readLe16(extension + 8);
+        }
+    }
+
     bool hasSamples = false;
     std::uint64_t samplesOffset = 0;
     std::uint32_t dataSize = fmt.size;
     const char* tag = "fmt ";
+    Chunk data;
+    const bool hasData = findChunk(reader, fmt.next(), "data", data);
     if (format.formatTag == 1) {
-        Chunk data;
-        if (!findChunk(reader, fmt.next(), "data", data)) return WaveOpenResult::NotWaveFile;
+        if (!hasData) return WaveOpenResult::NotWaveFile;
         // A data size beyond the end of the file counts only the bytes present.
         dataSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(data.size, size - data.body));
         hasSamples = true;
@@ -181,6 +208,10 @@ WaveOpenResult WaveFile::open(const std::string& path) {
     dataSize_ = dataSize;
     hasSamples_ = hasSamples;
     samplesOffset_ = samplesOffset;
+    sampleFormatTag_ = sampleFormatTag;
+    channelMask_ = channelMask;
+    audioDataOffset_ = hasData ? data.body : 0;
+    audioDataSize_ = hasData ? std::min<std::uint64_t>(data.size, size - std::min(size, data.body)) : 0;
     return WaveOpenResult::Ok;
 }
 
@@ -203,6 +234,12 @@ std::size_t WaveFile::readSampleBytes(std::size_t offset, void* buffer, std::siz
     if (!hasSamples_ || !source_ || offset >= dataSize_) return 0;
     length = std::min<std::size_t>(length, dataSize_ - offset);
     return readAt(source_->fd, samplesOffset_ + offset, buffer, length);
+}
+
+std::size_t WaveFile::readAudioData(std::uint64_t offset, void* buffer, std::size_t length) const {
+    if (!source_ || offset >= audioDataSize_) return 0;
+    length = static_cast<std::size_t>(std::min<std::uint64_t>(length, audioDataSize_ - offset));
+    return readAt(source_->fd, audioDataOffset_ + offset, buffer, length);
 }
 
 int WaveFile::bytesPerValue() const {

@@ -72,6 +72,17 @@ public:
     // in few system calls; the same values sampleValue gives one by one.
     std::vector<int> sampleValues(std::size_t first, std::size_t step, std::size_t count) const;
 
+    // For decoding. The sample encoding: the format tag, or for WAVE_FORMAT_EXTENSIBLE (0xFFFE) the tag
+    // its sub-format names (1: integer PCM, 3: IEEE float); 0 when an extensible block is too short.
+    std::uint16_t sampleFormatTag() const { return sampleFormatTag_; }
+    // The extensible block's speaker mask (0 when absent).
+    std::uint32_t channelMask() const { return channelMask_; }
+    // The "data" chunk's body, located for every format (dataSize() measures formats other than PCM by
+    // their "fmt " chunk, but a decoder needs the samples): its size, never more than the file held
+    // when opened (0 without a data chunk), and reads from it as readSampleBytes does.
+    std::uint64_t audioDataSize() const { return audioDataSize_; }
+    std::size_t readAudioData(std::uint64_t offset, void* buffer, std::size_t length) const;
+
 private:
     struct Source;
     std::unique_ptr<Source> source_;
@@ -81,7 +92,11 @@ private:
     std::uint32_t dataSize_ = 0;
     bool hasSamples_ = false;
     std::uint64_t samplesOffset_ = 0;  // where the data chunk's body starts in the file
-    int bytesPerValue() const;         // 1 or 2; 0 for sample sizes without waveform values
+    std::uint16_t sampleFormatTag_ = 0;
+    std::uint32_t channelMask_ = 0;
+    std::uint64_t audioDataOffset_ = 0;
+    std::uint64_t audioDataSize_ = 0;
+    int bytesPerValue() const;  // 1 or 2; 0 for sample sizes without waveform values
 };
 
 }  // namespace kestrelle
