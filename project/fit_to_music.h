@@ -16,11 +16,14 @@ enum class FitOutcome {
     StillsAtMinimum,  // the music is too short: every still is at the minimum and the video is longer
     NoMusic,          // no soundtrack (or one of length 0): nothing changed
     NoSlides,         // no photo slides: nothing changed
+    PartlyOnBeats,    // fitToBeats: the beats ran out (or came too late) for the slides from
+                      // changesOnBeats on; those are fitted evenly and the video still lasts the music
 };
 
 struct FitResult {
     FitOutcome outcome = FitOutcome::NoSlides;
     double videoSeconds = 0.0;  // the video's length at `fps` afterwards
+    int changesOnBeats = 0;     // fitToBeats: how many slide changes, from the first, are on a beat
 };
 
 // Scales the stills so the video written at `fps` lasts `musicSeconds`.
