@@ -191,7 +191,7 @@ public:
 private:
     ContainerWriter& writer_;
     std::function<bool()> mayWrite_;
-    SoundtrackFeed* soundtrack_;  // none without clips
+    SoundtrackFeed* soundtrack_;          // none without clips
     std::vector<std::uint8_t> bottomUp_;  // the frame being written, rows bottom-up
 };
 

@@ -50,8 +50,8 @@ struct GenerationSetup {
 };
 
 // The setup for `profile` and its codec (the first codec when the profile names none that is listed),
-// writing to `outputPath`, with the store's music fade. None without a profile or without any codec. The application passes the
-// store's current profile.
+// writing to `outputPath`, with the store's music fade. None without a profile or without any codec. The
+// application passes the store's current profile.
 std::optional<GenerationSetup> generationSetupFor(const SettingsStore& store, const OutputProfile* profile,
                                                   const std::string& outputPath);
 
