@@ -60,8 +60,8 @@ inline bool writeWave16(const std::string& path, int rate, int channels, const s
 // A "song" of `seconds` at `rate`: a tone whose loudness steps every half second through the levels
 // given (dB below full scale), with a burst of noise in every other step, so that per-second loudness
 // varies and a misplaced sample shows.
-inline std::vector<double> steppedSong(double seconds, int rate, double frequency, const std::vector<double>& levelsDb,
-                                       std::uint32_t seed) {
+inline std::vector<double> steppedSong(double seconds, int rate, double frequency,
+                                       const std::vector<double>& levelsDb, std::uint32_t seed) {
     const auto frames = static_cast<std::size_t>(std::llround(seconds * rate));
     std::vector<double> out(2 * frames);
     std::uint32_t noise = seed;
@@ -81,14 +81,14 @@ inline std::vector<double> steppedSong(double seconds, int rate, double frequenc
 
 // The audio of a file as ffmpeg decodes it: 44,100 Hz stereo float.
 inline Stereo decodeWithFfmpeg(const std::string& file, const std::string& extra = {}) {
-    FILE* pipe = ::popen(("ffmpeg -nostdin -v error -i '" + file + "' " + extra + " -f f32le -ac 2 -ar 44100 -")
-                             .c_str(),
-                         "r");
+    FILE* pipe = ::popen(
+        ("ffmpeg -nostdin -v error -i '" + file + "' " + extra + " -f f32le -ac 2 -ar 44100 -").c_str(), "r");
     Stereo samples;
     if (!pipe) return samples;
     std::vector<char> block(1 << 16);
     std::string raw;
-    for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), pipe)) > 0;) raw.append(block.data(), got);
+    for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), pipe)) > 0;)
+        raw.append(block.data(), got);
     ::pclose(pipe);
     samples.resize(raw.size() / sizeof(float));
     std::memcpy(samples.data(), raw.data(), samples.size() * sizeof(float));
@@ -107,14 +107,15 @@ inline std::size_t loudestFrame(const Stereo& samples, std::size_t from = 0, std
 // starting where clip k's crossfade begins, the crossfade min(fade, half of either clip) with equal
 // power (sin/cos), and a cosine fade-out over the last `fade` seconds of the show when the music
 // lasts that long. Nothing after the show.
-inline Stereo referenceMix(const std::vector<Stereo>& sources, const std::vector<double>& durations, double fade,
-                           double showSeconds) {
+inline Stereo referenceMix(const std::vector<Stereo>& sources, const std::vector<double>& durations,
+                           double fade, double showSeconds) {
     const auto showFrames = static_cast<std::size_t>(std::llround(showSeconds * kRate));
     std::vector<double> mix(2 * showFrames, 0.0);
     double start = 0.0;
     double musicEnd = 0.0;
     for (std::size_t k = 0; k < sources.size(); ++k) {
-        const double join = k + 1 < sources.size() ? std::min({fade, durations[k] / 2, durations[k + 1] / 2}) : 0.0;
+        const double join =
+            k + 1 < sources.size() ? std::min({fade, durations[k] / 2, durations[k + 1] / 2}) : 0.0;
         const double joinBefore = k > 0 ? std::min({fade, durations[k - 1] / 2, durations[k] / 2}) : 0.0;
         const double end = start + durations[k];
         for (std::size_t i = 0; 2 * i + 1 < sources[k].size(); ++i) {
@@ -123,7 +124,8 @@ inline Stereo referenceMix(const std::vector<Stereo>& sources, const std::vector
             const auto at = static_cast<std::size_t>(std::llround(start * kRate)) + i;
             if (at >= showFrames) break;
             double gain = 1.0;
-            if (joinBefore > 0 && local < joinBefore) gain *= std::sin(std::numbers::pi / 2 * local / joinBefore);
+            if (joinBefore > 0 && local < joinBefore)
+                gain *= std::sin(std::numbers::pi / 2 * local / joinBefore);
             if (join > 0 && local > durations[k] - join)
                 gain *= std::cos(std::numbers::pi / 2 * (local - (durations[k] - join)) / join);
             mix[2 * at] += gain * sources[k][2 * i];

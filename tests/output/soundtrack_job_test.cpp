@@ -48,7 +48,8 @@ protected:
     }
 
     // Runs the job; the video's audio decoded.
-    Stereo render(const SlideShowProject& project, GenerationSetup setup, GenerationJob::Callbacks callbacks = {}) {
+    Stereo render(const SlideShowProject& project, GenerationSetup setup,
+                  GenerationJob::Callbacks callbacks = {}) {
         GenerationJob job(project, setup, std::move(callbacks));
         job.run();
         EXPECT_TRUE(job.completed());
@@ -117,7 +118,8 @@ TEST_F(SoundtrackJobTest, AClickAtTenSecondsIsHeardAtTenSeconds) {
         std::vector<double> music(2 * static_cast<std::size_t>(13 * rate), 0.0);
         for (std::size_t i = 0; i < music.size() / 2; ++i)
             music[2 * i] = music[2 * i + 1] = 0.05 * std::sin(2.0 * std::numbers::pi * 220.0 * i / rate);
-        music[2 * static_cast<std::size_t>(10 * rate)] = music[2 * static_cast<std::size_t>(10 * rate) + 1] = 0.95;
+        music[2 * static_cast<std::size_t>(10 * rate)] = music[2 * static_cast<std::size_t>(10 * rate) + 1] =
+            0.95;
         const std::string file = song("click-" + format, music, rate, format);
         for (const double fps : {25.0, 29.97}) {
             SCOPED_TRACE(format + " at " + std::to_string(fps));
@@ -138,15 +140,16 @@ TEST_F(SoundtrackJobTest, AClickAtTenSecondsIsHeardAtTenSeconds) {
 // audio follows the decoded original and keeps its level in every 5 ms.
 TEST_F(SoundtrackJobTest, TwoGaplessMp3sJoinWithoutAGap) {
     const std::string whole = path("whole.wav");
-    ASSERT_TRUE(ffmpeg("-f lavfi -i 'sine=frequency=1000:sample_rate=44100:duration=6' -ac 2 '" + whole + "'"));
+    ASSERT_TRUE(
+        ffmpeg("-f lavfi -i 'sine=frequency=1000:sample_rate=44100:duration=6' -ac 2 '" + whole + "'"));
     ASSERT_TRUE(ffmpeg("-i '" + whole + "' -t 3 -b:a 192k '" + path("a.mp3") + "'"));
     ASSERT_TRUE(ffmpeg("-i '" + whole + "' -ss 3 -b:a 192k '" + path("b.mp3") + "'"));
     SlideShowProject project;
     addPhoto(project, photo_, 5.0, 1.0, 1);
     ASSERT_EQ(project.addClip(path("a.mp3")), AudioOpenResult::Ok);
     ASSERT_EQ(project.addClip(path("b.mp3")), AudioOpenResult::Ok);
-    std::printf("[ measured ] clip lengths on the line: %.6f s and %.6f s\n", project.clips()[0].durationSeconds,
-                project.clips()[1].durationSeconds);
+    std::printf("[ measured ] clip lengths on the line: %.6f s and %.6f s\n",
+                project.clips()[0].durationSeconds, project.clips()[1].durationSeconds);
     const Stereo out = render(project, soundSetup(25.0, 0.0));
     const Stereo original = decodeWithFfmpeg(whole);
     const std::size_t join = 3 * kRate;
@@ -154,7 +157,8 @@ TEST_F(SoundtrackJobTest, TwoGaplessMp3sJoinWithoutAGap) {
     const double level = rmsDb(original, join - kRate / 2, join + kRate / 2);
     const std::size_t window = kRate / 200;
     for (std::size_t at = join - kRate / 10; at < join + kRate / 10; at += window)
-        EXPECT_NEAR(rmsDb(out, at, at + window), level, 1.0) << "at " << static_cast<double>(at) / kRate << " s";
+        EXPECT_NEAR(rmsDb(out, at, at + window), level, 1.0)
+            << "at " << static_cast<double>(at) / kRate << " s";
 }
 
 // A clip deleted after it was put on the line: its part of the video is silent, the callback names it
