@@ -188,7 +188,8 @@ TEST_F(SoundtrackJobTest, AClipGoneBeforeTheJobIsSilentAndNamedOnce) {
 // It takes about 45 s (an hour of MP3 is encoded and decoded); KESTRELLE_SKIP_LONG_TESTS=1 leaves it
 // out of a quick local run. CI runs it.
 TEST_F(SoundtrackJobTest, AnHourOverThirtySongsAtMixedRatesEndsInSync) {
-    if (const char* skip = std::getenv("KESTRELLE_SKIP_LONG_TESTS"); skip && *skip && std::string(skip) != "0")
+    if (const char* skip = std::getenv("KESTRELLE_SKIP_LONG_TESTS");
+        skip && *skip && std::string(skip) != "0")
         GTEST_SKIP() << "KESTRELLE_SKIP_LONG_TESTS is set";
     constexpr int kSongs = 30;
     constexpr double kClickInLastSong = 50.0;
@@ -202,8 +203,8 @@ TEST_F(SoundtrackJobTest, AnHourOverThirtySongsAtMixedRatesEndsInSync) {
             k + 1 < kSongs
                 ? "sine=frequency=" + std::to_string(200 + 10 * k) + ":sample_rate=" + std::to_string(rate) +
                       ":duration=" + std::to_string(seconds)
-                : "aevalsrc='0.2*sin(2*PI*220*t)+0.9*gte(t\\," + std::to_string(kClickInLastSong) + ")*lt(t\\," +
-                      std::to_string(kClickInLastSong) + "+1.5/" + std::to_string(rate) +
+                : "aevalsrc='0.2*sin(2*PI*220*t)+0.9*gte(t\\," + std::to_string(kClickInLastSong) +
+                      ")*lt(t\\," + std::to_string(kClickInLastSong) + "+1.5/" + std::to_string(rate) +
                       ")':s=" + std::to_string(rate) + ":d=" + std::to_string(seconds);
         ASSERT_TRUE(ffmpeg("-f lavfi -i \"" + source + "\" -ac 2 -af volume=0.5 '" + file + "'")) << k;
         ASSERT_EQ(project.addClip(file), AudioOpenResult::Ok) << k;
@@ -221,14 +222,15 @@ TEST_F(SoundtrackJobTest, AnHourOverThirtySongsAtMixedRatesEndsInSync) {
     job.run();
     ASSERT_TRUE(job.completed());
     // The audio streamed from ffmpeg: only the second around the click is kept.
-    FILE* pipe = ::popen(("ffmpeg -nostdin -v error -i '" + path("out.avi") + "' -f f32le -ac 2 -ar 44100 -").c_str(),
-                         "r");
+    FILE* pipe = ::popen(
+        ("ffmpeg -nostdin -v error -i '" + path("out.avi") + "' -f f32le -ac 2 -ar 44100 -").c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     const auto windowStart = static_cast<std::size_t>((clickAt - 0.5) * kRate);
     Stereo window(2 * kRate, 0.0f);
     std::size_t frames = 0;
     std::vector<float> block(2 * 4096);
-    for (std::size_t got; (got = std::fread(block.data(), 2 * sizeof(float), 4096, pipe)) > 0; frames += got) {
+    for (std::size_t got; (got = std::fread(block.data(), 2 * sizeof(float), 4096, pipe)) > 0;
+         frames += got) {
         for (std::size_t i = 0; i < got; ++i) {
             const std::size_t at = frames + i;
             if (at >= windowStart && at < windowStart + kRate) {
@@ -239,8 +241,8 @@ TEST_F(SoundtrackJobTest, AnHourOverThirtySongsAtMixedRatesEndsInSync) {
     }
     ::pclose(pipe);
     const double heard = (static_cast<double>(windowStart + loudestFrame(window)) / kRate);
-    std::printf("[ measured ] click placed at %.5f s, heard at %.5f s; audio %.4f s for 3600 s of video\n", clickAt,
-                heard, static_cast<double>(frames) / kRate);
+    std::printf("[ measured ] click placed at %.5f s, heard at %.5f s; audio %.4f s for 3600 s of video\n",
+                clickAt, heard, static_cast<double>(frames) / kRate);
     EXPECT_NEAR(heard, clickAt, 1.0 / 25.0);
     EXPECT_NEAR(static_cast<double>(frames) / kRate, 3600.0, 1.0 / 25.0);
 }
