@@ -86,6 +86,11 @@ constexpr const char* kAudioDemuxers =
 // Consecutive packets that may fail to read or decode before a file counts as failed.
 constexpr int kMaxConsecutiveFailures = 64;
 
+// The sample rates we resample from. Beyond them a file states nonsense; below, one input block would
+// become a huge output block.
+constexpr int kMinSampleRate = 1000;
+constexpr int kMaxSampleRate = 1536000;
+
 // Frames of a WAV file read per block.
 constexpr std::size_t kWaveBlockFrames = 4096;
 // The most channels the resampler takes.
@@ -180,11 +185,72 @@ AudioOpenResult openContainer(const std::string& path, Container& container) {
     if (index < 0) return AudioOpenResult::NotAudio;
     const AVCodecParameters* parameters = format->streams[index]->codecpar;
     // A stream nothing could be learnt about (a text file taken for MP3 by its name) is no audio.
-    if (parameters->codec_id == AV_CODEC_ID_NONE || parameters->sample_rate <= 0 ||
-        parameters->ch_layout.nb_channels <= 0)
+    if (parameters->codec_id == AV_CODEC_ID_NONE || parameters->sample_rate < kMinSampleRate ||
+        parameters->sample_rate > kMaxSampleRate || parameters->ch_layout.nb_channels <= 0)
         return AudioOpenResult::NotAudio;
     container.streamIndex = index;
     return AudioOpenResult::Ok;
+}
+
+// ---- Exact lengths the container does not state
+
+std::uint32_t bigEndian(const std::uint8_t* bytes, int width) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < width; ++i) value = value << 8 | bytes[i];
+    return value;
+}
+
+// The samples an MP3 decodes to when its first frame holds a Xing/Info header with a LAME (or FFmpeg)
+// encoder tag: its frames minus the encoder delay and padding the tag states, as libavformat counts
+// them when decoding. -1 without such a tag. (libavformat's own duration includes delay and padding.)
+std::int64_t mp3GaplessSamples(int fd) {
+    auto readAt = [fd](std::uint64_t offset, std::uint8_t* buffer, std::size_t length) {
+        const ssize_t got = pread(fd, buffer, length, static_cast<off_t>(offset));
+        return got < 0 ? std::size_t{0} : static_cast<std::size_t>(got);
+    };
+    std::array<std::uint8_t, 10> id3{};
+    std::uint64_t start = 0;
+    // ID3v2 tags before the first frame, each: "ID3", version, flags, a 28-bit size in 7-bit bytes.
+    for (int tags = 0; tags < 4 && readAt(start, id3.data(), id3.size()) == id3.size(); ++tags) {
+        if (std::memcmp(id3.data(), "ID3", 3) != 0) break;
+        start += 10 +
+                 (std::uint64_t{id3[6]} << 21 | std::uint64_t{id3[7]} << 14 | std::uint64_t{id3[8]} << 7 |
+                  id3[9]) +
+                 ((id3[5] & 0x10) ? 10 : 0);
+    }
+    std::array<std::uint8_t, 4096> block{};
+    const std::size_t got = readAt(start, block.data(), block.size());
+    if (got < 512) return -1;
+    std::size_t frame = 0;
+    while (frame + 4 < 1024 && !(block[frame] == 0xFF && (block[frame + 1] & 0xE0) == 0xE0)) ++frame;
+    const std::uint8_t* header = block.data() + frame;
+    const int version = (header[1] >> 3) & 3;  // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+    const int layer = (header[1] >> 1) & 3;    // 1: layer III
+    if (frame + 4 >= 1024 || version == 1 || layer != 1) return -1;
+    const bool mono = ((header[3] >> 6) & 3) == 3;
+    const std::size_t sideInfo = version == 3 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+    std::size_t at = frame + 4 + sideInfo;
+    if (at + 8 > got ||
+        (std::memcmp(block.data() + at, "Xing", 4) != 0 && std::memcmp(block.data() + at, "Info", 4) != 0))
+        return -1;
+    const std::uint32_t flags = bigEndian(block.data() + at + 4, 4);
+    at += 8;
+    if (!(flags & 1) || at + 4 > got) return -1;
+    const std::uint32_t frames = bigEndian(block.data() + at, 4);
+    at += 4;
+    if (flags & 2) at += 4;    // byte count
+    if (flags & 4) at += 100;  // seek table
+    if (flags & 8) at += 4;    // quality
+    // The encoder tag: a 9-byte version, then 12 bytes of settings, then 12 bits of delay and 12 of padding.
+    if (at + 24 > got) return -1;
+    const std::uint8_t* tag = block.data() + at;
+    if (std::memcmp(tag, "LAME", 4) != 0 && std::memcmp(tag, "Lavf", 4) != 0 &&
+        std::memcmp(tag, "Lavc", 4) != 0)
+        return -1;
+    const std::uint32_t pads = bigEndian(tag + 21, 3);
+    const std::int64_t samplesPerFrame = version == 3 ? 1152 : 576;
+    const std::int64_t samples = frames * samplesPerFrame - (pads >> 12) - (pads & 0xFFF);
+    return samples > 0 ? samples : -1;
 }
 
 // ---- Resampling to 44,100 Hz stereo float
@@ -207,7 +273,7 @@ public:
 
     bool configure(const AVChannelLayout& givenLayout, int channels, AVSampleFormat format, int rate) {
         swr_.reset();
-        if (channels <= 0 || rate <= 0) return false;
+        if (channels <= 0 || rate < kMinSampleRate || rate > kMaxSampleRate) return false;
         av_channel_layout_uninit(&layout_.layout);
         if (av_channel_layout_copy(&layout_.layout, &givenLayout) != 0) return false;
         ChannelLayout input;
@@ -310,8 +376,9 @@ enum class WaveSampleType { None, Unsigned8, Signed16, Signed24, Signed32, Float
 
 WaveSampleType waveSampleType(const WaveFile& wave) {
     const WaveFormat& format = wave.format();
-    if (format.channels == 0 || format.channels > kMaxWaveChannels || format.sampleRate == 0 ||
-        format.blockAlign == 0 || format.blockAlign % format.channels != 0 || wave.audioDataSize() == 0)
+    if (format.channels == 0 || format.channels > kMaxWaveChannels || format.sampleRate < kMinSampleRate ||
+        format.sampleRate > kMaxSampleRate || format.blockAlign == 0 ||
+        format.blockAlign % format.channels != 0 || wave.audioDataSize() == 0)
         return WaveSampleType::None;
     const int width = format.blockAlign / format.channels;
     if (wave.sampleFormatTag() == 1) {
@@ -660,6 +727,13 @@ AudioOpenResult probeAudioFile(const std::string& path, AudioFileFacts* facts) {
         seconds = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
     } else if (container.format->duration != AV_NOPTS_VALUE && container.format->duration > 0) {
         seconds = static_cast<double>(container.format->duration) / AV_TIME_BASE;
+    }
+    if (parameters->codec_id == AV_CODEC_ID_MP3) {
+        const std::int64_t samples = mp3GaplessSamples(*container.fd);
+        if (samples > 0) seconds = static_cast<double>(samples) / parameters->sample_rate;
+    } else if (parameters->codec_id == AV_CODEC_ID_OPUS && parameters->initial_padding > 0 && seconds > 0.0) {
+        // Ogg Opus counts the pre-skip (always at 48 kHz) in the length; the decoder drops it.
+        seconds = std::max(0.0, seconds - parameters->initial_padding / 48000.0);
     }
     found.durationSeconds = std::isfinite(seconds) && seconds > 0.0 ? seconds : 0.0;
     found.sampleRate = parameters->sample_rate;

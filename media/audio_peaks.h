@@ -26,10 +26,15 @@ struct AudioPeaks {
     double durationSeconds() const;
 };
 
+// The resolution the cache computes: 50 buckets a second (one per 882 frames), a column or more per
+// pixel wherever a storyboard cell holds a second or more; a two-hour file keeps 720 KB of peaks.
+constexpr double kPeakBucketsPerSecond = 50.0;
+
 // Decodes `path` and gathers its peaks; stops early (complete false) when `stop` is requested.
 AudioPeaks computeAudioPeaks(const std::string& path, double bucketsPerSecond, std::stop_token stop = {});
 
-// Peaks per file, computed one file at a time on a worker thread and kept for the life of the cache.
+// Peaks per file (at kPeakBucketsPerSecond), computed one file at a time on a worker thread and kept for
+// the life of the cache.
 // A file is known by its path, size and modification time, so a replaced file is computed anew. Asked
 // and answered on the thread of `context`.
 class AudioPeakCache {

@@ -40,12 +40,14 @@ std::uint64_t mixBits(std::uint64_t value) {
     return value ^ (value >> 31);
 }
 
-// TPDF dither of +-1 LSB: the sum of two uniform values of +-0.5 LSB.
-double ditherFor(std::uint32_t seed, std::int64_t frame, int channel) {
+// TPDF dither of +-1 LSB for both channels of a frame: each the sum of two uniform values of +-0.5 LSB,
+// from the four 16-bit parts of one 64-bit draw.
+std::array<double, 2> ditherFor(std::uint32_t seed, std::int64_t frame) {
     const std::uint64_t bits =
-        mixBits((static_cast<std::uint64_t>(seed) << 40) ^ (static_cast<std::uint64_t>(frame) * 2 + channel));
-    constexpr double kUnit = 1.0 / 4294967296.0;
-    return static_cast<double>(bits & 0xFFFFFFFFu) * kUnit + static_cast<double>(bits >> 32) * kUnit - 1.0;
+        mixBits((static_cast<std::uint64_t>(seed) << 40) ^ static_cast<std::uint64_t>(frame));
+    constexpr double kUnit = 1.0 / 65536.0;
+    auto part = [&](int index) { return static_cast<double>((bits >> (16 * index)) & 0xFFFFu) * kUnit; };
+    return {part(0) + part(1) - 1.0, part(2) + part(3) - 1.0};
 }
 
 std::int16_t toSample(double value) {
@@ -68,7 +70,8 @@ std::vector<double> clipStartSeconds(const std::vector<double>& durations, doubl
     double start = 0.0;
     for (std::size_t i = 0; i < durations.size(); ++i) {
         if (i > 0) {
-            start += usableSeconds(durations[i - 1]) - joinSeconds(crossfadeSeconds, durations[i - 1], durations[i]);
+            start += usableSeconds(durations[i - 1]) -
+                     joinSeconds(crossfadeSeconds, durations[i - 1], durations[i]);
         }
         starts.push_back(start);
     }
@@ -106,7 +109,7 @@ struct SoundtrackMix::State {
     std::int64_t musicEnd = 0;
     std::int64_t fadeOutStart = 0;  // the show's fade-out: [fadeOutStart, showFrames), when the music lasts
     bool fadeOut = false;
-    std::size_t nextClip = 0;      // the first clip whose slot has not been reached
+    std::size_t nextClip = 0;           // the first clip whose slot has not been reached
     std::vector<std::size_t> sounding;  // clips whose slot holds the position (at most two, in order)
     std::vector<bool> unreadable;
     std::vector<float> decoded;
@@ -146,8 +149,8 @@ struct SoundtrackMix::State {
         unreadable.assign(clips.size(), false);
 
         const std::int64_t show = std::max<std::int64_t>(settings.showFrames, 0);
-        const std::int64_t fadeFrames = std::clamp<std::int64_t>(
-            framesFor(usableSeconds(settings.fadeOutSeconds)), 0, show);
+        const std::int64_t fadeFrames =
+            std::clamp<std::int64_t>(framesFor(usableSeconds(settings.fadeOutSeconds)), 0, show);
         fadeOutStart = show - fadeFrames;
         fadeOut = fadeFrames > 0 && musicEnd >= show;
     }
@@ -226,7 +229,8 @@ struct SoundtrackMix::State {
         for (std::size_t index : sounding) {
             const std::size_t got = readClip(index, frames);
             const SlotClip& clip = clips[index];
-            const bool fading = frame < clip.fadeInEnd || frame + static_cast<std::int64_t>(got) > clip.fadeOutStart;
+            const bool fading =
+                frame < clip.fadeInEnd || frame + static_cast<std::int64_t>(got) > clip.fadeOutStart;
             for (std::size_t i = 0; i < got; ++i) {
                 const double gain = fading ? clip.gainAt(frame + static_cast<std::int64_t>(i)) : 1.0;
                 mixed[2 * i] += gain * decoded[2 * i];
@@ -242,12 +246,11 @@ struct SoundtrackMix::State {
                 out[2 * i + 1] = 0;
                 continue;
             }
-            const double gain = fadeOut && at >= fadeOutStart ? fadeGain(at, fadeOutStart, show, false) : 1.0;
-            for (int channel = 0; channel < 2; ++channel) {
-                const double value = mixed[2 * i + static_cast<std::size_t>(channel)] * gain * 32767.0;
-                out[2 * i + static_cast<std::size_t>(channel)] =
-                    toSample(value + ditherFor(settings.ditherSeed, at, channel));
-            }
+            const double gain =
+                (fadeOut && at >= fadeOutStart ? fadeGain(at, fadeOutStart, show, false) : 1.0) * 32767.0;
+            const std::array<double, 2> dither = ditherFor(settings.ditherSeed, at);
+            out[2 * i] = toSample(mixed[2 * i] * gain + dither[0]);
+            out[2 * i + 1] = toSample(mixed[2 * i + 1] * gain + dither[1]);
         }
     }
 };

@@ -122,8 +122,8 @@ TEST(SoundtrackTimelineTest, ClipsStartWhereTheCrossfadeBeforeThemBegins) {
 TEST(SoundtrackMixTest, CrossfadeIsEqualPower) {
     FakeFiles files;
     // The outgoing clip sounds on the left, the incoming one on the right.
-    SoundtrackMix mix({{constantClip(0.5, 0, 4), 4.0}, {constantClip(0, 0.5, 4), 4.0}}, settingsFor(2.0, 0, 100),
-                      files.factory());
+    SoundtrackMix mix({{constantClip(0.5, 0, 4), 4.0}, {constantClip(0, 0.5, 4), 4.0}},
+                      settingsFor(2.0, 0, 100), files.factory());
     const std::vector<std::int16_t> out = readAll(mix, 8 * kMixSampleRate);
     const std::int64_t overlap = 2 * kMixSampleRate;
     const std::int64_t start = 2 * kMixSampleRate;
@@ -189,8 +189,9 @@ TEST(SoundtrackMixTest, AStartFrameGivesTheSameSamplesAsReadingFromTheStart) {
     FakeFiles files;
     SoundtrackMix whole(clips, base, files.factory());
     const std::vector<std::int16_t> reference = readAll(whole, 10 * kMixSampleRate);
-    for (const std::int64_t start : {std::int64_t{1}, std::int64_t{150001}, std::int64_t{190000},
-                                     std::int64_t{5 * kMixSampleRate + 17}, std::int64_t{9 * kMixSampleRate - 3}}) {
+    for (const std::int64_t start :
+         {std::int64_t{1}, std::int64_t{150001}, std::int64_t{190000}, std::int64_t{5 * kMixSampleRate + 17},
+          std::int64_t{9 * kMixSampleRate - 3}}) {
         MixSettings settings = base;
         settings.startFrame = start;
         FakeFiles later;
@@ -245,7 +246,8 @@ TEST(SoundtrackMixTest, UnreadableClipsAreSilentAndReportedOnce) {
                       settingsFor(0.0, 0.0, 10.0), files.factory());
     const std::vector<std::int16_t> out = readAll(mix, 7 * kMixSampleRate);
     // The missing clip's second and the failed clip's part after its first half second are silence.
-    for (std::size_t frame = kMixSampleRate; frame < 2 * kMixSampleRate; ++frame) ASSERT_EQ(out[2 * frame], 0);
+    for (std::size_t frame = kMixSampleRate; frame < 2 * kMixSampleRate; ++frame)
+        ASSERT_EQ(out[2 * frame], 0);
     for (std::size_t frame = 2 * kMixSampleRate + kMixSampleRate / 2; frame < 4 * kMixSampleRate; ++frame)
         ASSERT_EQ(out[2 * frame], 0);
     EXPECT_NEAR(out[2 * (4 * kMixSampleRate)], 0.5 * kFull, 1.5);
@@ -286,8 +288,9 @@ TEST_F(SoundtrackMixFileTest, ClipsAtMixedRatesStayOnTheirExactFrames) {
     for (int i = 0; i < 20; ++i) {
         const int rate = i % 2 == 0 ? 44100 : 48000;
         const std::string file = path("clip" + std::to_string(i) + ".wav");
-        ASSERT_TRUE(testing::writeWave(file, {2, rate, 16, false, false},
-                                       testing::clickTrack(static_cast<std::size_t>(rate), static_cast<std::size_t>(rate / 2))));
+        ASSERT_TRUE(testing::writeWave(
+            file, {2, rate, 16, false, false},
+            testing::clickTrack(static_cast<std::size_t>(rate), static_cast<std::size_t>(rate / 2))));
         const testing::Decoded decoded = testing::decodeAll(file);
         clips.push_back({file, static_cast<double>(decoded.frames()) / kMixSampleRate});
     }
@@ -307,6 +310,36 @@ TEST_F(SoundtrackMixFileTest, ClipsAtMixedRatesStayOnTheirExactFrames) {
         EXPECT_NEAR(static_cast<double>(from) + static_cast<double>(testing::loudestFrame(around)),
                     static_cast<double>(expected), 1.0)
             << "clip " << i;
+    }
+    EXPECT_TRUE(mix.unreadableClips().empty());
+}
+
+TEST_F(SoundtrackMixFileTest, TwoHalvesOfASongInMp3JoinWithoutAGap) {
+    if (!testing::haveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    // A 2 s sine cut in two at 1 s, each half encoded on its own, joined with no crossfade.
+    std::vector<MixClip> clips;
+    for (int half = 0; half < 2; ++half) {
+        std::vector<double> samples(2 * kMixSampleRate);
+        for (std::size_t i = 0; i < kMixSampleRate; ++i) {
+            const double n = static_cast<double>(i + static_cast<std::size_t>(half) * kMixSampleRate);
+            samples[2 * i] = samples[2 * i + 1] =
+                0.5 * std::sin(2 * std::numbers::pi * 441.0 * n / kMixSampleRate);
+        }
+        const std::string wave = path("half" + std::to_string(half) + ".wav");
+        const std::string mp3 = path("half" + std::to_string(half) + ".mp3");
+        ASSERT_TRUE(testing::writeWave(wave, {}, samples));
+        ASSERT_TRUE(testing::runFfmpeg("-i '" + wave + "' -c:a libmp3lame -b:a 256k '" + mp3 + "'"));
+        AudioFileFacts facts;
+        ASSERT_EQ(probeAudioFile(mp3, &facts), AudioOpenResult::Ok);
+        clips.push_back({mp3, facts.durationSeconds});
+    }
+    SoundtrackMix mix(clips, settingsFor(0.0, 0.0, 3.0));
+    const std::vector<std::int16_t> out = readAll(mix, 2 * kMixSampleRate);
+    // Every 2 ms around the join holds a crest of the sine (a gap of even 5 ms would show).
+    for (std::size_t from = kMixSampleRate - 4410; from < kMixSampleRate + 4410; from += 88) {
+        int loudest = 0;
+        for (std::size_t i = from; i < from + 100; ++i) loudest = std::max(loudest, std::abs(out[2 * i]));
+        ASSERT_GT(loudest, 0.4 * kFull) << from;
     }
     EXPECT_TRUE(mix.unreadableClips().empty());
 }
