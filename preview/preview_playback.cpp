@@ -2,6 +2,7 @@
 
 #include "base/run_log.h"
 #include "project/slideshow_project.h"
+#include "project/timeline.h"
 #include "render/builtin_pictures.h"
 #include "render/photo_loader.h"
 
@@ -34,6 +35,30 @@ private:
     const PreviewPlayback& playback_;
     FramePresenter& presenter_;
     Sleeper& sleeper_;
+};
+
+// Waits for the show's clock at each step of a transition: step k ends when the video's frame
+// `firstFrame + k` is due. A stop (or a stopped clock) makes every later step return at once.
+class ClockStepSleeper final : public Sleeper {
+public:
+    ClockStepSleeper(ShowClock& clock, PreviewPlayback& playback, std::int64_t firstFrame, double fps)
+        : clock_(clock), playback_(playback), frame_(firstFrame), fps_(fps) {}
+
+    void sleepMs(int) override {
+        if (stopped_ || playback_.stopRequested()) return;
+        ++frame_;
+        if (clock_.waitUntil(static_cast<double>(frame_) / fps_)) return;
+        stopped_ = true;
+        playback_.requestStop();  // the sound was stopped: the preview is closing
+    }
+    bool stopped() const { return stopped_; }
+
+private:
+    ShowClock& clock_;
+    PreviewPlayback& playback_;
+    std::int64_t frame_;
+    const double fps_;
+    bool stopped_ = false;
 };
 
 }  // namespace
@@ -95,6 +120,10 @@ void PreviewPlayback::run() {
     KESTRELLE_LOG_AS(kLogSource, 0, "Preview slide count %d", photoSlides);
     if (width_ <= 0 || height_ <= 0) return;
 
+    if (clock_ && std::isfinite(framesPerSecond_) && framesPerSecond_ > 0.0) {
+        runOnClock(*clock_, photoSlides);
+        return;
+    }
     StoppableTarget transitionTarget(*this, presenter_, sleeper_);
     for (int e = 0; e < photoSlides; ++e) {
         if (stopRequested()) return;
@@ -110,6 +139,48 @@ void PreviewPlayback::run() {
             style->animateOnScreen(transitionTarget, 0, 0, work, source,
                                    framesPerSecond_ * slide->transitionDuration, slide->transitionDuration,
                                    transitionTarget);
+        }
+    }
+}
+
+// The same walk with the video's timing: slide e's still lasts slideFrameCount frames and its
+// transition transitionFrameCount frames at the profile's rate, as the generation job writes them. The
+// still is shown again every 40 ms so that a stop is seen as quickly as without a clock.
+void PreviewPlayback::runOnClock(ShowClock& clock, int photoSlides) {
+    const double fps = framesPerSecond_;
+    const double tickSeconds = kTickMs / 1000.0;
+    std::int64_t frame = 0;  // the video frame the current slide's still begins at
+    for (int e = 0; e < photoSlides; ++e) {
+        if (stopRequested()) return;
+        const Slide* slide = project_.slide(e);
+        if (!slide) return;
+        QImage work = loadPicture(e);
+        const QImage source = loadPicture(e + 1);
+        const std::int64_t change = frame + slideFrameCount(slide->slideDuration, fps);
+        const double startSeconds = static_cast<double>(frame) / fps;
+        const double changeSeconds = static_cast<double>(change) / fps;
+        for (std::int64_t tick = 1; change > frame; ++tick) {
+            presenter_.present(work, 0, 0);
+            if (stopRequested()) return;
+            double t = startSeconds + static_cast<double>(tick) * tickSeconds;
+            if (t >= changeSeconds - 1e-9) t = changeSeconds;
+            if (!clock.waitUntil(t)) {
+                requestStop();  // the sound was stopped: the preview is closing
+                return;
+            }
+            if (t == changeSeconds) break;
+        }
+
+        KESTRELLE_LOG_AS(kLogSource, 0, "Preview slide index %d,Transition %d", e, slide->transitionEffect);
+        if (const TransitionStyle* style = TransitionRegistry::instance().find(slide->transitionEffect)) {
+            ClockStepSleeper steps(clock, *this, change, fps);
+            StoppableTarget target(*this, presenter_, steps);
+            style->animateOnScreen(target, 0, 0, work, source, fps * slide->transitionDuration,
+                                   slide->transitionDuration, target);
+            if (steps.stopped()) return;
+            frame = change + transitionFrameCount(slide->transitionDuration, fps);
+        } else {
+            frame = change;  // the video leaves such a transition out too
         }
     }
 }

@@ -3,6 +3,10 @@
 // still in ticks of 40 ms (25 a second, whatever the profile says), then its transition runs on screen
 // at the profile's frame rate into the next slide's photo, or into black after the last slide.
 // Frames go to a FramePresenter, pauses to a Sleeper, so tests can run it without waiting.
+//
+// While the soundtrack plays, the pictures keep to the sound's clock instead (a ShowClock): every still
+// and every transition step is shown at the time its frame has in the written video, so slide changes
+// fall where the video has them, on the music.
 
 #include "render/transition_style.h"
 
@@ -16,6 +20,15 @@
 namespace kestrelle {
 
 class SlideShowProject;
+
+// A clock the pictures follow instead of the sleeper: the time of the sound that plays with them.
+class ShowClock {
+public:
+    virtual ~ShowClock() = default;
+    // Returns once the show has reached `seconds` from its start (at once when it has already); false
+    // when the clock was stopped first.
+    virtual bool waitUntil(double seconds) = 0;
+};
 
 // Still ticks of a slide shown for `slideSeconds`: ceil(25 x seconds), none when that is not above 0.
 std::int64_t stillTickCount(double slideSeconds);
@@ -32,6 +45,9 @@ public:
     PreviewPlayback(const PreviewPlayback&) = delete;
     PreviewPlayback& operator=(const PreviewPlayback&) = delete;
 
+    // Pictures keep to `clock` (not owned; nullptr: the sleeper's pauses) from the next run() on.
+    void setShowClock(ShowClock* clock) { clock_ = clock; }
+
     // The worker body: plays every photo slide once, then returns. Returns early after requestStop():
     // at the next still tick, or at the end of a running transition, whose remaining steps are then
     // drawn without pauses and not shown.
@@ -44,6 +60,7 @@ public:
 private:
     QImage loadPicture(int slideIndex) const;
     bool playStill(const QImage& picture, double slideSeconds);
+    void runOnClock(ShowClock& clock, int photoSlides);
 
     const SlideShowProject& project_;
     const int width_;
@@ -51,6 +68,7 @@ private:
     const double framesPerSecond_;
     FramePresenter& presenter_;
     Sleeper& sleeper_;
+    ShowClock* clock_ = nullptr;
     std::atomic<bool> stopRequested_{false};
 };
 

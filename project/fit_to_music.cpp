@@ -1,7 +1,9 @@
 #include "project/fit_to_music.h"
 
+#include "media/soundtrack_mix.h"
 #include "project/slideshow_project.h"
 #include "project/timeline.h"
+#include "render/transition_effects.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,32 +31,63 @@ struct Show {
     std::vector<std::int64_t> transitionFrames;  // as the effects step through them
 };
 
-Show showOf(const SlideShowProject& project, double fps) {
+// The frames a transition of `seconds` takes in the video: one per step. The spiral and the diagonals step
+// by their own plan for the picture's size; every other effect (and a random pick, not known before the
+// video is written) takes roundHalfDown(fps x seconds) steps.
+std::int64_t transitionFrames(int effect, double seconds, double fps, VideoSize size) {
+    const double need = fps * seconds;
+    if (!std::isfinite(need) || need <= 0.0) return 0;
+    if (size.width > 0 && size.height > 0) {
+        if (effect == 6) return spiralPlan(size.width, size.height, need).steps;
+        if (effect == 11 || effect == 12) {
+            return static_cast<std::int64_t>(diagonalPositions(size.width, size.height, need).size());
+        }
+    }
+    return transitionFrameCount(seconds, fps);
+}
+
+Show showOf(const SlideShowProject& project, double fps, VideoSize size) {
     Show show;
     const int count = project.photoSlideCount();
     for (int i = 0; i < count; ++i) {
         const Slide* slide = project.slide(i);
         show.stillSeconds.push_back(slide->slideDuration);
         show.transitionSeconds.push_back(slide->transitionDuration);
-        // An effect runs roundHalfDown(fps x seconds) steps, one frame each.
-        show.transitionFrames.push_back(transitionFrameCount(slide->transitionDuration, fps));
+        show.transitionFrames.push_back(
+            transitionFrames(slide->transitionEffect, slide->transitionDuration, fps, size));
     }
     return show;
 }
 
-// The frames the generation job writes for these durations: every still and transition frame counted
-// until the counter reaches the budget (that frame and the closing black one are then left out),
-// otherwise all of them plus the closing black frame. The total is summed in the project's own order.
+// The frames the generation job writes for these durations, following its schedule: a still frame that
+// brings the frame counter to the budget ends the job there (unwritten, and without the closing black
+// frame); a transition step that does ends only that transition, so the job goes on to the next slide,
+// whose first still frame then ends it; after the last slide comes the closing black frame. The total
+// is summed in the project's own order, as the job's budget is.
 std::int64_t writtenFrames(const std::vector<double>& stillSeconds, const Show& show, double fps) {
     double total = 0.0;
-    std::int64_t counted = 0;
-    for (std::size_t i = 0; i < stillSeconds.size(); ++i) {
+    for (std::size_t i = 0; i < stillSeconds.size(); ++i)
         total += stillSeconds[i] + show.transitionSeconds[i];
-        counted += slideFrameCount(stillSeconds[i], fps) + show.transitionFrames[i];
-    }
     const std::int64_t budget = frameBudget(total, fps);
-    if (counted > 0 && counted >= budget) return std::max<std::int64_t>(budget - 1, 0);
-    return counted + 1;
+    std::int64_t counter = 0;
+    std::int64_t written = 0;
+    for (std::size_t i = 0; i < stillSeconds.size(); ++i) {
+        const std::int64_t stills = slideFrameCount(stillSeconds[i], fps);
+        if (stills > 0 && counter + stills >= budget)
+            return written + std::max<std::int64_t>(budget - counter, 1) - 1;
+        counter += stills;
+        written += stills;
+        const std::int64_t steps = show.transitionFrames[i];
+        if (steps > 0 && counter + steps >= budget) {
+            const std::int64_t taken = std::max<std::int64_t>(budget - counter, 1);
+            written += taken - 1;
+            counter += taken;
+        } else {
+            counter += steps;
+            written += steps;
+        }
+    }
+    return written + 1;
 }
 
 // Fewest whole frames a still may take: at least kMinFittedStillSeconds.
@@ -129,6 +162,7 @@ struct StillPlan {
     std::vector<std::int64_t> frames;
     std::int64_t written = 0;  // frames the job writes with these stills
     bool atMinimum = false;    // every still at the minimum and still too long
+    bool tooShort = false;     // the stills cannot be made long enough
 };
 
 // The even fit: one factor on every still (the minimum holding), the total of still frames settled so
@@ -155,6 +189,7 @@ StillPlan evenPlan(const Show& show, std::int64_t target, double fps) {
         if (plan.written == target || plan.atMinimum) break;
         stills += target - plan.written;
     }
+    best.tooShort = !best.atMinimum && best.written < target - 1;
     return best;
 }
 
@@ -176,40 +211,50 @@ void storeStills(SlideShowProject& project, const std::vector<std::int64_t>& fra
     }
 }
 
-double videoSecondsOf(const SlideShowProject& project, double fps) {
+double videoSecondsOf(const SlideShowProject& project, double fps, VideoSize size) {
     if (!validRate(fps) || project.photoSlideCount() == 0) return 0.0;
-    const Show show = showOf(project, fps);
-    return static_cast<double>(writtenFrames(show.stillSeconds, show, fps)) / fps;
+    return static_cast<double>(jobVideoFrames(project, fps, size)) / fps;
 }
 
 // The outcome when nothing may change, or nullopt when there is something to fit.
-std::optional<FitResult> unchanged(const SlideShowProject& project, double musicSeconds, double fps) {
+std::optional<FitResult> unchanged(const SlideShowProject& project, double musicSeconds, double fps,
+                                   VideoSize size) {
     if (project.photoSlideCount() == 0) return FitResult{FitOutcome::NoSlides, 0.0};
     if (!validRate(fps) || musicFrames(musicSeconds, fps) == 0) {
-        return FitResult{FitOutcome::NoMusic, videoSecondsOf(project, fps)};
+        return FitResult{FitOutcome::NoMusic, videoSecondsOf(project, fps, size)};
     }
     return std::nullopt;
 }
 
 }  // namespace
 
-FitResult fitToMusic(SlideShowProject& project, double musicSeconds, double fps) {
-    if (const auto result = unchanged(project, musicSeconds, fps)) return *result;
-    const Show show = showOf(project, fps);
+std::int64_t jobVideoFrames(const SlideShowProject& project, double fps, VideoSize size) {
+    if (!validRate(fps)) return 0;
+    const Show show = showOf(project, fps, size);
+    return writtenFrames(show.stillSeconds, show, fps);
+}
+
+FitResult fitToMusic(SlideShowProject& project, double musicSeconds, double fps, VideoSize size) {
+    if (const auto result = unchanged(project, musicSeconds, fps, size)) return *result;
+    const Show show = showOf(project, fps, size);
     const StillPlan plan = evenPlan(show, musicFrames(musicSeconds, fps), fps);
     storeStills(project, plan.frames, fps);
-    return {plan.atMinimum ? FitOutcome::StillsAtMinimum : FitOutcome::Fitted, videoSecondsOf(project, fps)};
+    const FitOutcome outcome = plan.atMinimum  ? FitOutcome::StillsAtMinimum
+                               : plan.tooShort ? FitOutcome::StillsAtMaximum
+                                               : FitOutcome::Fitted;
+    return {outcome, videoSecondsOf(project, fps, size)};
 }
 
 FitResult fitToBeats(SlideShowProject& project, const std::vector<double>& beatSeconds, double musicSeconds,
-                     double fps) {
-    if (const auto result = unchanged(project, musicSeconds, fps)) return *result;
-    const Show show = showOf(project, fps);
+                     double fps, VideoSize size) {
+    if (const auto result = unchanged(project, musicSeconds, fps, size)) return *result;
+    const Show show = showOf(project, fps, size);
     const std::int64_t target = musicFrames(musicSeconds, fps);
     const StillPlan even = evenPlan(show, target, fps);
-    if (even.atMinimum) {
+    if (even.atMinimum || even.tooShort) {
         storeStills(project, even.frames, fps);
-        return {FitOutcome::StillsAtMinimum, videoSecondsOf(project, fps)};
+        return {even.atMinimum ? FitOutcome::StillsAtMinimum : FitOutcome::StillsAtMaximum,
+                videoSecondsOf(project, fps, size)};
     }
 
     // The beats as frame numbers: a change on frame round(beat x fps) is within half a frame of it.
@@ -272,30 +317,18 @@ FitResult fitToBeats(SlideShowProject& project, const std::vector<double>& beatS
         std::copy(shared.begin(), shared.end(), frames.begin() + static_cast<std::ptrdiff_t>(onBeat));
     }
     storeStills(project, frames, fps);
-    return {outcome, videoSecondsOf(project, fps), static_cast<int>(onBeat)};
+    return {outcome, videoSecondsOf(project, fps, size), static_cast<int>(onBeat)};
 }
 
 std::vector<double> soundtrackBeats(const std::vector<std::vector<double>>& clipBeats,
                                     const std::vector<double>& clipDurations, double crossfadeSeconds) {
-    // Where each clip starts in the mix: clip k + 1 begins the crossfade before clip k ends, the
-    // crossfade limited to half of either clip.
-    const double crossfade =
-        std::isfinite(crossfadeSeconds) && crossfadeSeconds > 0.0 ? crossfadeSeconds : 0.0;
-    const auto lengthOf = [&](std::size_t k) {
-        const double d = clipDurations[k];
-        return std::isfinite(d) && d > 0.0 ? d : 0.0;
-    };
+    // Where the mix places each clip, so the beats fall where they are heard.
+    const std::vector<double> starts = clipStartSeconds(clipDurations, crossfadeSeconds);
     std::vector<double> beats;
-    double start = 0.0;
-    for (std::size_t k = 0; k < clipDurations.size(); ++k) {
-        const double length = lengthOf(k);
-        if (k < clipBeats.size()) {
-            for (const double beat : clipBeats[k]) {
-                if (std::isfinite(beat) && beat >= 0.0 && beat < length) beats.push_back(start + beat);
-            }
-        }
-        if (k + 1 < clipDurations.size()) {
-            start += length - std::min({crossfade, length / 2.0, lengthOf(k + 1) / 2.0});
+    for (std::size_t k = 0; k < clipDurations.size() && k < clipBeats.size(); ++k) {
+        const double length = std::isfinite(clipDurations[k]) ? clipDurations[k] : 0.0;
+        for (const double beat : clipBeats[k]) {
+            if (std::isfinite(beat) && beat >= 0.0 && beat < length) beats.push_back(starts[k] + beat);
         }
     }
     std::sort(beats.begin(), beats.end());

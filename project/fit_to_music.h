@@ -2,6 +2,7 @@
 // Fit to music: every photo slide's still duration scaled so that the video lasts as long as the
 // soundtrack (transitions kept), optionally with every slide change on a beat of the music.
 
+#include <cstdint>
 #include <vector>
 
 namespace kestrelle {
@@ -18,6 +19,17 @@ enum class FitOutcome {
     NoSlides,         // no photo slides: nothing changed
     PartlyOnBeats,    // fitToBeats: the beats ran out (or came too late) for the slides from
                       // changesOnBeats on; those are fitted evenly and the video still lasts the music
+    StillsAtMaximum,  // the music is too long: the stills are stretched as far as the project's one-day
+                      // limit on a duration (and the video's frame count) allow, and the video is shorter
+};
+
+// The video's picture size, where the caller knows it (the output profile's): the spiral and the two
+// diagonal effects take a number of steps that depends on it. Without it (0 x 0) every transition counts
+// roundHalfDown(fps x seconds) steps, as all the other effects take. A random effect (0) is picked only
+// when the video is written and always counts so.
+struct VideoSize {
+    int width = 0;
+    int height = 0;
 };
 
 struct FitResult {
@@ -27,13 +39,18 @@ struct FitResult {
 };
 
 // Scales the stills so the video written at `fps` lasts `musicSeconds`.
-FitResult fitToMusic(SlideShowProject& project, double musicSeconds, double fps);
+FitResult fitToMusic(SlideShowProject& project, double musicSeconds, double fps, VideoSize size = {});
 
 // As fitToMusic, with every slide change (the first frame of a transition) on one of `beatSeconds`
 // (ascending, in the show's time) within one frame at `fps`, and the video's length within one beat of
 // the music's.
 FitResult fitToBeats(SlideShowProject& project, const std::vector<double>& beatSeconds, double musicSeconds,
-                     double fps);
+                     double fps, VideoSize size = {});
+
+// The frames the generation job writes for the project at `fps` (0 for a rate that is not positive): the
+// stills, every transition's steps (see VideoSize), the frame budget that may cut the show short, and the
+// closing black frame. The fit works with this count.
+std::int64_t jobVideoFrames(const SlideShowProject& project, double fps, VideoSize size = {});
 
 // The beats of the whole soundtrack in the show's time: each clip's beats (from the file's start)
 // moved to where the clip starts in the mix and cut at the clip's length, in ascending order.

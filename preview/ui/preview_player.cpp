@@ -1,7 +1,11 @@
 #include "preview/ui/preview_player.h"
 
 #include "config/output_profile.h"
+#include "config/settings_store.h"
 #include "config/ui/dialog_units.h"
+#include "preview/qt_audio_output.h"
+#include "project/slideshow_project.h"
+#include "project/soundtrack_plan.h"
 #include "project/timeline.h"
 
 #include <QCloseEvent>
@@ -19,6 +23,15 @@ constexpr int kHeightUnits = 209;
 
 double profileFrameRate(const OutputProfile* profile) {
     return frameRateForIndex(profile ? profile->FrameRate : 0);
+}
+
+PreviewSoundOptions storedSoundOptions(const OutputProfile* profile) {
+    const AppSettings& settings = SettingsStore::instance().settings();
+    PreviewSoundOptions options;
+    if (profile) options.videoSize = VideoSize{profile->ResWidth, profile->ResHeight};
+    options.fadeSeconds = settings.AudioFadeSeconds;
+    options.volumeSetting = settings.PreviewVolume;
+    return options;
 }
 
 }  // namespace
@@ -47,15 +60,16 @@ private:
 };
 
 PreviewPlayer::PreviewPlayer(const SlideShowProject& project, const OutputProfile* profile, QWidget* parent)
-    : PreviewPlayer(project, profileFrameRate(profile), nullptr, parent) {}
+    : PreviewPlayer(project, profileFrameRate(profile), nullptr, parent, storedSoundOptions(profile)) {}
 
 PreviewPlayer::PreviewPlayer(const SlideShowProject& project, double framesPerSecond, Sleeper* sleeper,
-                             QWidget* parent)
+                             QWidget* parent, PreviewSoundOptions sound)
     : QDialog(parent),
       project_(project),
       framesPerSecond_(framesPerSecond),
       givenSleeper_(sleeper),
-      presenter_(std::make_unique<Presenter>(*this)) {
+      presenter_(std::make_unique<Presenter>(*this)),
+      soundOptions_(sound) {
     setWindowTitle(QStringLiteral("Preview"));
     setModal(true);
     const DialogUnitScale units(font());
@@ -64,6 +78,7 @@ PreviewPlayer::PreviewPlayer(const SlideShowProject& project, double framesPerSe
 }
 
 PreviewPlayer::~PreviewPlayer() {
+    stopSound();
     if (worker_.active()) stopWorker();
 }
 
@@ -86,16 +101,43 @@ void PreviewPlayer::startWorker() {
     Sleeper& sleeper = givenSleeper_ ? *givenSleeper_ : static_cast<Sleeper&>(pacedSleeper_);
     playback_ =
         std::make_unique<PreviewPlayback>(project_, width, height, framesPerSecond_, *presenter_, sleeper);
+    if (!project_.clips().empty()) startSound();
     worker_.start(
         [this](std::stop_token stop) {
             // A stop ends the playback at its next tick and cuts the pause in progress short.
             std::stop_callback stopPlayback(stop, [this] {
                 playback_->requestStop();
                 pacedSleeper_.interrupt();
+                if (sound_) sound_->interruptClock();
             });
             playback_->run();
         },
         this, [this] { onWorkerFinished(); });
+}
+
+// The soundtrack's mix on the device, the pictures on its clock. Without a device the pictures keep the
+// sleeper's pace, as without clips.
+void PreviewPlayer::startSound() {
+    AudioOutput* output = soundOptions_.output;
+    if (!output) {
+        ownOutput_ = std::make_unique<QtAudioOutput>();
+        output = ownOutput_.get();
+    }
+    sound_ = std::make_unique<PreviewSound>(
+        mixClipsFor(project_),
+        previewMixSettings(project_, framesPerSecond_, soundOptions_.fadeSeconds, soundOptions_.videoSize),
+        previewVolumeGain(soundOptions_.volumeSetting), *output);
+    if (sound_->start()) {
+        playback_->setShowClock(sound_.get());
+    } else {
+        sound_.reset();
+        ownOutput_.reset();
+    }
+}
+
+// Silences the device at once; the worker, should it wait on the sound's clock, goes on without waiting.
+void PreviewPlayer::stopSound() {
+    if (sound_) sound_->stop();
 }
 
 void PreviewPlayer::takePicture() {
@@ -129,6 +171,7 @@ void PreviewPlayer::onWorkerFinished() {
     if (closing_) return;  // reject() is closing the window
     closing_ = true;
     worker_.join();  // the body has returned: nothing left to wait for
+    stopSound();
     accept();
     Q_EMIT workerFinished();
 }
@@ -137,6 +180,7 @@ void PreviewPlayer::reject() {
     if (closing_) return;
     closing_ = true;
     const bool playing = worker_.active();
+    stopSound();
     if (playing) stopWorker();
     QDialog::reject();
     if (playing) Q_EMIT workerFinished();

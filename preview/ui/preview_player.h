@@ -8,10 +8,15 @@
 //     PreviewPlayer preview(project, store.currentProfile(), this);
 //     preview.exec();
 //
-// Playback starts when the window is first shown and runs once per window.
+// Playback starts when the window is first shown and runs once per window. When the project has
+// soundtrack clips, their mix plays with the pictures (at the Preview Volume setting) and the pictures keep
+// to the sound; closing the window silences it at once. Without clips no sound device is opened. A machine
+// without a sound device shows the pictures alone.
 
 #include "base/worker_thread.h"
+#include "preview/audio_output.h"
 #include "preview/preview_playback.h"
+#include "preview/preview_sound.h"
 
 #include <QDialog>
 #include <QImage>
@@ -24,17 +29,26 @@ namespace kestrelle {
 class SlideShowProject;
 struct OutputProfile;
 
+// How the preview sounds.
+struct PreviewSoundOptions {
+    double fadeSeconds = 2.0;   // crossfade between clips and the music's fade-out at the end
+    int volumeSetting = -5000;  // Preview Volume: hundredths of a decibel (previewVolumeGain)
+    // The device; nullptr: the system's default output. A given one must outlive the window.
+    AudioOutput* output = nullptr;
+    VideoSize videoSize;  // the profile's picture size: the music fades out where the video ends
+};
+
 class PreviewPlayer : public QDialog {
     Q_OBJECT
 
 public:
     // Transitions run at the frame rate of `profile` (the opener's current output profile; none: the
-    // first rate of the list).
+    // first rate of the list). The sound's fade and volume come from the settings store.
     PreviewPlayer(const SlideShowProject& project, const OutputProfile* profile, QWidget* parent = nullptr);
     // The same with the transitions' frame rate given, and (for tests and tools) the pacing: nullptr
     // for the real clock; a given sleeper must outlive the dialog.
     PreviewPlayer(const SlideShowProject& project, double framesPerSecond, Sleeper* sleeper,
-                  QWidget* parent = nullptr);
+                  QWidget* parent = nullptr, PreviewSoundOptions sound = {});
     // Stops the worker if it still runs.
     ~PreviewPlayer() override;
 
@@ -44,6 +58,8 @@ public:
     QImage shownPicture() const;
     // The worker's end has reached the window (it has closed by then, or is closing).
     bool workerEnded() const { return workerEnded_; }
+    // The soundtrack is playing (started on a device and not stopped yet).
+    bool soundPlaying() const { return sound_ && sound_->playing(); }
 
 public Q_SLOTS:
     // Escape and the close box: stop the worker, wait for it while events are handled, then close.
@@ -62,6 +78,8 @@ private:
     class Presenter;
 
     void startWorker();
+    void startSound();
+    void stopSound();
     void stopWorker();
     // The worker's end, on the window's thread: closes the window after the last picture.
     void onWorkerFinished();
@@ -73,6 +91,9 @@ private:
     PacedSleeper pacedSleeper_;
     std::unique_ptr<Presenter> presenter_;
     std::unique_ptr<PreviewPlayback> playback_;
+    const PreviewSoundOptions soundOptions_;
+    std::unique_ptr<AudioOutput> ownOutput_;  // the default device, opened only for a soundtrack
+    std::unique_ptr<PreviewSound> sound_;     // outlives the worker, which may wait on its clock
     WorkerThread worker_;
     bool workerEnded_ = false;
     QRect previewRect_;

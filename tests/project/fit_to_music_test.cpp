@@ -53,23 +53,24 @@ JobCount countAsJob(const SlideShowProject& project, double fps) {
         count.changes.push_back(count.written);
         CountingWriter writer;
         const TransitionStyle* style = TransitionRegistry::instance().find(slide->transitionEffect);
-        const VideoRunResult run =
-            style->renderToVideo(canvas, next, fps * slide->transitionDuration, writer, counter, budget);
+        style->renderToVideo(canvas, next, fps * slide->transitionDuration, writer, counter, budget);
+        // A step that reaches the budget ends only the transition: the next still frame ends the job.
         count.written += writer.frames;
-        if (run.limitReached) return count;
     }
     ++count.written;  // the closing black frame
     return count;
 }
 
-// A project of `slides` photos with stills of 1 to 4.5 s and transitions of 0.4 to 3 s, varied effects.
-void fillProject(SlideShowProject& project, int slides) {
+// A project of `slides` photos with stills of 1 to 4.5 s and transitions of 0.4 to 3 s, varied effects
+// (by default those whose steps do not depend on the picture's size).
+void fillProject(SlideShowProject& project, int slides,
+                 const std::vector<int>& effects = {std::begin(kEffects), std::end(kEffects)}) {
     constexpr double kTransitions[] = {0.4, 1.0, 1.3, 2.0, 0.75, 3.0, 1.1};
     project.setMakesThumbnails(false);
     project.fillPlaceholders(300);
     for (int i = 0; i < slides; ++i) {
         const double still = 1.0 + (i % 6) * 0.7;
-        const int effect = kEffects[i % std::size(kEffects)];
+        const int effect = effects[static_cast<std::size_t>(i) % effects.size()];
         ASSERT_GE(project.insertPhoto("/nonexistent-kestrelle/p" + std::to_string(i) + ".jpg",
                                       project.photoSlideCount(), effect, still,
                                       kTransitions[i % std::size(kTransitions)]),
@@ -106,6 +107,19 @@ TEST(FitToMusicTest, TheWrittenVideoLastsTheMusicWithinOneFrame) {
     }
 }
 
+// Given the video's size, the spiral and the diagonals count the steps they take in it.
+TEST(FitToMusicTest, EveryEffectCountsItsStepsForTheVideosSize) {
+    for (const double fps : kRates) {
+        SlideShowProject project;
+        fillProject(project, 24, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+        const FitResult result = fitToMusic(project, 150.0, fps, VideoSize{64, 48});
+        const JobCount job = countAsJob(project, fps);
+        EXPECT_EQ(result.outcome, FitOutcome::Fitted) << fps;
+        EXPECT_LE(std::abs(job.written / fps - 150.0), 1.0 / fps) << fps << ": " << job.written << " frames";
+        EXPECT_EQ(jobVideoFrames(project, fps, VideoSize{64, 48}), job.written) << fps;
+    }
+}
+
 TEST(FitToMusicTest, EveryStillIsScaledByOneFactorAndTransitionsStay) {
     SlideShowProject project;
     fillProject(project, 6);
@@ -131,7 +145,7 @@ TEST(FitToMusicTest, EveryStillIsScaledByOneFactorAndTransitionsStay) {
     }
 }
 
-TEST(FitToMusicTest, MusicTooShortLeavesEveryStillAtTheMinimum) {
+TEST(FitToMusicTest, MusicTooShortOrTooLongHoldsTheStillsAtTheirLimits) {
     for (const double fps : kRates) {
         SlideShowProject project;
         fillProject(project, 5);
@@ -146,6 +160,15 @@ TEST(FitToMusicTest, MusicTooShortLeavesEveryStillAtTheMinimum) {
         EXPECT_GT(result.videoSeconds, 4.0);
         EXPECT_DOUBLE_EQ(result.videoSeconds, countAsJob(project, fps).written / fps);
     }
+    // Music longer than a day per slide: every still at the one-day limit, and the outcome says so.
+    SlideShowProject longest;
+    fillProject(longest, 2);
+    EXPECT_EQ(fitToMusic(longest, 5 * kMaxDurationSeconds, kFrameRatePal).outcome,
+              FitOutcome::StillsAtMaximum);
+    for (const double still : stills(longest)) EXPECT_EQ(still, kMaxDurationSeconds);
+    EXPECT_EQ(fitToBeats(longest, {1.0}, 5 * kMaxDurationSeconds, kFrameRatePal).outcome,
+              FitOutcome::StillsAtMaximum);
+
     // Some stills held at the minimum, the others still scaled: the music is still met.
     SlideShowProject mixed;
     fillProject(mixed, 17);
@@ -163,20 +186,19 @@ TEST(FitToMusicTest, WithoutSlidesOrMusicNothingChanges) {
     EXPECT_EQ(fitToBeats(empty, {0.5, 1.0}, 60.0, kFrameRatePal).outcome, FitOutcome::NoSlides);
 
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    for (const double music : {0.0, -3.0, nan, inf}) {
-        SlideShowProject project;
-        fillProject(project, 4);
-        const std::vector<double> before = stills(project);
-        EXPECT_EQ(fitToMusic(project, music, kFrameRatePal).outcome, FitOutcome::NoMusic) << music;
-        EXPECT_EQ(fitToBeats(project, {0.5, 1.0}, music, kFrameRatePal).outcome, FitOutcome::NoMusic);
-        EXPECT_EQ(stills(project), before);
-    }
     SlideShowProject project;
     fillProject(project, 4);
     const std::vector<double> before = stills(project);
-    EXPECT_EQ(fitToMusic(project, 60.0, 0.0).outcome, FitOutcome::NoMusic);
-    EXPECT_EQ(fitToMusic(project, 60.0, nan).outcome, FitOutcome::NoMusic);
+    // No music, or a frame rate that is none: nothing changes.
+    for (const auto& [music, fps] : {std::pair{0.0, 25.0},
+                                     {-3.0, 25.0},
+                                     {nan, 25.0},
+                                     {std::numeric_limits<double>::infinity(), 25.0},
+                                     {60.0, 0.0},
+                                     {60.0, nan}}) {
+        EXPECT_EQ(fitToMusic(project, music, fps).outcome, FitOutcome::NoMusic) << music << " " << fps;
+        EXPECT_EQ(fitToBeats(project, {0.5, 1.0}, music, fps).outcome, FitOutcome::NoMusic);
+    }
     EXPECT_EQ(stills(project), before);
 }
 
@@ -248,21 +270,6 @@ TEST(FitToBeatsTest, WhenTheBeatsRunOutTheRestIsFittedEvenly) {
     EXPECT_EQ(none.changesOnBeats, 0);
     EXPECT_LE(std::abs(countAsJob(plain, kFrameRatePal).written / kFrameRatePal - music),
               1.0 / kFrameRatePal);
-}
-
-TEST(FitToBeatsTest, BeatsCloserThanTheMinimumStillAreSkipped) {
-    // A beat every 0.1 s: consecutive changes can never be that close, so beats are skipped.
-    std::vector<double> beats;
-    for (int k = 0; k < 600; ++k) beats.push_back(k * 0.1);
-    SlideShowProject project;
-    fillProject(project, 17);
-    for (int i = 0; i < 17; ++i) project.setTransitionDuration(i, 0.2);
-    const FitResult result = fitToBeats(project, beats, 20.0, kFrameRatePal);
-    EXPECT_EQ(result.outcome, FitOutcome::Fitted);
-    for (const double still : stills(project)) EXPECT_GE(still, kMinFittedStillSeconds);
-    const JobCount job = countAsJob(project, kFrameRatePal);
-    for (const int change : job.changes)
-        EXPECT_LE(nearestBeatDistance(beats, change / kFrameRatePal), 0.5 / kFrameRatePal + 1e-9);
 }
 
 TEST(SoundtrackBeatsTest, ClipBeatsMoveToTheClipsPlacesInTheMix) {
