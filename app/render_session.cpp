@@ -226,7 +226,8 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
     const double fps = frameRateForIndex(plan.profile->FrameRate);
     if (plan.fitToAudio) {
         const double music = soundtrackSecondsFor(project, plan.audioFade);
-        const FitResult fitted = fitToMusic(project, music, fps);
+        const FitResult fitted =
+            fitToMusic(project, music, fps, VideoSize{plan.profile->ResWidth, plan.profile->ResHeight});
         if (fitted.outcome == FitOutcome::StillsAtMinimum) {
             err << "kestrelle-render: warning: the music (" << std::fixed << std::setprecision(1) << music
                 << " s) is too short for every photo to stay " << kMinFittedStillSeconds

@@ -153,7 +153,8 @@ TEST_F(RenderCliTest, UnusableMusicIsRefusedWithStatusTwo) {
 }
 
 // --fit-to-audio: the photos' stills are scaled so that the video lasts as long as the two clips
-// joined by the fade given, within a frame; the audio is the music at the profile's bit rate.
+// joined by the fade given, within a frame (the spiral and a diagonal among the effects, whose steps
+// depend on the frame size); the audio is the music at the profile's bit rate and ends with the video.
 TEST_F(RenderCliTest, FitToAudioMakesTheVideoLastAsLongAsTheMusic) {
     const QString photos = photoFolder(3);
     std::string wave;
@@ -172,11 +173,11 @@ TEST_F(RenderCliTest, FitToAudioMakesTheVideoLastAsLongAsTheMusic) {
         }
         ASSERT_TRUE(testing::writeFile(path(name), bytes));
     }
-    const RunResult result =
-        render({photos, QStringLiteral("-t"), QStringLiteral("0.5"), QStringLiteral("-e"),
-                QStringLiteral("1"), QStringLiteral("--audio"), file("one.wav"), QStringLiteral("--audio"),
-                file("two.wav"), QStringLiteral("--audio-fade"), QStringLiteral("1"),
-                QStringLiteral("--fit-to-audio"), QStringLiteral("-o"), file("fitted.avi")});
+    const RunResult result = render(
+        {photos, QStringLiteral("-t"), QStringLiteral("0.5"), QStringLiteral("-e"), QStringLiteral("1,6,11"),
+         QStringLiteral("--audio"), file("one.wav"), QStringLiteral("--audio"), file("two.wav"),
+         QStringLiteral("--audio-fade"), QStringLiteral("1"), QStringLiteral("--fit-to-audio"),
+         QStringLiteral("-o"), file("fitted.avi")});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
     QProcess probe;
