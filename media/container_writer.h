@@ -61,6 +61,10 @@ struct ContainerWriterOptions {
     // that a sound is heard with its frame and the stream ends with the video. Off: after n frames
     // the stream holds exactly the samples of n frames.
     bool audioDelayCompensated = false;
+    // Whether the MP3 encoder runs on a thread of its own, beside the video's compression: each
+    // frame's audio chunk then holds the MP3 bytes made by the time its video is stored (the stream
+    // is the same, its chunks lie up to a few frames later). Off: each frame's audio follows its video.
+    bool audioOnItsOwnThread = false;
     // Benchmarks: called with every frame taken (none: nothing is called).
     FrameObserver frameObserver;
     // Tests: the size of the file's write buffer (0: every chunk reaches the file as it is written, so a

@@ -6,6 +6,7 @@
 #include "config/settings_store.h"
 #include "media/soundtrack_mix.h"
 #include "output/show_frames.h"
+#include "output/soundtrack_prefetch.h"
 #include "project/slideshow_project.h"
 #include "project/soundtrack_plan.h"
 #include "project/timeline.h"
@@ -81,7 +82,8 @@ std::string formatClockTime(std::int64_t seconds) {
 }
 
 // The soundtrack's samples for the video's frames, in order. The mix is read ahead by the writer's
-// decoding delay, and each frame takes the samples that bring the stream level with it.
+// decoding delay, and each frame takes the samples that bring the stream level with it. The mix is
+// made on a thread of its own, beside the frames (SoundtrackPrefetch).
 class SoundtrackFeed {
 public:
     SoundtrackFeed(const SlideShowProject& project, const GenerationSetup& setup, std::int64_t delayFrames,
@@ -96,7 +98,7 @@ public:
         settings_.fadeOutSeconds = setup.audioFadeSeconds;
         settings_.showFrames = audioFramesForVideo(showFrames_, setup.framesPerSecond);
         settings_.startFrame = delay_;
-        mix_ = std::make_unique<SoundtrackMix>(clips_, settings_);
+        mix_ = std::make_unique<SoundtrackPrefetch>(clips_, settings_);
         KESTRELLE_LOG_AS(kLogSource, 0, "Soundtrack: %d clips, fade %.2f s, %lld video frames, delay %lld.",
                          static_cast<int>(clips_.size()), setup.audioFadeSeconds,
                          static_cast<long long>(showFrames_), static_cast<long long>(delay_));
@@ -123,8 +125,7 @@ public:
                          static_cast<long long>(frames), static_cast<long long>(showFrames_));
         showFrames_ = frames;
         settings_.showFrames = audioFramesForVideo(frames, setup_.framesPerSecond);
-        settings_.startFrame = mix_->position();
-        mix_ = std::make_unique<SoundtrackMix>(clips_, settings_);
+        mix_->restart(settings_);
     }
 
 private:
@@ -147,7 +148,7 @@ private:
     const std::function<void(const std::string&)> clipNotRead_;
     const std::vector<MixClip> clips_;
     MixSettings settings_;
-    std::unique_ptr<SoundtrackMix> mix_;
+    std::unique_ptr<SoundtrackPrefetch> mix_;
     std::int64_t showFrames_ = 0;
     std::int64_t frame_ = 0;  // video frames handed their samples so far
     std::vector<std::int16_t> samples_;
@@ -345,6 +346,7 @@ void GenerationJob::run() {
     if (withSoundtrack) {
         options.audioBitRateKbps = setup_->audioBitRateKbps;
         options.audioDelayCompensated = true;
+        options.audioOnItsOwnThread = true;
     }
     options.frameObserver = callbacks_.frameTaken;
     options.fileBufferBytes = setup_->writerFileBufferBytes;

@@ -530,7 +530,8 @@ std::size_t loudestAt(const std::vector<float>& samples) {
 
 // The decoding delay the writer states is what a decoder shows: a click handed in at sample 44,100
 // comes out that much later; with the delay compensated it comes out at 44,100 itself, and the stream
-// then ends with the video (within one MP3 frame) instead of a delay later.
+// then ends with the video (within one MP3 frame) instead of a delay later. With the encoder on a
+// thread of its own the stream is the same.
 TEST_F(AviWriterTest, TheStatedDecodingDelayIsTheDecodersAndCompensatingItPutsAClickOnItsFrame) {
     const int width = 64, height = 48, frames = 75;
     const double fps = 25.0;
@@ -541,11 +542,15 @@ TEST_F(AviWriterTest, TheStatedDecodingDelayIsTheDecodersAndCompensatingItPutsAC
         return std::max<std::int64_t>(0, std::llround(n * 44100.0 / fps) - delay);
     };
     std::int64_t delay = 0;
-    for (const bool compensated : {false, true}) {
-        SCOPED_TRACE(compensated);
-        const std::string file = path(compensated ? "ahead.avi" : "plain.avi");
+    std::vector<float> inStep;
+    for (const int mode : {0, 1, 2}) {
+        // 0: plain; 1: the delay made up for; 2: the same with the encoder on its own thread.
+        const bool compensated = mode > 0;
+        SCOPED_TRACE(mode);
+        const std::string file = path("mode" + std::to_string(mode) + ".avi");
         AviWriterOptions options = jobStyle(file, frames, width, height, fps);
         options.audioDelayCompensated = compensated;
+        options.audioOnItsOwnThread = mode == 2;
         ASSERT_EQ(writer.open(options), WriterError::Ok);
         delay = writer.audioDelayFrames();
         EXPECT_GE(delay, 576 + 529);
@@ -558,6 +563,10 @@ TEST_F(AviWriterTest, TheStatedDecodingDelayIsTheDecodersAndCompensatingItPutsAC
         ASSERT_TRUE(writer.close());
         EXPECT_EQ(writer.audioDelayFrames(), 0) << "closed";
         const std::vector<float> left = decodedLeft(file);
+        if (mode == 1) inStep = left;
+        if (mode == 2) {
+            EXPECT_TRUE(left == inStep) << "the encoder's thread makes the very same stream";
+        }
         const std::size_t click = loudestAt(left);
         std::printf("[ measured ] click handed at 44100 decoded at %zu (stated delay %lld)\n", click,
                     static_cast<long long>(delay));
