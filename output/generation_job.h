@@ -7,8 +7,10 @@
 // Sound: a project with soundtrack clips gets their mix (media/soundtrack_mix.h) as the video's audio.
 // Frame n carries the mix's samples from audioFramesForVideo(n) to audioFramesForVideo(n + 1), read
 // ahead by the stream's decoding delay, so that a sound at time t of the music is heard at time t of
-// the video and the audio ends with the last frame. Without clips every frame carries the silence it
-// always did, and the file is the same to the byte.
+// the video and the audio ends with the last frame. The mix is made on a read-ahead thread
+// (output/soundtrack_prefetch.h) and the writer encodes the MP3 on a thread of its own, both beside
+// the frames. Without clips every frame carries the silence it always did, and the file is the same to
+// the byte.
 
 #include "media/container_writer.h"
 
