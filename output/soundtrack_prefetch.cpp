@@ -13,7 +13,8 @@ constexpr std::size_t kAheadFrames = 11 * kStepFrames;
 
 }  // namespace
 
-SoundtrackPrefetch::SoundtrackPrefetch(std::vector<MixClip> clips, MixSettings settings, AudioDecoderFactory open)
+SoundtrackPrefetch::SoundtrackPrefetch(std::vector<MixClip> clips, MixSettings settings,
+                                       AudioDecoderFactory open)
     : clips_(std::move(clips)), open_(std::move(open)) {
     start(settings);
 }

@@ -18,10 +18,11 @@ namespace kestrelle {
 class SoundtrackPrefetch {
 public:
     // Starts reading the mix of `clips` from settings.startFrame.
-    SoundtrackPrefetch(std::vector<MixClip> clips, MixSettings settings,
-                       AudioDecoderFactory open = [](const std::string& path, AudioOpenResult* result) {
-                           return openAudioDecoder(path, result);
-                       });
+    SoundtrackPrefetch(
+        std::vector<MixClip> clips, MixSettings settings,
+        AudioDecoderFactory open = [](const std::string& path, AudioOpenResult* result) {
+            return openAudioDecoder(path, result);
+        });
     // Stops the thread (it never waits for the reader).
     ~SoundtrackPrefetch();
     SoundtrackPrefetch(const SoundtrackPrefetch&) = delete;
