@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -19,17 +20,13 @@ struct OptionSpec {
 
 const std::vector<OptionSpec>& optionSpecs() {
     static const std::vector<OptionSpec> specs = {
-        {"output", 'o', OptionKind::Value},
-        {"profile", 'p', OptionKind::Value},
-        {"slide-duration", 's', OptionKind::Value},
-        {"transition-duration", 't', OptionKind::Value},
-        {"effect", 'e', OptionKind::Value},
-        {"overwrite", 'y', OptionKind::Flag},
-        {"list-profiles", 0, OptionKind::Flag},
-        {"list-codecs", 0, OptionKind::Flag},
-        {"export-log", 0, OptionKind::Value},
-        {"quiet", 'q', OptionKind::Flag},
-        {"help", 'h', OptionKind::Flag},
+        {"output", 'o', OptionKind::Value},         {"profile", 'p', OptionKind::Value},
+        {"slide-duration", 's', OptionKind::Value}, {"transition-duration", 't', OptionKind::Value},
+        {"effect", 'e', OptionKind::Value},         {"audio", 0, OptionKind::Value},
+        {"fit-to-audio", 0, OptionKind::Flag},      {"audio-fade", 0, OptionKind::Value},
+        {"overwrite", 'y', OptionKind::Flag},       {"list-profiles", 0, OptionKind::Flag},
+        {"list-codecs", 0, OptionKind::Flag},       {"export-log", 0, OptionKind::Value},
+        {"quiet", 'q', OptionKind::Flag},           {"help", 'h', OptionKind::Flag},
         {"version", 0, OptionKind::Flag},
     };
     return specs;
@@ -67,6 +64,15 @@ std::string applyOption(RenderCommandLine& line, const OptionSpec& spec, const s
             return "--effect must be a whole number from 0 to 12 (or a list such as 1,2,3), not \"" + value +
                    "\"";
         }
+    } else if (name == "audio") {
+        if (value.empty()) return "--audio needs a file name";
+        line.audio.push_back(value);
+    } else if (name == "fit-to-audio") {
+        line.fitToAudio = true;
+    } else if (name == "audio-fade") {
+        line.audioFade = parseAudioFade(value);
+        if (!line.audioFade)
+            return "--audio-fade must be a number of seconds from 0 to 10, not \"" + value + "\"";
     } else if (name == "export-log") {
         if (value.empty()) return "--export-log needs a file name";
         line.exportLog = value;
@@ -97,6 +103,17 @@ std::optional<double> parseDuration(const std::string& text) {
     if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(value) || value <= 0.0) {
         return std::nullopt;
     }
+    return value;
+}
+
+std::optional<double> parseAudioFade(const std::string& text) {
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    // from_chars reads the C locale's numbers whatever the process locale is, and no blanks.
+    const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+    if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value) || value < 0.0 ||
+        value > 10.0)
+        return std::nullopt;
     return value;
 }
 
@@ -189,6 +206,14 @@ std::string renderUsageText() {
            "  -t, --transition-duration SEC  seconds of each transition\n"
            "  -e, --effect N[,N...]          transition effect 0-12 for every slide (0 = random);\n"
            "                                 a list is used in turn, slide by slide\n"
+           "      --audio FILE               a soundtrack clip (WAV, MP3, FLAC, Ogg, Opus, M4A, or the "
+           "sound\n"
+           "                                 of a video); repeat it for more clips, played in the order "
+           "given\n"
+           "      --fit-to-audio             scale the photos' still durations so that the video lasts as\n"
+           "                                 long as the music (a still never below 0.5 s)\n"
+           "      --audio-fade SEC           seconds of the crossfade between clips and of the music's\n"
+           "                                 fade-out at the end, 0 to 10; default the setting (2)\n"
            "  -y, --overwrite                replace an existing output or log file\n"
            "      --list-profiles            one line per profile: name, WIDTHxHEIGHT, frame rate, codec\n"
            "      --list-codecs              the usable video codecs\n"

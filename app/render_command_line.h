@@ -14,7 +14,10 @@ struct RenderCommandLine {
     std::optional<std::string> profile;
     std::optional<double> slideDuration;
     std::optional<double> transitionDuration;
-    std::vector<int> effects;  // one for every slide, or several used in turn; empty: the default
+    std::vector<int> effects;         // one for every slide, or several used in turn; empty: the default
+    std::vector<std::string> audio;   // the soundtrack's clips, in the order given
+    bool fitToAudio = false;          // stills scaled so the show lasts as long as the music
+    std::optional<double> audioFade;  // seconds of crossfade and fade-out; none: the setting
     std::optional<std::string> exportLog;
     bool overwrite = false;
     bool quiet = false;
@@ -38,6 +41,8 @@ std::string renderUsageText();
 
 // A duration in seconds: a finite number above 0, the whole text used.
 std::optional<double> parseDuration(const std::string& text);
+// A music fade in seconds: a finite number from 0 to 10, the whole text used.
+std::optional<double> parseAudioFade(const std::string& text);
 // An effect number 0..12, the whole text used.
 std::optional<int> parseEffectNumber(const std::string& text);
 // "N" or "N,N,...": effect numbers 0..12; empty when any part is not one.

@@ -10,9 +10,12 @@
 #include "base/worker_thread.h"
 #include "config/settings_store.h"
 #include "diag/log_export.h"
+#include "media/audio_decoder.h"
 #include "media/avi_writer.h"
 #include "output/generation_job.h"
+#include "project/fit_to_music.h"
 #include "project/slideshow_project.h"
+#include "project/soundtrack_plan.h"
 #include "project/timeline.h"
 #include "render/photo_loader.h"
 
@@ -139,8 +142,19 @@ struct RenderPlan {
     std::string outputPath;  // the file the writer makes
     double slideDuration = 0;
     double transitionDuration = 0;
-    std::vector<int> effects;  // used in turn, slide by slide
+    std::vector<int> effects;        // used in turn, slide by slide
+    std::vector<std::string> audio;  // the soundtrack's clips, in order
+    bool fitToAudio = false;
+    double audioFade = 0;
 };
+
+// The problem with an audio file named on the command line, or "".
+std::string audioFileProblem(const std::string& file) {
+    AudioFileFacts facts;
+    const AudioOpenResult result = probeAudioFile(file, &facts);
+    if (result == AudioOpenResult::Ok) return {};
+    return "cannot use audio file " + file + ": " + audioOpenResultText(result);
+}
 
 // Every check of the command line against the settings, the profiles and the file system. Returns "" or
 // the problem; nothing is written.
@@ -175,6 +189,14 @@ std::string planRender(const RenderCommandLine& line, SettingsStore& store, Rend
     plan.transitionDuration = line.transitionDuration.value_or(settings.DefaultTransitionDuration);
     plan.effects = line.effects;
     if (plan.effects.empty()) plan.effects.push_back(settings.DefaultSlideIndex);
+
+    if (line.fitToAudio && line.audio.empty()) return "--fit-to-audio needs music: give it with --audio FILE";
+    for (const std::string& file : line.audio) {
+        if (std::string problem = audioFileProblem(file); !problem.empty()) return problem;
+    }
+    plan.audio = line.audio;
+    plan.fitToAudio = line.fitToAudio;
+    plan.audioFade = line.audioFade.value_or(settings.AudioFadeSeconds);
     return {};
 }
 
@@ -193,9 +215,32 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
         project.insertPhoto(plan.photos[i], project.photoSlideCount(), plan.effects[i % plan.effects.size()],
                             plan.slideDuration, plan.transitionDuration);
     }
+    for (const std::string& file : plan.audio) {
+        // Checked when planning; a file changed since then is refused all the same.
+        if (const AudioOpenResult added = project.addClip(file); added != AudioOpenResult::Ok) {
+            err << "kestrelle-render: cannot use audio file " << file << ": " << audioOpenResultText(added)
+                << std::endl;
+            return kRenderBadUsage;
+        }
+    }
+    const double fps = frameRateForIndex(plan.profile->FrameRate);
+    if (plan.fitToAudio) {
+        const double music = soundtrackSecondsFor(project, plan.audioFade);
+        const FitResult fitted =
+            fitToMusic(project, music, fps, VideoSize{plan.profile->ResWidth, plan.profile->ResHeight});
+        if (fitted.outcome == FitOutcome::StillsAtMinimum) {
+            err << "kestrelle-render: warning: the music (" << std::fixed << std::setprecision(1) << music
+                << " s) is too short for every photo to stay " << kMinFittedStillSeconds
+                << " s; the video lasts " << fitted.videoSeconds << " s" << std::defaultfloat << std::endl;
+        } else if (fitted.outcome == FitOutcome::NoMusic) {
+            err << "kestrelle-render: warning: the music has no length; the durations stay as given"
+                << std::endl;
+        }
+    }
 
     // The profile the command line chose, without making it the stored current profile.
     std::optional<GenerationSetup> setup = generationSetupFor(store, plan.profile, plan.outputPath);
+    if (setup) setup->audioFadeSeconds = plan.audioFade;
 
     // Ctrl-C only sets a flag (a signal handler can do no more); the job hears of it from its own
     // thread, before its first frame and after each one.
@@ -215,6 +260,10 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
     };
     callbacks.photoNotDecoded = [&err](const std::string& path) {
         err << "kestrelle-render: warning: cannot decode " << path << "; it renders black" << std::endl;
+    };
+    callbacks.clipNotRead = [&err](const std::string& path) {
+        err << "kestrelle-render: warning: cannot read audio file " << path
+            << "; its part of the video is silent" << std::endl;
     };
     callbacks.unknownEffect = [&err](int slide, int effect) {
         err << "kestrelle-render: warning: slide " << slide + 1 << " has no transition effect " << effect

@@ -85,6 +85,8 @@ ConfigDialogModel::ConfigDialogModel(SettingsStore& store) : store_(store) {
     transitionDurationText_ = durationToText(settings.DefaultTransitionDuration);
     slideDuration_ = settings.DefaultSlideDuration;
     transitionDuration_ = settings.DefaultTransitionDuration;
+    audioFade_ = settings.AudioFadeSeconds;
+    audioFadeText_ = durationToText(audioFade_);
     defaultEffect_ = settings.DefaultSlideIndex;
 }
 
@@ -165,6 +167,11 @@ void ConfigDialogModel::leaveSlideDuration() {
 void ConfigDialogModel::leaveTransitionDuration() {
     transitionDurationText_ = leaveDuration(transitionDurationText_,
                                             store_.settings().DefaultTransitionDuration, transitionDuration_);
+}
+
+void ConfigDialogModel::leaveAudioFade() {
+    audioFade_ = audioFadeFromText(audioFadeText_).value_or(store_.settings().AudioFadeSeconds);
+    audioFadeText_ = durationToText(audioFade_);
 }
 
 void ConfigDialogModel::chooseFrameRate(int index) {
@@ -255,6 +262,7 @@ ConfigDialogModel::SaveResult ConfigDialogModel::accept() {
     settings.ShutDown = shutDown_ ? 1 : 0;
     settings.DefaultSlideDuration = slideDuration_;
     settings.DefaultTransitionDuration = transitionDuration_;
+    settings.AudioFadeSeconds = audioFade_;
     settings.DefaultSlideIndex = defaultEffect_;
     if (modified_ && shownProfileIndex_ >= 0) {
         if (OutputProfile* shown = store_.profileAt(shownProfileIndex_)) takeControlsInto(*shown);

@@ -55,6 +55,7 @@ public:
     bool applyToCurrentSlideshow() const { return applyToCurrent_; }
     const std::string& slideDurationText() const { return slideDurationText_; }
     const std::string& transitionDurationText() const { return transitionDurationText_; }
+    const std::string& audioFadeText() const { return audioFadeText_; }
     int defaultEffect() const { return defaultEffect_; }
 
     // --- Dialog state ---
@@ -62,6 +63,7 @@ public:
     int shownProfileIndex() const { return shownProfileIndex_; }
     double cachedSlideDuration() const { return slideDuration_; }
     double cachedTransitionDuration() const { return transitionDuration_; }
+    double cachedAudioFade() const { return audioFade_; }
 
     // --- The user's actions ---
     // A change of one of the three profile edits (typed by the user).
@@ -69,8 +71,12 @@ public:
     void leaveVideoBitRate();
     void changeSlideDurationText(const std::string& text) { slideDurationText_ = text; }
     void changeTransitionDurationText(const std::string& text) { transitionDurationText_ = text; }
+    void changeAudioFadeText(const std::string& text) { audioFadeText_ = text; }
     void leaveSlideDuration();
     void leaveTransitionDuration();
+    // The music fade takes 0 to 10 seconds: a larger number becomes 10, a smaller one 0, anything that
+    // is not a number the stored setting.
+    void leaveAudioFade();
     void chooseFrameRate(int index);
     void chooseAudioBitRate(int index);
     void chooseCodec(int index);
@@ -124,12 +130,14 @@ private:
     bool applyToCurrent_ = false;
     std::string slideDurationText_;
     std::string transitionDurationText_;
+    std::string audioFadeText_;
 
     bool modified_ = false;
     int shownProfileIndex_ = -1;
     std::array<bool, 3> firstChangeSeen_{};
     double slideDuration_ = 0.0;
     double transitionDuration_ = 0.0;
+    double audioFade_ = 0.0;
     int defaultEffect_ = 0;
 };
 

@@ -12,7 +12,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -66,6 +69,19 @@ std::string documentsFolder() {
 }
 
 }  // namespace
+
+std::optional<double> audioFadeFromText(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return std::nullopt;
+    const std::size_t last = text.find_last_not_of(" \t\r\n");
+    const char* begin = text.data() + first;
+    const char* end = text.data() + last + 1;
+    double value = 0.0;
+    // from_chars reads the C locale's numbers whatever the process locale is.
+    const auto [stop, error] = std::from_chars(begin, end, value, std::chars_format::fixed);
+    if (error != std::errc() || stop != end || !std::isfinite(value)) return std::nullopt;
+    return std::clamp(value, 0.0, kMaxAudioFadeSeconds);
+}
 
 SettingsStore& SettingsStore::instance() {
     static SettingsStore store;
@@ -131,6 +147,9 @@ void SettingsStore::readSettingsDocument(XmlDocument& doc) {
             const int effect = textToInt(doc.getData());
             settings_.DefaultSlideIndex = isEffectNumber(effect) ? effect : AppSettings{}.DefaultSlideIndex;
         }
+        if (doc.findElem("AudioFade"))
+            settings_.AudioFadeSeconds =
+                audioFadeFromText(doc.getData()).value_or(AppSettings{}.AudioFadeSeconds);
         doc.outOfElem();
     }
     if (doc.findElem("Current Profile")) settings_.CurrentProfile = doc.getData();
@@ -172,6 +191,10 @@ bool SettingsStore::save() {
     doc.addElem("DefaultSlideDuration", durationToText(settings_.DefaultSlideDuration));
     doc.addElem("DefaultTransitionDuration", durationToText(settings_.DefaultTransitionDuration));
     doc.addElem("DefaultSlideIndex", intToText(settings_.DefaultSlideIndex));
+    // The music fade is written once it differs from its default: a file that never used it stays
+    // as it was.
+    if (durationToText(settings_.AudioFadeSeconds) != durationToText(AppSettings{}.AudioFadeSeconds))
+        doc.addElem("AudioFade", durationToText(settings_.AudioFadeSeconds));
     doc.outOfElem();
     doc.addElem("Current Profile", settings_.CurrentProfile);
     doc.addElem("Target Changed", intToText(settings_.TargetChanged));

@@ -6,6 +6,7 @@
 #include "config/combo_sink.h"
 #include "config/output_profile.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,12 @@ struct AppSettings {
     // (0 to 10; 0 joins clips directly and cuts the music at the end).
     double AudioFadeSeconds = 2.0;
 };
+
+// The longest music crossfade and fade-out the settings take, in seconds.
+constexpr double kMaxAudioFadeSeconds = 10.0;
+// A typed or stored music fade: the whole text (blanks around it aside) a decimal number, which is
+// brought into 0..kMaxAudioFadeSeconds; none for anything else (empty, junk, not finite).
+std::optional<double> audioFadeFromText(const std::string& text);
 
 class SettingsStore {
 public:

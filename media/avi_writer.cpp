@@ -11,13 +11,19 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #define AVI_LOG(level, ...) KESTRELLE_LOG_AS("avi_lib.cpp", (level), __VA_ARGS__)
@@ -53,6 +59,92 @@ std::vector<std::uint8_t> videoStreamFormat(int width, int height, std::uint32_t
     return f;
 }
 
+// The MP3 encoder on a thread of its own, beside the video's compression: blocks of samples go in,
+// and the MP3 bytes made so far are taken after each frame. At most a few blocks wait, so the stream
+// stays within a few frames of the video.
+class AsideEncoder {
+public:
+    explicit AsideEncoder(std::unique_ptr<Mp3Encoder> encoder)
+        : encoder_(std::move(encoder)), thread_([this] { run(); }) {}
+    ~AsideEncoder() { finish(nullptr); }
+    AsideEncoder(const AsideEncoder&) = delete;
+    AsideEncoder& operator=(const AsideEncoder&) = delete;
+
+    // Queues interleaved stereo samples, waiting while the queue is full; false once encoding failed.
+    bool encode(std::vector<std::int16_t> block) {
+        std::unique_lock<std::mutex> guard(lock_);
+        changed_.wait(guard, [this] { return queue_.size() < kQueuedBlocks || failed_; });
+        if (failed_) return false;
+        queue_.push_back(std::move(block));
+        guard.unlock();
+        changed_.notify_all();
+        return true;
+    }
+
+    // Appends the MP3 bytes made so far to `out`; false once encoding failed.
+    bool take(std::vector<std::uint8_t>& out) {
+        std::lock_guard<std::mutex> guard(lock_);
+        out.insert(out.end(), ready_.begin(), ready_.end());
+        ready_.clear();
+        return !failed_;
+    }
+
+    // Encodes what waits, flushes the encoder's tail and ends the thread; the bytes not yet taken go
+    // to `out` (when given). False when encoding or the flush failed.
+    bool finish(std::vector<std::uint8_t>* out) {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            closing_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable()) thread_.join();
+        std::lock_guard<std::mutex> guard(lock_);
+        if (out) out->insert(out->end(), ready_.begin(), ready_.end());
+        ready_.clear();
+        return !failed_ && flushed_;
+    }
+
+private:
+    static constexpr std::size_t kQueuedBlocks = 8;
+
+    void run() {
+        std::vector<std::uint8_t> bytes;
+        std::unique_lock<std::mutex> guard(lock_);
+        while (true) {
+            changed_.wait(guard, [this] { return !queue_.empty() || closing_; });
+            if (queue_.empty()) break;
+            std::vector<std::int16_t> block = std::move(queue_.front());
+            queue_.pop_front();
+            const bool skip = failed_;
+            guard.unlock();
+            changed_.notify_all();
+            bytes.clear();
+            const int result =
+                skip ? -1
+                     : encoder_->encodeInterleaved(block.data(), static_cast<int>(block.size() / 2), bytes);
+            guard.lock();
+            if (result < 0) failed_ = true;
+            ready_.insert(ready_.end(), bytes.begin(), bytes.end());
+        }
+        guard.unlock();
+        bytes.clear();
+        const bool flushed = encoder_->flush(bytes) >= 0;
+        guard.lock();
+        flushed_ = flushed;
+        if (flushed) ready_.insert(ready_.end(), bytes.begin(), bytes.end());
+    }
+
+    const std::unique_ptr<Mp3Encoder> encoder_;  // used by the thread only
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::deque<std::vector<std::int16_t>> queue_;
+    std::vector<std::uint8_t> ready_;
+    bool closing_ = false;
+    bool failed_ = false;
+    bool flushed_ = false;
+    std::thread thread_;  // last: starts once everything above is made
+};
+
 }  // namespace
 
 struct AviWriter::State {
@@ -62,6 +154,9 @@ struct AviWriter::State {
     int height = 0;
     double fps = 0;
     bool audio = false;
+    std::optional<int> audioBitRateKbps;  // none: the library's setting
+    bool audioDelayCompensated = false;
+    std::int64_t audioDelay = 0;  // decoding delay of the stream, in stereo sample frames
     FrameLayout layout = FrameLayout::Rgb32BottomUp;
     std::uint32_t compressorType = 0;
     std::uint32_t compressorHandler = 0;
@@ -84,6 +179,8 @@ struct AviWriter::State {
     int audioStream = -1;
 
     std::unique_ptr<Mp3Encoder> encoder;
+    bool audioAside = false;              // the encoder runs on a thread of its own
+    std::unique_ptr<AsideEncoder> aside;  // the encoder, moved there once the stream is set up
     std::int64_t audioFramesEncoded = 0;  // stereo sample frames handed to the encoder
     std::uint64_t audioPosition = 0;
 
@@ -146,13 +243,21 @@ bool setUpAudio(State& s) {
     }
     AVI_LOG(0, "Set mp3 audio encoder parameters.");
     s.encoder->applyParameters();
+    if (s.audioBitRateKbps && !s.encoder->setBitRate(*s.audioBitRateKbps)) {
+        AVI_LOG(1, "No MP3 bit rate of %d kbit/s.", *s.audioBitRateKbps);
+        closeState(s);
+        AVI_LOG(0, "%s", kAudioInitFailed);
+        return false;
+    }
     AVI_LOG(0, "Init audio encoder.");
     if (s.encoder->initParams() < 0) {
         closeState(s);
         AVI_LOG(0, "%s", kAudioInitFailed);
         return false;
     }
-    const Mp3WaveFormat format = mp3WaveFormat(Mp3EncoderLibrary::settings());
+    s.audioDelay = s.encoder->encoderDelay() + kMp3DecoderDelay;
+    const Mp3WaveFormat format = s.audioBitRateKbps ? mp3WaveFormatForBitRate(*s.audioBitRateKbps)
+                                                    : mp3WaveFormat(Mp3EncoderLibrary::settings());
     const auto formatBytes = waveFormatBytes(format);
     const AudioStreamHeader header = audioStreamHeader(format);
 
@@ -178,6 +283,7 @@ bool setUpAudio(State& s) {
         closeState(s);
         return false;
     }
+    if (s.audioAside) s.aside = std::make_unique<AsideEncoder>(std::move(s.encoder));
     return true;
 }
 
@@ -362,12 +468,35 @@ bool writeVideo(State& s, const std::uint8_t* pixels) {
 bool writeAudio(State& s, const std::int16_t* samples, int sampleCount) {
     s.mp3.clear();
     const int frames = (samples && sampleCount > 0) ? sampleCount / 2 : 0;
+    if (s.aside) {
+        // The same samples and silence as below, handed to the encoder's thread in one block; the
+        // bytes it has made so far are stored with this frame.
+        const std::int64_t target = std::max<std::int64_t>(
+            0, audioTarget(s.framesWritten + 1, s.fps) - (s.audioDelayCompensated ? s.audioDelay : 0));
+        std::vector<std::int16_t> block(samples, samples + 2 * static_cast<std::size_t>(frames));
+        s.audioFramesEncoded += frames;
+        if (s.audioFramesEncoded < target) {
+            block.resize(block.size() + 2 * static_cast<std::size_t>(target - s.audioFramesEncoded), 0);
+            s.audioFramesEncoded = target;
+        }
+        bool ok = s.file != nullptr && (block.empty() || s.aside->encode(std::move(block)));
+        ok = ok && s.aside->take(s.mp3);
+        if (ok) ok = s.file->writeChunk(s.audioStream, s.mp3.data(), s.mp3.size(), true);
+        if (!ok) {
+            AVI_LOG(0, "%s", kAudioEncodeFailed);
+            closeState(s);
+            return false;
+        }
+        s.audioPosition += s.mp3.size();
+        return true;
+    }
     bool ok = s.encoder != nullptr && s.file != nullptr;
     if (ok && frames > 0) {
         ok = s.encoder->encodeInterleaved(samples, frames, s.mp3) >= 0;
         s.audioFramesEncoded += frames;
     }
-    const std::int64_t target = audioTarget(s.framesWritten + 1, s.fps);
+    const std::int64_t target = std::max<std::int64_t>(
+        0, audioTarget(s.framesWritten + 1, s.fps) - (s.audioDelayCompensated ? s.audioDelay : 0));
     while (ok && s.audioFramesEncoded < target) {
         const int pad =
             static_cast<int>(std::min<std::int64_t>(target - s.audioFramesEncoded, kSilenceFrames));
@@ -389,6 +518,16 @@ bool writeAudio(State& s, const std::int16_t* samples, int sampleCount) {
 // finished completely (or nothing was open).
 bool closeState(State& s) {
     bool complete = true;
+    if (s.aside) {
+        // The thread encodes what waits and the encoder's tail; all of it belongs to the stream.
+        s.mp3.clear();
+        s.aside->finish(&s.mp3);
+        if (s.file && s.audioStream >= 0 && !s.file->failed()) {
+            if (s.file->writeChunk(s.audioStream, s.mp3.data(), s.mp3.size(), true))
+                s.audioPosition += s.mp3.size();
+        }
+        s.aside.reset();
+    }
     if (s.encoder) {
         // The encoder's tail belongs to the stream: flush it before the file is finished.
         if (s.file && s.audioStream >= 0 && !s.file->failed()) {
@@ -439,7 +578,7 @@ AviWriter::AviWriter() : state_(std::make_unique<State>()) {}
 
 AviWriter::~AviWriter() {
     // A file left open is finished, as far as it was written.
-    if (state_->file || state_->encoder || state_->compressor) closeState(*state_);
+    if (state_->file || state_->encoder || state_->aside || state_->compressor) closeState(*state_);
 }
 
 WriterError AviWriter::open(const AviWriterOptions& options) {
@@ -451,7 +590,7 @@ WriterError AviWriter::open(const AviWriterOptions& options) {
     AVI_LOG(0, "Init avi with extern codec.");
     State& s = *state_;
     // A writer left open is finished before its state goes.
-    if (s.file || s.encoder || s.compressor) closeState(s);
+    if (s.file || s.encoder || s.aside || s.compressor) closeState(s);
     s = State{};
     stop_ = false;
     s.frameLimit = options.frameLimit;
@@ -459,6 +598,9 @@ WriterError AviWriter::open(const AviWriterOptions& options) {
     s.height = options.height;
     s.fps = options.framesPerSecond;
     s.audio = options.audio;
+    s.audioBitRateKbps = options.audioBitRateKbps;
+    s.audioDelayCompensated = options.audioDelayCompensated;
+    s.audioAside = options.audioOnItsOwnThread;
     s.layout = options.layout;
     s.compressorType = options.compressorType;
     s.compressorHandler = options.compressorHandler;
@@ -515,6 +657,10 @@ std::string AviWriter::fileName() const {
 
 int AviWriter::framesWritten() const {
     return state_->framesWritten;
+}
+
+std::int64_t AviWriter::audioDelayFrames() const {
+    return state_->audioStream >= 0 ? state_->audioDelay : 0;
 }
 
 }  // namespace kestrelle

@@ -6,8 +6,9 @@
 // the run log under "avi_lib.cpp".
 //
 // Audio: after n accepted frames the MP3 stream holds round(n x 44100 / fps) stereo sample frames of
-// input: the samples each frame brings, all of them, and silence for whatever they fall short of. The
-// encoder's tail is flushed into the stream when the file is closed.
+// input (less the decoding delay, never below 0, when the delay is compensated): the samples each
+// frame brings, all of them, and silence for whatever they fall short of. The encoder's tail is
+// flushed into the stream when the file is closed.
 
 #include "media/container_writer.h"
 
@@ -42,6 +43,7 @@ public:
     bool close() override;
     std::string fileName() const override;
     int framesWritten() const override;
+    std::int64_t audioDelayFrames() const override;
 
     // When set, every later frame is refused (and the refusal closes the file).
     void setStopFlag(bool stop) { stop_ = stop; }

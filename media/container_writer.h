@@ -53,6 +53,18 @@ struct ContainerWriterOptions {
     std::vector<std::uint8_t> codecState;
     // Whether the file gets the MP3 audio stream of the samples each frame brings.
     bool audio = true;
+    // The MP3 stream's constant bit rate in kbit/s (an MPEG-1 layer III rate); none: the encoder
+    // library's own setting, 192.
+    std::optional<int> audioBitRateKbps;
+    // Whether the audio stream makes up for its decoding delay (audioDelayFrames): the caller hands
+    // samples that many frames ahead of the video, and the stream takes that many fewer in all, so
+    // that a sound is heard with its frame and the stream ends with the video. Off: after n frames
+    // the stream holds exactly the samples of n frames.
+    bool audioDelayCompensated = false;
+    // Whether the MP3 encoder runs on a thread of its own, beside the video's compression: each
+    // frame's audio chunk then holds the MP3 bytes made by the time its video is stored (the stream
+    // is the same, its chunks lie up to a few frames later). Off: each frame's audio follows its video.
+    bool audioOnItsOwnThread = false;
     // Benchmarks: called with every frame taken (none: nothing is called).
     FrameObserver frameObserver;
     // Tests: the size of the file's write buffer (0: every chunk reaches the file as it is written, so a
@@ -86,6 +98,9 @@ public:
     virtual std::string fileName() const = 0;
     // Frames accepted since the last open.
     virtual int framesWritten() const = 0;
+    // Stereo sample frames by which the decoded audio lags the samples handed in (the encoder's delay
+    // and the decoder's), known once open; 0 without an audio stream.
+    virtual std::int64_t audioDelayFrames() const = 0;
 };
 
 // A closed writer for `format`.

@@ -14,6 +14,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 
 namespace kestrelle {
@@ -77,6 +78,8 @@ struct LameApi {
     int (*setHighpass)(lame_global_flags*, int) = nullptr;
     int (*setWriteVbrTag)(lame_global_flags*, int) = nullptr;
     void (*setId3Automatic)(lame_global_flags*, int) = nullptr;
+    // Optional: the encoder's delay in samples (LAME 3.94 and later); 576 is assumed without it.
+    int (*getEncoderDelay)(const lame_global_flags*) = nullptr;
 };
 
 struct LibraryState {
@@ -127,6 +130,8 @@ bool resolveAll(void* library, LameApi& api) {
     ok &= resolve(library, "lame_set_highpassfreq", api.setHighpass);
     ok &= resolve(library, "lame_set_bWriteVbrTag", api.setWriteVbrTag);
     ok &= resolve(library, "lame_set_write_id3tag_automatic", api.setId3Automatic);
+    api.getEncoderDelay =
+        reinterpret_cast<decltype(api.getEncoderDelay)>(dlsym(library, "lame_get_encoder_delay"));
     return ok;
 }
 
@@ -181,6 +186,19 @@ Mp3WaveFormat mp3WaveFormat(const Mp3EncoderSettings& settings) {
     Mp3WaveFormat format;
     const int kbps = std::max(0, settings.bitRateKbps);
     format.averageBytesPerSecond = static_cast<std::uint32_t>(kbps / 8) * 1000u;
+    return format;
+}
+
+bool isMp3BitRate(int kbps) {
+    return std::find(std::begin(kMp3BitRates), std::end(kMp3BitRates), kbps) != std::end(kMp3BitRates);
+}
+
+Mp3WaveFormat mp3WaveFormatForBitRate(int kbps) {
+    Mp3WaveFormat format;
+    const std::uint32_t rate = isMp3BitRate(kbps) ? static_cast<std::uint32_t>(kbps) : 0u;
+    format.averageBytesPerSecond = rate * 1000u / 8u;
+    // An MPEG-1 layer III frame holds 1,152 samples: 144 x bit rate / sample rate bytes, without padding.
+    format.blockSize = static_cast<std::uint16_t>(144u * rate * 1000u / format.samplesPerSecond);
     return format;
 }
 
@@ -345,6 +363,17 @@ int Mp3Encoder::applyParameters() {
         if (!setParameter(p.id, p.value)) ++refused;
     }
     return refused;
+}
+
+bool Mp3Encoder::setBitRate(int kbps) {
+    return isMp3BitRate(kbps) && setParameter(0, kbps);
+}
+
+int Mp3Encoder::encoderDelay() const {
+    const auto* in = static_cast<const EncoderInstance*>(instance_);
+    if (!initialised_ || !in->api.getEncoderDelay) return kLameEncoderDelay;
+    const int delay = in->api.getEncoderDelay(in->flags);
+    return delay >= 0 ? delay : kLameEncoderDelay;
 }
 
 int Mp3Encoder::initParams() {

@@ -69,6 +69,18 @@ Mp3WaveFormat mp3WaveFormat(const Mp3EncoderSettings& settings);
 // The 30 little-endian bytes of a wave format, as the stream format ("strf") holds them.
 std::array<std::uint8_t, kMp3WaveFormatSize> waveFormatBytes(const Mp3WaveFormat& format);
 
+// The bit rates (kbit/s) of MPEG-1 layer III, the ones a 44,100 Hz stream may have.
+constexpr int kMp3BitRates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+bool isMp3BitRate(int kbps);
+// The wave format of a constant-bit-rate stream at `kbps` (one of kMp3BitRates): average bytes per
+// second kbps x 125 and the frame length as block size. Zero rates for any other value.
+Mp3WaveFormat mp3WaveFormatForBitRate(int kbps);
+
+// The samples by which decoded MP3 lags its input: LAME's encoder delay (its usual value, when the
+// library cannot tell) and the layer III decoder's own (its synthesis filter bank).
+constexpr int kLameEncoderDelay = 576;
+constexpr int kMp3DecoderDelay = 529;
+
 // The audio stream header's values. Fields not listed are zero.
 struct AudioStreamHeader {
     char type[4] = {'a', 'u', 'd', 's'};
@@ -123,8 +135,13 @@ public:
     int applyParameters();
     // Sets one parameter by id; false when LAME refused the value (an id without a meaning is accepted).
     bool setParameter(int id, int value);
+    // Sets the constant bit rate (before initParams); false for a rate MPEG-1 layer III does not have.
+    bool setBitRate(int kbps);
     // Initialises the encoder with the settings made; 0 or more on success, negative on failure.
     int initParams();
+    // The samples of silence the encoder puts before its input, once initialised (kLameEncoderDelay
+    // when the library does not say).
+    int encoderDelay() const;
 
     // Encode `frames` stereo sample frames and append the MP3 bytes to `out`. Return the number of bytes
     // appended (0 or more) or a negative LAME error. `frames` may be any size; large inputs are encoded

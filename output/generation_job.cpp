@@ -4,7 +4,11 @@
 #include "base/message_box.h"
 #include "base/run_log.h"
 #include "config/settings_store.h"
+#include "media/soundtrack_mix.h"
+#include "output/show_frames.h"
+#include "output/soundtrack_prefetch.h"
 #include "project/slideshow_project.h"
+#include "project/soundtrack_plan.h"
 #include "project/timeline.h"
 #include "render/photo_loader.h"
 #include "render/transition_style.h"
@@ -17,6 +21,8 @@
 #include <ctime>
 #include <future>
 #include <limits>
+#include <memory>
+#include <set>
 #include <vector>
 
 namespace kestrelle {
@@ -50,6 +56,8 @@ std::optional<GenerationSetup> generationSetupFor(const SettingsStore& store, co
     setup.compressorHandler = codec->handler;
     setup.codecState = codec->state;
     setup.outputPath = outputPath;
+    setup.audioFadeSeconds = store.settings().AudioFadeSeconds;
+    setup.audioBitRateKbps = audioBitRateKbps(profile->AudioBR);
     return setup;
 }
 
@@ -73,6 +81,80 @@ std::string formatClockTime(std::int64_t seconds) {
     return text;
 }
 
+// The soundtrack's samples for the video's frames, in order. The mix is read ahead by the writer's
+// decoding delay, and each frame takes the samples that bring the stream level with it. The mix is
+// made on a thread of its own, beside the frames (SoundtrackPrefetch).
+class SoundtrackFeed {
+public:
+    SoundtrackFeed(const SlideShowProject& project, const GenerationSetup& setup, std::int64_t delayFrames,
+                   std::function<void(const std::string&)> clipNotRead)
+        : project_(project),
+          setup_(setup),
+          delay_(std::max<std::int64_t>(delayFrames, 0)),
+          clipNotRead_(std::move(clipNotRead)),
+          clips_(mixClipsFor(project)) {
+        showFrames_ = showVideoFrames(project, setup.width, setup.height, setup.framesPerSecond);
+        settings_.crossfadeSeconds = setup.audioFadeSeconds;
+        settings_.fadeOutSeconds = setup.audioFadeSeconds;
+        settings_.showFrames = audioFramesForVideo(showFrames_, setup.framesPerSecond);
+        settings_.startFrame = delay_;
+        mix_ = std::make_unique<SoundtrackPrefetch>(clips_, settings_);
+        KESTRELLE_LOG_AS(kLogSource, 0, "Soundtrack: %d clips, fade %.2f s, %lld video frames, delay %lld.",
+                         static_cast<int>(clips_.size()), setup.audioFadeSeconds,
+                         static_cast<long long>(showFrames_), static_cast<long long>(delay_));
+    }
+
+    // The interleaved samples of the next frame and their count (left and right counted apart).
+    const std::int16_t* nextFrame(int& valueCount) {
+        const std::int64_t frames = streamFramesBefore(frame_ + 1) - streamFramesBefore(frame_);
+        ++frame_;
+        samples_.resize(2 * static_cast<std::size_t>(std::max<std::int64_t>(frames, 0)));
+        if (frames > 0) mix_->read(samples_.data(), static_cast<std::size_t>(frames));
+        reportUnreadClips();
+        valueCount = static_cast<int>(samples_.size());
+        return samples_.data();
+    }
+
+    // Between slides: a transition picked at random may take another number of frames than foreseen;
+    // the mix then ends (and fades out) with the show's new length, from where it stands.
+    void followShowLength(const ShowPosition& position) {
+        const std::int64_t frames =
+            showVideoFrames(project_, setup_.width, setup_.height, setup_.framesPerSecond, position);
+        if (frames == showFrames_) return;
+        KESTRELLE_LOG_AS(kLogSource, 0, "Soundtrack follows the show's length: %lld frames instead of %lld.",
+                         static_cast<long long>(frames), static_cast<long long>(showFrames_));
+        showFrames_ = frames;
+        settings_.showFrames = audioFramesForVideo(frames, setup_.framesPerSecond);
+        mix_->restart(settings_);
+    }
+
+private:
+    // The stream's samples after `videoFrames` frames: the audio of those frames less the delay.
+    std::int64_t streamFramesBefore(std::int64_t videoFrames) const {
+        return std::max<std::int64_t>(audioFramesForVideo(videoFrames, setup_.framesPerSecond) - delay_, 0);
+    }
+
+    void reportUnreadClips() {
+        for (const std::string& path : mix_->unreadableClips()) {
+            if (!reported_.insert(path).second) continue;
+            KESTRELLE_LOG_AS(kLogSource, 0, "Soundtrack clip not read: %s", path.c_str());
+            if (clipNotRead_) clipNotRead_(path);
+        }
+    }
+
+    const SlideShowProject& project_;
+    const GenerationSetup& setup_;
+    const std::int64_t delay_;
+    const std::function<void(const std::string&)> clipNotRead_;
+    const std::vector<MixClip> clips_;
+    MixSettings settings_;
+    std::unique_ptr<SoundtrackPrefetch> mix_;
+    std::int64_t showFrames_ = 0;
+    std::int64_t frame_ = 0;  // video frames handed their samples so far
+    std::vector<std::int16_t> samples_;
+    std::set<std::string> reported_;
+};
+
 namespace {
 
 // Hands an effect's frames to the container writer, through the job's pause gate and cancel test. The
@@ -80,21 +162,27 @@ namespace {
 // turned over on the way.
 class JobFrameWriter final : public FrameWriter {
 public:
-    JobFrameWriter(ContainerWriter& writer, std::function<bool()> mayWrite)
-        : writer_(writer), mayWrite_(std::move(mayWrite)) {}
+    // With a soundtrack, frames carry its samples instead of the effect's silence.
+    JobFrameWriter(ContainerWriter& writer, std::function<bool()> mayWrite, SoundtrackFeed* soundtrack)
+        : writer_(writer), mayWrite_(std::move(mayWrite)), soundtrack_(soundtrack) {}
 
     bool writeFrame(const std::uint8_t* pixels, int width, int height, const std::uint8_t* audio,
                     int sampleCount) override {
         if (!mayWrite_()) return false;
-        std::array<std::int16_t, kAudioValuesPerFrame> samples{};
-        std::memcpy(samples.data(), audio,
-                    sizeof(std::int16_t) * std::min(sampleCount, kAudioValuesPerFrame));
+        std::array<std::int16_t, kAudioValuesPerFrame> silence{};
+        const std::int16_t* samples = silence.data();
+        if (soundtrack_) {
+            samples = soundtrack_->nextFrame(sampleCount);
+        } else {
+            std::memcpy(silence.data(), audio,
+                        sizeof(std::int16_t) * std::min(sampleCount, kAudioValuesPerFrame));
+        }
         const std::size_t rowBytes = static_cast<std::size_t>(std::max(width, 0)) * 4u;
         const std::size_t rows = static_cast<std::size_t>(std::max(height, 0));
         bottomUp_.resize(rowBytes * rows);
         for (std::size_t row = 0; row < rows; ++row)
             std::memcpy(bottomUp_.data() + (rows - 1 - row) * rowBytes, pixels + row * rowBytes, rowBytes);
-        if (writer_.writeFrame(bottomUp_.data(), samples.data(), sampleCount)) return true;
+        if (writer_.writeFrame(bottomUp_.data(), samples, sampleCount)) return true;
         writeFailed = true;
         return false;
     }
@@ -104,6 +192,7 @@ public:
 private:
     ContainerWriter& writer_;
     std::function<bool()> mayWrite_;
+    SoundtrackFeed* soundtrack_;          // none without clips
     std::vector<std::uint8_t> bottomUp_;  // the frame being written, rows bottom-up
 };
 
@@ -253,6 +342,12 @@ void GenerationJob::run() {
     options.compressorHandler = setup_->compressorHandler;
     if (setup_->codecState) options.codecState = *setup_->codecState;
     options.audio = true;
+    const bool withSoundtrack = !project_.clips().empty();
+    if (withSoundtrack) {
+        options.audioBitRateKbps = setup_->audioBitRateKbps;
+        options.audioDelayCompensated = true;
+        options.audioOnItsOwnThread = true;
+    }
     options.frameObserver = callbacks_.frameTaken;
     options.fileBufferBytes = setup_->writerFileBufferBytes;
     ContainerWriter& writer = *writer_;
@@ -268,7 +363,11 @@ void GenerationJob::run() {
             running_ = true;
             timeMarks_.push_back(clock_());
         }
-        writeSlides(writer, budget);
+        std::unique_ptr<SoundtrackFeed> soundtrack;
+        if (withSoundtrack)
+            soundtrack = std::make_unique<SoundtrackFeed>(project_, *setup_, writer.audioDelayFrames(),
+                                                          callbacks_.clipNotRead);
+        writeSlides(writer, budget, soundtrack.get());
         std::lock_guard<std::mutex> guard(lock_);
         writing_ = false;
     }
@@ -279,12 +378,19 @@ void GenerationJob::run() {
     }
 }
 
-void GenerationJob::writeSlides(ContainerWriter& writer, int budget) {
+void GenerationJob::writeSlides(ContainerWriter& writer, int budget, SoundtrackFeed* soundtrack) {
     const double fps = setup_->framesPerSecond;
     const int slideCount = project_.cellCount() - project_.placeholderCount();
     KESTRELLE_LOG_AS(kLogSource, 0, "Generate slide count %d", slideCount);
 
-    JobFrameWriter effectWriter(writer, [this] { return waitWhilePausedOrCancelled() == Step::Continue; });
+    JobFrameWriter effectWriter(
+        writer, [this] { return waitWhilePausedOrCancelled() == Step::Continue; }, soundtrack);
+    // Each frame's audio: the soundtrack's samples, or the silence every frame always carried.
+    int audioValues = kAudioValuesPerFrame;
+    auto frameAudio = [soundtrack, &audioValues]() -> const std::int16_t* {
+        audioValues = kAudioValuesPerFrame;
+        return soundtrack ? soundtrack->nextFrame(audioValues) : silentAudio();
+    };
     const ProgressCallback effectProgress = [this](int counter) { advanceProgress(counter); };
     int frameCounter = 0;
 
@@ -312,7 +418,8 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget) {
                 setCompleted(true);
                 return;
             }
-            if (!writer.writeFrame(still.constBits(), silentAudio(), kAudioValuesPerFrame)) {
+            const std::int16_t* audio = frameAudio();
+            if (!writer.writeFrame(still.constBits(), audio, audioValues)) {
                 showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
                 return;
             }
@@ -334,6 +441,8 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget) {
             showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
             return;
         }
+        if (soundtrack && slide->transitionEffect == 0)
+            soundtrack->followShowLength({i + 1, frameCounter, writer.framesWritten()});
         // The picture the effect led to is the next slide's photo: hand it on instead of loading it again.
         std::promise<QImage> ready;
         ready.set_value(next);
@@ -344,7 +453,8 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget) {
     // The closing black frame.
     QImage black(setup_->width, setup_->height, QImage::Format_RGB32);
     black.fill(0u);
-    if (!writer.writeFrame(black.constBits(), silentAudio(), kAudioValuesPerFrame)) {
+    const std::int16_t* audio = frameAudio();
+    if (!writer.writeFrame(black.constBits(), audio, audioValues)) {
         showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
         return;
     }

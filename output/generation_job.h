@@ -3,6 +3,14 @@
 // container writer of its own (media/container_writer.h; the setup's format picks it, AVI today). The
 // worker body runs on a thread of the caller's; the window (or the headless renderer) pauses, resumes and
 // cancels it and reads its progress and times.
+//
+// Sound: a project with soundtrack clips gets their mix (media/soundtrack_mix.h) as the video's audio.
+// Frame n carries the mix's samples from audioFramesForVideo(n) to audioFramesForVideo(n + 1), read
+// ahead by the stream's decoding delay, so that a sound at time t of the music is heard at time t of
+// the video and the audio ends with the last frame. The mix is made on a read-ahead thread
+// (output/soundtrack_prefetch.h) and the writer encodes the MP3 on a thread of its own, both beside
+// the frames. Without clips every frame carries the silence it always did, and the file is the same to
+// the byte.
 
 #include "media/container_writer.h"
 
@@ -21,6 +29,7 @@ namespace kestrelle {
 
 class SlideShowProject;
 class SettingsStore;
+class SoundtrackFeed;
 struct OutputProfile;
 
 // What the job takes from the output profile, the codec list and the settings.
@@ -33,13 +42,18 @@ struct GenerationSetup {
     std::optional<std::vector<std::uint8_t>> codecState;
     std::string outputPath;  // the file to write
     ContainerFormat container = ContainerFormat::Avi;
+    // With soundtrack clips: the crossfade between clips and the fade-out at the show's end, in seconds,
+    // and the MP3 stream's bit rate (the profile's). Without clips the audio stays the silent stream it
+    // always was, at the encoder's own rate.
+    double audioFadeSeconds = 2.0;
+    int audioBitRateKbps = 192;
     // Tests: the writer's file buffer size (ContainerWriterOptions::fileBufferBytes).
     std::optional<std::size_t> writerFileBufferBytes;
 };
 
 // The setup for `profile` and its codec (the first codec when the profile names none that is listed),
-// writing to `outputPath`. None without a profile or without any codec. The application passes the
-// store's current profile.
+// writing to `outputPath`, with the store's music fade. None without a profile or without any codec. The
+// application passes the store's current profile.
 std::optional<GenerationSetup> generationSetupFor(const SettingsStore& store, const OutputProfile* profile,
                                                   const std::string& outputPath);
 
@@ -60,6 +74,9 @@ public:
         std::function<void(int slide, int effect)> unknownEffect;      // a transition left out
         FrameObserver frameTaken;  // benchmarks: every frame the writer takes, before compression
         std::function<void(int position)> heldByPause;  // the worker starts waiting at the pause gate
+        // A soundtrack clip that could not be read (or stopped early): its part of the video is silent.
+        // Called once per file, from the worker, while the job goes on.
+        std::function<void(const std::string& path)> clipNotRead;
     };
 
     // `setup` none: the job ends at once without a file (no current profile). The project must stay
@@ -98,7 +115,7 @@ public:
 private:
     enum class Step { Continue, Stop };
 
-    void writeSlides(ContainerWriter& writer, int budget);
+    void writeSlides(ContainerWriter& writer, int budget, SoundtrackFeed* soundtrack);
     Step waitWhilePausedOrCancelled();
     void setCompleted(bool value);
     void advanceProgress(int position);

@@ -104,7 +104,7 @@ void ConfigDialog::buildControls() {
 
     // The controls of both pages lie on the dialog above the tab control and are shown by page.
     tabs_ = new QTabWidget(this);
-    units.place(tabs_, 7, 3, 238, 124);
+    units.place(tabs_, 7, 3, 238, 139);
     tabs_->addTab(new QWidget, QStringLiteral("Profile"));
     tabs_->addTab(new QWidget, QStringLiteral("General"));
 
@@ -148,9 +148,18 @@ void ConfigDialog::buildControls() {
     label("Default Transition Duration", 13, 69, 118, 8, generalPage_)
         ->setBuddy(transitionDurationEdit_ = edit(138, 66, 40, 14, generalPage_));
     label("S", 181, 69, 8, 8, generalPage_);
-    QLabel* effectLabel = label("Default Transition Effect", 13, 91, 118, 8, generalPage_);
+    // The music fade's row sits below the durations; the effect and the apply box moved down 15 units
+    // and the dialog grew by as much.
+    label("Music Crossfade and Fade-out", 13, 86, 118, 8, generalPage_)
+        ->setBuddy(audioFadeEdit_ = edit(138, 83, 40, 14, generalPage_));
+    audioFadeEdit_->setAccessibleName(tr("Music crossfade and fade-out, in seconds"));
+    audioFadeEdit_->setToolTip(
+        tr("Seconds of the crossfade between music clips and of the fade-out at the end of the show (0 to "
+           "10)"));
+    label("S", 181, 86, 8, 8, generalPage_);
+    QLabel* effectLabel = label("Default Transition Effect", 13, 106, 118, 8, generalPage_);
     effectButton_ = new QToolButton(this);
-    units.place(effectButton_, 137, 86, 22, 18);
+    units.place(effectButton_, 137, 101, 22, 18);
     effectButton_->setIconSize(kEffectIconSize);
     effectButton_->setToolButtonStyle(Qt::ToolButtonIconOnly);
     effectButton_->setFocusPolicy(Qt::StrongFocus);
@@ -158,13 +167,13 @@ void ConfigDialog::buildControls() {
     effectButton_->setToolTip(tr("Choose the default transition effect"));
     effectLabel->setBuddy(effectButton_);
     generalPage_ << effectButton_;
-    applyCheck_ = check("Apply to the current slideshow", 13, 110, 179, 10);
+    applyCheck_ = check("Apply to the current slideshow", 13, 125, 179, 10);
 
-    okButton_ = button(QStringLiteral("OK"), 7, 131, 50, 14, nullptr);
+    okButton_ = button(QStringLiteral("OK"), 7, 146, 50, 14, nullptr);
     okButton_->setDefault(true);
-    cancelButton_ = button(QStringLiteral("Cancel"), 195, 131, 50, 14, nullptr);
+    cancelButton_ = button(QStringLiteral("Cancel"), 195, 146, 50, 14, nullptr);
 
-    setFixedSize(units.x(252), units.y(149));
+    setFixedSize(units.x(252), units.y(164));
 }
 
 void ConfigDialog::connectControls() {
@@ -217,6 +226,12 @@ void ConfigDialog::connectControls() {
             [this](const QString& value) { model_.changeSlideDurationText(value.toStdString()); });
     connect(transitionDurationEdit_, &QLineEdit::textEdited, this,
             [this](const QString& value) { model_.changeTransitionDurationText(value.toStdString()); });
+    connect(audioFadeEdit_, &QLineEdit::textEdited, this,
+            [this](const QString& value) { model_.changeAudioFadeText(value.toStdString()); });
+    connect(audioFadeEdit_, &QLineEdit::editingFinished, this, [this] {
+        model_.leaveAudioFade();
+        refreshFromModel();
+    });
     connect(slideDurationEdit_, &QLineEdit::editingFinished, this, [this] {
         model_.leaveSlideDuration();
         refreshFromModel();
@@ -266,6 +281,7 @@ void ConfigDialog::refreshFromModel() {
     applyCheck_->setChecked(model_.applyToCurrentSlideshow());
     setEditText(slideDurationEdit_, model_.slideDurationText());
     setEditText(transitionDurationEdit_, model_.transitionDurationText());
+    setEditText(audioFadeEdit_, model_.audioFadeText());
 }
 
 void ConfigDialog::refreshEffectIcon() {

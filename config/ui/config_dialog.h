@@ -1,7 +1,8 @@
 #pragma once
 // The "Configuration" dialog: the output profiles (page "Profile": create, delete, frame rate, frame
 // size, bit rates, codec and its own settings) and the general defaults (page "General": finish sound,
-// shutdown, default slide and transition durations, default transition effect). The work is done by
+// shutdown, default slide and transition durations, the music's crossfade and fade-out, default
+// transition effect). The work is done by
 // ConfigDialogModel on the given store; this window shows it and forwards the user's actions.
 //
 // Use from the main window:
@@ -84,6 +85,7 @@ public:
     QCheckBox* shutDownCheck() const { return shutDownCheck_; }
     QLineEdit* slideDurationEdit() const { return slideDurationEdit_; }
     QLineEdit* transitionDurationEdit() const { return transitionDurationEdit_; }
+    QLineEdit* audioFadeEdit() const { return audioFadeEdit_; }
     QToolButton* effectButton() const { return effectButton_; }
     QCheckBox* applyCheck() const { return applyCheck_; }
     QPushButton* okButton() const { return okButton_; }
@@ -139,6 +141,7 @@ private:
     QCheckBox* shutDownCheck_ = nullptr;
     QLineEdit* slideDurationEdit_ = nullptr;
     QLineEdit* transitionDurationEdit_ = nullptr;
+    QLineEdit* audioFadeEdit_ = nullptr;
     QToolButton* effectButton_ = nullptr;
     QCheckBox* applyCheck_ = nullptr;
     QPushButton* okButton_ = nullptr;

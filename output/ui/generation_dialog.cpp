@@ -48,9 +48,14 @@ GenerationDialog::GenerationDialog(const SlideShowProject& project, std::optiona
         }
     };
     callbacks.photoNotDecoded = [this](const std::string& path) {
-        std::lock_guard<std::mutex> guard(blackPhotosLock_);
+        std::lock_guard<std::mutex> guard(unreadFilesLock_);
         if (std::find(blackPhotos_.begin(), blackPhotos_.end(), path) == blackPhotos_.end())
             blackPhotos_.push_back(path);
+    };
+    callbacks.clipNotRead = [this](const std::string& path) {
+        std::lock_guard<std::mutex> guard(unreadFilesLock_);
+        if (std::find(silentClips_.begin(), silentClips_.end(), path) == silentClips_.end())
+            silentClips_.push_back(path);
     };
     job_ = std::make_unique<GenerationJob>(project, std::move(setup), std::move(callbacks));
     job_->setClock([this] { return clock_(); });
@@ -181,7 +186,7 @@ void GenerationDialog::stopWorker() {
 void GenerationDialog::reportBlackPhotos() {
     std::vector<std::string> photos;
     {
-        std::lock_guard<std::mutex> guard(blackPhotosLock_);
+        std::lock_guard<std::mutex> guard(unreadFilesLock_);
         photos.swap(blackPhotos_);
     }
     if (photos.empty()) return;
@@ -191,6 +196,28 @@ void GenerationDialog::reportBlackPhotos() {
     if (photos.size() > kBlackPhotosNamed)
         text += "\n... and " + std::to_string(photos.size() - kBlackPhotosNamed) + " more.";
     showMessage(text, MessageFlags::kWarningOk);
+}
+
+// One message after the job for every soundtrack clip that could not be read: its part is silent.
+void GenerationDialog::reportSilentClips() {
+    std::vector<std::string> clips;
+    {
+        std::lock_guard<std::mutex> guard(unreadFilesLock_);
+        clips.swap(silentClips_);
+    }
+    if (clips.empty()) return;
+    std::string text = clips.size() == 1
+                           ? "This music file could not be read, so its part of the video is silent:\n"
+                           : "These music files could not be read, so their parts of the video are silent:\n";
+    for (std::size_t i = 0; i < clips.size() && i < kBlackPhotosNamed; ++i) text += "\n" + clips[i];
+    if (clips.size() > kBlackPhotosNamed)
+        text += "\n... and " + std::to_string(clips.size() - kBlackPhotosNamed) + " more.";
+    showMessage(text, MessageFlags::kWarningOk);
+}
+
+void GenerationDialog::reportUnreadFiles() {
+    reportBlackPhotos();
+    reportSilentClips();
 }
 
 // After Cancel the file under the chosen name ends where the job stopped, yet it plays as if whole:
@@ -211,7 +238,7 @@ void GenerationDialog::cancel() {
     if (worker_.active()) stopWorker();
     closed_ = true;
     QDialog::reject();
-    if (keepPartialFile()) reportBlackPhotos();
+    if (keepPartialFile()) reportUnreadFiles();
 }
 
 void GenerationDialog::reject() {
@@ -236,12 +263,12 @@ void GenerationDialog::onWorkerFinished() {
     closed_ = true;
     if (!job_->completed()) {
         accept();
-        reportBlackPhotos();
+        reportUnreadFiles();
         return;
     }
     progressBar_->setValue(progressBar_->maximum());
     accept();
-    reportBlackPhotos();
+    reportUnreadFiles();
     completion_.generationCompleted(outputPath_, parentWidget());
 }
 

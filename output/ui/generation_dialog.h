@@ -13,7 +13,8 @@
 // The job starts when the dialog is first shown; a dialog runs one job (make a new one for the next). exec()
 // returns when the worker has ended (finished, failed or cancelled); its result carries no meaning. When the
 // file was finished, the completion actions run after the dialog has closed and before exec() returns.
-// Photos that could not be read (black in the video) are named in one message once the job has ended.
+// Photos that could not be read (black in the video) are named in one message once the job has ended,
+// and so are soundtrack clips that could not be read (silent in the video); the job goes on meanwhile.
 
 #include "base/worker_thread.h"
 #include "output/generation_job.h"
@@ -81,6 +82,9 @@ private:
     void onWorkerFinished();
     void onProgressRange(int upper);
     void reportBlackPhotos();
+    void reportSilentClips();
+    // Both reports, once the job has ended.
+    void reportUnreadFiles();
     // After Cancel: asks whether to keep the unfinished file and deletes it unless kept. False when
     // it was deleted.
     bool keepPartialFile();
@@ -96,8 +100,9 @@ private:
     bool started_ = false;
     bool stopping_ = false;
     bool closed_ = false;
-    std::mutex blackPhotosLock_;
+    std::mutex unreadFilesLock_;
     std::vector<std::string> blackPhotos_;  // photos the worker drew black, each once, in slide order
+    std::vector<std::string> silentClips_;  // clips the worker could not read, each once, in play order
 
     QTimer timesTimer_;
     QPushButton* pauseButton_ = nullptr;

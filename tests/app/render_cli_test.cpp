@@ -13,6 +13,8 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 
@@ -118,6 +120,85 @@ TEST_F(RenderCliTest, BadUsageIsRefusedWithStatusTwoAndNothingWritten) {
     }
     EXPECT_EQ(testing::readFile(path("taken.avi")), "keep me");
     EXPECT_FALSE(std::filesystem::exists(path("Documents/Kestrelle/Untitled.avi")));
+}
+
+// Music that cannot be used is refused before anything is written, naming the file and why.
+TEST_F(RenderCliTest, UnusableMusicIsRefusedWithStatusTwo) {
+    const QString photos = photoFolder(1);
+    testing::writeFile(path("words.mp3"), "not a song at all");
+    testing::writeFile(path("empty.wav"), "");
+    struct Case {
+        QStringList arguments;
+        std::string mentions;
+    };
+    const std::vector<Case> cases = {
+        {{photos, QStringLiteral("--audio"), file("missing.mp3")},
+         "cannot use audio file " + path("missing.mp3")},
+        {{photos, QStringLiteral("--audio"), file("words.mp3")}, "words.mp3: The file holds no sound"},
+        {{photos, QStringLiteral("--audio"), file("empty.wav")}, "empty.wav"},
+        {{photos, QStringLiteral("--audio"), file("photos")}, "cannot use audio file"},
+        {{photos, QStringLiteral("--audio-fade"), QStringLiteral("12")}, "--audio-fade must be"},
+        {{photos, QStringLiteral("--fit-to-audio")}, "--fit-to-audio needs music"},
+    };
+    for (const Case& c : cases) {
+        const RunResult result = render(c.arguments);
+        EXPECT_EQ(result.status, 2) << c.arguments.join(QLatin1Char(' ')).toStdString();
+        EXPECT_NE(result.err.find(c.mentions), std::string::npos)
+            << c.arguments.join(QLatin1Char(' ')).toStdString() << ": " << result.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(path("Documents/Kestrelle/Untitled.avi")));
+    const RunResult help = render({QStringLiteral("--help")});
+    for (const char* option : {"--audio FILE", "--fit-to-audio", "--audio-fade SEC"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
+// --fit-to-audio: the photos' stills are scaled so that the video lasts as long as the two clips
+// joined by the fade given, within a frame (the spiral and a diagonal among the effects, whose steps
+// depend on the frame size); the audio is the music at the profile's bit rate and ends with the video.
+TEST_F(RenderCliTest, FitToAudioMakesTheVideoLastAsLongAsTheMusic) {
+    const QString photos = photoFolder(3);
+    std::string wave;
+    for (const std::string name : {"one.wav", "two.wav"}) {
+        // 2.5 s of a 440 Hz tone, 16-bit stereo at 44.1 kHz.
+        const std::uint32_t frames = 110250;
+        std::string bytes = "RIFF" + testing::le32(36 + frames * 4) + "WAVEfmt " + testing::le32(16) +
+                            testing::le16(1) + testing::le16(2) + testing::le32(44100) +
+                            testing::le32(176400) + testing::le16(4) + testing::le16(16) + "data" +
+                            testing::le32(frames * 4);
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            const auto v =
+                static_cast<std::int16_t>(12000 * std::sin(2 * 3.14159265358979 * 440 * i / 44100.0));
+            bytes +=
+                testing::le16(static_cast<std::uint16_t>(v)) + testing::le16(static_cast<std::uint16_t>(v));
+        }
+        ASSERT_TRUE(testing::writeFile(path(name), bytes));
+    }
+    const RunResult result = render(
+        {photos, QStringLiteral("-t"), QStringLiteral("0.5"), QStringLiteral("-e"), QStringLiteral("1,6,11"),
+         QStringLiteral("--audio"), file("one.wav"), QStringLiteral("--audio"), file("two.wav"),
+         QStringLiteral("--audio-fade"), QStringLiteral("1"), QStringLiteral("--fit-to-audio"),
+         QStringLiteral("-o"), file("fitted.avi")});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                 QStringLiteral("stream=codec_type,nb_frames,bit_rate"), QStringLiteral("-of"),
+                 QStringLiteral("csv=p=0"), file("fitted.avi")});
+    probe.waitForFinished(60000);
+    const QStringList streams =
+        QString::fromUtf8(probe.readAllStandardOutput()).trimmed().split(QLatin1Char('\n'));
+    ASSERT_EQ(streams.size(), 2) << streams.join(QLatin1Char('|')).toStdString();
+    const QStringList video = streams[0].split(QLatin1Char(','));
+    const QStringList audio = streams[1].split(QLatin1Char(','));
+    ASSERT_EQ(video.value(0), QStringLiteral("video"));
+    const double videoSeconds = video.value(2).toDouble() / 29.97;
+    EXPECT_NEAR(videoSeconds, 4.0, 1.0 / 29.97) << "2.5 + 2.5 - 1 s of music";
+    ASSERT_EQ(audio.value(0), QStringLiteral("audio"));
+    // A constant bit rate: the stream's bytes tell its length.
+    const double audioSeconds = audio.value(2).toDouble() / (audio.value(1).toDouble() / 8);
+    EXPECT_GE(audioSeconds, videoSeconds);
+    EXPECT_LT(audioSeconds - videoSeconds, 1.0 / 29.97) << "the audio ends with the video";
 }
 
 TEST_F(RenderCliTest, ExportLogReplacesAnExistingFileOnlyWithYes) {

@@ -50,5 +50,29 @@ TEST(RenderCommandLine, NumbersMustUseTheWholeTextAndStayInRange) {
     }
 }
 
+// The soundtrack's options: clips in the order given, the fit, and a fade of 0 to 10 seconds.
+TEST(RenderCommandLine, SoundtrackOptionsKeepTheClipsInOrderAndTheFadeInRange) {
+    const auto result = parse({"--audio", "b.mp3", "dir", "--audio=a.flac", "--fit-to-audio",
+                               "--audio-fade=2.5", "--audio", "b.mp3"});
+    ASSERT_EQ(result.error, "");
+    EXPECT_EQ(result.commandLine.audio, (std::vector<std::string>{"b.mp3", "a.flac", "b.mp3"}));
+    EXPECT_EQ(result.commandLine.inputs, std::vector<std::string>{"dir"});
+    EXPECT_TRUE(result.commandLine.fitToAudio);
+    EXPECT_EQ(result.commandLine.audioFade, 2.5);
+    EXPECT_FALSE(parse({"dir"}).commandLine.audioFade) << "none: the setting decides";
+
+    EXPECT_NE(parse({"--audio"}).error.find("--audio"), std::string::npos);
+    EXPECT_NE(parse({"--audio="}).error.find("--audio needs a file name"), std::string::npos);
+    EXPECT_NE(parse({"--fit-to-audio=1"}).error.find("--fit-to-audio"), std::string::npos);
+    EXPECT_NE(
+        parse({"--audio-fade", "11"}).error.find("--audio-fade must be a number of seconds from 0 to 10"),
+        std::string::npos);
+    EXPECT_EQ(parseAudioFade("0"), 0.0);
+    EXPECT_EQ(parseAudioFade("10"), 10.0);
+    EXPECT_EQ(parseAudioFade("0.25"), 0.25);
+    for (const char* bad : {"", "-0.5", "10.001", "2s", " 2", "2 ", "nan", "inf", "1e1", "abc", "2,5"})
+        EXPECT_FALSE(parseAudioFade(bad)) << bad;
+}
+
 }  // namespace
 }  // namespace kestrelle

@@ -133,6 +133,34 @@ TEST_F(ConfigDialogModelTest, LeavingADurationFallsBackToTheStoredDefaultAndKeep
               std::string::npos);
 }
 
+// The music fade takes 0 (a cut) to 10 seconds; a number outside is brought inside, anything else
+// falls back to the stored setting. OK stores it and the file gains its element; Cancel leaves it out.
+TEST_F(ConfigDialogModelTest, TheMusicFadeIsClampedToTenSecondsAndTakenByOkOnly) {
+    useProfiles({profile("Only")});
+    store->settings().AudioFadeSeconds = 3.5;
+    ConfigDialogModel model(*store);
+    EXPECT_EQ(model.audioFadeText(), "3.5");
+    const struct {
+        const char* typed;
+        const char* shown;
+    } cases[] = {{"0", "0.0"},     {"12", "10.0"}, {"-1", "0.0"},  {" 4.25 ", "4.2"},
+                 {"abc", "3.5"},   {"", "3.5"},    {"nan", "3.5"}, {"inf", "3.5"},
+                 {"1e999", "3.5"}, {"2,5", "3.5"}, {"10", "10.0"}, {"6", "6.0"}};
+    for (const auto& c : cases) {
+        model.changeAudioFadeText(c.typed);
+        model.leaveAudioFade();
+        EXPECT_EQ(model.audioFadeText(), c.shown) << c.typed;
+    }
+    EXPECT_DOUBLE_EQ(model.cachedAudioFade(), 6.0);
+    EXPECT_FALSE(model.modified());
+    model.cancel();
+    EXPECT_DOUBLE_EQ(store->settings().AudioFadeSeconds, 3.5);
+    EXPECT_NE(settingsBytes().find("<AudioFade>3.5</AudioFade>\r\n"), std::string::npos);
+    model.accept();
+    EXPECT_DOUBLE_EQ(store->settings().AudioFadeSeconds, 6.0);
+    EXPECT_NE(settingsBytes().find("<AudioFade>6.0</AudioFade>\r\n"), std::string::npos);
+}
+
 TEST_F(ConfigDialogModelTest, OkStoresTheGeneralValuesAndCancelLeavesThemOut) {
     useProfiles({profile("Only")});
     const std::string before = settingsBytes();

@@ -310,6 +310,44 @@ TEST_F(SettingsStoreTest, AnEffectNumberOutsideTheTwelveReadsAsTheDefault) {
     }
 }
 
+// The music fade: read from its element after the slide index (missing: 2 s), brought into 0..10 s,
+// junk read as the default; written like the other durations once it is not the default, so a file
+// that never used it keeps its bytes.
+TEST_F(SettingsStoreTest, TheMusicFadeIsReadClampedAndWrittenOnceItDiffersFromTheDefault) {
+    fs::create_directories(dataFolder());
+    const struct {
+        const char* text;
+        double expected;
+    } cases[] = {{nullptr, 2.0}, {"3.5", 3.5}, {"0", 0.0},  {"0.0", 0.0}, {"25", 10.0}, {"-3", 0.0},
+                 {"x", 2.0},     {"", 2.0},    {"4s", 2.0}, {"nan", 2.0}, {" 7 ", 7.0}, {"1e999", 2.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text ? c.text : "(missing)");
+        const std::string element = c.text ? std::string("<AudioFade>") + c.text + "</AudioFade>"
+                                           : std::string("<Unknown>0</Unknown>");
+        ASSERT_TRUE(
+            writeFile(settingsPath(), crlf({"<xml>", "<General>", "<DefaultSlideIndex>3</DefaultSlideIndex>",
+                                            element.c_str(), "</General>", "</xml>"})));
+        SettingsStore store(&provider_);
+        store.load();
+        EXPECT_DOUBLE_EQ(store.settings().AudioFadeSeconds, c.expected);
+        EXPECT_EQ(store.settings().DefaultSlideIndex, 3);
+    }
+
+    SettingsStore store(&provider_);
+    store.settings().AudioFadeSeconds = 0.0;
+    ASSERT_TRUE(store.save());
+    EXPECT_NE(
+        readFile(settingsPath())
+            .find("<DefaultSlideIndex>0</DefaultSlideIndex>\r\n<AudioFade>0.0</AudioFade>\r\n</General>"),
+        std::string::npos);
+    SettingsStore back(&provider_);
+    back.load();
+    EXPECT_DOUBLE_EQ(back.settings().AudioFadeSeconds, 0.0);
+    back.settings().AudioFadeSeconds = 2.0;
+    ASSERT_TRUE(back.save());
+    EXPECT_EQ(readFile(settingsPath()).find("AudioFade"), std::string::npos);
+}
+
 std::vector<std::string> entryNames(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code ec;

@@ -16,9 +16,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -480,6 +482,104 @@ TEST_F(AviWriterTest, UncreatableFileIsItsOwnError) {
     EXPECT_TRUE(writer.close());
     EXPECT_EQ(writer.framesWritten(), 1);
     EXPECT_EQ(probe(path("free.avi"), "stream=nb_read_packets").substr(0, 2), "1\n");
+}
+
+// A bit rate asked for: the encoder runs at it and the stream format and header say so (the frame
+// length as block size); a rate MP3 does not have is refused before anything is encoded.
+TEST_F(AviWriterTest, AnAudioBitRateAskedForReachesTheEncoderAndTheHeaders) {
+    const std::string file = path("rate128.avi");
+    AviWriterOptions options = jobStyle(file, 30, 64, 48, 25.0);
+    options.audioBitRateKbps = 128;
+    ASSERT_EQ(writer.open(options), WriterError::Ok);
+    const auto frame = testFrame(64, 48, 0);
+    for (int k = 0; k < 25; ++k) ASSERT_TRUE(writer.writeFrame(frame.data(), nullptr, 0));
+    ASSERT_TRUE(writer.close());
+    EXPECT_EQ(run("ffmpeg -nostdin -v error -i '" + file + "' -f null -"), "");
+    EXPECT_EQ(probe(file, "stream=codec_name,bit_rate -select_streams a"), "mp3,128000\n");
+    const std::string bytes = testing::readFile(file);
+    const std::size_t auds = strhBody(bytes, "auds");
+    ASSERT_NE(auds, std::string::npos);
+    EXPECT_EQ(le32(bytes, auds + 24), 16000u);
+    const std::size_t strf = bytes.find("strf", auds);
+    ASSERT_NE(strf, std::string::npos);
+    EXPECT_EQ(le32(bytes, strf + 8 + 8), 16000u);
+    EXPECT_EQ(le32(bytes, strf + 8 + 24) & 0xFFFF, 417u) << "144 x 128000 / 44100";
+
+    options.path = path("rate100.avi");
+    options.audioBitRateKbps = 100;
+    EXPECT_EQ(writer.open(options), WriterError::AudioSetupFailed);
+    EXPECT_EQ(mp3WaveFormatForBitRate(100).averageBytesPerSecond, 0u);
+    EXPECT_EQ(mp3WaveFormatForBitRate(192).averageBytesPerSecond, 24000u);
+}
+
+// The left channel of a file's audio, decoded by ffmpeg.
+std::vector<float> decodedLeft(const std::string& file) {
+    const std::string raw =
+        testing::commandOutput("ffmpeg -nostdin -v error -i '" + file + "' -f f32le -ac 2 -ar 44100 -");
+    std::vector<float> left(raw.size() / 8);
+    for (std::size_t i = 0; i < left.size(); ++i) std::memcpy(&left[i], raw.data() + 8 * i, sizeof(float));
+    return left;
+}
+
+std::size_t loudestAt(const std::vector<float>& samples) {
+    std::size_t at = 0;
+    for (std::size_t i = 1; i < samples.size(); ++i)
+        if (std::fabs(samples[i]) > std::fabs(samples[at])) at = i;
+    return at;
+}
+
+// The decoding delay the writer states is what a decoder shows: a click handed in at sample 44,100
+// comes out that much later; with the delay compensated it comes out at 44,100 itself, and the stream
+// then ends with the video (within one MP3 frame) instead of a delay later. With the encoder on a
+// thread of its own the stream is the same.
+TEST_F(AviWriterTest, TheStatedDecodingDelayIsTheDecodersAndCompensatingItPutsAClickOnItsFrame) {
+    const int width = 64, height = 48, frames = 75;
+    const double fps = 25.0;
+    const auto frame = testFrame(width, height, 0);
+    std::vector<std::int16_t> music(2 * 44100 * 4, 0);
+    for (int k = 0; k < 8; ++k) music[2 * (44100 + k)] = music[2 * (44100 + k) + 1] = k % 2 ? -30000 : 30000;
+    auto at = [fps](std::int64_t n, std::int64_t delay) {
+        return std::max<std::int64_t>(0, std::llround(n * 44100.0 / fps) - delay);
+    };
+    std::int64_t delay = 0;
+    std::vector<float> inStep;
+    for (const int mode : {0, 1, 2}) {
+        // 0: plain; 1: the delay made up for; 2: the same with the encoder on its own thread.
+        const bool compensated = mode > 0;
+        SCOPED_TRACE(mode);
+        const std::string file = path("mode" + std::to_string(mode) + ".avi");
+        AviWriterOptions options = jobStyle(file, frames, width, height, fps);
+        options.audioDelayCompensated = compensated;
+        options.audioOnItsOwnThread = mode == 2;
+        ASSERT_EQ(writer.open(options), WriterError::Ok);
+        delay = writer.audioDelayFrames();
+        EXPECT_GE(delay, 576 + 529);
+        const std::int64_t shift = compensated ? delay : 0;
+        for (int n = 0; n < frames; ++n) {
+            const std::int64_t from = at(n, shift), to = at(n + 1, shift);
+            ASSERT_TRUE(writer.writeFrame(frame.data(), music.data() + 2 * (from + shift),
+                                          static_cast<int>(2 * (to - from))));
+        }
+        ASSERT_TRUE(writer.close());
+        EXPECT_EQ(writer.audioDelayFrames(), 0) << "closed";
+        const std::vector<float> left = decodedLeft(file);
+        if (mode == 1) inStep = left;
+        if (mode == 2) {
+            EXPECT_TRUE(left == inStep) << "the encoder's thread makes the very same stream";
+        }
+        const std::size_t click = loudestAt(left);
+        std::printf("[ measured ] click handed at 44100 decoded at %zu (stated delay %lld)\n", click,
+                    static_cast<long long>(delay));
+        EXPECT_NEAR(static_cast<double>(click), 44100.0 + static_cast<double>(compensated ? 0 : delay), 16.0);
+        const double video = frames / fps;
+        const double audio = static_cast<double>(left.size()) / 44100.0;
+        if (compensated) {
+            EXPECT_GE(audio, video - 1e-9);
+            EXPECT_LT(audio - video, 1152.0 / 44100.0) << "within one MP3 frame of the video";
+        } else {
+            EXPECT_GE(audio - video, delay / 44100.0);
+        }
+    }
 }
 
 }  // namespace

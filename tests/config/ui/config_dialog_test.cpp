@@ -120,6 +120,11 @@ TEST_F(ConfigDialogWindowTest, TypedValuesAreCheckedOnLeavingAndTakenByOkWhichAs
     EXPECT_EQ(dialog->transitionDurationEdit()->text(), QStringLiteral("3.0"));
     typeAndLeave(*dialog, dialog->slideDurationEdit(), QStringLiteral("2.25"));
     EXPECT_EQ(dialog->slideDurationEdit()->text(), QStringLiteral("2.2"));
+    EXPECT_EQ(dialog->audioFadeEdit()->text(), QStringLiteral("2.0"));
+    EXPECT_TRUE(dialog->audioFadeEdit()->isVisible());
+    EXPECT_FALSE(dialog->audioFadeEdit()->accessibleName().isEmpty());
+    typeAndLeave(*dialog, dialog->audioFadeEdit(), QStringLiteral("15"));
+    EXPECT_EQ(dialog->audioFadeEdit()->text(), QStringLiteral("10.0"));
     dialog->shutDownCheck()->click();
     dialog->applyCheck()->click();
     QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
@@ -130,6 +135,7 @@ TEST_F(ConfigDialogWindowTest, TypedValuesAreCheckedOnLeavingAndTakenByOkWhichAs
     EXPECT_DOUBLE_EQ(store->settings().DefaultSlideDuration, 2.25);
     EXPECT_EQ(store->settings().ShutDown, 1);
     EXPECT_NE(settingsBytes().find("<DefaultSlideDuration>2.2</DefaultSlideDuration>"), std::string::npos);
+    EXPECT_DOUBLE_EQ(store->settings().AudioFadeSeconds, 10.0);
     EXPECT_EQ(order, (std::vector<std::string>{"2026", "2027"}));
 }
 

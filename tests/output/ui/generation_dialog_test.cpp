@@ -153,6 +153,32 @@ TEST_F(GenerationDialogTest, PhotosRenderedBlackAreNamedOnceAfterTheJob) {
     EXPECT_EQ(completion.paths, std::vector<std::string>{path("out.avi")});
 }
 
+// A music file that is gone by the time the job reaches it: the job goes on and completes, and once
+// it has ended one message names the file (once, though it stands on the line twice) and says its part
+// of the video is silent.
+TEST_F(GenerationDialogTest, AMusicFileThatCannotBeReadIsNamedOnceAfterTheJob) {
+    SlideShowProject project;
+    makeProject(project, 1.0);
+    std::string wave = "RIFF" + testing::le32(36 + 4 * 22050) + "WAVEfmt " + testing::le32(16) +
+                       testing::le16(1) + testing::le16(2) + testing::le32(44100) + testing::le32(176400) +
+                       testing::le16(4) + testing::le16(16) + "data" + testing::le32(4 * 22050) +
+                       std::string(4 * 22050, '\x10');
+    ASSERT_TRUE(testing::writeFile(path("song.wav"), wave));
+    ASSERT_TRUE(testing::writeFile(path("gone.wav"), wave));
+    for (const char* clip : {"song.wav", "gone.wav", "song.wav", "gone.wav"})
+        ASSERT_EQ(project.addClip(path(clip)), AudioOpenResult::Ok);
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(path("gone.wav"))));
+    GenerationDialog dialog(project, setup(), completion);
+    dialog.show();
+    ASSERT_TRUE(processEventsUntil([&] { return dialog.workerEnded(); }));
+    EXPECT_TRUE(dialog.job().completed());
+    const std::vector<std::string> messages = presenter.recorded();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "This music file could not be read, so its part of the video is silent:\n\n" +
+                               path("gone.wav"));
+    EXPECT_EQ(completion.paths, std::vector<std::string>{path("out.avi")});
+}
+
 // Pause freezes both times and shows "Resume"; Resume goes on; Cancel while paused ends the job with
 // a file ffprobe reads, and no completion actions.
 TEST_F(GenerationDialogTest, PauseResumeAndCancelWhilePaused) {
