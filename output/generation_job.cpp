@@ -5,8 +5,8 @@
 #include "base/run_log.h"
 #include "config/settings_store.h"
 #include "media/soundtrack_mix.h"
-#include "output/show_frames.h"
 #include "output/soundtrack_prefetch.h"
+#include "project/show_frames.h"
 #include "project/slideshow_project.h"
 #include "project/soundtrack_plan.h"
 #include "project/timeline.h"
@@ -93,7 +93,7 @@ public:
           delay_(std::max<std::int64_t>(delayFrames, 0)),
           clipNotRead_(std::move(clipNotRead)),
           clips_(mixClipsFor(project)) {
-        showFrames_ = showVideoFrames(project, setup.width, setup.height, setup.framesPerSecond);
+        showFrames_ = jobVideoFrames(project, setup.framesPerSecond, VideoSize{setup.width, setup.height});
         settings_.crossfadeSeconds = setup.audioFadeSeconds;
         settings_.fadeOutSeconds = setup.audioFadeSeconds;
         settings_.showFrames = audioFramesForVideo(showFrames_, setup.framesPerSecond);
@@ -119,7 +119,7 @@ public:
     // the mix then ends (and fades out) with the show's new length, from where it stands.
     void followShowLength(const ShowPosition& position) {
         const std::int64_t frames =
-            showVideoFrames(project_, setup_.width, setup_.height, setup_.framesPerSecond, position);
+            jobVideoFrames(project_, setup_.framesPerSecond, VideoSize{setup_.width, setup_.height}, position);
         if (frames == showFrames_) return;
         KESTRELLE_LOG_AS(kLogSource, 0, "Soundtrack follows the show's length: %lld frames instead of %lld.",
                          static_cast<long long>(frames), static_cast<long long>(showFrames_));

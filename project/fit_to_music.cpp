@@ -1,9 +1,9 @@
 #include "project/fit_to_music.h"
 
 #include "media/soundtrack_mix.h"
+#include "project/show_frames.h"
 #include "project/slideshow_project.h"
 #include "project/timeline.h"
-#include "render/transition_effects.h"
 
 #include <algorithm>
 #include <cmath>
@@ -44,35 +44,16 @@ Show showOf(const SlideShowProject& project, double fps, VideoSize size) {
     return show;
 }
 
-// The frames the generation job writes for these durations, following its schedule: a still frame that
-// brings the frame counter to the budget ends the job there (unwritten, and without the closing black
-// frame); a transition step that does ends only that transition, so the job goes on to the next slide,
-// whose first still frame then ends it; after the last slide comes the closing black frame. The total
-// is summed in the project's own order, as the job's budget is.
+// The frames the generation job writes for these durations (the budget summed in the project's own
+// order, as the job's is).
 std::int64_t writtenFrames(const std::vector<double>& stillSeconds, const Show& show, double fps) {
     double total = 0.0;
-    for (std::size_t i = 0; i < stillSeconds.size(); ++i)
-        total += stillSeconds[i] + show.transitionSeconds[i];
-    const std::int64_t budget = frameBudget(total, fps);
-    std::int64_t counter = 0;
-    std::int64_t written = 0;
+    std::vector<std::int64_t> stillFrames;
     for (std::size_t i = 0; i < stillSeconds.size(); ++i) {
-        const std::int64_t stills = slideFrameCount(stillSeconds[i], fps);
-        if (stills > 0 && counter + stills >= budget)
-            return written + std::max<std::int64_t>(budget - counter, 1) - 1;
-        counter += stills;
-        written += stills;
-        const std::int64_t steps = show.transitionFrames[i];
-        if (steps > 0 && counter + steps >= budget) {
-            const std::int64_t taken = std::max<std::int64_t>(budget - counter, 1);
-            written += taken - 1;
-            counter += taken;
-        } else {
-            counter += steps;
-            written += steps;
-        }
+        total += stillSeconds[i] + show.transitionSeconds[i];
+        stillFrames.push_back(slideFrameCount(stillSeconds[i], fps));
     }
-    return written + 1;
+    return scheduledFrames(stillFrames, show.transitionFrames, frameBudget(total, fps));
 }
 
 // Fewest whole frames a still may take: at least kMinFittedStillSeconds.
@@ -212,26 +193,6 @@ std::optional<FitResult> unchanged(const SlideShowProject& project, double music
 }
 
 }  // namespace
-
-// The spiral and the diagonals step by their own plan for the picture's size; every other effect (and a
-// random pick, not known before the video is written) takes roundHalfDown(fps x seconds) steps.
-std::int64_t jobTransitionFrames(int effect, double seconds, double fps, VideoSize size) {
-    const double need = fps * seconds;
-    if (!std::isfinite(need) || need <= 0.0) return 0;
-    if (size.width > 0 && size.height > 0) {
-        if (effect == 6) return spiralPlan(size.width, size.height, need).steps;
-        if (effect == 11 || effect == 12) {
-            return static_cast<std::int64_t>(diagonalPositions(size.width, size.height, need).size());
-        }
-    }
-    return transitionFrameCount(seconds, fps);
-}
-
-std::int64_t jobVideoFrames(const SlideShowProject& project, double fps, VideoSize size) {
-    if (!validRate(fps)) return 0;
-    const Show show = showOf(project, fps, size);
-    return writtenFrames(show.stillSeconds, show, fps);
-}
 
 FitResult fitToMusic(SlideShowProject& project, double musicSeconds, double fps, VideoSize size) {
     if (const auto result = unchanged(project, musicSeconds, fps, size)) return *result;

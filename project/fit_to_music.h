@@ -2,7 +2,8 @@
 // Fit to music: every photo slide's still duration scaled so that the video lasts as long as the
 // soundtrack (transitions kept), optionally with every slide change on a beat of the music.
 
-#include <cstdint>
+#include "project/show_frames.h"
+
 #include <vector>
 
 namespace kestrelle {
@@ -23,22 +24,15 @@ enum class FitOutcome {
                       // limit on a duration (and the video's frame count) allow, and the video is shorter
 };
 
-// The video's picture size, where the caller knows it (the output profile's): the spiral and the two
-// diagonal effects take a number of steps that depends on it. Without it (0 x 0) every transition counts
-// roundHalfDown(fps x seconds) steps, as all the other effects take. A random effect (0) is picked only
-// when the video is written and always counts so.
-struct VideoSize {
-    int width = 0;
-    int height = 0;
-};
-
 struct FitResult {
     FitOutcome outcome = FitOutcome::NoSlides;
     double videoSeconds = 0.0;  // the video's length at `fps` afterwards
     int changesOnBeats = 0;     // fitToBeats: how many slide changes, from the first, are on a beat
 };
 
-// Scales the stills so the video written at `fps` lasts `musicSeconds`.
+// Scales the stills so the video written at `fps` lasts `musicSeconds`. The picture size, where the
+// caller knows it (the output profile's), counts the spiral's and the diagonals' steps exactly
+// (project/show_frames.h).
 FitResult fitToMusic(SlideShowProject& project, double musicSeconds, double fps, VideoSize size = {});
 
 // As fitToMusic, with every slide change (the first frame of a transition) on one of `beatSeconds`
@@ -46,13 +40,6 @@ FitResult fitToMusic(SlideShowProject& project, double musicSeconds, double fps,
 // the music's.
 FitResult fitToBeats(SlideShowProject& project, const std::vector<double>& beatSeconds, double musicSeconds,
                      double fps, VideoSize size = {});
-
-// The frames the generation job writes for the project at `fps` (0 for a rate that is not positive): the
-// stills, every transition's steps (see VideoSize), the frame budget that may cut the show short, and the
-// closing black frame. The fit works with this count.
-std::int64_t jobVideoFrames(const SlideShowProject& project, double fps, VideoSize size = {});
-// The frames the job writes for one transition of `effect` lasting `seconds`: one per step of the effect.
-std::int64_t jobTransitionFrames(int effect, double seconds, double fps, VideoSize size = {});
 
 // The beats of the whole soundtrack in the show's time: each clip's beats (from the file's start)
 // moved to where the clip starts in the mix and cut at the clip's length, in ascending order.

@@ -3,7 +3,7 @@
 // show's frame count the soundtrack is laid out by.
 
 #include "output/generation_job.h"
-#include "output/show_frames.h"
+#include "project/show_frames.h"
 #include "project/slideshow_project.h"
 #include "tests/output/job_test_support.h"
 #include "tests/output/soundtrack_fixtures.h"
@@ -291,7 +291,7 @@ TEST_F(SoundtrackJobTest, TheShowsFrameCountIsKnownBeforeTheJobRuns) {
             callbacks.frameTaken = [&taken](const std::uint8_t*, int, int) { ++taken; };
             GenerationJob job(project, plain, callbacks);
             job.run();
-            EXPECT_EQ(showVideoFrames(project, kWidth, kHeight, fps), taken) << effect << " at " << fps;
+            EXPECT_EQ(jobVideoFrames(project, fps, VideoSize{kWidth, kHeight}), taken) << effect << " at " << fps;
         }
     }
 }
