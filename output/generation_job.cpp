@@ -118,8 +118,8 @@ public:
     // Between slides: a transition picked at random may take another number of frames than foreseen;
     // the mix then ends (and fades out) with the show's new length, from where it stands.
     void followShowLength(const ShowPosition& position) {
-        const std::int64_t frames =
-            jobVideoFrames(project_, setup_.framesPerSecond, VideoSize{setup_.width, setup_.height}, position);
+        const std::int64_t frames = jobVideoFrames(project_, setup_.framesPerSecond,
+                                                   VideoSize{setup_.width, setup_.height}, position);
         if (frames == showFrames_) return;
         KESTRELLE_LOG_AS(kLogSource, 0, "Soundtrack follows the show's length: %lld frames instead of %lld.",
                          static_cast<long long>(frames), static_cast<long long>(showFrames_));

@@ -54,7 +54,8 @@ std::int64_t jobVideoFrames(const SlideShowProject& project, double fps, VideoSi
     for (int i = 0; i < count; ++i) {
         const Slide* slide = project.slide(i);
         stills.push_back(slideFrameCount(slide->slideDuration, fps));
-        transitions.push_back(jobTransitionFrames(slide->transitionEffect, slide->transitionDuration, fps, size));
+        transitions.push_back(
+            jobTransitionFrames(slide->transitionEffect, slide->transitionDuration, fps, size));
     }
     return scheduledFrames(stills, transitions, frameBudget(project.totalDuration(), fps), from);
 }

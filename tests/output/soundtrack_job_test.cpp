@@ -291,7 +291,8 @@ TEST_F(SoundtrackJobTest, TheShowsFrameCountIsKnownBeforeTheJobRuns) {
             callbacks.frameTaken = [&taken](const std::uint8_t*, int, int) { ++taken; };
             GenerationJob job(project, plain, callbacks);
             job.run();
-            EXPECT_EQ(jobVideoFrames(project, fps, VideoSize{kWidth, kHeight}), taken) << effect << " at " << fps;
+            EXPECT_EQ(jobVideoFrames(project, fps, VideoSize{kWidth, kHeight}), taken)
+                << effect << " at " << fps;
         }
     }
 }
