@@ -463,6 +463,17 @@ bool writeVideo(State& s, const std::uint8_t* pixels) {
     return true;
 }
 
+// Stores the frame's MP3 bytes when encoding went well (`encoded`); false after logging and closing.
+bool storeAudioChunk(State& s, bool encoded) {
+    if (!encoded || !s.file->writeChunk(s.audioStream, s.mp3.data(), s.mp3.size(), true)) {
+        AVI_LOG(0, "%s", kAudioEncodeFailed);
+        closeState(s);
+        return false;
+    }
+    s.audioPosition += s.mp3.size();
+    return true;
+}
+
 // Encodes the frame's samples and the silence that keeps audio level with video, and stores the MP3
 // bytes; false after logging and closing.
 bool writeAudio(State& s, const std::int16_t* samples, int sampleCount) {
@@ -481,14 +492,7 @@ bool writeAudio(State& s, const std::int16_t* samples, int sampleCount) {
         }
         bool ok = s.file != nullptr && (block.empty() || s.aside->encode(std::move(block)));
         ok = ok && s.aside->take(s.mp3);
-        if (ok) ok = s.file->writeChunk(s.audioStream, s.mp3.data(), s.mp3.size(), true);
-        if (!ok) {
-            AVI_LOG(0, "%s", kAudioEncodeFailed);
-            closeState(s);
-            return false;
-        }
-        s.audioPosition += s.mp3.size();
-        return true;
+        return storeAudioChunk(s, ok);
     }
     bool ok = s.encoder != nullptr && s.file != nullptr;
     if (ok && frames > 0) {
@@ -504,14 +508,7 @@ bool writeAudio(State& s, const std::int16_t* samples, int sampleCount) {
         ok = s.encoder->encodeInterleaved(s.silence.data(), pad, s.mp3) >= 0;
         s.audioFramesEncoded += pad;
     }
-    if (ok) ok = s.file->writeChunk(s.audioStream, s.mp3.data(), s.mp3.size(), true);
-    if (!ok) {
-        AVI_LOG(0, "%s", kAudioEncodeFailed);
-        closeState(s);
-        return false;
-    }
-    s.audioPosition += s.mp3.size();
-    return true;
+    return storeAudioChunk(s, ok);
 }
 
 // Flushes the audio encoder, finishes the file and releases everything; true when the file was
