@@ -685,6 +685,22 @@ bool hasAudioFileName(const std::string& path) {
                         [&](const char* known) { return extension == known; }) != kExtensions.end();
 }
 
+namespace {
+
+// The audio stream's length as the container states it, else the container's own; 0 when neither says.
+double containerDurationSeconds(const Container& container) {
+    const AVStream* stream = container.format->streams[container.streamIndex];
+    double seconds = 0.0;
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+        seconds = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
+    } else if (container.format->duration != AV_NOPTS_VALUE && container.format->duration > 0) {
+        seconds = static_cast<double>(container.format->duration) / AV_TIME_BASE;
+    }
+    return std::isfinite(seconds) && seconds > 0.0 ? seconds : 0.0;
+}
+
+}  // namespace
+
 AudioOpenResult probeAudioFile(const std::string& path, AudioFileFacts* facts) {
     AudioFileFacts found;
     if (!isNonEmptyRegularFile(path)) return AudioOpenResult::CannotOpen;
@@ -699,7 +715,12 @@ AudioOpenResult probeAudioFile(const std::string& path, AudioFileFacts* facts) {
         found.isWave = true;
         found.dataBytes = wave.dataSize();
         found.averageBytesPerSecond = format.averageBytesPerSecond;
-        found.durationSeconds = wave.durationSeconds();
+        // The length is what decoding gives: the data chunk's whole sample frames. (The measure above
+        // counts other formats than PCM by their "fmt " chunk, which says nothing of their length.)
+        found.durationSeconds = format.blockAlign > 0 && format.sampleRate > 0
+                                    ? static_cast<double>(wave.audioDataSize() / format.blockAlign) /
+                                          format.sampleRate
+                                    : 0.0;
         found.sampleRate = static_cast<int>(format.sampleRate);
         found.channels = format.channels;
         found.codecName = waveCodecName(type);
@@ -711,6 +732,8 @@ AudioOpenResult probeAudioFile(const std::string& path, AudioFileFacts* facts) {
             const AVCodecParameters* parameters = container.format->streams[container.streamIndex]->codecpar;
             if (!avcodec_find_decoder(parameters->codec_id)) return AudioOpenResult::DecoderMissing;
             found.codecName = avcodec_get_name(parameters->codec_id);
+            const double containerSeconds = containerDurationSeconds(container);
+            if (containerSeconds > 0.0) found.durationSeconds = containerSeconds;
         }
         if (facts) *facts = found;
         return AudioOpenResult::Ok;
@@ -722,12 +745,7 @@ AudioOpenResult probeAudioFile(const std::string& path, AudioFileFacts* facts) {
     const AVStream* stream = container.format->streams[container.streamIndex];
     const AVCodecParameters* parameters = stream->codecpar;
     if (!avcodec_find_decoder(parameters->codec_id)) return AudioOpenResult::DecoderMissing;
-    double seconds = 0.0;
-    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
-        seconds = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
-    } else if (container.format->duration != AV_NOPTS_VALUE && container.format->duration > 0) {
-        seconds = static_cast<double>(container.format->duration) / AV_TIME_BASE;
-    }
+    double seconds = containerDurationSeconds(container);
     if (parameters->codec_id == AV_CODEC_ID_MP3) {
         const std::int64_t samples = mp3GaplessSamples(*container.fd);
         if (samples > 0) seconds = static_cast<double>(samples) / parameters->sample_rate;

@@ -29,7 +29,7 @@ const char* audioOpenResultText(AudioOpenResult result);
 
 // What a file holds, from its headers (quick: nothing is decoded beyond what the headers need).
 struct AudioFileFacts {
-    double durationSeconds = 0.0;  // the container's length; for WAV the data size over the byte rate
+    double durationSeconds = 0.0;  // the decoded length: WAV by its sample frames, others as stated
     int sampleRate = 0;            // the file's own rate and channel count
     int channels = 0;
     std::string codecName;  // "pcm_s16le", "mp3", "flac", ...

@@ -587,7 +587,10 @@ AudioOpenResult SlideShowProject::addClip(const std::string& path) {
         return result;
     }
     if (facts.isWave) {
+        // Drawn by its data chunk, as every WAV is; played for as long as its samples last (for a
+        // format other than PCM the data-chunk measure is no length at all).
         addMeasuredClip(path, facts.dataBytes, facts.averageBytesPerSecond);
+        clips_.back().durationSeconds = clampDuration(facts.durationSeconds);
     } else {
         addTimedClip(path, facts.durationSeconds);
     }

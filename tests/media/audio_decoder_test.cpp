@@ -69,11 +69,9 @@ TEST_F(AudioDecoderTest, WaveSampleFormatsDecodeToTheirValuesAtFullLevel) {
         EXPECT_TRUE(facts.isWave);
         EXPECT_EQ(facts.sampleRate, 44100);
         EXPECT_EQ(facts.channels, c.spec.channels);
-        // Integer PCM is measured by its data chunk; other WAV formats keep the reader's rule (the
-        // "fmt " chunk's size over the byte rate) and get their exact length when decoded.
-        if (!c.spec.floatSamples && !c.spec.extensible) {
-            EXPECT_NEAR(facts.durationSeconds, 0.1, 1e-9) << i;
-        }
+        // Every WAV's length is its samples', float and extensible ones too (whose data-chunk measure
+        // for the line's width is the "fmt " chunk).
+        EXPECT_NEAR(facts.durationSeconds, 0.1, 1e-9) << i;
         const Decoded decoded = decodeAll(file, 333);
         ASSERT_EQ(decoded.result, AudioOpenResult::Ok) << i;
         ASSERT_EQ(decoded.frames(), 4410u) << i;
@@ -133,6 +131,7 @@ TEST_F(AudioDecoderTest, WaveInAFormatOurReaderLacksIsDecodedByLibavcodec) {
     ASSERT_EQ(probeAudioFile(adpcm, &facts), AudioOpenResult::Ok);
     EXPECT_TRUE(facts.isWave);
     EXPECT_EQ(facts.codecName, "adpcm_ms");
+    EXPECT_NEAR(facts.durationSeconds, static_cast<double>(kClickFrames) / kMixSampleRate, 0.05);
     const Decoded decoded = decodeAll(adpcm);
     ASSERT_EQ(decoded.result, AudioOpenResult::Ok);
     EXPECT_NEAR(static_cast<double>(decoded.frames()), static_cast<double>(kClickFrames), 2048.0);
