@@ -717,10 +717,10 @@ AudioOpenResult probeAudioFile(const std::string& path, AudioFileFacts* facts) {
         found.averageBytesPerSecond = format.averageBytesPerSecond;
         // The length is what decoding gives: the data chunk's whole sample frames. (The measure above
         // counts other formats than PCM by their "fmt " chunk, which says nothing of their length.)
-        found.durationSeconds = format.blockAlign > 0 && format.sampleRate > 0
-                                    ? static_cast<double>(wave.audioDataSize() / format.blockAlign) /
-                                          format.sampleRate
-                                    : 0.0;
+        found.durationSeconds =
+            format.blockAlign > 0 && format.sampleRate > 0
+                ? static_cast<double>(wave.audioDataSize() / format.blockAlign) / format.sampleRate
+                : 0.0;
         found.sampleRate = static_cast<int>(format.sampleRate);
         found.channels = format.channels;
         found.codecName = waveCodecName(type);
