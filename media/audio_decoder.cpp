@@ -713,6 +713,7 @@ AudioOpenResult probeAudioFile(const std::string& path, AudioFileFacts* facts) {
         // A WAV is measured by its data chunk and byte rate, whoever decodes it.
         const WaveFormat& format = wave.format();
         found.isWave = true;
+        found.wavePcm = wave.hasSamples();
         found.dataBytes = wave.dataSize();
         found.averageBytesPerSecond = format.averageBytesPerSecond;
         // The length is what decoding gives: the data chunk's whole sample frames. (The measure above

@@ -37,6 +37,9 @@ struct AudioFileFacts {
     // WAV only: the data chunk's size and the format's average byte rate (the clip width's measure).
     std::uint64_t dataBytes = 0;
     std::uint32_t averageBytesPerSecond = 0;
+    // WAV only: integer PCM (format tag 1), whose data-chunk measure is its length. Other WAV formats
+    // are measured by their "fmt " chunk, which says nothing of their length.
+    bool wavePcm = false;
 };
 
 // Opens `path` and reads its headers into `facts`. Decided with stat before any open, so a FIFO or a

@@ -586,12 +586,13 @@ AudioOpenResult SlideShowProject::addClip(const std::string& path) {
     if (result != AudioOpenResult::Ok) {
         return result;
     }
-    if (facts.isWave) {
-        // Drawn by its data chunk, as every WAV is; played for as long as its samples last (for a
-        // format other than PCM the data-chunk measure is no length at all).
+    if (facts.isWave && facts.wavePcm) {
+        // Drawn by its data chunk, as a PCM WAV always was; played for as long as its samples last.
         addMeasuredClip(path, facts.dataBytes, facts.averageBytesPerSecond);
         clips_.back().durationSeconds = clampDuration(facts.durationSeconds);
     } else {
+        // Any other format, WAVs in float or compressed samples too (whose data-chunk measure is no
+        // length at all): drawn and played by its length.
         addTimedClip(path, facts.durationSeconds);
     }
     return AudioOpenResult::Ok;

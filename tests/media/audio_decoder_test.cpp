@@ -72,6 +72,7 @@ TEST_F(AudioDecoderTest, WaveSampleFormatsDecodeToTheirValuesAtFullLevel) {
         // Every WAV's length is its samples', float and extensible ones too (whose data-chunk measure
         // for the line's width is the "fmt " chunk).
         EXPECT_NEAR(facts.durationSeconds, 0.1, 1e-9) << i;
+        EXPECT_EQ(facts.wavePcm, !c.spec.floatSamples && !c.spec.extensible) << i;
         const Decoded decoded = decodeAll(file, 333);
         ASSERT_EQ(decoded.result, AudioOpenResult::Ok) << i;
         ASSERT_EQ(decoded.frames(), 4410u) << i;

@@ -201,18 +201,18 @@ TEST_F(ProjectFilesTest, ThumbnailsFollowThePixelRatio) {
     EXPECT_EQ(p.thumbnailPixelRatio(), 4.0);
 }
 
-// A PCM WAV file: 16-bit stereo at 44,100 Hz with `dataBytes` bytes of silence.
-std::string pcmWave(std::uint32_t dataBytes) {
+// A WAV file of `dataBytes` bytes of silence: 16-bit PCM stereo at 44,100 Hz, or 32-bit float.
+std::string pcmWave(std::uint32_t dataBytes, bool floatSamples = false) {
     std::string w = "RIFF";
     appendLe32(w, 36 + dataBytes);
     w += "WAVEfmt ";
     appendLe32(w, 16);
-    appendLe16(w, 1);
+    appendLe16(w, floatSamples ? 3 : 1);
     appendLe16(w, 2);
     appendLe32(w, 44100);
-    appendLe32(w, 176400);
-    appendLe16(w, 4);
-    appendLe16(w, 16);
+    appendLe32(w, floatSamples ? 352800 : 176400);
+    appendLe16(w, floatSamples ? 8 : 4);
+    appendLe16(w, floatSamples ? 32 : 16);
     w += "data";
     appendLe32(w, dataBytes);
     w.append(dataBytes, '\0');
@@ -235,6 +235,13 @@ TEST_F(ProjectFilesTest, AddClipMeasuresWaveAndRefusesOtherFiles) {
     EXPECT_EQ(p.addClip(path("b.wav")), AudioOpenResult::NotAudio);
     EXPECT_NE(p.addClip(path("missing.wav")), AudioOpenResult::Ok);
     EXPECT_EQ(p.clips().size(), 1u);
+    // A float WAV's data-chunk measure is its "fmt " chunk: it is drawn and played by its samples'
+    // length instead (2.5 s, as wide as the PCM clip), not as a sliver of sound.
+    ASSERT_TRUE(kestrelle::testing::writeFile(path("f.wav"), pcmWave(882000, true)));
+    EXPECT_EQ(p.addClip(path("f.wav")), AudioOpenResult::Ok);
+    ASSERT_EQ(p.clips().size(), 2u);
+    EXPECT_DOUBLE_EQ(p.clip(1)->durationSeconds, 2.5);
+    EXPECT_EQ(p.clip(1)->cellWidth, 64);
 }
 
 TEST_F(ProjectFilesTest, ClipsKeepNoFileOpen) {
