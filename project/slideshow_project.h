@@ -4,6 +4,7 @@
 // storyboard that shows it. Edited from the user-interface thread only.
 
 #include "media/audio_decoder.h"
+#include "project/project_content.h"
 
 #include <QImage>
 
@@ -50,6 +51,7 @@ struct Slide {
     double slideDuration = 0.0;       // seconds the photo is shown still
     std::string photoPath;            // empty in a placeholder
     int thumbnailIndex = 0;           // entry in the project's thumbnail list
+    bool photoMissing = false;        // the photo was not found when the slideshow was opened
 };
 
 // One audio file on the soundtrack line, as measured when it was added. The project keeps no file open:
@@ -256,6 +258,14 @@ public:
     bool setClipDuration(int i, double seconds);
     // The same for every clip of that file; returns how many changed.
     int setClipDurationForPath(const std::string& path, double seconds);
+
+    // ---- Whole content (undo, project files)
+    // The slides and clips as plain values.
+    ProjectContent content() const;
+    // Replaces every slide and clip with `content` in one pass, with one round of notifications; the
+    // selection is cleared and placeholders fill the visible width. Paths are taken as given (a project
+    // file's reader has checked them); thumbnail indexes that name no thumbnail count as -1.
+    void setContent(const ProjectContent& content);
 
     // How many cells the editing operations have stepped over so far (renumbering, shifting, counting):
     // the measure tests use to see that building a row costs linear work.
