@@ -2,8 +2,8 @@
 // selection, slides dragged to a new place, every change one undo step, tooltips, missing photos, and
 // the thumbnails of an opened slideshow made off the user-interface thread.
 
-#include "project/ui/storyboard_control.h"
 #include "base/message_box.h"
+#include "project/ui/storyboard_control.h"
 #include "tests/support/temp_home.h"
 #include "tests/support/ui/wait_for_events.h"
 
@@ -86,7 +86,9 @@ protected:
         return numbers;
     }
     QWidget* view() const { return board->viewport(); }
-    QPoint at(int cell, int dx, int dy) const { return QPoint(board->project().slide(cell)->cellRect.left + dx, dy); }
+    QPoint at(int cell, int dx, int dy) const {
+        return QPoint(board->project().slide(cell)->cellRect.left + dx, dy);
+    }
     void move(QPoint point) {
         QMouseEvent event(QEvent::MouseMove, point, view()->mapToGlobal(point), Qt::NoButton, Qt::LeftButton,
                           Qt::NoModifier);
