@@ -54,6 +54,7 @@
 #include <vector>
 
 class QMenu;
+class QTimer;
 
 namespace kestrelle {
 
@@ -333,6 +334,9 @@ private:
     bool slideDrag_ = false;
     std::vector<int> draggedSlides_;
     int slideDropTarget_ = -1;  // the slide the dragged ones go before; photoSlideCount() is the end
+    QTimer* dragScrollTimer_ = nullptr;
+    int dragScrollStep_ = 0;  // pixels per tick while the pointer is near an end of the view
+    QPoint lastDragPoint_;
     bool thumbnailsScheduled_ = false;
     std::unordered_map<std::string, storyboard::PhotoFileFacts> photoFacts_;  // tooltips' file facts
     ClipBeatCache beats_;
