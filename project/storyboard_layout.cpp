@@ -443,6 +443,9 @@ std::string selectionDescription(const SlideShowProject& project) {
     std::string text = "Slide " + std::to_string(cell->index + 1) + " of " +
                        std::to_string(project.photoSlideCount()) + ", " + durationText(cell->slideDuration) +
                        " s, transition: " + transitionEffectWords(cell->transitionEffect);
+    if (cell->photoMissing) {
+        text += ", photo missing";
+    }
     if (project.selectedSlides().size() > 1) {
         text += ", " + std::to_string(project.selectedSlides().size()) + " slides selected";
     }

@@ -27,6 +27,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <numeric>
 #include <unordered_set>
 
 #include <sys/stat.h>
@@ -484,6 +485,13 @@ void StoryboardControl::keyPressEvent(QKeyEvent* event) {
         return;
     }
     if (project_.selectedClip() >= 0 && clipKey(event)) {
+        event->accept();
+        return;
+    }
+    if (event->matches(QKeySequence::SelectAll) && project_.photoSlideCount() > 0) {
+        std::vector<int> all(static_cast<std::size_t>(project_.photoSlideCount()));
+        std::iota(all.begin(), all.end(), 0);
+        selectSlides(all, std::max(project_.selectedSlide(), 0));
         event->accept();
         return;
     }

@@ -133,6 +133,8 @@ TEST_F(StoryboardEditingTest, SelectWithCtrlShiftAndArrowsThenDeleteInOneStep) {
     stack().redo();
     EXPECT_EQ(order(), (std::vector<int>{0, 1, 5}));
 
+    QTest::keyClick(board.get(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(board->project().selectedSlides(), (std::vector<int>{0, 1, 2}));
     // A plain click inside the selection selects that slide alone.
     board->selectSlides({0, 1}, 0);
     QTest::mouseClick(view(), Qt::LeftButton, {}, at(1, 30, 30));
