@@ -488,7 +488,9 @@ void StoryboardControl::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
-    if (event->matches(QKeySequence::SelectAll) && project_.photoSlideCount() > 0) {
+    const bool selectAll = event->matches(QKeySequence::SelectAll) ||
+                           (event->key() == Qt::Key_A && event->modifiers() == Qt::ControlModifier);
+    if (selectAll && project_.photoSlideCount() > 0) {
         std::vector<int> all(static_cast<std::size_t>(project_.photoSlideCount()));
         std::iota(all.begin(), all.end(), 0);
         selectSlides(all, std::max(project_.selectedSlide(), 0));
