@@ -33,7 +33,8 @@ bool readAt(int fd, std::uint64_t offset, std::size_t size, std::string& out) {
     out.resize(size);
     std::size_t filled = 0;
     while (filled < size) {
-        const ssize_t got = ::pread(fd, out.data() + filled, size - filled, static_cast<off_t>(offset + filled));
+        const ssize_t got =
+            ::pread(fd, out.data() + filled, size - filled, static_cast<off_t>(offset + filled));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return false;
         filled += static_cast<std::size_t>(got);
@@ -70,7 +71,8 @@ PhotoFingerprint computePhotoFingerprint(const std::string& path) {
 
     QCryptographicHash hash(QCryptographicHash::Sha256);
     std::array<char, 8> sizeBytes{};
-    for (int i = 0; i < 8; ++i) sizeBytes[static_cast<std::size_t>(i)] = static_cast<char>((size >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 8; ++i)
+        sizeBytes[static_cast<std::size_t>(i)] = static_cast<char>((size >> (8 * i)) & 0xFF);
     hash.addData(QByteArrayView(sizeBytes.data(), 8));
     std::string part;
     if (size <= 2 * kFingerprintEdgeBytes) {

@@ -53,7 +53,8 @@ std::optional<double> parseNumber(const std::string& text) {
     double value = 0;
     const char* end = text.data() + text.size();
     const auto result = std::from_chars(text.data(), end, value);
-    if (text.empty() || result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) return std::nullopt;
+    if (text.empty() || result.ec != std::errc() || result.ptr != end || !std::isfinite(value))
+        return std::nullopt;
     return value;
 }
 
@@ -118,21 +119,23 @@ private:
         result_.error = error;
         const std::string name = shownName(projectPath_);
         switch (error) {
-        case ProjectFileError::NotAProject:
-            result_.message = "\"" + name + "\" is not a Kestrelle slideshow" + (detail.empty() ? "." : ": " + detail + ".");
-            break;
-        case ProjectFileError::NewerVersion:
-            result_.message = "This slideshow was saved by a newer version of Kestrelle and cannot be opened. (\"" +
-                              name + "\" has format version " + detail + "; this version reads up to " +
-                              integerText(kProjectFileVersion) + ".)";
-            break;
-        case ProjectFileError::TooLarge:
-            result_.message = "The slideshow \"" + name + "\" is too large to open: " + detail + ".";
-            break;
-        default:
-            result_.message = "The slideshow \"" + name + "\" is damaged and cannot be opened (line " +
-                              integerText(xml_.lineNumber()) + ": " + detail + ").";
-            break;
+            case ProjectFileError::NotAProject:
+                result_.message = "\"" + name + "\" is not a Kestrelle slideshow" +
+                                  (detail.empty() ? "." : ": " + detail + ".");
+                break;
+            case ProjectFileError::NewerVersion:
+                result_.message =
+                    "This slideshow was saved by a newer version of Kestrelle and cannot be opened. (\"" +
+                    name + "\" has format version " + detail + "; this version reads up to " +
+                    integerText(kProjectFileVersion) + ".)";
+                break;
+            case ProjectFileError::TooLarge:
+                result_.message = "The slideshow \"" + name + "\" is too large to open: " + detail + ".";
+                break;
+            default:
+                result_.message = "The slideshow \"" + name + "\" is damaged and cannot be opened (line " +
+                                  integerText(xml_.lineNumber()) + ": " + detail + ").";
+                break;
         }
     }
 
@@ -164,7 +167,8 @@ private:
             return std::nullopt;
         }
         if (bytes->size() > kMaxProjectPathBytes) {
-            damaged(std::string("the ") + what + " is longer than " + integerText(kMaxProjectPathBytes) + " bytes");
+            damaged(std::string("the ") + what + " is longer than " + integerText(kMaxProjectPathBytes) +
+                    " bytes");
             return std::nullopt;
         }
         return bytes;
@@ -322,7 +326,8 @@ private:
         slide.transitionDuration = *transition;
         const std::optional<int> effect = parseInteger<int>(effectText);
         if (!effect || *effect < 0 || *effect > 12) {
-            return damaged("slide " + number + " has the effect \"" + effectText + "\" (effects are 0 to 12)");
+            return damaged("slide " + number + " has the effect \"" + effectText +
+                           "\" (effects are 0 to 12)");
         }
         slide.transitionEffect = *effect;
         slide.thumbnailIndex = -1;
@@ -449,7 +454,8 @@ std::string projectFileText(const ProjectDocument& document, const std::string& 
         xml.writeAttribute(QStringLiteral("transition"), attributeText(numberText(slide.transitionDuration)));
         xml.writeAttribute(QStringLiteral("effect"), QString::number(slide.transitionEffect));
         if (i < document.fingerprints.size() && !document.fingerprints[i].hash.empty()) {
-            xml.writeAttribute(QStringLiteral("bytes"), attributeText(integerText(document.fingerprints[i].bytes)));
+            xml.writeAttribute(QStringLiteral("bytes"),
+                               attributeText(integerText(document.fingerprints[i].bytes)));
             xml.writeAttribute(QStringLiteral("hash"), attributeText(document.fingerprints[i].hash));
         }
         xml.writeEndElement();
@@ -462,7 +468,8 @@ std::string projectFileText(const ProjectDocument& document, const std::string& 
         xml.writeAttribute(QStringLiteral("path"), attributeText(paths.text(clip.path)));
         xml.writeAttribute(QStringLiteral("duration"), attributeText(numberText(clip.durationSeconds)));
         xml.writeAttribute(QStringLiteral("data-bytes"), attributeText(integerText(clip.dataBytes)));
-        xml.writeAttribute(QStringLiteral("byte-rate"), attributeText(integerText(clip.averageBytesPerSecond)));
+        xml.writeAttribute(QStringLiteral("byte-rate"),
+                           attributeText(integerText(clip.averageBytesPerSecond)));
         xml.writeEndElement();
     }
     xml.writeEndElement();
@@ -486,10 +493,12 @@ ProjectReadResult readProjectFile(const std::string& path) {
     if (path.empty() || path.find('\0') != std::string::npos) return cannotOpen("the name is not valid");
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return cannotOpen("the file does not exist");
-    if (!S_ISREG(info.st_mode)) return cannotOpen(S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a file");
+    if (!S_ISREG(info.st_mode))
+        return cannotOpen(S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a file");
     if (static_cast<std::uint64_t>(info.st_size) > kMaxProjectFileBytes) {
         result.error = ProjectFileError::TooLarge;
-        result.message = "The slideshow \"" + shownName(path) + "\" is too large to open: it is larger than " +
+        result.message = "The slideshow \"" + shownName(path) +
+                         "\" is too large to open: it is larger than " +
                          integerText(kMaxProjectFileBytes / (1024 * 1024)) + " MB.";
         return result;
     }

@@ -1,5 +1,5 @@
-#include "project/photo_fingerprint.h"
 #include "project/project_file.h"
+#include "project/photo_fingerprint.h"
 #include "project/project_paths.h"
 
 #include "tests/support/temp_home.h"
@@ -30,8 +30,8 @@ protected:
         return file;
     }
     std::string projectText(const std::string& slides, const std::string& version = "1") {
-        return "<?xml version=\"1.0\"?>\n<kestrelle-project version=\"" + version + "\">\n<slides>\n" + slides +
-               "</slides>\n</kestrelle-project>\n";
+        return "<?xml version=\"1.0\"?>\n<kestrelle-project version=\"" + version + "\">\n<slides>\n" +
+               slides + "</slides>\n</kestrelle-project>\n";
     }
     ProjectReadResult readText(const std::string& text) {
         const std::string file = path("show.kestrelle");
@@ -111,9 +111,11 @@ TEST_F(ProjectFileTest, SaveAndOpenGiveTheSameSlideshowAlsoAfterTheFolderMoved) 
 
 TEST_F(ProjectFileTest, OddAndNonUtf8NamesRoundTrip) {
     const std::string folder = makeFolder("odd");
-    const std::vector<std::string> names = {
-        "caf\xE9.jpg",         "100%.jpg",          "a&b<c>\"'.jpg",       "tab\there.jpg",   "line\nbreak.jpg",
-        "\xF0\x9F\x93\xB7.jpg", "%41 not escaped.jpg", "\xC3\x28 broken.jpg", "\xEF\xBF\xBE.jpg", " lead and trail .jpg"};
+    const std::vector<std::string> names = {"caf\xE9.jpg",         "100%.jpg",
+                                            "a&b<c>\"'.jpg",       "tab\there.jpg",
+                                            "line\nbreak.jpg",     "\xF0\x9F\x93\xB7.jpg",
+                                            "%41 not escaped.jpg", "\xC3\x28 broken.jpg",
+                                            "\xEF\xBF\xBE.jpg",    " lead and trail .jpg"};
     ProjectDocument document;
     for (const std::string& name : names) {
         makePhoto(folder + "/" + name);
@@ -139,7 +141,8 @@ TEST_F(ProjectFileTest, OddAndNonUtf8NamesRoundTrip) {
     EXPECT_EQ(encodePathText("\xC3\xA9t\xC3\xA9"), "\xC3\xA9t\xC3\xA9");
     EXPECT_EQ(encodePathText(std::string("a\0b", 3)), "a%00b");
     EXPECT_EQ(encodePathText("\xE0\x80\x80"), "%E0%80%80");  // an overlong form is no character
-    EXPECT_EQ(decodePathText("%e9%41"), std::string("\xE9" "A"));
+    EXPECT_EQ(decodePathText("%e9%41"), std::string("\xE9"
+                                                    "A"));
     EXPECT_FALSE(decodePathText("50%"));
     EXPECT_FALSE(decodePathText("%4"));
     EXPECT_FALSE(decodePathText("%G1"));
@@ -156,8 +159,8 @@ TEST_F(ProjectFileTest, PathsAreResolvedWithinLimits) {
 
     const std::string shared = makeFolder("shared");
     makePhoto(shared + "/p.jpg");
-    const ProjectReadResult read = readText(projectText(slideXml("sub/../shared/./p.jpg") +
-                                                        slideXml("/tmp/../" + shared.substr(1) + "/p.jpg")));
+    const ProjectReadResult read = readText(
+        projectText(slideXml("sub/../shared/./p.jpg") + slideXml("/tmp/../" + shared.substr(1) + "/p.jpg")));
     ASSERT_EQ(read.error, ProjectFileError::Ok) << read.message;
     EXPECT_EQ(read.document.content.slides[0].photoPath, shared + "/p.jpg");
     EXPECT_EQ(read.document.content.slides[1].photoPath, shared + "/p.jpg");
@@ -191,8 +194,8 @@ TEST_F(ProjectFileTest, WhatIsNotAProjectIsRefused) {
     EXPECT_EQ(readText("").error, ProjectFileError::NotAProject);
     EXPECT_EQ(readText("<settings><a/></settings>").error, ProjectFileError::NotAProject);
     // Entities are a way to make a small file large: a document type is refused outright.
-    const ProjectReadResult entities =
-        readText("<!DOCTYPE kestrelle-project [<!ENTITY a \"aaaaaaaaaa\">]><kestrelle-project version=\"1\"/>");
+    const ProjectReadResult entities = readText(
+        "<!DOCTYPE kestrelle-project [<!ENTITY a \"aaaaaaaaaa\">]><kestrelle-project version=\"1\"/>");
     EXPECT_EQ(entities.error, ProjectFileError::NotAProject);
 
     // Ten megabytes of random bytes: refused at once, with a message.
@@ -221,11 +224,21 @@ TEST_F(ProjectFileTest, ATruncatedFileIsDamagedAtEveryCut) {
 
 TEST_F(ProjectFileTest, ValuesOutOfRangeMakeTheFileDamaged) {
     const std::vector<std::string> bad = {
-        slideXml("a.jpg", "-1"),          slideXml("a.jpg", "86400.5"),   slideXml("a.jpg", "1e308"),
-        slideXml("a.jpg", "nan"),         slideXml("a.jpg", "inf"),       slideXml("a.jpg", "3,5"),
-        slideXml("a.jpg", "3", "-0.5"),   slideXml("a.jpg", "3", ""),     slideXml("a.jpg", "3", "1", "13"),
-        slideXml("a.jpg", "3", "1", "-1"), slideXml("a.jpg", "3", "1", "2x"), slideXml("a%00b.jpg"),
-        slideXml("a%2.jpg"),              slideXml(""),                   "<slide duration=\"3\" transition=\"1\" effect=\"0\"/>",
+        slideXml("a.jpg", "-1"),
+        slideXml("a.jpg", "86400.5"),
+        slideXml("a.jpg", "1e308"),
+        slideXml("a.jpg", "nan"),
+        slideXml("a.jpg", "inf"),
+        slideXml("a.jpg", "3,5"),
+        slideXml("a.jpg", "3", "-0.5"),
+        slideXml("a.jpg", "3", ""),
+        slideXml("a.jpg", "3", "1", "13"),
+        slideXml("a.jpg", "3", "1", "-1"),
+        slideXml("a.jpg", "3", "1", "2x"),
+        slideXml("a%00b.jpg"),
+        slideXml("a%2.jpg"),
+        slideXml(""),
+        "<slide duration=\"3\" transition=\"1\" effect=\"0\"/>",
         "<slide photo=\"a.jpg\" duration=\"3\" transition=\"1\" effect=\"0\" bytes=\"-4\"/>",
         "<slide photo=\"a.jpg\" duration=\"3\" transition=\"1\" effect=\"0\" hash=\"ZZ\"/>",
         slideXml(std::string(5000, 'a')),
@@ -236,15 +249,16 @@ TEST_F(ProjectFileTest, ValuesOutOfRangeMakeTheFileDamaged) {
         EXPECT_NE(read.message.find("damaged"), std::string::npos) << read.message;
         EXPECT_TRUE(read.document.content.slides.empty());
     }
-    const std::string clipText = "<kestrelle-project version=\"1\"><soundtrack><clip path=\"s.wav\" duration=\"-3\"/>"
-                                 "</soundtrack></kestrelle-project>";
+    const std::string clipText =
+        "<kestrelle-project version=\"1\"><soundtrack><clip path=\"s.wav\" duration=\"-3\"/>"
+        "</soundtrack></kestrelle-project>";
     EXPECT_EQ(readText(clipText).error, ProjectFileError::Damaged);
 
     // The edges themselves are fine, and unknown elements and attributes are passed over.
-    const ProjectReadResult edges =
-        readText("<kestrelle-project version=\"1\" colour=\"blue\"><motion><slide photo=\"x\"/></motion>"
-                 "<slides><note>hi</note><slide photo=\"a.jpg\" duration=\"0\" transition=\"86400\" effect=\"12\" "
-                 "tilt=\"4\"><zoom/></slide></slides></kestrelle-project>");
+    const ProjectReadResult edges = readText(
+        "<kestrelle-project version=\"1\" colour=\"blue\"><motion><slide photo=\"x\"/></motion>"
+        "<slides><note>hi</note><slide photo=\"a.jpg\" duration=\"0\" transition=\"86400\" effect=\"12\" "
+        "tilt=\"4\"><zoom/></slide></slides></kestrelle-project>");
     ASSERT_EQ(edges.error, ProjectFileError::Ok) << edges.message;
     ASSERT_EQ(edges.document.content.slides.size(), 1u);
     EXPECT_EQ(edges.document.content.slides[0].transitionDuration, 86400.0);
@@ -257,9 +271,9 @@ TEST_F(ProjectFileTest, PhotosThatCannotBeReadStayAsMissingSlides) {
     ASSERT_EQ(::mkfifo((folder + "/fifo.jpg").c_str(), 0600), 0);
     makePhoto(folder + "/real.jpg");
     const std::string file = folder + "/show.kestrelle";
-    ASSERT_TRUE(writeFile(file, projectText(slideXml("folder.jpg") + slideXml("fifo.jpg") + slideXml("gone.jpg") +
-                                            slideXml("show.kestrelle") + slideXml("./show.kestrelle") +
-                                            slideXml("real.jpg"))));
+    ASSERT_TRUE(writeFile(
+        file, projectText(slideXml("folder.jpg") + slideXml("fifo.jpg") + slideXml("gone.jpg") +
+                          slideXml("show.kestrelle") + slideXml("./show.kestrelle") + slideXml("real.jpg"))));
     const ProjectReadResult read = readProjectFile(file);
     ASSERT_EQ(read.error, ProjectFileError::Ok) << read.message;
     ASSERT_EQ(read.document.content.slides.size(), 6u);
