@@ -102,7 +102,8 @@ TEST_F(MissingPhotosTest, ASearchedFolderMatchesByNameAndFingerprint) {
     // Limits: too shallow a search does not reach the deep photo.
     MissingPhotoLimits shallow;
     shallow.maxDepth = 1;
-    const std::vector<FoundPhoto> near = findMissingPhotos(document, path("project"), path("search"), shallow);
+    const std::vector<FoundPhoto> near =
+        findMissingPhotos(document, path("project"), path("search"), shallow);
     EXPECT_TRUE(std::none_of(near.begin(), near.end(), [](const FoundPhoto& hit) { return hit.slide == 0; }));
 }
 
