@@ -1,6 +1,7 @@
 // The project file with 1,000 slides: saving it (fingerprints from a warm cache, then the atomic write)
 // and opening it, each against a baseline measured in the same run: the atomic write of the same bytes
-// alone, and reading the same bytes and running Qt's XML tokeniser over them alone. Medians of the repetitions; the goal for a save is 50 ms.
+// alone, and reading the same bytes and running Qt's XML tokeniser over them alone. Medians of the
+// repetitions; the goal for a save is 50 ms.
 //
 //   project_file_bench [repetitions] [slides]
 
@@ -48,9 +49,10 @@ bool makePhoto(const std::string& path, int number) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return false;
     const std::string mark = "photo " + std::to_string(number);
-    bool ok = ::ftruncate(fd, 4 * 1024 * 1024) == 0 &&
-              ::pwrite(fd, mark.data(), mark.size(), 0) == static_cast<ssize_t>(mark.size()) &&
-              ::pwrite(fd, mark.data(), mark.size(), 4 * 1024 * 1024 - 64) == static_cast<ssize_t>(mark.size());
+    bool ok =
+        ::ftruncate(fd, 4 * 1024 * 1024) == 0 &&
+        ::pwrite(fd, mark.data(), mark.size(), 0) == static_cast<ssize_t>(mark.size()) &&
+        ::pwrite(fd, mark.data(), mark.size(), 4 * 1024 * 1024 - 64) == static_cast<ssize_t>(mark.size());
     ok = ::close(fd) == 0 && ok;
     return ok;
 }
@@ -87,7 +89,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot make %s\n", photo.c_str());
             return 1;
         }
-        document.content.slides.push_back(kestrelle::SlideContent{photo, 3.0 + i % 7 * 0.5, 1.5, i % 13, -1, false});
+        document.content.slides.push_back(
+            kestrelle::SlideContent{photo, 3.0 + i % 7 * 0.5, 1.5, i % 13, -1, false});
     }
     document.content.clips.push_back(kestrelle::ClipContent{root + "/music/song.mp3", 215.4, 0, 0});
     document.profileName = "Normal Quality(.avi)";
@@ -127,13 +130,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "a save or an open failed\n");
         return 1;
     }
-    std::printf("project file, %d slides (%zu bytes), medians of %d runs\n", slides, text.size(), repetitions);
+    std::printf("project file, %d slides (%zu bytes), medians of %d runs\n", slides, text.size(),
+                repetitions);
     std::printf("  fingerprints, cold cache (once):     %8.2f ms\n", coldMs);
-    std::printf("  save, warm cache:                    %8.2f ms  (goal 50 ms)  baseline atomic write alone %6.2f ms, "
-                "ratio %.2f\n",
-                saveMs, writeMs, writeMs > 0 ? saveMs / writeMs : 0.0);
-    std::printf("  open:                                %8.2f ms  baseline reading and XML-tokenising the bytes alone %6.2f ms, ratio %.2f\n",
-                openMs, readMs, readMs > 0 ? openMs / readMs : 0.0);
+    std::printf(
+        "  save, warm cache:                    %8.2f ms  (goal 50 ms)  baseline atomic write alone %6.2f "
+        "ms, "
+        "ratio %.2f\n",
+        saveMs, writeMs, writeMs > 0 ? saveMs / writeMs : 0.0);
+    std::printf(
+        "  open:                                %8.2f ms  baseline reading and XML-tokenising the bytes "
+        "alone %6.2f ms, ratio %.2f\n",
+        openMs, readMs, readMs > 0 ? openMs / readMs : 0.0);
     std::printf("  computed fingerprints: %llu (one per photo)\n",
                 static_cast<unsigned long long>(cache.computedCount()));
     return saveMs <= 50.0 ? 0 : 2;

@@ -346,6 +346,8 @@ private:
             fingerprint.hash.find_first_not_of("0123456789abcdef") != std::string::npos) {
             return damaged("slide " + number + " has a fingerprint that is not lower-case hex");
         }
+        // A size without a fingerprint identifies nothing.
+        if (fingerprint.hash.empty()) fingerprint = {};
         document.content.slides.push_back(std::move(slide));
         document.fingerprints.push_back(std::move(fingerprint));
     }

@@ -47,9 +47,10 @@ protected:
     // One second of 16-bit stereo silence at 44,100 Hz.
     static std::string waveBytes() {
         const std::uint32_t data = 44100 * 4;
-        std::string bytes = "RIFF" + testing::le32(36 + data) + "WAVEfmt " + testing::le32(16) + testing::le16(1) +
-                            testing::le16(2) + testing::le32(44100) + testing::le32(44100 * 4) + testing::le16(4) +
-                            testing::le16(16) + "data" + testing::le32(data);
+        std::string bytes = "RIFF" + testing::le32(36 + data) + "WAVEfmt " + testing::le32(16) +
+                            testing::le16(1) + testing::le16(2) + testing::le32(44100) +
+                            testing::le32(44100 * 4) + testing::le16(4) + testing::le16(16) + "data" +
+                            testing::le32(data);
         return bytes + std::string(data, '\0');
     }
     QString file(const std::string& relative) const { return QString::fromStdString(path(relative)); }

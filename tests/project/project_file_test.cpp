@@ -258,11 +258,13 @@ TEST_F(ProjectFileTest, ValuesOutOfRangeMakeTheFileDamaged) {
     const ProjectReadResult edges = readText(
         "<kestrelle-project version=\"1\" colour=\"blue\"><motion><slide photo=\"x\"/></motion>"
         "<slides><note>hi</note><slide photo=\"a.jpg\" duration=\"0\" transition=\"86400\" effect=\"12\" "
-        "tilt=\"4\"><zoom/></slide></slides></kestrelle-project>");
+        "tilt=\"4\" bytes=\"12\"><zoom/></slide></slides></kestrelle-project>");
     ASSERT_EQ(edges.error, ProjectFileError::Ok) << edges.message;
     ASSERT_EQ(edges.document.content.slides.size(), 1u);
     EXPECT_EQ(edges.document.content.slides[0].transitionDuration, 86400.0);
     EXPECT_EQ(edges.document.content.slides[0].transitionEffect, 12);
+    // A size without its fingerprint is none (so a save writes the same as it read).
+    EXPECT_EQ(edges.document.fingerprints, std::vector<PhotoFingerprint>{PhotoFingerprint{}});
 }
 
 TEST_F(ProjectFileTest, PhotosThatCannotBeReadStayAsMissingSlides) {
