@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     const kestrelle::ProjectReadResult again = kestrelle::parseProjectFileText(written, projectPath);
     require(again.error == kestrelle::ProjectFileError::Ok, "a written file is not read back");
     require(again.document.content == read.document.content, "the content changed in a round trip");
-    require(again.document.fingerprints == read.document.fingerprints, "fingerprints changed in a round trip");
+    require(again.document.fingerprints == read.document.fingerprints,
+            "fingerprints changed in a round trip");
     require(again.document.profileName == read.document.profileName &&
                 again.document.outputName == read.document.outputName &&
                 again.document.targetFolder == read.document.targetFolder,
