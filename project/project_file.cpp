@@ -78,7 +78,10 @@ public:
             std::free(real);
         }
     }
-    std::string text(const std::string& path) const {
+    std::string text(const std::string& given) const {
+        // Written as it will be read: "." and ".." taken out.
+        const std::string path =
+            given.empty() || given.front() != '/' ? given : normaliseAbsolutePath(given).value_or(given);
         if (auto beneath = pathBeneath(path, folder_)) return encodePathText(*beneath);
         if (!realFolder_.empty()) {
             if (auto beneath = pathBeneath(path, realFolder_)) return encodePathText(*beneath);

@@ -166,6 +166,12 @@ TEST_F(ProjectFileTest, PathsAreResolvedWithinLimits) {
     EXPECT_EQ(read.document.content.slides[1].photoPath, shared + "/p.jpg");
     EXPECT_FALSE(read.document.content.slides[0].photoMissing);
 
+    // A path beneath the project's folder by way of "." and ".." is written relative all the same.
+    ProjectDocument roundabout;
+    roundabout.content.slides = {SlideContent{shared + "/./sub/../p.jpg"}};
+    EXPECT_NE(projectFileText(roundabout, shared + "/x.kestrelle").find("photo=\"p.jpg\""),
+              std::string::npos);
+
     // A climb above the root names nothing real: the file is damaged.
     std::string deep;
     for (int i = 0; i < 64; ++i) deep += "../";
