@@ -342,6 +342,18 @@ TEST_F(ProjectFileTest, FingerprintsAreComputedOnceAndFollowTheFile) {
     ASSERT_EQ(::mkfifo(path("fifo.jpg").c_str(), 0600), 0);
     EXPECT_EQ(cache.fingerprint(path("fifo.jpg")), PhotoFingerprint{});
 
+    // Without computing, only what the cache holds comes out; warming it computes the rest.
+    const std::string fresh = makePhoto(path("fresh.jpg"), "fresh");
+    ProjectDocument quick;
+    quick.content.slides = {SlideContent{fresh}, SlideContent{path("gone.jpg")}};
+    const std::uint64_t computedBefore = cache.computedCount();
+    cache.fillFingerprints(quick, false);
+    EXPECT_EQ(quick.fingerprints, (std::vector<PhotoFingerprint>{PhotoFingerprint{}, stored}));
+    EXPECT_EQ(cache.computedCount(), computedBefore);
+    cache.warm({fresh, path("gone.jpg")}, [] { return true; });
+    cache.fillFingerprints(quick, false);
+    EXPECT_EQ(quick.fingerprints[0], computePhotoFingerprint(fresh));
+
     ProjectDocument document;
     document.content.slides = {SlideContent{small}, SlideContent{path("gone.jpg")}};
     cache.fillFingerprints(document);
