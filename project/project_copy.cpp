@@ -143,6 +143,7 @@ ProjectCopyResult saveProjectCopy(const ProjectDocument& document, const std::st
     std::set<std::string> takenNames;
     std::vector<PlannedFile> plan;
     std::uint64_t total = 0;
+    std::set<std::string> usedSubFolders;
     const auto planFile = [&](const std::string& source, const char* subFolder) -> std::string {
         if (const auto known = targetOf.find(source); known != targetOf.end()) return known->second;
         struct stat info {};
@@ -160,6 +161,7 @@ ProjectCopyResult saveProjectCopy(const ProjectDocument& document, const std::st
         }
         takenNames.insert(target);
         targetOf[source] = target;
+        usedSubFolders.insert(subFolder);
         plan.push_back(PlannedFile{source, target, static_cast<std::uint64_t>(info.st_size)});
         total += static_cast<std::uint64_t>(info.st_size);
         return target;
@@ -182,17 +184,9 @@ ProjectCopyResult saveProjectCopy(const ProjectDocument& document, const std::st
         result.message = result.cancelled ? "" : "The copy could not be saved: " + why + ".";
         return result;
     };
-    const bool anyPhoto = std::any_of(plan.begin(), plan.end(), [&](const PlannedFile& file) {
-        return file.target.compare(folderPrefix.size(), 8, "/photos/") == 0;
-    });
-    const bool anyClip =
-        plan.size() >
-        static_cast<std::size_t>(std::count_if(plan.begin(), plan.end(), [&](const PlannedFile& file) {
-            return file.target.compare(folderPrefix.size(), 8, "/photos/") == 0;
-        }));
-    for (const std::string& subFolder :
-         {std::string(), std::string(anyPhoto ? "/photos" : ""), std::string(anyClip ? "/music" : "")}) {
-        const std::string made = folder + subFolder;
+    std::vector<std::string> folders{folder};
+    for (const std::string& subFolder : usedSubFolders) folders.push_back(folderPrefix + "/" + subFolder);
+    for (const std::string& made : folders) {
         if (exists(made)) continue;
         if (!makeFolders(made)) return fail("cannot create the folder " + made);
         copier.madeFolder(made);
@@ -202,7 +196,11 @@ ProjectCopyResult saveProjectCopy(const ProjectDocument& document, const std::st
         if (!copier.copy(file, error)) return fail(error);
     }
     std::string message;
-    if (!writeProjectFile(*projectPath, result.copy, &message)) return fail(message);
+    if (!writeProjectFile(*projectPath, result.copy, &message)) {
+        fail({});
+        result.message = message;
+        return result;
+    }
     result.ok = true;
     return result;
 }
