@@ -94,10 +94,54 @@ private:
     std::string realFolder_;
 };
 
+// Qt's XML reader compares each attribute of an element with all those before it, so one element of
+// a million attributes would take hours. The project's elements have at most a handful: this one pass
+// over the bytes refuses a tag with more before the XML reader sees it.
+constexpr std::size_t kMaxAttributesPerTag = 64;
+
+enum class TagScan { Ok, TooManyAttributes, DocumentType };
+
+TagScan scanTags(const std::string& text) {
+    // Markup whose inside is no tag: skipped whole, so quotes in it do not confuse the count.
+    static const std::pair<const char*, const char*> kSkipped[] = {
+        {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
+    std::size_t at = 0;
+    while ((at = text.find('<', at)) != std::string::npos) {
+        // A document type can declare entities and attribute lists: never handed to the XML reader.
+        if (text.compare(at, 9, "<!DOCTYPE") == 0) return TagScan::DocumentType;
+        bool skipped = false;
+        for (const auto& [open, close] : kSkipped) {
+            if (text.compare(at, std::char_traits<char>::length(open), open) != 0) continue;
+            const std::size_t end = text.find(close, at + std::char_traits<char>::length(open));
+            if (end == std::string::npos) return TagScan::Ok;  // cut off: the XML reader says so
+            at = end + std::char_traits<char>::length(close);
+            skipped = true;
+            break;
+        }
+        if (skipped) continue;
+        std::size_t equals = 0;
+        char quote = 0;
+        for (++at; at < text.size(); ++at) {
+            const char c = text[at];
+            if (quote) {
+                if (c == quote) quote = 0;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (c == '=') {
+                if (++equals > kMaxAttributesPerTag) return TagScan::TooManyAttributes;
+            } else if (c == '>') {
+                break;
+            }
+        }
+    }
+    return TagScan::Ok;
+}
+
 class Reader {
 public:
     Reader(const std::string& text, const std::string& projectPath)
-        : xml_(QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()))),
+        : text_(text),
+          xml_(QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()))),
           projectPath_(projectPath) {
         folder_ = folderOfPath(absolutePath(projectPath).value_or(projectPath));
         struct stat info {};
@@ -211,6 +255,15 @@ private:
     }
 
     void readDocument() {
+        switch (scanTags(text_)) {
+            case TagScan::DocumentType:
+                return fail(ProjectFileError::NotAProject, "it declares a document type");
+            case TagScan::TooManyAttributes:
+                return damaged("an element has more than " + integerText(kMaxAttributesPerTag) +
+                               " attributes");
+            case TagScan::Ok:
+                break;
+        }
         // Up to the root element: a declaration, comments and processing instructions only.
         while (!xml_.atEnd()) {
             const QXmlStreamReader::TokenType token = xml_.readNext();
@@ -388,6 +441,7 @@ private:
         document.content.clips.push_back(std::move(clip));
     }
 
+    const std::string& text_;
     QXmlStreamReader xml_;
     std::string projectPath_;
     std::string folder_;

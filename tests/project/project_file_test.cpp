@@ -204,6 +204,19 @@ TEST_F(ProjectFileTest, WhatIsNotAProjectIsRefused) {
         "<!DOCTYPE kestrelle-project [<!ENTITY a \"aaaaaaaaaa\">]><kestrelle-project version=\"1\"/>");
     EXPECT_EQ(entities.error, ProjectFileError::NotAProject);
 
+    // An element with a hundred thousand attributes (which Qt's reader would check against each other
+    // for hours) is refused in one pass; a comment full of '=' is still only a comment.
+    std::string attributes;
+    for (int i = 0; i < 100000; ++i) attributes += " a" + std::to_string(i) + "=\"\"";
+    const ProjectReadResult crowded = readText(projectText("<slide" + attributes + "/>"));
+    EXPECT_EQ(crowded.error, ProjectFileError::Damaged);
+    EXPECT_NE(crowded.message.find("attributes"), std::string::npos) << crowded.message;
+    EXPECT_EQ(readText("<!--" + attributes + "--><kestrelle-project version=\"1\"/>").error,
+              ProjectFileError::Ok);
+    // Nor can a quote in other markup hide the attributes from that pass.
+    EXPECT_EQ(readText(projectText("<![CDATA[\"]]><?pi \"?><slide" + attributes + "/>")).error,
+              ProjectFileError::Damaged);
+
     // Ten megabytes of random bytes: refused at once, with a message.
     std::mt19937 random(21);
     std::string noise(10 * 1024 * 1024, '\0');
