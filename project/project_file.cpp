@@ -96,16 +96,20 @@ private:
 
 // Qt's XML reader compares each attribute of an element with all those before it, so one element of
 // a million attributes would take hours. The project's elements have at most a handful: this one pass
-// over the bytes refuses a tag with more before the XML reader sees it.
+// over the bytes refuses a tag with more, or elements nested absurdly deep, before the XML reader sees it.
 constexpr std::size_t kMaxAttributesPerTag = 64;
 
-enum class TagScan { Ok, TooManyAttributes, DocumentType };
+// The format nests four deep; a file nested far deeper costs the XML reader memory for each level.
+constexpr std::size_t kMaxElementDepth = 256;
+
+enum class TagScan { Ok, TooManyAttributes, TooDeep, DocumentType };
 
 TagScan scanTags(const std::string& text) {
     // Markup whose inside is no tag: skipped whole, so quotes in it do not confuse the count.
     static const std::pair<const char*, const char*> kSkipped[] = {
         {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
     std::size_t at = 0;
+    std::size_t depth = 0;
     while ((at = text.find('<', at)) != std::string::npos) {
         // A document type can declare entities and attribute lists: never handed to the XML reader.
         if (text.compare(at, 9, "<!DOCTYPE") == 0) return TagScan::DocumentType;
@@ -119,8 +123,10 @@ TagScan scanTags(const std::string& text) {
             break;
         }
         if (skipped) continue;
+        const bool endTag = at + 1 < text.size() && text[at + 1] == '/';
         std::size_t equals = 0;
         char quote = 0;
+        char before = 0;
         for (++at; at < text.size(); ++at) {
             const char c = text[at];
             if (quote) {
@@ -132,6 +138,12 @@ TagScan scanTags(const std::string& text) {
             } else if (c == '>') {
                 break;
             }
+            before = c;
+        }
+        if (endTag) {
+            if (depth > 0) --depth;
+        } else if (before != '/' && ++depth > kMaxElementDepth) {
+            return TagScan::TooDeep;
         }
     }
     return TagScan::Ok;
@@ -143,6 +155,9 @@ public:
         : text_(text),
           xml_(QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()))),
           projectPath_(projectPath) {
+        // The format uses no namespaces; resolving them costs time in proportion to the depth for every
+        // element, which a deeply nested file would make quadratic.
+        xml_.setNamespaceProcessing(false);
         folder_ = folderOfPath(absolutePath(projectPath).value_or(projectPath));
         struct stat info {};
         if (::stat(projectPath.c_str(), &info) == 0) {
@@ -258,6 +273,8 @@ private:
         switch (scanTags(text_)) {
             case TagScan::DocumentType:
                 return fail(ProjectFileError::NotAProject, "it declares a document type");
+            case TagScan::TooDeep:
+                return damaged("elements are nested more than " + integerText(kMaxElementDepth) + " deep");
             case TagScan::TooManyAttributes:
                 return damaged("an element has more than " + integerText(kMaxAttributesPerTag) +
                                " attributes");

@@ -213,6 +213,10 @@ TEST_F(ProjectFileTest, WhatIsNotAProjectIsRefused) {
     EXPECT_NE(crowded.message.find("attributes"), std::string::npos) << crowded.message;
     EXPECT_EQ(readText("<!--" + attributes + "--><kestrelle-project version=\"1\"/>").error,
               ProjectFileError::Ok);
+    // Elements nested a million deep cost the XML reader memory at each level: refused in that pass too.
+    std::string nested;
+    for (int i = 0; i < 1000000; ++i) nested += "<a>";
+    EXPECT_EQ(readText(projectText(nested)).error, ProjectFileError::Damaged);
     // Nor can a quote in other markup hide the attributes from that pass.
     EXPECT_EQ(readText(projectText("<![CDATA[\"]]><?pi \"?><slide" + attributes + "/>")).error,
               ProjectFileError::Damaged);
