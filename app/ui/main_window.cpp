@@ -11,6 +11,7 @@
 #include "config/settings_store.h"
 #include "config/ui/dialog_units.h"
 #include "project/photo_drag_payload.h"
+#include "project/project_history.h"
 #include "project/slideshow_project.h"
 #include "project/timeline.h"
 #include "project/ui/storyboard_control.h"
@@ -18,15 +19,23 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QFile>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QUndoStack>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -67,24 +76,33 @@ QLabel* makeLabel(const QString& text, QWidget* parent) {
     return label;
 }
 
-// The storyboard's distance from the sides of the window, and from the texts above and below it.
-constexpr int kStoryboardMargin = 10;
-constexpr int kStoryboardGapAbove = 4;
-constexpr int kStoryboardGapBelow = 2;
 
 }  // namespace
 
 LumoDlg::LumoDlg(SettingsStore& store, MainWindowDialogs dialogs, QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       store_(store),
       dialogs_(std::move(dialogs)) {
     setWindowTitle(QStringLiteral("Kestrelle"));
     setObjectName(QStringLiteral("LumoDlg"));
     setWindowIcon(programIcon());
-    buildMenus();
     buildControls();
+    history_ = std::make_unique<ProjectHistory>(project());
+    buildMenus();
     fillFromSettings();
+    restoreWindowState();
+
+    // The title's mark follows the history's clean state; each change starts the autosave clock (once:
+    // the slideshow is saved at most the delay after the first change since the last autosave).
+    connect(&history().stack(), &QUndoStack::cleanChanged, this, [this] { updateTitle(); });
+    autosaveTimer_.setSingleShot(true);
+    autosaveTimer_.setInterval(autosaveDelayMs());
+    connect(&autosaveTimer_, &QTimer::timeout, this, &LumoDlg::autosaveNow);
+    connect(&history().stack(), &QUndoStack::indexChanged, this, [this] {
+        if (!autosaveTimer_.isActive()) autosaveTimer_.start();
+    });
+    updateTitle();
     // The tree lists its places and selects the stored folder again, which opens it in the browser.
     folderTree_->build();
 }
@@ -97,6 +115,210 @@ SlideShowProject& LumoDlg::project() {
     return storyboard_->project();
 }
 
+ProjectHistory& LumoDlg::history() {
+    return *history_;
+}
+
+QString LumoDlg::projectName() const {
+    if (projectPath_.isEmpty()) return QStringLiteral("Untitled");
+    return QFileInfo(projectPath_).completeBaseName();
+}
+
+bool LumoDlg::hasUnsavedChanges() const {
+    return !history_->stack().isClean();
+}
+
+void LumoDlg::updateTitle() {
+    setWindowTitle(projectName() + QStringLiteral("[*] - Kestrelle"));
+    setWindowModified(hasUnsavedChanges());
+}
+
+void LumoDlg::updateRecentMenu() {
+    recentMenu_->clear();
+    for (const QString& path : windowState_.recentProjects) {
+        QAction* action = recentMenu_->addAction(QFileInfo(path).fileName());
+        action->setToolTip(path);
+        action->setStatusTip(path);
+        action->setData(path);
+        // A file that is gone stays listed, greyed, until a later start drops it.
+        action->setEnabled(QFileInfo(path).isFile());
+        connect(action, &QAction::triggered, this, [this, path] { openProjectFile(path); });
+    }
+    recentMenu_->setEnabled(!windowState_.recentProjects.isEmpty());
+}
+
+void LumoDlg::rememberRecent(const QString& path) {
+    windowState_.recentProjects = withRecentProject(windowState_.recentProjects, path);
+    windowState_.save();
+    updateRecentMenu();
+}
+
+bool LumoDlg::maybeSaveChanges() {
+    if (!hasUnsavedChanges()) return true;
+    storyboard_->endDurationEdit(true);
+    const SaveChangesAnswer answer =
+        dialogs_.askSaveChanges ? dialogs_.askSaveChanges(this, projectName()) : SaveChangesAnswer::Cancel;
+    switch (answer) {
+        case SaveChangesAnswer::Save:
+            return save();
+        case SaveChangesAnswer::Discard:
+            return true;
+        case SaveChangesAnswer::Cancel:
+        default:
+            return false;
+    }
+}
+
+ProjectDocument LumoDlg::documentToSave() const {
+    ProjectDocument document;
+    document.content = storyboard_->project().content();
+    if (const OutputProfile* profile = store_.currentProfile()) document.profileName = profile->name;
+    document.outputName = store_.outputName();
+    document.targetFolder = store_.targetPath();
+    return document;
+}
+
+bool LumoDlg::writeProject(const QString& path) {
+    storyboard_->endDurationEdit(true);
+    std::string message;
+    if (!writeProjectFile(QFile::encodeName(path).toStdString(), documentToSave(), &message)) {
+        showMessage(message.empty() ? "The slideshow could not be saved." : message, MessageFlags::kWarningOk);
+        return false;
+    }
+    KESTRELLE_LOG_AS(kLogSource, 1, "Saved project %s", qPrintable(path));
+    projectPath_ = path;
+    history().stack().setClean();
+    autosaveTimer_.stop();
+    autosave_.discard();
+    rememberRecent(path);
+    updateTitle();
+    return true;
+}
+
+bool LumoDlg::save() {
+    if (projectPath_.isEmpty()) return saveAs();
+    return writeProject(projectPath_);
+}
+
+bool LumoDlg::saveAs() {
+    if (!dialogs_.saveProjectFile) return false;
+    const QString startFolder = projectPath_.isEmpty() ? QString::fromStdString(store_.targetPath())
+                                                       : QFileInfo(projectPath_).absolutePath();
+    QString path = dialogs_.saveProjectFile(this, QStringLiteral("Save Slideshow As"),
+                                            startFolder + QLatin1Char('/') + projectName() +
+                                                QString::fromLatin1(kProjectFileExtension));
+    if (path.isEmpty()) return false;
+    if (!path.endsWith(QString::fromLatin1(kProjectFileExtension))) path += QString::fromLatin1(kProjectFileExtension);
+    return writeProject(path);
+}
+
+void LumoDlg::openProject() {
+    if (!maybeSaveChanges() || !dialogs_.openProjectFile) return;
+    const QString startFolder = projectPath_.isEmpty() ? QDir::homePath() : QFileInfo(projectPath_).absolutePath();
+    const QString path = dialogs_.openProjectFile(this, QStringLiteral("Open Slideshow"), startFolder);
+    if (!path.isEmpty()) openWithoutAsking(path);
+}
+
+bool LumoDlg::openProjectFile(const QString& path) {
+    if (!maybeSaveChanges()) return false;
+    return openWithoutAsking(path);
+}
+
+bool LumoDlg::openWithoutAsking(const QString& path) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const ProjectReadResult read = readProjectFile(QFile::encodeName(absolute).toStdString());
+    if (read.error != ProjectFileError::Ok) {
+        // The open slideshow stays as it was.
+        showMessage(read.message.empty() ? "The slideshow could not be opened." : read.message,
+                    MessageFlags::kWarningOk);
+        return false;
+    }
+    KESTRELLE_LOG_AS(kLogSource, 1, "Open project %s (%zu slides)", qPrintable(absolute),
+                     read.document.content.slides.size());
+    storyboard_->endDurationEdit(false);
+    project().setContent(read.document.content);
+    history().stack().clear();
+    history().stack().setClean();
+    autosaveTimer_.stop();
+    autosave_.discard();
+    // The profile, output name and target the project was made with, where they still exist here.
+    const ProjectDocument& document = read.document;
+    for (int index = 0; index < store_.profileCount(); ++index) {
+        const OutputProfile* profile = store_.profileAt(index);
+        if (profile && profile->name == document.profileName) {
+            store_.selectProfile(index);
+            refreshProfiles();
+            break;
+        }
+    }
+    if (!document.outputName.empty() && checkOutputName(document.outputName) == NameCheck::Valid)
+        fileName_->setText(QString::fromStdString(document.outputName));
+    if (!document.targetFolder.empty() && QFileInfo(QString::fromStdString(document.targetFolder)).isDir()) {
+        store_.setTargetPath(document.targetFolder);
+        target_->setText(QString::fromStdString(document.targetFolder));
+    }
+    projectPath_ = absolute;
+    rememberRecent(absolute);
+    updateTitle();
+    updateFitToMusicActions();
+    return true;
+}
+
+bool LumoDlg::offerAutosaveRestore() {
+    if (!autosave_.exists()) return false;
+    KESTRELLE_LOG_AS(kLogSource, 1, "An autosaved slideshow was left at %s: offering to restore it",
+                     autosave_.path().c_str());
+    const int answer = showMessage(
+        "Kestrelle did not close properly. Restore the slideshow you were working on?",
+        MessageFlags::kWarningYesNo);
+    if (answer != MessageAnswer::kYes) {
+        autosave_.discard();
+        return false;
+    }
+    const ProjectReadResult read = autosave_.read();
+    if (read.error != ProjectFileError::Ok) {
+        showMessage("The autosaved slideshow could not be restored. " + read.message, MessageFlags::kWarningOk);
+        autosave_.discard();
+        return false;
+    }
+    // Restored as an unsaved change (an undo step), so that closing asks to save it.
+    history().record(QStringLiteral("Restore Slideshow"), [&] { project().setContent(read.document.content); });
+    updateFitToMusicActions();
+    return true;
+}
+
+void LumoDlg::autosaveNow() {
+    autosaveTimer_.stop();
+    if (!hasUnsavedChanges()) {
+        // Back at the saved state: nothing would be lost.
+        autosave_.discard();
+        return;
+    }
+    std::string message;
+    if (!autosave_.write(documentToSave(), &message))
+        KESTRELLE_LOG_AS(kLogSource, 1, "Autosave failed: %s", message.c_str());
+}
+
+void LumoDlg::closeWithoutAsking() {
+    if (hasUnsavedChanges()) autosaveNow();
+    closingWithoutAsking_ = true;
+    exitWindow();
+}
+
+bool LumoDlg::acceptMissingPhotos() {
+    int missing = 0;
+    for (const SlideContent& slide : project().content().slides) {
+        if (slide.photoMissing || !QFileInfo(QFile::decodeName(QByteArray::fromStdString(slide.photoPath))).isFile())
+            ++missing;
+    }
+    if (missing == 0) return true;
+    const std::string text =
+        missing == 1 ? std::string("1 photo of the slideshow is missing. Go on with a black slide in its place?")
+                     : std::to_string(missing) +
+                           " photos of the slideshow are missing. Go on with black slides in their place?";
+    return showMessage(text, MessageFlags::kWarningYesNo) == MessageAnswer::kYes;
+}
+
 void LumoDlg::setFreeSpaceQuery(std::function<std::uint64_t(const std::string&)> query) {
     freeSpaceQuery_ = std::move(query);
 }
@@ -104,8 +326,24 @@ void LumoDlg::setFreeSpaceQuery(std::function<std::uint64_t(const std::string&)>
 void LumoDlg::buildMenus() {
     menuBar_ = new QMenuBar(this);
     QMenu* file = menuBar_->addMenu(QStringLiteral("&File"));
-    connect(file->addAction(QStringLiteral("New Slide")), &QAction::triggered, this, &LumoDlg::newSlide);
-    // Commands on the whole slideshow, beside "New Slide"; enabled while there are clips and photos.
+    const auto command = [this](QMenu* menu, const QString& text, QKeySequence::StandardKey key) {
+        QAction* action = menu->addAction(text);
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);  // the shortcut works with the menu closed
+        return action;
+    };
+    newAction_ = command(file, QStringLiteral("&New"), QKeySequence::New);
+    connect(newAction_, &QAction::triggered, this, &LumoDlg::newSlide);
+    openAction_ = command(file, QStringLiteral("&Open..."), QKeySequence::Open);
+    connect(openAction_, &QAction::triggered, this, &LumoDlg::openProject);
+    recentMenu_ = file->addMenu(QStringLiteral("Open &Recent"));
+    saveAction_ = command(file, QStringLiteral("&Save"), QKeySequence::Save);
+    connect(saveAction_, &QAction::triggered, this, &LumoDlg::save);
+    saveAsAction_ = command(file, QStringLiteral("Save &As..."), QKeySequence::SaveAs);
+    connect(saveAsAction_, &QAction::triggered, this, &LumoDlg::saveAs);
+    file->addSeparator();
+    // Commands on the whole slideshow; enabled while there are clips and photos.
     fitToMusicAction_ = file->addAction(QStringLiteral("Fit to Music"));
     connect(fitToMusicAction_, &QAction::triggered, this, [this] { fitToMusic(false); });
     fitToBeatsAction_ = file->addAction(QStringLiteral("Fit to Music on the Beats"));
@@ -117,6 +355,18 @@ void LumoDlg::buildMenus() {
             &LumoDlg::exportLog);
     file->addSeparator();
     connect(file->addAction(QStringLiteral("Exit")), &QAction::triggered, this, &LumoDlg::exitWindow);
+
+    // Undo and Redo name the step they take back or do again ("Undo Delete Slide").
+    editMenu_ = menuBar_->addMenu(QStringLiteral("&Edit"));
+    undoAction_ = history().stack().createUndoAction(this, QStringLiteral("&Undo"));
+    undoAction_->setShortcut(QKeySequence::Undo);
+    redoAction_ = history().stack().createRedoAction(this, QStringLiteral("&Redo"));
+    redoAction_->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    for (QAction* action : {undoAction_, redoAction_}) {
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+        editMenu_->addAction(action);
+    }
 
     connect(menuBar_->addAction(QStringLiteral("&Config")), &QAction::triggered, this, &LumoDlg::configure);
 
@@ -131,12 +381,14 @@ void LumoDlg::buildMenus() {
     connect(help->addAction(QStringLiteral("Contact us")), &QAction::triggered, this, &LumoDlg::contactUs);
     help->addSeparator();
     connect(help->addAction(QStringLiteral("About...")), &QAction::triggered, this, &LumoDlg::about);
+
+    static_cast<QVBoxLayout*>(layout())->setMenuBar(menuBar_);
+    updateRecentMenu();
 }
 
 void LumoDlg::buildControls() {
     client_ = new QWidget(this);
     const DialogUnitScale units(font());
-    client_->setFixedSize(units.x(603), units.y(383));
 
     QFont stepFont(QStringLiteral("Arial"));
     stepFont.setPixelSize(14);
@@ -144,30 +396,35 @@ void LumoDlg::buildControls() {
 
     // Created in reading order, which is also the tab order.
     stepTexts_[0] = makeLabel(QString::fromLatin1(kStepTexts[0]), client_);
-    // The step 1 row ends where the browser's mode buttons begin.
-    stepTexts_[0]->setGeometry(units.rect(7, 1, 498, 13));
 
     // The browser's photo and audio modes, at the right of the step 1 row above the browser they switch.
     photoMode_ = makeButton(QStringLiteral("Photo"), client_);
     audioMode_ = makeButton(QStringLiteral("Audio"), client_);
-    photoMode_->setGeometry(units.rect(509, 1, 42, 13));
-    audioMode_->setGeometry(units.rect(555, 1, 42, 13));
     photoMode_->setToolTip(QStringLiteral("List the folder's photos"));
     audioMode_->setToolTip(QStringLiteral("List the folder's audio files, to drag onto the soundtrack"));
     for (QPushButton* mode : {photoMode_, audioMode_}) {
         mode->setCheckable(true);
         mode->setAutoExclusive(true);
         mode->setAccessibleDescription(mode->toolTip());
+        mode->setMinimumWidth(std::max(units.x(42), mode->sizeHint().width()));
     }
 
-    folderTree_ = new FolderTree(std::make_unique<LocalFolderSource>(), store_, client_);
-    folderTree_->setGeometry(units.rect(7, 15, 194, 177));
-
-    photoBrowser_ = new PhotoBrowser(client_);
-    photoBrowser_->setGeometry(units.rect(209, 15, 388, 177));
+    // The tree and the browser share the upper part, divided by a splitter the user can move.
+    browserSplitter_ = new QSplitter(Qt::Horizontal, client_);
+    browserSplitter_->setObjectName(QStringLiteral("browserSplitter"));
+    browserSplitter_->setChildrenCollapsible(false);
+    folderTree_ = new FolderTree(std::make_unique<LocalFolderSource>(), store_, browserSplitter_);
+    photoBrowser_ = new PhotoBrowser(browserSplitter_);
+    folderTree_->setMinimumSize(units.x(90), units.y(40));
+    photoBrowser_->setMinimumSize(units.x(150), units.y(40));
+    browserSplitter_->addWidget(folderTree_);
+    browserSplitter_->addWidget(photoBrowser_);
+    browserSplitter_->setStretchFactor(0, 0);
+    browserSplitter_->setStretchFactor(1, 1);
+    // The proportions the dialog-unit layout gave them: 194 and 388 units.
+    browserSplitter_->setSizes({units.x(194), units.x(388)});
 
     stepTexts_[1] = makeLabel(QString::fromLatin1(kStepTexts[1]), client_);
-    stepTexts_[1]->setGeometry(units.rect(7, 197, 590, 13));
 
     // New slides take the defaults of the store this window works on.
     storyboard_ = new StoryboardControl(client_, [this] {
@@ -186,69 +443,90 @@ void LumoDlg::buildControls() {
         const OutputProfile* profile = store_.currentProfile();
         return profile ? VideoSize{profile->ResWidth, profile->ResHeight} : VideoSize{};
     });
-
-    // The storyboard sits right under the step 2 text (the fixed pixel row it had under a smaller
-    // system font would cover the text and the photo browser here), 10 pixels in from either side, and
-    // tall enough to show both its lines. Everything from the step 3 text down moves down by what the
-    // storyboard needs beyond the room the layout in dialog units leaves it, and the window grows by
-    // as much.
-    const int storyboardTop = stepTexts_[1]->geometry().bottom() + kStoryboardGapAbove;
-    const int storyboardBottom = storyboardTop + storyboard_->heightForBothLines();
-    const int step3Top = units.rect(7, 293, 590, 15).top();
-    storyboardRoom_ = std::max(0, storyboardBottom + kStoryboardGapBelow - step3Top);
-    storyboard_->setGeometry(QRect(QPoint(kStoryboardMargin, storyboardTop),
-                                   QPoint(client_->width() - kStoryboardMargin - 1, storyboardBottom - 1)));
-    client_->setFixedSize(units.x(603), units.y(383) + storyboardRoom_);
-    // A rectangle in dialog units of the part below the storyboard, moved down with it.
-    const auto below = [&units, this](int left, int top, int width, int height) {
-        return units.rect(left, top, width, height).translated(0, storyboardRoom_);
-    };
+    // Always tall enough for both its lines; the extra width of the window is the storyboard's.
+    storyboard_->setFixedHeight(storyboard_->heightForBothLines());
+    storyboard_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
     stepTexts_[2] = makeLabel(QString::fromLatin1(kStepTexts[2]), client_);
-    stepTexts_[2]->setGeometry(below(7, 293, 590, 15));
-    for (QLabel* text : stepTexts_) text->setFont(stepFont);
+    for (QLabel* text : stepTexts_) {
+        text->setFont(stepFont);
+        // Long step texts may be cut at the right in a narrow window rather than widen it.
+        text->setMinimumWidth(1);
+        text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    }
 
     frame_ = new QGroupBox(client_);
-    frame_->setGeometry(below(7, 306, 541, 68));
 
-    auto* profileLabel = makeLabel(QStringLiteral("Profile"), client_);
-    profileLabel->setGeometry(below(13, 318, 37, 10));
-    profileList_ = new QComboBox(client_);
-    const QRect profileRect = below(56, 315, 195, 13);
-    profileList_->setGeometry(
-        profileRect.adjusted(0, 0, 0, std::max(0, profileList_->sizeHint().height() - profileRect.height())));
+    auto* profileLabel = makeLabel(QStringLiteral("Profile"), frame_);
+    profileList_ = new QComboBox(frame_);
     profileLabel->setBuddy(profileList_);
-    config_ = makeButton(QStringLiteral("Config"), client_);
-    config_->setGeometry(below(256, 315, 36, 15));
+    config_ = makeButton(QStringLiteral("Config"), frame_);
 
-    auto* nameLabel = makeLabel(QStringLiteral("File Name:"), client_);
-    nameLabel->setGeometry(below(13, 335, 42, 10));
-    fileName_ = new QLineEdit(client_);
-    fileName_->setGeometry(below(56, 333, 195, 15));
+    auto* nameLabel = makeLabel(QStringLiteral("File Name:"), frame_);
+    fileName_ = new QLineEdit(frame_);
     nameLabel->setBuddy(fileName_);
-    auto* aviLabel = makeLabel(QStringLiteral(".avi"), client_);
-    aviLabel->setGeometry(below(256, 336, 17, 10));
+    auto* aviLabel = makeLabel(QStringLiteral(".avi"), frame_);
 
-    auto* targetLabel = makeLabel(QStringLiteral("Target:"), client_);
-    targetLabel->setGeometry(below(13, 354, 42, 10));
-    target_ = new QLineEdit(client_);
+    auto* targetLabel = makeLabel(QStringLiteral("Target:"), frame_);
+    target_ = new QLineEdit(frame_);
     target_->setReadOnly(true);
-    target_->setGeometry(below(56, 354, 195, 15));
     targetLabel->setBuddy(target_);
-    browse_ = makeButton(QStringLiteral("Browse"), client_);
-    browse_->setGeometry(below(256, 354, 36, 15));
+    browse_ = makeButton(QStringLiteral("Browse"), frame_);
 
     preview_ = makeButton(QStringLiteral("Preview"), client_);
-    preview_->setGeometry(below(553, 309, 44, 14));
     start_ = makeButton(QStringLiteral("Start"), client_);
-    start_->setGeometry(below(553, 333, 44, 42));
 
-    // Each label's text sits level with the text of its field.
-    for (QLabel* label : {profileLabel, nameLabel, targetLabel, aviLabel}) {
-        const QWidget* field = label == aviLabel ? fileName_ : label->buddy();
-        const QRect place = label->geometry();
-        label->setGeometry(place.left(), field->y(), place.width(), field->height());
-    }
+    // The fields keep the width the dialog units gave them; the buttons at least theirs.
+    for (QWidget* field : std::initializer_list<QWidget*>{profileList_, fileName_, target_})
+        field->setMinimumWidth(units.x(195));
+    for (QPushButton* button : {config_, browse_})
+        button->setMinimumWidth(std::max(units.x(36), button->sizeHint().width()));
+    for (QPushButton* button : {preview_, start_})
+        button->setMinimumWidth(std::max(units.x(44), button->sizeHint().width()));
+    preview_->setMinimumHeight(std::max(units.y(14), preview_->sizeHint().height()));
+    start_->setMinimumHeight(std::max(units.y(42), start_->sizeHint().height()));
+    start_->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Expanding);
+
+    auto* fields = new QGridLayout(frame_);
+    fields->setHorizontalSpacing(units.x(5));
+    fields->setVerticalSpacing(units.y(3));
+    fields->addWidget(profileLabel, 0, 0);
+    fields->addWidget(profileList_, 0, 1);
+    fields->addWidget(config_, 0, 2, Qt::AlignLeft);
+    fields->addWidget(nameLabel, 1, 0);
+    fields->addWidget(fileName_, 1, 1);
+    fields->addWidget(aviLabel, 1, 2, Qt::AlignLeft);
+    fields->addWidget(targetLabel, 2, 0);
+    fields->addWidget(target_, 2, 1);
+    fields->addWidget(browse_, 2, 2, Qt::AlignLeft);
+    fields->setColumnStretch(3, 1);
+
+    auto* buttons = new QVBoxLayout;
+    buttons->setSpacing(units.y(4));
+    buttons->addWidget(preview_);
+    buttons->addWidget(start_, 1);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->setSpacing(units.x(5));
+    bottom->addWidget(frame_, 1);
+    bottom->addLayout(buttons);
+
+    auto* stepOneRow = new QHBoxLayout;
+    stepOneRow->setSpacing(units.x(4));
+    stepOneRow->addWidget(stepTexts_[0], 1);
+    stepOneRow->addWidget(photoMode_);
+    stepOneRow->addWidget(audioMode_);
+
+    // The tree and the browser take the extra height, the storyboard and the fields the extra width.
+    auto* column = new QVBoxLayout(client_);
+    column->setContentsMargins(units.x(7), units.y(1), units.x(7), units.y(4));
+    column->setSpacing(units.y(2));
+    column->addLayout(stepOneRow);
+    column->addWidget(browserSplitter_, 1);
+    column->addWidget(stepTexts_[1]);
+    column->addWidget(storyboard_);
+    column->addWidget(stepTexts_[2]);
+    column->addLayout(bottom);
 
     connect(profileList_, &QComboBox::currentIndexChanged, this, &LumoDlg::profileSelected);
     connect(fileName_, &QLineEdit::textChanged, this, &LumoDlg::fileNameChanged);
@@ -266,9 +544,10 @@ void LumoDlg::buildControls() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->setMenuBar(menuBar_);
     layout->addWidget(client_);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    // The size the dialog units gave the window, unless a remembered size replaces it.
+    resize(std::max(units.x(603), minimumSizeHint().width()),
+           std::max(units.y(383) + storyboard_->heightForBothLines() - units.y(90), minimumSizeHint().height()));
 }
 
 void LumoDlg::fillFromSettings() {
@@ -307,7 +586,7 @@ void LumoDlg::refreshProfiles() {
 }
 
 void LumoDlg::applyDefaults() {
-    project().applyDefaultsToAll();
+    history().record(QStringLiteral("Apply Defaults to All Slides"), [this] { project().applyDefaultsToAll(); });
 }
 
 void LumoDlg::fitToMusic(bool onBeats) {
@@ -348,6 +627,7 @@ void LumoDlg::fileNameChanged(const QString& text) {
 }
 
 void LumoDlg::start() {
+    if (project().photoSlideCount() > 0 && !acceptMissingPhotos()) return;
     StartRequest request{store_, project(), fileName_->text().toStdString(), freeSpaceQuery_};
     switch (checkStart(request)) {
         case StartDecision::Go:
@@ -374,6 +654,7 @@ void LumoDlg::preview() {
         showMessage(kAddPhotosText, MessageFlags::kWarningOk);
         return;
     }
+    if (!acceptMissingPhotos()) return;
     if (dialogs_.preview) dialogs_.preview(this, store_, project());
 }
 
@@ -402,7 +683,16 @@ void LumoDlg::configure() {
 }
 
 void LumoDlg::newSlide() {
+    if (!maybeSaveChanges()) return;
+    storyboard_->endDurationEdit(false);
     project().resetProject();
+    history().stack().clear();
+    history().stack().setClean();
+    autosaveTimer_.stop();
+    autosave_.discard();
+    projectPath_.clear();
+    updateTitle();
+    updateFitToMusicActions();
 }
 
 void LumoDlg::exportLog() {
@@ -445,9 +735,45 @@ void LumoDlg::keyPressEvent(QKeyEvent* event) {
     }
 }
 
+void LumoDlg::restoreWindowState() {
+    windowState_.load();
+    if (!windowState_.geometry.isEmpty()) restoreGeometry(windowState_.geometry);
+    if (!windowState_.browserSplitter.isEmpty()) browserSplitter_->restoreState(windowState_.browserSplitter);
+    // A first start, or a remembered size from a larger screen: the window fits the screen it is on,
+    // so that Start is always in reach.
+    if (const QScreen* shown = screen()) {
+        const QRect available = shown->availableGeometry();
+        const QSize frameExtra = frameGeometry().size() - geometry().size();
+        const QSize room = available.size() - frameExtra;
+        if (width() > room.width() || height() > room.height())
+            resize(std::min(width(), room.width()), std::min(height(), room.height()));
+    }
+    if (windowState_.maximised) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void LumoDlg::saveWindowState() {
+    windowState_.maximised = isMaximized();
+    windowState_.geometry = saveGeometry();
+    windowState_.browserSplitter = browserSplitter_->saveState();
+    windowState_.save();
+}
+
+void LumoDlg::closeEvent(QCloseEvent* event) {
+    if (!closingWithoutAsking_ && !maybeSaveChanges()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
 void LumoDlg::done(int result) {
     // Every closing path (close box, Exit, Escape, the no-codec exit) ends here.
     stopWorkers();
+    saveWindowState();
+    // A clean end: nothing is left to restore, unless a termination signal closed the window over
+    // unsaved changes nobody could be asked about.
+    autosaveTimer_.stop();
+    if (!closingWithoutAsking_ || !hasUnsavedChanges()) autosave_.discard();
     QDialog::done(result);
 }
 
