@@ -168,11 +168,85 @@ bool SlideShowProject::setSelectedSlide(int i) {
     if (i != -1 && (i < 0 || i >= cellCount() || !cells_[static_cast<std::size_t>(i)].hasPhoto)) {
         return false;
     }
+    selectOnly(i);
+    return true;
+}
+
+bool SlideShowProject::isSlideSelected(int i) const {
+    return std::binary_search(selectedSlides_.begin(), selectedSlides_.end(), i);
+}
+
+bool SlideShowProject::toggleSlideSelection(int i) {
+    if (i < 0 || i >= photoCount_) {
+        return false;
+    }
+    selectedClip_ = -1;
+    const auto at = std::lower_bound(selectedSlides_.begin(), selectedSlides_.end(), i);
+    if (at != selectedSlides_.end() && *at == i) {
+        const auto next = selectedSlides_.erase(at);
+        if (selectedSlides_.empty()) {
+            selectedSlide_ = -1;
+        } else if (selectedSlide_ == i) {
+            // The current slide moves to the selected one that now stands nearest after it.
+            selectedSlide_ = next != selectedSlides_.end() ? *next : selectedSlides_.back();
+        }
+    } else {
+        selectedSlides_.insert(at, i);
+        selectedSlide_ = i;
+    }
+    selectionAnchor_ = i;
+    return true;
+}
+
+bool SlideShowProject::extendSlideSelection(int i) {
+    if (i < 0 || i >= photoCount_) {
+        return false;
+    }
+    const int anchor = (selectionAnchor_ >= 0 && selectionAnchor_ < photoCount_) ? selectionAnchor_ : i;
+    selectedSlides_.clear();
+    for (int k = std::min(anchor, i); k <= std::max(anchor, i); ++k) {
+        selectedSlides_.push_back(k);
+    }
+    selectedSlide_ = i;
+    selectedClip_ = -1;
+    selectionAnchor_ = anchor;
+    return true;
+}
+
+void SlideShowProject::setSlideSelection(const std::vector<int>& slides, int current) {
+    selectedSlides_.clear();
+    for (const int i : slides) {
+        if (i >= 0 && i < photoCount_) {
+            selectedSlides_.push_back(i);
+        }
+    }
+    std::sort(selectedSlides_.begin(), selectedSlides_.end());
+    selectedSlides_.erase(std::unique(selectedSlides_.begin(), selectedSlides_.end()), selectedSlides_.end());
+    if (selectedSlides_.empty()) {
+        selectedSlide_ = -1;
+    } else {
+        selectedSlide_ = isSlideSelected(current) ? current : selectedSlides_.front();
+        selectedClip_ = -1;
+    }
+    selectionAnchor_ = selectedSlide_;
+}
+
+void SlideShowProject::selectOnly(int i) {
     selectedSlide_ = i;
     if (i >= 0) {
         selectedClip_ = -1;
     }
-    return true;
+    collapseSelection();
+}
+
+void SlideShowProject::collapseSelection() {
+    selectedSlides_.clear();
+    if (selectedSlide_ >= 0 && selectedSlide_ < photoCount_) {
+        selectedSlides_.push_back(selectedSlide_);
+    } else {
+        selectedSlide_ = -1;
+    }
+    selectionAnchor_ = selectedSlide_;
 }
 
 bool SlideShowProject::setSelectedClip(int i) {
@@ -182,6 +256,7 @@ bool SlideShowProject::setSelectedClip(int i) {
     selectedClip_ = i;
     if (i >= 0) {
         selectedSlide_ = -1;
+        collapseSelection();
     }
     return true;
 }
@@ -350,8 +425,7 @@ int SlideShowProject::insertPhoto(const std::string& path, int position, int eff
         if (placeholderCount() == 0) {
             appendPlaceholder();
         }
-        selectedSlide_ = photos;
-        selectedClip_ = -1;  // the new slide is the selection
+        selectOnly(photos);  // the new slide is the selection
         notifyScroll(photos);
     } else {
         // On a photo: a new cell goes in before it. With fewer than two placeholders the row grows,
@@ -365,8 +439,7 @@ int SlideShowProject::insertPhoto(const std::string& path, int position, int eff
         }
         renumber();
         notifyContentWidth();
-        selectedSlide_ = position;
-        selectedClip_ = -1;  // the new slide is the selection
+        selectOnly(position);  // the new slide is the selection
         notifyScroll(position);
         relayoutClips();
     }
@@ -421,8 +494,7 @@ int SlideShowProject::insertPhotos(const std::vector<std::string>& paths, int po
             cell.index = cellCount();
             cells_.push_back(std::move(cell));
         }
-        selectedSlide_ = photos + count - 1;
-        selectedClip_ = -1;  // the new slide is the selection
+        selectOnly(photos + count - 1);  // the new slide is the selection
         if (cellCount() != cellsBefore) {
             notifyContentWidth();
         }
@@ -438,8 +510,7 @@ int SlideShowProject::insertPhotos(const std::vector<std::string>& paths, int po
         cells_.resize(cells_.size() - static_cast<std::size_t>(std::min(count, spare)));
         renumber();
         notifyContentWidth();
-        selectedSlide_ = position + count - 1;
-        selectedClip_ = -1;  // the new slide is the selection
+        selectOnly(position + count - 1);  // the new slide is the selection
         notifyScroll(selectedSlide_);
         relayoutClips();
     }
@@ -472,6 +543,7 @@ bool SlideShowProject::deleteSlide(int i) {
         cells_.push_back(std::move(cell));
     }
     renumber();
+    collapseSelection();
     notifyContentWidth();
     notifyScroll(selectedSlide_);
     notifyChanged();
@@ -485,6 +557,7 @@ void SlideShowProject::shiftSlideLeft() {
     }
     swapSlideContents(selectedSlide_ - 1, selectedSlide_);
     --selectedSlide_;
+    collapseSelection();
     notifyScroll(selectedSlide_);
     notifyChanged();
 }
@@ -497,6 +570,7 @@ void SlideShowProject::shiftSlideRight() {
     }
     swapSlideContents(selectedSlide_ + 1, selectedSlide_);
     ++selectedSlide_;
+    collapseSelection();
     notifyScroll(selectedSlide_);
     notifyChanged();
 }
@@ -513,6 +587,7 @@ bool SlideShowProject::swapSlideContents(int a, int b) {
     std::swap(x.slideDuration, y.slideDuration);
     std::swap(x.photoPath, y.photoPath);
     std::swap(x.thumbnailIndex, y.thumbnailIndex);
+    std::swap(x.photoMissing, y.photoMissing);
     return true;
 }
 
@@ -575,6 +650,7 @@ void SlideShowProject::resetProject() {
     clips_.clear();
     selectedSlide_ = -1;
     selectedClip_ = -1;
+    collapseSelection();
     notifyContentWidth();
     fillPlaceholders(visibleWidth_);
     notifyChanged();
@@ -700,6 +776,265 @@ int SlideShowProject::setClipDurationForPath(const std::string& path, double sec
         }
     }
     return changed;
+}
+
+int SlideShowProject::deleteSlides(const std::vector<int>& slides) {
+    std::vector<char> doomed(static_cast<std::size_t>(photoCount_), 0);
+    int count = 0;
+    int first = -1;
+    for (const int i : slides) {
+        if (i >= 0 && i < photoCount_ && !doomed[static_cast<std::size_t>(i)]) {
+            doomed[static_cast<std::size_t>(i)] = 1;
+            ++count;
+            first = first < 0 ? i : std::min(first, i);
+        }
+    }
+    if (count == 0) {
+        return 0;
+    }
+    if (count == 1) {
+        // One slide goes exactly as the Delete key always took it, selection rules included.
+        deleteSlide(first);
+        return 1;
+    }
+    // The thumbnails stay in the list; the cells go in one pass.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < cells_.size(); ++i) {
+        if (i < doomed.size() && doomed[i]) {
+            continue;
+        }
+        if (kept != i) {
+            cells_[kept] = std::move(cells_[i]);
+        }
+        ++kept;
+    }
+    cells_.resize(kept);
+    cellSteps_ += cells_.size();
+    photoCount_ -= count;
+    while (visibleWidth_ / kCellWidth >= cellCount() || placeholderCount() == 0) {
+        cells_.push_back(makeEmptyCell());
+    }
+    renumber();
+    // The slide that moved into the place of the first deleted one, or the last photo.
+    selectedSlide_ = photoCount_ == 0 ? -1 : std::min(first, photoCount_ - 1);
+    if (selectedSlide_ >= 0) {
+        selectedClip_ = -1;
+    }
+    collapseSelection();
+    notifyContentWidth();
+    notifyScroll(selectedSlide_);
+    relayoutClips();
+    notifyChanged();
+    return count;
+}
+
+bool SlideShowProject::moveSlides(const std::vector<int>& slides, int before) {
+    std::vector<char> moving(static_cast<std::size_t>(photoCount_), 0);
+    for (const int i : slides) {
+        if (i >= 0 && i < photoCount_) {
+            moving[static_cast<std::size_t>(i)] = 1;
+        }
+    }
+    const int target = std::clamp(before, 0, photoCount_);
+    std::vector<Slide> moved;
+    std::vector<Slide> head;  // the unmoved slides before the target, then the moved, then the rest
+    std::vector<Slide> tail;
+    for (int i = 0; i < photoCount_; ++i) {
+        Slide& cell = cells_[static_cast<std::size_t>(i)];
+        if (moving[static_cast<std::size_t>(i)]) {
+            moved.push_back(std::move(cell));
+        } else if (i < target) {
+            head.push_back(std::move(cell));
+        } else {
+            tail.push_back(std::move(cell));
+        }
+    }
+    const int first = static_cast<int>(head.size());
+    const int count = static_cast<int>(moved.size());
+    bool changed = false;
+    int k = 0;
+    for (auto* part : {&head, &moved, &tail}) {
+        for (Slide& cell : *part) {
+            // A slide that keeps its position keeps it; any other one changes the order.
+            changed = changed || cell.index != k;
+            const CellRect rect = cells_[static_cast<std::size_t>(k)].cellRect;
+            cells_[static_cast<std::size_t>(k)] = std::move(cell);
+            cells_[static_cast<std::size_t>(k)].cellRect = rect;
+            ++k;
+        }
+    }
+    cellSteps_ += static_cast<std::uint64_t>(photoCount_);
+    renumber();
+    if (count == 0) {
+        return false;
+    }
+    std::vector<int> selection;
+    for (int i = first; i < first + count; ++i) {
+        selection.push_back(i);
+    }
+    setSlideSelection(selection, first);
+    if (changed) {
+        notifyScroll(first);
+        notifyChanged();
+    }
+    return changed;
+}
+
+void SlideShowProject::shiftSelectionLeft() {
+    if (selectedSlides_.size() <= 1) {
+        shiftSlideLeft();
+        return;
+    }
+    const int first = selectedSlides_.front();
+    const int current = selectedSlide_;
+    const int offset = current - first;
+    const std::vector<int> selection = selectedSlides_;
+    if (moveSlides(selection, std::max(0, first - 1))) {
+        const std::vector<int> moved = selectedSlides_;
+        setSlideSelection(moved, moved.front() + offset);
+    } else {
+        setSlideSelection(selection, current);
+    }
+}
+
+void SlideShowProject::shiftSelectionRight() {
+    if (selectedSlides_.size() <= 1) {
+        shiftSlideRight();
+        return;
+    }
+    const int first = selectedSlides_.front();
+    const int last = selectedSlides_.back();
+    const int current = selectedSlide_;
+    const int offset = current - first;
+    const std::vector<int> selection = selectedSlides_;
+    // The block goes before the slide that stands two after its last one (or to the end), so it passes
+    // one slide; slides apart are first gathered where the first of them stands.
+    const bool together = last - first + 1 == static_cast<int>(selection.size());
+    const int before = together ? last + 2 : first;
+    if (moveSlides(selection, before)) {
+        const std::vector<int> moved = selectedSlides_;
+        setSlideSelection(moved, moved.front() + offset);
+    } else {
+        setSlideSelection(selection, current);
+    }
+}
+
+// ---- SlideShowProject: whole content
+
+ProjectContent SlideShowProject::content() const {
+    ProjectContent result;
+    result.slides.reserve(static_cast<std::size_t>(photoCount_));
+    for (int i = 0; i < photoCount_; ++i) {
+        const Slide& cell = cells_[static_cast<std::size_t>(i)];
+        SlideContent slide;
+        slide.photoPath = cell.photoPath;
+        slide.slideDuration = cell.slideDuration;
+        slide.transitionDuration = cell.transitionDuration;
+        slide.transitionEffect = cell.transitionEffect;
+        slide.thumbnailIndex = cell.thumbnailIndex;
+        slide.photoMissing = cell.photoMissing;
+        result.slides.push_back(std::move(slide));
+    }
+    result.clips.reserve(clips_.size());
+    for (const SoundtrackClip& clip : clips_) {
+        ClipContent c;
+        c.path = clip.wavePath;
+        c.durationSeconds = clip.durationSeconds;
+        c.dataBytes = clip.dataBytes;
+        c.averageBytesPerSecond = clip.averageBytesPerSecond;
+        result.clips.push_back(std::move(c));
+    }
+    return result;
+}
+
+void SlideShowProject::setContent(const ProjectContent& content) {
+    const int cellsBefore = cellCount();
+    std::vector<Slide> cells;
+    const std::size_t photos = content.slides.size();
+    // The painted rectangles stay with the positions they were painted at.
+    const auto rectAt = [this](std::size_t i) { return i < cells_.size() ? cells_[i].cellRect : CellRect{}; };
+    const std::size_t placeholders =
+        std::max<std::size_t>(1, static_cast<std::size_t>(visibleWidth_ / kCellWidth + 1) > photos
+                                     ? static_cast<std::size_t>(visibleWidth_ / kCellWidth + 1) - photos
+                                     : 1);
+    cells.reserve(photos + placeholders);
+    for (const SlideContent& slide : content.slides) {
+        Slide cell = makeEmptyCell();
+        cell.index = static_cast<int>(cells.size());
+        cell.hasPhoto = true;
+        cell.photoPath = slide.photoPath;
+        cell.slideDuration = clampDuration(slide.slideDuration);
+        cell.transitionDuration = clampDuration(slide.transitionDuration);
+        cell.transitionEffect = isEffectNumber(slide.transitionEffect) ? slide.transitionEffect : 0;
+        cell.photoMissing = slide.photoMissing;
+        int thumbnail = slide.thumbnailIndex;
+        if (thumbnail < 0 || thumbnail >= static_cast<int>(thumbnails_.size())) {
+            // None given: one made for the path since (provideThumbnail) stands in.
+            const auto known = pathThumbnails_.find(slide.photoPath);
+            thumbnail = known != pathThumbnails_.end() ? known->second : -1;
+        }
+        cell.thumbnailIndex = thumbnail;
+        cell.cellRect = rectAt(cells.size());
+        cells.push_back(std::move(cell));
+    }
+    for (std::size_t i = 0; i < placeholders; ++i) {
+        Slide cell = makeEmptyCell();
+        cell.index = static_cast<int>(cells.size());
+        cell.cellRect = rectAt(cells.size());
+        cells.push_back(std::move(cell));
+    }
+    cells_ = std::move(cells);
+    photoCount_ = static_cast<int>(photos);
+    cellSteps_ += cells_.size();
+
+    clips_.clear();
+    clips_.reserve(content.clips.size());
+    for (const ClipContent& c : content.clips) {
+        SoundtrackClip clip;
+        clip.wavePath = c.path;
+        clip.durationSeconds = std::isfinite(c.durationSeconds) ? clampDuration(c.durationSeconds) : 0.0;
+        clip.dataBytes = c.dataBytes;
+        clip.averageBytesPerSecond = c.averageBytesPerSecond;
+        clips_.push_back(std::move(clip));
+    }
+    const double total = totalDuration();
+    for (SoundtrackClip& clip : clips_) {
+        clip.cellWidth = clipWidth(clip, photoCount_, total);
+    }
+
+    selectedSlide_ = -1;
+    selectedClip_ = -1;
+    collapseSelection();
+    if (cellCount() != cellsBefore) {
+        notifyContentWidth();
+    }
+    if (observer_) {
+        observer_->contentReplaced();
+    }
+    notifyChanged();
+}
+
+int SlideShowProject::provideThumbnail(const std::string& path, QImage thumbnail) {
+    thumbnails_.push_back(std::move(thumbnail));
+    const int index = static_cast<int>(thumbnails_.size()) - 1;
+    pathThumbnails_[path] = index;
+    int taken = 0;
+    for (int i = 0; i < photoCount_; ++i) {
+        Slide& cell = cells_[static_cast<std::size_t>(i)];
+        if (cell.thumbnailIndex < 0 && cell.photoPath == path) {
+            cell.thumbnailIndex = index;
+            ++taken;
+        }
+    }
+    if (taken > 0) {
+        notifyChanged();
+    }
+    return taken;
+}
+
+bool SlideShowProject::slideNeedsThumbnail(int i) const {
+    const Slide* cell = slide(i);
+    return cell && cell->hasPhoto && !cell->photoMissing && cell->thumbnailIndex < 0;
 }
 
 // ---- SlideShowProject: helpers

@@ -1,7 +1,8 @@
 #pragma once
 // The in-memory slideshow: a row of cells on the photo line (photo slides first, then empty
-// placeholders) and a list of soundtrack clips. Nothing of it is saved; it lives as long as the
-// storyboard that shows it. Edited from the user-interface thread only.
+// placeholders) and a list of soundtrack clips. Its content (content() / setContent()) is what undo
+// records and what a project file holds; it lives as long as the storyboard that shows it. Edited from
+// the user-interface thread only.
 
 #include "media/audio_decoder.h"
 #include "project/project_content.h"
@@ -14,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kestrelle {
@@ -121,6 +123,9 @@ public:
     virtual void takeFocus() {}
     // Scroll the clip at this index into view (a clip was moved along the soundtrack line).
     virtual void scrollClipIntoView(int /*clip*/) {}
+    // The whole content was replaced (setContent: an undo, a redo, a slideshow opened); slides may lack
+    // their thumbnails now.
+    virtual void contentReplaced() {}
 };
 
 class SlideShowProject {
@@ -160,11 +165,25 @@ public:
     // (video + audio kbit/s) x whole seconds of totalDuration() x 128; 0 without a profile.
     std::int64_t estimatedOutputBytes(const std::optional<OutputRates>& profile) const;
 
-    // At most one thing is selected: a photo slide or a clip. Selecting one clears the other.
+    // Slides or a clip are selected, never both. Several photo slides may be selected; selectedSlide()
+    // is the current one among them (where the keyboard is, the one menus and editors open on), -1 when
+    // no slide is selected.
     int selectedSlide() const { return selectedSlide_; }
     int selectedClip() const { return selectedClip_; }
-    // Selects a photo slide (or -1 for none); false, with nothing changed, for any other index.
+    // Selects one photo slide alone (or -1 for none); false, with nothing changed, for any other index.
     bool setSelectedSlide(int i);
+    // The selected photo slides in ascending order (selectedSlide() among them); empty when none is.
+    const std::vector<int>& selectedSlides() const { return selectedSlides_; }
+    bool isSlideSelected(int i) const;
+    // Ctrl+click: adds the photo slide to the selection, or takes it out (the current slide then moves to
+    // the nearest selected one). False for anything but a photo slide.
+    bool toggleSlideSelection(int i);
+    // Shift+click and Shift+arrow: selects every photo slide from the anchor (the slide last selected
+    // alone or toggled) to i, and i becomes current. False for anything but a photo slide.
+    bool extendSlideSelection(int i);
+    // Selects the given photo slides (others in the list are ignored); `current` becomes current when
+    // it is among them, else the first.
+    void setSlideSelection(const std::vector<int>& slides, int current);
     // Selects a clip (or -1 for none); false, with nothing changed, for any other index.
     bool setSelectedClip(int i);
 
@@ -235,6 +254,17 @@ public:
     bool setTransitionEffect(int i, int effect);
     // Every cell takes the three defaults; a default effect outside 0..12 leaves each cell's own.
     void applyDefaultsToAll();
+    // Deletes these photo slides (other indexes are ignored) in one pass; the slide after the last
+    // deleted one (or the photo before, at the end) becomes the selection. Returns how many went.
+    int deleteSlides(const std::vector<int>& slides);
+    // Moves these photo slides, in their order, so that they stand together before the photo slide that
+    // is now at `before` (photoSlideCount() or more: at the end). They stay selected. False when nothing
+    // moved (no photo slide among them, or they stand there already).
+    bool moveSlides(const std::vector<int>& slides, int before);
+    // Moves the selected slides one place left or right (one block, gathered at the first of them when
+    // they are apart); with one slide selected these are shiftSlideLeft/Right.
+    void shiftSelectionLeft();
+    void shiftSelectionRight();
     void resetProject();
 
     // Opens and measures an audio file (probeAudioFile) and appends it as a clip; the file is closed
@@ -266,6 +296,13 @@ public:
     // selection is cleared and placeholders fill the visible width. Paths are taken as given (a project
     // file's reader has checked them); thumbnail indexes that name no thumbnail count as -1.
     void setContent(const ProjectContent& content);
+    // A thumbnail made for a path after setContent (the storyboard makes them on a worker): every photo
+    // slide of that path without a thumbnail takes it, and so does every later setContent naming the path
+    // without one (an undo brings back the content as it was recorded). The thumbnail list grows by one
+    // entry; returns how many slides took it.
+    int provideThumbnail(const std::string& path, QImage thumbnail);
+    // Photo slides without a thumbnail (index -1) whose photo is not missing.
+    bool slideNeedsThumbnail(int i) const;
 
     // How many cells the editing operations have stepped over so far (renumbering, shifting, counting):
     // the measure tests use to see that building a row costs linear work.
@@ -279,6 +316,9 @@ private:
     static Slide makeEmptyCell();
     static double clampDuration(double seconds);
     void renumber();
+    // Keeps the selection to photo slides after a change of the row: just the current slide.
+    void collapseSelection();
+    void selectOnly(int i);
     void notifyChanged();
     void notifyContentWidth();
     void notifyScroll(int cell);
@@ -296,6 +336,9 @@ private:
     bool refusesUnreadablePhotos_ = false;
     int selectedSlide_ = -1;
     int selectedClip_ = -1;
+    std::vector<int> selectedSlides_;  // ascending; holds selectedSlide_ when that is >= 0
+    int selectionAnchor_ = -1;
+    std::unordered_map<std::string, int> pathThumbnails_;  // provideThumbnail's entries by path
     int visibleWidth_ = 0;
     ProjectObserver* observer_ = nullptr;
     std::function<SlideDefaults()> defaultsProvider_;

@@ -1,0 +1,82 @@
+#include "project/project_history.h"
+
+#include "project/slideshow_project.h"
+
+#include <QUndoCommand>
+#include <QUndoStack>
+
+namespace kestrelle {
+
+namespace {
+
+// Steps kept before the oldest are forgotten. A step holds the content before and after it, shared with
+// its neighbours where they are the same (about 100 KB per copy for a 1,000-slide show), so a long
+// session stays within some tens of megabytes.
+constexpr int kUndoLimit = 500;
+
+using SharedContent = std::shared_ptr<const ProjectContent>;
+
+// One change: the content before and after it. Undo and redo put the copy back whole; the slides'
+// thumbnail indexes point into the project's thumbnail list, which never shrinks, so nothing is decoded.
+class ContentChange final : public QUndoCommand {
+public:
+    ContentChange(SlideShowProject& project, const QString& text, SharedContent before, SharedContent after)
+        : QUndoCommand(text), project_(project), before_(std::move(before)), after_(std::move(after)) {}
+
+    void undo() override { project_.setContent(*before_); }
+
+    void redo() override {
+        // The stack calls redo when the step is pushed; the change is already made then.
+        if (pushed_) {
+            pushed_ = false;
+            return;
+        }
+        project_.setContent(*after_);
+    }
+
+private:
+    SlideShowProject& project_;
+    SharedContent before_;
+    SharedContent after_;
+    bool pushed_ = true;
+};
+
+}  // namespace
+
+struct ProjectHistory::State {
+    explicit State(SlideShowProject& p) : project(p) {}
+    SlideShowProject& project;
+    QUndoStack stack;
+    // The content after the last recorded step, shared as the next step's "before" when it matches.
+    SharedContent last;
+};
+
+ProjectHistory::ProjectHistory(SlideShowProject& project) : state_(std::make_unique<State>(project)) {
+    state_->stack.setUndoLimit(kUndoLimit);
+}
+
+ProjectHistory::~ProjectHistory() = default;
+
+bool ProjectHistory::record(const QString& text, const std::function<void()>& edit) {
+    SlideShowProject& project = state_->project;
+    auto before = std::make_shared<const ProjectContent>(project.content());
+    if (edit) {
+        edit();
+    }
+    auto after = std::make_shared<const ProjectContent>(project.content());
+    if (*before == *after) {
+        return false;
+    }
+    if (state_->last && *state_->last == *before) {
+        before = state_->last;
+    }
+    state_->last = after;
+    state_->stack.push(new ContentChange(project, text, std::move(before), std::move(after)));
+    return true;
+}
+
+QUndoStack& ProjectHistory::stack() {
+    return state_->stack;
+}
+
+}  // namespace kestrelle
