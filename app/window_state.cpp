@@ -40,7 +40,8 @@ void WindowState::load() {
     browserSplitter = settings.value(kBrowserSplitterKey).toByteArray();
     QStringList recent;
     for (const QString& path : settings.value(kRecentKey).toStringList()) {
-        if (!path.isEmpty() && recent.size() < kRecentProjectCount && !recent.contains(path)) recent.append(path);
+        if (!path.isEmpty() && recent.size() < kRecentProjectCount && !recent.contains(path))
+            recent.append(path);
     }
     recentProjects = recent;
 }

@@ -47,29 +47,30 @@ bool testEditAtStart() {
     return qEnvironmentVariableIntValue("KESTRELLE_TEST_EDIT_AT_START") == 1;
 }
 
-int runMainWindow(SettingsStore& store, const std::function<void(LumoDlg&)>& windowCreated,
-                  LumoDlg*& current, const QString& projectPath) {
+int runMainWindow(SettingsStore& store, const std::function<void(LumoDlg&)>& windowCreated, LumoDlg*& current,
+                  const QString& projectPath) {
     LumoDlg window(store);
     current = &window;
     TerminationSignals signals([&window, &store] {
         store.save();
         closeAllWindows(window);
     });
-    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &window, [&store, &window](QSessionManager& session) {
-        store.save();
-        // The session is ending: ask to save changes when the session lets us, else keep them in the
-        // autosave. Cancel asks the session not to end.
-        if (!window.hasUnsavedChanges()) return;
-        if (session.allowsInteraction()) {
-            const bool goOn = window.maybeSaveChanges();
-            session.release();
-            if (!goOn) {
-                session.cancel();
-                return;
-            }
-        }
-        if (window.hasUnsavedChanges()) window.autosaveNow();
-    });
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &window,
+                     [&store, &window](QSessionManager& session) {
+                         store.save();
+                         // The session is ending: ask to save changes when the session lets us, else keep
+                         // them in the autosave. Cancel asks the session not to end.
+                         if (!window.hasUnsavedChanges()) return;
+                         if (session.allowsInteraction()) {
+                             const bool goOn = window.maybeSaveChanges();
+                             session.release();
+                             if (!goOn) {
+                                 session.cancel();
+                                 return;
+                             }
+                         }
+                         if (window.hasUnsavedChanges()) window.autosaveNow();
+                     });
     if (windowCreated) windowCreated(window);
     // Once the window shows: the slideshow left by a crash, then the project named on the command line.
     QTimer::singleShot(0, &window, [&window, projectPath] {

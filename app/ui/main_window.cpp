@@ -18,12 +18,12 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QComboBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -76,7 +76,6 @@ QLabel* makeLabel(const QString& text, QWidget* parent) {
     return label;
 }
 
-
 }  // namespace
 
 LumoDlg::LumoDlg(SettingsStore& store, MainWindowDialogs dialogs, QWidget* parent)
@@ -109,6 +108,9 @@ LumoDlg::LumoDlg(SettingsStore& store, MainWindowDialogs dialogs, QWidget* paren
 
 LumoDlg::~LumoDlg() {
     stopWorkers();
+    // The stack announces its own clearing as it goes; nothing of this window may hear it then.
+    QObject::disconnect(&history_->stack(), nullptr, this, nullptr);
+    history_.reset();
 }
 
 SlideShowProject& LumoDlg::project() {
@@ -182,7 +184,8 @@ bool LumoDlg::writeProject(const QString& path) {
     storyboard_->endDurationEdit(true);
     std::string message;
     if (!writeProjectFile(QFile::encodeName(path).toStdString(), documentToSave(), &message)) {
-        showMessage(message.empty() ? "The slideshow could not be saved." : message, MessageFlags::kWarningOk);
+        showMessage(message.empty() ? "The slideshow could not be saved." : message,
+                    MessageFlags::kWarningOk);
         return false;
     }
     KESTRELLE_LOG_AS(kLogSource, 1, "Saved project %s", qPrintable(path));
@@ -204,17 +207,19 @@ bool LumoDlg::saveAs() {
     if (!dialogs_.saveProjectFile) return false;
     const QString startFolder = projectPath_.isEmpty() ? QString::fromStdString(store_.targetPath())
                                                        : QFileInfo(projectPath_).absolutePath();
-    QString path = dialogs_.saveProjectFile(this, QStringLiteral("Save Slideshow As"),
-                                            startFolder + QLatin1Char('/') + projectName() +
-                                                QString::fromLatin1(kProjectFileExtension));
+    QString path = dialogs_.saveProjectFile(
+        this, QStringLiteral("Save Slideshow As"),
+        startFolder + QLatin1Char('/') + projectName() + QString::fromLatin1(kProjectFileExtension));
     if (path.isEmpty()) return false;
-    if (!path.endsWith(QString::fromLatin1(kProjectFileExtension))) path += QString::fromLatin1(kProjectFileExtension);
+    if (!path.endsWith(QString::fromLatin1(kProjectFileExtension)))
+        path += QString::fromLatin1(kProjectFileExtension);
     return writeProject(path);
 }
 
 void LumoDlg::openProject() {
     if (!maybeSaveChanges() || !dialogs_.openProjectFile) return;
-    const QString startFolder = projectPath_.isEmpty() ? QDir::homePath() : QFileInfo(projectPath_).absolutePath();
+    const QString startFolder =
+        projectPath_.isEmpty() ? QDir::homePath() : QFileInfo(projectPath_).absolutePath();
     const QString path = dialogs_.openProjectFile(this, QStringLiteral("Open Slideshow"), startFolder);
     if (!path.isEmpty()) openWithoutAsking(path);
 }
@@ -268,21 +273,23 @@ bool LumoDlg::offerAutosaveRestore() {
     if (!autosave_.exists()) return false;
     KESTRELLE_LOG_AS(kLogSource, 1, "An autosaved slideshow was left at %s: offering to restore it",
                      autosave_.path().c_str());
-    const int answer = showMessage(
-        "Kestrelle did not close properly. Restore the slideshow you were working on?",
-        MessageFlags::kWarningYesNo);
+    const int answer =
+        showMessage("Kestrelle did not close properly. Restore the slideshow you were working on?",
+                    MessageFlags::kWarningYesNo);
     if (answer != MessageAnswer::kYes) {
         autosave_.discard();
         return false;
     }
     const ProjectReadResult read = autosave_.read();
     if (read.error != ProjectFileError::Ok) {
-        showMessage("The autosaved slideshow could not be restored. " + read.message, MessageFlags::kWarningOk);
+        showMessage("The autosaved slideshow could not be restored. " + read.message,
+                    MessageFlags::kWarningOk);
         autosave_.discard();
         return false;
     }
     // Restored as an unsaved change (an undo step), so that closing asks to save it.
-    history().record(QStringLiteral("Restore Slideshow"), [&] { project().setContent(read.document.content); });
+    history().record(QStringLiteral("Restore Slideshow"),
+                     [&] { project().setContent(read.document.content); });
     updateFitToMusicActions();
     return true;
 }
@@ -308,14 +315,16 @@ void LumoDlg::closeWithoutAsking() {
 bool LumoDlg::acceptMissingPhotos() {
     int missing = 0;
     for (const SlideContent& slide : project().content().slides) {
-        if (slide.photoMissing || !QFileInfo(QFile::decodeName(QByteArray::fromStdString(slide.photoPath))).isFile())
+        if (slide.photoMissing ||
+            !QFileInfo(QFile::decodeName(QByteArray::fromStdString(slide.photoPath))).isFile())
             ++missing;
     }
     if (missing == 0) return true;
     const std::string text =
-        missing == 1 ? std::string("1 photo of the slideshow is missing. Go on with a black slide in its place?")
-                     : std::to_string(missing) +
-                           " photos of the slideshow are missing. Go on with black slides in their place?";
+        missing == 1
+            ? std::string("1 photo of the slideshow is missing. Go on with a black slide in its place?")
+            : std::to_string(missing) +
+                  " photos of the slideshow are missing. Go on with black slides in their place?";
     return showMessage(text, MessageFlags::kWarningYesNo) == MessageAnswer::kYes;
 }
 
@@ -326,21 +335,22 @@ void LumoDlg::setFreeSpaceQuery(std::function<std::uint64_t(const std::string&)>
 void LumoDlg::buildMenus() {
     menuBar_ = new QMenuBar(this);
     QMenu* file = menuBar_->addMenu(QStringLiteral("&File"));
-    const auto command = [this](QMenu* menu, const QString& text, QKeySequence::StandardKey key) {
+    const auto command = [this](QMenu* menu, const QString& text, const QKeySequence& key) {
         QAction* action = menu->addAction(text);
         action->setShortcut(key);
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action);  // the shortcut works with the menu closed
         return action;
     };
-    newAction_ = command(file, QStringLiteral("&New"), QKeySequence::New);
+    newAction_ = command(file, QStringLiteral("&New"), QKeySequence(Qt::CTRL | Qt::Key_N));
     connect(newAction_, &QAction::triggered, this, &LumoDlg::newSlide);
-    openAction_ = command(file, QStringLiteral("&Open..."), QKeySequence::Open);
+    openAction_ = command(file, QStringLiteral("&Open..."), QKeySequence(Qt::CTRL | Qt::Key_O));
     connect(openAction_, &QAction::triggered, this, &LumoDlg::openProject);
     recentMenu_ = file->addMenu(QStringLiteral("Open &Recent"));
-    saveAction_ = command(file, QStringLiteral("&Save"), QKeySequence::Save);
+    saveAction_ = command(file, QStringLiteral("&Save"), QKeySequence(Qt::CTRL | Qt::Key_S));
     connect(saveAction_, &QAction::triggered, this, &LumoDlg::save);
-    saveAsAction_ = command(file, QStringLiteral("Save &As..."), QKeySequence::SaveAs);
+    saveAsAction_ =
+        command(file, QStringLiteral("Save &As..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     connect(saveAsAction_, &QAction::triggered, this, &LumoDlg::saveAs);
     file->addSeparator();
     // Commands on the whole slideshow; enabled while there are clips and photos.
@@ -359,9 +369,10 @@ void LumoDlg::buildMenus() {
     // Undo and Redo name the step they take back or do again ("Undo Delete Slide").
     editMenu_ = menuBar_->addMenu(QStringLiteral("&Edit"));
     undoAction_ = history().stack().createUndoAction(this, QStringLiteral("&Undo"));
-    undoAction_->setShortcut(QKeySequence::Undo);
+    undoAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     redoAction_ = history().stack().createRedoAction(this, QStringLiteral("&Redo"));
-    redoAction_->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    redoAction_->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
     for (QAction* action : {undoAction_, redoAction_}) {
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action);
@@ -383,7 +394,6 @@ void LumoDlg::buildMenus() {
     connect(help->addAction(QStringLiteral("About...")), &QAction::triggered, this, &LumoDlg::about);
 
     static_cast<QVBoxLayout*>(layout())->setMenuBar(menuBar_);
-    updateRecentMenu();
 }
 
 void LumoDlg::buildControls() {
@@ -546,8 +556,9 @@ void LumoDlg::buildControls() {
     layout->setSpacing(0);
     layout->addWidget(client_);
     // The size the dialog units gave the window, unless a remembered size replaces it.
-    resize(std::max(units.x(603), minimumSizeHint().width()),
-           std::max(units.y(383) + storyboard_->heightForBothLines() - units.y(90), minimumSizeHint().height()));
+    resize(
+        std::max(units.x(603), minimumSizeHint().width()),
+        std::max(units.y(383) + storyboard_->heightForBothLines() - units.y(90), minimumSizeHint().height()));
 }
 
 void LumoDlg::fillFromSettings() {
@@ -586,7 +597,8 @@ void LumoDlg::refreshProfiles() {
 }
 
 void LumoDlg::applyDefaults() {
-    history().record(QStringLiteral("Apply Defaults to All Slides"), [this] { project().applyDefaultsToAll(); });
+    history().record(QStringLiteral("Apply Defaults to All Slides"),
+                     [this] { project().applyDefaultsToAll(); });
 }
 
 void LumoDlg::fitToMusic(bool onBeats) {
@@ -749,6 +761,7 @@ void LumoDlg::restoreWindowState() {
             resize(std::min(width(), room.width()), std::min(height(), room.height()));
     }
     if (windowState_.maximised) setWindowState(windowState() | Qt::WindowMaximized);
+    updateRecentMenu();
 }
 
 void LumoDlg::saveWindowState() {

@@ -45,7 +45,8 @@ struct MainWindowDialogs {
     std::function<QString(QWidget* owner, const QString& title, const QString& startFolder)> openProjectFile;
     // The file dialog naming a project to write (the ".kestrelle" ending added when missing); empty means
     // Cancel.
-    std::function<QString(QWidget* owner, const QString& title, const QString& suggestedPath)> saveProjectFile;
+    std::function<QString(QWidget* owner, const QString& title, const QString& suggestedPath)>
+        saveProjectFile;
 };
 
 // The program's real dialogs.

@@ -200,7 +200,7 @@ TEST_F(MainWindowTest, ClosingWhileTheBeatsAreFoundStopsTheSearch) {
 
 TEST_F(MainWindowTest, StartsWithTheSettingsShown) {
     LumoDlg& w = window();
-    EXPECT_EQ(w.windowTitle(), QStringLiteral("Kestrelle"));
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Untitled[*] - Kestrelle"));
     ASSERT_EQ(w.profileList()->count(), store_->profileCount());
     EXPECT_EQ(w.profileList()->currentIndex(), store_->currentProfileIndex());
     EXPECT_EQ(w.fileNameEdit()->text(), QStringLiteral("Untitled"));
@@ -216,9 +216,31 @@ TEST_F(MainWindowTest, StartsWithTheSettingsShown) {
                 commands.push_back(item->isSeparator() ? QStringLiteral("-") : item->text());
     }
     std::vector<QString> expected;
-    for (const char* text :
-         {"&File", "New Slide", "Fit to Music", "Fit to Music on the Beats", "-", "Output", "Export Log file",
-          "-", "Exit", "&Config", "&Help", "Help", "-", "Home Page", "Contact us", "-", "About..."}) {
+    for (const char* text : {"&File",
+                             "&New",
+                             "&Open...",
+                             "Open &Recent",
+                             "&Save",
+                             "Save &As...",
+                             "-",
+                             "Fit to Music",
+                             "Fit to Music on the Beats",
+                             "-",
+                             "Output",
+                             "Export Log file",
+                             "-",
+                             "Exit",
+                             "&Edit",
+                             "&Undo",
+                             "&Redo",
+                             "&Config",
+                             "&Help",
+                             "Help",
+                             "-",
+                             "Home Page",
+                             "Contact us",
+                             "-",
+                             "About..."}) {
         expected.push_back(QString::fromUtf8(text));
     }
     EXPECT_EQ(commands, expected);
