@@ -26,7 +26,7 @@ struct PhotoFingerprint {
 
 // Everything a project file holds.
 struct ProjectDocument {
-    ProjectContent content;                      // paths absolute, as resolved against the file's folder
+    ProjectContent content;                    // paths absolute, as resolved against the file's folder
     std::vector<PhotoFingerprint> fingerprints;  // one per slide, in slide order
     std::string profileName;
     std::string outputName;
@@ -35,12 +35,12 @@ struct ProjectDocument {
 
 enum class ProjectFileError {
     Ok,
-    CannotOpen,    // missing, unreadable, not a regular file
-    NotAProject,   // not a project file at all (not XML, no project element)
-    NewerVersion,  // written by a later version of the program
-    Damaged,       // a project file that breaks the format (a value out of range, truncated)
-    TooLarge,      // beyond the limits (file size, slide count)
-    CannotWrite,   // the file (or its folder) cannot be written
+    CannotOpen,     // missing, unreadable, not a regular file
+    NotAProject,    // not a project file at all (not XML, no project element)
+    NewerVersion,   // written by a later version of the program
+    Damaged,        // a project file that breaks the format (a value out of range, truncated)
+    TooLarge,       // beyond the limits (file size, slide count)
+    CannotWrite,    // the file (or its folder) cannot be written
 };
 
 struct ProjectReadResult {
@@ -53,7 +53,6 @@ ProjectReadResult readProjectFile(const std::string& path);
 
 // Writes the document to `path` atomically (a new file renamed into place). False with `message` set
 // when it could not be written; an existing file is then left as it was.
-bool writeProjectFile(const std::string& path, const ProjectDocument& document,
-                      std::string* message = nullptr);
+bool writeProjectFile(const std::string& path, const ProjectDocument& document, std::string* message = nullptr);
 
 }  // namespace kestrelle
