@@ -214,8 +214,10 @@ bool SlideShowProject::extendSlideSelection(int i) {
 }
 
 void SlideShowProject::setSlideSelection(const std::vector<int>& slides, int current) {
+    // A copy first: `slides` may be the selection itself.
+    const std::vector<int> wanted = slides;
     selectedSlides_.clear();
-    for (const int i : slides) {
+    for (const int i : wanted) {
         if (i >= 0 && i < photoCount_) {
             selectedSlides_.push_back(i);
         }

@@ -277,6 +277,53 @@ QString clipName(const SoundtrackClip& clip) {
     return QFile::decodeName(QByteArray::fromStdString(name));
 }
 
+QString fileSizeText(std::int64_t bytes) {
+    if (bytes < 1024) {
+        return QStringLiteral("%1 bytes").arg(std::max<std::int64_t>(bytes, 0));
+    }
+    const char* const units[] = {"KB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    std::size_t unit = 0;
+    while (value >= 1024.0 && unit + 1 < std::size(units)) {
+        value /= 1024.0;
+        ++unit;
+    }
+    return QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(units[unit]));
+}
+
+QString slideToolTip(const Slide& slide, const PhotoFileFacts& facts) {
+    const std::string& path = slide.photoPath;
+    const std::size_t slash = path.find_last_of('/');
+    const QString name = QFile::decodeName(QByteArray::fromStdString(
+        slash == std::string::npos || slash + 1 == path.size() ? path : path.substr(slash + 1)));
+    const QString folder = QFile::decodeName(QByteArray::fromStdString(
+        slash == std::string::npos ? std::string() : path.substr(0, std::max<std::size_t>(slash, 1))));
+    QStringList lines{name};
+    if (slide.photoMissing) {
+        lines.front() += QStringLiteral(" (missing)");
+        lines.push_back(QFile::decodeName(QByteArray::fromStdString(path)));
+        lines.push_back(QStringLiteral("The photo was not found."));
+    } else {
+        if (!folder.isEmpty()) {
+            lines.push_back(folder);
+        }
+        QStringList size;
+        if (facts.pixelWidth > 0 && facts.pixelHeight > 0) {
+            size.push_back(QStringLiteral("%1 x %2 pixels").arg(facts.pixelWidth).arg(facts.pixelHeight));
+        }
+        if (facts.fileBytes >= 0) {
+            size.push_back(fileSizeText(facts.fileBytes));
+        }
+        if (!size.isEmpty()) {
+            lines.push_back(size.join(QStringLiteral(", ")));
+        }
+    }
+    lines.push_back(QStringLiteral("Shown %1 s, transition %2 s")
+                        .arg(QString::fromStdString(durationText(slide.slideDuration)),
+                             QString::fromStdString(durationText(slide.transitionDuration))));
+    return lines.join(QLatin1Char('\n'));
+}
+
 std::vector<QPoint> waveformPoints(const WaveFile& wave, int cellWidth, int left, int top, int right,
                                    int bottom, int clipLeft, int clipRight) {
     std::vector<QPoint> points;

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,19 @@ std::vector<QLine> peakLines(const AudioPeaks& peaks, const CellRect& clip, doub
 QString clipName(const SoundtrackClip& clip);
 // A clip's tooltip: its name and its length as players show it ("song.mp3\n3:25").
 std::string clipToolTip(const SoundtrackClip& clip);
+
+// What is known of a slide's photo file for its tooltip; -1 where unknown.
+struct PhotoFileFacts {
+    std::int64_t fileBytes = -1;
+    int pixelWidth = -1;  // from the file's header
+    int pixelHeight = -1;
+};
+// A file size as file managers write it: "812 bytes", "1.4 KB", "3.2 MB", "1.1 GB" (units of 1,024).
+QString fileSizeText(std::int64_t bytes);
+// A slide's tooltip: its file name, its folder, its pixel size and file size where known, and its
+// durations; a missing photo says so. For example
+// "beach.jpg\n/home/ann/Pictures\n4000 x 3000 pixels, 3.2 MB\nShown 3.0 s, transition 2.0 s".
+QString slideToolTip(const Slide& slide, const PhotoFileFacts& facts);
 
 // The waveform of a WAV clip read from its samples (the storyboard now draws peaks instead), drawn in
 // [left, right) x [top, bottom): the points of its polyline, the first at the middle line. Only points

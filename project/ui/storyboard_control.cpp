@@ -14,6 +14,7 @@
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QFocusEvent>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -21,10 +22,13 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QToolTip>
+#include <QUndoStack>
 #include <QWheelEvent>
 
 #include <algorithm>
 #include <unordered_set>
+
+#include <sys/stat.h>
 
 namespace kestrelle {
 
@@ -66,6 +70,10 @@ std::string displayPath(const std::string& path) {
 
 // Colours of a clip: its box and the band behind its name.
 constexpr QRgb kClipFill = qRgb(243, 247, 252);
+// A missing photo's picture and its words; a thumbnail still being made.
+constexpr QRgb kMissingFill = qRgb(205, 205, 205);
+constexpr QRgb kMissingText = qRgb(70, 70, 70);
+constexpr QRgb kPendingFill = qRgb(238, 238, 238);
 constexpr QRgb kClipNameText = qRgb(40, 40, 40);
 
 // What the fit commands say.
@@ -164,6 +172,7 @@ StoryboardControl::StoryboardControl(QWidget* parent, std::function<SlideDefault
 
 StoryboardControl::~StoryboardControl() {
     // The workers first: nothing they report may arrive while the control goes.
+    thumbnailMaker_.reset();
     peakCache_.reset();
     setBusyCursor(false);
     // The base classes' destruction moves the focus away from the editor; its handlers must not reach
@@ -228,6 +237,17 @@ void StoryboardControl::projectChanged() {
     viewport()->update();
     scheduleClipMeasuring();
     Q_EMIT fitToMusicAvailabilityChanged();
+}
+
+void StoryboardControl::contentReplaced() {
+    // A drag or an edit refers to slides of the content that has gone.
+    if (slideDrag_) {
+        endSlideDrag(false);
+    }
+    pressSlide_ = -1;
+    collapseOnRelease_ = false;
+    photoFacts_.clear();
+    scheduleThumbnails();
 }
 
 void StoryboardControl::contentWidthChanged(int) {
@@ -303,6 +323,7 @@ void StoryboardControl::scrollContentsBy(int, int) {
     endDurationEdit(false);
     layoutRects();
     viewport()->update();
+    scheduleThumbnails();
 }
 
 void StoryboardControl::scrollIntoView(int i) {
@@ -328,6 +349,7 @@ void StoryboardControl::resizeEvent(QResizeEvent* event) {
         project_.appendPlaceholder();
     }
     updateScrollRange();
+    scheduleThumbnails();
 }
 
 void StoryboardControl::layoutRects() {
@@ -378,15 +400,15 @@ bool StoryboardControl::clipKey(QKeyEvent* event) {
             selectClip(selected + 1);
             return true;
         case Qt::Key_Delete:
-            project_.deleteClip(selected);
+            deleteSelection();
             return true;
         case Qt::Key_Comma:
         case Qt::Key_Less:
-            project_.shiftClipLeft();
+            shiftSelection(true);
             return true;
         case Qt::Key_Period:
         case Qt::Key_Greater:
-            project_.shiftClipRight();
+            shiftSelection(false);
             return true;
         case Qt::Key_Up:
             moveSelectionUp();
@@ -431,31 +453,44 @@ void StoryboardControl::moveSelectionUp() {
 }
 
 void StoryboardControl::keyPressEvent(QKeyEvent* event) {
+    if (slideDrag_ && event->key() == Qt::Key_Escape) {
+        endSlideDrag(false);
+        event->accept();
+        return;
+    }
     if (project_.selectedClip() >= 0 && clipKey(event)) {
         event->accept();
         return;
     }
     const int selected = project_.selectedSlide();
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
     switch (event->key()) {
         case Qt::Key_Left:
-            selectSlide(selected - 1);
+        case Qt::Key_Right: {
+            const int next = selected + (event->key() == Qt::Key_Left ? -1 : 1);
+            if (shift && selected >= 0 && project_.extendSlideSelection(next)) {
+                // Shift+arrow grows (or shrinks) the selection from its anchor.
+                scrollIntoView(next);
+                updateAccessibleDescription();
+                viewport()->update();
+            } else {
+                selectSlide(next);
+            }
             break;
-        case Qt::Key_Right:
-            selectSlide(selected + 1);
-            break;
+        }
         case Qt::Key_Delete:
-            project_.deleteSlide(selected);
+            deleteSelection();
             break;
         case Qt::Key_Down:
             moveSelectionDown();
             break;
         case Qt::Key_Comma:
         case Qt::Key_Less:
-            project_.shiftSlideLeft();
+            shiftSelection(true);
             break;
         case Qt::Key_Period:
         case Qt::Key_Greater:
-            project_.shiftSlideRight();
+            shiftSelection(false);
             break;
         // What the mouse reaches inside the selected cell, for keyboard users.
         case Qt::Key_F2:
@@ -518,6 +553,7 @@ void StoryboardControl::focusOutEvent(QFocusEvent* event) {
 
 void StoryboardControl::updateAccessibleDescription() {
     setAccessibleDescription(QString::fromStdString(storyboard::selectionDescription(project_)));
+    Q_EMIT selectionChanged();
 }
 
 // ---- Mouse
@@ -539,16 +575,22 @@ bool StoryboardControl::viewportEvent(QEvent* event) {
             viewport()->update();
             return QAbstractScrollArea::viewportEvent(event);
         case QEvent::ToolTip: {
-            // A clip's whole name and length, which its box may show only in part.
-            const QPoint point = static_cast<QHelpEvent*>(event)->pos();
-            const SoundtrackClip* clip = project_.clip(project_.clipAtPoint(point.x(), point.y()));
-            if (clip) {
-                QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(),
-                                   QString::fromStdString(storyboard::clipToolTip(*clip)), viewport(),
-                                   toQRect(clip->cellRect));
-            } else {
+            // A clip's whole name and length, which its box may show only in part; a slide's file, its
+            // size and its durations.
+            const auto* help = static_cast<QHelpEvent*>(event);
+            const QPoint point = help->pos();
+            const QString text = toolTipAt(point);
+            if (text.isEmpty()) {
                 QToolTip::hideText();
+                return true;
             }
+            CellRect area;
+            if (const SoundtrackClip* clip = project_.clip(project_.clipAtPoint(point.x(), point.y()))) {
+                area = clip->cellRect;
+            } else if (const Slide* cell = project_.slide(project_.photoSlideAtPoint(point.x(), point.y()))) {
+                area = cell->cellRect;
+            }
+            QToolTip::showText(help->globalPos(), text, viewport(), toQRect(area));
             return true;
         }
         default:
@@ -559,18 +601,130 @@ bool StoryboardControl::viewportEvent(QEvent* event) {
 void StoryboardControl::mousePressEvent(QMouseEvent* event) {
     const QPoint point = event->position().toPoint();
     if (event->button() == Qt::LeftButton) {
-        leftClick(point);
+        leftClick(point, event->modifiers());
         event->accept();
         return;
     }
     QAbstractScrollArea::mousePressEvent(event);
 }
 
-void StoryboardControl::leftClick(const QPoint& point) {
+void StoryboardControl::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint point = event->position().toPoint();
+    if (pressSlide_ < 0 || !(event->buttons() & Qt::LeftButton)) {
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    if (!slideDrag_) {
+        if ((point - pressPoint_).manhattanLength() < QApplication::startDragDistance()) {
+            return;
+        }
+        // Past the drag distance: the pressed slide moves, with the rest of the selection it is in.
+        draggedSlides_ = targetsOf(pressSlide_);
+        slideDrag_ = true;
+        collapseOnRelease_ = false;
+        endDurationEdit(true);
+        viewport()->setCursor(Qt::DragMoveCursor);
+    }
+    updateSlideDrop(point);
+    event->accept();
+}
+
+void StoryboardControl::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseReleaseEvent(event);
+        return;
+    }
+    if (slideDrag_) {
+        updateSlideDrop(event->position().toPoint());
+        endSlideDrag(true);
+    } else if (collapseOnRelease_ && pressSlide_ >= 0) {
+        // A click (no drag) on a slide of a multi-selection selects that slide alone.
+        selectSlide(pressSlide_);
+    }
+    pressSlide_ = -1;
+    collapseOnRelease_ = false;
+    event->accept();
+}
+
+void StoryboardControl::updateSlideDrop(const QPoint& point) {
+    layoutRects();
+    int target = -1;
+    // Only over the photo line inside the view: elsewhere a release drops nothing.
+    if (viewport()->rect().contains(point) && storyboard::lineAtY(point.y()) == storyboard::Line::Photos) {
+        const int index = project_.cellAtPoint(point.x(), point.y());
+        if (const Slide* cell = project_.slide(index)) {
+            if (!cell->hasPhoto) {
+                target = project_.photoSlideCount();
+            } else {
+                // The left half of a slide puts the dragged ones before it, the right half after it.
+                const int middle = (cell->cellRect.left + cell->cellRect.right) / 2;
+                target = point.x() < middle ? index : index + 1;
+            }
+        }
+    }
+    slideDropTarget_ = target;
+    // The drop bar stands at the left edge of the cell the slides go before (the first placeholder at
+    // the end).
+    if (target != dropIndicatorCell_) {
+        dropIndicatorCell_ = target;
+        viewport()->update();
+    }
+}
+
+void StoryboardControl::endSlideDrag(bool drop) {
+    const int target = slideDropTarget_;
+    const std::vector<int> slides = draggedSlides_;
+    slideDrag_ = false;
+    draggedSlides_.clear();
+    slideDropTarget_ = -1;
+    pressSlide_ = -1;
+    collapseOnRelease_ = false;
+    viewport()->setCursor(Qt::ArrowCursor);
+    clearDropIndicator();
+    if (drop && target >= 0 && !slides.empty()) {
+        history_.record(slides.size() > 1 ? QStringLiteral("Move Slides") : QStringLiteral("Move Slide"),
+                        [&] { project_.moveSlides(slides, target); });
+        updateAccessibleDescription();
+        viewport()->update();
+    }
+}
+
+void StoryboardControl::leftClick(const QPoint& point, Qt::KeyboardModifiers modifiers) {
     // A click in the control stores an edit in progress, as the editor's focus loss does.
     endDurationEdit(true);
     setFocus(Qt::MouseFocusReason);
     Q_EMIT clickNotified(2);
+    pressSlide_ = -1;
+    collapseOnRelease_ = false;
+    layoutRects();
+    {
+        const int index = project_.cellAtPoint(point.x(), point.y());
+        const Slide* cell = project_.slide(index);
+        const bool onPhoto = cell && cell->hasPhoto;
+        // Ctrl+click adds a slide to the selection or takes it out; Shift+click selects a range.
+        if (onPhoto && (modifiers & (Qt::ControlModifier | Qt::ShiftModifier))) {
+            if (modifiers & Qt::ShiftModifier) {
+                project_.extendSlideSelection(index);
+            } else {
+                project_.toggleSlideSelection(index);
+            }
+            updateAccessibleDescription();
+            viewport()->update();
+            return;
+        }
+        // A plain press inside a multi-selection keeps it, so the whole selection can be dragged; a
+        // release without a drag selects the slide alone.
+        const CellHit hit = onPhoto ? storyboard::hitTest(*cell, point.x(), point.y()) : CellHit::None;
+        const bool actionArea = hit == CellHit::SlideDuration || hit == CellHit::TransitionDuration ||
+                                hit == CellHit::TransitionChooser;
+        if (onPhoto && !actionArea && project_.isSlideSelected(index) &&
+            project_.selectedSlides().size() > 1) {
+            pressSlide_ = index;
+            pressPoint_ = point;
+            collapseOnRelease_ = true;
+            return;
+        }
+    }
     project_.setSelectedSlide(-1);
     project_.setSelectedClip(-1);
     layoutRects();
@@ -597,6 +751,9 @@ void StoryboardControl::leftClick(const QPoint& point) {
                 openChooser(index);
                 break;
             default:
+                // Anywhere else on the slide a press may become a drag.
+                pressSlide_ = index;
+                pressPoint_ = point;
                 break;
         }
     }
@@ -612,12 +769,186 @@ void StoryboardControl::openChooser(int slide) {
     if (!chooserOpener_) {
         return;
     }
+    const std::vector<int> targets = targetsOf(slide);
     const std::optional<int> effect = chooserOpener_(this, project_, slide);
     // The project may have changed meanwhile; only a slide that is still a photo takes the effect.
     const Slide* cell = project_.slide(slide);
     if (effect && cell && cell->hasPhoto) {
-        project_.setTransitionEffect(slide, *effect);
+        history_.record(QStringLiteral("Change Transition"), [&] {
+            for (const int target : targets) {
+                if (const Slide* other = project_.slide(target); other && other->hasPhoto) {
+                    project_.setTransitionEffect(target, *effect);
+                }
+            }
+        });
     }
+}
+
+std::vector<int> StoryboardControl::targetsOf(int slide) const {
+    if (project_.isSlideSelected(slide)) {
+        return project_.selectedSlides();
+    }
+    return {slide};
+}
+
+void StoryboardControl::deleteSelection() {
+    if (project_.selectedClip() >= 0) {
+        const int clip = project_.selectedClip();
+        history_.record(QStringLiteral("Delete Clip"), [&] { project_.deleteClip(clip); });
+        return;
+    }
+    const std::vector<int> slides = project_.selectedSlides();
+    if (slides.empty()) {
+        return;
+    }
+    history_.record(slides.size() > 1 ? QStringLiteral("Delete Slides") : QStringLiteral("Delete Slide"),
+                    [&] { project_.deleteSlides(slides); });
+    updateAccessibleDescription();
+}
+
+void StoryboardControl::shiftSelection(bool left) {
+    if (project_.selectedClip() >= 0) {
+        history_.record(QStringLiteral("Move Clip"),
+                        [&] { left ? project_.shiftClipLeft() : project_.shiftClipRight(); });
+        return;
+    }
+    const bool several = project_.selectedSlides().size() > 1;
+    history_.record(several ? QStringLiteral("Move Slides") : QStringLiteral("Move Slide"),
+                    [&] { left ? project_.shiftSelectionLeft() : project_.shiftSelectionRight(); });
+    updateAccessibleDescription();
+    viewport()->update();
+}
+
+void StoryboardControl::selectSlides(const std::vector<int>& slides, int current) {
+    project_.setSlideSelection(slides, current);
+    if (project_.selectedSlide() >= 0) {
+        scrollIntoView(project_.selectedSlide());
+    }
+    updateAccessibleDescription();
+    viewport()->update();
+}
+
+void StoryboardControl::applyDefaultsToAll() {
+    endDurationEdit(true);
+    history_.record(QStringLiteral("Apply Defaults to All"), [this] {
+        project_.applyDefaultsToAll();
+        project_.relayoutClips();
+    });
+}
+
+void StoryboardControl::loadContent(const ProjectContent& content) {
+    endDurationEdit(false);
+    project_.setContent(content);
+    history_.stack().clear();
+    history_.stack().setClean();
+    scrollTo(0);
+}
+
+void StoryboardControl::newSlideshow() {
+    endDurationEdit(false);
+    project_.resetProject();
+    history_.stack().clear();
+    history_.stack().setClean();
+    scrollTo(0);
+}
+
+QString StoryboardControl::toolTipAt(const QPoint& point) {
+    layoutRects();
+    if (const SoundtrackClip* clip = project_.clip(project_.clipAtPoint(point.x(), point.y()))) {
+        return QString::fromStdString(storyboard::clipToolTip(*clip));
+    }
+    const Slide* cell = project_.slide(project_.photoSlideAtPoint(point.x(), point.y()));
+    if (!cell) {
+        return {};
+    }
+    storyboard::PhotoFileFacts facts;
+    if (!cell->photoMissing) {
+        const auto known = photoFacts_.find(cell->photoPath);
+        if (known != photoFacts_.end()) {
+            facts = known->second;
+        } else {
+            // The size on disk from stat, the pixel size from the file's header alone; a FIFO, a
+            // folder or a device is never opened.
+            struct stat info {};
+            if (::stat(cell->photoPath.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+                facts.fileBytes = static_cast<std::int64_t>(info.st_size);
+                QImageReader reader(QFile::decodeName(QByteArray::fromStdString(cell->photoPath)));
+                reader.setAutoTransform(true);
+                const QSize size = reader.size();
+                if (size.isValid()) {
+                    // As shown: the EXIF orientation turns portrait photos a quarter.
+                    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+                    facts.pixelWidth = turned ? size.height() : size.width();
+                    facts.pixelHeight = turned ? size.width() : size.height();
+                }
+            }
+            photoFacts_.emplace(cell->photoPath, facts);
+        }
+    }
+    return storyboard::slideToolTip(*cell, facts);
+}
+
+// ---- Thumbnails of slides that arrived without one
+
+bool StoryboardControl::thumbnailsPending() const {
+    for (int i = 0; i < project_.photoSlideCount(); ++i) {
+        if (project_.slideNeedsThumbnail(i)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void StoryboardControl::scheduleThumbnails() {
+    if (thumbnailsScheduled_) {
+        return;
+    }
+    thumbnailsScheduled_ = true;
+    // After the change's notifications, when the view's size and position are settled.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            thumbnailsScheduled_ = false;
+            requestThumbnails();
+        },
+        Qt::QueuedConnection);
+}
+
+void StoryboardControl::requestThumbnails() {
+    const int photos = project_.photoSlideCount();
+    const int first = std::clamp(scrollPosition() / kCellWidth, 0, std::max(0, photos - 1));
+    const int last = std::min(photos - 1, (scrollPosition() + visibleWidth()) / kCellWidth);
+    std::vector<std::string> paths;
+    std::unordered_set<std::string> seen;
+    const auto want = [&](int i) {
+        if (project_.slideNeedsThumbnail(i)) {
+            const std::string& path = project_.cells()[static_cast<std::size_t>(i)].photoPath;
+            if (seen.insert(path).second) {
+                paths.push_back(path);
+            }
+        }
+    };
+    // In view first, then onward from the view, then back towards the start.
+    for (int i = first; i <= last; ++i) {
+        want(i);
+    }
+    for (int i = last + 1; i < photos; ++i) {
+        want(i);
+    }
+    for (int i = first - 1; i >= 0; --i) {
+        want(i);
+    }
+    if (paths.empty() && !thumbnailMaker_) {
+        return;
+    }
+    if (!thumbnailMaker_) {
+        thumbnailMaker_ = std::make_unique<SlideThumbnailMaker>(
+            this, [this](const std::string& path, const QImage& thumbnail) {
+                project_.provideThumbnail(path, thumbnail);
+                Q_EMIT thumbnailsArrived();
+            });
+    }
+    thumbnailMaker_->request(std::move(paths), project_.thumbnailPixelRatio());
 }
 
 void StoryboardControl::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -671,6 +1002,9 @@ void StoryboardControl::rightClick(const QPoint& point, const QPoint& globalPoin
         project_.setSelectedClip(clip);
     } else if (!cell || !cell->hasPhoto) {
         return;
+    } else if (project_.isSlideSelected(index)) {
+        // On a selected slide the menu acts on the whole selection, which stays; that slide is current.
+        project_.setSlideSelection(project_.selectedSlides(), index);
     } else {
         project_.setSelectedSlide(index);
     }
@@ -696,25 +1030,33 @@ std::unique_ptr<QMenu> StoryboardControl::makeContextMenu() {
     auto menu = std::make_unique<QMenu>(this);
     if (project_.selectedClip() >= 0) {
         const storyboard::SlideMenuState state = storyboard::clipMenuState(project_);
-        QAction* left = menu->addAction(QStringLiteral("Shift Clip Left '<'"), this,
-                                        [this] { project_.shiftClipLeft(); });
+        QAction* left =
+            menu->addAction(QStringLiteral("Shift Clip Left '<'"), this, [this] { shiftSelection(true); });
         left->setEnabled(state.shiftLeft);
-        QAction* right = menu->addAction(QStringLiteral("Shift Clip Right '>'"), this,
-                                         [this] { project_.shiftClipRight(); });
+        QAction* right =
+            menu->addAction(QStringLiteral("Shift Clip Right '>'"), this, [this] { shiftSelection(false); });
         right->setEnabled(state.shiftRight);
-        QAction* remove = menu->addAction(QStringLiteral("Delete Clip"), this,
-                                          [this] { project_.deleteClip(project_.selectedClip()); });
+        QAction* remove = menu->addAction(QStringLiteral("Delete Clip"), this, [this] { deleteSelection(); });
         remove->setEnabled(state.remove);
     } else {
-        const storyboard::SlideMenuState state = storyboard::slideMenuState(project_);
-        QAction* left = menu->addAction(QStringLiteral("Shift Slide Left '<'"), this,
-                                        [this] { project_.shiftSlideLeft(); });
+        storyboard::SlideMenuState state = storyboard::slideMenuState(project_);
+        const std::vector<int>& selection = project_.selectedSlides();
+        if (selection.size() > 1) {
+            // Several slides move as one block: left while it can go left or is not together yet.
+            const bool together =
+                selection.back() - selection.front() + 1 == static_cast<int>(selection.size());
+            state.shiftLeft = selection.front() > 0 || !together;
+            state.shiftRight = selection.back() + 1 < project_.photoSlideCount() || !together;
+            state.remove = true;
+        }
+        QAction* left =
+            menu->addAction(QStringLiteral("Shift Slide Left '<'"), this, [this] { shiftSelection(true); });
         left->setEnabled(state.shiftLeft);
-        QAction* right = menu->addAction(QStringLiteral("Shift Slide Right '>'"), this,
-                                         [this] { project_.shiftSlideRight(); });
+        QAction* right =
+            menu->addAction(QStringLiteral("Shift Slide Right '>'"), this, [this] { shiftSelection(false); });
         right->setEnabled(state.shiftRight);
-        QAction* remove = menu->addAction(QStringLiteral("Delete Slide"), this,
-                                          [this] { project_.deleteSlide(project_.selectedSlide()); });
+        QAction* remove =
+            menu->addAction(QStringLiteral("Delete Slide"), this, [this] { deleteSelection(); });
         remove->setEnabled(state.remove);
     }
     menu->addSeparator();
@@ -753,7 +1095,13 @@ void StoryboardControl::runFitToMusic(bool onBeats) {
     endDurationEdit(true);
     if (!onBeats) {
         const double crossfade = project_.crossfadeSeconds();
-        finishFit(fitToMusic(project_, soundtrackSecondsFor(project_, crossfade), frameRate(), videoSize()));
+        FitResult result;
+        history_.record(QStringLiteral("Fit to Music"), [&] {
+            result =
+                fitToMusic(project_, soundtrackSecondsFor(project_, crossfade), frameRate(), videoSize());
+            project_.relayoutClips();
+        });
+        finishFit(result);
         return;
     }
     std::vector<std::string> paths;
@@ -790,8 +1138,12 @@ void StoryboardControl::fitWithBeats() {
         anyBeat = anyBeat || !clipBeats.back().empty();
     }
     const double musicSeconds = soundtrackSecondsFor(project_, crossfade);
+    FitResult result;
     if (!anyBeat) {
-        const FitResult result = fitToMusic(project_, musicSeconds, frameRate(), videoSize());
+        history_.record(QStringLiteral("Fit to Music"), [&] {
+            result = fitToMusic(project_, musicSeconds, frameRate(), videoSize());
+            project_.relayoutClips();
+        });
         if (result.outcome == FitOutcome::Fitted) {
             showMessage(kNoBeatsText, MessageFlags::kWarningOk);
         }
@@ -799,7 +1151,11 @@ void StoryboardControl::fitWithBeats() {
         return;
     }
     const std::vector<double> beats = soundtrackBeats(clipBeats, clipDurations(project_), crossfade);
-    finishFit(fitToBeats(project_, beats, musicSeconds, frameRate(), videoSize()));
+    history_.record(QStringLiteral("Fit to Music on the Beats"), [&] {
+        result = fitToBeats(project_, beats, musicSeconds, frameRate(), videoSize());
+        project_.relayoutClips();
+    });
+    finishFit(result);
 }
 
 void StoryboardControl::finishFit(const FitResult& result) {
@@ -945,18 +1301,33 @@ void StoryboardControl::endDurationEdit(bool store) {
     if (store) {
         const Slide* cell = project_.slide(slide);
         if (cell && cell->hasPhoto) {
-            const double current =
-                field == DurationField::Slide ? cell->slideDuration : cell->transitionDuration;
             const std::string text = editor_->text().toStdString();
-            // Only a changed text is stored: an unchanged one leaves the value and the clip widths alone.
-            if (text != storyboard::durationText(current)) {
-                if (field == DurationField::Slide) {
-                    project_.setSlideDurationText(slide, text);
-                } else {
-                    project_.setTransitionDurationText(slide, text);
+            const std::vector<int> targets = targetsOf(slide);
+            // Each slide of the selection whose shown value differs takes the text; an unchanged text
+            // leaves a value (and the clip widths) alone, so 3.25 shown as "3.2" stays 3.25.
+            history_.record(QStringLiteral("Change Duration"), [&] {
+                bool changed = false;
+                for (const int target : targets) {
+                    const Slide* other = project_.slide(target);
+                    if (!other || !other->hasPhoto) {
+                        continue;
+                    }
+                    const double current =
+                        field == DurationField::Slide ? other->slideDuration : other->transitionDuration;
+                    if (text == storyboard::durationText(current)) {
+                        continue;
+                    }
+                    if (field == DurationField::Slide) {
+                        project_.setSlideDurationText(target, text);
+                    } else {
+                        project_.setTransitionDurationText(target, text);
+                    }
+                    changed = true;
                 }
-                project_.relayoutClips();
-            }
+                if (changed) {
+                    project_.relayoutClips();
+                }
+            });
         }
     }
     if (editor_->hasFocus()) {
@@ -1080,8 +1451,11 @@ int StoryboardControl::dropPhotos(const std::vector<std::string>& paths, int fir
     const SlideDefaults defaults = project_.currentDefaults();
     // One insertion for the whole drop: a refused file leaves no gap, the next photo takes its place.
     std::vector<std::string> refused;
-    const int taken = project_.insertPhotos(paths, firstCell, defaults.transitionEffect,
-                                            defaults.slideDuration, defaults.transitionDuration, &refused);
+    int taken = 0;
+    history_.record(paths.size() > 1 ? QStringLiteral("Add Photos") : QStringLiteral("Add Photo"), [&] {
+        taken = project_.insertPhotos(paths, firstCell, defaults.transitionEffect, defaults.slideDuration,
+                                      defaults.transitionDuration, &refused);
+    });
     if (!refused.empty()) {
         showMessage(storyboard::leftOutFilesText(
                         "These files are not photos that can be shown and were left out:", refused),
@@ -1094,15 +1468,17 @@ int StoryboardControl::dropClips(const std::vector<std::string>& paths) {
     int taken = 0;
     std::vector<std::string> refused;
     AudioOpenResult refusal = AudioOpenResult::Ok;
-    for (const std::string& path : paths) {
-        const AudioOpenResult result = project_.addClip(path);
-        if (result == AudioOpenResult::Ok) {
-            ++taken;
-        } else {
-            refused.push_back(path);
-            refusal = result;
+    history_.record(QStringLiteral("Add Music"), [&] {
+        for (const std::string& path : paths) {
+            const AudioOpenResult result = project_.addClip(path);
+            if (result == AudioOpenResult::Ok) {
+                ++taken;
+            } else {
+                refused.push_back(path);
+                refusal = result;
+            }
         }
-    }
+    });
     // One message for the whole drop: a single file says why, several are named together.
     if (refused.size() == 1) {
         std::string text;
@@ -1172,7 +1548,7 @@ void StoryboardControl::paintFocusRing(QPainter& painter) {
 void StoryboardControl::paintCell(QPainter& painter, const Slide& cell) {
     const int l = cell.cellRect.left;
     const int t = cell.cellRect.top;
-    const bool selected = cell.hasPhoto && cell.index == project_.selectedSlide();
+    const bool selected = cell.hasPhoto && project_.isSlideSelected(cell.index);
     const QPen pen(QColor::fromRgb(selected ? kSelectionPen : kNormalPen), 1);
     painter.setPen(pen);
     painter.setBrush(Qt::NoBrush);
@@ -1181,9 +1557,28 @@ void StoryboardControl::paintCell(QPainter& painter, const Slide& cell) {
     painter.drawLine(l + 59, t + 65, l + 59, t + 91);
 
     if (cell.hasPhoto) {
-        if (const QImage* thumbnail = project_.thumbnail(cell.thumbnailIndex);
-            thumbnail && !thumbnail->isNull()) {
+        const QRect picture = toQRect(storyboard::offsetRect(storyboard::kThumbnailArea, l, t));
+        if (cell.photoMissing) {
+            // A photo not found: a grey picture saying so (its path is in the tooltip).
+            painter.fillRect(picture, QColor::fromRgb(kMissingFill));
+            painter.setPen(QColor::fromRgb(kMissingText));
+            const QFontMetrics metrics(textFont_);
+            const QString words =
+                metrics.horizontalAdvance(QStringLiteral("Photo missing")) < picture.width() - 4
+                    ? QStringLiteral("Photo missing")
+                    : QStringLiteral("Missing");
+            painter.drawText(picture, Qt::AlignCenter, words);
+            painter.setPen(pen);
+        } else if (const QImage* thumbnail = project_.thumbnail(cell.thumbnailIndex);
+                   thumbnail && !thumbnail->isNull()) {
             painter.drawImage(QPoint(l + 5, t + 5), *thumbnail);
+        } else if (cell.thumbnailIndex < 0) {
+            // Its thumbnail is still being made.
+            painter.fillRect(picture, QColor::fromRgb(kPendingFill));
+        }
+        if (selected) {
+            // Every selected slide is framed twice, so a selection of several reads at a glance.
+            painter.drawRect(outline(l + 5, t + 5, l + 115, t + 91));
         }
     }
 
@@ -1324,7 +1719,9 @@ void StoryboardControl::paintCrossfades(QPainter& painter) {
 
 void StoryboardControl::paintDropBar(QPainter& painter) {
     const Slide* cell = project_.slide(dropIndicatorCell_);
-    if (!cell || !cell->hasPhoto) {
+    // A slide drag may also end after the last photo: the bar then stands on the first placeholder.
+    const bool endOfDrag = slideDrag_ && cell && cell->index == project_.photoSlideCount();
+    if (!cell || (!cell->hasPhoto && !endOfDrag)) {
         return;
     }
     const QRect r = toQRect(cell->cellRect);

@@ -18,6 +18,16 @@
 //     storyboard->project().setCrossfadeProvider(...);  // clips drawn where the mix places them
 //     storyboard->setFrameRateProvider(...);            // the frame rate "Fit to Music" fits for
 //     storyboard->runFitToMusic(onBeats);               // the menu's "Fit to Music" commands
+// Every change the control makes to the slideshow is one step of its undo history (history(): the
+// window's Edit menu uses history().stack(), and its clean state for the unsaved-changes mark). Whoever
+// changes the project from outside records it the same way:
+//     storyboard->history().record(QStringLiteral("Apply Defaults"), [&] { ... });
+//     storyboard->applyDefaultsToAll();                 // recorded as "Apply Defaults to All"
+//     storyboard->loadContent(content);                 // a slideshow opened: no undo step, history cleared
+//     storyboard->newSlideshow();                       // "New": empty, history cleared
+// Several slides may be selected (project().selectedSlides(); selectionChanged() tells of a change);
+// Delete, the menu, the chooser and the duration editor act on all of them. Slides arriving without a
+// thumbnail (loadContent, setContent) get one from a worker, the visible ones first.
 // The control fills its row with placeholders itself whenever it is laid out or resized (one cell wider
 // than the view), so callers never call fillPlaceholders. New slides take the defaults the owner hands
 // over (the constructor's provider, or project().setDefaultsProvider() later); without one the project's
@@ -26,9 +36,11 @@
 
 #include "media/audio_peaks.h"
 #include "project/fit_to_music.h"
+#include "project/project_history.h"
 #include "project/slideshow_project.h"
 #include "project/storyboard_layout.h"
 #include "project/ui/clip_beat_cache.h"
+#include "project/ui/slide_thumbnail_maker.h"
 
 #include <QAbstractScrollArea>
 #include <QFont>
@@ -38,6 +50,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 class QMenu;
 
@@ -85,6 +99,31 @@ public:
 
     SlideShowProject& project() { return project_; }
     const SlideShowProject& project() const { return project_; }
+    // The undo history of every change made here.
+    ProjectHistory& history() { return history_; }
+
+    // Replaces the whole slideshow (an opened project file) without an undo step: the history is
+    // cleared and clean. Thumbnails the content lacks are made on a worker.
+    void loadContent(const ProjectContent& content);
+    // An empty slideshow ("New"), the history cleared and clean.
+    void newSlideshow();
+    // Every slide takes the current defaults, as one undo step.
+    void applyDefaultsToAll();
+    // Deletes the selected slides (or the selected clip), as one undo step.
+    void deleteSelection();
+    // Moves the selected slides (or clip) one place, as one undo step.
+    void shiftSelection(bool left);
+    // Selects these photo slides; `current` is the one the keys act on.
+    void selectSlides(const std::vector<int>& slides, int current);
+
+    // Slides still waiting for their thumbnail from the worker.
+    bool thumbnailsPending() const;
+    // Thumbnails the worker has made so far.
+    int thumbnailsMade() const { return thumbnailMaker_ ? thumbnailMaker_->made() : 0; }
+    // A slide drag is under way (pressed on a slide and moved past the drag distance).
+    bool draggingSlides() const { return slideDrag_; }
+    // The tooltip of the cell or clip at a point (client coordinates); empty where there is none.
+    QString toolTipAt(const QPoint& point);
 
     // The horizontal scroll position and its limit.
     int scrollPosition() const;
@@ -180,12 +219,18 @@ Q_SIGNALS:
     void fitToMusicAvailabilityChanged();
     // A file's waveform peaks are in and its clips were drawn again.
     void waveformsArrived();
+    // The selected slides or clip changed.
+    void selectionChanged();
+    // Thumbnails made by the worker were put on their slides.
+    void thumbnailsArrived();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -206,6 +251,16 @@ private:
     void scrollCellIntoView(int cell) override;
     void takeFocus() override;
     void scrollClipIntoView(int clip) override;
+    void contentReplaced() override;
+
+    // The slides an action on `slide` reaches: the selection when the slide is in it, else the slide.
+    std::vector<int> targetsOf(int slide) const;
+    // Asks the worker for the thumbnails still missing, those in view first (coalesced).
+    void scheduleThumbnails();
+    void requestThumbnails();
+    // Slide drags within the storyboard.
+    void updateSlideDrop(const QPoint& point);
+    void endSlideDrag(bool drop);
 
     void updateScrollRange();
     // The width the view scrolls over: the photo line, or the soundtrack line where its clips reach
@@ -213,7 +268,7 @@ private:
     int scrollExtent() const;
     void layoutRects();
     void onScrollAction(int action);
-    void leftClick(const QPoint& point);
+    void leftClick(const QPoint& point, Qt::KeyboardModifiers modifiers = {});
     void rightClick(const QPoint& point, const QPoint& globalPoint, bool fromKeyboard = false);
     // The menu key and Shift+F10.
     void showSelectedSlideMenu();
@@ -252,6 +307,7 @@ private:
     void paintFocusRing(QPainter& painter);
 
     SlideShowProject project_;
+    ProjectHistory history_{project_};  // after the project it records
     QFont titleFont_;
     QFont textFont_;
     DurationEditor* editor_ = nullptr;
@@ -270,10 +326,20 @@ private:
     std::function<VideoSize()> videoSizeProvider_;
     bool measuringScheduled_ = false;
     bool busyCursor_ = false;
+    // A press on a slide that may become a drag, and the drag itself.
+    int pressSlide_ = -1;
+    QPoint pressPoint_;
+    bool collapseOnRelease_ = false;  // a plain click inside a multi-selection selects that slide alone
+    bool slideDrag_ = false;
+    std::vector<int> draggedSlides_;
+    int slideDropTarget_ = -1;  // the slide the dragged ones go before; photoSlideCount() is the end
+    bool thumbnailsScheduled_ = false;
+    std::unordered_map<std::string, storyboard::PhotoFileFacts> photoFacts_;  // tooltips' file facts
     ClipBeatCache beats_;
     PeakLookup peakLookup_;
     // Made at the first clip; declared last so that its worker stops before anything it reports to goes.
     std::unique_ptr<AudioPeakCache> peakCache_;
+    std::unique_ptr<SlideThumbnailMaker> thumbnailMaker_;
 };
 
 }  // namespace kestrelle

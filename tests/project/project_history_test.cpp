@@ -76,80 +76,82 @@ TEST(ProjectHistory, ThousandRandomEditsUndoToEmptyAndRedoToTheEnd) {
         const double seconds = static_cast<double>(random() % 2000) / 100.0 - 2.0;  // some not positive
         const bool changed = history.record(QStringLiteral("Edit"), [&] {
             switch (kind) {
-            case 0:
-            case 1:
-                project.insertPhoto(photoName(photoNumber++), static_cast<int>(random() % (photos + 3)),
-                                    static_cast<int>(random() % 14), 3.0, 2.0);
-                break;
-            case 2: {
-                std::vector<std::string> paths;
-                for (int n = static_cast<int>(random() % 4) + 1; n > 0; --n) {
-                    paths.push_back(photoName(photoNumber++));
+                case 0:
+                case 1:
+                    project.insertPhoto(photoName(photoNumber++), static_cast<int>(random() % (photos + 3)),
+                                        static_cast<int>(random() % 14), 3.0, 2.0);
+                    break;
+                case 2: {
+                    std::vector<std::string> paths;
+                    for (int n = static_cast<int>(random() % 4) + 1; n > 0; --n) {
+                        paths.push_back(photoName(photoNumber++));
+                    }
+                    project.insertPhotos(paths, static_cast<int>(random() % (photos + 3)), 5, 4.0, 1.0);
+                    break;
                 }
-                project.insertPhotos(paths, static_cast<int>(random() % (photos + 3)), 5, 4.0, 1.0);
-                break;
-            }
-            case 3:
-                project.deleteSlide(anySlide());
-                break;
-            case 4:
-                project.deleteSlides(randomSubset(random, photos));
-                break;
-            case 5:
-                project.moveSlides(randomSubset(random, photos), static_cast<int>(random() % (photos + 2)));
-                break;
-            case 6:
-                project.setSelectedSlide(anySlide());
-                random() % 2 ? project.shiftSlideLeft() : project.shiftSlideRight();
-                break;
-            case 7:
-                project.setSlideSelection(randomSubset(random, photos), anySlide());
-                random() % 2 ? project.shiftSelectionLeft() : project.shiftSelectionRight();
-                break;
-            case 8:
-                project.setSlideDuration(anySlide(), seconds);
-                break;
-            case 9:
-                project.setTransitionDuration(anySlide(), seconds);
-                break;
-            case 10:
-                project.setTransitionEffect(anySlide(), static_cast<int>(random() % 15) - 1);
-                break;
-            case 11:
-                defaults = {1.0 + static_cast<double>(random() % 5), 0.5, static_cast<int>(random() % 13)};
-                project.applyDefaultsToAll();
-                break;
-            case 12:
-                if (random() % 2) {
-                    project.addMeasuredClip("/nonexistent-kestrelle/a.wav", 44100u * 4 * (random() % 30),
-                                            44100u * 4);
-                } else {
-                    project.addTimedClip("/nonexistent-kestrelle/b.mp3", seconds * 10.0);
-                }
-                break;
-            case 13:
-                project.deleteClip(anyClip());
-                break;
-            case 14:
-                project.setSelectedClip(anyClip());
-                random() % 2 ? project.shiftClipLeft() : project.shiftClipRight();
-                break;
-            case 15:
-                project.setClipDuration(anyClip(), seconds * 7.0);
-                break;
-            case 16:
-                fitToMusic(project, 30.0 + static_cast<double>(random() % 600), 25.0);
-                break;
-            case 17:
-                if (random() % 8 == 0) {
-                    project.setContent(opened);
-                } else if (random() % 2 == 0) {
-                    project.resetProject();
-                }
-                break;
-            default:
-                project.setSlideDurationText(anySlide(), std::to_string(seconds));
-                break;
+                case 3:
+                    project.deleteSlide(anySlide());
+                    break;
+                case 4:
+                    project.deleteSlides(randomSubset(random, photos));
+                    break;
+                case 5:
+                    project.moveSlides(randomSubset(random, photos),
+                                       static_cast<int>(random() % (photos + 2)));
+                    break;
+                case 6:
+                    project.setSelectedSlide(anySlide());
+                    random() % 2 ? project.shiftSlideLeft() : project.shiftSlideRight();
+                    break;
+                case 7:
+                    project.setSlideSelection(randomSubset(random, photos), anySlide());
+                    random() % 2 ? project.shiftSelectionLeft() : project.shiftSelectionRight();
+                    break;
+                case 8:
+                    project.setSlideDuration(anySlide(), seconds);
+                    break;
+                case 9:
+                    project.setTransitionDuration(anySlide(), seconds);
+                    break;
+                case 10:
+                    project.setTransitionEffect(anySlide(), static_cast<int>(random() % 15) - 1);
+                    break;
+                case 11:
+                    defaults = {1.0 + static_cast<double>(random() % 5), 0.5,
+                                static_cast<int>(random() % 13)};
+                    project.applyDefaultsToAll();
+                    break;
+                case 12:
+                    if (random() % 2) {
+                        project.addMeasuredClip("/nonexistent-kestrelle/a.wav", 44100u * 4 * (random() % 30),
+                                                44100u * 4);
+                    } else {
+                        project.addTimedClip("/nonexistent-kestrelle/b.mp3", seconds * 10.0);
+                    }
+                    break;
+                case 13:
+                    project.deleteClip(anyClip());
+                    break;
+                case 14:
+                    project.setSelectedClip(anyClip());
+                    random() % 2 ? project.shiftClipLeft() : project.shiftClipRight();
+                    break;
+                case 15:
+                    project.setClipDuration(anyClip(), seconds * 7.0);
+                    break;
+                case 16:
+                    fitToMusic(project, 30.0 + static_cast<double>(random() % 600), 25.0);
+                    break;
+                case 17:
+                    if (random() % 8 == 0) {
+                        project.setContent(opened);
+                    } else if (random() % 2 == 0) {
+                        project.resetProject();
+                    }
+                    break;
+                default:
+                    project.setSlideDurationText(anySlide(), std::to_string(seconds));
+                    break;
             }
         });
         ASSERT_NO_FATAL_FAILURE(expectWellFormed(project)) << "step " << step;
@@ -195,8 +197,9 @@ TEST(ProjectHistory, RecordsOnlyChangesAndDoesNotReapplyOnPush) {
     EXPECT_FALSE(history.record(QStringLiteral("Delete Slide"), [&] { project.deleteSlide(0); }));
     EXPECT_EQ(history.stack().count(), 0);
 
-    EXPECT_TRUE(history.record(QStringLiteral("Add Photos"),
-                               [&] { project.insertPhotos({photoName(1), photoName(2)}, 0, 0, 3.0, 3.0); }));
+    EXPECT_TRUE(history.record(QStringLiteral("Add Photos"), [&] {
+        project.insertPhotos({photoName(1), photoName(2)}, 0, 0, 3.0, 3.0);
+    }));
     EXPECT_EQ(observer.replaced, 0) << "pushing the step must not set the content again";
     EXPECT_EQ(history.stack().undoText(), QStringLiteral("Add Photos"));
     EXPECT_EQ(project.selectedSlide(), 1) << "the edit's own selection stays";
@@ -219,8 +222,7 @@ TEST(ProjectHistory, UndoKeepsThumbnailsAndTheLimitForgetsTheOldest) {
     const int thumbnailIndex = project.slide(0)->thumbnailIndex;
     const std::size_t thumbnails = project.thumbnails().size();
     for (int i = 0; i < 520; ++i) {
-        history.record(QStringLiteral("Change Duration"),
-                       [&] { project.setSlideDuration(0, 10.0 + i); });
+        history.record(QStringLiteral("Change Duration"), [&] { project.setSlideDuration(0, 10.0 + i); });
     }
     EXPECT_EQ(history.stack().count(), 500) << "the oldest steps are forgotten";
     while (history.stack().canUndo()) {
