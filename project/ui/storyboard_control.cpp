@@ -713,15 +713,25 @@ void StoryboardControl::leftClick(const QPoint& point, Qt::KeyboardModifiers mod
             return;
         }
         // A plain press inside a multi-selection keeps it, so the whole selection can be dragged; a
-        // release without a drag selects the slide alone.
+        // release without a drag selects the slide alone. Its editor and chooser act on all of them.
         const CellHit hit = onPhoto ? storyboard::hitTest(*cell, point.x(), point.y()) : CellHit::None;
         const bool actionArea = hit == CellHit::SlideDuration || hit == CellHit::TransitionDuration ||
                                 hit == CellHit::TransitionChooser;
-        if (onPhoto && !actionArea && project_.isSlideSelected(index) &&
-            project_.selectedSlides().size() > 1) {
-            pressSlide_ = index;
-            pressPoint_ = point;
-            collapseOnRelease_ = true;
+        if (onPhoto && project_.isSlideSelected(index) && project_.selectedSlides().size() > 1) {
+            // The clicked slide becomes current; the editor and the chooser then act on the selection.
+            project_.setSlideSelection(project_.selectedSlides(), index);
+            updateAccessibleDescription();
+            viewport()->update();
+            if (hit == CellHit::SlideDuration || hit == CellHit::TransitionDuration) {
+                beginDurationEdit(
+                    index, hit == CellHit::SlideDuration ? DurationField::Slide : DurationField::Transition);
+            } else if (actionArea) {
+                openChooser(index);
+            } else {
+                pressSlide_ = index;
+                pressPoint_ = point;
+                collapseOnRelease_ = true;
+            }
             return;
         }
     }
