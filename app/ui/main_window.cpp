@@ -76,6 +76,16 @@ QLabel* makeLabel(const QString& text, QWidget* parent) {
     return label;
 }
 
+// How long after a change the slideshow is autosaved: 30 s. KESTRELLE_AUTOSAVE_DELAY_MS in the
+// environment shortens it, for tests only (values outside 0..30000 are ignored).
+int autosaveDelayMs() {
+    constexpr int kAutosaveDelayMs = 30000;
+    bool ok = false;
+    const int shortened = qEnvironmentVariableIntValue("KESTRELLE_AUTOSAVE_DELAY_MS", &ok);
+    if (ok && shortened >= 0 && shortened <= kAutosaveDelayMs) return shortened;
+    return kAutosaveDelayMs;
+}
+
 }  // namespace
 
 LumoDlg::LumoDlg(SettingsStore& store, MainWindowDialogs dialogs, QWidget* parent)
@@ -87,7 +97,12 @@ LumoDlg::LumoDlg(SettingsStore& store, MainWindowDialogs dialogs, QWidget* paren
     setObjectName(QStringLiteral("LumoDlg"));
     setWindowIcon(programIcon());
     buildControls();
-    history_ = std::make_unique<ProjectHistory>(project());
+    // An autosave left by a run that did not end cleanly is noted before this run marks itself running.
+    autosave_ = AutosaveFile::inDataFolder();
+    if (autosave_) {
+        autosaveRestorable_ = autosave_->hasRestorableAutosave();
+        autosave_->markRunning();
+    }
     buildMenus();
     fillFromSettings();
     restoreWindowState();
@@ -108,9 +123,9 @@ LumoDlg::LumoDlg(SettingsStore& store, MainWindowDialogs dialogs, QWidget* paren
 
 LumoDlg::~LumoDlg() {
     stopWorkers();
-    // The stack announces its own clearing as it goes; nothing of this window may hear it then.
-    QObject::disconnect(&history_->stack(), nullptr, this, nullptr);
-    history_.reset();
+    // The stack (the storyboard's) announces its own clearing as it goes; nothing of this window may
+    // hear it then.
+    QObject::disconnect(&history().stack(), nullptr, this, nullptr);
 }
 
 SlideShowProject& LumoDlg::project() {
@@ -118,7 +133,7 @@ SlideShowProject& LumoDlg::project() {
 }
 
 ProjectHistory& LumoDlg::history() {
-    return *history_;
+    return storyboard_->history();
 }
 
 QString LumoDlg::projectName() const {
@@ -127,7 +142,7 @@ QString LumoDlg::projectName() const {
 }
 
 bool LumoDlg::hasUnsavedChanges() const {
-    return !history_->stack().isClean();
+    return !storyboard_->history().stack().isClean();
 }
 
 void LumoDlg::updateTitle() {
@@ -192,7 +207,7 @@ bool LumoDlg::writeProject(const QString& path) {
     projectPath_ = path;
     history().stack().setClean();
     autosaveTimer_.stop();
-    autosave_.discard();
+    if (autosave_) autosave_->discard();
     rememberRecent(path);
     updateTitle();
     return true;
@@ -241,11 +256,9 @@ bool LumoDlg::openWithoutAsking(const QString& path) {
     KESTRELLE_LOG_AS(kLogSource, 1, "Open project %s (%zu slides)", qPrintable(absolute),
                      read.document.content.slides.size());
     storyboard_->endDurationEdit(false);
-    project().setContent(read.document.content);
-    history().stack().clear();
-    history().stack().setClean();
+    storyboard_->loadContent(read.document.content);
     autosaveTimer_.stop();
-    autosave_.discard();
+    if (autosave_) autosave_->discard();
     // The profile, output name and target the project was made with, where they still exist here.
     const ProjectDocument& document = read.document;
     for (int index = 0; index < store_.profileCount(); ++index) {
@@ -270,39 +283,47 @@ bool LumoDlg::openWithoutAsking(const QString& path) {
 }
 
 bool LumoDlg::offerAutosaveRestore() {
-    if (!autosave_.exists()) return false;
+    if (!autosave_ || !autosaveRestorable_) return false;
+    autosaveRestorable_ = false;  // offered once
     KESTRELLE_LOG_AS(kLogSource, 1, "An autosaved slideshow was left at %s: offering to restore it",
-                     autosave_.path().c_str());
+                     autosave_->autosavePath().c_str());
     const int answer =
         showMessage("Kestrelle did not close properly. Restore the slideshow you were working on?",
                     MessageFlags::kWarningYesNo);
     if (answer != MessageAnswer::kYes) {
-        autosave_.discard();
+        autosave_->discard();
         return false;
     }
-    const ProjectReadResult read = autosave_.read();
+    const ProjectReadResult read = autosave_->read();
     if (read.error != ProjectFileError::Ok) {
         showMessage("The autosaved slideshow could not be restored. " + read.message,
                     MessageFlags::kWarningOk);
-        autosave_.discard();
+        autosave_->discard();
         return false;
     }
-    // Restored as an unsaved change (an undo step), so that closing asks to save it.
+    // It belongs to the file it was made for (Save writes there), and it is an unsaved change (an undo
+    // step), so that closing asks to save it.
+    const std::string source = autosave_->sourcePath();
+    storyboard_->endDurationEdit(false);
+    storyboard_->newSlideshow();
+    projectPath_ = source.empty() ? QString() : QFile::decodeName(QByteArray::fromStdString(source));
     history().record(QStringLiteral("Restore Slideshow"),
                      [&] { project().setContent(read.document.content); });
+    updateTitle();
     updateFitToMusicActions();
     return true;
 }
 
 void LumoDlg::autosaveNow() {
     autosaveTimer_.stop();
+    if (!autosave_) return;
     if (!hasUnsavedChanges()) {
         // Back at the saved state: nothing would be lost.
-        autosave_.discard();
+        autosave_->discard();
         return;
     }
     std::string message;
-    if (!autosave_.write(documentToSave(), &message))
+    if (!autosave_->write(documentToSave(), QFile::encodeName(projectPath_).toStdString(), &message))
         KESTRELLE_LOG_AS(kLogSource, 1, "Autosave failed: %s", message.c_str());
 }
 
@@ -697,11 +718,9 @@ void LumoDlg::configure() {
 void LumoDlg::newSlide() {
     if (!maybeSaveChanges()) return;
     storyboard_->endDurationEdit(false);
-    project().resetProject();
-    history().stack().clear();
-    history().stack().setClean();
+    storyboard_->newSlideshow();
     autosaveTimer_.stop();
-    autosave_.discard();
+    if (autosave_) autosave_->discard();
     projectPath_.clear();
     updateTitle();
     updateFitToMusicActions();
@@ -786,7 +805,7 @@ void LumoDlg::done(int result) {
     // A clean end: nothing is left to restore, unless a termination signal closed the window over
     // unsaved changes nobody could be asked about.
     autosaveTimer_.stop();
-    if (!closingWithoutAsking_ || !hasUnsavedChanges()) autosave_.discard();
+    if (autosave_ && (!closingWithoutAsking_ || !hasUnsavedChanges())) autosave_->markCleanExit();
     QDialog::done(result);
 }
 

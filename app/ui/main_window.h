@@ -4,8 +4,8 @@
 
 #include "app/ui/main_window_parts.h"
 
-#include "app/autosave_slot.h"
 #include "app/window_state.h"
+#include "project/autosave.h"
 #include "project/project_file.h"
 
 #include <QByteArray>
@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -55,9 +56,10 @@ public:
     const QString& projectPath() const { return projectPath_; }
     QString projectName() const;
     bool hasUnsavedChanges() const;
-    // Where the slideshow is autosaved (tests put it in their own folder).
-    void setAutosaveSlot(AutosaveSlot slot) { autosave_ = std::move(slot); }
-    const AutosaveSlot& autosaveSlot() const { return autosave_; }
+    // Where the slideshow is autosaved ("" without a data folder), and whether this start found one
+    // left by a run that did not end cleanly.
+    std::string autosavePath() const { return autosave_ ? autosave_->autosavePath() : std::string(); }
+    bool autosaveRestorable() const { return autosaveRestorable_; }
 
     // Free bytes of a folder's volume, for Start (freeDiskBytes unless replaced).
     void setFreeSpaceQuery(std::function<std::uint64_t(const std::string&)> query);
@@ -168,8 +170,8 @@ private:
     SettingsStore& store_;
     MainWindowDialogs dialogs_;
     WindowState windowState_;
-    AutosaveSlot autosave_;
-    std::unique_ptr<ProjectHistory> history_;
+    std::optional<AutosaveFile> autosave_;
+    bool autosaveRestorable_ = false;
     QTimer autosaveTimer_;
     QString projectPath_;
     bool closingWithoutAsking_ = false;

@@ -59,10 +59,13 @@ protected:
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(path("config")));
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
-        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                           QStringLiteral("unix:path=/nonexistent/bus"));
+        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
+                           QStringLiteral("unix:path=/nonexistent/bus"));
         environment.insert(QStringLiteral("KESTRELLE_AUTOSAVE_DELAY_MS"), QStringLiteral("50"));
-        if (editAtStart) environment.insert(QStringLiteral("KESTRELLE_TEST_EDIT_AT_START"), QStringLiteral("1"));
+        if (editAtStart)
+            environment.insert(QStringLiteral("KESTRELLE_TEST_EDIT_AT_START"), QStringLiteral("1"));
         process->setProcessEnvironment(environment);
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->start(QCoreApplication::applicationDirPath() + QStringLiteral("/kestrelle"), arguments);
@@ -95,7 +98,8 @@ protected:
 TEST_F(AutosaveAfterKillTest, AKilledProgramOffersItsSlideshowBackAtTheNextStart) {
     const std::string project = makeProject("show.kestrelle");
     QProcess& first = startProgram({QString::fromStdString(project)}, true);
-    ASSERT_TRUE(waitUntil([&] { return fs::exists(autosavePath()) || first.state() == QProcess::NotRunning; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return fs::exists(autosavePath()) || first.state() == QProcess::NotRunning; }));
     ASSERT_EQ(first.state(), QProcess::Running);
     EXPECT_NE(runLog().find("Open project " + project), std::string::npos);
     // The change is in the autosave, and the user's own file is untouched.
@@ -111,7 +115,8 @@ TEST_F(AutosaveAfterKillTest, AKilledProgramOffersItsSlideshowBackAtTheNextStart
 
     QProcess& next = startProgram({}, false);
     ASSERT_TRUE(waitUntil([&] {
-        return runLog().find("offering to restore it") != std::string::npos || next.state() == QProcess::NotRunning;
+        return runLog().find("offering to restore it") != std::string::npos ||
+               next.state() == QProcess::NotRunning;
     }));
     EXPECT_EQ(next.state(), QProcess::Running) << "the question waits for the user";
     next.kill();
@@ -121,7 +126,8 @@ TEST_F(AutosaveAfterKillTest, AKilledProgramOffersItsSlideshowBackAtTheNextStart
 TEST_F(AutosaveAfterKillTest, ALaterStartHandsItsProjectToTheRunningProgram) {
     const std::string project = makeProject("handed.kestrelle");
     QProcess& first = startProgram({}, false);
-    ASSERT_TRUE(waitUntil([&] { return fs::exists(path("run/kestrelle-" + std::to_string(::getuid()) + ".socket")); }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return fs::exists(path("run/kestrelle-" + std::to_string(::getuid()) + ".socket")); }));
     QProcess& second = startProgram({QString::fromStdString(project)}, false);
     ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }));
     EXPECT_EQ(second.exitCode(), 0);

@@ -285,19 +285,22 @@ TEST_F(MainWindowProjectTest, OpenRecentKeepsTenAndGreysMissingFiles) {
 TEST_F(MainWindowProjectTest, ChangesAreAutosavedAndRestoredAfterACrash) {
     qputenv("KESTRELLE_AUTOSAVE_DELAY_MS", "0");
     LumoDlg& w = window();
-    const std::string autosaved = w.autosaveSlot().path();
+    const std::string autosaved = w.autosavePath();
     ASSERT_FALSE(autosaved.empty());
     EXPECT_EQ(autosaved.rfind(dataFolder(), 0), 0u) << "in the data folder";
     addPhoto("a.png");
     addPhoto("b.png");
     ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(autosaved); }, 5000));
     const ProjectContent content = w.project().content();
-    // The window goes away as after a kill: the autosave stays.
+    // The window goes away as after a kill: the autosave stays, and the running marker names a process
+    // that is gone.
     fs::copy_file(autosaved, path("left.kestrelle"));
     window_.reset();
     fs::copy_file(path("left.kestrelle"), autosaved, fs::copy_options::overwrite_existing);
+    ASSERT_TRUE(testing::writeFile(dataFolder() + "/running", "999999999"));
 
     LumoDlg& next = window();
+    EXPECT_TRUE(next.autosaveRestorable());
     messages_.answers = {MessageAnswer::kYes};
     ASSERT_TRUE(next.offerAutosaveRestore());
     EXPECT_NE(messages_.texts.back().find("did not close properly"), std::string::npos);
@@ -310,6 +313,7 @@ TEST_F(MainWindowProjectTest, ChangesAreAutosavedAndRestoredAfterACrash) {
 
     // Declining the offer removes it too.
     fs::copy_file(path("left.kestrelle"), autosaved);
+    ASSERT_TRUE(testing::writeFile(dataFolder() + "/running", "999999999"));
     reopenWindow();
     messages_.answers = {MessageAnswer::kNo};
     EXPECT_FALSE(window().offerAutosaveRestore());
