@@ -2,6 +2,7 @@
 
 #include "app/start_checks.h"
 #include "app/ui/folder_tree.h"
+#include "app/ui/main_window_dialogs.h"
 #include "app/ui/photo_browser.h"
 #include "app/ui/program_icon.h"
 #include "base/data_folder.h"
@@ -10,7 +11,9 @@
 #include "config/combo_sink.h"
 #include "config/settings_store.h"
 #include "config/ui/dialog_units.h"
+#include "project/missing_photos.h"
 #include "project/photo_drag_payload.h"
+#include "project/project_copy.h"
 #include "project/project_history.h"
 #include "project/slideshow_project.h"
 #include "project/timeline.h"
@@ -282,6 +285,90 @@ bool LumoDlg::openWithoutAsking(const QString& path) {
     return true;
 }
 
+void LumoDlg::saveCopyWithAllPhotos() {
+    if (!dialogs_.saveProjectFile) return;
+    storyboard_->endDurationEdit(true);
+    const QString startFolder = projectPath_.isEmpty() ? QString::fromStdString(store_.targetPath())
+                                                       : QFileInfo(projectPath_).absolutePath();
+    QString path = dialogs_.saveProjectFile(this, QStringLiteral("Save a Copy with All Photos"),
+                                            startFolder + QLatin1Char('/') + projectName() +
+                                                QStringLiteral(" with photos/") + projectName() +
+                                                QString::fromLatin1(kProjectFileExtension));
+    if (path.isEmpty()) return;
+    if (!path.endsWith(QString::fromLatin1(kProjectFileExtension)))
+        path += QString::fromLatin1(kProjectFileExtension);
+    const ProjectDocument document = documentToSave();
+    const std::string target = QFile::encodeName(path).toStdString();
+    ProjectCopyResult result;
+    runWithProgress(this, QStringLiteral("Copying the slideshow and its photos..."),
+                    [&](std::stop_token stop, const ProgressReport& report) {
+                        result =
+                            saveProjectCopy(document, target, [&](std::uint64_t done, std::uint64_t total) {
+                                if (total > 0) report(static_cast<int>(done * 100 / total));
+                                return !stop.stop_requested();
+                            });
+                    });
+    if (result.cancelled) return;
+    if (!result.ok) {
+        showMessage(result.message.empty() ? "The copy could not be made." : result.message,
+                    MessageFlags::kWarningOk);
+        return;
+    }
+    KESTRELLE_LOG_AS(kLogSource, 1, "Copied project with its photos to %s", target.c_str());
+    std::string text =
+        "The slideshow and its photos were copied to " + QFileInfo(path).absolutePath().toStdString() + ".";
+    if (!result.missing.empty())
+        text += " " + std::to_string(result.missing.size()) +
+                (result.missing.size() == 1 ? " file was missing and could not be copied."
+                                            : " files were missing and could not be copied.");
+    showMessage(text, MessageFlags::kWarningOk);
+}
+
+void LumoDlg::findMissingPhotos() {
+    storyboard_->endDurationEdit(true);
+    const ProjectDocument document = documentToSave();
+    std::size_t missing = 0;
+    for (std::size_t i = 0; i < document.content.slides.size(); ++i) {
+        if (isSlidePhotoMissing(document, i)) ++missing;
+    }
+    if (missing == 0) {
+        showMessage("No photos of the slideshow are missing.", MessageFlags::kWarningOk);
+        return;
+    }
+    if (!dialogs_.chooseFolder) return;
+    const QString projectFolder = projectPath_.isEmpty() ? QString() : QFileInfo(projectPath_).absolutePath();
+    const QString searchFolder =
+        dialogs_.chooseFolder(this, QStringLiteral("Find Missing Photos"),
+                              projectFolder.isEmpty() ? QDir::homePath() : projectFolder);
+    if (searchFolder.isEmpty()) return;
+    std::vector<FoundPhoto> found;
+    runWithProgress(this, QStringLiteral("Looking for the missing photos..."),
+                    [&](std::stop_token stop, const ProgressReport&) {
+                        found = kestrelle::findMissingPhotos(document,
+                                                             QFile::encodeName(projectFolder).toStdString(),
+                                                             QFile::encodeName(searchFolder).toStdString(),
+                                                             {}, [&stop] { return !stop.stop_requested(); });
+                    });
+    if (!found.empty()) {
+        ProjectContent content = document.content;
+        for (const FoundPhoto& photo : found) {
+            if (photo.slide >= content.slides.size()) continue;
+            SlideContent& slide = content.slides[photo.slide];
+            slide.photoPath = photo.path;
+            slide.photoMissing = false;
+            slide.thumbnailIndex = -1;  // made again from the found photo
+        }
+        history().record(QStringLiteral("Find Missing Photos"), [&] { project().setContent(content); });
+    }
+    const std::size_t still = missing - std::min(missing, found.size());
+    std::string text = "Found " + std::to_string(found.size()) + " of " + std::to_string(missing) +
+                       (missing == 1 ? " missing photo." : " missing photos.");
+    if (still > 0)
+        text += still == 1 ? " 1 photo is still missing."
+                           : " " + std::to_string(still) + " photos are still missing.";
+    showMessage(text, MessageFlags::kWarningOk);
+}
+
 bool LumoDlg::offerAutosaveRestore() {
     if (!autosave_ || !autosaveRestorable_) return false;
     autosaveRestorable_ = false;  // offered once
@@ -373,6 +460,10 @@ void LumoDlg::buildMenus() {
     saveAsAction_ =
         command(file, QStringLiteral("Save &As..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     connect(saveAsAction_, &QAction::triggered, this, &LumoDlg::saveAs);
+    connect(file->addAction(QStringLiteral("Save a &Copy with All Photos...")), &QAction::triggered, this,
+            &LumoDlg::saveCopyWithAllPhotos);
+    connect(file->addAction(QStringLiteral("&Find Missing Photos...")), &QAction::triggered, this,
+            &LumoDlg::findMissingPhotos);
     file->addSeparator();
     // Commands on the whole slideshow; enabled while there are clips and photos.
     fitToMusicAction_ = file->addAction(QStringLiteral("Fit to Music"));
@@ -399,6 +490,23 @@ void LumoDlg::buildMenus() {
         addAction(action);
         editMenu_->addAction(action);
     }
+    editMenu_->addSeparator();
+    // The storyboard's selection: Ctrl+A in a text field still selects its text (the field takes the
+    // key first); Delete is the storyboard's own key, so the menu entry carries none.
+    selectAllAction_ =
+        command(editMenu_, QStringLiteral("Select &All Slides"), QKeySequence(Qt::CTRL | Qt::Key_A));
+    connect(selectAllAction_, &QAction::triggered, this, [this] {
+        std::vector<int> all(static_cast<std::size_t>(project().photoSlideCount()));
+        for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
+        if (!all.empty()) storyboard_->selectSlides(all, 0);
+        storyboard_->setFocus();
+    });
+    deleteAction_ = editMenu_->addAction(QStringLiteral("&Delete Selected Slides"));
+    connect(deleteAction_, &QAction::triggered, this, [this] { storyboard_->deleteSelection(); });
+    connect(editMenu_, &QMenu::aboutToShow, this, [this] {
+        selectAllAction_->setEnabled(project().photoSlideCount() > 0);
+        deleteAction_->setEnabled(!project().selectedSlides().empty());
+    });
 
     connect(menuBar_->addAction(QStringLiteral("&Config")), &QAction::triggered, this, &LumoDlg::configure);
 

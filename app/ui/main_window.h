@@ -81,6 +81,8 @@ public:
     QAction* redoAction() const { return redoAction_; }
     QMenu* recentMenu() const { return recentMenu_; }
     QMenu* editMenu() const { return editMenu_; }
+    QAction* selectAllAction() const { return selectAllAction_; }
+    QAction* deleteAction() const { return deleteAction_; }
     QAction* fitToMusicAction() const { return fitToMusicAction_; }
     QAction* fitToBeatsAction() const { return fitToBeatsAction_; }
     QPushButton* photoModeButton() const { return photoMode_; }
@@ -122,6 +124,12 @@ public Q_SLOTS:
     // failed.
     bool save();
     bool saveAs();
+    // "Save a Copy with All Photos...": the project and every photo and clip it uses, copied into the
+    // folder of a file the user names; the open slideshow stays as it is.
+    void saveCopyWithAllPhotos();
+    // "Find Missing Photos...": searches the project's folder and a folder the user picks for photos
+    // that are no longer where they were, and puts the found ones back on their slides (one undo step).
+    void findMissingPhotos();
     // Asks "Save changes to NAME?" when something changed; false when the user cancelled (or saving
     // failed), true when the caller may go on.
     bool maybeSaveChanges();
@@ -187,6 +195,8 @@ private:
     QAction* saveAsAction_ = nullptr;
     QAction* undoAction_ = nullptr;
     QAction* redoAction_ = nullptr;
+    QAction* selectAllAction_ = nullptr;
+    QAction* deleteAction_ = nullptr;
     QMenu* recentMenu_ = nullptr;
     QMenu* editMenu_ = nullptr;
     QSplitter* browserSplitter_ = nullptr;

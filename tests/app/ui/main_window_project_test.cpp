@@ -349,6 +349,56 @@ TEST_F(MainWindowProjectTest, StartAndPreviewSayHowManyPhotosAreMissing) {
     EXPECT_EQ(generated_, 0);
 }
 
+// "Find Missing Photos..." puts photos found in the chosen folder back on their slides as one undo step
+// and says how many it found; "Save a Copy with All Photos..." copies them beside a new project file
+// and leaves the open slideshow as it is. The Edit menu selects every slide and deletes the selection.
+TEST_F(MainWindowProjectTest, FindMissingPhotosSaveACopyAndTheSelection) {
+    LumoDlg& w = window();
+    QString picked;
+    dialogs_.chooseFolder = [&picked](QWidget*, const QString&, const QString&) { return picked; };
+    reopenWindow();
+    LumoDlg& v = window();
+    (void)w;
+    fs::create_directories(path("moved"));
+    ProjectContent content;
+    for (const char* name : {"p1.png", "p2.png", "p3.png"}) {
+        SlideContent slide;
+        slide.photoPath = path(std::string("gone/") + name);
+        slide.photoMissing = true;
+        content.slides.push_back(slide);
+    }
+    v.project().setContent(content);
+    photo("moved/p1.png");
+    photo("moved/p3.png");
+    picked = QString::fromStdString(path("moved"));
+    v.findMissingPhotos();
+    ASSERT_FALSE(messages_.texts.empty());
+    EXPECT_EQ(messages_.texts.back(), "Found 2 of 3 missing photos. 1 photo is still missing.");
+    std::vector<std::string> paths = slidePaths();
+    ASSERT_EQ(paths.size(), 3u);
+    EXPECT_EQ(paths[0], path("moved/p1.png"));
+    EXPECT_EQ(paths[1], path("gone/p2.png"));
+    EXPECT_EQ(paths[2], path("moved/p3.png"));
+    EXPECT_EQ(v.undoAction()->text(), QStringLiteral("&Undo Find Missing Photos"));
+
+    toSave_ = QString::fromStdString(path("packed/show.kestrelle"));
+    v.saveCopyWithAllPhotos();
+    const ProjectReadResult copy = readProjectFile(path("packed/show.kestrelle"));
+    ASSERT_EQ(copy.error, ProjectFileError::Ok) << copy.message << " / " << messages_.texts.back();
+    ASSERT_EQ(copy.document.content.slides.size(), 3u);
+    EXPECT_EQ(copy.document.content.slides[0].photoPath.rfind(path("packed/"), 0), 0u);
+    EXPECT_TRUE(fs::exists(copy.document.content.slides[0].photoPath));
+    EXPECT_EQ(slidePaths(), paths) << "the open slideshow stays as it was";
+    EXPECT_TRUE(v.projectPath().isEmpty());
+
+    v.selectAllAction()->trigger();
+    EXPECT_EQ(v.project().selectedSlides().size(), 3u);
+    v.deleteAction()->trigger();
+    EXPECT_EQ(v.project().photoSlideCount(), 0);
+    v.undoAction()->trigger();
+    EXPECT_EQ(v.project().photoSlideCount(), 3);
+}
+
 // The window fits a 1366 x 768 screen at 100 % and 125 % (1093 x 614 logical pixels) with room for a
 // panel and the title bar, Start inside it; extra height goes to the tree and browser, extra width to
 // the storyboard; size, maximised state and splitter come back at the next start.
