@@ -36,10 +36,12 @@ void WindowState::load() {
     const QSettings settings(file_, QSettings::IniFormat);
     // Values of the wrong type (a hand-edited file) read as empty and are ignored.
     geometry = settings.value(kGeometryKey).toByteArray();
-    maximised = settings.value(kMaximisedKey, false).toBool();
+    // Only what save() writes counts as maximised ("perhaps" does not).
+    maximised = settings.value(kMaximisedKey).toString() == QStringLiteral("true");
     browserSplitter = settings.value(kBrowserSplitterKey).toByteArray();
     QStringList recent;
-    for (const QString& path : settings.value(kRecentKey).toStringList()) {
+    for (const QString& entry : settings.value(kRecentKey).toStringList()) {
+        const QString path = entry.trimmed();
         if (!path.isEmpty() && recent.size() < kRecentProjectCount && !recent.contains(path))
             recent.append(path);
     }

@@ -31,10 +31,11 @@ void runWithProgress(QWidget* owner, const QString& text,
     };
     bool ended = false;
     QObject::connect(&dialog, &QProgressDialog::canceled, &dialog, [&worker] { worker.requestStop(); });
-    worker.start([&body, report](std::stop_token stop) { body(stop, report); }, &dialog, [&dialog, &ended] {
-        ended = true;
-        dialog.done(0);
-    });
+    worker.start([&body, report](std::stop_token stop) { body(stop, report); }, &dialog,
+                 [&dialog, &ended] {
+                     ended = true;
+                     dialog.done(0);
+                 });
     if (!ended) dialog.exec();
     // Cancelled: the body sees its token between steps; input stays with nobody until it has returned.
     worker.waitForEnd(QEventLoop::ExcludeUserInputEvents);
