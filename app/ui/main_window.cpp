@@ -276,6 +276,7 @@ bool LumoDlg::openWithoutAsking(const QString& path) {
         fileName_->setText(QString::fromStdString(document.outputName));
     if (!document.targetFolder.empty() && QFileInfo(QString::fromStdString(document.targetFolder)).isDir()) {
         store_.setTargetPath(document.targetFolder);
+        store_.settings().TargetChanged = 1;  // chosen, as with Browse
         target_->setText(QString::fromStdString(document.targetFolder));
     }
     projectPath_ = absolute;
