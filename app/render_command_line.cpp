@@ -1,5 +1,9 @@
 #include "app/render_command_line.h"
 
+#include "project/project_file.h"
+
+#include <algorithm>
+
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -191,14 +195,36 @@ RenderCommandLineResult parseRenderCommandLine(const std::vector<std::string>& a
         result.error = applyOption(line, *spec, value);
         if (!result.error.empty()) return result;
     }
+    // A project holds its own photos, durations, effects and soundtrack.
+    if (std::any_of(line.inputs.begin(), line.inputs.end(), isProjectFileName)) {
+        if (line.inputs.size() > 1) {
+            result.error =
+                "a slideshow project is rendered on its own: give no other photos, folders or projects";
+        } else if (line.slideDuration || line.transitionDuration || !line.effects.empty() ||
+                   !line.audio.empty()) {
+            result.error =
+                "-s, -t, -e and --audio cannot be used with a slideshow project (it holds its own)";
+        }
+    }
     return result;
+}
+
+bool isProjectFileName(const std::string& path) {
+    const std::string ending = kProjectFileExtension;
+    if (path.size() <= ending.size()) return false;
+    return std::equal(ending.rbegin(), ending.rend(), path.rbegin(),
+                      [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
 }
 
 std::string renderUsageText() {
     return "Usage: kestrelle-render [OPTIONS] INPUT...\n"
            "Renders photos into a slideshow video (AVI: MPEG-4 video, MP3 audio).\n"
            "\n"
-           "INPUT: photo files, or folders whose photos are taken in name order (not recursive)\n"
+           "INPUT: photo files, or folders whose photos are taken in name order (not recursive), or one\n"
+           "slideshow project (SHOW.kestrelle): its slides with their durations and effects, its "
+           "soundtrack,\n"
+           "its profile and its output file (-o and -p override those two; -s, -t, -e and --audio do not\n"
+           "apply); its missing photos render black\n"
            "  -o, --output FILE              output file (\".avi\" appended when missing);\n"
            "                                 default \"<TargetPath>/Untitled.avi\"\n"
            "  -p, --profile NAME             output profile (any letter case); default the current profile\n"

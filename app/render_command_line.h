@@ -36,6 +36,9 @@ struct RenderCommandLineResult {
 // before inputs that start with '-'.
 RenderCommandLineResult parseRenderCommandLine(const std::vector<std::string>& arguments);
 
+// Whether an input names a slideshow project (ends with ".kestrelle" in any letter case).
+bool isProjectFileName(const std::string& path);
+
 // The text of --help.
 std::string renderUsageText();
 

@@ -14,6 +14,8 @@
 #include "media/avi_writer.h"
 #include "output/generation_job.h"
 #include "project/fit_to_music.h"
+#include "project/project_file.h"
+#include "project/project_paths.h"
 #include "project/slideshow_project.h"
 #include "project/soundtrack_plan.h"
 #include "project/timeline.h"
@@ -27,6 +29,7 @@
 #include <ctime>
 #include <iomanip>
 #include <ostream>
+#include <set>
 #include <sstream>
 
 namespace kestrelle {
@@ -146,7 +149,47 @@ struct RenderPlan {
     std::vector<std::string> audio;  // the soundtrack's clips, in order
     bool fitToAudio = false;
     double audioFade = 0;
+    std::optional<ProjectDocument> project;  // a slideshow project given as the input
+    std::vector<std::string> warnings;       // said before rendering starts
+    std::set<std::string> missingPhotos;     // the project's photos that were not found
 };
+
+// What a slideshow project brings to the plan: its slides and clips, its profile and output unless
+// the command line names them. Returns "" or the problem.
+std::string planProject(const RenderCommandLine& line, SettingsStore& store, RenderPlan& plan) {
+    ProjectReadResult read = readProjectFile(line.inputs.front());
+    if (read.error != ProjectFileError::Ok) return read.message;
+    const ProjectDocument& document = plan.project.emplace(std::move(read.document));
+    if (!line.profile && !document.profileName.empty()) {
+        plan.profile = store.findProfile(document.profileName);
+        if (!plan.profile) {
+            plan.warnings.push_back("the project's profile \"" + document.profileName +
+                                    "\" is not installed; the current profile \"" +
+                                    store.currentProfile()->name + "\" is used");
+        }
+    }
+    for (const SlideContent& slide : document.content.slides) {
+        if (slide.photoMissing) plan.missingPhotos.insert(slide.photoPath);
+    }
+    std::size_t missingSlides = 0;
+    for (const SlideContent& slide : document.content.slides) missingSlides += slide.photoMissing ? 1 : 0;
+    if (missingSlides > 0) {
+        plan.warnings.push_back(std::to_string(missingSlides) + " of the project's " +
+                                std::to_string(document.content.slides.size()) +
+                                " photos are missing; they render black");
+    }
+    if (document.content.slides.empty()) return "the project " + line.inputs.front() + " holds no slides";
+    return {};
+}
+
+// The output a project names: its output file name in its target folder, each falling back to the
+// settings' default. Only the name's last part counts, so the file stays in the folder.
+std::string projectOutput(const ProjectDocument& document, const AppSettings& settings) {
+    const std::string folder = document.targetFolder.empty() ? settings.TargetPath : document.targetFolder;
+    std::string name = fileNameOfPath(document.outputName);
+    if (name.empty() || name == "." || name == "..") name = "Untitled.avi";
+    return folder + "/" + name;
+}
 
 // The problem with an audio file named on the command line, or "".
 std::string audioFileProblem(const std::string& file) {
@@ -160,9 +203,15 @@ std::string audioFileProblem(const std::string& file) {
 // the problem; nothing is written.
 std::string planRender(const RenderCommandLine& line, SettingsStore& store, RenderPlan& plan) {
     if (line.inputs.empty()) return "no input photos or folders given (try --help)";
-    if (std::string problem = collectPhotos(line.inputs, plan.photos); !problem.empty()) return problem;
+    if (line.inputs.size() == 1 && isProjectFileName(line.inputs.front())) {
+        if (std::string problem = planProject(line, store, plan); !problem.empty()) return problem;
+    } else if (std::string problem = collectPhotos(line.inputs, plan.photos); !problem.empty()) {
+        return problem;
+    }
 
-    if (line.profile) {
+    if (plan.profile) {
+        // The project's own.
+    } else if (line.profile) {
         plan.profile = store.findProfile(*line.profile);
         if (!plan.profile) {
             return "unknown profile \"" + *line.profile + "\"; known profiles: " + knownProfileNames(store);
@@ -174,7 +223,9 @@ std::string planRender(const RenderCommandLine& line, SettingsStore& store, Rend
         return "no usable video codec is installed";
     }
 
-    std::string requested = line.output ? *line.output : store.settings().TargetPath + "/Untitled.avi";
+    std::string requested = line.output    ? *line.output
+                            : plan.project ? projectOutput(*plan.project, store.settings())
+                                           : store.settings().TargetPath + "/Untitled.avi";
     if (!endsWithAvi(requested)) requested += ".avi";
     plan.outputPath = fileNameFor(requested, false);
     if (!isFolder(folderOf(plan.outputPath)))
@@ -190,7 +241,9 @@ std::string planRender(const RenderCommandLine& line, SettingsStore& store, Rend
     plan.effects = line.effects;
     if (plan.effects.empty()) plan.effects.push_back(settings.DefaultSlideIndex);
 
-    if (line.fitToAudio && line.audio.empty()) return "--fit-to-audio needs music: give it with --audio FILE";
+    const bool projectHasMusic = plan.project && !plan.project->content.clips.empty();
+    if (line.fitToAudio && line.audio.empty() && !projectHasMusic)
+        return "--fit-to-audio needs music: give it with --audio FILE";
     for (const std::string& file : line.audio) {
         if (std::string problem = audioFileProblem(file); !problem.empty()) return problem;
     }
@@ -210,6 +263,9 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
         return SlideDefaults{settings.DefaultSlideDuration, settings.DefaultTransitionDuration,
                              settings.DefaultSlideIndex};
     });
+    for (const std::string& warning : plan.warnings)
+        err << "kestrelle-render: warning: " << warning << std::endl;
+    if (plan.project) project.setContent(plan.project->content);
     for (std::size_t i = 0; i < plan.photos.size(); ++i) {
         project.appendPlaceholder();
         project.insertPhoto(plan.photos[i], project.photoSlideCount(), plan.effects[i % plan.effects.size()],
@@ -258,7 +314,8 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
         KESTRELLE_LOG_AS("kestrelle_render.cpp", 1, "First frame %lld ms after start.",
                          static_cast<long long>(waited.count()));
     };
-    callbacks.photoNotDecoded = [&err](const std::string& path) {
+    callbacks.photoNotDecoded = [&err, &plan](const std::string& path) {
+        if (plan.missingPhotos.count(path)) return;  // counted before the start
         err << "kestrelle-render: warning: cannot decode " << path << "; it renders black" << std::endl;
     };
     callbacks.clipNotRead = [&err](const std::string& path) {

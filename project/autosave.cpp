@@ -65,7 +65,8 @@ bool AutosaveFile::markRunning() {
     return replaceFileContents(markerPath_, ownMarker(), error);
 }
 
-bool AutosaveFile::write(const ProjectDocument& document, const std::string& sourcePath, std::string* message) {
+bool AutosaveFile::write(const ProjectDocument& document, const std::string& sourcePath,
+                         std::string* message) {
     std::string error;
     removeLink(sourceFilePath_);
     removeLink(autosavePath_);

@@ -31,7 +31,8 @@ public:
     bool markRunning();
     // Writes the slideshow atomically to the autosave (only there: `sourcePath` is recorded, never
     // written). False with `message` set when it could not be written; the previous autosave then stays.
-    bool write(const ProjectDocument& document, const std::string& sourcePath, std::string* message = nullptr);
+    bool write(const ProjectDocument& document, const std::string& sourcePath,
+               std::string* message = nullptr);
     // Removes the autosave (restored, refused, or the slideshow was saved or closed).
     void discard();
     // The program ends cleanly: the autosave and the marker go.

@@ -56,7 +56,8 @@ Move moveBetween(const std::string& oldPath, const std::string& newPath) {
         ++common;
     }
     if (common == 0) return Move{folderOfPath(oldPath), folderOfPath(newPath)};
-    return Move{joinNames(oldNames, 0, oldNames.size() - common), joinNames(newNames, 0, newNames.size() - common)};
+    return Move{joinNames(oldNames, 0, oldNames.size() - common),
+                joinNames(newNames, 0, newNames.size() - common)};
 }
 
 class Matcher {
@@ -66,15 +67,16 @@ public:
         if (!isReadableFile(candidate)) return false;
         if (wanted.hash.empty()) return true;
         struct stat info {};
-        if (::stat(candidate.c_str(), &info) != 0 || static_cast<std::uint64_t>(info.st_size) != wanted.bytes) {
+        if (::stat(candidate.c_str(), &info) != 0 ||
+            static_cast<std::uint64_t>(info.st_size) != wanted.bytes) {
             return false;
         }
         return cache_.fingerprint(candidate).hash == wanted.hash;
     }
     static bool isReadableFile(const std::string& path) {
         struct stat info {};
-        return !path.empty() && path.front() == '/' && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-               ::access(path.c_str(), R_OK) == 0;
+        return !path.empty() && path.front() == '/' && ::stat(path.c_str(), &info) == 0 &&
+               S_ISREG(info.st_mode) && ::access(path.c_str(), R_OK) == 0;
     }
 
 private:
@@ -84,7 +86,8 @@ private:
 // The regular files below a folder, by name, listed once and within limits.
 class FolderIndex {
 public:
-    FolderIndex(const std::string& root, const MissingPhotoLimits& limits, const std::function<bool()>& keepGoing) {
+    FolderIndex(const std::string& root, const MissingPhotoLimits& limits,
+                const std::function<bool()>& keepGoing) {
         struct Pending {
             std::string path;
             int depth;
@@ -172,8 +175,10 @@ std::vector<FoundPhoto> findMissingPhotos(const ProjectDocument& document, const
         if (keepGoing && !keepGoing()) return found;
         const std::string& oldPath = slides[i].photoPath;
         if (const auto known = answered.find(oldPath); known != answered.end()) {
-            if (known->second) found.push_back(FoundPhoto{i, *known->second});
-            else unmatched.push_back(i);
+            if (known->second)
+                found.push_back(FoundPhoto{i, *known->second});
+            else
+                unmatched.push_back(i);
             continue;
         }
         const PhotoFingerprint wanted = fingerprintOf(i);
@@ -184,8 +189,8 @@ std::vector<FoundPhoto> findMissingPhotos(const ProjectDocument& document, const
             const std::vector<std::string> names = namesOf(oldPath);
             const std::size_t most = std::min(names.size(), kMaxTrailingNames);
             for (std::size_t count = most; count >= 1 && !hit; --count) {
-                const std::string candidate =
-                    (projectFolder == "/" ? "" : projectFolder) + joinNames(names, names.size() - count, names.size());
+                const std::string candidate = (projectFolder == "/" ? "" : projectFolder) +
+                                              joinNames(names, names.size() - count, names.size());
                 if (candidate != oldPath && matcher.matches(candidate, wanted)) hit = candidate;
             }
         }
@@ -245,7 +250,8 @@ std::vector<FoundPhoto> findMissingPhotos(const ProjectDocument& document, const
                 }
             }
         }
-        std::sort(found.begin(), found.end(), [](const FoundPhoto& a, const FoundPhoto& b) { return a.slide < b.slide; });
+        std::sort(found.begin(), found.end(),
+                  [](const FoundPhoto& a, const FoundPhoto& b) { return a.slide < b.slide; });
     }
     return found;
 }

@@ -24,8 +24,8 @@ struct FoundPhoto {
 };
 
 struct MissingPhotoLimits {
-    int maxDepth = 16;                 // folders below the chosen one
-    std::size_t maxEntries = 200000;   // entries listed in the chosen folder, all depths together
+    int maxDepth = 16;                // folders below the chosen one
+    std::size_t maxEntries = 200000;  // entries listed in the chosen folder, all depths together
 };
 
 // Whether slide `i` of `document` counts as missing: marked so when read, or not a readable file now.
@@ -35,7 +35,8 @@ bool isSlidePhotoMissing(const ProjectDocument& document, std::size_t i);
 // the project's folder and the moves are tried). `keepGoing`, when given, is asked between steps; false
 // stops the search with what was found so far.
 std::vector<FoundPhoto> findMissingPhotos(const ProjectDocument& document, const std::string& projectFolder,
-                                          const std::string& searchFolder, const MissingPhotoLimits& limits = {},
+                                          const std::string& searchFolder,
+                                          const MissingPhotoLimits& limits = {},
                                           const std::function<bool()>& keepGoing = {});
 
 }  // namespace kestrelle

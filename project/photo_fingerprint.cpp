@@ -128,11 +128,36 @@ void PhotoFingerprintCache::rememberDocument(const ProjectDocument& document) {
     }
 }
 
-void PhotoFingerprintCache::fillFingerprints(ProjectDocument& document) {
+void PhotoFingerprintCache::fillFingerprints(ProjectDocument& document, bool computeMissing) {
     document.fingerprints.clear();
     document.fingerprints.reserve(document.content.slides.size());
     for (const SlideContent& slide : document.content.slides) {
-        document.fingerprints.push_back(fingerprint(slide.photoPath));
+        document.fingerprints.push_back(computeMissing ? fingerprint(slide.photoPath)
+                                                       : cachedFingerprint(slide.photoPath));
+    }
+}
+
+PhotoFingerprint PhotoFingerprintCache::cachedFingerprint(const std::string& path) const {
+    FileState state;
+    const bool readable = regularFileState(path, state);
+    const std::lock_guard lock(mutex_);
+    if (readable) {
+        const auto found = computed_.find(path);
+        if (found != computed_.end() && found->second.bytes == state.bytes &&
+            found->second.modifiedNs == state.modifiedNs && found->second.inode == state.inode) {
+            return found->second.fingerprint;
+        }
+    }
+    // A photo gone (or changed and not computed again) keeps what the project file said, if anything.
+    const auto remembered = remembered_.find(path);
+    return readable || remembered == remembered_.end() ? PhotoFingerprint{} : remembered->second;
+}
+
+void PhotoFingerprintCache::warm(const std::vector<std::string>& paths,
+                                 const std::function<bool()>& keepGoing) {
+    for (const std::string& path : paths) {
+        if (keepGoing && !keepGoing()) return;
+        fingerprint(path);
     }
 }
 

@@ -7,9 +7,11 @@
 #include "project/project_file.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace kestrelle {
 
@@ -31,8 +33,15 @@ public:
     void remember(const std::string& path, const PhotoFingerprint& fingerprint);
     // remember() for every slide of a document just read.
     void rememberDocument(const ProjectDocument& document);
-    // Sets `document.fingerprints` to one fingerprint per slide.
-    void fillFingerprints(ProjectDocument& document);
+    // Sets `document.fingerprints` to one fingerprint per slide. With `computeMissing` false nothing is
+    // read but the cache (a stat per photo): a photo the cache does not know yet is written without a
+    // fingerprint, so a save on the user-interface thread never waits on reading many photos.
+    void fillFingerprints(ProjectDocument& document, bool computeMissing = true);
+    // The fingerprint the cache holds for the file as it is now, without reading it; {} when none.
+    PhotoFingerprint cachedFingerprint(const std::string& path) const;
+    // Computes what the cache lacks for `paths` (on a worker: the slideshow's photos after it was
+    // opened or photos were added). `keepGoing`, asked before each photo, stops it early.
+    void warm(const std::vector<std::string>& paths, const std::function<bool()>& keepGoing = {});
     void clear();
     // How many fingerprints were computed from file contents so far (tests, benchmarks).
     std::uint64_t computedCount() const;

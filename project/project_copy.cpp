@@ -69,7 +69,8 @@ public:
             error = "cannot read " + file.source;
             return false;
         }
-        Descriptor target(::open(file.target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+        Descriptor target(
+            ::open(file.target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
         if (target.get() < 0) {
             error = "cannot create " + file.target + ": " + std::strerror(errno);
             return false;
@@ -85,7 +86,8 @@ public:
             }
             if (got == 0) break;
             for (ssize_t written = 0; written < got;) {
-                const ssize_t put = ::write(target.get(), buffer.data() + written, static_cast<std::size_t>(got - written));
+                const ssize_t put =
+                    ::write(target.get(), buffer.data() + written, static_cast<std::size_t>(got - written));
                 if (put < 0 && errno == EINTR) continue;
                 if (put < 0) {
                     error = "cannot write " + file.target + ": " + std::strerror(errno);
@@ -141,10 +143,12 @@ ProjectCopyResult saveProjectCopy(const ProjectDocument& document, const std::st
     std::set<std::string> takenNames;
     std::vector<PlannedFile> plan;
     std::uint64_t total = 0;
+    std::set<std::string> usedSubFolders;
     const auto planFile = [&](const std::string& source, const char* subFolder) -> std::string {
         if (const auto known = targetOf.find(source); known != targetOf.end()) return known->second;
         struct stat info {};
-        if (::stat(source.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || ::access(source.c_str(), R_OK) != 0) {
+        if (::stat(source.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            ::access(source.c_str(), R_OK) != 0) {
             result.missing.push_back(source);
             targetOf[source] = source;
             return source;
@@ -157,6 +161,7 @@ ProjectCopyResult saveProjectCopy(const ProjectDocument& document, const std::st
         }
         takenNames.insert(target);
         targetOf[source] = target;
+        usedSubFolders.insert(subFolder);
         plan.push_back(PlannedFile{source, target, static_cast<std::uint64_t>(info.st_size)});
         total += static_cast<std::uint64_t>(info.st_size);
         return target;
@@ -179,14 +184,9 @@ ProjectCopyResult saveProjectCopy(const ProjectDocument& document, const std::st
         result.message = result.cancelled ? "" : "The copy could not be saved: " + why + ".";
         return result;
     };
-    const bool anyPhoto = std::any_of(plan.begin(), plan.end(), [&](const PlannedFile& file) {
-        return file.target.compare(folderPrefix.size(), 8, "/photos/") == 0;
-    });
-    const bool anyClip = plan.size() > static_cast<std::size_t>(std::count_if(plan.begin(), plan.end(), [&](const PlannedFile& file) {
-        return file.target.compare(folderPrefix.size(), 8, "/photos/") == 0;
-    }));
-    for (const std::string& subFolder : {std::string(), std::string(anyPhoto ? "/photos" : ""), std::string(anyClip ? "/music" : "")}) {
-        const std::string made = folder + subFolder;
+    std::vector<std::string> folders{folder};
+    for (const std::string& subFolder : usedSubFolders) folders.push_back(folderPrefix + "/" + subFolder);
+    for (const std::string& made : folders) {
         if (exists(made)) continue;
         if (!makeFolders(made)) return fail("cannot create the folder " + made);
         copier.madeFolder(made);
@@ -196,7 +196,11 @@ ProjectCopyResult saveProjectCopy(const ProjectDocument& document, const std::st
         if (!copier.copy(file, error)) return fail(error);
     }
     std::string message;
-    if (!writeProjectFile(*projectPath, result.copy, &message)) return fail(message);
+    if (!writeProjectFile(*projectPath, result.copy, &message)) {
+        fail({});
+        result.message = message;
+        return result;
+    }
     result.ok = true;
     return result;
 }

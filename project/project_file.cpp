@@ -78,7 +78,10 @@ public:
             std::free(real);
         }
     }
-    std::string text(const std::string& path) const {
+    std::string text(const std::string& given) const {
+        // Written as it will be read: "." and ".." taken out.
+        const std::string path =
+            given.empty() || given.front() != '/' ? given : normaliseAbsolutePath(given).value_or(given);
         if (auto beneath = pathBeneath(path, folder_)) return encodePathText(*beneath);
         if (!realFolder_.empty()) {
             if (auto beneath = pathBeneath(path, realFolder_)) return encodePathText(*beneath);
@@ -91,11 +94,70 @@ private:
     std::string realFolder_;
 };
 
+// Qt's XML reader compares each attribute of an element with all those before it, so one element of
+// a million attributes would take hours. The project's elements have at most a handful: this one pass
+// over the bytes refuses a tag with more, or elements nested absurdly deep, before the XML reader sees it.
+constexpr std::size_t kMaxAttributesPerTag = 64;
+
+// The format nests four deep; a file nested far deeper costs the XML reader memory for each level.
+constexpr std::size_t kMaxElementDepth = 256;
+
+enum class TagScan { Ok, TooManyAttributes, TooDeep, DocumentType };
+
+TagScan scanTags(const std::string& text) {
+    // Markup whose inside is no tag: skipped whole, so quotes in it do not confuse the count.
+    static const std::pair<const char*, const char*> kSkipped[] = {
+        {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
+    std::size_t at = 0;
+    std::size_t depth = 0;
+    while ((at = text.find('<', at)) != std::string::npos) {
+        // A document type can declare entities and attribute lists: never handed to the XML reader.
+        if (text.compare(at, 9, "<!DOCTYPE") == 0) return TagScan::DocumentType;
+        bool skipped = false;
+        for (const auto& [open, close] : kSkipped) {
+            if (text.compare(at, std::char_traits<char>::length(open), open) != 0) continue;
+            const std::size_t end = text.find(close, at + std::char_traits<char>::length(open));
+            if (end == std::string::npos) return TagScan::Ok;  // cut off: the XML reader says so
+            at = end + std::char_traits<char>::length(close);
+            skipped = true;
+            break;
+        }
+        if (skipped) continue;
+        const bool endTag = at + 1 < text.size() && text[at + 1] == '/';
+        std::size_t equals = 0;
+        char quote = 0;
+        char before = 0;
+        for (++at; at < text.size(); ++at) {
+            const char c = text[at];
+            if (quote) {
+                if (c == quote) quote = 0;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (c == '=') {
+                if (++equals > kMaxAttributesPerTag) return TagScan::TooManyAttributes;
+            } else if (c == '>') {
+                break;
+            }
+            before = c;
+        }
+        if (endTag) {
+            if (depth > 0) --depth;
+        } else if (before != '/' && ++depth > kMaxElementDepth) {
+            return TagScan::TooDeep;
+        }
+    }
+    return TagScan::Ok;
+}
+
 class Reader {
 public:
     Reader(const std::string& text, const std::string& projectPath)
-        : xml_(QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()))),
+        : text_(text),
+          xml_(QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()))),
           projectPath_(projectPath) {
+        // The format uses no namespaces; resolving them costs time in proportion to the depth for every
+        // element, which a deeply nested file would make quadratic.
+        xml_.setNamespaceProcessing(false);
         folder_ = folderOfPath(absolutePath(projectPath).value_or(projectPath));
         struct stat info {};
         if (::stat(projectPath.c_str(), &info) == 0) {
@@ -208,6 +270,17 @@ private:
     }
 
     void readDocument() {
+        switch (scanTags(text_)) {
+            case TagScan::DocumentType:
+                return fail(ProjectFileError::NotAProject, "it declares a document type");
+            case TagScan::TooDeep:
+                return damaged("elements are nested more than " + integerText(kMaxElementDepth) + " deep");
+            case TagScan::TooManyAttributes:
+                return damaged("an element has more than " + integerText(kMaxAttributesPerTag) +
+                               " attributes");
+            case TagScan::Ok:
+                break;
+        }
         // Up to the root element: a declaration, comments and processing instructions only.
         while (!xml_.atEnd()) {
             const QXmlStreamReader::TokenType token = xml_.readNext();
@@ -346,6 +419,8 @@ private:
             fingerprint.hash.find_first_not_of("0123456789abcdef") != std::string::npos) {
             return damaged("slide " + number + " has a fingerprint that is not lower-case hex");
         }
+        // A size without a fingerprint identifies nothing.
+        if (fingerprint.hash.empty()) fingerprint = {};
         document.content.slides.push_back(std::move(slide));
         document.fingerprints.push_back(std::move(fingerprint));
     }
@@ -383,6 +458,7 @@ private:
         document.content.clips.push_back(std::move(clip));
     }
 
+    const std::string& text_;
     QXmlStreamReader xml_;
     std::string projectPath_;
     std::string folder_;

@@ -66,6 +66,27 @@ TEST_F(MissingPhotosTest, AMovedProjectFolderAndTheFirstPhotosMoveFindTheOthers)
     EXPECT_TRUE(findMissingPhotos(document, path("new"), path("archive"), {}, [] { return false; }).empty());
 }
 
+// A photo beside the old project folder is found by the move the project's own photos made, with no
+// folder to search.
+TEST_F(MissingPhotosTest, TheMoveOfOneFoundPhotoLeadsToOthersOutsideTheProjectFolder) {
+    folder("old");
+    folder("old/show");
+    folder("old/extra");
+    ASSERT_TRUE(writeFile(path("old/show/a.jpg"), "A"));
+    ASSERT_TRUE(writeFile(path("old/extra/b.jpg"), "B"));
+    ProjectDocument document;
+    addSlide(document, path("old/show/a.jpg"));
+    addSlide(document, path("old/extra/b.jpg"));
+    ASSERT_EQ(std::rename(path("old").c_str(), path("new").c_str()), 0);
+    EXPECT_EQ(findMissingPhotos(document, path("new/show"), ""),
+              (std::vector<FoundPhoto>{{0, path("new/show/a.jpg")}, {1, path("new/extra/b.jpg")}}));
+
+    // A file of the right name but other bytes is not taken for the photo.
+    ASSERT_TRUE(writeFile(path("new/extra/b.jpg"), "not B"));
+    EXPECT_EQ(findMissingPhotos(document, path("new/show"), ""),
+              (std::vector<FoundPhoto>{{0, path("new/show/a.jpg")}}));
+}
+
 TEST_F(MissingPhotosTest, ASearchedFolderMatchesByNameAndFingerprint) {
     folder("gone");
     ASSERT_TRUE(writeFile(path("gone/beach.jpg"), "the real beach"));
@@ -102,7 +123,8 @@ TEST_F(MissingPhotosTest, ASearchedFolderMatchesByNameAndFingerprint) {
     // Limits: too shallow a search does not reach the deep photo.
     MissingPhotoLimits shallow;
     shallow.maxDepth = 1;
-    const std::vector<FoundPhoto> near = findMissingPhotos(document, path("project"), path("search"), shallow);
+    const std::vector<FoundPhoto> near =
+        findMissingPhotos(document, path("project"), path("search"), shallow);
     EXPECT_TRUE(std::none_of(near.begin(), near.end(), [](const FoundPhoto& hit) { return hit.slide == 0; }));
 }
 

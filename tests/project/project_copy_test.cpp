@@ -33,12 +33,12 @@ TEST_F(ProjectCopyTest, CopiesEveryPhotoAndClipOnceWithRelativePaths) {
     ::mkdir(path("out/photos").c_str(), 0755);
     ASSERT_TRUE(writeFile(path("out/photos/a.jpg"), "the user's own"));
     std::uint64_t lastDone = 0, lastTotal = 0;
-    const ProjectCopyResult result = saveProjectCopy(document, path("out/show.kestrelle"),
-                                                     [&](std::uint64_t done, std::uint64_t total) {
-                                                         lastDone = done;
-                                                         lastTotal = total;
-                                                         return true;
-                                                     });
+    const ProjectCopyResult result =
+        saveProjectCopy(document, path("out/show.kestrelle"), [&](std::uint64_t done, std::uint64_t total) {
+            lastDone = done;
+            lastTotal = total;
+            return true;
+        });
     ASSERT_TRUE(result.ok) << result.message;
     EXPECT_EQ(readFile(path("out/photos/a.jpg")), "the user's own");
     EXPECT_EQ(readFile(path("out/photos/a (2).jpg")), "photo one a");
@@ -59,8 +59,8 @@ TEST_F(ProjectCopyTest, CopiesEveryPhotoAndClipOnceWithRelativePaths) {
 }
 
 TEST_F(ProjectCopyTest, CancellingRemovesWhatWasMade) {
-    const ProjectCopyResult result =
-        saveProjectCopy(document, path("out/new/show.kestrelle"), [](std::uint64_t, std::uint64_t) { return false; });
+    const ProjectCopyResult result = saveProjectCopy(document, path("out/new/show.kestrelle"),
+                                                     [](std::uint64_t, std::uint64_t) { return false; });
     EXPECT_FALSE(result.ok);
     EXPECT_TRUE(result.cancelled);
     struct stat info {};

@@ -166,6 +166,12 @@ TEST_F(ProjectFileTest, PathsAreResolvedWithinLimits) {
     EXPECT_EQ(read.document.content.slides[1].photoPath, shared + "/p.jpg");
     EXPECT_FALSE(read.document.content.slides[0].photoMissing);
 
+    // A path beneath the project's folder by way of "." and ".." is written relative all the same.
+    ProjectDocument roundabout;
+    roundabout.content.slides = {SlideContent{shared + "/./sub/../p.jpg"}};
+    EXPECT_NE(projectFileText(roundabout, shared + "/x.kestrelle").find("photo=\"p.jpg\""),
+              std::string::npos);
+
     // A climb above the root names nothing real: the file is damaged.
     std::string deep;
     for (int i = 0; i < 64; ++i) deep += "../";
@@ -197,6 +203,23 @@ TEST_F(ProjectFileTest, WhatIsNotAProjectIsRefused) {
     const ProjectReadResult entities = readText(
         "<!DOCTYPE kestrelle-project [<!ENTITY a \"aaaaaaaaaa\">]><kestrelle-project version=\"1\"/>");
     EXPECT_EQ(entities.error, ProjectFileError::NotAProject);
+
+    // An element with a hundred thousand attributes (which Qt's reader would check against each other
+    // for hours) is refused in one pass; a comment full of '=' is still only a comment.
+    std::string attributes;
+    for (int i = 0; i < 100000; ++i) attributes += " a" + std::to_string(i) + "=\"\"";
+    const ProjectReadResult crowded = readText(projectText("<slide" + attributes + "/>"));
+    EXPECT_EQ(crowded.error, ProjectFileError::Damaged);
+    EXPECT_NE(crowded.message.find("attributes"), std::string::npos) << crowded.message;
+    EXPECT_EQ(readText("<!--" + attributes + "--><kestrelle-project version=\"1\"/>").error,
+              ProjectFileError::Ok);
+    // Elements nested a million deep cost the XML reader memory at each level: refused in that pass too.
+    std::string nested;
+    for (int i = 0; i < 1000000; ++i) nested += "<a>";
+    EXPECT_EQ(readText(projectText(nested)).error, ProjectFileError::Damaged);
+    // Nor can a quote in other markup hide the attributes from that pass.
+    EXPECT_EQ(readText(projectText("<![CDATA[\"]]><?pi \"?><slide" + attributes + "/>")).error,
+              ProjectFileError::Damaged);
 
     // Ten megabytes of random bytes: refused at once, with a message.
     std::mt19937 random(21);
@@ -258,11 +281,13 @@ TEST_F(ProjectFileTest, ValuesOutOfRangeMakeTheFileDamaged) {
     const ProjectReadResult edges = readText(
         "<kestrelle-project version=\"1\" colour=\"blue\"><motion><slide photo=\"x\"/></motion>"
         "<slides><note>hi</note><slide photo=\"a.jpg\" duration=\"0\" transition=\"86400\" effect=\"12\" "
-        "tilt=\"4\"><zoom/></slide></slides></kestrelle-project>");
+        "tilt=\"4\" bytes=\"12\"><zoom/></slide></slides></kestrelle-project>");
     ASSERT_EQ(edges.error, ProjectFileError::Ok) << edges.message;
     ASSERT_EQ(edges.document.content.slides.size(), 1u);
     EXPECT_EQ(edges.document.content.slides[0].transitionDuration, 86400.0);
     EXPECT_EQ(edges.document.content.slides[0].transitionEffect, 12);
+    // A size without its fingerprint is none (so a save writes the same as it read).
+    EXPECT_EQ(edges.document.fingerprints, std::vector<PhotoFingerprint>{PhotoFingerprint{}});
 }
 
 TEST_F(ProjectFileTest, PhotosThatCannotBeReadStayAsMissingSlides) {
@@ -333,6 +358,18 @@ TEST_F(ProjectFileTest, FingerprintsAreComputedOnceAndFollowTheFile) {
     EXPECT_EQ(cache.fingerprint(path("gone.jpg")), stored);
     ASSERT_EQ(::mkfifo(path("fifo.jpg").c_str(), 0600), 0);
     EXPECT_EQ(cache.fingerprint(path("fifo.jpg")), PhotoFingerprint{});
+
+    // Without computing, only what the cache holds comes out; warming it computes the rest.
+    const std::string fresh = makePhoto(path("fresh.jpg"), "fresh");
+    ProjectDocument quick;
+    quick.content.slides = {SlideContent{fresh}, SlideContent{path("gone.jpg")}};
+    const std::uint64_t computedBefore = cache.computedCount();
+    cache.fillFingerprints(quick, false);
+    EXPECT_EQ(quick.fingerprints, (std::vector<PhotoFingerprint>{PhotoFingerprint{}, stored}));
+    EXPECT_EQ(cache.computedCount(), computedBefore);
+    cache.warm({fresh, path("gone.jpg")}, [] { return true; });
+    cache.fillFingerprints(quick, false);
+    EXPECT_EQ(quick.fingerprints[0], computePhotoFingerprint(fresh));
 
     ProjectDocument document;
     document.content.slides = {SlideContent{small}, SlideContent{path("gone.jpg")}};
