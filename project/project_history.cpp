@@ -5,6 +5,8 @@
 #include <QUndoCommand>
 #include <QUndoStack>
 
+#include <vector>
+
 namespace kestrelle {
 
 namespace {
@@ -16,14 +18,30 @@ constexpr int kUndoLimit = 500;
 
 using SharedContent = std::shared_ptr<const ProjectContent>;
 
+// The selected slides around a change, so that undo and redo select what the user had selected then.
+struct Selection {
+    std::vector<int> slides;
+    int current = -1;
+};
+
+Selection selectionOf(const SlideShowProject& project) {
+    return {project.selectedSlides(), project.selectedSlide()};
+}
+
 // One change: the content before and after it. Undo and redo put the copy back whole; the slides'
 // thumbnail indexes point into the project's thumbnail list, which never shrinks, so nothing is decoded.
 class ContentChange final : public QUndoCommand {
 public:
-    ContentChange(SlideShowProject& project, const QString& text, SharedContent before, SharedContent after)
-        : QUndoCommand(text), project_(project), before_(std::move(before)), after_(std::move(after)) {}
+    ContentChange(SlideShowProject& project, const QString& text, SharedContent before, SharedContent after,
+                  Selection selectedBefore, Selection selectedAfter)
+        : QUndoCommand(text),
+          project_(project),
+          before_(std::move(before)),
+          after_(std::move(after)),
+          selectedBefore_(std::move(selectedBefore)),
+          selectedAfter_(std::move(selectedAfter)) {}
 
-    void undo() override { project_.setContent(*before_); }
+    void undo() override { apply(*before_, selectedBefore_); }
 
     void redo() override {
         // The stack calls redo when the step is pushed; the change is already made then.
@@ -31,13 +49,20 @@ public:
             pushed_ = false;
             return;
         }
-        project_.setContent(*after_);
+        apply(*after_, selectedAfter_);
     }
 
 private:
+    void apply(const ProjectContent& content, const Selection& selection) {
+        project_.setContent(content);
+        project_.setSlideSelection(selection.slides, selection.current);
+    }
+
     SlideShowProject& project_;
     SharedContent before_;
     SharedContent after_;
+    Selection selectedBefore_;
+    Selection selectedAfter_;
     bool pushed_ = true;
 };
 
@@ -60,6 +85,7 @@ ProjectHistory::~ProjectHistory() = default;
 bool ProjectHistory::record(const QString& text, const std::function<void()>& edit) {
     SlideShowProject& project = state_->project;
     auto before = std::make_shared<const ProjectContent>(project.content());
+    Selection selectedBefore = selectionOf(project);
     if (edit) {
         edit();
     }
@@ -71,7 +97,8 @@ bool ProjectHistory::record(const QString& text, const std::function<void()>& ed
         before = state_->last;
     }
     state_->last = after;
-    state_->stack.push(new ContentChange(project, text, std::move(before), std::move(after)));
+    state_->stack.push(new ContentChange(project, text, std::move(before), std::move(after),
+                                         std::move(selectedBefore), selectionOf(project)));
     return true;
 }
 

@@ -440,9 +440,16 @@ std::string selectionDescription(const SlideShowProject& project) {
     if (!cell || !cell->hasPhoto) {
         return "No slide selected";
     }
-    return "Slide " + std::to_string(cell->index + 1) + " of " + std::to_string(project.photoSlideCount()) +
-           ", " + durationText(cell->slideDuration) +
-           " s, transition: " + transitionEffectWords(cell->transitionEffect);
+    std::string text = "Slide " + std::to_string(cell->index + 1) + " of " +
+                       std::to_string(project.photoSlideCount()) + ", " + durationText(cell->slideDuration) +
+                       " s, transition: " + transitionEffectWords(cell->transitionEffect);
+    if (cell->photoMissing) {
+        text += ", photo missing";
+    }
+    if (project.selectedSlides().size() > 1) {
+        text += ", " + std::to_string(project.selectedSlides().size()) + " slides selected";
+    }
+    return text;
 }
 
 }  // namespace kestrelle::storyboard

@@ -173,7 +173,8 @@ std::vector<QPoint> waveformPoints(const WaveFile& wave, int cellWidth, int left
 
 // The description the storyboard gives assistive technology for its selected cell, for example
 // "Slide 3 of 8, 3.0 s, transition: wipe from left", or for its selected clip, for example
-// "Clip 2 of 3, song.mp3, 3:25"; "No slide selected" without a selection.
+// "Clip 2 of 3, song.mp3, 3:25"; "No slide selected" without a selection. With several slides selected it
+// adds how many ("..., 3 slides selected").
 std::string selectionDescription(const SlideShowProject& project);
 // The effect's name in words ("random" for 0, "slide in from left" for 1, ...); "none" outside 0..12.
 std::string transitionEffectWords(int effect);

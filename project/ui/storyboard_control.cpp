@@ -21,11 +21,13 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <QToolTip>
 #include <QUndoStack>
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <numeric>
 #include <unordered_set>
 
 #include <sys/stat.h>
@@ -160,6 +162,30 @@ StoryboardControl::StoryboardControl(QWidget* parent, std::function<SlideDefault
     menuRunner_ = [](QMenu& menu, const QPoint& at) { menu.exec(at); };
 
     setMinimumHeight(heightForBothLines());
+
+    // Undo and redo put back the selection of their moment: show it, and say it to assistive technology.
+    connect(&history_.stack(), &QUndoStack::indexChanged, this, [this] {
+        updateAccessibleDescription();
+        if (const Slide* cell = project_.slide(project_.selectedSlide()); cell && cell->hasPhoto) {
+            layoutRects();
+            if (cell->cellRect.left < 0 || cell->cellRect.right > visibleWidth()) {
+                scrollIntoView(cell->index);
+            }
+        }
+        viewport()->update();
+    });
+    // While a slide is dragged near either end of the view, the row scrolls under it.
+    dragScrollTimer_ = new QTimer(this);
+    dragScrollTimer_->setInterval(50);
+    connect(dragScrollTimer_, &QTimer::timeout, this, [this] {
+        if (!slideDrag_ || dragScrollStep_ == 0) {
+            dragScrollTimer_->stop();
+            return;
+        }
+        scrollTo(scrollPosition() + dragScrollStep_);
+        // The pointer stands still while the row moves under it.
+        updateSlideDrop(lastDragPoint_);
+    });
 
     project_.setDefaultsProvider(std::move(defaults));
     project_.setRefusesUnreadablePhotos(true);
@@ -462,6 +488,15 @@ void StoryboardControl::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    const bool selectAll = event->matches(QKeySequence::SelectAll) ||
+                           (event->key() == Qt::Key_A && event->modifiers() == Qt::ControlModifier);
+    if (selectAll && project_.photoSlideCount() > 0) {
+        std::vector<int> all(static_cast<std::size_t>(project_.photoSlideCount()));
+        std::iota(all.begin(), all.end(), 0);
+        selectSlides(all, std::max(project_.selectedSlide(), 0));
+        event->accept();
+        return;
+    }
     const int selected = project_.selectedSlide();
     const bool shift = event->modifiers() & Qt::ShiftModifier;
     switch (event->key()) {
@@ -625,7 +660,16 @@ void StoryboardControl::mouseMoveEvent(QMouseEvent* event) {
         endDurationEdit(true);
         viewport()->setCursor(Qt::DragMoveCursor);
     }
+    lastDragPoint_ = point;
     updateSlideDrop(point);
+    // Within a few pixels of either end the row scrolls, faster the nearer the edge.
+    constexpr int kEdge = 24;
+    dragScrollStep_ = point.x() < kEdge                    ? -storyboard::kWheelScrollStep
+                      : point.x() > visibleWidth() - kEdge ? storyboard::kWheelScrollStep
+                                                           : 0;
+    if (dragScrollStep_ != 0 && !dragScrollTimer_->isActive()) {
+        dragScrollTimer_->start();
+    }
     event->accept();
 }
 
@@ -675,6 +719,8 @@ void StoryboardControl::endSlideDrag(bool drop) {
     const int target = slideDropTarget_;
     const std::vector<int> slides = draggedSlides_;
     slideDrag_ = false;
+    dragScrollStep_ = 0;
+    dragScrollTimer_->stop();
     draggedSlides_.clear();
     slideDropTarget_ = -1;
     pressSlide_ = -1;

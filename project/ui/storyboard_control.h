@@ -13,8 +13,8 @@
 //     auto* storyboard = new StoryboardControl(this, defaults);  // owns its project, fills the placeholders
 //     storyboard->setGeometry(...);
 //     storyboard->project().photoSlideCount();          // Start and Preview read the project
-//     storyboard->project().applyDefaultsToAll();       // "Apply to the current slideshow"
-//     storyboard->project().resetProject();             // "New Slide"
+//     storyboard->applyDefaultsToAll();                 // "Apply to the current slideshow" (one undo step)
+//     storyboard->newSlideshow();                       // "New" (the history cleared)
 //     storyboard->project().setCrossfadeProvider(...);  // clips drawn where the mix places them
 //     storyboard->setFrameRateProvider(...);            // the frame rate "Fit to Music" fits for
 //     storyboard->runFitToMusic(onBeats);               // the menu's "Fit to Music" commands
@@ -22,9 +22,7 @@
 // window's Edit menu uses history().stack(), and its clean state for the unsaved-changes mark). Whoever
 // changes the project from outside records it the same way:
 //     storyboard->history().record(QStringLiteral("Apply Defaults"), [&] { ... });
-//     storyboard->applyDefaultsToAll();                 // recorded as "Apply Defaults to All"
 //     storyboard->loadContent(content);                 // a slideshow opened: no undo step, history cleared
-//     storyboard->newSlideshow();                       // "New": empty, history cleared
 // Several slides may be selected (project().selectedSlides(); selectionChanged() tells of a change);
 // Delete, the menu, the chooser and the duration editor act on all of them. Slides arriving without a
 // thumbnail (loadContent, setContent) get one from a worker, the visible ones first.
@@ -54,6 +52,7 @@
 #include <vector>
 
 class QMenu;
+class QTimer;
 
 namespace kestrelle {
 
@@ -333,6 +332,9 @@ private:
     bool slideDrag_ = false;
     std::vector<int> draggedSlides_;
     int slideDropTarget_ = -1;  // the slide the dragged ones go before; photoSlideCount() is the end
+    QTimer* dragScrollTimer_ = nullptr;
+    int dragScrollStep_ = 0;  // pixels per tick while the pointer is near an end of the view
+    QPoint lastDragPoint_;
     bool thumbnailsScheduled_ = false;
     std::unordered_map<std::string, storyboard::PhotoFileFacts> photoFacts_;  // tooltips' file facts
     ClipBeatCache beats_;

@@ -210,6 +210,16 @@ TEST(ProjectHistory, RecordsOnlyChangesAndDoesNotReapplyOnPush) {
     history.stack().redo();
     EXPECT_EQ(project.photoSlideCount(), 2);
     EXPECT_EQ(observer.replaced, 2);
+
+    // Undo and redo select what was selected before and after the step.
+    project.setSlideSelection({0, 1}, 1);
+    EXPECT_TRUE(history.record(QStringLiteral("Move Slides"), [&] { project.moveSlides({1}, 0); }));
+    EXPECT_EQ(project.selectedSlides(), (std::vector<int>{0}));
+    history.stack().undo();
+    EXPECT_EQ(project.selectedSlides(), (std::vector<int>{0, 1}));
+    EXPECT_EQ(project.selectedSlide(), 1);
+    history.stack().redo();
+    EXPECT_EQ(project.selectedSlides(), (std::vector<int>{0}));
     project.setObserver(nullptr);
 }
 

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -124,12 +125,16 @@ TEST_F(StoryboardEditingTest, SelectWithCtrlShiftAndArrowsThenDeleteInOneStep) {
     EXPECT_EQ(stack().undoText(), QStringLiteral("Delete Slides"));
     stack().undo();
     EXPECT_EQ(order(), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(board->project().selectedSlides(), (std::vector<int>{2, 3, 4})) << "undo selects them again";
+    EXPECT_TRUE(board->accessibleDescription().contains(QStringLiteral("3 slides selected")));
     stack().undo();
     EXPECT_EQ(board->project().photoSlideCount(), 0);
     stack().redo();
     stack().redo();
     EXPECT_EQ(order(), (std::vector<int>{0, 1, 5}));
 
+    QTest::keyClick(board.get(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(board->project().selectedSlides(), (std::vector<int>{0, 1, 2}));
     // A plain click inside the selection selects that slide alone.
     board->selectSlides({0, 1}, 0);
     QTest::mouseClick(view(), Qt::LeftButton, {}, at(1, 30, 30));
@@ -228,6 +233,25 @@ TEST_F(StoryboardEditingTest, DraggingSlidesMovesThemInOneUndoStep) {
     QTest::mouseRelease(view(), Qt::LeftButton, {}, at(2, 30, 120));
     EXPECT_EQ(order(), (std::vector<int>{2, 3, 0, 1}));
     EXPECT_EQ(stack().count(), count);
+    // Held near the right end, the row scrolls under the pointer and the slide goes further.
+    for (int i = 0; i < 8; ++i) {
+        board->project().insertPhoto(photo("p" + std::to_string(10 + i) + ".png"),
+                                     board->project().photoSlideCount(), 0, 3.0, 1.0);
+    }
+    board->scrollTo(0);
+    QApplication::processEvents();
+    QTest::mousePress(view(), Qt::LeftButton, {}, at(0, 40, 30));
+    const QPoint edge(board->visibleWidth() - 5, 30);
+    move(edge);
+    ASSERT_TRUE(testing::processEventsUntil([&] { return board->scrollPosition() >= 4 * kCellWidth; }));
+    QTest::mouseRelease(view(), Qt::LeftButton, {}, edge);
+    const std::vector<int> scrolled = order();
+    EXPECT_NE(scrolled.front(), 2);
+    EXPECT_GT(std::find(scrolled.begin(), scrolled.end(), 2) - scrolled.begin(), 4);
+    stack().undo();
+    EXPECT_EQ(order().front(), 2);
+    board->scrollTo(0);
+    QApplication::processEvents();
     // A short wobble is a click, not a drag.
     QTest::mousePress(view(), Qt::LeftButton, {}, at(0, 40, 30));
     move(at(0, 41, 30));
