@@ -492,10 +492,9 @@ void LumoDlg::buildMenus() {
         editMenu_->addAction(action);
     }
     editMenu_->addSeparator();
-    // The storyboard's selection: Ctrl+A in a text field still selects its text (the field takes the
-    // key first); Delete is the storyboard's own key, so the menu entry carries none.
-    selectAllAction_ =
-        command(editMenu_, QStringLiteral("Select &All Slides"), QKeySequence(Qt::CTRL | Qt::Key_A));
+    // The storyboard's selection. Ctrl+A and Delete stay the keys of whichever control has the focus (the
+    // storyboard, the photo browser and the text fields each use them), so these entries carry none.
+    selectAllAction_ = editMenu_->addAction(QStringLiteral("Select &All Slides"));
     connect(selectAllAction_, &QAction::triggered, this, [this] {
         std::vector<int> all(static_cast<std::size_t>(project().photoSlideCount()));
         for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
