@@ -116,7 +116,7 @@ int main(int argc, char* argv[]) {
     if (open) window.openProjectFile(QString::fromStdString(projectPath(folder)));
     app.exec();
     std::printf("%.2f\n", static_cast<double>(clock.nsecsElapsed()) / 1e6);
-    std::fprintf(stderr, "%d slides, %d thumbnails made, view %d pixels wide\n", window.project().photoSlideCount(),
-                 board->thumbnailsMade(), board->viewport()->width());
+    std::fprintf(stderr, "%d slides, %d thumbnails made, view %d pixels wide\n",
+                 window.project().photoSlideCount(), board->thumbnailsMade(), board->viewport()->width());
     return 0;
 }
