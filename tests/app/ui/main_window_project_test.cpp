@@ -321,6 +321,25 @@ TEST_F(MainWindowProjectTest, ChangesAreAutosavedAndRestoredAfterACrash) {
     EXPECT_EQ(window().project().photoSlideCount(), 0);
 }
 
+// A termination signal closes the window with nobody to ask: unsaved changes go to the autosave at once
+// (whatever the delay) and stay there for the next start; with nothing unsaved nothing is left.
+TEST_F(MainWindowProjectTest, ClosingWithoutAskingKeepsUnsavedChangesInTheAutosave) {
+    LumoDlg& w = window();
+    addPhoto("a.png");
+    w.closeWithoutAsking();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(asked_.empty());
+    const ProjectReadResult kept = readProjectFile(w.autosavePath());
+    ASSERT_EQ(kept.error, ProjectFileError::Ok) << kept.message;
+    EXPECT_EQ(kept.document.content.slides.size(), 1u);
+    EXPECT_TRUE(fs::exists(dataFolder() + "/running")) << "the run did not end cleanly";
+
+    reopenWindow();
+    window().closeWithoutAsking();
+    EXPECT_FALSE(fs::exists(window().autosavePath()));
+    EXPECT_FALSE(fs::exists(dataFolder() + "/running"));
+}
+
 TEST_F(MainWindowProjectTest, StartAndPreviewSayHowManyPhotosAreMissing) {
     LumoDlg& w = window();
     ProjectContent content;
