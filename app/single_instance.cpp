@@ -9,6 +9,9 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QTimer>
+
+#include <cctype>
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -22,11 +25,36 @@ namespace {
 constexpr int kConnectTimeoutMs = 1000;
 constexpr int kAnswerTimeoutMs = 3000;
 constexpr int kLockTimeoutMs = 5000;
-constexpr qint64 kMaxMarkerBytes = 32;
+// The marker line: the number, then optionally a space and the project path's bytes in hex (any
+// bytes a file name may hold pass unchanged). A path beyond PATH_MAX is not one to open.
+constexpr qint64 kMaxPathBytes = 4096;
+constexpr qint64 kMaxMarkerBytes = 16 + 2 * kMaxPathBytes;
 const QByteArray kAnswer = QByteArrayLiteral("raised\n");
 
 QByteArray markerLine() {
     return QByteArray::number(kInstanceMarker) + '\n';
+}
+
+QByteArray markerLineWithPath(const QString& path) {
+    if (path.isEmpty()) return markerLine();
+    return QByteArray::number(kInstanceMarker) + ' ' + QFile::encodeName(path).toHex() + '\n';
+}
+
+// Reads a marker line; false for anything else. `path` gets the handed-over path ("" for none).
+bool parseMarkerLine(const QByteArray& line, QString& path) {
+    path.clear();
+    if (line == markerLine()) return true;
+    const QByteArray prefix = QByteArray::number(kInstanceMarker) + ' ';
+    if (!line.startsWith(prefix) || !line.endsWith('\n')) return false;
+    const QByteArray hex = line.mid(prefix.size(), line.size() - prefix.size() - 1);
+    if (hex.isEmpty() || hex.size() % 2 != 0 || hex.size() > 2 * kMaxPathBytes) return false;
+    for (const char c : hex) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    }
+    const QByteArray bytes = QByteArray::fromHex(hex);
+    if (bytes.contains('\0')) return false;
+    path = QFile::decodeName(bytes);
+    return true;
 }
 
 // Whether the process at the other end of a connected local socket runs as this user.
@@ -120,7 +148,7 @@ bool SingleInstance::handOver() {
         socket.abort();
         return false;
     }
-    socket.write(markerLine());
+    socket.write(markerLineWithPath(pathToHandOver_));
     if (!socket.waitForBytesWritten(kConnectTimeoutMs)) return true;  // someone is there; do not compete
     QByteArray answer;
     while (answer.size() < kAnswer.size() && socket.waitForReadyRead(kAnswerTimeoutMs))
@@ -164,8 +192,9 @@ void SingleInstance::readMarker(QLocalSocket* socket) {
         if (socket->bytesAvailable() > kMaxMarkerBytes) socket->abort();
         return;
     }
-    const QByteArray line = socket->readLine(kMaxMarkerBytes);
-    if (line != markerLine()) {
+    const QByteArray line = socket->readLine(kMaxMarkerBytes + 1);
+    QString path;
+    if (!parseMarkerLine(line, path)) {
         socket->abort();
         return;
     }
@@ -173,6 +202,10 @@ void SingleInstance::readMarker(QLocalSocket* socket) {
     socket->write(kAnswer);
     socket->flush();
     socket->disconnectFromServer();
+    // Opening may ask questions (save changes?): it runs once this connection is answered.
+    if (!path.isEmpty() && openRequested_) {
+        QTimer::singleShot(0, server_.get(), [open = openRequested_, path] { open(path); });
+    }
 }
 
 }  // namespace kestrelle

@@ -1,6 +1,7 @@
 #pragma once
 // One running program per user. The first start listens on a local socket named per user; a later start
-// connects, sends the instance marker and ends, and the first one brings its window to the front. A
+// connects, sends the instance marker (with a project file to open, if it was given one) and ends, and
+// the first one brings its window to the front (and opens the project). A
 // socket left behind by a crashed instance is found (nobody answers) and replaced. Only a folder of
 // this user's own holds the socket, and only a peer running as this user counts as an instance: a
 // socket, lock or folder of another user never ends or delays a start.
@@ -40,6 +41,11 @@ public:
     // this thread's event loop each time a later start sends the marker. Waits at most a few seconds.
     Role start(std::function<void()> activate);
 
+    // A project file a Secondary hands over with the marker ("" for none); set before start.
+    void setPathToHandOver(const QString& path) { pathToHandOver_ = path; }
+    // Called on this thread's event loop, after `activate`, when a later start handed over a path.
+    void setOpenRequested(std::function<void(const QString& path)> open) { openRequested_ = std::move(open); }
+
     // Whether this process listens for later starts.
     bool listening() const;
     // For a Secondary: whether the running instance confirmed the marker.
@@ -54,6 +60,8 @@ private:
 
     QString socketPath_;
     std::function<void()> activate_;
+    std::function<void(const QString&)> openRequested_;
+    QString pathToHandOver_;
     std::unique_ptr<QLocalServer> server_;
     bool acknowledged_ = false;
 };

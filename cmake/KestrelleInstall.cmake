@@ -1,6 +1,6 @@
 # Installing like a desktop program: the executables and the files they expect beside them (Profile/,
 # finish.wav, help/) in one program folder, the two programs on the PATH through links into it, and the
-# desktop entry, the icon and the AppStream metainfo where desktops look for them.
+# desktop entry, the icon, the project file type and the AppStream metainfo where desktops look for them.
 include(GNUInstallDirs)
 
 set(KESTRELLE_INSTALL_PROGRAM_DIR "lib/kestrelle" CACHE STRING
@@ -25,6 +25,9 @@ foreach(program kestrelle kestrelle-render)
 endforeach()
 
 install(FILES ${desktop_sources}/${KESTRELLE_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The project file's type (application/x-kestrelle, *.kestrelle), which the desktop entry opens.
+install(FILES ${desktop_sources}/${KESTRELLE_APP_ID}.mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
+  RENAME ${KESTRELLE_APP_ID}.xml)
 install(FILES ${desktop_sources}/${KESTRELLE_APP_ID}.svg
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 configure_file(${desktop_sources}/${KESTRELLE_APP_ID}.metainfo.xml

@@ -4,12 +4,18 @@
 
 #include "app/ui/main_window_parts.h"
 
+#include "app/window_state.h"
+#include "project/autosave.h"
+#include "project/project_file.h"
+
 #include <QByteArray>
 #include <QDialog>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -17,13 +23,16 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QMenuBar;
 class QPushButton;
+class QSplitter;
 
 namespace kestrelle {
 
 class FolderTree;
 class PhotoBrowser;
+class ProjectHistory;
 struct DragPayload;
 class SettingsStore;
 class SlideShowProject;
@@ -39,6 +48,18 @@ public:
     ~LumoDlg() override;
 
     SlideShowProject& project();
+    // Every change to the slideshow is an undo step here; its clean state is "no unsaved changes".
+    ProjectHistory& history();
+
+    // The open project file ("" before the first save) and the name the title and questions use
+    // ("Untitled" before the first save).
+    const QString& projectPath() const { return projectPath_; }
+    QString projectName() const;
+    bool hasUnsavedChanges() const;
+    // Where the slideshow is autosaved ("" without a data folder), and whether this start found one
+    // left by a run that did not end cleanly.
+    std::string autosavePath() const { return autosave_ ? autosave_->autosavePath() : std::string(); }
+    bool autosaveRestorable() const { return autosaveRestorable_; }
 
     // Free bytes of a folder's volume, for Start (freeDiskBytes unless replaced).
     void setFreeSpaceQuery(std::function<std::uint64_t(const std::string&)> query);
@@ -52,13 +73,21 @@ public:
     QLineEdit* targetEdit() const { return target_; }
     QMenuBar* menuBar() const { return menuBar_; }
     QAction* outputAction() const { return outputAction_; }
+    QAction* newAction() const { return newAction_; }
+    QAction* openAction() const { return openAction_; }
+    QAction* saveAction() const { return saveAction_; }
+    QAction* saveAsAction() const { return saveAsAction_; }
+    QAction* undoAction() const { return undoAction_; }
+    QAction* redoAction() const { return redoAction_; }
+    QMenu* recentMenu() const { return recentMenu_; }
+    QMenu* editMenu() const { return editMenu_; }
+    QAction* selectAllAction() const { return selectAllAction_; }
+    QAction* deleteAction() const { return deleteAction_; }
     QAction* fitToMusicAction() const { return fitToMusicAction_; }
     QAction* fitToBeatsAction() const { return fitToBeatsAction_; }
     QPushButton* photoModeButton() const { return photoMode_; }
     QPushButton* audioModeButton() const { return audioMode_; }
-    // How far everything below the storyboard moved down (and the window grew) so that the storyboard
-    // shows both its lines, in pixels.
-    int storyboardRoom() const { return storyboardRoom_; }
+    QSplitter* browserSplitter() const { return browserSplitter_; }
     QPushButton* startButton() const { return start_; }
     FolderTree* folderTree() const { return folderTree_; }
     PhotoBrowser* photoBrowser() const { return photoBrowser_; }
@@ -84,7 +113,34 @@ public Q_SLOTS:
     void preview();
     void browse();
     void configure();
+    // "New": an empty slideshow, after asking to save changes.
     void newSlide();
+    // "Open...": asks to save changes, then picks a project file and opens it.
+    void openProject();
+    // Opens `path` after asking to save changes (Open Recent, the command line, a later start). False
+    // when the user cancelled or the file could not be read (the open slideshow then stays as it was).
+    bool openProjectFile(const QString& path);
+    // "Save" (Save As when the slideshow has no file yet) and "Save As..."; false when cancelled or
+    // failed.
+    bool save();
+    bool saveAs();
+    // "Save a Copy with All Photos...": the project and every photo and clip it uses, copied into the
+    // folder of a file the user names; the open slideshow stays as it is.
+    void saveCopyWithAllPhotos();
+    // "Find Missing Photos...": searches the project's folder and a folder the user picks for photos
+    // that are no longer where they were, and puts the found ones back on their slides (one undo step).
+    void findMissingPhotos();
+    // Asks "Save changes to NAME?" when something changed; false when the user cancelled (or saving
+    // failed), true when the caller may go on.
+    bool maybeSaveChanges();
+    // A slideshow left by a crash or a kill: offers to restore it (true when restored). The program
+    // calls it once the window shows.
+    bool offerAutosaveRestore();
+    // Writes the autosave now (the timer's work; a session end or a termination signal calls it too).
+    void autosaveNow();
+    // Closes the window without asking, keeping the autosave when something is unsaved (a termination
+    // signal: there is nobody to ask).
+    void closeWithoutAsking();
     void exportLog();
     void help();
     void homePage();
@@ -97,6 +153,7 @@ public Q_SLOTS:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void done(int result) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildControls();
@@ -105,17 +162,44 @@ private:
     void fileNameChanged(const QString& text);
     void profileSelected(int index);
     void stopWorkers();
+    // The size, maximised state and splitter kept in window.ini (app/window_state.h).
+    void restoreWindowState();
+    void saveWindowState();
     void updateFitToMusicActions();
+    void updateTitle();
+    void updateRecentMenu();
+    void rememberRecent(const QString& path);
+    ProjectDocument documentToSave() const;
+    bool writeProject(const QString& path);
+    bool openWithoutAsking(const QString& path);
+    // Start and Preview: whether to go on when photos are missing (they render black).
+    bool acceptMissingPhotos();
 
     SettingsStore& store_;
     MainWindowDialogs dialogs_;
+    WindowState windowState_;
+    std::optional<AutosaveFile> autosave_;
+    bool autosaveRestorable_ = false;
+    QTimer autosaveTimer_;
+    QString projectPath_;
+    bool closingWithoutAsking_ = false;
     std::function<std::uint64_t(const std::string&)> freeSpaceQuery_;
 
     QMenuBar* menuBar_ = nullptr;
     QAction* outputAction_ = nullptr;
     QAction* fitToMusicAction_ = nullptr;
     QAction* fitToBeatsAction_ = nullptr;
-    int storyboardRoom_ = 0;
+    QAction* newAction_ = nullptr;
+    QAction* openAction_ = nullptr;
+    QAction* saveAction_ = nullptr;
+    QAction* saveAsAction_ = nullptr;
+    QAction* undoAction_ = nullptr;
+    QAction* redoAction_ = nullptr;
+    QAction* selectAllAction_ = nullptr;
+    QAction* deleteAction_ = nullptr;
+    QMenu* recentMenu_ = nullptr;
+    QMenu* editMenu_ = nullptr;
+    QSplitter* browserSplitter_ = nullptr;
     QWidget* client_ = nullptr;
     QLabel* stepTexts_[3] = {};
     FolderTree* folderTree_ = nullptr;

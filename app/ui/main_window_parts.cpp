@@ -14,6 +14,7 @@
 #include "render/ui/transition_icons.h"
 
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QWidget>
 
 #include <memory>
@@ -60,6 +61,40 @@ QString chooseExistingFolder(QWidget* owner, const QString& title, const QString
     return QFileDialog::getExistingDirectory(owner, title, startFolder, QFileDialog::ShowDirsOnly);
 }
 
+SaveChangesAnswer askSaveChanges(QWidget* owner, const QString& name) {
+    QMessageBox box(owner);
+    box.setWindowTitle(QStringLiteral("Kestrelle"));
+    box.setTextFormat(Qt::PlainText);
+    box.setIcon(QMessageBox::Warning);
+    box.setText(QStringLiteral("Save changes to %1?").arg(name));
+    box.setInformativeText(QStringLiteral("Your changes will be lost if you don't save them."));
+    box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+        case QMessageBox::Save:
+            return SaveChangesAnswer::Save;
+        case QMessageBox::Discard:
+            return SaveChangesAnswer::Discard;
+        default:
+            return SaveChangesAnswer::Cancel;
+    }
+}
+
+const QString kProjectFilter = QStringLiteral("Kestrelle slideshows (*.kestrelle)");
+
+QString chooseProjectToOpen(QWidget* owner, const QString& title, const QString& startFolder) {
+    return QFileDialog::getOpenFileName(owner, title, startFolder, kProjectFilter);
+}
+
+QString chooseProjectToSave(QWidget* owner, const QString& title, const QString& suggestedPath) {
+    QFileDialog dialog(owner, title, suggestedPath, kProjectFilter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("kestrelle"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().constFirst();
+}
+
 void runAbout(QWidget* owner) {
     AboutDialog dialog(owner);
     dialog.exec();
@@ -79,6 +114,9 @@ MainWindowDialogs programDialogs() {
     dialogs.exportLog = [services](QWidget* owner) { exportRunLogInteractively(owner, services->revealer); };
     dialogs.chooseFolder = chooseExistingFolder;
     dialogs.about = runAbout;
+    dialogs.askSaveChanges = askSaveChanges;
+    dialogs.openProjectFile = chooseProjectToOpen;
+    dialogs.saveProjectFile = chooseProjectToSave;
     return dialogs;
 }
 

@@ -20,6 +20,9 @@ struct ConfigurationRequests {
     std::function<void()> applyDefaults;    // apply the default durations and effect to every slide
 };
 
+// The answer to "Save changes to NAME?".
+enum class SaveChangesAnswer { Save, Discard, Cancel };
+
 struct MainWindowDialogs {
     // The generation dialog on the project (Start, after every check passed), writing `aviPath`.
     std::function<void(QWidget* owner, SettingsStore& store, SlideShowProject& project,
@@ -36,6 +39,14 @@ struct MainWindowDialogs {
     std::function<QString(QWidget* owner, const QString& title, const QString& startFolder)> chooseFolder;
     // The About box.
     std::function<void(QWidget* owner)> about;
+    // "Save changes to NAME?" with Save, Discard and Cancel.
+    std::function<SaveChangesAnswer(QWidget* owner, const QString& name)> askSaveChanges;
+    // The file dialog picking a project to open; empty means Cancel.
+    std::function<QString(QWidget* owner, const QString& title, const QString& startFolder)> openProjectFile;
+    // The file dialog naming a project to write (the ".kestrelle" ending added when missing); empty means
+    // Cancel.
+    std::function<QString(QWidget* owner, const QString& title, const QString& suggestedPath)>
+        saveProjectFile;
 };
 
 // The program's real dialogs.

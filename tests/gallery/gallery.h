@@ -16,6 +16,11 @@ struct Entry {
     std::string name;                                // the PNG's file name, without ".png"
     std::function<std::unique_ptr<QWidget>()> make;  // the window, ready to show
     int settleMs = 300;                              // events are processed this long before drawing
+    // Called once the window shows, before it settles (open a menu, select, maximise).
+    std::function<void(QWidget&)> prepare = {};
+    // Draws the window's title above it, as a title bar shows it (a gallery run has no window manager),
+    // and any open popup menu of the window where it lies.
+    bool withTitleAndPopups = false;
 };
 
 // Registers a window; returns true so that it can initialise a static.

@@ -52,10 +52,35 @@ QImage samplePhoto(int seed, int width, int height) {
     return image;
 }
 
+// The window with a plain title bar above it (its title, "*" where Qt's "[*]" mark shows unsaved
+// changes) and its open popup menus drawn where they lie on the screen.
+QImage withTitleAndPopups(QWidget& window) {
+    const QPixmap body = window.grab();
+    const qreal ratio = body.devicePixelRatio();
+    const int titleHeight = window.fontMetrics().height() + 12;
+    QImage image(QSize(window.width(), window.height() + titleHeight) * ratio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(QColor(60, 63, 68));
+    QPainter painter(&image);
+    QString title = window.windowTitle();
+    title.replace(QStringLiteral("[*]"), window.isWindowModified() ? QStringLiteral("*") : QString());
+    painter.setPen(Qt::white);
+    painter.setFont(window.font());
+    painter.drawText(QRect(0, 0, window.width(), titleHeight), Qt::AlignCenter, title);
+    painter.drawPixmap(0, titleHeight, body);
+    const QPoint origin = window.mapToGlobal(QPoint(0, 0));
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible() || !top->inherits("QMenu")) continue;
+        painter.drawPixmap(top->mapToGlobal(QPoint(0, 0)) - origin + QPoint(0, titleHeight), top->grab());
+    }
+    return image;
+}
+
 void drawEntry(const Entry& entry, const QString& outputFolder) {
     std::unique_ptr<QWidget> window = entry.make();
     if (!window) return;
     window->show();
+    if (entry.prepare) entry.prepare(*window);
     QElapsedTimer settle;
     settle.start();
     while (settle.elapsed() < entry.settleMs) {
@@ -64,7 +89,8 @@ void drawEntry(const Entry& entry, const QString& outputFolder) {
     }
     const QString file =
         outputFolder + QLatin1Char('/') + QString::fromStdString(entry.name) + QStringLiteral(".png");
-    if (!window->grab().save(file))
+    const QImage picture = entry.withTitleAndPopups ? withTitleAndPopups(*window) : window->grab().toImage();
+    if (!picture.save(file))
         std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
     else
         std::printf("%s\n", qPrintable(file));

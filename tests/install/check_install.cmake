@@ -39,6 +39,33 @@ set(metainfo_file share/metainfo/org.example.Kestrelle.metainfo.xml)
 expect_file(${desktop_file})
 expect_file(${metainfo_file})
 expect_file(share/icons/hicolor/scalable/apps/org.example.Kestrelle.svg)
+set(mime_file share/mime/packages/org.example.Kestrelle.xml)
+expect_file(${mime_file})
+
+# The desktop entry opens the project file type the MIME package declares.
+file(READ ${prefix}/${desktop_file} desktop_entry)
+if(NOT desktop_entry MATCHES "\nMimeType=application/x-kestrelle;" OR NOT desktop_entry MATCHES "\nExec=kestrelle %f")
+  message(FATAL_ERROR "the desktop entry does not open application/x-kestrelle files")
+endif()
+file(READ ${prefix}/${mime_file} mime_package)
+if(NOT mime_package MATCHES "<mime-type type=\"application/x-kestrelle\">" OR
+   NOT mime_package MATCHES "<glob pattern=\"\\*\\.kestrelle\"/>")
+  message(FATAL_ERROR "the MIME package does not declare *.kestrelle as application/x-kestrelle")
+endif()
+# shared-mime-info's own tool reads the package (when installed): a broken one would fail here.
+find_program(update_mime_database update-mime-database)
+if(update_mime_database)
+  file(COPY ${prefix}/${mime_file} DESTINATION ${WORK_DIR}/mime/packages)
+  execute_process(COMMAND ${update_mime_database} ${WORK_DIR}/mime
+    RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT result EQUAL 0 OR output MATCHES "[Ee]rror|[Ww]arning")
+    message(FATAL_ERROR "update-mime-database (${result}):\n${output}")
+  endif()
+  file(STRINGS ${WORK_DIR}/mime/globs2 globs REGEX "application/x-kestrelle:\\*\\.kestrelle")
+  if(NOT globs)
+    message(FATAL_ERROR "update-mime-database did not take the *.kestrelle glob")
+  endif()
+endif()
 
 # The programs on the PATH are links into the program folder.
 foreach(program kestrelle kestrelle-render)

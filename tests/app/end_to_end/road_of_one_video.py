@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """The road of one video, as a user walks it: Kestrelle is started in a private home under Xvfb, a photo
 folder is chosen in the folder tree, three thumbnails are dragged onto the storyboard, Start makes the
-video, the completion question is answered, and ffprobe checks the AVI.
+video, the completion question is answered, and ffprobe checks the AVI. The slideshow is then saved as
+a project file (Ctrl+S and the save dialog), the program quits, starts again with the project on its
+command line, and makes the same video again: the same frame count and the same first frame.
 
 Widgets are found through the accessibility tree (AT-SPI, the names a screen reader hears) and driven
 with real pointer and key events from xdotool. Every step waits on a window, a widget or a file, with a
@@ -27,6 +29,8 @@ OUTPUT = os.path.join(TARGET, "Untitled.avi")
 # trunc(6.0 x 30) = 180 frames; each slide counts 30 still and 30 effect frames, the last effect frame
 # reaches the budget and is dropped, and the black closing frame makes the file 180 frames long.
 EXPECTED_FRAMES = 180
+PROJECT = os.path.join(HOME, "Trip.kestrelle")
+FIRST_OUTPUT = os.path.join(TARGET, "first.avi")
 
 
 class StepFailed(Exception):
@@ -137,6 +141,52 @@ def frame_count(path):
     return int(out.stdout.strip())
 
 
+def first_frame_checksum(path):
+    out = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-frames:v", "1", "-f", "framemd5", "-"],
+                         capture_output=True, text=True, check=False)
+    lines = [line for line in out.stdout.splitlines() if line and not line.startswith("#")]
+    if out.returncode != 0 or not lines:
+        raise StepFailed("no first frame in %s: %s" % (path, out.stderr.strip()))
+    return lines[0].split(",")[-1].strip()
+
+
+def main_window():
+    """The main window, titled "NAME - Kestrelle"."""
+    for role in ("dialog", "frame"):
+        for node in walk(application(), limit=2):
+            if node.getRoleName() == role and (node.name or "").endswith("Kestrelle") and \
+                    node.getState().contains(pyatspi.STATE_SHOWING):
+                return node
+    return None
+
+
+def start_program(*arguments):
+    # The windows must appear on the Xvfb display, whatever platform the environment names.
+    return subprocess.Popen([os.path.join(BIN_DIR, "kestrelle"), *arguments],
+                            env=dict(os.environ, QT_QPA_PLATFORM="xcb"),
+                            stdout=open(os.path.join(WORK_DIR, "kestrelle.out"), "a"),
+                            stderr=subprocess.STDOUT)
+
+
+def make_video(window):
+    """Start, the completion question answered No; returns the checked frame count."""
+    start = wait_for("the Start button", lambda: find("push button", "Start", window))
+    click(start)
+    log("Start pressed")
+    no = wait_for("the completion question", completion_no_button, timeout=240.0, interval=0.5)
+    click(no)
+    log("completion question answered")
+    wait_for("the output file", lambda: os.path.getsize(OUTPUT) > 0 if os.path.exists(OUTPUT) else None)
+    frames = frame_count(OUTPUT)
+    if frames != EXPECTED_FRAMES:
+        raise StepFailed("the video has %d frames, the schedule says %d" % (frames, EXPECTED_FRAMES))
+    errors = decode_errors(OUTPUT)
+    if errors:
+        raise StepFailed("decoding reported: " + errors)
+    log("video checked: %d frames, decodes cleanly" % frames)
+    return frames
+
+
 def decode_errors(path):
     out = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-f", "null", "-"],
                          capture_output=True, text=True, check=False)
@@ -145,15 +195,11 @@ def decode_errors(path):
 
 def main():
     step = "start"
-    # The windows must appear on the Xvfb display, whatever platform the environment names.
-    process = subprocess.Popen([os.path.join(BIN_DIR, "kestrelle")],
-                               env=dict(os.environ, QT_QPA_PLATFORM="xcb"),
-                               stdout=open(os.path.join(WORK_DIR, "kestrelle.out"), "w"),
-                               stderr=subprocess.STDOUT)
+    process = start_program()
     try:
         step = "main window"
-        window = wait_for("the main window", lambda: find("dialog", "Kestrelle") or find("frame", "Kestrelle"))
-        log("main window shown")
+        window = wait_for("the main window", main_window)
+        log("main window shown: " + window.name)
 
         step = "folder tree"
         tree = wait_for("the folder tree", lambda: find("tree"))
@@ -181,25 +227,41 @@ def main():
         drag(centre(items[0]), (sx + 77, sy + 40))
         log("photos dropped")
 
-        step = "start"
-        start = wait_for("the Start button", lambda: find("push button", "Start", window))
-        click(start)
-        log("Start pressed")
+        step = "first video"
+        frames = make_video(window)
+        checksum = first_frame_checksum(OUTPUT)
+        os.rename(OUTPUT, FIRST_OUTPUT)
 
-        step = "generation"
-        no = wait_for("the completion question", completion_no_button, timeout=240.0, interval=0.5)
-        click(no)
-        log("completion question answered")
+        step = "save the project"
+        wait_for("the main window to be active", lambda: main_window().getState().contains(pyatspi.STATE_ACTIVE))
+        xdotool("key", "ctrl+s")  # untitled: Save asks for a name
+        wait_for("the save dialog", lambda: find("dialog", "Save Slideshow As") or find("file chooser"))
+        time.sleep(0.5)
+        xdotool("key", "ctrl+a")
+        xdotool("type", "--delay", "20", PROJECT)
+        xdotool("key", "Return")
+        wait_for("the project file", lambda: os.path.exists(PROJECT) and os.path.getsize(PROJECT) > 0)
+        wait_for("the title to name the project", lambda: main_window().name == "Trip - Kestrelle")
+        log("project saved: " + PROJECT)
 
-        step = "output file"
-        wait_for("the output file", lambda: os.path.getsize(OUTPUT) > 0 if os.path.exists(OUTPUT) else None)
-        frames = frame_count(OUTPUT)
-        if frames != EXPECTED_FRAMES:
-            raise StepFailed("the video has %d frames, the schedule says %d" % (frames, EXPECTED_FRAMES))
-        errors = decode_errors(OUTPUT)
-        if errors:
-            raise StepFailed("decoding reported: " + errors)
-        log("video checked: %d frames, decodes cleanly" % frames)
+        step = "quit"
+        xdotool("key", "Escape")  # saved: no question
+        wait_for("the program to end", lambda: process.poll() is not None, timeout=20.0)
+        log("program ended with status %d" % process.returncode)
+
+        step = "start again with the project"
+        process = start_program(PROJECT)
+        window = wait_for("the main window with the project", lambda: (lambda w: w if w and w.name ==
+                                                                       "Trip - Kestrelle" else None)(main_window()))
+        log("project opened: " + window.name)
+
+        step = "second video"
+        again = make_video(window)
+        if again != frames:
+            raise StepFailed("the reopened project made %d frames, the first video %d" % (again, frames))
+        if first_frame_checksum(OUTPUT) != checksum:
+            raise StepFailed("the reopened project's first frame differs from the first video's")
+        log("same video from the reopened project: %d frames, first frame %s" % (again, checksum))
 
         step = "exit"
         xdotool("key", "Escape")

@@ -68,7 +68,7 @@ protected:
     }
 
     // Starts the program with this test's home and runtime folder, on the offscreen platform.
-    QProcess& startProgram() {
+    QProcess& startProgram(const QStringList& arguments = {}) {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), QString::fromStdString(root()));
@@ -82,7 +82,7 @@ protected:
                            QStringLiteral("unix:path=/nonexistent/bus"));
         process->setProcessEnvironment(environment);
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process->start(QCoreApplication::applicationDirPath() + QStringLiteral("/kestrelle"), {});
+        process->start(QCoreApplication::applicationDirPath() + QStringLiteral("/kestrelle"), arguments);
         processes_.push_back(std::move(process));
         return *processes_.back();
     }
@@ -168,7 +168,10 @@ TEST_F(SingleInstanceTest, AnythingButTheMarkerIsIgnored) {
     int activations = 0;
     SingleInstance first(socketPath_);
     ASSERT_EQ(first.start([&] { ++activations; }), SingleInstance::Role::Primary);
-    for (const QByteArray& bytes : {QByteArray("10018\n"), QByteArray("10019"), QByteArray(4096, 'x')}) {
+    for (const QByteArray& bytes :
+         {QByteArray("10018\n"), QByteArray("10019"), QByteArray(4096, 'x'), QByteArray("10019 \n"),
+          QByteArray("10019 2f746d7\n"), QByteArray("10019 zz\n"), QByteArray("10019 2f00\n"),
+          QByteArray("10019 ") + QByteArray(20000, 'a') + '\n'}) {
         QLocalSocket socket;
         socket.connectToServer(socketPath_);
         ASSERT_TRUE(socket.waitForConnected(5000));
@@ -181,6 +184,22 @@ TEST_F(SingleInstanceTest, AnythingButTheMarkerIsIgnored) {
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
     EXPECT_EQ(activations, 0);
     EXPECT_TRUE(first.listening());
+}
+
+// A later start given a project hands its path over with the marker (any bytes a name may hold); the
+// running program is raised first, then asked to open it once the later start has its answer.
+TEST_F(SingleInstanceTest, ALaterStartHandsOverTheProjectItWasGiven) {
+    std::vector<QString> events;
+    SingleInstance first(socketPath_);
+    first.setOpenRequested([&](const QString& path) { events.push_back(QStringLiteral("open ") + path); });
+    ASSERT_EQ(first.start([&] { events.push_back(QStringLiteral("raise")); }), SingleInstance::Role::Primary);
+    const QString project = QFile::decodeName("/tmp/Sommer \xe9t\xe9 & <x>.kestrelle");
+    QProcess& later = startProgram({project});
+    ASSERT_TRUE(finished(later));
+    EXPECT_EQ(later.exitCode(), 0);
+    ASSERT_TRUE(waitUntil([&] { return events.size() == 2; }));
+    EXPECT_EQ(events[0], QStringLiteral("raise"));
+    EXPECT_EQ(events[1], QStringLiteral("open ") + project);
 }
 
 // Without a runtime folder the socket lies in a folder of our own in the temporary folder, never under
