@@ -17,7 +17,8 @@
 
 namespace kestrelle {
 
-enum class ContainerFormat { Avi };
+// AVI: MPEG-4 Part 2 video and MP3 audio. MP4: H.264 (or H.265) video and AAC audio.
+enum class ContainerFormat { Avi, Mp4 };
 
 // How a frame's pixels are laid out. 32-bit frames hold bytes blue, green, red, unused; 24-bit frames
 // blue, green, red with rows tightly packed; both bottom-up. YUY2 frames are top-down, 2 bytes a pixel.
@@ -51,6 +52,9 @@ struct ContainerWriterOptions {
     std::uint32_t compressorType = 0;
     std::uint32_t compressorHandler = 0;
     std::vector<std::uint8_t> codecState;
+    // MP4: the video's average bit rate in kbit/s (the profile's), used when the H.264 settings in
+    // codecState ask for an average bit rate. The AVI compressors keep theirs in codecState.
+    int videoBitRateKbps = 0;
     // Whether the file gets the MP3 audio stream of the samples each frame brings.
     bool audio = true;
     // The MP3 stream's constant bit rate in kbit/s (an MPEG-1 layer III rate); none: the encoder
