@@ -52,15 +52,15 @@ std::optional<H264Settings> parseH264Settings(const std::vector<std::uint8_t>& b
     const std::uint16_t size = readLe16(bytes.data() + 6);
     if (version < 1 || size < kSize || size > bytes.size()) return std::nullopt;
     H264Settings s;
-    s.rateControl =
-        bytes[8] == static_cast<std::uint8_t>(H264RateControl::ConstantQuality) ? H264RateControl::ConstantQuality
-                                                                               : H264RateControl::AverageBitRate;
+    s.rateControl = bytes[8] == static_cast<std::uint8_t>(H264RateControl::ConstantQuality)
+                        ? H264RateControl::ConstantQuality
+                        : H264RateControl::AverageBitRate;
     s.constantQuality = std::clamp(static_cast<int>(bytes[9]), kMinQuality, kMaxQuality);
     const std::size_t preset = bytes[10];
     s.preset = kH264Presets[preset < std::size(kH264Presets) ? preset : 0];
     s.stillsAsLongSamples = (bytes[11] & 1) != 0;
-    const int millis = std::clamp(static_cast<int>(readLe16(bytes.data() + 12)), kMinKeyFrameMillis,
-                                  kMaxKeyFrameMillis);
+    const int millis =
+        std::clamp(static_cast<int>(readLe16(bytes.data() + 12)), kMinKeyFrameMillis, kMaxKeyFrameMillis);
     s.keyFrameSeconds = millis / 1000.0;
     return s;
 }

@@ -103,10 +103,10 @@ struct Mp4Writer::State {
     AVStream* audioStream = nullptr;
     CodecContextPtr video;
     CodecContextPtr audioCodec;
-    FramePtr picture;       // the converted picture handed to the video encoder
-    FramePtr audioFrame;    // one encoder frame of planar float samples
+    FramePtr picture;     // the converted picture handed to the video encoder
+    FramePtr audioFrame;  // one encoder frame of planar float samples
     PacketPtr packet;
-    SwsPtr scaler;          // none when the fast BGRA path converts
+    SwsPtr scaler;  // none when the fast BGRA path converts
     bool fastConversion = false;
     bool flushEachPacket = false;
 
@@ -144,7 +144,8 @@ bool encodeAndWrite(State& s, AVCodecContext* codec, AVStream* stream, const AVF
         rc = av_interleaved_write_frame(s.format.get(), s.packet.get());
         if (rc >= 0 && s.flushEachPacket) avio_flush(s.format->pb);
         if (rc < 0 || (s.format->pb && s.format->pb->error < 0)) {
-            MP4_LOG(2, "Writing %s failed: %s.", s.fileName.c_str(), avErrorText(rc < 0 ? rc : s.format->pb->error).c_str());
+            MP4_LOG(2, "Writing %s failed: %s.", s.fileName.c_str(),
+                    avErrorText(rc < 0 ? rc : s.format->pb->error).c_str());
             return false;
         }
     }
@@ -193,8 +194,8 @@ bool setUpVideo(State& s, const ContainerWriterOptions& options, WriterError& er
     }
     error = WriterError::VideoSetupFailed;
     // 4:2:0 halves both dimensions for chroma: the encoders take even sizes only.
-    if (s.width < 2 || s.height < 2 || s.width > kMaxDimension || s.height > kMaxDimension || s.width % 2 != 0 ||
-        s.height % 2 != 0) {
+    if (s.width < 2 || s.height < 2 || s.width > kMaxDimension || s.height > kMaxDimension ||
+        s.width % 2 != 0 || s.height % 2 != 0) {
         MP4_LOG(1, "The video size %dx%d is not even or out of range.", s.width, s.height);
         return false;
     }

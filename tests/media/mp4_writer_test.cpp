@@ -69,7 +69,8 @@ std::vector<std::int16_t> toneFor(int frame, double fps) {
     const auto end = std::llround((frame + 1) * 44100.0 / fps);
     std::vector<std::int16_t> samples;
     for (auto i = start; i < end; ++i) {
-        const auto v = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 440 * static_cast<double>(i) / 44100));
+        const auto v =
+            static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 440 * static_cast<double>(i) / 44100));
         samples.push_back(v);
         samples.push_back(v);
     }
@@ -154,7 +155,8 @@ TEST_F(Mp4WriterTest, SlideshowFilePlaysEverywhereWithItsFramesAudioKeyFramesAnd
               "tv\nsmpte170m\nsmpte170m\nsmpte170m\n");
     EXPECT_EQ(probe(file, "v", "stream=r_frame_rate"), "25/1\n");
     EXPECT_EQ(testing::commandOutput("ffprobe -v error -count_frames -select_streams v -show_entries "
-                                     "stream=nb_read_frames -of csv=p=0 '" + file + "'"),
+                                     "stream=nb_read_frames -of csv=p=0 '" +
+                                     file + "'"),
               std::to_string(frames) + "\n");
     EXPECT_EQ(probe(file, "a", "stream=codec_name,profile,sample_rate,channels"), "aac\nLC\n44100\n2\n");
     EXPECT_DOUBLE_EQ(std::atof(probe(file, "a", "stream=start_time").c_str()), 0.0);
@@ -165,8 +167,10 @@ TEST_F(Mp4WriterTest, SlideshowFilePlaysEverywhereWithItsFramesAudioKeyFramesAnd
     EXPECT_NEAR(audio, video, 1 / fps);
 
     // Key frames: the first, the still's first frame, and never more than 2 s (50 frames) apart.
-    const auto keys = lines(testing::commandOutput("ffprobe -v error -select_streams v -show_entries "
-                                                   "frame=key_frame -of default=nw=1:nk=1 '" + file + "'"));
+    const auto keys =
+        lines(testing::commandOutput("ffprobe -v error -select_streams v -show_entries "
+                                     "frame=key_frame -of default=nw=1:nk=1 '" +
+                                     file + "'"));
     ASSERT_EQ(keys.size(), static_cast<std::size_t>(frames));
     EXPECT_EQ(keys[0], "1");
     EXPECT_EQ(keys[10], "1");
@@ -185,7 +189,8 @@ TEST_F(Mp4WriterTest, SlideshowFilePlaysEverywhereWithItsFramesAudioKeyFramesAnd
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             for (int c = 0; c < 3; ++c) {
-                const double a = static_cast<unsigned char>(pixels[(static_cast<std::size_t>(y) * w + x) * 4 + c]);
+                const double a =
+                    static_cast<unsigned char>(pixels[(static_cast<std::size_t>(y) * w + x) * 4 + c]);
                 const double b = first[(static_cast<std::size_t>(h - 1 - y) * w + x) * 4 + c];
                 squaredError += (a - b) * (a - b);
             }
@@ -213,8 +218,8 @@ TEST_F(Mp4WriterTest, RatesSizesAndColourTagsFollowTheShow) {
         const char* rate;
         const char* colour;
     };
-    for (const Case& c : {Case{16, 16, 29.97, "30000/1001", "smpte170m"}, Case{1280, 720, 60, "60/1", "bt709"},
-                          Case{320, 180, 15, "15/1", "smpte170m"}}) {
+    for (const Case& c : {Case{16, 16, 29.97, "30000/1001", "smpte170m"},
+                          Case{1280, 720, 60, "60/1", "bt709"}, Case{320, 180, 15, "15/1", "smpte170m"}}) {
         SCOPED_TRACE(c.width);
         const std::string file = path("rate.mp4");
         Mp4Writer writer;
@@ -270,7 +275,8 @@ TEST_F(Mp4WriterTest, CancelAndFrameLimitLeavePlayableFiles) {
     EXPECT_TRUE(writer.close());
     EXPECT_TRUE(writer.close());
     EXPECT_EQ(testing::commandOutput("ffprobe -v error -count_frames -select_streams v -show_entries "
-                                     "stream=nb_read_frames -of csv=p=0 '" + writer.fileName() + "'"),
+                                     "stream=nb_read_frames -of csv=p=0 '" +
+                                     writer.fileName() + "'"),
               "3\n");
 }
 
