@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -296,7 +298,34 @@ TEST_F(Mp4WriterTest, WriteFailureGivesFalseAndRemovesTheUnfinishedFile) {
     EXPECT_EQ(writer.framesWritten(), 10);
 }
 
-TEST_F(Mp4WriterTest, FullDiskRefusesTheFrameThatMeetsIt) {
+TEST_F(Mp4WriterTest, FileSizeLimitRefusesTheFrameThatMeetsItAndRemovesTheFile) {
+    // A full disk as the process sees it: writes beyond 64 KiB fail (EFBIG instead of SIGXFSZ).
+    const std::string file = path("limited.mp4");
+    auto o = options(file, 160, 90, 25);
+    o.fileBufferBytes = 0;
+    o.videoBitRateKbps = 8000;
+    Mp4Writer writer;
+    ASSERT_EQ(writer.open(o), WriterError::Ok);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 64 << 10;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    int refusedAt = -1;
+    for (int i = 0; i < 400 && refusedAt < 0; ++i) {
+        const auto frame = testFrame(160, 90, i * 7);
+        if (!writer.writeFrame(frame.data(), nullptr, 0)) refusedAt = i;
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_GT(refusedAt, 0);
+    EXPECT_FALSE(exists(file));
+    EXPECT_FALSE(writer.writeFrame(testFrame(160, 90, 0).data(), nullptr, 0));
+    EXPECT_TRUE(writer.close());
+}
+
+TEST_F(Mp4WriterTest, FullDiskDeviceIsRefusedUpFront) {
     if (!exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     // A link to /dev/full is no plain file: refused up front rather than written into.
     const std::string link = path("full.mp4");
