@@ -247,6 +247,12 @@ TEST_F(Mp4WriterTest, RefusesOddSizesMissingEncodersAndFilesItCannotReplace) {
     auto unknown = options(path("x.mp4"), 160, 90, 25);
     unknown.compressorHandler = makeFourCC('X', 'V', 'I', 'D');
     EXPECT_EQ(writer.open(unknown), WriterError::CompressorMissing);
+    // H.265 only where libavcodec was built with libx265.
+    auto hevc = options(path("hevc.mp4"), 160, 90, 25);
+    hevc.compressorHandler = kHevcHandler;
+    const bool haveX265 = run("ffmpeg -hide_banner -encoders").find("libx265") != std::string::npos;
+    EXPECT_EQ(writer.open(hevc), haveX265 ? WriterError::Ok : WriterError::CompressorMissing);
+    EXPECT_TRUE(writer.close());
     EXPECT_EQ(writer.open(options(path("no/such/folder/x.mp4"), 160, 90, 25)), WriterError::FileNotCreated);
     // A pipe of that name is neither waited on nor replaced.
     ASSERT_EQ(::mkfifo(path("pipe.mp4").c_str(), 0600), 0);
