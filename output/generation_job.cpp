@@ -55,6 +55,8 @@ std::optional<GenerationSetup> generationSetupFor(const SettingsStore& store, co
     setup.compressorType = codec->type;
     setup.compressorHandler = codec->handler;
     setup.codecState = codec->state;
+    setup.container = codec->container;
+    setup.videoBitRateKbps = profile->VideoBR > 0 ? profile->VideoBR : 0;
     setup.outputPath = outputPath;
     setup.audioFadeSeconds = store.settings().AudioFadeSeconds;
     setup.audioBitRateKbps = audioBitRateKbps(profile->AudioBR);
@@ -341,8 +343,10 @@ void GenerationJob::run() {
     options.compressorType = setup_->compressorType;
     options.compressorHandler = setup_->compressorHandler;
     if (setup_->codecState) options.codecState = *setup_->codecState;
+    options.videoBitRateKbps = setup_->videoBitRateKbps;
     options.audio = true;
     const bool withSoundtrack = !project_.clips().empty();
+    if (setup_->container == ContainerFormat::Mp4) options.audioBitRateKbps = setup_->audioBitRateKbps;
     if (withSoundtrack) {
         options.audioBitRateKbps = setup_->audioBitRateKbps;
         options.audioDelayCompensated = true;
