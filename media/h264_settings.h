@@ -22,10 +22,10 @@ enum class H264RateControl : std::uint8_t {
 
 struct H264Settings {
     H264RateControl rateControl = H264RateControl::AverageBitRate;
-    int constantQuality = 23;          // 18..28
-    std::string preset = "veryfast";   // one of kH264Presets
-    double keyFrameSeconds = 2.0;      // the longest stretch between key frames, 0.5..2 s
-    bool stillsAsLongSamples = false;  // false: constant frame rate (the default)
+    int constantQuality = 23;           // 18..28
+    std::string preset = "veryfast";    // one of kH264Presets
+    double keyFrameSeconds = 2.0;       // the longest stretch between key frames, 0.5..2 s
+    bool stillsAsLongSamples = false;   // false: constant frame rate (the default)
 
     bool operator==(const H264Settings&) const = default;
 };
