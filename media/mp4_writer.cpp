@@ -1,0 +1,507 @@
+#include "media/mp4_writer.h"
+
+#include "base/run_log.h"
+#include "media/bgra_to_yuv420.h"
+#include "media/h264_settings.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/error.h>
+#include <libavutil/frame.h>
+#include <libavutil/mathematics.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+#define MP4_LOG(level, ...) KESTRELLE_LOG_AS("mp4_writer.cpp", (level), __VA_ARGS__)
+
+namespace kestrelle {
+
+namespace {
+
+constexpr int kSampleRate = 44100;
+constexpr int kDefaultAudioKbps = 128;
+constexpr int kMaxDimension = 16384;
+
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsDeleter {
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+// Closes the file (when open) and frees the muxer.
+struct FormatContextDeleter {
+    void operator()(AVFormatContext* f) const {
+        if (f->pb) avio_closep(&f->pb);
+        avformat_free_context(f);
+    }
+};
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+
+std::string avErrorText(int code) {
+    char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, buffer, sizeof buffer);
+    return buffer;
+}
+
+// FFmpeg's libraries (and libx264 through them) would print to stderr; the run log has what matters.
+void silenceLibraryLog() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+// The exact rational for the frame rates players know by their NTSC names; others as av_d2q finds.
+AVRational frameRateFor(double fps) {
+    for (int base : {24, 30, 60}) {
+        if (std::fabs(fps - base * 1000.0 / 1001.0) < 0.005) return AVRational{base * 1000, 1001};
+    }
+    return av_d2q(fps, 1000000);
+}
+
+std::string numberedFileName(const std::string& path) {
+    const std::size_t dot = path.find_last_of('.');
+    const std::size_t slash = path.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + "_01";
+    return path.substr(0, dot) + "_01" + path.substr(dot);
+}
+
+}  // namespace
+
+struct Mp4Writer::State {
+    std::string fileName;
+    int frameLimit = 0;
+    int width = 0;
+    int height = 0;
+    double fps = 0;
+    FrameLayout layout = FrameLayout::Rgb32BottomUp;
+    bool audio = false;
+    FrameObserver frameObserver;
+
+    FormatContextPtr format;
+    bool headerWritten = false;
+    AVStream* videoStream = nullptr;
+    AVStream* audioStream = nullptr;
+    CodecContextPtr video;
+    CodecContextPtr audioCodec;
+    FramePtr picture;       // the converted picture handed to the video encoder
+    FramePtr audioFrame;    // one encoder frame of planar float samples
+    PacketPtr packet;
+    SwsPtr scaler;          // none when the fast BGRA path converts
+    bool fastConversion = false;
+    bool flushEachPacket = false;
+
+    int framesWritten = 0;
+    std::int64_t audioFramesIn = 0;  // stereo sample frames taken (samples and silence)
+    std::int64_t audioPts = 0;       // stereo sample frames handed to the encoder
+    int audioFill = 0;               // samples waiting in audioFrame
+
+    int stillFramesLeft = 0;
+    bool stillFirstPending = false;
+    const std::uint8_t* stillPixels = nullptr;
+    bool keyFramePending = false;
+};
+
+namespace {
+
+using State = Mp4Writer::State;
+
+// Hands one frame (none: the flush) to `codec` and writes every packet it gives back.
+bool encodeAndWrite(State& s, AVCodecContext* codec, AVStream* stream, const AVFrame* frame) {
+    int rc = avcodec_send_frame(codec, frame);
+    if (rc < 0) {
+        MP4_LOG(2, "Encoding failed: %s.", avErrorText(rc).c_str());
+        return false;
+    }
+    while (true) {
+        rc = avcodec_receive_packet(codec, s.packet.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+        if (rc < 0) {
+            MP4_LOG(2, "Encoding failed: %s.", avErrorText(rc).c_str());
+            return false;
+        }
+        av_packet_rescale_ts(s.packet.get(), codec->time_base, stream->time_base);
+        s.packet->stream_index = stream->index;
+        rc = av_interleaved_write_frame(s.format.get(), s.packet.get());
+        if (rc >= 0 && s.flushEachPacket) avio_flush(s.format->pb);
+        if (rc < 0 || (s.format->pb && s.format->pb->error < 0)) {
+            MP4_LOG(2, "Writing %s failed: %s.", s.fileName.c_str(), avErrorText(rc < 0 ? rc : s.format->pb->error).c_str());
+            return false;
+        }
+    }
+}
+
+// Encodes the samples waiting in audioFrame (the whole frame, or a shorter last one).
+bool encodeAudioFrame(State& s) {
+    if (s.audioFill == 0) return true;
+    s.audioFrame->nb_samples = s.audioFill;
+    s.audioFrame->pts = s.audioPts;
+    s.audioPts += s.audioFill;
+    s.audioFill = 0;
+    const bool ok = encodeAndWrite(s, s.audioCodec.get(), s.audioStream, s.audioFrame.get());
+    s.audioFrame->nb_samples = s.audioCodec->frame_size;
+    return ok;
+}
+
+// Appends stereo samples (none: silence) to the audio, encoding each full frame.
+bool addAudio(State& s, const std::int16_t* samples, std::int64_t frames) {
+    const int frameSize = s.audioCodec->frame_size;
+    while (frames > 0) {
+        if (av_frame_make_writable(s.audioFrame.get()) < 0) return false;
+        const int take = static_cast<int>(std::min<std::int64_t>(frames, frameSize - s.audioFill));
+        auto* left = reinterpret_cast<float*>(s.audioFrame->data[0]) + s.audioFill;
+        auto* right = reinterpret_cast<float*>(s.audioFrame->data[1]) + s.audioFill;
+        for (int i = 0; i < take; ++i) {
+            left[i] = samples ? static_cast<float>(samples[2 * i]) * (1.0f / 32768.0f) : 0.0f;
+            right[i] = samples ? static_cast<float>(samples[2 * i + 1]) * (1.0f / 32768.0f) : 0.0f;
+        }
+        if (samples) samples += 2 * static_cast<std::ptrdiff_t>(take);
+        frames -= take;
+        s.audioFill += take;
+        s.audioFramesIn += take;
+        if (s.audioFill == frameSize && !encodeAudioFrame(s)) return false;
+    }
+    return true;
+}
+
+bool setUpVideo(State& s, const ContainerWriterOptions& options, WriterError& error) {
+    const char* encoderName = options.compressorHandler == kHevcHandler ? "libx265" : "libx264";
+    const AVCodec* codec = avcodec_find_encoder_by_name(encoderName);
+    if (!codec || (options.compressorHandler != kH264Handler && options.compressorHandler != kHevcHandler)) {
+        MP4_LOG(1, "No video encoder %s.", encoderName);
+        error = WriterError::CompressorMissing;
+        return false;
+    }
+    error = WriterError::VideoSetupFailed;
+    // 4:2:0 halves both dimensions for chroma: the encoders take even sizes only.
+    if (s.width < 2 || s.height < 2 || s.width > kMaxDimension || s.height > kMaxDimension || s.width % 2 != 0 ||
+        s.height % 2 != 0) {
+        MP4_LOG(1, "The video size %dx%d is not even or out of range.", s.width, s.height);
+        return false;
+    }
+    if (!(s.fps > 0) || !std::isfinite(s.fps) || s.fps > 1000) {
+        MP4_LOG(1, "No frame rate %f.", s.fps);
+        return false;
+    }
+    const H264Settings settings = parseH264Settings(options.codecState).value_or(H264Settings{});
+    const AVRational rate = frameRateFor(s.fps);
+
+    s.video.reset(avcodec_alloc_context3(codec));
+    if (!s.video) return false;
+    AVCodecContext* c = s.video.get();
+    c->width = s.width;
+    c->height = s.height;
+    c->pix_fmt = AV_PIX_FMT_YUV420P;
+    c->time_base = av_inv_q(rate);
+    c->framerate = rate;
+    c->sample_aspect_ratio = AVRational{1, 1};
+    c->gop_size = std::max(1, static_cast<int>(std::lround(settings.keyFrameSeconds * av_q2d(rate))));
+    c->max_b_frames = -1;  // the preset's
+    const bool hd = s.height >= 720;
+    c->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
+    c->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
+    c->colorspace = hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+    c->color_range = AVCOL_RANGE_MPEG;
+    if (s.format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    av_opt_set(c->priv_data, "preset", settings.preset.c_str(), 0);
+    if (options.compressorHandler == kH264Handler) {
+        av_opt_set(c->priv_data, "profile", "high", 0);
+        av_opt_set_int(c->priv_data, "forced-idr", 1, 0);
+    }
+    if (settings.rateControl == H264RateControl::AverageBitRate && options.videoBitRateKbps > 0) {
+        const std::int64_t bits = static_cast<std::int64_t>(options.videoBitRateKbps) * 1000;
+        c->bit_rate = bits;
+        // A decoder buffer of two seconds, peaks up to twice the average: smooth for players, room for
+        // the cuts between slides.
+        c->rc_max_rate = 2 * bits;
+        c->rc_buffer_size = static_cast<int>(std::min<std::int64_t>(4 * bits, INT32_MAX));
+    } else {
+        av_opt_set_double(c->priv_data, "crf", settings.constantQuality, 0);
+    }
+    int rc = avcodec_open2(c, codec, nullptr);
+    if (rc < 0) {
+        MP4_LOG(1, "%s refuses %dx%d at %d/%d: %s.", encoderName, s.width, s.height, rate.num, rate.den,
+                avErrorText(rc).c_str());
+        return false;
+    }
+    s.videoStream = avformat_new_stream(s.format.get(), nullptr);
+    if (!s.videoStream || avcodec_parameters_from_context(s.videoStream->codecpar, c) < 0) return false;
+    s.videoStream->time_base = c->time_base;
+    s.videoStream->avg_frame_rate = rate;
+
+    s.picture.reset(av_frame_alloc());
+    if (!s.picture) return false;
+    s.picture->format = c->pix_fmt;
+    s.picture->width = s.width;
+    s.picture->height = s.height;
+    s.picture->color_primaries = c->color_primaries;
+    s.picture->color_trc = c->color_trc;
+    s.picture->colorspace = c->colorspace;
+    s.picture->color_range = c->color_range;
+    if (av_frame_get_buffer(s.picture.get(), 0) < 0) return false;
+
+    // The fast conversion uses BT.601 coefficients; BT.709 pictures and the other layouts go through
+    // swscale with the matching ones.
+    s.fastConversion = s.layout == FrameLayout::Rgb32BottomUp && !hd;
+    if (!s.fastConversion) {
+        const AVPixelFormat source = s.layout == FrameLayout::Rgb32BottomUp   ? AV_PIX_FMT_BGRA
+                                     : s.layout == FrameLayout::Rgb24BottomUp ? AV_PIX_FMT_BGR24
+                                                                              : AV_PIX_FMT_YUYV422;
+        s.scaler.reset(sws_getContext(s.width, s.height, source, s.width, s.height, AV_PIX_FMT_YUV420P,
+                                      SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
+        if (!s.scaler) return false;
+        if (source != AV_PIX_FMT_YUYV422) {
+            const int* coefficients = sws_getCoefficients(hd ? SWS_CS_ITU709 : SWS_CS_ITU601);
+            sws_setColorspaceDetails(s.scaler.get(), coefficients, 0, coefficients, 0, 0, 1 << 16, 1 << 16);
+        }
+    }
+    error = WriterError::Ok;
+    return true;
+}
+
+bool setUpAudio(State& s, const ContainerWriterOptions& options) {
+    const AVCodec* codec = avcodec_find_encoder_by_name("aac");
+    if (!codec) return false;
+    s.audioCodec.reset(avcodec_alloc_context3(codec));
+    if (!s.audioCodec) return false;
+    AVCodecContext* c = s.audioCodec.get();
+    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    c->sample_rate = kSampleRate;
+    c->time_base = AVRational{1, kSampleRate};
+    c->profile = FF_PROFILE_AAC_LOW;
+    av_channel_layout_default(&c->ch_layout, 2);
+    const int kbps = options.audioBitRateKbps.value_or(kDefaultAudioKbps);
+    c->bit_rate = static_cast<std::int64_t>(std::clamp(kbps, 32, 512)) * 1000;
+    if (s.format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    const int rc = avcodec_open2(c, codec, nullptr);
+    if (rc < 0) {
+        MP4_LOG(1, "The AAC encoder refuses its setup: %s.", avErrorText(rc).c_str());
+        return false;
+    }
+    s.audioStream = avformat_new_stream(s.format.get(), nullptr);
+    // initial_padding travels in the stream's parameters: the muxer turns it into an edit list.
+    if (!s.audioStream || avcodec_parameters_from_context(s.audioStream->codecpar, c) < 0) return false;
+    s.audioStream->time_base = c->time_base;
+    s.audioFrame.reset(av_frame_alloc());
+    if (!s.audioFrame) return false;
+    s.audioFrame->format = c->sample_fmt;
+    s.audioFrame->sample_rate = kSampleRate;
+    s.audioFrame->nb_samples = c->frame_size;
+    if (av_channel_layout_copy(&s.audioFrame->ch_layout, &c->ch_layout) < 0) return false;
+    return av_frame_get_buffer(s.audioFrame.get(), 0) >= 0;
+}
+
+// Releases everything without finishing the file; removes it when `removeFile`.
+void discard(State& s, bool removeFile) {
+    s.video.reset();
+    s.audioCodec.reset();
+    s.picture.reset();
+    s.audioFrame.reset();
+    s.scaler.reset();
+    s.format.reset();
+    s.videoStream = nullptr;
+    s.audioStream = nullptr;
+    s.headerWritten = false;
+    if (removeFile && !s.fileName.empty()) std::remove(s.fileName.c_str());
+}
+
+// Flushes both encoders and writes the index; true when the whole file was stored.
+bool finish(State& s) {
+    if (!s.format) return true;
+    bool ok = s.headerWritten;
+    if (ok && s.video) ok = encodeAndWrite(s, s.video.get(), s.videoStream, nullptr);
+    if (ok && s.audioCodec) {
+        ok = encodeAudioFrame(s) && encodeAndWrite(s, s.audioCodec.get(), s.audioStream, nullptr);
+    }
+    if (ok) {
+        const int rc = av_write_trailer(s.format.get());
+        ok = rc >= 0 && s.format->pb->error >= 0;
+        if (!ok) MP4_LOG(2, "Finishing %s failed: %s.", s.fileName.c_str(), avErrorText(rc).c_str());
+    }
+    if (ok && s.format->pb) ok = avio_closep(&s.format->pb) >= 0;
+    // A file that could not be finished is no playable video: it goes rather than misleads.
+    discard(s, !ok);
+    MP4_LOG(0, ok ? "MP4 file %s finished." : "MP4 file %s failed and was removed.", s.fileName.c_str());
+    return ok;
+}
+
+bool writeVideo(State& s, const std::uint8_t* pixels) {
+    bool repeat = false;
+    if (s.stillFramesLeft > 0) {
+        if (s.stillFirstPending) {
+            s.stillPixels = pixels;
+            s.keyFramePending = true;
+        } else {
+            repeat = pixels == s.stillPixels;
+        }
+        s.stillFirstPending = false;
+        s.stillFramesLeft = repeat || pixels == s.stillPixels ? s.stillFramesLeft - 1 : 0;
+    }
+    // An announced repeat shows the picture already converted: the encoder gets the same frame again.
+    if (!repeat) {
+        if (av_frame_make_writable(s.picture.get()) < 0) return false;
+        AVFrame* f = s.picture.get();
+        if (s.fastConversion) {
+            const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(s.width) * 4;
+            convertBgraToYuv420(pixels + stride * (s.height - 1), -stride, s.width, s.height,
+                                Yuv420Planes{f->data[0], f->data[1], f->data[2], f->linesize[0],
+                                             f->linesize[1], f->linesize[2]});
+        } else {
+            const bool bottomUp = s.layout != FrameLayout::Yuy2;
+            const int bytesPerPixel = s.layout == FrameLayout::Rgb32BottomUp   ? 4
+                                      : s.layout == FrameLayout::Rgb24BottomUp ? 3
+                                                                               : 2;
+            const int stride = s.width * bytesPerPixel;
+            const std::uint8_t* first =
+                bottomUp ? pixels + static_cast<std::ptrdiff_t>(stride) * (s.height - 1) : pixels;
+            const int strides[1] = {bottomUp ? -stride : stride};
+            sws_scale(s.scaler.get(), &first, strides, 0, s.height, f->data, f->linesize);
+        }
+    }
+    s.picture->pts = s.framesWritten;
+    s.picture->pict_type = s.keyFramePending ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    s.keyFramePending = false;
+    return encodeAndWrite(s, s.video.get(), s.videoStream, s.picture.get());
+}
+
+}  // namespace
+
+Mp4Writer::Mp4Writer() : state_(std::make_unique<State>()) {}
+
+Mp4Writer::~Mp4Writer() {
+    finish(*state_);
+}
+
+WriterError Mp4Writer::open(const ContainerWriterOptions& options) {
+    silenceLibraryLog();
+    State& s = *state_;
+    finish(s);
+    s = State{};
+    s.fileName = options.numberedName ? numberedFileName(options.path) : options.path;
+    s.frameLimit = options.frameLimit;
+    s.width = options.width;
+    s.height = options.height;
+    s.fps = options.framesPerSecond;
+    s.layout = options.layout;
+    s.audio = options.audio;
+    s.frameObserver = options.frameObserver;
+    MP4_LOG(0, "Open MP4 file %s, %dx%d at %.3f frames/s.", s.fileName.c_str(), s.width, s.height, s.fps);
+
+    AVFormatContext* raw = nullptr;
+    if (avformat_alloc_output_context2(&raw, nullptr, "mp4", s.fileName.c_str()) < 0 || !raw) {
+        MP4_LOG(1, "No mp4 muxer.");
+        return WriterError::VideoSetupFailed;
+    }
+    s.format.reset(raw);
+    WriterError error = WriterError::Ok;
+    if (!setUpVideo(s, options, error)) {
+        discard(s, false);
+        return error;
+    }
+    if (s.audio && !setUpAudio(s, options)) {
+        discard(s, false);
+        return WriterError::AudioSetupFailed;
+    }
+    // The file is replaced, but only a plain file: the muxer reads it back to move the index, which a
+    // device or a pipe cannot give (and opening a pipe would wait for a reader).
+    struct stat existing {};
+    if (lstat(s.fileName.c_str(), &existing) == 0) {
+        if (!S_ISREG(existing.st_mode) || std::remove(s.fileName.c_str()) != 0) {
+            MP4_LOG(1, "Cannot replace %s.", s.fileName.c_str());
+            discard(s, false);
+            return WriterError::FileNotCreated;
+        }
+    }
+    int rc = avio_open(&s.format->pb, s.fileName.c_str(), AVIO_FLAG_WRITE);
+    if (rc < 0) {
+        MP4_LOG(1, "Cannot create %s: %s.", s.fileName.c_str(), avErrorText(rc).c_str());
+        discard(s, false);
+        return WriterError::FileNotCreated;
+    }
+    // Tests: every packet reaches the file as it is written, so a write failure shows at once.
+    s.flushEachPacket = options.fileBufferBytes.has_value();
+    AVDictionary* muxerOptions = nullptr;
+    av_dict_set(&muxerOptions, "movflags", "+faststart", 0);
+    rc = avformat_write_header(s.format.get(), &muxerOptions);
+    av_dict_free(&muxerOptions);
+    if (rc < 0) {
+        MP4_LOG(1, "Cannot start %s: %s.", s.fileName.c_str(), avErrorText(rc).c_str());
+        discard(s, true);
+        return WriterError::VideoSetupFailed;
+    }
+    s.headerWritten = true;
+    s.packet.reset(av_packet_alloc());
+    if (!s.packet) {
+        discard(s, true);
+        return WriterError::VideoSetupFailed;
+    }
+    return WriterError::Ok;
+}
+
+bool Mp4Writer::writeFrame(const std::uint8_t* pixels, const std::int16_t* samples, int sampleCount) {
+    State& s = *state_;
+    if (!s.format) return false;
+    if (s.framesWritten >= s.frameLimit || !pixels) {
+        finish(s);
+        return false;
+    }
+    if (s.frameObserver) s.frameObserver(pixels, s.width, s.height);
+    bool ok = writeVideo(s, pixels);
+    if (ok && s.audioCodec) {
+        const std::int64_t frames = samples && sampleCount > 0 ? sampleCount / 2 : 0;
+        ok = addAudio(s, samples, frames);
+        const std::int64_t target =
+            std::llround(static_cast<double>(s.framesWritten + 1) * kSampleRate / s.fps);
+        if (ok && s.audioFramesIn < target) ok = addAudio(s, nullptr, target - s.audioFramesIn);
+    }
+    if (!ok) {
+        MP4_LOG(2, "Writing frame %d of %s failed.", s.framesWritten, s.fileName.c_str());
+        discard(s, true);
+        return false;
+    }
+    s.framesWritten += 1;
+    return true;
+}
+
+void Mp4Writer::announceStill(int frames) {
+    State& s = *state_;
+    s.stillFramesLeft = frames > 0 ? frames : 0;
+    s.stillFirstPending = s.stillFramesLeft > 0;
+}
+
+bool Mp4Writer::close() {
+    return finish(*state_);
+}
+
+std::string Mp4Writer::fileName() const {
+    return state_->fileName;
+}
+
+int Mp4Writer::framesWritten() const {
+    return state_->framesWritten;
+}
+
+std::int64_t Mp4Writer::audioDelayFrames() const {
+    return 0;
+}
+
+}  // namespace kestrelle
