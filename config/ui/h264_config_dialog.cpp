@@ -122,7 +122,8 @@ void H264ConfigDialog::setSettings(const H264Settings& s) {
     qualitySpin_->setValue(s.constantQuality);  // the spin box brings it into 18..28
     const int preset = preset_->findText(QString::fromStdString(s.preset));
     preset_->setCurrentIndex(preset >= 0 ? preset : 0);
-    keyFrameSeconds_->setValue(std::isfinite(s.keyFrameSeconds) ? s.keyFrameSeconds : kLongestKeyFrameSeconds);
+    keyFrameSeconds_->setValue(std::isfinite(s.keyFrameSeconds) ? s.keyFrameSeconds
+                                                                : kLongestKeyFrameSeconds);
     updateEnabled();
 }
 
