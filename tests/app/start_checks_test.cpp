@@ -197,6 +197,36 @@ TEST(TargetFolderTest, ChosenFoldersAndOutputPaths) {
     EXPECT_EQ(chosenTargetFolder(""), "");
     EXPECT_EQ(outputFilePath("/", "Show"), "/Show.avi");
     EXPECT_EQ(outputFilePath("/home/ann", "Show"), "/home/ann/Show.avi");
+    EXPECT_EQ(outputFilePath("/home/ann/", "Show", ".mp4"), "/home/ann/Show.mp4");
+}
+
+// A provider with the Xvid compressor and libx264.
+class XvidAndX264 : public testing::FakeProvider {
+public:
+    XvidAndX264() : FakeProvider({testing::FakeSpec{"Xvid MPEG-4 Codec", makeFourCC('X', 'V', 'I', 'D')}}) {}
+    bool hasEncoder(const std::string& name) const override { return name == "libx264"; }
+};
+
+TEST(OutputExtensionTest, TheCurrentProfilesCodecChoosesTheExtension) {
+    XvidAndX264 provider;
+    SettingsStore store(&provider);
+    store.listCodecs();
+    EXPECT_EQ(currentOutputExtension(store), ".avi");  // no profile yet
+    OutputProfile avi;
+    avi.name = "Old(.avi)";
+    avi.CodecName = "Xvid MPEG-4 Codec";
+    OutputProfile mp4;
+    mp4.name = "New(.mp4)";
+    mp4.CodecName = "H.264 (MP4)";
+    store.addProfile(avi);
+    store.addProfile(mp4);
+    store.selectProfile(0);
+    EXPECT_EQ(currentOutputExtension(store), ".avi");
+    store.selectProfile(1);
+    EXPECT_EQ(currentOutputExtension(store), ".mp4");
+    // A codec that is no longer listed writes AVI, as the first codec then does.
+    store.findProfile("New(.mp4)")->CodecName = "Gone";
+    EXPECT_EQ(currentOutputExtension(store), ".avi");
 }
 
 TEST(MountPointTest, NamesTheMountHoldingThePath) {

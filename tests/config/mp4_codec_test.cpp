@@ -42,8 +42,9 @@ std::vector<std::string> names(const CodecList& list) {
 }
 
 TEST(Mp4CodecList, EntriesFollowTheAviCompressorsOnlyForEncodersPresent) {
-    EncoderProvider both({FakeSpec{"Xvid MPEG-4 Codec", kXvidHandler}, FakeSpec{"Cinepak", makeFourCC('c', 'v', 'i', 'd')}},
-                         {"libx264", "libx265"});
+    EncoderProvider both(
+        {FakeSpec{"Xvid MPEG-4 Codec", kXvidHandler}, FakeSpec{"Cinepak", makeFourCC('c', 'v', 'i', 'd')}},
+        {"libx264", "libx265"});
     CodecList list(&both);
     list.listCodecs();
     EXPECT_EQ(names(list), (std::vector<std::string>{"Xvid MPEG-4 Codec", "H.264 (MP4)", "H.265 (MP4)"}));
@@ -117,8 +118,10 @@ TEST(Mp4Profile, TheShippedMp4ProfilesNameTheH264CodecWithTheirSizesAndRates) {
         int width, height, frameRate, videoBitRate;
     };
     const std::map<std::string, Expected> expected{
-        {"MP4 1080p(.mp4)", {1920, 1080, 0, 8000}},     {"MP4 720p(.mp4)", {1280, 720, 0, 5000}},
-        {"MP4 4K(.mp4)", {3840, 2160, 0, 35000}},       {"MP4 1080p 60(.mp4)", {1920, 1080, 3, 12000}},
+        {"MP4 1080p(.mp4)", {1920, 1080, 0, 8000}},
+        {"MP4 720p(.mp4)", {1280, 720, 0, 5000}},
+        {"MP4 4K(.mp4)", {3840, 2160, 0, 35000}},
+        {"MP4 1080p 60(.mp4)", {1920, 1080, 3, 12000}},
         {"MP4 Phone portrait(.mp4)", {1080, 1920, 0, 8000}},
     };
     const std::string shipped = programFolder() + "/Profile";
