@@ -84,11 +84,11 @@ TEST_F(Mp4GenerationJobTest, AJobWritesAnH264AacFileAtSixtyFramesASecond) {
     GenerationJob job(project, mp4);
     job.run();
     ASSERT_TRUE(job.completed()) << (presenter.texts.empty() ? "" : presenter.texts.front());
-    const std::string streams = runTool(
-        QStringLiteral("ffprobe"),
-        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-         QStringLiteral("stream=codec_name,r_frame_rate"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
-         QString::fromStdString(mp4.outputPath)});
+    const std::string streams =
+        runTool(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                 QStringLiteral("stream=codec_name,r_frame_rate"), QStringLiteral("-of"),
+                 QStringLiteral("csv=p=0"), QString::fromStdString(mp4.outputPath)});
     EXPECT_NE(streams.find("h264,60/1"), std::string::npos) << streams;
     EXPECT_NE(streams.find("aac"), std::string::npos) << streams;
 }
