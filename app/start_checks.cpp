@@ -142,7 +142,7 @@ StartDecision checkStart(const StartRequest& request) {
         case NameCheck::Valid:
             break;
     }
-    if (fileExists(outputFilePath(target, store.outputName())) &&
+    if (fileExists(outputFilePath(target, store.outputName(), currentOutputExtension(store))) &&
         showMessage(kOverwriteQuestion, MessageFlags::kWarningYesNo) == MessageAnswer::kNo)
         return StartDecision::OverwriteDeclined;
     return StartDecision::Go;

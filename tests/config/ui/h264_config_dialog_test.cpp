@@ -1,9 +1,9 @@
 // The H.264 settings dialog, and the configuration dialog with an MP4 profile: 60 fps offered with
 // the MP4 codec only, Configure opening the H.264 dialog and keeping its block.
 
+#include "config/ui/h264_config_dialog.h"
 #include "config/ui/codec_config_dialog.h"
 #include "config/ui/config_dialog.h"
-#include "config/ui/h264_config_dialog.h"
 #include "tests/config/config_dialog_fixture.h"
 
 #include <QApplication>
