@@ -32,6 +32,9 @@ namespace {
 constexpr const char* kLogSource = "DlgGenerate.cpp";
 constexpr const char* kInitFailedText = "Init Avi codec failed!";
 constexpr const char* kEncodeFailedText = "Failed to encode AVI video. Please check AVI codec settings.";
+constexpr const char* kMp4InitFailedText =
+    "The MP4 file could not be started. Please check the H.264 settings.";
+constexpr const char* kMp4EncodeFailedText = "Failed to encode MP4 video. Please check the H.264 settings.";
 constexpr int kAudioValuesPerFrame = 8;
 
 // Silence handed to the writer with every still frame.
@@ -208,6 +211,14 @@ GenerationJob::GenerationJob(const SlideShowProject& project, std::optional<Gene
       clock_([] { return static_cast<std::int64_t>(std::time(nullptr)); }),
       writer_(setup_ ? createContainerWriter(setup_->container) : nullptr) {}
 
+const char* GenerationJob::initFailedText() const {
+    return setup_ && setup_->container == ContainerFormat::Mp4 ? kMp4InitFailedText : kInitFailedText;
+}
+
+const char* GenerationJob::encodeFailedText() const {
+    return setup_ && setup_->container == ContainerFormat::Mp4 ? kMp4EncodeFailedText : kEncodeFailedText;
+}
+
 bool GenerationJob::running() const {
     std::lock_guard<std::mutex> guard(lock_);
     return running_;
@@ -358,7 +369,7 @@ void GenerationJob::run() {
     const WriterError opened = writer.open(options);
     KESTRELLE_LOG_AS(kLogSource, 0, "Total Frames %d", budget);
     if (opened != WriterError::Ok) {
-        showMessage(kInitFailedText, MessageFlags::kWarningOk);
+        showMessage(initFailedText(), MessageFlags::kWarningOk);
         setCompleted(false);
     } else {
         {
@@ -377,7 +388,7 @@ void GenerationJob::run() {
     }
     if (!writer.close() && completed()) {
         // The file could not be finished: never report it as done.
-        showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
+        showMessage(encodeFailedText(), MessageFlags::kWarningOk);
         setCompleted(false);
     }
 }
@@ -424,7 +435,7 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget, SoundtrackF
             }
             const std::int16_t* audio = frameAudio();
             if (!writer.writeFrame(still.constBits(), audio, audioValues)) {
-                showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
+                showMessage(encodeFailedText(), MessageFlags::kWarningOk);
                 return;
             }
         }
@@ -442,7 +453,7 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget, SoundtrackF
             if (callbacks_.unknownEffect) callbacks_.unknownEffect(i, slide->transitionEffect);
         }
         if (effectWriter.writeFailed) {
-            showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
+            showMessage(encodeFailedText(), MessageFlags::kWarningOk);
             return;
         }
         if (soundtrack && slide->transitionEffect == 0)
@@ -459,7 +470,7 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget, SoundtrackF
     black.fill(0u);
     const std::int16_t* audio = frameAudio();
     if (!writer.writeFrame(black.constBits(), audio, audioValues)) {
-        showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
+        showMessage(encodeFailedText(), MessageFlags::kWarningOk);
         return;
     }
     setCompleted(true);

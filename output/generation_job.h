@@ -120,6 +120,9 @@ private:
 
     void writeSlides(ContainerWriter& writer, int budget, SoundtrackFeed* soundtrack);
     Step waitWhilePausedOrCancelled();
+    // The failure texts of the setup's container.
+    const char* initFailedText() const;
+    const char* encodeFailedText() const;
     void setCompleted(bool value);
     void advanceProgress(int position);
     QImage loadPicture(int slideIndex) const;

@@ -93,5 +93,23 @@ TEST_F(Mp4GenerationJobTest, AJobWritesAnH264AacFileAtSixtyFramesASecond) {
     EXPECT_NE(streams.find("aac"), std::string::npos) << streams;
 }
 
+TEST_F(Mp4GenerationJobTest, AnMp4FileThatCannotBeStartedSaysSoInItsOwnWords) {
+    QImage image(80, 60, QImage::Format_RGB32);
+    image.fill(qRgb(1, 2, 3));
+    const std::string photo = path("a.png");
+    ASSERT_TRUE(image.save(QString::fromStdString(photo)));
+    SlideShowProject project;
+    addPhoto(project, photo, 0.5, 0.25, 1);
+    GenerationSetup mp4 = setup(30.0);
+    mp4.container = ContainerFormat::Mp4;
+    mp4.compressorHandler = kH264Handler;
+    mp4.outputPath = path("missing-folder/out.mp4");
+    GenerationJob job(project, mp4);
+    job.run();
+    EXPECT_FALSE(job.completed());
+    EXPECT_EQ(presenter.texts, std::vector<std::string>{
+                                   "The MP4 file could not be started. Please check the H.264 settings."});
+}
+
 }  // namespace
 }  // namespace kestrelle
