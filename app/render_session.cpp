@@ -94,11 +94,35 @@ std::string folderOf(const std::string& path) {
     return cut == 0 ? "/" : path.substr(0, cut);
 }
 
-bool endsWithAvi(const std::string& path) {
-    if (path.size() < 4) return false;
-    std::string tail = path.substr(path.size() - 4);
+bool endsWithExtension(const std::string& path, const std::string& extension) {
+    if (path.size() < extension.size()) return false;
+    std::string tail = path.substr(path.size() - extension.size());
     std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
-    return tail == ".avi";
+    return tail == extension;
+}
+
+bool endsWithAvi(const std::string& path) {
+    return endsWithExtension(path, ".avi");
+}
+
+// A profile by its full name, or by the name without its "(.avi)" / "(.mp4)" ending.
+const OutputProfile* findProfileByName(const SettingsStore& store, const std::string& name) {
+    if (const OutputProfile* profile = store.findProfile(name)) return profile;
+    for (const char* ending : {"(.avi)", "(.mp4)"})
+        if (const OutputProfile* profile = store.findProfile(name + ending)) return profile;
+    return nullptr;
+}
+
+// The MP4 output path: a name ending in ".mp4" as it is, an ".avi" name given with -o as the user
+// wrote it, an ".avi" name from a project or the default with ".mp4" in its place, anything else
+// with ".mp4" appended.
+std::string mp4OutputPath(const std::string& requested, bool givenByUser) {
+    if (endsWithExtension(requested, ".mp4")) return requested;
+    if (endsWithAvi(requested)) {
+        if (givenByUser) return requested;
+        return requested.substr(0, requested.size() - 4) + ".mp4";
+    }
+    return requested + ".mp4";
 }
 
 std::string frameRateText(int index) {
@@ -212,7 +236,7 @@ std::string planRender(const RenderCommandLine& line, SettingsStore& store, Rend
     if (plan.profile) {
         // The project's own.
     } else if (line.profile) {
-        plan.profile = store.findProfile(*line.profile);
+        plan.profile = findProfileByName(store, *line.profile);
         if (!plan.profile) {
             return "unknown profile \"" + *line.profile + "\"; known profiles: " + knownProfileNames(store);
         }
@@ -226,8 +250,12 @@ std::string planRender(const RenderCommandLine& line, SettingsStore& store, Rend
     std::string requested = line.output    ? *line.output
                             : plan.project ? projectOutput(*plan.project, store.settings())
                                            : store.settings().TargetPath + "/Untitled.avi";
-    if (!endsWithAvi(requested)) requested += ".avi";
-    plan.outputPath = fileNameFor(requested, false);
+    if (const CodecEntry* codec = store.findCodec(plan.profile->CodecName); codec && codec->isMp4()) {
+        plan.outputPath = mp4OutputPath(requested, line.output.has_value());
+    } else {
+        if (!endsWithAvi(requested)) requested += ".avi";
+        plan.outputPath = fileNameFor(requested, false);
+    }
     if (!isFolder(folderOf(plan.outputPath)))
         return "output folder " + folderOf(plan.outputPath) + " does not exist";
     if (isFolder(plan.outputPath)) return "output " + plan.outputPath + " is a folder";

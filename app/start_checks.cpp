@@ -86,9 +86,15 @@ const char* nameRefusalText(NameCheck check) {
     return nullptr;
 }
 
-std::string outputFilePath(const std::string& targetFolder, const std::string& name) {
-    if (!targetFolder.empty() && targetFolder.back() == '/') return targetFolder + name + ".avi";
-    return targetFolder + "/" + name + ".avi";
+std::string outputFilePath(const std::string& targetFolder, const std::string& name,
+                           const std::string& extension) {
+    if (!targetFolder.empty() && targetFolder.back() == '/') return targetFolder + name + extension;
+    return targetFolder + "/" + name + extension;
+}
+
+std::string currentOutputExtension(const SettingsStore& store) {
+    const OutputProfile* profile = store.currentProfile();
+    return fileExtensionFor(profile != nullptr ? store.findCodec(profile->CodecName) : nullptr);
 }
 
 std::string chosenTargetFolder(const std::string& picked) {
@@ -136,7 +142,7 @@ StartDecision checkStart(const StartRequest& request) {
         case NameCheck::Valid:
             break;
     }
-    if (fileExists(outputFilePath(target, store.outputName())) &&
+    if (fileExists(outputFilePath(target, store.outputName(), currentOutputExtension(store))) &&
         showMessage(kOverwriteQuestion, MessageFlags::kWarningYesNo) == MessageAnswer::kNo)
         return StartDecision::OverwriteDeclined;
     return StartDecision::Go;

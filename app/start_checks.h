@@ -56,8 +56,13 @@ NameCheck checkOutputName(const std::string& name);
 // The message for a refused name (nullptr for a valid one).
 const char* nameRefusalText(NameCheck check);
 
-// "<target>/<name>.avi"; a target of "/" gives "/<name>.avi".
-std::string outputFilePath(const std::string& targetFolder, const std::string& name);
+// "<target>/<name><extension>"; a target of "/" gives "/<name><extension>".
+std::string outputFilePath(const std::string& targetFolder, const std::string& name,
+                           const std::string& extension = ".avi");
+
+// The extension of the files the current profile's codec writes: ".mp4" for an MP4 codec, else ".avi"
+// (also without a profile or a listed codec).
+std::string currentOutputExtension(const SettingsStore& store);
 
 // A folder picked in the folder browser, as the target field keeps it: trailing separators removed,
 // the root staying "/". Empty for an empty choice.

@@ -2,6 +2,7 @@
 
 #include "base/run_log.h"
 #include "base/text_numbers.h"
+#include "media/h264_settings.h"
 
 #include <exception>
 
@@ -15,9 +16,21 @@ public:
     std::unique_ptr<VideoCompressor> open(std::uint32_t type, std::uint32_t handler) const override {
         return openCompressor(type, handler);
     }
+    bool hasEncoder(const std::string& encoderName) const override { return hasEncoderNamed(encoderName); }
 };
 
 CodecConfigurator* g_configurator = nullptr;
+H264Configurator* g_h264Configurator = nullptr;
+
+struct Mp4Codec {
+    const char* name;
+    const char* encoderName;
+    std::uint32_t handler;
+};
+constexpr Mp4Codec kMp4Codecs[] = {
+    {kH264CodecName, kH264EncoderName, kH264Handler},
+    {kHevcCodecName, kHevcEncoderName, kHevcHandler},
+};
 
 // The list's test format: 32-bit RGB, 360 x 240.
 constexpr int kTestWidth = 360;
@@ -37,7 +50,20 @@ CodecConfigurator* codecConfigurator() {
     return g_configurator;
 }
 
+void setH264Configurator(H264Configurator* configurator) {
+    g_h264Configurator = configurator;
+}
+H264Configurator* h264Configurator() {
+    return g_h264Configurator;
+}
+
+const char* fileExtensionFor(const CodecEntry* entry) {
+    return entry != nullptr && entry->isMp4() ? ".mp4" : ".avi";
+}
+
 bool codecNamePassesFilter(const std::string& description) {
+    for (const Mp4Codec& codec : kMp4Codecs)
+        if (description == codec.name) return true;
     return description.find("Xvid") != std::string::npos || description.find("DivX") != std::string::npos;
 }
 
@@ -66,6 +92,23 @@ void CodecList::listCodecs() {
     } catch (...) {
         KESTRELLE_LOG_AS("ConfigSet.cpp", 0, "list_avi_codec failed");
     }
+    // The MP4 codecs follow the AVI ones, so a profile naming no listed codec still falls back to an
+    // AVI compressor when there is one.
+    for (const Mp4Codec& codec : kMp4Codecs) {
+        bool present = false;
+        try {
+            present = provider_->hasEncoder(codec.encoderName);
+        } catch (...) {
+            present = false;
+        }
+        if (!present) continue;
+        CodecEntry entry;
+        entry.name = codec.name;
+        entry.type = kCompressorType;
+        entry.handler = codec.handler;
+        entry.container = ContainerFormat::Mp4;
+        entries_.push_back(std::move(entry));
+    }
 }
 
 void CodecList::fillCodecCombo(ComboSink& combo) const {
@@ -91,6 +134,14 @@ const CodecEntry* CodecList::firstCodec() const {
 }
 
 bool CodecList::configureCodec(CodecEntry& entry, QObject* parentWindow) const {
+    if (entry.isMp4()) {
+        H264Configurator* h264 = g_h264Configurator;
+        if (h264 == nullptr) return false;
+        std::vector<std::uint8_t> block = entry.state.value_or(std::vector<std::uint8_t>{});
+        if (!h264->configure(entry, block, parentWindow) || block.empty()) return false;
+        entry.state = std::move(block);
+        return true;
+    }
     CodecConfigurator* configurator = g_configurator;
     if (configurator == nullptr) return false;
     std::unique_ptr<VideoCompressor> compressor;

@@ -23,6 +23,7 @@ private:
 constexpr int kFallbackAudioBitRateIndex = 3;  // "128"
 constexpr int kBitRateLimitFirstCodec = 2500;
 constexpr int kBitRateLimitOtherCodecs = 1500;
+constexpr int kBitRateLimitMp4 = 100000;
 constexpr int kBitRateFloor = 100;
 constexpr int kBitRateReplacingLow = 400;
 
@@ -45,6 +46,12 @@ bool isIndexOf(int index, std::size_t count) {
 
 const std::vector<std::string>& frameRateChoices() {
     static const std::vector<std::string> choices{"NTSC(29.97)", "PAL(25.0)", "15.0FPS"};
+    return choices;
+}
+
+std::vector<std::string> frameRateChoicesFor(bool mp4Codec) {
+    std::vector<std::string> choices = frameRateChoices();
+    if (mp4Codec) choices.emplace_back("60FPS");
     return choices;
 }
 
@@ -112,7 +119,14 @@ void ConfigDialogModel::showProfile(const OutputProfile& profile) {
     audioBitRateSelection_ = isIndexOf(profile.AudioBR, audioBitRateChoices().size())
                                  ? profile.AudioBR
                                  : kFallbackAudioBitRateIndex;
-    frameRateSelection_ = isIndexOf(profile.FrameRate, frameRateChoices().size()) ? profile.FrameRate : 0;
+    frameRateSelection_ = isIndexOf(profile.FrameRate, offeredFrameRates().size()) ? profile.FrameRate : 0;
+}
+
+bool ConfigDialogModel::selectedCodecIsMp4() const {
+    if (!isIndexOf(codecSelection_, codecNames_.size())) return false;
+    const CodecEntry* entry =
+        store_.codecs().findCodec(codecNames_[static_cast<std::size_t>(codecSelection_)]);
+    return entry != nullptr && entry->isMp4();
 }
 
 void ConfigDialogModel::writeEditText(ProfileEdit edit, const std::string& text) {
@@ -147,7 +161,9 @@ void ConfigDialogModel::takeControlsIntoShownProfileOnYes(const char* question) 
 
 void ConfigDialogModel::leaveVideoBitRate() {
     const int value = textToInt(editText(ProfileEdit::VideoBitRate));
-    const int limit = codecSelection_ == 0 ? kBitRateLimitFirstCodec : kBitRateLimitOtherCodecs;
+    const int limit = selectedCodecIsMp4()   ? kBitRateLimitMp4
+                      : codecSelection_ == 0 ? kBitRateLimitFirstCodec
+                                             : kBitRateLimitOtherCodecs;
     if (value > limit) writeEditText(ProfileEdit::VideoBitRate, intToText(limit));
     if (value < kBitRateFloor) writeEditText(ProfileEdit::VideoBitRate, intToText(kBitRateReplacingLow));
 }
@@ -175,7 +191,7 @@ void ConfigDialogModel::leaveAudioFade() {
 }
 
 void ConfigDialogModel::chooseFrameRate(int index) {
-    if (!isIndexOf(index, frameRateChoices().size())) return;
+    if (!isIndexOf(index, offeredFrameRates().size())) return;
     frameRateSelection_ = index;
     modified_ = true;
 }
@@ -191,6 +207,7 @@ void ConfigDialogModel::chooseCodec(int index) {
     codecSelection_ = index;
     modified_ = true;
     if (index != 0) configureEnabled_ = true;
+    if (!isIndexOf(frameRateSelection_, offeredFrameRates().size())) frameRateSelection_ = 0;
 }
 
 void ConfigDialogModel::chooseProfile(int index) {

@@ -23,6 +23,8 @@ enum class ProfileEdit { Width = 0, Height = 1, VideoBitRate = 2 };
 // The fixed lists of the Profile page, in their order.
 const std::vector<std::string>& frameRateChoices();     // "NTSC(29.97)", "PAL(25.0)", "15.0FPS"
 const std::vector<std::string>& audioBitRateChoices();  // "80" ... "256"
+// The frame rates offered for a codec: the three above, and "60FPS" (index 3) for an MP4 codec.
+std::vector<std::string> frameRateChoicesFor(bool mp4Codec);
 
 // Why a new profile's name is refused, as the name dialog shows it; nullopt for a usable new name.
 // Blank names (spaces only) get the empty-name text; names over 100 characters or 200 bytes the
@@ -47,6 +49,9 @@ public:
     int codecSelection() const { return codecSelection_; }
     bool configureEnabled() const { return configureEnabled_; }
     int frameRateSelection() const { return frameRateSelection_; }
+    // Whether the selected codec writes MP4 files (then 60 fps is offered and the bit rate may go higher).
+    bool selectedCodecIsMp4() const;
+    std::vector<std::string> offeredFrameRates() const { return frameRateChoicesFor(selectedCodecIsMp4()); }
     int audioBitRateSelection() const { return audioBitRateSelection_; }
     const std::string& editText(ProfileEdit edit) const { return editTexts_[index(edit)]; }
 
@@ -66,7 +71,8 @@ public:
     double cachedAudioFade() const { return audioFade_; }
 
     // --- The user's actions ---
-    // A change of one of the three profile edits (typed by the user).
+    // A change of one of the three profile edits (typed by the user). An MP4 codec takes up to
+    // 100,000 kbit/s when the bit rate is left; the AVI codecs keep their limits.
     void changeEditText(ProfileEdit edit, const std::string& text);
     void leaveVideoBitRate();
     void changeSlideDurationText(const std::string& text) { slideDurationText_ = text; }
@@ -77,8 +83,10 @@ public:
     // The music fade takes 0 to 10 seconds: a larger number becomes 10, a smaller one 0, anything that
     // is not a number the stored setting.
     void leaveAudioFade();
+    // Only an offered rate is taken (60 fps only with an MP4 codec).
     void chooseFrameRate(int index);
     void chooseAudioBitRate(int index);
+    // Choosing an AVI codec while 60 fps is selected brings the rate back to the first one.
     void chooseCodec(int index);
     void setPlaySound(bool on) { playSound_ = on; }
     void setShutDown(bool on) { shutDown_ = on; }

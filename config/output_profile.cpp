@@ -39,6 +39,10 @@ void settleProfileCodec(OutputProfile& profile, const CodecList& codecs) {
         profile.CodecName = first->name;
         profile.CodecSettings.clear();
     }
+    // 60 frames a second is an MP4 rate only: with an AVI codec that index reads as the default.
+    const CodecEntry* codec = codecs.findCodec(profile.CodecName);
+    if (profile.FrameRate == kFrameRateIndex60 && (codec == nullptr || !codec->isMp4()))
+        profile.FrameRate = 0;
 }
 
 void writeProfile(const OutputProfile& profile, XmlDocument& document) {

@@ -9,6 +9,9 @@ namespace kestrelle {
 class CodecList;
 class XmlDocument;
 
+// The frame-rate index of 60 frames a second, offered with the MP4 codecs only.
+constexpr int kFrameRateIndex60 = 3;
+
 struct OutputProfile {
     std::string name;  // the file's title; not stored inside the file
     int ResWidth = 320;
@@ -16,7 +19,7 @@ struct OutputProfile {
     int AspectRatio = 0;  // carried
     int VideoBR = 448;    // kbit/s, for the size estimate
     int AudioBR = 64;     // index into the dialog's audio bit-rate list (5 = 192 kbit/s; others read as 128)
-    int FrameRate = 0;    // 0 = 29.97, 1 = 25.0, 2 = 15.0; anything else 29.97
+    int FrameRate = 0;    // 0 = 29.97, 1 = 25.0, 2 = 15.0, 3 = 60 (MP4 codecs only); anything else 29.97
     std::string CodecName;
     std::string CodecSettings;  // carried
 };
@@ -26,7 +29,8 @@ struct OutputProfile {
 bool readProfileElements(XmlDocument& document, OutputProfile& profile);
 
 // Makes the codec name one of `codecs`: an unknown name becomes the first codec's, and with no codecs
-// at all both codec fields are emptied.
+// at all both codec fields are emptied. A frame rate of 60 with a codec other than an MP4 one becomes
+// the default rate.
 void settleProfileCodec(OutputProfile& profile, const CodecList& codecs);
 
 // Adds the profile's elements to an empty document.

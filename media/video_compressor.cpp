@@ -471,4 +471,8 @@ std::unique_ptr<VideoCompressor> openCompressor(std::uint32_t type, std::uint32_
     return nullptr;
 }
 
+bool hasEncoderNamed(const std::string& name) {
+    return !name.empty() && avcodec_find_encoder_by_name(name.c_str()) != nullptr;
+}
+
 }  // namespace kestrelle

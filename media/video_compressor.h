@@ -71,4 +71,8 @@ std::vector<CompressorInfo> enumerateCompressors();
 // Opens the compressor with these codes; nullptr when none matches or its encoder is missing.
 std::unique_ptr<VideoCompressor> openCompressor(std::uint32_t type, std::uint32_t handler);
 
+// Whether libavcodec on this machine has an encoder of this name (e.g. "libx264"); the MP4 codecs of
+// the codec list are offered only then.
+bool hasEncoderNamed(const std::string& name);
+
 }  // namespace kestrelle

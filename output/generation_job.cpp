@@ -32,6 +32,9 @@ namespace {
 constexpr const char* kLogSource = "DlgGenerate.cpp";
 constexpr const char* kInitFailedText = "Init Avi codec failed!";
 constexpr const char* kEncodeFailedText = "Failed to encode AVI video. Please check AVI codec settings.";
+constexpr const char* kMp4InitFailedText =
+    "The MP4 file could not be started. Please check the H.264 settings.";
+constexpr const char* kMp4EncodeFailedText = "Failed to encode MP4 video. Please check the H.264 settings.";
 constexpr int kAudioValuesPerFrame = 8;
 
 // Silence handed to the writer with every still frame.
@@ -55,6 +58,8 @@ std::optional<GenerationSetup> generationSetupFor(const SettingsStore& store, co
     setup.compressorType = codec->type;
     setup.compressorHandler = codec->handler;
     setup.codecState = codec->state;
+    setup.container = codec->container;
+    setup.videoBitRateKbps = profile->VideoBR > 0 ? profile->VideoBR : 0;
     setup.outputPath = outputPath;
     setup.audioFadeSeconds = store.settings().AudioFadeSeconds;
     setup.audioBitRateKbps = audioBitRateKbps(profile->AudioBR);
@@ -206,6 +211,14 @@ GenerationJob::GenerationJob(const SlideShowProject& project, std::optional<Gene
       clock_([] { return static_cast<std::int64_t>(std::time(nullptr)); }),
       writer_(setup_ ? createContainerWriter(setup_->container) : nullptr) {}
 
+const char* GenerationJob::initFailedText() const {
+    return setup_ && setup_->container == ContainerFormat::Mp4 ? kMp4InitFailedText : kInitFailedText;
+}
+
+const char* GenerationJob::encodeFailedText() const {
+    return setup_ && setup_->container == ContainerFormat::Mp4 ? kMp4EncodeFailedText : kEncodeFailedText;
+}
+
 bool GenerationJob::running() const {
     std::lock_guard<std::mutex> guard(lock_);
     return running_;
@@ -341,8 +354,10 @@ void GenerationJob::run() {
     options.compressorType = setup_->compressorType;
     options.compressorHandler = setup_->compressorHandler;
     if (setup_->codecState) options.codecState = *setup_->codecState;
+    options.videoBitRateKbps = setup_->videoBitRateKbps;
     options.audio = true;
     const bool withSoundtrack = !project_.clips().empty();
+    if (setup_->container == ContainerFormat::Mp4) options.audioBitRateKbps = setup_->audioBitRateKbps;
     if (withSoundtrack) {
         options.audioBitRateKbps = setup_->audioBitRateKbps;
         options.audioDelayCompensated = true;
@@ -354,7 +369,7 @@ void GenerationJob::run() {
     const WriterError opened = writer.open(options);
     KESTRELLE_LOG_AS(kLogSource, 0, "Total Frames %d", budget);
     if (opened != WriterError::Ok) {
-        showMessage(kInitFailedText, MessageFlags::kWarningOk);
+        showMessage(initFailedText(), MessageFlags::kWarningOk);
         setCompleted(false);
     } else {
         {
@@ -373,7 +388,7 @@ void GenerationJob::run() {
     }
     if (!writer.close() && completed()) {
         // The file could not be finished: never report it as done.
-        showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
+        showMessage(encodeFailedText(), MessageFlags::kWarningOk);
         setCompleted(false);
     }
 }
@@ -420,7 +435,7 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget, SoundtrackF
             }
             const std::int16_t* audio = frameAudio();
             if (!writer.writeFrame(still.constBits(), audio, audioValues)) {
-                showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
+                showMessage(encodeFailedText(), MessageFlags::kWarningOk);
                 return;
             }
         }
@@ -438,7 +453,7 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget, SoundtrackF
             if (callbacks_.unknownEffect) callbacks_.unknownEffect(i, slide->transitionEffect);
         }
         if (effectWriter.writeFailed) {
-            showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
+            showMessage(encodeFailedText(), MessageFlags::kWarningOk);
             return;
         }
         if (soundtrack && slide->transitionEffect == 0)
@@ -455,7 +470,7 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget, SoundtrackF
     black.fill(0u);
     const std::int16_t* audio = frameAudio();
     if (!writer.writeFrame(black.constBits(), audio, audioValues)) {
-        showMessage(kEncodeFailedText, MessageFlags::kWarningOk);
+        showMessage(encodeFailedText(), MessageFlags::kWarningOk);
         return;
     }
     setCompleted(true);

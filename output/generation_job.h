@@ -41,7 +41,10 @@ struct GenerationSetup {
     std::uint32_t compressorHandler = 0;
     std::optional<std::vector<std::uint8_t>> codecState;
     std::string outputPath;  // the file to write
+    // The codec entry's container; MP4 files take the profile's video bit rate as their average rate
+    // (when the H.264 settings ask for one) and always carry the profile's audio bit rate.
     ContainerFormat container = ContainerFormat::Avi;
+    int videoBitRateKbps = 0;
     // With soundtrack clips: the crossfade between clips and the fade-out at the show's end, in seconds,
     // and the MP3 stream's bit rate (the profile's). Without clips the audio stays the silent stream it
     // always was, at the encoder's own rate.
@@ -117,6 +120,9 @@ private:
 
     void writeSlides(ContainerWriter& writer, int budget, SoundtrackFeed* soundtrack);
     Step waitWhilePausedOrCancelled();
+    // The failure texts of the setup's container.
+    const char* initFailedText() const;
+    const char* encodeFailedText() const;
     void setCompleted(bool value);
     void advanceProgress(int position);
     QImage loadPicture(int slideIndex) const;

@@ -45,6 +45,8 @@ double frameRateForIndex(int index) {
             return kFrameRatePal;
         case 2:
             return kFrameRateLow;
+        case 3:
+            return kFrameRateHigh;
         default:
             return kFrameRateNtsc;
     }

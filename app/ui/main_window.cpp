@@ -604,7 +604,11 @@ void LumoDlg::buildControls() {
     auto* nameLabel = makeLabel(QStringLiteral("File Name:"), frame_);
     fileName_ = new QLineEdit(frame_);
     nameLabel->setBuddy(fileName_);
-    auto* aviLabel = makeLabel(QStringLiteral(".avi"), frame_);
+    extensionLabel_ = makeLabel(QStringLiteral(".avi"), frame_);
+    // Room for either extension, so switching profiles never moves the fields.
+    extensionLabel_->setMinimumWidth(
+        std::max(extensionLabel_->fontMetrics().horizontalAdvance(QStringLiteral(".mp4")),
+                 extensionLabel_->fontMetrics().horizontalAdvance(QStringLiteral(".avi"))));
 
     auto* targetLabel = makeLabel(QStringLiteral("Target:"), frame_);
     target_ = new QLineEdit(frame_);
@@ -634,7 +638,7 @@ void LumoDlg::buildControls() {
     fields->addWidget(config_, 0, 2, Qt::AlignLeft);
     fields->addWidget(nameLabel, 1, 0);
     fields->addWidget(fileName_, 1, 1);
-    fields->addWidget(aviLabel, 1, 2, Qt::AlignLeft);
+    fields->addWidget(extensionLabel_, 1, 2, Qt::AlignLeft);
     fields->addWidget(targetLabel, 2, 0);
     fields->addWidget(target_, 2, 1);
     fields->addWidget(browse_, 2, 2, Qt::AlignLeft);
@@ -723,6 +727,12 @@ void LumoDlg::refreshProfiles() {
     ComboBoxSink sink(profileList_);
     store_.fillProfileCombo(sink);
     if (profileList_->count() > 0) profileList_->setCurrentIndex(store_.currentProfileIndex());
+    updateExtensionLabel();
+}
+
+void LumoDlg::updateExtensionLabel() {
+    if (extensionLabel_ != nullptr)
+        extensionLabel_->setText(QString::fromStdString(currentOutputExtension(store_)));
 }
 
 void LumoDlg::applyDefaults() {
@@ -753,6 +763,7 @@ void LumoDlg::addToStoryboard(const DragPayload& payload) {
 
 void LumoDlg::profileSelected(int index) {
     if (index >= 0) store_.selectProfile(index);
+    updateExtensionLabel();
 }
 
 void LumoDlg::fileNameChanged(const QString& text) {
@@ -773,8 +784,9 @@ void LumoDlg::start() {
     switch (checkStart(request)) {
         case StartDecision::Go:
             if (dialogs_.generate)
-                dialogs_.generate(this, store_, project(),
-                                  outputFilePath(store_.targetPath(), store_.outputName()));
+                dialogs_.generate(
+                    this, store_, project(),
+                    outputFilePath(store_.targetPath(), store_.outputName(), currentOutputExtension(store_)));
             return;
         case StartDecision::NoCodec:
             QDesktopServices::openUrl(QUrl(QString::fromLatin1(kDownloadPageUrl)));

@@ -69,6 +69,7 @@ public:
 
     // The controls, for tests and the gallery.
     QComboBox* profileList() const { return profileList_; }
+    QLabel* extensionLabel() const { return extensionLabel_; }
     QLineEdit* fileNameEdit() const { return fileName_; }
     QLineEdit* targetEdit() const { return target_; }
     QMenuBar* menuBar() const { return menuBar_; }
@@ -101,6 +102,7 @@ public Q_SLOTS:
     void openFolderPath(const QByteArray& path);
     // Message kProfilesChangedMessage: refill the profile list and select the current profile.
     void refreshProfiles();
+    void updateExtensionLabel();
     // Message kApplyDefaultsMessage: the default durations and effect to every slide.
     void applyDefaults();
     // The photo browser's selection added from the keyboard: photos after the last photo slide, WAV
@@ -207,6 +209,8 @@ private:
     StoryboardControl* storyboard_ = nullptr;
     QGroupBox* frame_ = nullptr;
     QComboBox* profileList_ = nullptr;
+    // ".avi" or ".mp4" beside the file name: the current profile's codec decides.
+    QLabel* extensionLabel_ = nullptr;
     QLineEdit* fileName_ = nullptr;
     QLineEdit* target_ = nullptr;
     QPushButton* browse_ = nullptr;

@@ -1,5 +1,7 @@
 #include "config/ui/codec_config_dialog.h"
 
+#include "config/ui/h264_config_dialog.h"
+
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -86,6 +88,8 @@ bool QtCodecConfigurator::configure(VideoCompressor& compressor, QObject* parent
 void installCodecConfigDialog() {
     static QtCodecConfigurator configurator;
     setCodecConfigurator(&configurator);
+    static QtH264Configurator h264Configurator;
+    setH264Configurator(&h264Configurator);
 }
 
 }  // namespace kestrelle

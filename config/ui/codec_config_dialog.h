@@ -39,7 +39,8 @@ public:
     bool configure(VideoCompressor& compressor, QObject* parentWindow) override;
 };
 
-// Installs one QtCodecConfigurator for configureCodec (call once the application object exists).
+// Installs one QtCodecConfigurator and one QtH264Configurator (for the MP4 codecs) for configureCodec
+// (call once the application object exists).
 void installCodecConfigDialog();
 
 }  // namespace kestrelle

@@ -265,6 +265,9 @@ void ConfigDialog::refreshFromModel() {
     codecCombo_->setCurrentIndex(model_.codecSelection());
     configureButton_->setEnabled(model_.configureEnabled());
     const QSignalBlocker blockFrameRate(frameRateCombo_);
+    // 60 fps comes and goes with the codec's container.
+    const std::vector<std::string> frameRates = model_.offeredFrameRates();
+    if (!hasItems(frameRateCombo_, frameRates)) setItems(frameRateCombo_, frameRates);
     frameRateCombo_->setCurrentIndex(model_.frameRateSelection());
     const QSignalBlocker blockAudio(audioBitRateCombo_);
     audioBitRateCombo_->setCurrentIndex(model_.audioBitRateSelection());

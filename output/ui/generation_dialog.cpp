@@ -57,10 +57,11 @@ GenerationDialog::GenerationDialog(const SlideShowProject& project, std::optiona
         if (std::find(silentClips_.begin(), silentClips_.end(), path) == silentClips_.end())
             silentClips_.push_back(path);
     };
+    const bool mp4 = setup && setup->container == ContainerFormat::Mp4;
     job_ = std::make_unique<GenerationJob>(project, std::move(setup), std::move(callbacks));
     job_->setClock([this] { return clock_(); });
 
-    setWindowTitle(QStringLiteral("Generate AVI"));
+    setWindowTitle(mp4 ? QStringLiteral("Generate MP4") : QStringLiteral("Generate AVI"));
     setModal(true);
     buildControls();
 

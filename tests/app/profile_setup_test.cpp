@@ -112,5 +112,21 @@ TEST_F(ProfileSetupTest, TheProgramsOwnProfilesLoadWithNormalQualityCurrent) {
                                                                  : store.firstCodec());
 }
 
+// A user of an earlier version keeps every profile file of theirs, edited or not, and gets the MP4
+// profiles that were added since.
+TEST_F(ProfileSetupTest, ProfilesAddedToTheProgramReachAnExistingUserWithoutTouchingTheirFiles) {
+    fs::create_directories(userDir());
+    ASSERT_TRUE(writeFile(userDir() + "/Normal Quality(.avi).ipf", "edited by the user"));
+    ASSERT_TRUE(writeFile(userDir() + "/Mine.ipf", "my own"));
+    ASSERT_GE(setUpUserProfileFolder(), 5) << programFolder();
+    EXPECT_EQ(readFile(userDir() + "/Normal Quality(.avi).ipf"), "edited by the user");
+    EXPECT_EQ(readFile(userDir() + "/Mine.ipf"), "my own");
+    for (const char* name : {"MP4 1080p(.mp4)", "MP4 720p(.mp4)", "MP4 4K(.mp4)", "MP4 1080p 60(.mp4)",
+                             "MP4 Phone portrait(.mp4)"})
+        EXPECT_TRUE(fs::is_regular_file(userDir() + "/" + name + ".ipf")) << name;
+    // A second start copies nothing more.
+    EXPECT_EQ(setUpUserProfileFolder(), 0);
+}
+
 }  // namespace
 }  // namespace kestrelle

@@ -1,6 +1,7 @@
 // kestrelle-render as a user runs it: exit statuses, messages, and a render on a fresh data folder.
 
 #include "base/data_folder.h"
+#include "media/video_compressor.h"
 #include "render/photo_loader.h"
 #include "tests/support/temp_home.h"
 
@@ -368,6 +369,69 @@ TEST_F(RenderCliTest, UndecodablePhotoRendersBlackWithAWarning) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.err.find("broken.jpg"), std::string::npos) << result.err;
     EXPECT_TRUE(std::filesystem::exists(path("out.avi")));
+}
+
+// The MP4 codecs are listed exactly when libavcodec has their encoders.
+TEST_F(RenderCliTest, ListsTheMp4CodecsAndProfilesWhenTheEncoderIsPresent) {
+    const RunResult codecs = render({QStringLiteral("--list-codecs")});
+    ASSERT_EQ(codecs.status, 0);
+    EXPECT_EQ(codecs.out.find("H.264 (MP4)\n") != std::string::npos, hasEncoderNamed("libx264"))
+        << codecs.out;
+    EXPECT_EQ(codecs.out.find("H.265 (MP4)\n") != std::string::npos, hasEncoderNamed("libx265"))
+        << codecs.out;
+    const RunResult profiles = render({QStringLiteral("--list-profiles")});
+    ASSERT_EQ(profiles.status, 0);
+    if (hasEncoderNamed("libx264")) {
+        EXPECT_NE(profiles.out.find("MP4 1080p 60(.mp4), 1920x1080, 60.00 fps, H.264 (MP4)"),
+                  std::string::npos)
+            << profiles.out;
+    }
+}
+
+// Probes one stream property list of a file: "codec_name,width,height" per stream.
+std::string probeStreams(const std::string& file) {
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                 QStringLiteral("stream=codec_name,width,height:format=format_name"), QStringLiteral("-of"),
+                 QStringLiteral("csv=p=0"), QString::fromStdString(file)});
+    if (!probe.waitForFinished(60000)) return {};
+    return probe.readAllStandardOutput().toStdString();
+}
+
+// -p takes an MP4 profile's name without "(.mp4)"; the file gets ".mp4" and holds H.264 and AAC, and an
+// extension given with -o stays.
+TEST_F(RenderCliTest, AnMp4ProfileWritesAnMp4FileWhatEverTheNameLacks) {
+    if (!hasEncoderNamed("libx264")) GTEST_SKIP() << "libx264 is not available";
+    const QString photos = photoFolder(2);
+    const QStringList timing{QStringLiteral("-s"), QStringLiteral("0.3"), QStringLiteral("-t"),
+                             QStringLiteral("0.2")};
+    RunResult result = render(QStringList{photos, QStringLiteral("-p"), QStringLiteral("mp4 720p"),
+                                          QStringLiteral("-o"), file("clip")} +
+                              timing);
+    ASSERT_EQ(result.status, 0) << result.err;
+    ASSERT_TRUE(std::filesystem::exists(path("clip.mp4")));
+    EXPECT_FALSE(std::filesystem::exists(path("clip.avi")));
+    const std::string streams = probeStreams(path("clip.mp4"));
+    EXPECT_NE(streams.find("h264,1280,720"), std::string::npos) << streams;
+    EXPECT_NE(streams.find("aac"), std::string::npos) << streams;
+    EXPECT_NE(streams.find("mp4"), std::string::npos) << streams;
+
+    // An explicit extension is the user's choice.
+    result = render(QStringList{photos, QStringLiteral("-p"), QStringLiteral("MP4 720p(.mp4)"),
+                                QStringLiteral("-o"), file("kept.avi")} +
+                    timing);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(std::filesystem::exists(path("kept.avi")));
+    EXPECT_FALSE(std::filesystem::exists(path("kept.avi.mp4")));
+    EXPECT_NE(probeStreams(path("kept.avi")).find("h264"), std::string::npos);
+
+    // The AVI names may drop their ending too, and still write AVI.
+    result = render(QStringList{photos, QStringLiteral("-p"), QStringLiteral("normal quality"),
+                                QStringLiteral("-o"), file("old")} +
+                    timing);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(std::filesystem::exists(path("old.avi")));
 }
 
 }  // namespace

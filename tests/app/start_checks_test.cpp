@@ -173,6 +173,32 @@ TEST_F(StartChecksTest, OverwriteYesGoesOnAndTheExistingFileIsLeftToTheJob) {
     EXPECT_EQ(readFile(target_ + "/Holiday.avi"), "old bytes");
 }
 
+// With an MP4 profile the question is about the .mp4 file: an .avi of that name is another file.
+TEST_F(StartChecksTest, TheOverwriteQuestionLooksAtTheFileOfTheProfilesExtension) {
+    class WithX264 : public testing::FakeProvider {
+    public:
+        WithX264() : FakeProvider(testing::xvidOnly()) {}
+        bool hasEncoder(const std::string& name) const override { return name == "libx264"; }
+    };
+    WithX264 provider;
+    store_ = std::make_unique<SettingsStore>(&provider);
+    store_->listCodecs();
+    store_->load();
+    store_->setTargetPath(target_);
+    store_->settings().TargetChanged = 1;
+    store_->setOutputName("Holiday");
+    for (int i = 0; i < store_->profileCount(); ++i)
+        if (store_->profileAt(i)->name == "MP4 720p(.mp4)") store_->selectProfile(i);
+    ASSERT_EQ(store_->currentProfile()->name, "MP4 720p(.mp4)");
+    writeFile(target_ + "/Holiday.avi", "old bytes");
+    EXPECT_EQ(check(), StartDecision::Go);
+    EXPECT_TRUE(messages_.texts.empty());
+    writeFile(target_ + "/Holiday.mp4", "old bytes");
+    messages_.answers = {MessageAnswer::kNo};
+    EXPECT_EQ(check(), StartDecision::OverwriteDeclined);
+    EXPECT_EQ(messages_.texts, std::vector<std::string>{kOverwriteQuestion});
+}
+
 TEST(OutputNameTest, ReservedEmptyAndOverlongNames) {
     for (char reserved : std::string("\\/:*?\"<>|")) {
         EXPECT_EQ(checkOutputName(std::string("a") + reserved + "b"), NameCheck::ReservedCharacter)
@@ -197,6 +223,36 @@ TEST(TargetFolderTest, ChosenFoldersAndOutputPaths) {
     EXPECT_EQ(chosenTargetFolder(""), "");
     EXPECT_EQ(outputFilePath("/", "Show"), "/Show.avi");
     EXPECT_EQ(outputFilePath("/home/ann", "Show"), "/home/ann/Show.avi");
+    EXPECT_EQ(outputFilePath("/home/ann/", "Show", ".mp4"), "/home/ann/Show.mp4");
+}
+
+// A provider with the Xvid compressor and libx264.
+class XvidAndX264 : public testing::FakeProvider {
+public:
+    XvidAndX264() : FakeProvider({testing::FakeSpec{"Xvid MPEG-4 Codec", makeFourCC('X', 'V', 'I', 'D')}}) {}
+    bool hasEncoder(const std::string& name) const override { return name == "libx264"; }
+};
+
+TEST(OutputExtensionTest, TheCurrentProfilesCodecChoosesTheExtension) {
+    XvidAndX264 provider;
+    SettingsStore store(&provider);
+    store.listCodecs();
+    EXPECT_EQ(currentOutputExtension(store), ".avi");  // no profile yet
+    OutputProfile avi;
+    avi.name = "Old(.avi)";
+    avi.CodecName = "Xvid MPEG-4 Codec";
+    OutputProfile mp4;
+    mp4.name = "New(.mp4)";
+    mp4.CodecName = "H.264 (MP4)";
+    store.addProfile(avi);
+    store.addProfile(mp4);
+    store.selectProfile(0);
+    EXPECT_EQ(currentOutputExtension(store), ".avi");
+    store.selectProfile(1);
+    EXPECT_EQ(currentOutputExtension(store), ".mp4");
+    // A codec that is no longer listed writes AVI, as the first codec then does.
+    store.findProfile("New(.mp4)")->CodecName = "Gone";
+    EXPECT_EQ(currentOutputExtension(store), ".avi");
 }
 
 TEST(MountPointTest, NamesTheMountHoldingThePath) {

@@ -3,6 +3,7 @@
 #include "config/settings_store.h"
 #include "config/ui/codec_config_dialog.h"
 #include "config/ui/config_dialog.h"
+#include "config/ui/h264_config_dialog.h"
 #include "config/ui/new_profile_dialog.h"
 #include "render/ui/transition_icons.h"
 #include "tests/gallery/gallery.h"
@@ -55,6 +56,28 @@ KESTRELLE_GALLERY_ENTRY({"config_new_profile_reserved_characters", [] {
 KESTRELLE_GALLERY_ENTRY({"codec_config_dialog", [] {
                              return std::unique_ptr<QWidget>(std::make_unique<CodecConfigDialog>(
                                  QStringLiteral("Xvid MPEG-4 Codec"), CompressorSettings{}));
+                         }});
+
+// The Profile page with an MP4 profile: the H.264 codec and 60 fps among the rates. The current
+// profile is restored once the dialog has read it.
+KESTRELLE_GALLERY_ENTRY({"config_dialog_mp4", [] {
+                             SettingsStore& store = SettingsStore::instance();
+                             const int before = store.currentProfileIndex();
+                             for (int i = 0; i < store.profileCount(); ++i)
+                                 if (store.profileAt(i)->name == "MP4 1080p 60(.mp4)") store.selectProfile(i);
+                             std::unique_ptr<ConfigDialog> dialog = sampleConfigDialog();
+                             if (before >= 0) store.selectProfile(before);
+                             return std::unique_ptr<QWidget>(std::move(dialog));
+                         }});
+
+// Configure with an MP4 codec: the H.264 settings, constant quality chosen.
+KESTRELLE_GALLERY_ENTRY({"h264_config_dialog", [] {
+                             H264Settings settings;
+                             settings.rateControl = H264RateControl::ConstantQuality;
+                             settings.constantQuality = 21;
+                             settings.preset = "medium";
+                             return std::unique_ptr<QWidget>(std::make_unique<H264ConfigDialog>(
+                                 QStringLiteral("H.264 Settings"), settings));
                          }});
 
 }  // namespace

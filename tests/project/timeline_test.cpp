@@ -41,7 +41,8 @@ TEST(TimelineTest, FrameRateIndexesOutsideTheTableMeanNtsc) {
     EXPECT_DOUBLE_EQ(frameRateForIndex(1), 25.0);
     EXPECT_DOUBLE_EQ(frameRateForIndex(2), 15.0);
     EXPECT_DOUBLE_EQ(frameRateForIndex(7), 29.97);
-    EXPECT_DOUBLE_EQ(frameRateForIndex(3), 29.97);
+    EXPECT_DOUBLE_EQ(frameRateForIndex(3), 60.0);  // the MP4 codecs' rate
+    EXPECT_DOUBLE_EQ(frameRateForIndex(4), 29.97);
     EXPECT_DOUBLE_EQ(frameRateForIndex(-1), 29.97);
     EXPECT_DOUBLE_EQ(frameRateForIndex(INT_MIN), 29.97);
 }

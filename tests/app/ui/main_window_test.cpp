@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -482,6 +483,55 @@ TEST_F(MainWindowTest, StartWritesTheVideoThroughTheProgramsDialogs) {
     EXPECT_EQ(readFile(video).substr(0, 4), "RIFF");
     EXPECT_EQ(messages_.texts,
               std::vector<std::string>{"Output file completed. Do you want to open the destination folder?"});
+}
+
+// The shipped profiles with libx264 present: the MP4 profiles are usable.
+class Mp4Provider : public testing::FakeProvider {
+public:
+    Mp4Provider() : FakeProvider(testing::xvidOnly()) {}
+    bool hasEncoder(const std::string& name) const override { return name == "libx264"; }
+};
+
+class MainWindowMp4Test : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        store_ = std::make_unique<SettingsStore>(&mp4Provider_);
+        store_->listCodecs();
+        store_->load();
+    }
+    int profileIndex(const std::string& name) const {
+        const OutputProfile* wanted = store_->findProfile(name);
+        for (int i = 0; i < store_->profileCount(); ++i)
+            if (store_->profileAt(i) == wanted) return i;
+        return -1;
+    }
+    Mp4Provider mp4Provider_;
+};
+
+TEST_F(MainWindowMp4Test, TheExtensionBesideTheFileNameFollowsTheProfileAndReachesTheOutputPath) {
+    LumoDlg& w = window();
+    const int mp4 = profileIndex("MP4 1080p(.mp4)");
+    const int avi = profileIndex("Normal Quality(.avi)");
+    ASSERT_GE(mp4, 0);
+    ASSERT_GE(avi, 0);
+    w.profileList()->setCurrentIndex(avi);
+    EXPECT_EQ(w.extensionLabel()->text(), QStringLiteral(".avi"));
+    w.profileList()->setCurrentIndex(mp4);
+    EXPECT_EQ(w.extensionLabel()->text(), QStringLiteral(".mp4"));
+    // Both extensions fit without moving the file name field.
+    EXPECT_GE(w.extensionLabel()->width(),
+              w.extensionLabel()->fontMetrics().horizontalAdvance(QStringLiteral(".mp4")));
+
+    makeReadyToStart();
+    QTest::mouseClick(w.startButton(), Qt::LeftButton);
+    EXPECT_EQ(generated_, 1);
+    EXPECT_EQ(generatedPath_, target_ + "/Untitled.mp4");
+
+    w.profileList()->setCurrentIndex(avi);
+    EXPECT_EQ(w.extensionLabel()->text(), QStringLiteral(".avi"));
+    QTest::mouseClick(w.startButton(), Qt::LeftButton);
+    EXPECT_EQ(generatedPath_, target_ + "/Untitled.avi");
 }
 
 }  // namespace
