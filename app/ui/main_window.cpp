@@ -129,6 +129,12 @@ LumoDlg::~LumoDlg() {
     // The stack (the storyboard's) announces its own clearing as it goes; nothing of this window may
     // hear it then.
     QObject::disconnect(&history().stack(), nullptr, this, nullptr);
+    // The storyboard outlives this window's members (it goes with the base class): it must not call
+    // back into them while it is destroyed.
+    storyboard_->project().setDefaultsProvider({});
+    storyboard_->project().setCrossfadeProvider({});
+    storyboard_->setFrameRateProvider({});
+    storyboard_->setVideoSizeProvider({});
 }
 
 SlideShowProject& LumoDlg::project() {

@@ -197,6 +197,9 @@ StoryboardControl::StoryboardControl(QWidget* parent, std::function<SlideDefault
 }
 
 StoryboardControl::~StoryboardControl() {
+    // The history's stack announces its own clearing when it goes, after this body: the control must
+    // not hear it half destroyed.
+    QObject::disconnect(&history_.stack(), nullptr, this, nullptr);
     // The workers first: nothing they report may arrive while the control goes.
     thumbnailMaker_.reset();
     peakCache_.reset();
