@@ -209,13 +209,6 @@ void placeLargeBlocksOnTheHeap() {
     (void)done;
 }
 
-// Repeated still frames are stored without the encoder unless KESTRELLE_ENCODE_EVERY_FRAME is set
-// (to anything but "0"): the switch for comparisons, and the way back should a player mind.
-bool everyFrameEncoded() {
-    const char* value = std::getenv("KESTRELLE_ENCODE_EVERY_FRAME");
-    return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
-}
-
 // Stereo sample frames the audio must have reached after `frames` video frames.
 std::int64_t audioTarget(std::int64_t frames, double fps) {
     if (!(fps > 0) || !std::isfinite(fps)) return 0;

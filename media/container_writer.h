@@ -110,4 +110,8 @@ public:
 // A closed writer for `format`.
 std::unique_ptr<ContainerWriter> createContainerWriter(ContainerFormat format);
 
+// Repeated still frames are stored without the encoder unless KESTRELLE_ENCODE_EVERY_FRAME is set
+// (to anything but "0"): the switch for comparisons, and the way back should a player mind.
+bool everyFrameEncoded();
+
 }  // namespace kestrelle

@@ -3,6 +3,7 @@
 #include "base/run_log.h"
 #include "media/bgra_to_yuv420.h"
 #include "media/h264_settings.h"
+#include "media/h264_skip_frames.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -20,6 +21,8 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -32,6 +35,9 @@ namespace {
 constexpr int kSampleRate = 44100;
 constexpr int kDefaultAudioKbps = 128;
 constexpr int kMaxDimension = 16384;
+// Repeats of a still handed to the encoder before skip frames take over: the encoder spends them on
+// sharpening the still's first picture, as it would on a longer run of the same picture.
+constexpr int kRepeatsEncoded = 2;
 
 struct CodecContextDeleter {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
@@ -119,11 +125,92 @@ struct Mp4Writer::State {
     bool stillFirstPending = false;
     const std::uint8_t* stillPixels = nullptr;
     bool keyFramePending = false;
+    int keyFrameInterval = 1;
+    int framesSinceKeyFrame = 0;
+    int repeatsEncoded = 0;  // of the current still
+
+    // Repeats written as skip frames (H.264 only; see media/h264_skip_frames.h).
+    struct EncodedFrame {
+        std::int64_t pts = 0;
+        int skipsAfter = 0;  // skip frames that follow it
+    };
+    bool skipFramesPossible = false;  // the encoder's stream takes skip frames
+    bool skipFrames = false;          // and they are still written
+    bool longSamples = false;         // repeats lengthen the sample before them instead
+    H264StreamFacts facts;
+    std::deque<EncodedFrame> encoderQueue;  // frames handed to the encoder, not yet back
+    int frameNumOffset = 0;                 // skip frames since the last IDR frame
+    int lastFrameNum = 0;
+    std::int64_t lastVideoPts = -1;  // of the last video packet written
+    int framesWithoutEncoder = 0;
+    std::vector<std::uint8_t> packetBytes;
 };
 
 namespace {
 
 using State = Mp4Writer::State;
+
+// Writes the packet in s.packet (its time stamps in `codec`'s time base) to `stream`.
+bool writePacket(State& s, AVCodecContext* codec, AVStream* stream) {
+    av_packet_rescale_ts(s.packet.get(), codec->time_base, stream->time_base);
+    s.packet->stream_index = stream->index;
+    const int rc = av_interleaved_write_frame(s.format.get(), s.packet.get());
+    if (rc >= 0 && s.flushEachPacket) avio_flush(s.format->pb);
+    if (rc < 0 || (s.format->pb && s.format->pb->error < 0)) {
+        MP4_LOG(2, "Writing %s failed: %s.", s.fileName.c_str(),
+                avErrorText(rc < 0 ? rc : s.format->pb->error).c_str());
+        return false;
+    }
+    return true;
+}
+
+// Writes `bytes` as the video packet of frame `pts`.
+bool writeVideoBytes(State& s, const std::vector<std::uint8_t>& bytes, std::int64_t pts, bool key) {
+    av_packet_unref(s.packet.get());
+    if (av_new_packet(s.packet.get(), static_cast<int>(bytes.size())) < 0) return false;
+    std::memcpy(s.packet->data, bytes.data(), bytes.size());
+    s.packet->pts = pts;
+    s.packet->dts = pts;
+    s.packet->duration = 1;
+    if (key) s.packet->flags |= AV_PKT_FLAG_KEY;
+    s.lastVideoPts = pts;
+    return writePacket(s, s.video.get(), s.videoStream);
+}
+
+// A skip frame for frame `pts`: the next reference frame, a copy of the one before. With long samples
+// none is written and the sample before simply lasts longer.
+bool writeSkipFrame(State& s, std::int64_t pts) {
+    if (s.longSamples) return true;
+    s.lastFrameNum = (s.lastFrameNum + 1) % (1 << s.facts.log2MaxFrameNum);
+    s.frameNumOffset = (s.frameNumOffset + 1) % (1 << s.facts.log2MaxFrameNum);
+    return writeVideoBytes(s, makeH264SkipFrame(s.facts, s.lastFrameNum), pts, false);
+}
+
+// An encoded frame back from the encoder, renumbered behind the skip frames before it, then the skip
+// frames that follow it.
+bool writeEncodedFrame(State& s) {
+    s.packetBytes.assign(s.packet->data, s.packet->data + s.packet->size);
+    H264FrameFacts frame;
+    if (s.encoderQueue.empty() || !renumberH264Frame(s.packetBytes, s.facts, s.frameNumOffset, frame)) {
+        MP4_LOG(2, "The encoder gave a frame that cannot be renumbered.");
+        return false;
+    }
+    const State::EncodedFrame encoded = s.encoderQueue.front();
+    s.encoderQueue.pop_front();
+    if (frame.idr) s.frameNumOffset = 0;
+    s.lastFrameNum = frame.frameNum;
+    if (!frame.reference) {
+        // Nothing may copy a frame that is no reference: later repeats go to the encoder.
+        MP4_LOG(1, "The encoder wrote a frame that is no reference; skip frames stop here.");
+        s.skipFrames = false;
+    }
+    const bool key = (s.packet->flags & AV_PKT_FLAG_KEY) != 0;
+    if (!writeVideoBytes(s, s.packetBytes, encoded.pts, key)) return false;
+    for (int k = 1; k <= encoded.skipsAfter; ++k) {
+        if (!writeSkipFrame(s, encoded.pts + k)) return false;
+    }
+    return true;
+}
 
 // Hands one frame (none: the flush) to `codec` and writes every packet it gives back.
 bool encodeAndWrite(State& s, AVCodecContext* codec, AVStream* stream, const AVFrame* frame) {
@@ -139,15 +226,9 @@ bool encodeAndWrite(State& s, AVCodecContext* codec, AVStream* stream, const AVF
             MP4_LOG(2, "Encoding failed: %s.", avErrorText(rc).c_str());
             return false;
         }
-        av_packet_rescale_ts(s.packet.get(), codec->time_base, stream->time_base);
-        s.packet->stream_index = stream->index;
-        rc = av_interleaved_write_frame(s.format.get(), s.packet.get());
-        if (rc >= 0 && s.flushEachPacket) avio_flush(s.format->pb);
-        if (rc < 0 || (s.format->pb && s.format->pb->error < 0)) {
-            MP4_LOG(2, "Writing %s failed: %s.", s.fileName.c_str(),
-                    avErrorText(rc < 0 ? rc : s.format->pb->error).c_str());
-            return false;
-        }
+        const bool ok = codec == s.video.get() && s.skipFramesPossible ? writeEncodedFrame(s)
+                                                                       : writePacket(s, codec, stream);
+        if (!ok) return false;
     }
 }
 
@@ -224,9 +305,19 @@ bool setUpVideo(State& s, const ContainerWriterOptions& options, WriterError& er
     c->color_range = AVCOL_RANGE_MPEG;
     if (s.format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(c->priv_data, "preset", settings.preset.c_str(), 0);
-    if (options.compressorHandler == kH264Handler) {
+    const bool h264 = options.compressorHandler == kH264Handler;
+    if (h264) {
         av_opt_set(c->priv_data, "profile", "high", 0);
         av_opt_set_int(c->priv_data, "forced-idr", 1, 0);
+    }
+    // Skip frames for repeats need every encoded frame to be the one reference of the next.
+    const bool wantSkipFrames = h264 && !everyFrameEncoded();
+    if (wantSkipFrames) {
+        c->max_b_frames = 0;
+        c->refs = 1;
+        // The encoder sees the gaps the skip frames fill in its time stamps: its rate control spends
+        // the bits by time, not by frame.
+        av_opt_set(c->priv_data, "x264-params", "force-cfr=0", 0);
     }
     if (settings.rateControl == H264RateControl::AverageBitRate && options.videoBitRateKbps > 0) {
         const std::int64_t bits = static_cast<std::int64_t>(options.videoBitRateKbps) * 1000;
@@ -243,6 +334,16 @@ bool setUpVideo(State& s, const ContainerWriterOptions& options, WriterError& er
         MP4_LOG(1, "%s refuses %dx%d at %d/%d: %s.", encoderName, s.width, s.height, rate.num, rate.den,
                 avErrorText(rc).c_str());
         return false;
+    }
+    s.keyFrameInterval = c->gop_size;
+    if (wantSkipFrames) {
+        const std::optional<H264StreamFacts> facts = readH264StreamFacts(c->extradata, c->extradata_size);
+        s.skipFramesPossible = facts && skipFramesFit(*facts);
+        if (s.skipFramesPossible) s.facts = *facts;
+        s.skipFrames = s.skipFramesPossible;
+        s.longSamples = s.skipFramesPossible && settings.stillsAsLongSamples;
+        if (!s.skipFramesPossible)
+            MP4_LOG(1, "The encoder's stream takes no skip frames; every frame is encoded.");
     }
     s.videoStream = avformat_new_stream(s.format.get(), nullptr);
     if (!s.videoStream || avcodec_parameters_from_context(s.videoStream->codecpar, c) < 0) return false;
@@ -330,6 +431,14 @@ bool finish(State& s) {
     if (!s.format) return true;
     bool ok = s.headerWritten;
     if (ok && s.video) ok = encodeAndWrite(s, s.video.get(), s.videoStream, nullptr);
+    // With long samples the last sample must still reach the end: it ends on a real skip frame.
+    if (ok && s.longSamples && s.lastVideoPts >= 0 && s.lastVideoPts < s.framesWritten - 1) {
+        s.longSamples = false;
+        ok = writeSkipFrame(s, s.framesWritten - 1);
+    }
+    if (s.skipFramesPossible) {
+        MP4_LOG(1, "Frames stored without the encoder: %d of %d.", s.framesWithoutEncoder, s.framesWritten);
+    }
     if (ok && s.audioCodec) {
         ok = encodeAudioFrame(s) && encodeAndWrite(s, s.audioCodec.get(), s.audioStream, nullptr);
     }
@@ -345,42 +454,69 @@ bool finish(State& s) {
     return ok;
 }
 
-bool writeVideo(State& s, const std::uint8_t* pixels) {
+// Converts `pixels` into the picture handed to the encoder.
+void convertPicture(State& s, const std::uint8_t* pixels) {
+    AVFrame* f = s.picture.get();
+    if (s.fastConversion) {
+        const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(s.width) * 4;
+        convertBgraToYuv420(
+            pixels + stride * (s.height - 1), -stride, s.width, s.height,
+            Yuv420Planes{f->data[0], f->data[1], f->data[2], f->linesize[0], f->linesize[1], f->linesize[2]});
+        return;
+    }
+    const bool bottomUp = s.layout != FrameLayout::Yuy2;
+    const int bytesPerPixel = s.layout == FrameLayout::Rgb32BottomUp   ? 4
+                              : s.layout == FrameLayout::Rgb24BottomUp ? 3
+                                                                       : 2;
+    const int stride = s.width * bytesPerPixel;
+    const std::uint8_t* first =
+        bottomUp ? pixels + static_cast<std::ptrdiff_t>(stride) * (s.height - 1) : pixels;
+    const int strides[1] = {bottomUp ? -stride : stride};
+    sws_scale(s.scaler.get(), &first, strides, 0, s.height, f->data, f->linesize);
+}
+
+// True when `pixels` repeats the announced still's picture; notes where a still starts.
+bool isRepeat(State& s, const std::uint8_t* pixels) {
+    if (s.stillFramesLeft <= 0) return false;
     bool repeat = false;
-    if (s.stillFramesLeft > 0) {
-        if (s.stillFirstPending) {
-            s.stillPixels = pixels;
-            s.keyFramePending = true;
-        } else {
-            repeat = pixels == s.stillPixels;
-        }
-        s.stillFirstPending = false;
-        s.stillFramesLeft = repeat || pixels == s.stillPixels ? s.stillFramesLeft - 1 : 0;
+    if (s.stillFirstPending) {
+        s.stillPixels = pixels;
+        s.keyFramePending = true;
+        s.repeatsEncoded = 0;
+    } else {
+        repeat = pixels == s.stillPixels;
     }
-    // An announced repeat shows the picture already converted: the encoder gets the same frame again.
-    if (!repeat) {
-        if (av_frame_make_writable(s.picture.get()) < 0) return false;
-        AVFrame* f = s.picture.get();
-        if (s.fastConversion) {
-            const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(s.width) * 4;
-            convertBgraToYuv420(pixels + stride * (s.height - 1), -stride, s.width, s.height,
-                                Yuv420Planes{f->data[0], f->data[1], f->data[2], f->linesize[0],
-                                             f->linesize[1], f->linesize[2]});
-        } else {
-            const bool bottomUp = s.layout != FrameLayout::Yuy2;
-            const int bytesPerPixel = s.layout == FrameLayout::Rgb32BottomUp   ? 4
-                                      : s.layout == FrameLayout::Rgb24BottomUp ? 3
-                                                                               : 2;
-            const int stride = s.width * bytesPerPixel;
-            const std::uint8_t* first =
-                bottomUp ? pixels + static_cast<std::ptrdiff_t>(stride) * (s.height - 1) : pixels;
-            const int strides[1] = {bottomUp ? -stride : stride};
-            sws_scale(s.scaler.get(), &first, strides, 0, s.height, f->data, f->linesize);
-        }
-    }
-    s.picture->pts = s.framesWritten;
-    s.picture->pict_type = s.keyFramePending ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    s.stillFirstPending = false;
+    s.stillFramesLeft = pixels == s.stillPixels ? s.stillFramesLeft - 1 : 0;
+    return repeat;
+}
+
+bool writeVideo(State& s, const std::uint8_t* pixels) {
+    const bool repeat = isRepeat(s, pixels);
+    const std::int64_t pts = s.framesWritten;
+    // With skip frames the encoder sees only some frames, so the key-frame distance is counted here.
+    const bool key =
+        s.keyFramePending || (s.skipFramesPossible && s.framesSinceKeyFrame >= s.keyFrameInterval);
     s.keyFramePending = false;
+    s.framesSinceKeyFrame = key ? 1 : s.framesSinceKeyFrame + 1;
+    if (repeat && !key && s.skipFrames && s.repeatsEncoded >= kRepeatsEncoded) {
+        s.framesWithoutEncoder += 1;
+        if (!s.encoderQueue.empty()) {
+            s.encoderQueue.back().skipsAfter += 1;
+            return true;
+        }
+        return writeSkipFrame(s, pts);
+    }
+    // A repeat shows the picture already converted: the encoder gets the same frame again.
+    if (repeat) {
+        s.repeatsEncoded += 1;
+    } else {
+        if (av_frame_make_writable(s.picture.get()) < 0) return false;
+        convertPicture(s, pixels);
+    }
+    s.picture->pts = pts;
+    s.picture->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    if (s.skipFramesPossible) s.encoderQueue.push_back(State::EncodedFrame{pts, 0});
     return encodeAndWrite(s, s.video.get(), s.videoStream, s.picture.get());
 }
 

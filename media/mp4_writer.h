@@ -10,6 +10,13 @@
 // height of 720 up and BT.601 (SMPTE 170M) below, limited range, and converted with the matching
 // coefficients. A key frame starts every announced still and at least every keyFrameSeconds.
 //
+// Repeats: within an announced still, after the encoder has had the picture three times (to sharpen
+// it), each repeat is written as an H.264 skip frame (media/h264_skip_frames.h) that copies the
+// picture exactly at no encoding cost; libx264 then runs without B frames and with one reference.
+// With the H.264 settings' long samples the repeats are not written at all: the picture's sample
+// lasts until the next one (variable frame rate). KESTRELLE_ENCODE_EVERY_FRAME hands every frame to
+// the encoder instead. H.265 always encodes every frame.
+//
 // Audio: after n accepted frames the stream holds round(n x 44100 / fps) stereo sample frames (the
 // samples each frame brings, then silence for whatever they fall short of). The encoder's priming is
 // declared as an edit list, so audio and video both start at 0 and audioDelayFrames() is 0.
