@@ -35,9 +35,10 @@ namespace {
 constexpr int kSampleRate = 44100;
 constexpr int kDefaultAudioKbps = 128;
 constexpr int kMaxDimension = 16384;
-// Repeats of a still handed to the encoder before skip frames take over: the encoder spends them on
-// sharpening the still's first picture, as it would on a longer run of the same picture.
-constexpr int kRepeatsEncoded = 2;
+// Frames of a still handed to the encoder (from its start and from each key frame in it) before skip
+// frames take over: the encoder spends the repeats among them on sharpening the picture, as it would
+// on a longer run of it.
+constexpr int kStillFramesEncoded = 3;
 
 struct CodecContextDeleter {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
@@ -127,7 +128,7 @@ struct Mp4Writer::State {
     bool keyFramePending = false;
     int keyFrameInterval = 1;
     int framesSinceKeyFrame = 0;
-    int repeatsEncoded = 0;  // of the current still
+    int stillFramesEncoded = 0;  // since the current still or its last key frame began
 
     // Repeats written as skip frames (H.264 only; see media/h264_skip_frames.h).
     struct EncodedFrame {
@@ -482,7 +483,7 @@ bool isRepeat(State& s, const std::uint8_t* pixels) {
     if (s.stillFirstPending) {
         s.stillPixels = pixels;
         s.keyFramePending = true;
-        s.repeatsEncoded = 0;
+        s.stillFramesEncoded = 0;
     } else {
         repeat = pixels == s.stillPixels;
     }
@@ -499,7 +500,8 @@ bool writeVideo(State& s, const std::uint8_t* pixels) {
         s.keyFramePending || (s.skipFramesPossible && s.framesSinceKeyFrame >= s.keyFrameInterval);
     s.keyFramePending = false;
     s.framesSinceKeyFrame = key ? 1 : s.framesSinceKeyFrame + 1;
-    if (repeat && !key && s.skipFrames && s.repeatsEncoded >= kRepeatsEncoded) {
+    if (key) s.stillFramesEncoded = 0;
+    if (repeat && !key && s.skipFrames && s.stillFramesEncoded >= kStillFramesEncoded) {
         s.framesWithoutEncoder += 1;
         if (!s.encoderQueue.empty()) {
             s.encoderQueue.back().skipsAfter += 1;
@@ -508,9 +510,8 @@ bool writeVideo(State& s, const std::uint8_t* pixels) {
         return writeSkipFrame(s, pts);
     }
     // A repeat shows the picture already converted: the encoder gets the same frame again.
-    if (repeat) {
-        s.repeatsEncoded += 1;
-    } else {
+    s.stillFramesEncoded += 1;
+    if (!repeat) {
         if (av_frame_make_writable(s.picture.get()) < 0) return false;
         convertPicture(s, pixels);
     }

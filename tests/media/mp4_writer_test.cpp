@@ -213,6 +213,78 @@ TEST_F(Mp4WriterTest, SlideshowFilePlaysEverywhereWithItsFramesAudioKeyFramesAnd
     }
 }
 
+// Writes 10 moving frames, a 70-frame still (longer than the 2 s key-frame distance at 25 fps) and 10
+// moving frames again, with the H.264 settings `settings`.
+void writeStillShow(const std::string& file, const H264Settings& settings) {
+    const int w = 160, h = 96;
+    ContainerWriterOptions o = options(file, w, h, 25);
+    o.codecState = serializeH264Settings(settings);
+    Mp4Writer writer;
+    ASSERT_EQ(writer.open(o), WriterError::Ok);
+    const auto still = testFrame(w, h, 77);
+    for (int i = 0; i < 90; ++i) {
+        if (i == 10) writer.announceStill(70);
+        const auto moving = testFrame(w, h, i);
+        ASSERT_TRUE(writer.writeFrame(i >= 10 && i < 80 ? still.data() : moving.data(), nullptr, 0));
+    }
+    ASSERT_TRUE(writer.close());
+}
+
+// The decoded video frames' checksums, one a frame (the constant frame rate of the file's timing).
+std::vector<std::string> frameChecksums(const std::string& file) {
+    std::vector<std::string> sums;
+    for (const auto& line : lines(testing::commandOutput(
+             "ffmpeg -v error -i '" + file + "' -map 0:v -fps_mode cfr -f framemd5 - 2>/dev/null"))) {
+        if (line[0] != '#') sums.push_back(line.substr(line.rfind(',') + 1));
+    }
+    return sums;
+}
+
+TEST_F(Mp4WriterTest, RepeatsAreExactCopiesWithKeyFramesAndLongSamplesKeepTheTiming) {
+    const std::string skipped = path("skipped.mp4"), encoded = path("encoded.mp4"), long_ = path("long.mp4");
+    writeStillShow(skipped, H264Settings{});
+    H264Settings longSamples;
+    longSamples.stillsAsLongSamples = true;
+    writeStillShow(long_, longSamples);
+    setenv("KESTRELLE_ENCODE_EVERY_FRAME", "1", 1);
+    writeStillShow(encoded, H264Settings{});
+    unsetenv("KESTRELLE_ENCODE_EVERY_FRAME");
+
+    for (const std::string& file : {skipped, encoded, long_}) {
+        SCOPED_TRACE(file);
+        EXPECT_EQ(run("ffmpeg -v error -i '" + file + "' -f null -"), "");
+        EXPECT_NEAR(std::atof(probe(file, "v", "stream=duration").c_str()), 90 / 25.0, 1e-6);
+        EXPECT_EQ(frameChecksums(file).size(), 90u);
+    }
+    // The encoder has the still's first three frames, and again the three from the key frame the 2 s
+    // distance puts at frame 60, to sharpen the picture; every other repeat is the picture before.
+    const auto sums = frameChecksums(skipped);
+    ASSERT_EQ(sums.size(), 90u);
+    for (int i = 13; i < 80; ++i) {
+        if (i < 60 || i > 62)
+            EXPECT_EQ(sums[static_cast<std::size_t>(i)], sums[i < 60 ? 12 : 62]) << "frame " << i;
+    }
+    const auto keys = lines(probe(skipped, "v", "frame=key_frame"));
+    ASSERT_EQ(keys.size(), 90u);
+    for (int i = 0; i < 90; ++i)
+        EXPECT_EQ(keys[static_cast<std::size_t>(i)] == "1", i == 0 || i == 10 || i == 60) << i;
+    EXPECT_EQ(probe(skipped, "v", "stream=r_frame_rate"), "25/1\n");
+
+    // Long samples: the still is a few samples of longer duration, and shows the same pictures.
+    const auto packets = testing::commandOutput(
+        "ffprobe -v error -count_packets -select_streams v -show_entries "
+        "stream=nb_read_packets -of csv=p=0 '" +
+        long_ + "'");
+    EXPECT_LT(std::atoi(packets.c_str()), 30);
+    EXPECT_EQ(frameChecksums(long_), sums);
+
+    // Encoding every repeat gives nearly the same pictures.
+    const std::string psnr = testing::commandOutput(
+        "ffmpeg -v info -i '" + skipped + "' -i '" + encoded +
+        "' -lavfi psnr -f null - 2>&1 | sed -n 's/.*average:\\([0-9.inf]*\\).*/\\1/p'");
+    EXPECT_GE(std::atof(psnr.c_str()), 38.0) << psnr;
+}
+
 TEST_F(Mp4WriterTest, RatesSizesAndColourTagsFollowTheShow) {
     struct Case {
         int width, height;
