@@ -24,6 +24,8 @@ extern "C" {
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 #define MP4_LOG(level, ...) KESTRELLE_LOG_AS("mp4_writer.cpp", (level), __VA_ARGS__)
@@ -115,6 +117,7 @@ struct Mp4Writer::State {
     PacketPtr packet;
     SwsPtr scaler;  // none when the fast BGRA path converts
     bool fastConversion = false;
+    YuvMatrix matrix = YuvMatrix::Bt601;
     bool flushEachPacket = false;
 
     int framesWritten = 0;
@@ -316,9 +319,13 @@ bool setUpVideo(State& s, const ContainerWriterOptions& options, WriterError& er
     if (wantSkipFrames) {
         c->max_b_frames = 0;
         c->refs = 1;
-        // The encoder sees the gaps the skip frames fill in its time stamps: its rate control spends
-        // the bits by time, not by frame.
-        av_opt_set(c->priv_data, "x264-params", "force-cfr=0", 0);
+    }
+    if (h264) {
+        // One frame thread a core and a short look-ahead: a slideshow's pictures change at its cuts,
+        // and the frames the encoder holds are most of the writer's memory (about 12 MB each at 1080p).
+        const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+        av_opt_set(c->priv_data, "x264-params",
+                   ("threads=" + std::to_string(cores) + ":rc-lookahead=5").c_str(), 0);
     }
     if (settings.rateControl == H264RateControl::AverageBitRate && options.videoBitRateKbps > 0) {
         const std::int64_t bits = static_cast<std::int64_t>(options.videoBitRateKbps) * 1000;
@@ -362,9 +369,10 @@ bool setUpVideo(State& s, const ContainerWriterOptions& options, WriterError& er
     s.picture->color_range = c->color_range;
     if (av_frame_get_buffer(s.picture.get(), 0) < 0) return false;
 
-    // The fast conversion uses BT.601 coefficients; BT.709 pictures and the other layouts go through
-    // swscale with the matching ones.
-    s.fastConversion = s.layout == FrameLayout::Rgb32BottomUp && !hd;
+    // 32-bit pictures take the fast conversion with the matching coefficients; the other layouts go
+    // through swscale.
+    s.fastConversion = s.layout == FrameLayout::Rgb32BottomUp;
+    s.matrix = hd ? YuvMatrix::Bt709 : YuvMatrix::Bt601;
     if (!s.fastConversion) {
         const AVPixelFormat source = s.layout == FrameLayout::Rgb32BottomUp   ? AV_PIX_FMT_BGRA
                                      : s.layout == FrameLayout::Rgb24BottomUp ? AV_PIX_FMT_BGR24
@@ -462,7 +470,8 @@ void convertPicture(State& s, const std::uint8_t* pixels) {
         const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(s.width) * 4;
         convertBgraToYuv420(
             pixels + stride * (s.height - 1), -stride, s.width, s.height,
-            Yuv420Planes{f->data[0], f->data[1], f->data[2], f->linesize[0], f->linesize[1], f->linesize[2]});
+            Yuv420Planes{f->data[0], f->data[1], f->data[2], f->linesize[0], f->linesize[1], f->linesize[2]},
+            s.matrix);
         return;
     }
     const bool bottomUp = s.layout != FrameLayout::Yuy2;

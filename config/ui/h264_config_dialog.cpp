@@ -1,5 +1,6 @@
 #include "config/ui/h264_config_dialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
@@ -80,12 +81,20 @@ H264ConfigDialog::H264ConfigDialog(const QString& title, const H264Settings& set
     auto* keyFrameLabel = new QLabel(tr("&Key frame every:"), this);
     keyFrameLabel->setBuddy(keyFrameSeconds_);
 
+    longSamples_ = new QCheckBox(tr("Store each still as one long &frame (variable frame rate)"), this);
+    longSamples_->setAccessibleName(tr("Store each still as one long frame"));
+    longSamplesHint_ =
+        new QLabel(tr("Makes smaller files. Some editors and TVs expect a constant frame rate."), this);
+    longSamplesHint_->setWordWrap(true);
+
     auto* form = new QGridLayout;
     form->addWidget(presetLabel, 0, 0);
     form->addWidget(preset_, 0, 1);
     form->addWidget(presetHint, 1, 1);
     form->addWidget(keyFrameLabel, 2, 0);
     form->addWidget(keyFrameSeconds_, 2, 1, Qt::AlignLeft);
+    form->addWidget(longSamples_, 3, 0, 1, 2);
+    form->addWidget(longSamplesHint_, 4, 1);
     form->setColumnStretch(1, 1);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -111,6 +120,7 @@ H264Settings H264ConfigDialog::settings() const {
     if (preset >= 0 && preset < static_cast<int>(std::size(kH264Presets)))
         s.preset = kH264Presets[static_cast<std::size_t>(preset)];
     s.keyFrameSeconds = keyFrameSeconds_->value();
+    if (!longSamples_->isHidden()) s.stillsAsLongSamples = longSamples_->isChecked();
     return s;
 }
 
@@ -124,7 +134,13 @@ void H264ConfigDialog::setSettings(const H264Settings& s) {
     preset_->setCurrentIndex(preset >= 0 ? preset : 0);
     keyFrameSeconds_->setValue(std::isfinite(s.keyFrameSeconds) ? s.keyFrameSeconds
                                                                 : kLongestKeyFrameSeconds);
+    longSamples_->setChecked(s.stillsAsLongSamples);
     updateEnabled();
+}
+
+void H264ConfigDialog::setLongSamplesOffered(bool offered) {
+    longSamples_->setHidden(!offered);
+    longSamplesHint_->setHidden(!offered);
 }
 
 void H264ConfigDialog::updateEnabled() {
@@ -144,6 +160,7 @@ bool QtH264Configurator::configure(const CodecEntry& entry, std::vector<std::uin
     // A block that cannot be read opens on the defaults.
     const H264Settings current = parseH264Settings(block).value_or(H264Settings{});
     H264ConfigDialog dialog(h264DialogTitle(entry), current, parent);
+    dialog.setLongSamplesOffered(entry.handler != kHevcHandler);
     if (dialog.exec() != QDialog::Accepted) return false;
     block = serializeH264Settings(dialog.settings());
     return true;

@@ -1,12 +1,14 @@
 #pragma once
 // The settings dialog of the MP4 codecs (H.264 and H.265): rate control by the profile's average bit
-// rate or by a constant quality, the encoder preset and the longest stretch between key frames.
+// rate or by a constant quality, the encoder preset, the longest stretch between key frames and, for
+// H.264, whether a still is stored as long samples (variable frame rate) instead of repeated frames.
 
 #include "config/codec_list.h"
 #include "media/h264_settings.h"
 
 #include <QDialog>
 
+class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
@@ -32,6 +34,10 @@ public:
     QSpinBox* qualitySpinBox() const { return qualitySpin_; }
     QComboBox* presetCombo() const { return preset_; }
     QDoubleSpinBox* keyFrameSpinBox() const { return keyFrameSeconds_; }
+    QCheckBox* longSamplesCheckBox() const { return longSamples_; }
+
+    // H.265 always writes every frame: its dialog hides the long-samples choice.
+    void setLongSamplesOffered(bool offered);
 
 private:
     void updateEnabled();
@@ -44,6 +50,8 @@ private:
     QLabel* qualityLabel_ = nullptr;
     QComboBox* preset_ = nullptr;
     QDoubleSpinBox* keyFrameSeconds_ = nullptr;
+    QCheckBox* longSamples_ = nullptr;
+    QLabel* longSamplesHint_ = nullptr;
 };
 
 // The dialog's title for an MP4 codec entry.

@@ -40,10 +40,12 @@ std::vector<std::uint8_t> smoothPicture(int w, int h) {
     return bgra;
 }
 
-Planes convertBySwscale(const std::vector<std::uint8_t>& bgra, int w, int h) {
+Planes convertBySwscale(const std::vector<std::uint8_t>& bgra, int w, int h, YuvMatrix matrix) {
     Planes out(w, h);
     SwsContext* sws = sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
                                      nullptr, nullptr);
+    const int* coefficients = sws_getCoefficients(matrix == YuvMatrix::Bt709 ? SWS_CS_ITU709 : SWS_CS_ITU601);
+    sws_setColorspaceDetails(sws, coefficients, 0, coefficients, 0, 0, 1 << 16, 1 << 16);
     const std::uint8_t* src[4] = {bgra.data()};
     const int srcStride[4] = {w * 4};
     std::uint8_t* dst[4] = {out.y.data(), out.u.data(), out.v.data()};
@@ -59,27 +61,30 @@ int largestDifference(const std::vector<std::uint8_t>& a, const std::vector<std:
     return largest;
 }
 
-TEST(BgraToYuv420Test, MatchesSwscaleOnSolidColoursAndGradients) {
-    const int w = 64, h = 48;
-    for (const std::uint32_t colour :
-         {0xFF000000u, 0xFFFFFFFFu, 0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFF808080u}) {
-        std::vector<std::uint8_t> bgra(std::size_t(w) * h * 4);
-        for (std::size_t i = 0; i < bgra.size(); i += 4)
-            for (int c = 0; c < 4; ++c) bgra[i + c] = std::uint8_t(colour >> (8 * c));
+TEST(BgraToYuv420Test, MatchesSwscaleOnSolidColoursAndGradientsWithBothMatrices) {
+    for (const YuvMatrix matrix : {YuvMatrix::Bt601, YuvMatrix::Bt709}) {
+        SCOPED_TRACE(matrix == YuvMatrix::Bt709 ? "BT.709" : "BT.601");
+        const int w = 64, h = 48;
+        for (const std::uint32_t colour :
+             {0xFF000000u, 0xFFFFFFFFu, 0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFF808080u}) {
+            std::vector<std::uint8_t> bgra(std::size_t(w) * h * 4);
+            for (std::size_t i = 0; i < bgra.size(); i += 4)
+                for (int c = 0; c < 4; ++c) bgra[i + c] = std::uint8_t(colour >> (8 * c));
+            Planes ours(w, h);
+            convertBgraToYuv420(bgra.data(), w * 4, w, h, ours.view(), matrix);
+            const Planes reference = convertBySwscale(bgra, w, h, matrix);
+            EXPECT_LE(largestDifference(ours.y, reference.y), 1) << std::hex << colour;
+            EXPECT_LE(largestDifference(ours.u, reference.u), 1) << std::hex << colour;
+            EXPECT_LE(largestDifference(ours.v, reference.v), 1) << std::hex << colour;
+        }
+        const std::vector<std::uint8_t> gradient = smoothPicture(w, h);
         Planes ours(w, h);
-        convertBgraToYuv420(bgra.data(), w * 4, w, h, ours.view());
-        const Planes reference = convertBySwscale(bgra, w, h);
-        EXPECT_LE(largestDifference(ours.y, reference.y), 1) << std::hex << colour;
-        EXPECT_LE(largestDifference(ours.u, reference.u), 1) << std::hex << colour;
-        EXPECT_LE(largestDifference(ours.v, reference.v), 1) << std::hex << colour;
+        convertBgraToYuv420(gradient.data(), w * 4, w, h, ours.view(), matrix);
+        const Planes reference = convertBySwscale(gradient, w, h, matrix);
+        EXPECT_LE(largestDifference(ours.y, reference.y), 1);
+        EXPECT_LE(largestDifference(ours.u, reference.u), 3);
+        EXPECT_LE(largestDifference(ours.v, reference.v), 3);
     }
-    const std::vector<std::uint8_t> gradient = smoothPicture(w, h);
-    Planes ours(w, h);
-    convertBgraToYuv420(gradient.data(), w * 4, w, h, ours.view());
-    const Planes reference = convertBySwscale(gradient, w, h);
-    EXPECT_LE(largestDifference(ours.y, reference.y), 1);
-    EXPECT_LE(largestDifference(ours.u, reference.u), 3);
-    EXPECT_LE(largestDifference(ours.v, reference.v), 3);
 }
 
 TEST(BgraToYuv420Test, BottomUpRowsAndOddSizes) {

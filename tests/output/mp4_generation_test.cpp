@@ -4,15 +4,21 @@
 #include "config/settings_store.h"
 #include "media/h264_settings.h"
 #include "output/generation_job.h"
+#include "project/show_frames.h"
 #include "project/timeline.h"
 #include "tests/config/config_fixture.h"
 #include "tests/output/job_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <QPainter>
+
+#include <cmath>
+
 namespace kestrelle {
 namespace {
 
+using testing::decodeFrame;
 using testing::runTool;
 
 class Mp4Provider : public testing::FakeProvider {
@@ -91,6 +97,81 @@ TEST_F(Mp4GenerationJobTest, AJobWritesAnH264AacFileAtSixtyFramesASecond) {
                  QStringLiteral("csv=p=0"), QString::fromStdString(mp4.outputPath)});
     EXPECT_NE(streams.find("h264,60/1"), std::string::npos) << streams;
     EXPECT_NE(streams.find("aac"), std::string::npos) << streams;
+}
+
+// A photo with edges and colours that encoders cannot smooth away.
+std::string savePhoto(const std::string& file, int variant) {
+    QImage image(400, 300, QImage::Format_RGB32);
+    QLinearGradient gradient(0, 0, 400, 300);
+    gradient.setColorAt(0, variant ? QColor(20, 90, 200) : QColor(230, 200, 40));
+    gradient.setColorAt(1, variant ? QColor(240, 240, 230) : QColor(120, 20, 60));
+    QPainter painter(&image);
+    painter.fillRect(image.rect(), gradient);
+    painter.setBrush(variant ? Qt::darkGreen : Qt::white);
+    painter.drawEllipse(QPoint(variant ? 120 : 260, 150), 70, 50);
+    painter.end();
+    image.save(QString::fromStdString(file));
+    return file;
+}
+
+double psnr(const QImage& a, const QImage& b) {
+    double squared = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width() * 3; ++x) {
+            const double d = a.constScanLine(y)[x] - b.constScanLine(y)[x];
+            squared += d * d;
+        }
+    }
+    const double mse = squared / (a.width() * a.height() * 3.0);
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+std::string probeEntries(const std::string& file, const char* stream, const char* entries) {
+    return runTool(QStringLiteral("ffprobe"),
+                   {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
+                    QStringLiteral("-select_streams"), QString::fromLatin1(stream),
+                    QStringLiteral("-show_entries"), QString::fromLatin1(entries), QStringLiteral("-of"),
+                    QStringLiteral("csv=p=0"), QString::fromStdString(file)});
+}
+
+TEST_F(Mp4GenerationJobTest, TheMp4HoldsTheScheduleAndShowsWhatTheAviShows) {
+    if (!hasEncoderNamed("libx264")) GTEST_SKIP() << "libx264 is not available";
+    SlideShowProject project;
+    addPhoto(project, savePhoto(path("a.png"), 0), 1.0, 0.5, 1);
+    addPhoto(project, savePhoto(path("b.png"), 1), 1.0, 0.5, 2);
+    const double fps = 25;
+    GenerationSetup avi = setup(fps);
+    avi.width = 320;
+    avi.height = 240;
+    avi.outputPath = path("show.avi");
+    GenerationJob aviJob(project, avi);
+    aviJob.run();
+    ASSERT_TRUE(aviJob.completed());
+
+    GenerationSetup mp4 = avi;
+    mp4.container = ContainerFormat::Mp4;
+    mp4.compressorHandler = kH264Handler;
+    mp4.videoBitRateKbps = 2000;
+    mp4.outputPath = path("show.mp4");
+    GenerationJob mp4Job(project, mp4);
+    mp4Job.run();
+    ASSERT_TRUE(mp4Job.completed());
+
+    const auto frames = jobVideoFrames(project, fps, VideoSize{320, 240});
+    EXPECT_EQ(std::stoll(probeEntries(mp4.outputPath, "v", "stream=nb_read_frames")), frames);
+    EXPECT_EQ(std::stoll(probeEntries(avi.outputPath, "v", "stream=nb_read_frames")), frames);
+    const double video = std::stod(probeEntries(mp4.outputPath, "v", "stream=duration"));
+    const double audio = std::stod(probeEntries(mp4.outputPath, "a", "stream=duration"));
+    EXPECT_NEAR(video, static_cast<double>(frames) / fps, 1e-6);
+    EXPECT_NEAR(audio, video, 1 / fps);
+    for (const std::int64_t index : {std::int64_t{0}, frames - 1}) {
+        SCOPED_TRACE(index);
+        const QImage fromMp4 = decodeFrame(mp4.outputPath, static_cast<int>(index), 320, 240);
+        const QImage fromAvi = decodeFrame(avi.outputPath, static_cast<int>(index), 320, 240);
+        ASSERT_FALSE(fromMp4.isNull());
+        ASSERT_FALSE(fromAvi.isNull());
+        EXPECT_GE(psnr(fromMp4, fromAvi), 35.0);
+    }
 }
 
 TEST_F(Mp4GenerationJobTest, AnMp4FileThatCannotBeStartedSaysSoInItsOwnWords) {

@@ -7,6 +7,7 @@
 #include "tests/config/config_dialog_fixture.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QPushButton>
@@ -30,7 +31,7 @@ TEST(H264ConfigDialog, ShowsAndReturnsTheSettingsWithLinkedQualityControls) {
     given.constantQuality = 20;
     given.preset = "fast";
     given.keyFrameSeconds = 1.0;
-    given.stillsAsLongSamples = true;  // not shown, kept
+    given.stillsAsLongSamples = true;
     H264ConfigDialog dialog(QStringLiteral("H.264 Settings"), given);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("H.264 Settings"));
     EXPECT_EQ(dialog.settings(), given);
@@ -54,6 +55,15 @@ TEST(H264ConfigDialog, ShowsAndReturnsTheSettingsWithLinkedQualityControls) {
     EXPECT_DOUBLE_EQ(taken.keyFrameSeconds, 2.0);
     EXPECT_EQ(taken.preset, "slow");
     EXPECT_TRUE(taken.stillsAsLongSamples);
+    dialog.longSamplesCheckBox()->setChecked(false);
+    EXPECT_FALSE(dialog.settings().stillsAsLongSamples);
+
+    // H.265 has no long samples to offer: the stored choice is kept as it was.
+    dialog.setSettings(given);
+    dialog.setLongSamplesOffered(false);
+    dialog.longSamplesCheckBox()->setChecked(false);
+    EXPECT_TRUE(dialog.settings().stillsAsLongSamples);
+    dialog.setLongSamplesOffered(true);
 
     // An unknown preset shows the first one; every control has a name for screen readers.
     H264Settings odd;
@@ -62,7 +72,8 @@ TEST(H264ConfigDialog, ShowsAndReturnsTheSettingsWithLinkedQualityControls) {
     EXPECT_EQ(dialog.settings().preset, "veryfast");
     for (QWidget* control : std::initializer_list<QWidget*>{
              dialog.averageBitRateButton(), dialog.constantQualityButton(), dialog.qualitySlider(),
-             dialog.qualitySpinBox(), dialog.presetCombo(), dialog.keyFrameSpinBox()})
+             dialog.qualitySpinBox(), dialog.presetCombo(), dialog.keyFrameSpinBox(),
+             dialog.longSamplesCheckBox()})
         EXPECT_FALSE(control->accessibleName().isEmpty()) << control->metaObject()->className();
 }
 
