@@ -1,31 +1,19 @@
 // kestrelle-render that also keeps what it encodes: every frame handed to the writer, converted to
 // planar 4:2:0 (top-down) as the encoder receives it, is appended to a raw file. The quality checks of
 // bench/run_headline.sh and bench/run_mp4.sh compare the decoded video against it (ffmpeg's psnr
-// filter). --bt709 converts with BT.709 coefficients through swscale, as the MP4 writer does from
-// 720 lines up; otherwise the conversion is the AVI writer's (BT.601).
+// filter). --bt709 converts with BT.709 coefficients, as the MP4 writer does from 720 lines up;
+// otherwise with BT.601's, as the AVI writer does.
 //   render_reference [--bt709] <frames.yuv> <kestrelle-render arguments...>
 #include "app/render_session.h"
 #include "media/bgra_to_yuv420.h"
 
 #include <QCoreApplication>
 
-extern "C" {
-#include <libswscale/swscale.h>
-}
-
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
-
-namespace {
-
-struct SwsDeleter {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-
-}  // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
@@ -45,30 +33,16 @@ int main(int argc, char* argv[]) {
     }
     std::vector<std::uint8_t> planes;
     bool writeFailed = false;
-    std::unique_ptr<SwsContext, SwsDeleter> scaler;
     const kestrelle::FrameObserver keepFrame = [&](const std::uint8_t* pixels, int width, int height) {
         const std::size_t luma = static_cast<std::size_t>(width) * height;
         const int chromaWidth = (width + 1) / 2;
         const std::size_t chroma = static_cast<std::size_t>(chromaWidth) * ((height + 1) / 2);
         planes.resize(luma + 2 * chroma);
         const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(width) * 4;
-        if (bt709) {
-            if (!scaler) {
-                scaler.reset(sws_getContext(width, height, AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_YUV420P,
-                                            SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
-                const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
-                sws_setColorspaceDetails(scaler.get(), coefficients, 0, coefficients, 0, 0, 1 << 16, 1 << 16);
-            }
-            const std::uint8_t* first = pixels + (height - 1) * stride;
-            const int strides[1] = {static_cast<int>(-stride)};
-            std::uint8_t* const out[3] = {planes.data(), planes.data() + luma, planes.data() + luma + chroma};
-            const int outStrides[3] = {width, chromaWidth, chromaWidth};
-            sws_scale(scaler.get(), &first, strides, 0, height, out, outStrides);
-        } else {
-            kestrelle::convertBgraToYuv420(pixels + (height - 1) * stride, -stride, width, height,
-                                           {planes.data(), planes.data() + luma,
-                                            planes.data() + luma + chroma, width, chromaWidth, chromaWidth});
-        }
+        kestrelle::convertBgraToYuv420(pixels + (height - 1) * stride, -stride, width, height,
+                                       {planes.data(), planes.data() + luma, planes.data() + luma + chroma,
+                                        width, chromaWidth, chromaWidth},
+                                       bt709 ? kestrelle::YuvMatrix::Bt709 : kestrelle::YuvMatrix::Bt601);
         if (std::fwrite(planes.data(), 1, planes.size(), raw.get()) != planes.size()) writeFailed = true;
     };
     std::vector<std::string> arguments(argv + 2, argv + argc);

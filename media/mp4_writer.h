@@ -10,8 +10,8 @@
 // height of 720 up and BT.601 (SMPTE 170M) below, limited range, and converted with the matching
 // coefficients. A key frame starts every announced still and at least every keyFrameSeconds.
 //
-// Repeats: within an announced still, after the encoder has had the picture three times (to sharpen
-// it), each repeat is written as an H.264 skip frame (media/h264_skip_frames.h) that copies the
+// Repeats: within an announced still, after the encoder has had the picture twice (to sharpen it),
+// each repeat is written as an H.264 skip frame (media/h264_skip_frames.h) that copies the
 // picture exactly at no encoding cost; libx264 then runs without B frames and with one reference.
 // With the H.264 settings' long samples the repeats are not written at all: the picture's sample
 // lasts until the next one (variable frame rate). KESTRELLE_ENCODE_EVERY_FRAME hands every frame to
