@@ -190,6 +190,69 @@ void putBigEndian32(Bytes& bytes, std::size_t offset, std::uint32_t value) {
     }
 }
 
+std::uint32_t bigEndian32At(const Bytes& bytes, std::size_t offset) {
+    return (std::uint32_t{bytes[offset]} << 24) | (std::uint32_t{bytes[offset + 1]} << 16) |
+           (std::uint32_t{bytes[offset + 2]} << 8) | std::uint32_t{bytes[offset + 3]};
+}
+
+// libheif writes a picture whose height is no multiple of the coding block as a grid of one tile,
+// cropped. This turns that file into a 2 x 2 grid of the same tile, canvas `width` x `height`, as
+// phones write their tiled photos: the grid's rows and columns and canvas size in its idat, its ispe,
+// three more 'dimg' references (the iref and meta boxes grow, the tile's offset into mdat moves).
+// Empty when the file is laid out otherwise.
+Bytes twoByTwoGrid(const Bytes& file, int width, int height) {
+    const std::size_t meta = findBox(file, "meta");
+    const std::size_t iloc = findBox(file, "iloc");
+    const std::size_t idat = findBox(file, "idat");
+    const std::size_t iref = findBox(file, "iref");
+    const std::size_t mdat = findBox(file, "mdat");
+    if (mdat >= file.size() || iref > mdat || iloc > iref || idat + 16 > iloc || meta > idat ||
+        bigEndian32At(file, idat) != 16 || file[idat + 9] != 0 || bigEndian32At(file, iref + 12) != 14 ||
+        std::memcmp(file.data() + iref + 16, "dimg", 4) != 0 || file[iref + 23] != 1) {
+        return {};
+    }
+    Bytes grid = file;
+    // The tile's data starts right after the mdat header; its iloc offset moves with the 6 new bytes.
+    const std::uint32_t tileOffset = static_cast<std::uint32_t>(mdat + 8);
+    int offsetsMoved = 0;
+    for (std::size_t i = iloc + 12; i + 4 <= iloc + bigEndian32At(file, iloc); ++i) {
+        if (bigEndian32At(file, i) == tileOffset) {
+            putBigEndian32(grid, i, tileOffset + 6);
+            ++offsetsMoved;
+        }
+    }
+    if (offsetsMoved != 1) {
+        return {};
+    }
+    // idat: version, flags, rows - 1, columns - 1, 16-bit canvas width and height.
+    grid[idat + 10] = 1;
+    grid[idat + 11] = 1;
+    grid[idat + 12] = static_cast<std::uint8_t>(width >> 8);
+    grid[idat + 13] = static_cast<std::uint8_t>(width);
+    grid[idat + 14] = static_cast<std::uint8_t>(height >> 8);
+    grid[idat + 15] = static_cast<std::uint8_t>(height);
+    // The grid's ispe is the last one (the tile's comes first).
+    std::size_t gridIspe = file.size();
+    for (std::size_t ispe = findBox(file, "ispe"); ispe < iref; ispe = findBox(file, "ispe", ispe + 1)) {
+        gridIspe = ispe;
+    }
+    if (gridIspe >= iref) {
+        return {};
+    }
+    putBigEndian32(grid, gridIspe + 12, static_cast<std::uint32_t>(width));
+    putBigEndian32(grid, gridIspe + 16, static_cast<std::uint32_t>(height));
+    const Bytes tileId(grid.begin() + static_cast<std::ptrdiff_t>(iref + 24),
+                       grid.begin() + static_cast<std::ptrdiff_t>(iref + 26));
+    for (int copy = 0; copy < 3; ++copy) {
+        grid.insert(grid.begin() + static_cast<std::ptrdiff_t>(iref + 26), tileId.begin(), tileId.end());
+    }
+    grid[iref + 23] = 4;
+    putBigEndian32(grid, iref + 12, 20);
+    putBigEndian32(grid, iref, bigEndian32At(file, iref) + 6);
+    putBigEndian32(grid, meta, bigEndian32At(file, meta) + 6);
+    return grid;
+}
+
 Bytes ftypBox(std::string_view major, std::initializer_list<std::string_view> compatible) {
     Bytes box(16, 0);
     std::memcpy(box.data() + 4, "ftyp", 4);
@@ -299,6 +362,53 @@ TEST(HeifDecoder, PrimaryImageOfAMultiImageFileAndAlpha) {
     const double opaqueQuality = psnr(decoded.copy(0, 0, 120, 160), withAlpha.copy(0, 0, 120, 160));
     EXPECT_GE(opaqueQuality, 35.0);
     std::printf("half transparent, 256x160: opaque half PSNR %.2f dB\n", opaqueQuality);
+}
+
+TEST(HeifDecoder, GridTilesAreAssembled) {
+    REQUIRE_ENCODER(heif_compression_HEVC, "HEVC");
+    // libheif codes a picture lower than 64 rows as a taller tile and writes a one-tile grid cropped
+    // to the picture. Few shapes: chroma at quarter resolution blurs small ones below 35 dB.
+    QImage tile = referencePicture(64, 48);
+    {
+        QPainter painter(&tile);
+        QLinearGradient gradient(0, 0, 64, 48);
+        gradient.setColorAt(0.0, QColor(40, 60, 180));
+        gradient.setColorAt(1.0, QColor(220, 190, 80));
+        painter.fillRect(tile.rect(), gradient);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(120, 60, 60));
+        painter.drawEllipse(QRectF(6, 8, 30, 24));
+    }
+    const Bytes single = encodeFile(heif_compression_HEVC, tile);
+    const QImage singleDecoded = decode(single);
+    ASSERT_GE(psnr(singleDecoded, tile), 35.0);
+    const std::size_t tileIspe = findBox(single, "ispe");
+    ASSERT_LT(tileIspe + 20, single.size());
+    const int codedWidth = static_cast<int>(bigEndian32At(single, tileIspe + 12));
+    const int codedHeight = static_cast<int>(bigEndian32At(single, tileIspe + 16));
+    ASSERT_GE(codedWidth, 64);
+    ASSERT_GE(codedHeight, 48);
+    const QSize canvas(codedWidth + 64, codedHeight + 48);
+    const Bytes grid = twoByTwoGrid(single, canvas.width(), canvas.height());
+    ASSERT_FALSE(grid.empty()) << "libheif laid the one-tile grid out differently";
+    EXPECT_EQ(heifUprightSize(grid.data(), grid.size()), canvas);
+    const QImage decoded = decode(grid);
+    ASSERT_EQ(decoded.size(), canvas);
+    // The tiles start every coded width and height; the canvas cuts the right and bottom ones.
+    for (const QPoint corner :
+         {QPoint(0, 0), QPoint(codedWidth, 0), QPoint(0, codedHeight), QPoint(codedWidth, codedHeight)}) {
+        const QImage part = decoded.copy(QRect(corner, tile.size()));
+        const double quality = psnr(part, tile);
+        EXPECT_GE(quality, 35.0) << corner.x() << "," << corner.y();
+        EXPECT_GE(psnr(part, singleDecoded), 45.0) << corner.x() << "," << corner.y();
+        std::printf("grid tile at %d,%d: PSNR %.2f dB\n", corner.x(), corner.y(), quality);
+    }
+    // A canvas larger than its tiles cover: a picture of the claimed size or nothing, never a crash.
+    const Bytes uncovered = twoByTwoGrid(single, 2 * codedWidth + 40, 2 * codedHeight + 40);
+    ASSERT_FALSE(uncovered.empty());
+    const QImage refused = decode(uncovered);
+    EXPECT_TRUE(refused.isNull() || refused.size() == QSize(2 * codedWidth + 40, 2 * codedHeight + 40));
 }
 
 TEST(HeifDecoder, ColourSpaceFromIccProfileOrNclx) {
