@@ -459,6 +459,19 @@ TEST(HeifDecoder, ColourSpaceFromIccProfileOrNclx) {
     ASSERT_FALSE(decoded.isNull());
     EXPECT_EQ(decoded.colorSpace(), QColorSpace(QColorSpace::DisplayP3));
 
+    // A malformed profile and an oversized one are ignored; the photo still decodes.
+    EncodeSettings malformed;
+    malformed.iccProfile = QByteArray(600, '\x5a');
+    decoded = decode(encodeFile(heif_compression_AV1, reference, malformed));
+    ASSERT_FALSE(decoded.isNull());
+    EXPECT_NE(decoded.colorSpace().primaries(), QColorSpace::Primaries::DciP3D65);
+    EncodeSettings oversized;
+    oversized.iccProfile = QColorSpace(QColorSpace::DisplayP3).iccProfile();
+    oversized.iccProfile.append(QByteArray(5 << 20, '\0'));
+    decoded = decode(encodeFile(heif_compression_AV1, reference, oversized));
+    ASSERT_FALSE(decoded.isNull());
+    EXPECT_NE(decoded.colorSpace().primaries(), QColorSpace::Primaries::DciP3D65);
+
     EncodeSettings p3;
     p3.nclxPrimaries = heif_color_primaries_SMPTE_EG_432_1;
     decoded = decode(encodeFile(heif_compression_AV1, reference, p3));
