@@ -1,5 +1,9 @@
 #include "render/photo_loader.h"
 
+#include "render/heif_decoder.h"
+#include "render/jpeg_decoder.h"
+
+#include <QColorSpace>
 #include <QFile>
 #include <QImageIOHandler>
 #include <QImageReader>
@@ -19,6 +23,7 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace kestrelle {
 
@@ -28,7 +33,10 @@ constexpr std::string_view kThreeCharacterEndings[] = {
     "bmp", "gif", "jpg", "png", "ico", "tif", "tga", "pcx", "wmf", "emf",
     "j2k", "jp2", "j2c", "jpc", "pgx", "pnm", "pgm", "ppm", "ras",
 };
-constexpr std::string_view kFourCharacterEndings[] = {"jpeg", "tiff", "wbmp"};
+constexpr std::string_view kFourCharacterEndings[] = {"jpeg", "tiff", "wbmp", "heic", "heif", "avif", "webp"};
+
+// Largest photo file read into memory for the decoders that take bytes (JPEG, HEIF).
+constexpr std::int64_t kMaxFileBytes = std::int64_t{1} << 30;
 
 char asciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -224,24 +232,119 @@ QByteArray photoFormatHint(const std::string& path) {
     return extension;
 }
 
-// Decodes the photo at `path` and draws it fitted into `picture`. False, with the picture left as it
-// is, when the file cannot be read as a picture; true when it was read, even if it fits into less
-// than a pixel.
-bool drawPhoto(QImage& picture, const std::string& path) {
-    // Opened by its bytes, so names that are not valid UTF-8 open too; without blocking, and then only
-    // a regular file: a FIFO or a device named like a photo could block or never end.
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (descriptor < 0) {
-        return false;
-    }
-    QFile file;
-    struct stat info {};
-    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
-        !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(descriptor);
+// Converts a photo that carries a colour profile other than sRGB (an embedded ICC profile, or Adobe
+// RGB by its EXIF interoperability index) to sRGB, the colours the video and the screen show. A
+// profile Qt cannot use leaves the photo as it is, taken as sRGB.
+void convertToSrgb(QImage& photo) {
+    const QColorSpace space = photo.colorSpace();
+    if (!space.isValid() || space == QColorSpace(QColorSpace::SRgb)) return;
+    photo.convertToColorSpace(QColorSpace::SRgb);
+    photo.setColorSpace(QColorSpace());
+}
+
+// Draws a decoded photo (upright, any RGB format) fitted into `place` of `picture`.
+bool drawDecoded(QImage& picture, QImage& photo, const PhotoPlacement& place, Scratch& scratch) {
+    convertToSrgb(photo);
+    const bool premultiplied = photo.hasAlphaChannel();
+    photo.convertTo(premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    if (photo.isNull()) {
         return false;
     }
 
+    // Never draw outside the picture, whatever the arithmetic gave.
+    const int x = std::clamp(place.x, 0, picture.width());
+    const int y = std::clamp(place.y, 0, picture.height());
+    const int columns = std::min(place.width, picture.width() - x);
+    const int rows = std::min(place.height, picture.height() - y);
+    if (columns <= 0 || rows <= 0) {
+        return true;
+    }
+
+    if (!split(photo, scratch.source)) {
+        return false;
+    }
+    const ChannelPlanes* planes = &scratch.source;
+    const QSize drawn(place.width, place.height);
+    if (planes->size() != drawn) {
+        if (!resample(scratch.source, drawn, scratch.scaled)) {
+            return false;
+        }
+        planes = &scratch.scaled;
+    }
+    compose(picture, x, y, *planes, columns, rows);
+    return true;
+}
+
+// The kinds of photo file told apart by their first bytes.
+enum class PhotoKind { Jpeg, Heif, Other };
+
+PhotoKind photoKind(int descriptor) {
+    std::uint8_t head[32] = {};
+    const ssize_t got = ::pread(descriptor, head, sizeof head, 0);
+    if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return PhotoKind::Jpeg;
+    if (got > 0 && looksLikeHeif(head, static_cast<std::size_t>(got))) return PhotoKind::Heif;
+    return PhotoKind::Other;
+}
+
+// Reads the whole file; empty when it cannot be read or is beyond kMaxFileBytes.
+std::vector<std::uint8_t> readAll(int descriptor, std::int64_t size) {
+    std::vector<std::uint8_t> bytes;
+    if (size <= 0 || size > kMaxFileBytes) return bytes;
+    bytes.resize(static_cast<std::size_t>(size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got =
+            ::pread(descriptor, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (got <= 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+// JPEG through TurboJPEG, decoded at the smallest scale that still covers the drawn size (or from the
+// EXIF thumbnail when that already covers it). `place` is set from the upright size in the header.
+// Null when the file cannot be read this way.
+QImage decodeJpegToFit(const std::vector<std::uint8_t>& bytes, QSize pictureSize, PhotoPlacement& place,
+                       bool& nothingToDraw) {
+    const std::optional<JpegFacts> facts = readJpegFacts(bytes.data(), bytes.size());
+    if (!facts) return {};
+    const int orientation = facts->exif ? facts->exif->orientation : 1;
+    // Orientations 5 to 8 turn the picture a quarter.
+    const QSize upright =
+        orientation >= 5 ? QSize(facts->height, facts->width) : QSize(facts->width, facts->height);
+    if (upright.isEmpty()) return {};
+    place = fitPhoto(pictureSize.width(), pictureSize.height(), upright.width(), upright.height());
+    if (place.width <= 0 || place.height <= 0) {
+        nothingToDraw = true;
+        return {};
+    }
+    const QSize cover(place.width, place.height);
+    QImage photo = decodeExifThumbnail(bytes.data(), bytes.size(), cover);
+    if (photo.isNull()) photo = decodeJpeg(bytes.data(), bytes.size(), cover, PhotoLoader::kMaxDecodedPixels);
+    return photo;
+}
+
+// HEIF and AVIF through libheif, at full size (libheif does not shrink while decoding).
+QImage decodeHeifToFit(const std::vector<std::uint8_t>& bytes, QSize pictureSize, PhotoPlacement& place,
+                       bool& nothingToDraw) {
+    const std::optional<QSize> upright = heifUprightSize(bytes.data(), bytes.size());
+    if (!upright || upright->isEmpty() ||
+        static_cast<std::int64_t>(upright->width()) * upright->height() > PhotoLoader::kMaxDecodedPixels) {
+        return {};
+    }
+    place = fitPhoto(pictureSize.width(), pictureSize.height(), upright->width(), upright->height());
+    if (place.width <= 0 || place.height <= 0) {
+        nothingToDraw = true;
+        return {};
+    }
+    return decodeHeif(bytes.data(), bytes.size(), PhotoLoader::kMaxDecodedPixels);
+}
+
+// Decodes through Qt's image readers (every format but JPEG and HEIF, and JPEGs TurboJPEG refused)
+// and draws the photo fitted into `picture`. False, with the picture left as it is, when the file
+// cannot be read as a picture.
+bool drawWithQt(QImage& picture, QFile& file, const std::string& path, Scratch& scratch) {
     raiseReaderAllocationLimit();
     // The content decides the format; the extension only where the content has no signature (TGA).
     auto readerFor = [&file](const QByteArray& format) {
@@ -288,12 +391,6 @@ bool drawPhoto(QImage& picture, const std::string& path) {
         }
     }
 
-    thread_local Scratch scratch;
-    struct TrimOnExit {
-        Scratch& scratch;
-        ~TrimOnExit() { scratch.trim(); }
-    } trimOnExit{scratch};
-
     // Decoded into the kept picture: the reader reuses it when size and format match.
     QImage& photo = scratch.decoded;
     if (!reader.read(&photo) || photo.isNull()) {
@@ -303,35 +400,46 @@ bool drawPhoto(QImage& picture, const std::string& path) {
         // A format that tells its size only by decoding.
         place = fitPhoto(picture.width(), picture.height(), photo.width(), photo.height());
     }
+    return drawDecoded(picture, photo, place, scratch);
+}
 
-    const bool premultiplied = photo.hasAlphaChannel();
-    photo.convertTo(premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-    if (photo.isNull()) {
+// Decodes the photo at `path` and draws it fitted into `picture`. False, with the picture left as it
+// is, when the file cannot be read as a picture; true when it was read, even if it fits into less
+// than a pixel.
+bool drawPhoto(QImage& picture, const std::string& path) {
+    // Opened by its bytes, so names that are not valid UTF-8 open too; without blocking, and then only
+    // a regular file: a FIFO or a device named like a photo could block or never end.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0) {
+        return false;
+    }
+    QFile file;
+    struct stat info {};
+    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
+        !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
         return false;
     }
 
-    // Never draw outside the picture, whatever the arithmetic above gave.
-    const int x = std::clamp(place.x, 0, picture.width());
-    const int y = std::clamp(place.y, 0, picture.height());
-    const int columns = std::min(place.width, picture.width() - x);
-    const int rows = std::min(place.height, picture.height() - y);
-    if (columns <= 0 || rows <= 0) {
-        return true;
-    }
+    thread_local Scratch scratch;
+    struct TrimOnExit {
+        Scratch& scratch;
+        ~TrimOnExit() { scratch.trim(); }
+    } trimOnExit{scratch};
 
-    if (!split(photo, scratch.source)) {
-        return false;
+    // JPEG and HEIF are told by their bytes, whatever the name says, and decoded from memory.
+    const PhotoKind kind = photoKind(descriptor);
+    if (kind != PhotoKind::Other) {
+        const std::vector<std::uint8_t> bytes = readAll(descriptor, static_cast<std::int64_t>(info.st_size));
+        PhotoPlacement place;
+        bool nothingToDraw = false;
+        QImage photo = kind == PhotoKind::Jpeg ? decodeJpegToFit(bytes, picture.size(), place, nothingToDraw)
+                                               : decodeHeifToFit(bytes, picture.size(), place, nothingToDraw);
+        if (nothingToDraw) return true;
+        if (!photo.isNull()) return drawDecoded(picture, photo, place, scratch);
+        if (kind == PhotoKind::Heif) return false;
     }
-    const ChannelPlanes* planes = &scratch.source;
-    const QSize drawn(place.width, place.height);
-    if (planes->size() != drawn) {
-        if (!resample(scratch.source, drawn, scratch.scaled)) {
-            return false;
-        }
-        planes = &scratch.scaled;
-    }
-    compose(picture, x, y, *planes, columns, rows);
-    return true;
+    return drawWithQt(picture, file, path, scratch);
 }
 
 }  // namespace

@@ -42,9 +42,15 @@ public:
     // A missing or undecodable photo gives the background alone and still succeeds. False (and
     // `target` untouched) only when the name is not a supported photo name, the size is not positive
     // or the picture itself cannot be allocated.
-    // EXIF orientation is honoured; a file claiming more pixels than kMaxPhotoPixels counts as
-    // undecodable. `decoded`, when given, tells whether the photo itself could be read (false when
-    // only the background was drawn). Safe to call from several threads at once.
+    // The format is told by the file's bytes: JPEG through TurboJPEG at the smallest DCT scale that
+    // covers the drawn size (or from its EXIF thumbnail when that covers it), HEIF and AVIF through
+    // libheif, everything else through Qt's readers (WebP, PNG, TIFF, ...). The orientation (EXIF, or
+    // HEIF's own) is honoured, and a photo with a colour profile (embedded ICC, or Adobe RGB by EXIF
+    // "R03") is converted to sRGB. A JPEG is bounded by its pixels after the shrink while decoding
+    // (kMaxDecodedPixels), so a 65000 x 36563 panorama opens at 1/8; any other file claiming more
+    // pixels than kMaxPhotoPixels, or HEIF beyond kMaxDecodedPixels, counts as undecodable.
+    // `decoded`, when given, tells whether the photo itself could be read (false when only the
+    // background was drawn). Safe to call from several threads at once.
     static bool load(QImage& target, int width, int height, const std::string& path, std::uint32_t background,
                      bool* decoded = nullptr);
 
