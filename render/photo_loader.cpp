@@ -275,6 +275,18 @@ bool drawDecoded(QImage& picture, QImage& photo, const PhotoPlacement& place, Sc
     return true;
 }
 
+// Opens a regular file for reading without blocking; -1 for anything else (a FIFO or a device named
+// like a photo could block or never end).
+int openRegularFile(const std::string& path, struct stat& info) {
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0) return -1;
+    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(descriptor);
+        return -1;
+    }
+    return descriptor;
+}
+
 // The kinds of photo file told apart by their first bytes.
 enum class PhotoKind { Jpeg, Heif, Other };
 
@@ -302,6 +314,12 @@ std::vector<std::uint8_t> readAll(int descriptor, std::int64_t size) {
     return bytes;
 }
 
+// The JPEG's size as shown: orientations 5 to 8 turn it a quarter.
+QSize uprightJpegSize(const JpegFacts& facts) {
+    const int orientation = facts.exif ? facts.exif->orientation : 1;
+    return orientation >= 5 ? QSize(facts.height, facts.width) : QSize(facts.width, facts.height);
+}
+
 // JPEG through TurboJPEG, decoded at the smallest scale that still covers the drawn size (or from the
 // EXIF thumbnail when that already covers it). `place` is set from the upright size in the header.
 // Null when the file cannot be read this way.
@@ -309,10 +327,7 @@ QImage decodeJpegToFit(const std::vector<std::uint8_t>& bytes, QSize pictureSize
                        bool& nothingToDraw) {
     const std::optional<JpegFacts> facts = readJpegFacts(bytes.data(), bytes.size());
     if (!facts) return {};
-    const int orientation = facts->exif ? facts->exif->orientation : 1;
-    // Orientations 5 to 8 turn the picture a quarter.
-    const QSize upright =
-        orientation >= 5 ? QSize(facts->height, facts->width) : QSize(facts->width, facts->height);
+    const QSize upright = uprightJpegSize(*facts);
     if (upright.isEmpty()) return {};
     place = fitPhoto(pictureSize.width(), pictureSize.height(), upright.width(), upright.height());
     if (place.width <= 0 || place.height <= 0) {
@@ -409,14 +424,13 @@ bool drawWithQt(QImage& picture, QFile& file, const std::string& path, Scratch& 
 bool drawPhoto(QImage& picture, const std::string& path) {
     // Opened by its bytes, so names that are not valid UTF-8 open too; without blocking, and then only
     // a regular file: a FIFO or a device named like a photo could block or never end.
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat info {};
+    const int descriptor = openRegularFile(path, info);
     if (descriptor < 0) {
         return false;
     }
     QFile file;
-    struct stat info {};
-    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
-        !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(descriptor);
         return false;
     }
@@ -519,6 +533,30 @@ bool PhotoLoader::load(QImage& target, int width, int height, const std::string&
     }
     target = std::move(picture);
     return true;
+}
+
+QSize PhotoLoader::uprightSize(const std::string& path) {
+    struct stat info {};
+    const int descriptor = openRegularFile(path, info);
+    if (descriptor < 0) return {};
+    QFile file;
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return {};
+    }
+    const PhotoKind kind = photoKind(descriptor);
+    if (kind != PhotoKind::Other) {
+        const std::vector<std::uint8_t> bytes = readAll(descriptor, static_cast<std::int64_t>(info.st_size));
+        if (kind == PhotoKind::Heif) return heifUprightSize(bytes.data(), bytes.size()).value_or(QSize());
+        const std::optional<JpegFacts> facts = readJpegFacts(bytes.data(), bytes.size());
+        if (facts) return uprightJpegSize(*facts);
+    }
+    raiseReaderAllocationLimit();
+    QImageReader reader(&file);
+    reader.setAutoTransform(true);
+    const QSize stored = reader.size();
+    if (!stored.isValid()) return {};
+    return (reader.transformation() & QImageIOHandler::TransformationRotate90) ? stored.transposed() : stored;
 }
 
 }  // namespace kestrelle

@@ -54,6 +54,10 @@ public:
     static bool load(QImage& target, int width, int height, const std::string& path, std::uint32_t background,
                      bool* decoded = nullptr);
 
+    // The photo's size as shown (its orientation applied), read from the file's header alone; invalid
+    // when the file is no photo the loader reads. Never blocks on a FIFO or a device.
+    static QSize uprightSize(const std::string& path);
+
     // Largest photo (in pixels, as the file claims it) that is decoded at all.
     static constexpr std::int64_t kMaxPhotoPixels = std::int64_t{1} << 28;
     // Largest picture decoded into memory (after any reduction while decoding), in pixels.

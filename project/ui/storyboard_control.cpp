@@ -6,6 +6,7 @@
 #include "project/timeline.h"
 #include "project/transition_sample.h"
 #include "project/ui/photo_viewer_dialog.h"
+#include "render/photo_loader.h"
 #include "render/ui/transition_chooser.h"
 #include "render/ui/transition_icons.h"
 
@@ -14,7 +15,6 @@
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QFocusEvent>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -931,14 +931,11 @@ QString StoryboardControl::toolTipAt(const QPoint& point) {
             struct stat info {};
             if (::stat(cell->photoPath.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
                 facts.fileBytes = static_cast<std::int64_t>(info.st_size);
-                QImageReader reader(QFile::decodeName(QByteArray::fromStdString(cell->photoPath)));
-                reader.setAutoTransform(true);
-                const QSize size = reader.size();
+                // As shown: the orientation turns portrait photos a quarter.
+                const QSize size = PhotoLoader::uprightSize(cell->photoPath);
                 if (size.isValid()) {
-                    // As shown: the EXIF orientation turns portrait photos a quarter.
-                    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
-                    facts.pixelWidth = turned ? size.height() : size.width();
-                    facts.pixelHeight = turned ? size.width() : size.height();
+                    facts.pixelWidth = size.width();
+                    facts.pixelHeight = size.height();
                 }
             }
             photoFacts_.emplace(cell->photoPath, facts);

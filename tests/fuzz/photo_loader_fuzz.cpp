@@ -19,9 +19,9 @@ using kestrelle::PhotoLoader;
 
 namespace {
 
-constexpr const char* kEndings[] = {"bmp", "gif", "jpg", "png",  "ico",  "tif", "tga", "pcx",
-                                    "wmf", "emf", "j2k", "jp2",  "j2c",  "jpc", "pgx", "pnm",
-                                    "pgm", "ppm", "ras", "jpeg", "tiff", "wbmp"};
+constexpr const char* kEndings[] = {"bmp", "gif",  "jpg",  "png",  "ico",  "tif",  "tga",  "pcx", "wmf",
+                                    "emf", "j2k",  "jp2",  "j2c",  "jpc",  "pgx",  "pnm",  "pgm", "ppm",
+                                    "ras", "jpeg", "tiff", "wbmp", "heic", "heif", "avif", "webp"};
 constexpr int kEndingCount = sizeof kEndings / sizeof kEndings[0];
 
 struct Size {

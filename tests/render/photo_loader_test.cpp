@@ -290,6 +290,7 @@ TEST_F(PhotoLoaderTest, ExifOrientationIsHonouredAndTheFitUsesTheUprightSize) {
     const std::string file = writeBytes("phone.jpg", withOrientation(encodeJpeg(stored), 6));
 
     const QImage picture = load(file, 400, 300);
+    EXPECT_EQ(PhotoLoader::uprightSize(file), QSize(200, 300));
     EXPECT_EQ(fitPhoto(400, 300, 200, 300), (PhotoPlacement{100, 0, 200, 300}));
     EXPECT_TRUE(near(picture.pixel(200, 60), Qt::red, 12)) << std::hex << picture.pixel(200, 60);
     EXPECT_TRUE(near(picture.pixel(200, 240), Qt::blue, 12)) << std::hex << picture.pixel(200, 240);
@@ -574,6 +575,8 @@ TEST_F(PhotoLoaderTest, PhoneFormatsAreToldByTheirBytes) {
         EXPECT_TRUE(isSupportedPhotoName(name)) << name;
     const std::string jpegNamedHeic = writeBytes("IMG_0002.HEIC", encodeJpeg(quadrants(64, 48)));
     const QImage picture = load(jpegNamedHeic, 64, 48);
+    EXPECT_EQ(PhotoLoader::uprightSize(jpegNamedHeic), QSize(64, 48));
+    EXPECT_FALSE(PhotoLoader::uprightSize(path("missing.heic")).isValid());
     EXPECT_TRUE(near(picture.pixel(10, 10), Qt::red, 12));
     EXPECT_TRUE(near(picture.pixel(50, 40), Qt::yellow, 12));
 
