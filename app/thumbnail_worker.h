@@ -1,6 +1,7 @@
 #pragma once
-// Makes the photo browser's thumbnails one after the other on a thread of its own. Each finished
-// picture is handed to a callback (on the worker's thread; the browser forwards it to the UI thread).
+// Makes the photo browser's thumbnails in row order on a thread of its own, with a second decoding
+// thread beside it where the machine has two cores. Each finished picture is handed to a callback (on
+// a worker thread, either of the two; the browser forwards it to the UI thread).
 
 #include "app/photo_folder.h"
 #include "base/worker_thread.h"
@@ -30,7 +31,7 @@ public:
         QSize size{100, 90};           // the thumbnail in pixels
         qreal devicePixelRatio = 1.0;  // set on each thumbnail
         QImage audioPicture;           // every row's picture in audio mode
-        // Called on the worker's thread before each row; tests hold the worker at a row with it.
+        // Called on a worker thread before each row; tests hold the worker at a row with it.
         std::function<void(int row)> beforeRow;
     };
 
@@ -53,6 +54,7 @@ public:
 
 private:
     void run(const std::stop_token& stop);
+    void makeRow(int row);
 
     Job job_;
     Delivery deliver_;

@@ -1,6 +1,9 @@
 // The photo browser opening a folder of large photos: how long until the last thumbnail is shown, and
 // the longest time the UI thread went without handling its events meanwhile.
-//   thumbnail_ui_bench make <folder> <count> [width height]   writes count photo-like JPEGs (quality 90)
+//   thumbnail_ui_bench make <folder> <count> [width height [thumbnail]]
+//                                                             writes count photo-like JPEGs (quality 90);
+//                                                             "thumbnail" embeds a 160 x 120 EXIF
+//                                                             thumbnail in each, as cameras do
 //   thumbnail_ui_bench time <folder> <runs>                   opens the folder runs times in a shown
 //                                                             browser; prints the medians of the time to
 //                                                             the last thumbnail (wall, then CPU of both
@@ -10,8 +13,11 @@
 #include "app/ui/photo_browser.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QTimer>
 
@@ -64,11 +70,62 @@ QImage makePhoto(int width, int height, int seed) {
     return image;
 }
 
-int make(const QString& folder, int count, int width, int height) {
+QByteArray jpegBytes(const QImage& image, int quality) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", quality);
+    return bytes;
+}
+
+void appendLittle(QByteArray& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// An IFD entry of one LONG or SHORT value.
+void appendEntry(QByteArray& out, std::uint16_t tag, std::uint16_t type, std::uint32_t value) {
+    appendLittle(out, tag, 2);
+    appendLittle(out, type, 2);
+    appendLittle(out, 1, 4);
+    appendLittle(out, value, 4);
+}
+
+// The JPEG with an APP1 EXIF block after its SOI: IFD0 (orientation 1), then IFD1 pointing at `thumbnail`.
+QByteArray withExifThumbnail(const QByteArray& jpeg, const QByteArray& thumbnail) {
+    QByteArray tiff("II*\0", 4);
+    appendLittle(tiff, 8, 4);  // IFD0 right after the header
+    appendLittle(tiff, 1, 2);
+    appendEntry(tiff, 0x0112, 3, 1);
+    const std::uint32_t ifd1 = 8 + 2 + 12 + 4;
+    appendLittle(tiff, ifd1, 4);
+    appendLittle(tiff, 3, 2);
+    const std::uint32_t data = ifd1 + 2 + 3 * 12 + 4;
+    appendEntry(tiff, 0x0103, 3, 6);  // compression: JPEG
+    appendEntry(tiff, 0x0201, 4, data);
+    appendEntry(tiff, 0x0202, 4, static_cast<std::uint32_t>(thumbnail.size()));
+    appendLittle(tiff, 0, 4);
+    tiff.append(thumbnail);
+    QByteArray app1("\xFF\xE1", 2);
+    const int length = 2 + 6 + tiff.size();
+    app1.append(static_cast<char>(length >> 8));
+    app1.append(static_cast<char>(length & 0xFF));
+    app1.append(QByteArray("Exif\0\0", 6));
+    app1.append(tiff);
+    return jpeg.left(2) + app1 + jpeg.mid(2);
+}
+
+int make(const QString& folder, int count, int width, int height, bool thumbnail) {
     QDir().mkpath(folder);
     for (int i = 0; i < count; ++i) {
         const QString file = folder + QStringLiteral("/IMG_%1.JPG").arg(i + 1, 4, 10, QLatin1Char('0'));
-        if (!makePhoto(width, height, i).save(file, "JPEG", 90)) {
+        const QImage photo = makePhoto(width, height, i);
+        QByteArray bytes = jpegBytes(photo, 90);
+        if (thumbnail) {
+            const QImage small = photo.scaled(160, 120, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            bytes = withExifThumbnail(bytes, jpegBytes(small, 80));
+        }
+        QFile out(file);
+        if (bytes.isEmpty() || !out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size()) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
             return 1;
         }
@@ -158,7 +215,8 @@ int main(int argc, char* argv[]) {
         QCoreApplication app(argc, argv);
         const int width = argc >= 6 ? std::atoi(argv[4]) : 4000;
         const int height = argc >= 6 ? std::atoi(argv[5]) : 3000;
-        return make(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]), width, height);
+        const bool thumbnail = argc >= 7 && std::string(argv[6]) == "thumbnail";
+        return make(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]), width, height, thumbnail);
     }
     if (argc >= 4 && std::string(argv[1]) == "time") {
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -120,9 +120,12 @@ struct Scratch {
     QImage decoded;
     ChannelPlanes source;
     ChannelPlanes scaled;
+    std::vector<std::uint8_t> fileBytes;  // the file, for the decoders that read from memory
 
     void trim() {
-        if (decoded.sizeInBytes() + source.capacity() + scaled.capacity() > kKeptBytes) {
+        if (decoded.sizeInBytes() + source.capacity() + scaled.capacity() +
+                static_cast<std::int64_t>(fileBytes.capacity()) >
+            kKeptBytes) {
             *this = Scratch{};
         }
     }
@@ -298,10 +301,10 @@ PhotoKind photoKind(int descriptor) {
     return PhotoKind::Other;
 }
 
-// Reads the whole file; empty when it cannot be read or is beyond kMaxFileBytes.
-std::vector<std::uint8_t> readAll(int descriptor, std::int64_t size) {
-    std::vector<std::uint8_t> bytes;
-    if (size <= 0 || size > kMaxFileBytes) return bytes;
+// Reads the whole file into `bytes`; empty when it cannot be read or is beyond kMaxFileBytes.
+void readAll(int descriptor, std::int64_t size, std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    if (size <= 0 || size > kMaxFileBytes) return;
     bytes.resize(static_cast<std::size_t>(size));
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -311,7 +314,6 @@ std::vector<std::uint8_t> readAll(int descriptor, std::int64_t size) {
         done += static_cast<std::size_t>(got);
     }
     bytes.resize(done);
-    return bytes;
 }
 
 // The JPEG's size as shown: orientations 5 to 8 turn it a quarter.
@@ -444,7 +446,8 @@ bool drawPhoto(QImage& picture, const std::string& path) {
     // JPEG and HEIF are told by their bytes, whatever the name says, and decoded from memory.
     const PhotoKind kind = photoKind(descriptor);
     if (kind != PhotoKind::Other) {
-        const std::vector<std::uint8_t> bytes = readAll(descriptor, static_cast<std::int64_t>(info.st_size));
+        std::vector<std::uint8_t>& bytes = scratch.fileBytes;
+        readAll(descriptor, static_cast<std::int64_t>(info.st_size), bytes);
         PhotoPlacement place;
         bool nothingToDraw = false;
         QImage photo = kind == PhotoKind::Jpeg ? decodeJpegToFit(bytes, picture.size(), place, nothingToDraw)
@@ -546,7 +549,8 @@ QSize PhotoLoader::uprightSize(const std::string& path) {
     }
     const PhotoKind kind = photoKind(descriptor);
     if (kind != PhotoKind::Other) {
-        const std::vector<std::uint8_t> bytes = readAll(descriptor, static_cast<std::int64_t>(info.st_size));
+        std::vector<std::uint8_t> bytes;
+        readAll(descriptor, static_cast<std::int64_t>(info.st_size), bytes);
         if (kind == PhotoKind::Heif) return heifUprightSize(bytes.data(), bytes.size()).value_or(QSize());
         const std::optional<JpegFacts> facts = readJpegFacts(bytes.data(), bytes.size());
         if (facts) return uprightJpegSize(*facts);
