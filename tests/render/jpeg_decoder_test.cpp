@@ -34,8 +34,8 @@ const std::uint8_t* data(const QByteArray& bytes) {
 }
 
 QImage decode(const QByteArray& jpeg, QSize cover = {}, std::int64_t maxPixels = kNoPixelBound,
-              QSize* upright = nullptr) {
-    return decodeJpeg(data(jpeg), static_cast<std::size_t>(jpeg.size()), cover, maxPixels, upright);
+              QSize* upright = nullptr, JpegScale scale = JpegScale::Fastest) {
+    return decodeJpeg(data(jpeg), static_cast<std::size_t>(jpeg.size()), cover, maxPixels, upright, scale);
 }
 
 std::optional<JpegFacts> factsOf(const QByteArray& jpeg) {
@@ -294,34 +294,56 @@ TEST(JpegDecoderTest, DecodesAtTheSmallestScaleThatCovers) {
     struct Case {
         QByteArray bytes;
         QSize cover;
-        QSize expected;
+        QSize smallest;  // any M/8
+        QSize fastest;   // 1/8, 1/4, 1/2 or 1
     };
-    for (const Case& c : std::vector<Case>{{jpeg, {1440, 1080}, {1500, 1125}},  // 3/8
-                                           {jpeg, {1920, 1440}, {2000, 1500}},  // 1/2
-                                           {jpeg, {500, 375}, {500, 375}},      // 1/8 exactly
-                                           {jpeg, {501, 375}, {1000, 750}},     // 1/4
-                                           {jpeg, {3400, 2000}, {3500, 2625}},  // 7/8
-                                           {jpeg, {}, {4000, 3000}},
-                                           {jpeg, {5000, 4000}, {4000, 3000}},  // never enlarged
-                                           {turned, {1080, 1440}, {1125, 1500}},
-                                           {turned, {1440, 1080}, {1500, 2000}}}) {  // 1/2
-        SCOPED_TRACE(std::to_string(c.cover.width()) + "x" + std::to_string(c.cover.height()));
-        QSize upright;
-        const QImage image = decode(c.bytes, c.cover, kNoPixelBound, &upright);
-        ASSERT_FALSE(image.isNull());
-        EXPECT_EQ(image.size(), c.expected);
-        EXPECT_EQ(image.format(), QImage::Format_RGB32);
-        EXPECT_EQ(upright, c.bytes == turned ? QSize(3000, 4000) : QSize(4000, 3000));
-        EXPECT_FALSE(image.colorSpace().isValid());
-        // RGB32 needs 0xFF in the unused byte.
-        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(image.height() / 2));
-        EXPECT_TRUE(std::all_of(row, row + image.width(), [](QRgb p) { return qAlpha(p) == 0xFF; }));
+    for (const Case& c :
+         std::vector<Case>{{jpeg, {1440, 1080}, {1500, 1125}, {2000, 1500}},  // 3/8, 1/2
+                           {jpeg, {1920, 1440}, {2000, 1500}, {2000, 1500}},  // 1/2
+                           {jpeg, {500, 375}, {500, 375}, {500, 375}},        // 1/8
+                           {jpeg, {501, 375}, {1000, 750}, {1000, 750}},      // 1/4
+                           {jpeg, {3400, 2000}, {3500, 2625}, {4000, 3000}},  // 7/8, 1
+                           {jpeg, {}, {4000, 3000}, {4000, 3000}},
+                           {jpeg, {5000, 4000}, {4000, 3000}, {4000, 3000}},  // never enlarged
+                           {turned, {1080, 1440}, {1125, 1500}, {1500, 2000}},
+                           {turned, {1440, 1080}, {1500, 2000}, {1500, 2000}}}) {
+        for (const JpegScale scale : {JpegScale::Smallest, JpegScale::Fastest}) {
+            SCOPED_TRACE(std::to_string(c.cover.width()) + "x" + std::to_string(c.cover.height()) +
+                         (scale == JpegScale::Fastest ? " fastest" : " smallest"));
+            QSize upright;
+            const QImage image = decode(c.bytes, c.cover, kNoPixelBound, &upright, scale);
+            ASSERT_FALSE(image.isNull());
+            EXPECT_EQ(image.size(), scale == JpegScale::Fastest ? c.fastest : c.smallest);
+            EXPECT_EQ(image.format(), QImage::Format_RGB32);
+            EXPECT_EQ(upright, c.bytes == turned ? QSize(3000, 4000) : QSize(4000, 3000));
+            EXPECT_FALSE(image.colorSpace().isValid());
+            // RGB32 needs 0xFF in the unused byte.
+            const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(image.height() / 2));
+            EXPECT_TRUE(std::all_of(row, row + image.width(), [](QRgb p) { return qAlpha(p) == 0xFF; }));
+        }
     }
-    // The pixel bound is checked against the scaled size; the upright size is still told.
+    // The pixel bound is checked against the scaled size; the upright size is still told. Where the
+    // fast scale would break it, the smallest one is used.
     QSize upright;
     EXPECT_TRUE(decode(jpeg, {1440, 1080}, 1500 * 1125 - 1, &upright).isNull());
     EXPECT_EQ(upright, QSize(4000, 3000));
-    EXPECT_FALSE(decode(jpeg, {1440, 1080}, 1500 * 1125).isNull());
+    EXPECT_EQ(decode(jpeg, {1440, 1080}, 1500 * 1125).size(), QSize(1500, 1125));
+
+    // Decoding into a picture of the right size reuses its memory.
+    QImage picture;
+    ASSERT_TRUE(decodeJpegInto(picture, data(jpeg), static_cast<std::size_t>(jpeg.size()), {900, 700},
+                               kNoPixelBound));
+    EXPECT_EQ(picture.size(), QSize(1000, 750));
+    const uchar* memory = picture.constBits();
+    const QByteArray tagged = withSegments(jpeg, {exifSegment(1, true)});
+    ASSERT_TRUE(decodeJpegInto(picture, data(tagged), static_cast<std::size_t>(tagged.size()), {900, 700},
+                               kNoPixelBound));
+    EXPECT_EQ(picture.constBits(), memory);
+    EXPECT_EQ(picture.colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
+    ASSERT_TRUE(decodeJpegInto(picture, data(jpeg), static_cast<std::size_t>(jpeg.size()), {900, 700},
+                               kNoPixelBound));
+    EXPECT_FALSE(picture.colorSpace().isValid());
+    EXPECT_FALSE(decodeJpegInto(picture, data(jpeg), 100, {900, 700}, kNoPixelBound));
 }
 
 // Where the upright pixel (x, y) lies in the stored W x H picture, for each EXIF orientation.
@@ -661,7 +683,7 @@ TEST(JpegDecoderTest, TruncatedDamagedAndRandomBytesNeverCrash) {
             // Once well into the scan, what was decoded comes back (the rest filled in) at full shape.
             if (length > scan + (jpeg.size() - scan) / 2) {
                 ASSERT_FALSE(image.isNull()) << length;
-                EXPECT_EQ(image.size(), QSize(120, 160));  // 5/8, turned
+                EXPECT_EQ(image.size(), QSize(192, 256));  // turned; 5/8 would cover but is no fast scale
             }
         }
         std::mt19937 random(progressive ? 5 : 6);
@@ -692,21 +714,31 @@ TEST(JpegDecoderTest, ReportsFittedDecodeTimeAgainstDjpeg) {
         std::sort(times.begin(), times.end());
         return times[times.size() / 2];
     };
-    const auto timeDecode = [&](QSize cover) {
+    const auto timeDecode = [&](QSize cover, JpegScale scale) {
         std::vector<double> times;
         for (int run = 0; run < 7; ++run) {
             QElapsedTimer timer;
             timer.start();
-            const QImage image = decode(jpeg, cover);
+            const QImage image = decode(jpeg, cover, kNoPixelBound, nullptr, scale);
             times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
             EXPECT_FALSE(image.isNull());
         }
         return median(times);
     };
-    const double fitted = timeDecode({1440, 1080});
-    const double full = timeDecode({});
-    std::cout << "4000x3000 JPEG (" << jpeg.size() / 1024 << " KB): fitted to 1440x1080 (3/8) " << fitted
-              << " ms, full size " << full << " ms";
+    const double fitted = timeDecode({1440, 1080}, JpegScale::Fastest);
+    const double smallest = timeDecode({1440, 1080}, JpegScale::Smallest);
+    const double full = timeDecode({}, JpegScale::Fastest);
+    std::vector<double> reusedTimes;
+    QImage reused;
+    for (int run = 0; run < 7; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        decodeJpegInto(reused, data(jpeg), static_cast<std::size_t>(jpeg.size()), {}, kNoPixelBound);
+        reusedTimes.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+    std::cout << "4000x3000 JPEG (" << jpeg.size() / 1024 << " KB): fitted to 1440x1080 at 1/2 " << fitted
+              << " ms, at 3/8 " << smallest << " ms; full size " << full << " ms, into a reused picture "
+              << median(reusedTimes) << " ms";
     const QString djpeg = tool("djpeg");
     if (!djpeg.isEmpty()) {
         QTemporaryDir folder;
@@ -723,8 +755,8 @@ TEST(JpegDecoderTest, ReportsFittedDecodeTimeAgainstDjpeg) {
             times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
         }
         const double reference = median(times);
-        std::cout << ", djpeg full size " << reference << " ms (with its process start); ratio "
-                  << fitted / reference;
+        std::cout << ", djpeg full size " << reference << " ms (with its process start); ratios "
+                  << fitted / reference << " (1/2) and " << smallest / reference << " (3/8)";
     }
     std::cout << std::endl;
 }
