@@ -29,8 +29,9 @@ struct JpegFacts {
     // (the thumbnail's offsets count from there).
     std::optional<ExifFacts> exif;
     std::size_t exifTiffOffset = 0;
-    // The embedded ICC profile, reassembled from its APP2 chunks; empty when there is none or its
-    // chunks are missing, repeated, inconsistent or more than kMaxIccProfileBytes in all.
+    // The embedded ICC profile, reassembled from its APP2 chunks in their sequence order; empty when
+    // there is none, when chunks are missing, repeated or disagree on their count, when they hold more
+    // than kMaxIccProfileBytes in all, or when the profile's header claims more bytes than they hold.
     QByteArray iccProfile;
     // An Adobe APP14 marker and its colour transform (0 none, 1 YCbCr, 2 YCCK). CMYK data in a file
     // with this marker is stored inverted, as Photoshop writes it.
@@ -41,8 +42,8 @@ struct JpegFacts {
 };
 
 // Reads the markers from SOI up to the first SOS, every length checked against the buffer. Nothing
-// when the data does not start like a JPEG, a marker runs past the end, or no frame header with a
-// non-empty size comes before the first scan.
+// when the data does not start like a JPEG, a marker runs past the end, the data ends before the first
+// scan, or no frame header with a non-empty size and valid sampling factors comes before it.
 std::optional<JpegFacts> readJpegFacts(const std::uint8_t* bytes, std::size_t size);
 
 // Largest whole-picture coefficient buffer decodeJpeg accepts for a progressive or multi-scan JPEG,
