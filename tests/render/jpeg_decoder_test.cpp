@@ -12,8 +12,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <turbojpeg.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
