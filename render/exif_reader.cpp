@@ -80,8 +80,8 @@ public:
     explicit IfdWalker(const TiffView& tiff) : tiff_(tiff) {}
 
     // Reads the IFD at `offset`, calling `visit` for each entry. Returns the offset of the next IFD
-    // in the chain (0 for none), or nothing when the IFD lies outside the block, was read already or
-    // the budget is spent.
+    // in the chain (0 for none, or when the entry budget ran out), or nothing when the IFD lies
+    // outside the block or was read already.
     template <typename Visit>
     std::optional<std::uint32_t> read(std::uint32_t offset, Visit&& visit) {
         if (offset < kTiffHeaderBytes || !tiff_.fits(offset, 2) || visitedCount_ >= kMaxIfds) {
@@ -96,7 +96,8 @@ public:
         const std::size_t first = std::size_t{offset} + 2;
         if (!tiff_.fits(first, count * kEntryBytes)) return std::nullopt;
         for (std::size_t i = 0; i < count; ++i) {
-            if (entriesLeft_ <= 0) return std::nullopt;
+            // Past the budget the walk ends, keeping what was read.
+            if (entriesLeft_ <= 0) return 0u;
             --entriesLeft_;
             const std::size_t at = first + i * kEntryBytes;
             visit(Entry{tiff_.u16(at), tiff_.u16(at + 2), tiff_.u32(at + 4), at + 8});

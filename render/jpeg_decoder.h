@@ -29,8 +29,9 @@ struct JpegFacts {
     // (the thumbnail's offsets count from there).
     std::optional<ExifFacts> exif;
     std::size_t exifTiffOffset = 0;
-    // The embedded ICC profile, reassembled from its APP2 chunks; empty when there is none or its
-    // chunks are missing, repeated, inconsistent or more than kMaxIccProfileBytes in all.
+    // The embedded ICC profile, reassembled from its APP2 chunks in their sequence order; empty when
+    // there is none, when chunks are missing, repeated or disagree on their count, when they hold more
+    // than kMaxIccProfileBytes in all, or when the profile's header claims more bytes than they hold.
     QByteArray iccProfile;
     // An Adobe APP14 marker and its colour transform (0 none, 1 YCbCr, 2 YCCK). CMYK data in a file
     // with this marker is stored inverted, as Photoshop writes it.
@@ -41,26 +42,44 @@ struct JpegFacts {
 };
 
 // Reads the markers from SOI up to the first SOS, every length checked against the buffer. Nothing
-// when the data does not start like a JPEG, a marker runs past the end, or no frame header with a
-// non-empty size comes before the first scan.
+// when the data does not start like a JPEG, a marker runs past the end, the data ends before the first
+// scan, or no frame header with a non-empty size and valid sampling factors comes before it.
 std::optional<JpegFacts> readJpegFacts(const std::uint8_t* bytes, std::size_t size);
 
 // Largest whole-picture coefficient buffer decodeJpeg accepts for a progressive or multi-scan JPEG,
 // whose every coefficient libjpeg keeps in memory however small the decoded picture is.
 constexpr std::int64_t kMaxJpegCoefficientBytes = std::int64_t{512} << 20;
 
-// Decodes a JPEG to QImage::Format_RGB32 at the smallest DCT scale M/8 whose result still covers
-// `cover` (given upright; an empty `cover` means full size), with the EXIF orientation applied so the
-// picture is upright. Null when the data is not a decodable JPEG, when the scaled picture would hold
-// more than `maxDecodedPixels` pixels (checked from the header, before anything is allocated), or
-// when a multi-scan file needs more than kMaxJpegCoefficientBytes. A truncated or damaged file gives
-// what libjpeg-turbo recovered when it only warned. The picture's colour space is the embedded ICC
-// profile when Qt reads it as an RGB profile, else Adobe RGB when EXIF says "R03" and there is no
-// profile, else untagged (sRGB). CMYK and YCCK files are converted to RGB here, Adobe's inverted
-// CMYK included. `uprightSize`, when given, receives the full photo's size shown upright (invalid
-// when the header cannot be read).
+// How decodeJpeg picks its DCT scale M/8 among those whose result covers the drawn size.
+enum class JpegScale {
+    // The smallest of 1/8, 1/4, 1/2 and 1, the scales libjpeg-turbo decodes with SIMD code. The others
+    // run plain C code: with 2.1.5 a 12 MP photo decodes slower at 3/8 than at 1/2, and slower at 5/8
+    // to 7/8 than at full size. Where that scale would break the pixel bound, the smallest M/8 is used.
+    Fastest,
+    // The smallest M/8: the least memory.
+    Smallest,
+};
+
+// Decodes a JPEG to QImage::Format_RGB32 at a DCT scale M/8 whose result still covers `cover` (given
+// upright; an empty `cover` means full size), chosen as `scale` says, with the EXIF orientation
+// applied so the picture is upright. Null when the data is not a decodable JPEG, when the scaled
+// picture would hold more than `maxDecodedPixels` pixels (checked from the header, before anything is
+// allocated), or when a multi-scan file needs more than kMaxJpegCoefficientBytes. A truncated or
+// damaged file gives what libjpeg-turbo recovered when it only warned. The picture's colour space is
+// the embedded ICC profile when Qt reads it as an RGB profile, else Adobe RGB when EXIF says "R03"
+// and there is no profile, else untagged (sRGB). CMYK and YCCK files are converted to RGB here,
+// Adobe's inverted CMYK included. `uprightSize`, when given, receives the full photo's size shown
+// upright (invalid when the header cannot be read).
 QImage decodeJpeg(const std::uint8_t* bytes, std::size_t size, QSize cover, std::int64_t maxDecodedPixels,
-                  QSize* uprightSize = nullptr);
+                  QSize* uprightSize = nullptr, JpegScale scale = JpegScale::Fastest);
+
+// decodeJpeg into `picture`, whose memory is decoded into when it already has the decoded size, is
+// RGB32 and is not shared (upright photos only: a quarter turn needs a second picture). Fresh pages
+// cost the kernel about a third of a full-size decode's time. False, with `picture` in an unspecified
+// state, where decodeJpeg gives a null picture.
+bool decodeJpegInto(QImage& picture, const std::uint8_t* bytes, std::size_t size, QSize cover,
+                    std::int64_t maxDecodedPixels, QSize* uprightSize = nullptr,
+                    JpegScale scale = JpegScale::Fastest);
 
 // The photo's EXIF thumbnail, decoded and turned upright by the photo's own orientation, tagged with
 // the photo's colour space. Null unless the thumbnail is a decodable JPEG lying inside the EXIF block,
