@@ -326,7 +326,7 @@ QSize uprightJpegSize(const JpegFacts& facts) {
 // EXIF thumbnail when that already covers it). `place` is set from the upright size in the header.
 // Null when the file cannot be read this way.
 QImage decodeJpegToFit(const std::vector<std::uint8_t>& bytes, QSize pictureSize, PhotoPlacement& place,
-                       bool& nothingToDraw) {
+                       bool& nothingToDraw, QImage& kept) {
     const std::optional<JpegFacts> facts = readJpegFacts(bytes.data(), bytes.size());
     if (!facts) return {};
     const QSize upright = uprightJpegSize(*facts);
@@ -338,8 +338,10 @@ QImage decodeJpegToFit(const std::vector<std::uint8_t>& bytes, QSize pictureSize
     }
     const QSize cover(place.width, place.height);
     QImage photo = decodeExifThumbnail(bytes.data(), bytes.size(), cover);
-    if (photo.isNull()) photo = decodeJpeg(bytes.data(), bytes.size(), cover, PhotoLoader::kMaxDecodedPixels);
-    return photo;
+    if (!photo.isNull()) return photo;
+    // Decoded into the kept picture where it fits: fresh pages cost the kernel a third of a decode.
+    if (decodeJpegInto(kept, bytes.data(), bytes.size(), cover, PhotoLoader::kMaxDecodedPixels)) return kept;
+    return {};
 }
 
 // HEIF and AVIF through libheif, at full size (libheif does not shrink while decoding).
@@ -450,8 +452,9 @@ bool drawPhoto(QImage& picture, const std::string& path) {
         readAll(descriptor, static_cast<std::int64_t>(info.st_size), bytes);
         PhotoPlacement place;
         bool nothingToDraw = false;
-        QImage photo = kind == PhotoKind::Jpeg ? decodeJpegToFit(bytes, picture.size(), place, nothingToDraw)
-                                               : decodeHeifToFit(bytes, picture.size(), place, nothingToDraw);
+        QImage photo = kind == PhotoKind::Jpeg
+                           ? decodeJpegToFit(bytes, picture.size(), place, nothingToDraw, scratch.decoded)
+                           : decodeHeifToFit(bytes, picture.size(), place, nothingToDraw);
         if (nothingToDraw) return true;
         if (!photo.isNull()) return drawDecoded(picture, photo, place, scratch);
         if (kind == PhotoKind::Heif) return false;
