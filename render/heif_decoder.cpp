@@ -80,12 +80,9 @@ bool openPrimary(const std::uint8_t* bytes, std::size_t size, int largestSide, H
         return false;
     }
     heif_image_handle* primary = nullptr;
-    if (heif_context_get_primary_image_handle(context.get(), &primary).code != heif_error_Ok ||
-        primary == nullptr) {
-        return false;
-    }
-    handle.reset(primary);
-    return true;
+    const heif_error error = heif_context_get_primary_image_handle(context.get(), &primary);
+    handle.reset(primary);  // ours even when an error comes with it
+    return error.code == heif_error_Ok && handle != nullptr;
 }
 
 QColorSpace colourSpaceFromIcc(const heif_image_handle* handle) {
@@ -105,10 +102,12 @@ QColorSpace colourSpaceFromIcc(const heif_image_handle* handle) {
 // browsers and viewers show them. PQ and HLG (HDR) have no QColorSpace and stay unset.
 QColorSpace colourSpaceFromNclx(const heif_image_handle* handle) {
     heif_color_profile_nclx* raw = nullptr;
-    if (heif_image_handle_get_nclx_color_profile(handle, &raw).code != heif_error_Ok || raw == nullptr) {
+    const heif_error error = heif_image_handle_get_nclx_color_profile(handle, &raw);
+    // libheif may hand over a profile with an error too: it is ours to free either way.
+    const HeifNclxPtr nclx(raw);
+    if (error.code != heif_error_Ok || !nclx) {
         return {};
     }
-    const HeifNclxPtr nclx(raw);
     if (nclx->color_primaries == heif_color_primaries_unspecified) {
         return {};
     }
@@ -211,14 +210,13 @@ QImage decodePrimary(const std::uint8_t* bytes, std::size_t size, std::int64_t m
     options->ignore_transformations = 0;  // rotation, mirroring and cropping applied: the photo comes upright
     options->convert_hdr_to_8bit = 1;
     heif_image* decoded = nullptr;
-    if (heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
-                          withAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                          options.get())
-                .code != heif_error_Ok ||
-        decoded == nullptr) {
+    const heif_error error = heif_decode_image(
+        handle.get(), &decoded, heif_colorspace_RGB,
+        withAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
+    const HeifImagePtr image(decoded);  // ours even when an error comes with it
+    if (error.code != heif_error_Ok || !image) {
         return {};
     }
-    const HeifImagePtr image(decoded);
     if (heif_image_get_width(image.get(), heif_channel_interleaved) != width ||
         heif_image_get_height(image.get(), heif_channel_interleaved) != height ||
         heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8) {

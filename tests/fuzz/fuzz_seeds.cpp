@@ -11,9 +11,13 @@
 #include <QImageWriter>
 #include <QPainter>
 
+#include <libheif/heif.h>
+
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -67,6 +71,39 @@ std::string wave(unsigned formatTag, unsigned bits, const std::string& before, u
     return chunk("RIFF", body);
 }
 
+// `image` as HEIF of `format` (HEVC or AV1) through libheif's encoders; empty without the encoder.
+std::string heif(const QImage& image, heif_compression_format format) {
+    std::string bytes;
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    heif_image* picture = nullptr;
+    if (heif_context_get_encoder_for_format(context, format, &encoder).code == heif_error_Ok &&
+        heif_image_create(image.width() + 1, image.height() + 1, heif_colorspace_RGB,
+                          heif_chroma_interleaved_RGB, &picture)
+                .code == heif_error_Ok) {
+        heif_encoder_set_lossy_quality(encoder, 50);
+        heif_image_add_plane(picture, heif_channel_interleaved, image.width() + 1, image.height() + 1, 8);
+        int stride = 0;
+        std::uint8_t* plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
+        const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+        for (int y = 0; y < rgb.height(); ++y)
+            std::memcpy(plane + static_cast<std::ptrdiff_t>(y) * stride, rgb.constScanLine(y),
+                        static_cast<std::size_t>(rgb.width()) * 3);
+        heif_writer writer{};
+        writer.writer_api_version = 1;
+        writer.write = [](heif_context*, const void* data, std::size_t size, void* out) {
+            static_cast<std::string*>(out)->append(static_cast<const char*>(data), size);
+            return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
+        };
+        if (heif_context_encode_image(context, picture, encoder, nullptr, nullptr).code == heif_error_Ok)
+            heif_context_write(context, &writer, &bytes);
+    }
+    if (picture) heif_image_release(picture);
+    if (encoder) heif_encoder_release(encoder);
+    heif_context_free(context);
+    return bytes;
+}
+
 void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream file(path, std::ios::binary);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -102,6 +139,15 @@ int main(int argc, char** argv) {
         const char prefix[2] = {static_cast<char>(seed.endingIndex), static_cast<char>(written % 5)};
         file.write(prefix, 2);
         file.write(buffer.data().constData(), buffer.data().size());
+        ++written;
+    }
+    // HEIC and AVIF (even sizes for the encoders), under the endings "heic" and "avif".
+    for (const auto& [format, ending, name] :
+         {std::tuple{heif_compression_HEVC, 22, "heic"}, std::tuple{heif_compression_AV1, 24, "avif"}}) {
+        const std::string bytes = heif(picture(false), format);
+        if (bytes.empty()) continue;
+        const char prefix[2] = {static_cast<char>(ending), static_cast<char>(written % 5)};
+        writeFile(std::string(argv[1]) + "/photo/" + name, std::string(prefix, 2) + bytes);
         ++written;
     }
     std::printf("%d photo seeds, 3 wave seeds\n", written);
