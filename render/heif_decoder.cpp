@@ -202,6 +202,15 @@ QImage decodePrimary(const std::uint8_t* bytes, std::size_t size, std::int64_t m
         return {};
     }
 
+    // A grid's canvas size comes from its own header, which may claim far more than the image's size
+    // (a damaged file asked for 11032 x 64017 behind an image of 28 x 18): libheif allocates the canvas
+    // before any check of ours, so its side limit is narrowed to the image's own sides, with room
+    // for a whole 512-pixel tile.
+    constexpr std::int64_t kTileRoom = 512;
+    const std::int64_t ownSide = std::max({width, height, storedWidth, storedHeight, kTileRoom});
+    heif_context_set_maximum_image_size_limit(context.get(),
+                                              static_cast<int>(std::min(ownSide, kLargestSide) + 1));
+
     const bool withAlpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
     const HeifDecodingOptionsPtr options(heif_decoding_options_alloc());
     if (!options) {
