@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Loading a 4000 x 3000 JPEG fitted into 1920 x 1080, against a full-size decode of the same file by
+# Loading a 4000 x 3000 JPEG fitted into 1920 x 1080 (TurboJPEG at the smallest fast DCT scale that
+# covers the drawn size, then resampled), against a full-size decode of the same file by
 # libjpeg-turbo's djpeg, measured in the same run: medians of RUNS runs (default 9), wall time and
 # CPU time (user + system; steadier than wall time on a busy machine).
 set -euo pipefail
@@ -30,6 +31,6 @@ djpeg_cpu=$(awk '{ printf "%.2f\n", ($2 + $3) * 1000 }' "$samples" | median)
 printf 'PhotoLoader::load into 1920 x 1080:        wall %8.2f ms   cpu %8.2f ms\n' "$our_wall" "$our_cpu"
 printf 'djpeg full-size decode (process included): wall %8.2f ms   cpu %8.2f ms\n' "$djpeg_wall" "$djpeg_cpu"
 awk -v ow="$our_wall" -v dw="$djpeg_wall" -v oc="$our_cpu" -v dc="$djpeg_cpu" 'BEGIN {
-  printf "ratio ours / djpeg: wall %.2f, cpu %.2f (target: at most 1): %s\n", ow / dw, oc / dc,
-         (ow <= dw && oc <= dc) ? "met" : "missed"
+  printf "ratio ours / djpeg: wall %.2f, cpu %.2f (target: at most 0.5): %s\n", ow / dw, oc / dc,
+         (ow <= 0.5 * dw) ? "met" : "missed"
 }'
