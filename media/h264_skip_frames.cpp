@@ -400,7 +400,7 @@ std::vector<std::uint8_t> makeH264SkipFrame(const H264StreamFacts& facts, int fr
     return unit;
 }
 
-bool renumberH264Frame(std::vector<std::uint8_t>& data, const H264StreamFacts& facts, int frameNumOffset,
+bool renumberH264Frame(std::vector<std::uint8_t>& data, const H264StreamFacts& facts, int frameNum,
                        H264FrameFacts& frame) {
     const std::vector<NalUnit> units = splitAnnexB(data.data(), data.size());
     const unsigned maxFrameNum = 1u << facts.log2MaxFrameNum;
@@ -418,16 +418,15 @@ bool renumberH264Frame(std::vector<std::uint8_t>& data, const H264StreamFacts& f
         r.ue();
         r.ue();
         const std::size_t at = r.position();
-        const unsigned frameNum = r.bits(facts.log2MaxFrameNum);
+        const unsigned stored = r.bits(facts.log2MaxFrameNum);
         if (r.failed()) return false;
         const bool idr = type == kNalIdrSlice;
-        const unsigned renumbered =
-            idr ? frameNum : (frameNum + static_cast<unsigned>(frameNumOffset)) % maxFrameNum;
+        const unsigned renumbered = idr ? stored : static_cast<unsigned>(frameNum) % maxFrameNum;
         if (!sliceSeen) {
             frame = H264FrameFacts{idr, (data[unit.start] & 0x60) != 0, static_cast<int>(renumbered)};
             sliceSeen = true;
         }
-        if (renumbered == frameNum) continue;
+        if (renumbered == stored) continue;
         for (int i = 0; i < facts.log2MaxFrameNum; ++i) {
             const std::size_t bit = at + static_cast<std::size_t>(i);
             const unsigned value = (renumbered >> (facts.log2MaxFrameNum - 1 - i)) & 1u;

@@ -9,8 +9,8 @@
 // The encoder must be set up so that the frames it makes and ours can follow each other: no B frames
 // and one reference frame (every frame is a reference, so the previous picture is always reference 0),
 // picture order from frame_num (pic_order_cnt_type 2). Every skip frame is a reference frame too and
-// takes the next frame_num, so the encoder's later frames are renumbered by the skip frames written
-// since the last IDR frame; frame_num is a fixed-width field, so only its bits change.
+// takes the next frame_num, so each of the encoder's later frames is given the frame_num that follows
+// the frame written before it; frame_num is a fixed-width field, so only its bits change.
 
 #include <cstddef>
 #include <cstdint>
@@ -53,10 +53,10 @@ struct H264FrameFacts {
     int frameNum = 0;  // after renumbering
 };
 
-// Adds `frameNumOffset` (modulo MaxFrameNum) to the frame_num of every slice in the Annex B access
-// unit `data`, in place or by rewriting the slice NAL units; `facts` of the first slice found. False
-// when a slice cannot be read (then `data` is unchanged).
-bool renumberH264Frame(std::vector<std::uint8_t>& data, const H264StreamFacts& facts, int frameNumOffset,
+// Gives every slice of the Annex B access unit `data` the frame_num `frameNum` (modulo MaxFrameNum),
+// rewriting the slice NAL units where it changes; an IDR frame keeps its 0. `frame` tells the first
+// slice's facts. False when a slice cannot be read (then `data` is unchanged).
+bool renumberH264Frame(std::vector<std::uint8_t>& data, const H264StreamFacts& facts, int frameNum,
                        H264FrameFacts& frame);
 
 }  // namespace kestrelle

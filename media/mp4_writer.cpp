@@ -24,6 +24,7 @@ extern "C" {
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -133,18 +134,27 @@ struct Mp4Writer::State {
     int framesSinceKeyFrame = 0;
     int stillFramesEncoded = 0;  // since the current still or its last key frame began
 
-    // Repeats written as skip frames (H.264 only; see media/h264_skip_frames.h).
+    // Repeats written without the encoder (H.264 only; see media/h264_skip_frames.h): skip frames,
+    // and at a key frame inside a still, the still's own first frames again.
+    enum class Written : std::uint8_t { Skip, StillKey, StillSharpened };
     struct EncodedFrame {
         std::int64_t pts = 0;
-        int skipsAfter = 0;  // skip frames that follow it
+        std::vector<Written> after;  // the frames that follow it, written without the encoder
     };
     bool skipFramesPossible = false;  // the encoder's stream takes skip frames
     bool skipFrames = false;          // and they are still written
     bool longSamples = false;         // repeats lengthen the sample before them instead
     H264StreamFacts facts;
     std::deque<EncodedFrame> encoderQueue;  // frames handed to the encoder, not yet back
-    int frameNumOffset = 0;                 // skip frames since the last IDR frame
-    int lastFrameNum = 0;
+    int lastFrameNum = 0;                   // of the last frame written
+    // The current still's encoded first frames (its IDR frame and the one that sharpens it), as
+    // written: a key frame later in the still is the same two frames again, so the decoder shows the
+    // same pictures and the encoder has no work.
+    std::int64_t stillStartPts = -1;
+    std::vector<std::uint8_t> stillKeyBytes;
+    std::vector<std::uint8_t> stillSharpenedBytes;
+    bool stillFirstFramesSent = false;  // both handed to the encoder (it gives them back later)
+    bool sharpenedReplayNext = false;
     std::int64_t lastVideoPts = -1;  // of the last video packet written
     int framesWithoutEncoder = 0;
     std::vector<std::uint8_t> packetBytes;
@@ -181,28 +191,60 @@ bool writeVideoBytes(State& s, const std::vector<std::uint8_t>& bytes, std::int6
     return writePacket(s, s.video.get(), s.videoStream);
 }
 
+int nextFrameNum(const State& s) {
+    return (s.lastFrameNum + 1) % (1 << s.facts.log2MaxFrameNum);
+}
+
 // A skip frame for frame `pts`: the next reference frame, a copy of the one before. With long samples
 // none is written and the sample before simply lasts longer.
 bool writeSkipFrame(State& s, std::int64_t pts) {
     if (s.longSamples) return true;
-    s.lastFrameNum = (s.lastFrameNum + 1) % (1 << s.facts.log2MaxFrameNum);
-    s.frameNumOffset = (s.frameNumOffset + 1) % (1 << s.facts.log2MaxFrameNum);
+    s.lastFrameNum = nextFrameNum(s);
     return writeVideoBytes(s, makeH264SkipFrame(s.facts, s.lastFrameNum), pts, false);
 }
 
-// An encoded frame back from the encoder, renumbered behind the skip frames before it, then the skip
-// frames that follow it.
+// A frame written without the encoder.
+bool writeWithoutEncoder(State& s, State::Written kind, std::int64_t pts) {
+    switch (kind) {
+        case State::Written::Skip:
+            return writeSkipFrame(s, pts);
+        case State::Written::StillKey:
+        case State::Written::StillSharpened: {
+            const bool keyFrame = kind == State::Written::StillKey;
+            const std::vector<std::uint8_t>& bytes = keyFrame ? s.stillKeyBytes : s.stillSharpenedBytes;
+            if (bytes.empty()) {
+                // The encoder did not give the still's first frames as planned: the picture stays.
+                MP4_LOG(1, "The still's first frames are missing; frame %lld repeats the one before.",
+                        static_cast<long long>(pts));
+                return writeSkipFrame(s, pts);
+            }
+            // The IDR frame, then its sharpening frame right after it (frame_num 1), as first written.
+            s.lastFrameNum = keyFrame ? 0 : nextFrameNum(s);
+            return writeVideoBytes(s, bytes, pts, keyFrame);
+        }
+    }
+    return false;
+}
+
+// An encoded frame back from the encoder, numbered after the frame written before it, then the frames
+// that follow it without the encoder.
 bool writeEncodedFrame(State& s) {
     s.packetBytes.assign(s.packet->data, s.packet->data + s.packet->size);
     H264FrameFacts frame;
-    if (s.encoderQueue.empty() || !renumberH264Frame(s.packetBytes, s.facts, s.frameNumOffset, frame)) {
+    if (s.encoderQueue.empty() || !renumberH264Frame(s.packetBytes, s.facts, nextFrameNum(s), frame)) {
         MP4_LOG(2, "The encoder gave a frame that cannot be renumbered.");
         return false;
     }
     const State::EncodedFrame encoded = s.encoderQueue.front();
     s.encoderQueue.pop_front();
-    if (frame.idr) s.frameNumOffset = 0;
     s.lastFrameNum = frame.frameNum;
+    // The still's first two frames are kept for its later key frames.
+    if (encoded.pts == s.stillStartPts && frame.idr) {
+        s.stillKeyBytes = s.packetBytes;
+        s.stillSharpenedBytes.clear();
+    } else if (encoded.pts == s.stillStartPts + 1 && !s.stillKeyBytes.empty() && frame.frameNum == 1) {
+        s.stillSharpenedBytes = s.packetBytes;
+    }
     if (!frame.reference) {
         // Nothing may copy a frame that is no reference: later repeats go to the encoder.
         MP4_LOG(1, "The encoder wrote a frame that is no reference; skip frames stop here.");
@@ -210,8 +252,9 @@ bool writeEncodedFrame(State& s) {
     }
     const bool key = (s.packet->flags & AV_PKT_FLAG_KEY) != 0;
     if (!writeVideoBytes(s, s.packetBytes, encoded.pts, key)) return false;
-    for (int k = 1; k <= encoded.skipsAfter; ++k) {
-        if (!writeSkipFrame(s, encoded.pts + k)) return false;
+    for (std::size_t k = 0; k < encoded.after.size(); ++k) {
+        if (!writeWithoutEncoder(s, encoded.after[k], encoded.pts + 1 + static_cast<std::int64_t>(k)))
+            return false;
     }
     return true;
 }
@@ -493,6 +536,11 @@ bool isRepeat(State& s, const std::uint8_t* pixels) {
         s.stillPixels = pixels;
         s.keyFramePending = true;
         s.stillFramesEncoded = 0;
+        s.stillStartPts = s.framesWritten;
+        s.stillKeyBytes.clear();
+        s.stillSharpenedBytes.clear();
+        s.stillFirstFramesSent = false;
+        s.sharpenedReplayNext = false;
     } else {
         repeat = pixels == s.stillPixels;
     }
@@ -505,18 +553,36 @@ bool writeVideo(State& s, const std::uint8_t* pixels) {
     const bool repeat = isRepeat(s, pixels);
     const std::int64_t pts = s.framesWritten;
     // With skip frames the encoder sees only some frames, so the key-frame distance is counted here.
-    const bool key =
-        s.keyFramePending || (s.skipFramesPossible && s.framesSinceKeyFrame >= s.keyFrameInterval);
+    // A replayed key frame is always followed by its sharpening frame; should the still end before it
+    // (no announced still does), this frame starts afresh with a key frame instead.
+    const bool sharpeningMissed = s.sharpenedReplayNext && !repeat;
+    const bool key = s.keyFramePending || sharpeningMissed ||
+                     (s.skipFramesPossible && s.framesSinceKeyFrame >= s.keyFrameInterval);
     s.keyFramePending = false;
     s.framesSinceKeyFrame = key ? 1 : s.framesSinceKeyFrame + 1;
     if (key) s.stillFramesEncoded = 0;
-    if (repeat && !key && s.skipFrames && s.stillFramesEncoded >= kStillFramesEncoded) {
+    std::optional<State::Written> without;
+    if (repeat && s.skipFrames) {
+        if (key && s.stillFirstFramesSent && s.stillFramesLeft > 0) {
+            // A key frame inside a still: the still's own first two frames again.
+            without = State::Written::StillKey;
+            s.sharpenedReplayNext = true;
+            s.stillFramesEncoded = kStillFramesEncoded;
+        } else if (!key && s.sharpenedReplayNext) {
+            without = State::Written::StillSharpened;
+            s.sharpenedReplayNext = false;
+        } else if (!key && s.stillFramesEncoded >= kStillFramesEncoded) {
+            without = State::Written::Skip;
+        }
+    }
+    if (key && !without) s.sharpenedReplayNext = false;
+    if (without) {
         s.framesWithoutEncoder += 1;
         if (!s.encoderQueue.empty()) {
-            s.encoderQueue.back().skipsAfter += 1;
+            s.encoderQueue.back().after.push_back(*without);
             return true;
         }
-        return writeSkipFrame(s, pts);
+        return writeWithoutEncoder(s, *without, pts);
     }
     // A repeat shows the picture already converted: the encoder gets the same frame again.
     s.stillFramesEncoded += 1;
@@ -526,7 +592,8 @@ bool writeVideo(State& s, const std::uint8_t* pixels) {
     }
     s.picture->pts = pts;
     s.picture->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-    if (s.skipFramesPossible) s.encoderQueue.push_back(State::EncodedFrame{pts, 0});
+    if (repeat && pts == s.stillStartPts + 1) s.stillFirstFramesSent = true;
+    if (s.skipFramesPossible) s.encoderQueue.push_back(State::EncodedFrame{pts, {}});
     return encodeAndWrite(s, s.video.get(), s.videoStream, s.picture.get());
 }
 

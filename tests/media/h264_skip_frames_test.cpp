@@ -163,7 +163,7 @@ TEST(H264SkipFramesTest, SkipFramesCopyThePictureAndRenumberedFramesDecodeAsBefo
         for (int i = 0; i < 5; ++i) {
             Bytes unit = encoded[static_cast<std::size_t>(i)];
             H264FrameFacts frame;
-            ASSERT_TRUE(renumberH264Frame(unit, *facts, offset, frame));
+            ASSERT_TRUE(renumberH264Frame(unit, *facts, i == 0 ? 0 : lastFrameNum + 1, frame));
             EXPECT_EQ(frame.idr, i == 0);
             EXPECT_TRUE(frame.reference);
             EXPECT_EQ(frame.frameNum, (i + offset) % maxFrameNum);
