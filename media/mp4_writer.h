@@ -13,9 +13,10 @@
 // Repeats: within an announced still, after the encoder has had the picture twice (to sharpen it),
 // each repeat is written as an H.264 skip frame (media/h264_skip_frames.h) that copies the
 // picture exactly at no encoding cost; libx264 then runs without B frames and with one reference.
-// With the H.264 settings' long samples the repeats are not written at all: the picture's sample
-// lasts until the next one (variable frame rate). KESTRELLE_ENCODE_EVERY_FRAME hands every frame to
-// the encoder instead. H.265 always encodes every frame.
+// A key frame the key-frame distance asks for inside a still is the still's first two encoded frames
+// written again, byte for byte: the same pictures, no encoding. With the H.264 settings' long samples the
+// repeats are not written at all: the picture's sample lasts until the next one (variable frame rate).
+// KESTRELLE_ENCODE_EVERY_FRAME hands every frame to the encoder instead. H.265 always encodes every frame.
 //
 // Audio: after n accepted frames the stream holds round(n x 44100 / fps) stereo sample frames (the
 // samples each frame brings, then silence for whatever they fall short of). The encoder's priming is

@@ -182,6 +182,31 @@ TEST(H264SkipFramesTest, SkipFramesCopyThePictureAndRenumberedFramesDecodeAsBefo
         for (std::size_t n = 0; n < mixed.size(); ++n) {
             EXPECT_EQ(mixed[n], plain[static_cast<std::size_t>(expected[n])]) << "picture " << n;
         }
+        // A key frame inside a still: the first two frames written again as they were, between skip
+        // frames; the encoder's later frames, numbered on, still decode as without any of it.
+        std::vector<Bytes> replay;
+        std::vector<int> replayExpected;
+        Bytes first = encoded[0];
+        Bytes second = encoded[1];
+        H264FrameFacts frame;
+        ASSERT_TRUE(renumberH264Frame(first, *facts, 0, frame));
+        ASSERT_TRUE(renumberH264Frame(second, *facts, 1, frame));
+        for (int round = 0; round < 2; ++round) {
+            replay.insert(replay.end(), {first, second, makeH264SkipFrame(*facts, 2)});
+            replayExpected.insert(replayExpected.end(), {0, 1, 1});
+        }
+        for (int i = 2; i < 5; ++i) {
+            Bytes unit = encoded[static_cast<std::size_t>(i)];
+            ASSERT_TRUE(renumberH264Frame(unit, *facts, i + 1, frame));
+            replay.push_back(unit);
+            replayExpected.push_back(i);
+        }
+        const std::vector<Bytes> replayed = decode(replay);
+        ASSERT_EQ(replayed.size(), replay.size());
+        for (std::size_t n = 0; n < replayed.size(); ++n) {
+            EXPECT_EQ(replayed[n], plain[static_cast<std::size_t>(replayExpected[n])])
+                << "replayed picture " << n;
+        }
         // A skip frame is a few bytes, however large the picture.
         EXPECT_LT(makeH264SkipFrame(*facts, 1).size(), 32u);
     }
