@@ -1,0 +1,23 @@
+#pragma once
+// Drawing a view rectangle of a photo into a frame, sampled at the exact fractional position of every
+// output pixel, so that a slow pan or zoom moves by small fractions of a pixel instead of whole steps.
+
+#include <QImage>
+#include <QRectF>
+
+#include <cstdint>
+
+namespace kestrelle {
+
+// Fills `out` (its size is the frame's size; made QImage::Format_RGB32 when it is another format) with the
+// part `view` of `source` (in source pixel coordinates, pixel i covering [i, i + 1)) stretched over the
+// whole frame. Each axis is filtered on its own: bilinear while a frame pixel spans at most two source
+// pixels, an exact area average (each source pixel weighted by how much of it the frame pixel covers)
+// when it spans more. Whatever of the view lies outside the source is `background`, an RGB32 pixel
+// (0xffRRGGBB, e.g. premultipliedBackground of a loader background), blended at the source's edges.
+// A source without pixels gives the background alone. False when `out` has no pixels or `view` is not a
+// finite rectangle of positive size (`out` then holds the background when it has pixels).
+// Fixed point throughout (weights of 1/16384); safe to call from several threads at once.
+bool renderView(const QImage& source, const QRectF& view, QImage& out, std::uint32_t background);
+
+}  // namespace kestrelle
