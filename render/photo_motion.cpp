@@ -274,8 +274,11 @@ PhotoMotion gentleRandomMotion(QSizeF photo, QSizeF output, const FitOptions& fi
         if (!inside.isEmpty()) faceArea = faceArea.isEmpty() ? inside : faceArea.united(inside);
     }
     if (!faceArea.isEmpty()) {
+        // A little room around the faces, where the largest view allows it.
         const double margin = 0.05 * std::max(faceArea.width(), faceArea.height());
-        faceArea = faceArea.adjusted(-margin, -margin, margin, margin).intersected(bounds);
+        const QRectF roomy = faceArea.adjusted(-margin, -margin, margin, margin).intersected(bounds);
+        const double largestWidth = std::min(bounds.width(), bounds.height() * outputAspect);
+        if (roomy.width() <= largestWidth && roomy.height() <= largestWidth / outputAspect) faceArea = roomy;
         start = holdFaces(start, faceArea, bounds);
         end = holdFaces(end, faceArea, bounds);
     }
