@@ -7,21 +7,16 @@
 namespace kestrelle {
 namespace {
 
-constexpr int kWeightBits = 14;
-constexpr int kOne = 1 << kWeightBits;
-// The column sums keep 8 fractional bits: (sum of weight x byte) >> (14 - 8).
-constexpr int kColumnShift = kWeightBits - 8;
-// A frame pixel: weights (14 bits) x column sums (8 fractional bits) back to a byte.
-constexpr int kPixelShift = kWeightBits + 8;
-
 // The source pixels one frame pixel reads along one axis, and their weights. Pixels outside the source
-// are left out; their share (kOne - coverage) is the background's.
+// are left out; their share (1 - coverage) is the background's.
 struct AxisFilter {
     std::vector<int> first;
     std::vector<int> count;
     std::vector<int> offset;
-    std::vector<int> coverage;
-    std::vector<std::int32_t> weights;
+    std::vector<float> coverage;
+    std::vector<float> weights;
+    // Whether every frame pixel reads at most two neighbouring source pixels (bilinear).
+    bool pairs = true;
     // The source range any frame pixel reads: [low, high).
     int low = 0;
     int high = 0;
@@ -30,32 +25,26 @@ struct AxisFilter {
         first.assign(static_cast<std::size_t>(outLength), 0);
         count.assign(static_cast<std::size_t>(outLength), 0);
         offset.assign(static_cast<std::size_t>(outLength), 0);
-        coverage.assign(static_cast<std::size_t>(outLength), 0);
+        coverage.assign(static_cast<std::size_t>(outLength), 0.0f);
         weights.clear();
+        pairs = true;
         low = 0;
         high = 0;
     }
 };
 
-// Quantises the weights of one frame pixel; when none was left out they add up to exactly kOne.
+// The weights of one frame pixel; when no source pixel was left out they add up to exactly one.
 void appendWeights(AxisFilter& filter, int pixel, int firstSource, const double* exact, int taps,
                    bool complete) {
     filter.first[pixel] = firstSource;
     filter.count[pixel] = taps;
     filter.offset[pixel] = static_cast<int>(filter.weights.size());
-    int sum = 0;
-    int largest = 0;
+    double sum = 0.0;
+    for (int t = 0; t < taps; ++t) sum += exact[t];
     for (int t = 0; t < taps; ++t) {
-        const int weight = static_cast<int>(std::lround(exact[t] * kOne));
-        filter.weights.push_back(weight);
-        sum += weight;
-        if (weight > filter.weights[filter.offset[pixel] + largest]) largest = t;
+        filter.weights.push_back(static_cast<float>(complete && sum > 0.0 ? exact[t] / sum : exact[t]));
     }
-    if (complete && taps > 0) {
-        filter.weights[filter.offset[pixel] + largest] += kOne - sum;
-        sum = kOne;
-    }
-    filter.coverage[pixel] = std::clamp(sum, 0, kOne);
+    filter.coverage[pixel] = complete && taps > 0 ? 1.0f : static_cast<float>(std::clamp(sum, 0.0, 1.0));
     if (taps > 0) {
         if (filter.high == 0) filter.low = firstSource;
         filter.low = std::min(filter.low, firstSource);
@@ -66,9 +55,10 @@ void appendWeights(AxisFilter& filter, int pixel, int firstSource, const double*
 void buildAxis(AxisFilter& filter, double viewStart, double viewLength, int outLength, int sourceLength) {
     filter.reset(outLength);
     const double step = viewLength / outLength;
+    filter.pairs = step <= 2.0;
     std::vector<double> exact;
     for (int o = 0; o < outLength; ++o) {
-        if (step <= 2.0) {
+        if (filter.pairs) {
             // Bilinear: the two source pixel centres around the frame pixel's centre.
             const double centre = viewStart + (o + 0.5) * step - 0.5;
             if (!(centre > -1.0 && centre < sourceLength)) {
@@ -79,19 +69,13 @@ void buildAxis(AxisFilter& filter, double viewStart, double viewLength, int outL
             const double fraction = centre - base;
             const int i = static_cast<int>(base);
             double pair[2] = {1.0 - fraction, fraction};
-            int from = i;
-            int taps = 2;
-            bool complete = true;
             if (i < 0) {
-                from = 0;
-                pair[0] = pair[1];
-                taps = 1;
-                complete = false;
+                appendWeights(filter, o, 0, pair + 1, 1, false);
             } else if (i + 1 >= sourceLength) {
-                taps = 1;
-                complete = false;
+                appendWeights(filter, o, i, pair, 1, false);
+            } else {
+                appendWeights(filter, o, i, pair, 2, true);
             }
-            appendWeights(filter, o, from, pair, taps, complete);
         } else {
             // Area: each source pixel weighted by its overlap with the frame pixel's span.
             const double spanStart = viewStart + o * step;
@@ -114,16 +98,52 @@ void buildAxis(AxisFilter& filter, double viewStart, double viewLength, int outL
     }
 }
 
+// The bilinear columns in a fixed shape: two positions in the summed line and two weights per pixel (a
+// missing neighbour has weight 0 and repeats the other's position), so the loop has no inner branches.
+struct PairColumns {
+    std::vector<int> left;
+    std::vector<int> right;
+    std::vector<float> leftWeight;
+    std::vector<float> rightWeight;
+
+    void build(const AxisFilter& columns) {
+        const std::size_t n = columns.first.size();
+        left.assign(n, 0);
+        right.assign(n, 0);
+        leftWeight.assign(n, 0.0f);
+        rightWeight.assign(n, 0.0f);
+        for (std::size_t o = 0; o < n; ++o) {
+            if (columns.count[o] == 0) continue;
+            const int at = (columns.first[o] - columns.low) * 4;
+            const float* weights = columns.weights.data() + columns.offset[o];
+            left[o] = at;
+            right[o] = columns.count[o] > 1 ? at + 4 : at;
+            leftWeight[o] = weights[0];
+            rightWeight[o] = columns.count[o] > 1 ? weights[1] : 0.0f;
+        }
+    }
+};
+
 // Reused between frames on each thread, so a frame allocates nothing once the sizes settle.
 struct SamplerScratch {
     AxisFilter columns;
     AxisFilter rows;
-    std::vector<std::int32_t> sums;
-    std::vector<std::uint16_t> line;
+    PairColumns pairs;
+    std::vector<float> line;
 };
 
 void fillBackground(QImage& out, std::uint32_t background) {
     out.fill(background | 0xFF000000u);
+}
+
+// Four channels rounded to bytes, the unused one set.
+inline std::uint32_t packPixel(const float* value) {
+    std::uint32_t pixel = 0xFF000000u;
+    for (int c = 0; c < 3; ++c) {
+        const float v = std::min(std::max(value[c] + 0.5f, 0.0f), 255.0f);
+        pixel |= static_cast<std::uint32_t>(v) << (8 * c);
+    }
+    return pixel;
 }
 
 }  // namespace
@@ -162,19 +182,18 @@ bool renderView(const QImage& source, const QRectF& view, QImage& out, std::uint
     const int outHeight = out.height();
     buildAxis(columns, view.x(), view.width(), outWidth, picture.width());
     buildAxis(rows, view.y(), view.height(), outHeight, picture.height());
+    if (columns.pairs) scratch.pairs.build(columns);
 
     const int low = columns.low;
     const int span = columns.high - columns.low;
-    const std::size_t lineLength = static_cast<std::size_t>(std::max(span, 0)) * 4;
-    scratch.sums.resize(lineLength);
-    scratch.line.resize(lineLength);
-    std::int32_t* sums = scratch.sums.data();
-    std::uint16_t* line = scratch.line.data();
+    const std::size_t pixelsInLine = static_cast<std::size_t>(std::max(span, 0));
+    scratch.line.resize(pixelsInLine * 4);
+    float* line = scratch.line.data();
 
     const std::uint32_t backgroundPixel = background | 0xFF000000u;
-    const std::uint32_t backgroundChannel[3] = {(background & 0xFFu) << 8, ((background >> 8) & 0xFFu) << 8,
-                                                ((background >> 16) & 0xFFu) << 8};
-    const std::int32_t* columnWeights = columns.weights.data();
+    const float backgroundChannel[4] = {static_cast<float>(background & 0xFFu),
+                                        static_cast<float>((background >> 8) & 0xFFu),
+                                        static_cast<float>((background >> 16) & 0xFFu), 255.0f};
 
     for (int oy = 0; oy < outHeight; ++oy) {
         auto* target = reinterpret_cast<std::uint32_t*>(out.scanLine(oy));
@@ -184,45 +203,61 @@ bool renderView(const QImage& source, const QRectF& view, QImage& out, std::uint
             continue;
         }
         // Vertical pass: the weighted sum of the rows this frame row reads, over the columns it needs.
-        const std::int32_t* rowWeights = rows.weights.data() + rows.offset[oy];
-        for (int t = 0; t < rowTaps; ++t) {
-            const std::uint8_t* pixels =
-                picture.constScanLine(rows.first[oy] + t) + static_cast<std::size_t>(low) * 4;
-            const std::int32_t weight = rowWeights[t];
-            if (t == 0) {
-                for (std::size_t k = 0; k < lineLength; ++k) sums[k] = weight * pixels[k];
-            } else {
-                for (std::size_t k = 0; k < lineLength; ++k) sums[k] += weight * pixels[k];
+        // Four channels at a time, one vector each.
+        const float* rowWeights = rows.weights.data() + rows.offset[oy];
+        if (rowTaps == 2) {
+            // Bilinear rows in one sweep: the line is written once instead of written and read back.
+            const std::uint8_t* upper =
+                picture.constScanLine(rows.first[oy]) + static_cast<std::size_t>(low) * 4;
+            const std::uint8_t* lower =
+                picture.constScanLine(rows.first[oy] + 1) + static_cast<std::size_t>(low) * 4;
+            const float wu = rowWeights[0];
+            const float wl = rowWeights[1];
+            for (std::size_t p = 0; p < pixelsInLine; ++p) {
+                for (int c = 0; c < 4; ++c) line[p * 4 + c] = wu * upper[p * 4 + c] + wl * lower[p * 4 + c];
             }
         }
-        for (std::size_t k = 0; k < lineLength; ++k) {
-            line[k] = static_cast<std::uint16_t>((sums[k] + (1 << (kColumnShift - 1))) >> kColumnShift);
+        for (int t = 0; t < rowTaps && rowTaps != 2; ++t) {
+            const std::uint8_t* pixels =
+                picture.constScanLine(rows.first[oy] + t) + static_cast<std::size_t>(low) * 4;
+            const float weight = rowWeights[t];
+            if (t == 0) {
+                for (std::size_t p = 0; p < pixelsInLine; ++p) {
+                    for (int c = 0; c < 4; ++c) line[p * 4 + c] = weight * pixels[p * 4 + c];
+                }
+            } else {
+                for (std::size_t p = 0; p < pixelsInLine; ++p) {
+                    for (int c = 0; c < 4; ++c) line[p * 4 + c] += weight * pixels[p * 4 + c];
+                }
+            }
         }
 
         // Horizontal pass, with the background's share of each pixel.
-        const std::uint32_t rowCoverage = static_cast<std::uint32_t>(rows.coverage[oy]);
-        for (int ox = 0; ox < outWidth; ++ox) {
-            const std::uint32_t covered = (static_cast<std::uint32_t>(columns.coverage[ox]) * rowCoverage +
-                                           (1u << (kWeightBits - 1))) >>
-                                          kWeightBits;
-            const std::uint32_t backgroundShare =
-                static_cast<std::uint32_t>(kOne) - std::min<std::uint32_t>(covered, kOne);
-            std::uint32_t channel[4] = {0, 0, 0, 0};
-            const int taps = columns.count[ox];
-            const std::int32_t* weights = columnWeights + columns.offset[ox];
-            const std::uint16_t* samples = line + static_cast<std::size_t>(columns.first[ox] - low) * 4;
-            for (int t = 0; t < taps; ++t) {
-                const std::uint32_t weight = static_cast<std::uint32_t>(weights[t]);
-                for (int c = 0; c < 4; ++c) channel[c] += weight * samples[t * 4 + c];
+        const float rowCoverage = rows.coverage[oy];
+        float shade[4];
+        if (columns.pairs) {
+            const PairColumns& pairs = scratch.pairs;
+            for (int ox = 0; ox < outWidth; ++ox) {
+                const float* a = line + pairs.left[ox];
+                const float* b = line + pairs.right[ox];
+                const float wa = pairs.leftWeight[ox];
+                const float wb = pairs.rightWeight[ox];
+                const float share = 1.0f - columns.coverage[ox] * rowCoverage;
+                for (int c = 0; c < 4; ++c) shade[c] = a[c] * wa + b[c] * wb + share * backgroundChannel[c];
+                target[ox] = packPixel(shade);
             }
-            std::uint32_t pixel = 0xFF000000u;
-            for (int c = 0; c < 3; ++c) {
-                const std::uint32_t value =
-                    (channel[c] + backgroundShare * backgroundChannel[c] + (1u << (kPixelShift - 1))) >>
-                    kPixelShift;
-                pixel |= std::min<std::uint32_t>(value, 255u) << (8 * c);
+        } else {
+            for (int ox = 0; ox < outWidth; ++ox) {
+                const float share = 1.0f - columns.coverage[ox] * rowCoverage;
+                for (int c = 0; c < 4; ++c) shade[c] = share * backgroundChannel[c];
+                const int taps = columns.count[ox];
+                const float* weights = columns.weights.data() + columns.offset[ox];
+                const float* samples = line + static_cast<std::size_t>(columns.first[ox] - low) * 4;
+                for (int t = 0; t < taps; ++t) {
+                    for (int c = 0; c < 4; ++c) shade[c] += weights[t] * samples[t * 4 + c];
+                }
+                target[ox] = packPixel(shade);
             }
-            target[ox] = pixel;
         }
     }
     return true;

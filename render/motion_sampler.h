@@ -17,7 +17,7 @@ namespace kestrelle {
 // (0xffRRGGBB, e.g. premultipliedBackground of a loader background), blended at the source's edges.
 // A source without pixels gives the background alone. False when `out` has no pixels or `view` is not a
 // finite rectangle of positive size (`out` then holds the background when it has pixels).
-// Fixed point throughout (weights of 1/16384); safe to call from several threads at once.
+// Single-precision sums, four channels a vector; safe to call from several threads at once.
 bool renderView(const QImage& source, const QRectF& view, QImage& out, std::uint32_t background);
 
 }  // namespace kestrelle
