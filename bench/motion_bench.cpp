@@ -76,6 +76,10 @@ public:
         const QPointF found = sum > 0 ? QPointF(sumX / sum, sumY / sum) : QPointF(-1e9, -1e9);
         const double deviation = std::hypot(found.x() - ideal.x(), found.y() - ideal.y());
         squares_ += deviation * deviation;
+        offsetX_ += found.x() - ideal.x();
+        offsetY_ += found.y() - ideal.y();
+        offsetSquares_ += (found.x() - ideal.x()) * (found.x() - ideal.x()) +
+                          (found.y() - ideal.y()) * (found.y() - ideal.y());
         worst_ = std::max(worst_, deviation);
         if (count_ > 0) {
             const double wantX = ideal.x() - previousIdeal_.x();
@@ -91,14 +95,22 @@ public:
         ++count_;
     }
     void print(const char* what) const {
+        // The deviation left once a constant offset (another pixel-centre convention) is taken out.
+        const double meanX = count_ ? offsetX_ / count_ : 0.0;
+        const double meanY = count_ ? offsetY_ / count_ : 0.0;
+        const double spread = count_ ? offsetSquares_ / count_ - meanX * meanX - meanY * meanY : 0.0;
         std::printf(
-            "%s: marker deviation RMS %.3f px, max %.3f px, largest backward step %.3f px, "
-            "frames that did not move %d of %d\n",
-            what, count_ ? std::sqrt(squares_ / count_) : 0.0, worst_, backStep_, stills_, count_ - 1);
+            "%s: marker deviation RMS %.3f px (%.3f px around its mean offset %.3f, %.3f), max %.3f px, "
+            "largest backward step %.3f px, frames that did not move %d of %d\n",
+            what, count_ ? std::sqrt(squares_ / count_) : 0.0, std::sqrt(std::max(0.0, spread)), meanX, meanY,
+            worst_, backStep_, stills_, count_ - 1);
     }
 
 private:
     double squares_ = 0.0;
+    double offsetX_ = 0.0;
+    double offsetY_ = 0.0;
+    double offsetSquares_ = 0.0;
     double worst_ = 0.0;
     double backStep_ = 0.0;
     int stills_ = 0;

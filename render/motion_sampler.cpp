@@ -2,133 +2,85 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace kestrelle {
 namespace {
 
-// The source pixels one frame pixel reads along one axis, and their weights. Pixels outside the source
+// The source pixels each frame pixel reads along one axis and their weights, the same number of taps for
+// every frame pixel (padded with zero weights) so the loops have a fixed shape. Pixels outside the source
 // are left out; their share (1 - coverage) is the background's.
 struct AxisFilter {
+    int taps = 0;
     std::vector<int> first;
-    std::vector<int> count;
-    std::vector<int> offset;
     std::vector<float> coverage;
+    // `taps` weights per frame pixel.
     std::vector<float> weights;
-    // Whether every frame pixel reads at most two neighbouring source pixels (bilinear).
-    bool pairs = true;
     // The source range any frame pixel reads: [low, high).
     int low = 0;
     int high = 0;
-
-    void reset(int outLength) {
-        first.assign(static_cast<std::size_t>(outLength), 0);
-        count.assign(static_cast<std::size_t>(outLength), 0);
-        offset.assign(static_cast<std::size_t>(outLength), 0);
-        coverage.assign(static_cast<std::size_t>(outLength), 0.0f);
-        weights.clear();
-        pairs = true;
-        low = 0;
-        high = 0;
-    }
 };
 
-// The weights of one frame pixel; when no source pixel was left out they add up to exactly one.
-void appendWeights(AxisFilter& filter, int pixel, int firstSource, const double* exact, int taps,
-                   bool complete) {
-    filter.first[pixel] = firstSource;
-    filter.count[pixel] = taps;
-    filter.offset[pixel] = static_cast<int>(filter.weights.size());
-    double sum = 0.0;
-    for (int t = 0; t < taps; ++t) sum += exact[t];
-    for (int t = 0; t < taps; ++t) {
-        filter.weights.push_back(static_cast<float>(complete && sum > 0.0 ? exact[t] / sum : exact[t]));
-    }
-    filter.coverage[pixel] = complete && taps > 0 ? 1.0f : static_cast<float>(std::clamp(sum, 0.0, 1.0));
-    if (taps > 0) {
-        if (filter.high == 0) filter.low = firstSource;
-        filter.low = std::min(filter.low, firstSource);
-        filter.high = std::max(filter.high, firstSource + taps);
-    }
+// The width of the box each frame pixel averages the source over, in source pixels: one (which is bilinear
+// interpolation exactly) down to a shrink of 1.5, the frame pixel's own footprint (an area average) from a
+// shrink of 2, and in between a width growing steadily from one to two, so a zoom through any scale never
+// jumps where one filter would hand over to another.
+double boxWidth(double step) {
+    if (step <= 1.5) return 1.0;
+    if (step <= 2.0) return 1.0 + 2.0 * (step - 1.5);
+    return step;
 }
 
 void buildAxis(AxisFilter& filter, double viewStart, double viewLength, int outLength, int sourceLength) {
-    filter.reset(outLength);
     const double step = viewLength / outLength;
-    filter.pairs = step <= 2.0;
-    std::vector<double> exact;
+    const double width = boxWidth(step);
+    // The most source pixels a box of that width can touch (capped by the source itself).
+    const double most = std::min(std::ceil(width) + 1.0, static_cast<double>(sourceLength));
+    filter.taps = static_cast<int>(std::max(1.0, most));
+    filter.first.assign(static_cast<std::size_t>(outLength), 0);
+    filter.coverage.assign(static_cast<std::size_t>(outLength), 0.0f);
+    filter.weights.assign(static_cast<std::size_t>(outLength) * filter.taps, 0.0f);
+    filter.low = sourceLength;
+    filter.high = 0;
     for (int o = 0; o < outLength; ++o) {
-        if (filter.pairs) {
-            // Bilinear: the two source pixel centres around the frame pixel's centre.
-            const double centre = viewStart + (o + 0.5) * step - 0.5;
-            if (!(centre > -1.0 && centre < sourceLength)) {
-                appendWeights(filter, o, 0, nullptr, 0, false);
-                continue;
-            }
-            const double base = std::floor(centre);
-            const double fraction = centre - base;
-            const int i = static_cast<int>(base);
-            double pair[2] = {1.0 - fraction, fraction};
-            if (i < 0) {
-                appendWeights(filter, o, 0, pair + 1, 1, false);
-            } else if (i + 1 >= sourceLength) {
-                appendWeights(filter, o, i, pair, 1, false);
-            } else {
-                appendWeights(filter, o, i, pair, 2, true);
-            }
-        } else {
-            // Area: each source pixel weighted by its overlap with the frame pixel's span.
-            const double spanStart = viewStart + o * step;
-            const double spanEnd = spanStart + step;
-            if (!(spanEnd > 0.0 && spanStart < sourceLength)) {
-                appendWeights(filter, o, 0, nullptr, 0, false);
-                continue;
-            }
-            const int from = static_cast<int>(std::max(0.0, std::floor(spanStart)));
-            const int to = static_cast<int>(std::min(static_cast<double>(sourceLength), std::ceil(spanEnd)));
-            exact.clear();
-            for (int j = from; j < to; ++j) {
-                const double overlap =
-                    std::min(spanEnd, j + 1.0) - std::max(spanStart, static_cast<double>(j));
-                exact.push_back(std::max(0.0, overlap) / step);
-            }
-            const bool complete = spanStart >= 0.0 && spanEnd <= sourceLength;
-            appendWeights(filter, o, from, exact.data(), to - from, complete);
+        const double centre = viewStart + (o + 0.5) * step;
+        const double spanStart = centre - width * 0.5;
+        const double spanEnd = centre + width * 0.5;
+        if (!(spanEnd > 0.0 && spanStart < sourceLength)) continue;
+        const int from = static_cast<int>(std::max(0.0, std::floor(spanStart)));
+        const int to =
+            std::min(static_cast<int>(std::min(static_cast<double>(sourceLength), std::ceil(spanEnd))),
+                     from + filter.taps);
+        float* weights = filter.weights.data() + static_cast<std::size_t>(o) * filter.taps;
+        double sum = 0.0;
+        for (int j = from; j < to; ++j) {
+            const double overlap = std::min(spanEnd, j + 1.0) - std::max(spanStart, static_cast<double>(j));
+            const double weight = std::max(0.0, overlap) / width;
+            weights[j - from] = static_cast<float>(weight);
+            sum += weight;
         }
+        // Wholly inside the source: the weights add up to exactly one, with no background.
+        const bool inside = spanStart >= 0.0 && spanEnd <= sourceLength;
+        if (inside && sum > 0.0) {
+            for (int t = 0; t < to - from; ++t) weights[t] = static_cast<float>(weights[t] / sum);
+        }
+        filter.first[o] = from;
+        filter.coverage[o] = inside ? 1.0f : static_cast<float>(std::clamp(sum, 0.0, 1.0));
+        filter.low = std::min(filter.low, from);
+        filter.high = std::max(filter.high, to);
+    }
+    if (filter.high <= filter.low) {
+        filter.low = 0;
+        filter.high = 0;
     }
 }
-
-// The bilinear columns in a fixed shape: two positions in the summed line and two weights per pixel (a
-// missing neighbour has weight 0 and repeats the other's position), so the loop has no inner branches.
-struct PairColumns {
-    std::vector<int> left;
-    std::vector<int> right;
-    std::vector<float> leftWeight;
-    std::vector<float> rightWeight;
-
-    void build(const AxisFilter& columns) {
-        const std::size_t n = columns.first.size();
-        left.assign(n, 0);
-        right.assign(n, 0);
-        leftWeight.assign(n, 0.0f);
-        rightWeight.assign(n, 0.0f);
-        for (std::size_t o = 0; o < n; ++o) {
-            if (columns.count[o] == 0) continue;
-            const int at = (columns.first[o] - columns.low) * 4;
-            const float* weights = columns.weights.data() + columns.offset[o];
-            left[o] = at;
-            right[o] = columns.count[o] > 1 ? at + 4 : at;
-            leftWeight[o] = weights[0];
-            rightWeight[o] = columns.count[o] > 1 ? weights[1] : 0.0f;
-        }
-    }
-};
 
 // Reused between frames on each thread, so a frame allocates nothing once the sizes settle.
 struct SamplerScratch {
     AxisFilter columns;
     AxisFilter rows;
-    PairColumns pairs;
+    std::vector<int> columnAt;
     std::vector<float> line;
 };
 
@@ -136,14 +88,65 @@ void fillBackground(QImage& out, std::uint32_t background) {
     out.fill(background | 0xFF000000u);
 }
 
-// Four channels rounded to bytes, the unused one set.
-inline std::uint32_t packPixel(const float* value) {
-    std::uint32_t pixel = 0xFF000000u;
-    for (int c = 0; c < 3; ++c) {
-        const float v = std::min(std::max(value[c] + 0.5f, 0.0f), 255.0f);
-        pixel |= static_cast<std::uint32_t>(v) << (8 * c);
+// The vertical pass: the weighted sum of `taps` source rows over the line's channels. Blocks of sixteen
+// channels with a fixed count, so the compiler vectorises them at any optimisation level; the last few
+// channels one at a time.
+template <int Taps>
+void sumRows(float* __restrict line, const std::uint8_t* const* rows, const float* weights, int taps,
+             std::size_t channels) {
+    constexpr std::size_t kBlock = 16;
+    const int count = Taps > 0 ? Taps : taps;
+    const std::size_t blocked = channels / kBlock * kBlock;
+    for (std::size_t k = 0; k < blocked; k += kBlock) {
+        float* __restrict out = line + k;
+        const std::uint8_t* __restrict first = rows[0] + k;
+        const float w0 = weights[0];
+        for (std::size_t i = 0; i < kBlock; ++i) out[i] = w0 * first[i];
+        for (int t = 1; t < count; ++t) {
+            const std::uint8_t* __restrict next = rows[t] + k;
+            const float w = weights[t];
+            for (std::size_t i = 0; i < kBlock; ++i) out[i] += w * next[i];
+        }
     }
-    return pixel;
+    for (std::size_t k = blocked; k < channels; ++k) {
+        float sum = weights[0] * rows[0][k];
+        for (int t = 1; t < count; ++t) sum += weights[t] * rows[t][k];
+        line[k] = sum;
+    }
+}
+
+// Four channels of one pixel as one vector (GCC and Clang vector extensions: SSE on x86, NEON on ARM).
+typedef float Lanes __attribute__((vector_size(16)));
+typedef std::int32_t IntLanes __attribute__((vector_size(16)));
+
+inline Lanes loadLanes(const float* from) {
+    Lanes lanes;
+    std::memcpy(&lanes, from, sizeof lanes);
+    return lanes;
+}
+
+// The horizontal pass of one frame row, with the background's share of each pixel.
+template <int Taps>
+void sumColumns(std::uint32_t* target, const float* line, const AxisFilter& columns, const int* columnAt,
+                int taps, float rowCoverage, const float* background, int outWidth) {
+    const int count = Taps > 0 ? Taps : taps;
+    const Lanes backdrop = loadLanes(background);
+    const Lanes zero = {0.0f, 0.0f, 0.0f, 0.0f};
+    const Lanes top = {255.0f, 255.0f, 255.0f, 255.0f};
+    const Lanes half = {0.5f, 0.5f, 0.5f, 0.5f};
+    const float* weights = columns.weights.data();
+    for (int ox = 0; ox < outWidth; ++ox, weights += count) {
+        const float* samples = line + columnAt[ox];
+        Lanes shade = (1.0f - columns.coverage[ox] * rowCoverage) * backdrop;
+        for (int t = 0; t < count; ++t) shade += weights[t] * loadLanes(samples + t * 4);
+        shade += half;
+        shade = shade < zero ? zero : shade;
+        shade = shade > top ? top : shade;
+        const IntLanes bytes = __builtin_convertvector(shade, IntLanes);
+        target[ox] = 0xFF000000u | static_cast<std::uint32_t>(bytes[0]) |
+                     (static_cast<std::uint32_t>(bytes[1]) << 8) |
+                     (static_cast<std::uint32_t>(bytes[2]) << 16);
+    }
 }
 
 }  // namespace
@@ -182,82 +185,70 @@ bool renderView(const QImage& source, const QRectF& view, QImage& out, std::uint
     const int outHeight = out.height();
     buildAxis(columns, view.x(), view.width(), outWidth, picture.width());
     buildAxis(rows, view.y(), view.height(), outHeight, picture.height());
-    if (columns.pairs) scratch.pairs.build(columns);
 
+    // The line holds the summed columns [low, high) and, past them, zero pixels that padded taps may read.
     const int low = columns.low;
-    const int span = columns.high - columns.low;
-    const std::size_t pixelsInLine = static_cast<std::size_t>(std::max(span, 0));
-    scratch.line.resize(pixelsInLine * 4);
+    const std::size_t pixelsInLine = static_cast<std::size_t>(columns.high - columns.low);
+    scratch.line.assign((pixelsInLine + static_cast<std::size_t>(columns.taps)) * 4, 0.0f);
     float* line = scratch.line.data();
+    scratch.columnAt.resize(static_cast<std::size_t>(outWidth));
+    for (int ox = 0; ox < outWidth; ++ox) {
+        scratch.columnAt[ox] = std::max(0, columns.first[ox] - low) * 4;
+    }
 
     const std::uint32_t backgroundPixel = background | 0xFF000000u;
     const float backgroundChannel[4] = {static_cast<float>(background & 0xFFu),
                                         static_cast<float>((background >> 8) & 0xFFu),
                                         static_cast<float>((background >> 16) & 0xFFu), 255.0f};
+    std::vector<const std::uint8_t*> sourceRows(static_cast<std::size_t>(rows.taps));
 
     for (int oy = 0; oy < outHeight; ++oy) {
         auto* target = reinterpret_cast<std::uint32_t*>(out.scanLine(oy));
-        const int rowTaps = rows.count[oy];
-        if (rowTaps == 0 || span <= 0) {
+        if (rows.coverage[oy] <= 0.0f || pixelsInLine == 0) {
             std::fill(target, target + outWidth, backgroundPixel);
             continue;
         }
-        // Vertical pass: the weighted sum of the rows this frame row reads, over the columns it needs.
-        // Four channels at a time, one vector each.
-        const float* rowWeights = rows.weights.data() + rows.offset[oy];
-        if (rowTaps == 2) {
-            // Bilinear rows in one sweep: the line is written once instead of written and read back.
-            const std::uint8_t* upper =
-                picture.constScanLine(rows.first[oy]) + static_cast<std::size_t>(low) * 4;
-            const std::uint8_t* lower =
-                picture.constScanLine(rows.first[oy] + 1) + static_cast<std::size_t>(low) * 4;
-            const float wu = rowWeights[0];
-            const float wl = rowWeights[1];
-            for (std::size_t p = 0; p < pixelsInLine; ++p) {
-                for (int c = 0; c < 4; ++c) line[p * 4 + c] = wu * upper[p * 4 + c] + wl * lower[p * 4 + c];
-            }
+        // Rows past the source's end carry zero weight; they read the last row instead.
+        const float* rowWeights = rows.weights.data() + static_cast<std::size_t>(oy) * rows.taps;
+        for (int t = 0; t < rows.taps; ++t) {
+            const int row = std::min(rows.first[oy] + t, picture.height() - 1);
+            sourceRows[t] = picture.constScanLine(row) + static_cast<std::size_t>(low) * 4;
         }
-        for (int t = 0; t < rowTaps && rowTaps != 2; ++t) {
-            const std::uint8_t* pixels =
-                picture.constScanLine(rows.first[oy] + t) + static_cast<std::size_t>(low) * 4;
-            const float weight = rowWeights[t];
-            if (t == 0) {
-                for (std::size_t p = 0; p < pixelsInLine; ++p) {
-                    for (int c = 0; c < 4; ++c) line[p * 4 + c] = weight * pixels[p * 4 + c];
-                }
-            } else {
-                for (std::size_t p = 0; p < pixelsInLine; ++p) {
-                    for (int c = 0; c < 4; ++c) line[p * 4 + c] += weight * pixels[p * 4 + c];
-                }
-            }
+        const std::size_t channels = pixelsInLine * 4;
+        switch (rows.taps) {
+            case 1:
+                sumRows<1>(line, sourceRows.data(), rowWeights, 1, channels);
+                break;
+            case 2:
+                sumRows<2>(line, sourceRows.data(), rowWeights, 2, channels);
+                break;
+            case 3:
+                sumRows<3>(line, sourceRows.data(), rowWeights, 3, channels);
+                break;
+            default:
+                sumRows<0>(line, sourceRows.data(), rowWeights, rows.taps, channels);
+                break;
         }
 
-        // Horizontal pass, with the background's share of each pixel.
+        const int* columnAt = scratch.columnAt.data();
         const float rowCoverage = rows.coverage[oy];
-        float shade[4];
-        if (columns.pairs) {
-            const PairColumns& pairs = scratch.pairs;
-            for (int ox = 0; ox < outWidth; ++ox) {
-                const float* a = line + pairs.left[ox];
-                const float* b = line + pairs.right[ox];
-                const float wa = pairs.leftWeight[ox];
-                const float wb = pairs.rightWeight[ox];
-                const float share = 1.0f - columns.coverage[ox] * rowCoverage;
-                for (int c = 0; c < 4; ++c) shade[c] = a[c] * wa + b[c] * wb + share * backgroundChannel[c];
-                target[ox] = packPixel(shade);
-            }
-        } else {
-            for (int ox = 0; ox < outWidth; ++ox) {
-                const float share = 1.0f - columns.coverage[ox] * rowCoverage;
-                for (int c = 0; c < 4; ++c) shade[c] = share * backgroundChannel[c];
-                const int taps = columns.count[ox];
-                const float* weights = columns.weights.data() + columns.offset[ox];
-                const float* samples = line + static_cast<std::size_t>(columns.first[ox] - low) * 4;
-                for (int t = 0; t < taps; ++t) {
-                    for (int c = 0; c < 4; ++c) shade[c] += weights[t] * samples[t * 4 + c];
-                }
-                target[ox] = packPixel(shade);
-            }
+        switch (columns.taps) {
+            case 1:
+                sumColumns<1>(target, line, columns, columnAt, 1, rowCoverage, backgroundChannel, outWidth);
+                break;
+            case 2:
+                sumColumns<2>(target, line, columns, columnAt, 2, rowCoverage, backgroundChannel, outWidth);
+                break;
+            case 3:
+                sumColumns<3>(target, line, columns, columnAt, 3, rowCoverage, backgroundChannel, outWidth);
+                break;
+            case 4:
+                sumColumns<4>(target, line, columns, columnAt, 4, rowCoverage, backgroundChannel, outWidth);
+                break;
+            default:
+                sumColumns<0>(target, line, columns, columnAt, columns.taps, rowCoverage, backgroundChannel,
+                              outWidth);
+                break;
         }
     }
     return true;

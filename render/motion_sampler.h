@@ -11,13 +11,15 @@ namespace kestrelle {
 
 // Fills `out` (its size is the frame's size; made QImage::Format_RGB32 when it is another format) with the
 // part `view` of `source` (in source pixel coordinates, pixel i covering [i, i + 1)) stretched over the
-// whole frame. Each axis is filtered on its own: bilinear while a frame pixel spans at most two source
-// pixels, an exact area average (each source pixel weighted by how much of it the frame pixel covers)
-// when it spans more. Whatever of the view lies outside the source is `background`, an RGB32 pixel
-// (0xffRRGGBB, e.g. premultipliedBackground of a loader background), blended at the source's edges.
-// A source without pixels gives the background alone. False when `out` has no pixels or `view` is not a
-// finite rectangle of positive size (`out` then holds the background when it has pixels).
-// Single-precision sums, four channels a vector; safe to call from several threads at once.
+// whole frame, every frame pixel sampled at its exact fractional position. Each axis is filtered on its
+// own with a box centred on that position: one source pixel wide (bilinear interpolation exactly) while a
+// frame pixel spans up to 1.5 source pixels, the frame pixel's whole span (an area average) from 2 on,
+// and widening steadily in between, so the filter never changes abruptly during a zoom. Whatever of the
+// view lies outside the source is `background`, an RGB32 pixel (0xffRRGGBB, e.g. premultipliedBackground
+// of a loader background), blended at the source's edges. A source without pixels gives the background
+// alone. False when `out` has no pixels or `view` is not a finite rectangle of positive size (`out` then
+// holds the background when it has pixels). Single-precision sums, four channels a vector; safe to call
+// from several threads at once.
 bool renderView(const QImage& source, const QRectF& view, QImage& out, std::uint32_t background);
 
 }  // namespace kestrelle

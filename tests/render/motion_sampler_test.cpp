@@ -232,11 +232,12 @@ TEST(MotionSamplerSmoothness, ASlowPanAndASlowZoomFollowTheEasedPathToAFractionO
     expectSmooth(zoomed, "slow zoom");
 }
 
-TEST(MotionSamplerSmoothness, ShrinkingByAreaIsAsSmooth) {
-    // A 4000-pixel-wide photo drawn whole into 1080p (a frame pixel spans about 2.8 photo pixels).
+TEST(MotionSamplerSmoothness, AZoomThroughEveryFilterWidthIsAsSmooth) {
+    // A 4800 x 2700 photo, drawn whole into 1080p (a frame pixel spans 2.5 photo pixels: an area average)
+    // and zoomed to a 1.3 span (bilinear), through the widths in between.
     const MarkedPhoto photo = markedPhoto(4800, 2700, QRect(1500, 900, 16, 16));
-    const PhotoMotion zoom{MotionKind::Custom, QRectF(0, 0, 4800, 2700), QRectF(300, 150, 4400, 2475)};
-    expectSmooth(followMarker(photo, zoom, {}), "slow zoom shrinking 2.3 to 2.5 times");
+    const PhotoMotion zoom{MotionKind::Custom, QRectF(0, 0, 4800, 2700), QRectF(1000, 600, 2496, 1404)};
+    expectSmooth(followMarker(photo, zoom, {}), "zoom from a 2.5 to a 1.3 pixel span");
 }
 
 }  // namespace
