@@ -35,8 +35,11 @@ double boxWidth(double step) {
 void buildAxis(AxisFilter& filter, double viewStart, double viewLength, int outLength, int sourceLength) {
     const double step = viewLength / outLength;
     const double width = boxWidth(step);
-    // The most source pixels a box of that width can touch (capped by the source itself).
-    const double most = std::min(std::ceil(width) + 1.0, static_cast<double>(sourceLength));
+    // The most source pixels a box of that width can touch, capped by the source itself and by
+    // kMostTaps: a view thousands of times larger than the frame (only ever a hostile one; motion views
+    // stay within the photo's still view) keeps bounded tables and loses the far part of each box.
+    constexpr double kMostTaps = 1024.0;
+    const double most = std::min({std::ceil(width) + 1.0, static_cast<double>(sourceLength), kMostTaps});
     filter.taps = static_cast<int>(std::max(1.0, most));
     filter.first.assign(static_cast<std::size_t>(outLength), 0);
     filter.coverage.assign(static_cast<std::size_t>(outLength), 0.0f);

@@ -109,6 +109,8 @@ TEST(MotionSampler, OtherFormatsBadViewsAndTinyOrHugeViewsNeverFail) {
     EXPECT_EQ(out.pixel(0, 0), kBlack);
     EXPECT_TRUE(renderView(source, QRectF(-1e9, -1e9, 2e9, 1.125e9), out, kBlack));
     EXPECT_EQ(out.pixel(31, 17), kBlack);
+    const QImage wide = noisePicture(3000, 40, 5);
+    EXPECT_TRUE(renderView(wide, QRectF(-5e6, -2e6, 1e7, 5.625e6), out, kBlack));
     // A sliver of a pixel magnified over the whole frame: that pixel's colour.
     EXPECT_TRUE(renderView(source, QRectF(10.5, 10.5, 1e-9, 1e-9), out, kBlack));
     const QRgb expected = source.pixel(10, 10);
