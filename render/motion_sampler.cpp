@@ -128,8 +128,14 @@ inline Lanes loadLanes(const float* from) {
     return lanes;
 }
 
+// An RGB32 pixel's channels.
+inline Lanes pixelLanes(std::uint32_t pixel) {
+    return Lanes{static_cast<float>(pixel & 0xFFu), static_cast<float>((pixel >> 8) & 0xFFu),
+                 static_cast<float>((pixel >> 16) & 0xFFu), 255.0f};
+}
+
 // The horizontal pass of one frame row, with the background's share of each pixel.
-template <int Taps>
+template <int Taps, bool Over>
 void sumColumns(std::uint32_t* target, const float* line, const AxisFilter& columns, const int* columnAt,
                 int taps, float rowCoverage, const float* background, int outWidth) {
     const int count = Taps > 0 ? Taps : taps;
@@ -140,7 +146,8 @@ void sumColumns(std::uint32_t* target, const float* line, const AxisFilter& colu
     const float* weights = columns.weights.data();
     for (int ox = 0; ox < outWidth; ++ox, weights += count) {
         const float* samples = line + columnAt[ox];
-        Lanes shade = (1.0f - columns.coverage[ox] * rowCoverage) * backdrop;
+        const float share = 1.0f - columns.coverage[ox] * rowCoverage;
+        Lanes shade = share * (Over ? pixelLanes(target[ox]) : backdrop);
         for (int t = 0; t < count; ++t) shade += weights[t] * loadLanes(samples + t * 4);
         shade += half;
         shade = shade < zero ? zero : shade;
@@ -154,7 +161,8 @@ void sumColumns(std::uint32_t* target, const float* line, const AxisFilter& colu
 
 }  // namespace
 
-bool renderView(const QImage& source, const QRectF& view, QImage& out, std::uint32_t background) {
+template <bool Over>
+bool drawView(const QImage& source, const QRectF& view, QImage& out, std::uint32_t background) {
     if (out.isNull() || out.width() <= 0 || out.height() <= 0) return false;
     if (out.format() != QImage::Format_RGB32) {
         out = QImage(out.size(), QImage::Format_RGB32);
@@ -163,11 +171,11 @@ bool renderView(const QImage& source, const QRectF& view, QImage& out, std::uint
     const bool finite = std::isfinite(view.x()) && std::isfinite(view.y()) && std::isfinite(view.width()) &&
                         std::isfinite(view.height());
     if (!finite || !(view.width() > 0.0) || !(view.height() > 0.0)) {
-        fillBackground(out, background);
+        if (!Over) fillBackground(out, background);
         return false;
     }
     if (source.isNull() || source.width() <= 0 || source.height() <= 0) {
-        fillBackground(out, background);
+        if (!Over) fillBackground(out, background);
         return true;
     }
     // Four bytes a pixel (blue, green, red, unused); any other layout is converted first.
@@ -177,7 +185,7 @@ bool renderView(const QImage& source, const QRectF& view, QImage& out, std::uint
     const QImage converted = fourBytes ? QImage() : source.convertToFormat(QImage::Format_RGB32);
     const QImage& picture = fourBytes ? source : converted;
     if (picture.isNull()) {
-        fillBackground(out, background);
+        if (!Over) fillBackground(out, background);
         return true;
     }
 
@@ -208,7 +216,7 @@ bool renderView(const QImage& source, const QRectF& view, QImage& out, std::uint
     for (int oy = 0; oy < outHeight; ++oy) {
         auto* target = reinterpret_cast<std::uint32_t*>(out.scanLine(oy));
         if (rows.coverage[oy] <= 0.0f || pixelsInLine == 0) {
-            std::fill(target, target + outWidth, backgroundPixel);
+            if (!Over) std::fill(target, target + outWidth, backgroundPixel);
             continue;
         }
         // Rows past the source's end carry zero weight; they read the last row instead.
@@ -237,24 +245,95 @@ bool renderView(const QImage& source, const QRectF& view, QImage& out, std::uint
         const float rowCoverage = rows.coverage[oy];
         switch (columns.taps) {
             case 1:
-                sumColumns<1>(target, line, columns, columnAt, 1, rowCoverage, backgroundChannel, outWidth);
+                sumColumns<1, Over>(target, line, columns, columnAt, 1, rowCoverage, backgroundChannel,
+                                    outWidth);
                 break;
             case 2:
-                sumColumns<2>(target, line, columns, columnAt, 2, rowCoverage, backgroundChannel, outWidth);
+                sumColumns<2, Over>(target, line, columns, columnAt, 2, rowCoverage, backgroundChannel,
+                                    outWidth);
                 break;
             case 3:
-                sumColumns<3>(target, line, columns, columnAt, 3, rowCoverage, backgroundChannel, outWidth);
+                sumColumns<3, Over>(target, line, columns, columnAt, 3, rowCoverage, backgroundChannel,
+                                    outWidth);
                 break;
             case 4:
-                sumColumns<4>(target, line, columns, columnAt, 4, rowCoverage, backgroundChannel, outWidth);
+                sumColumns<4, Over>(target, line, columns, columnAt, 4, rowCoverage, backgroundChannel,
+                                    outWidth);
                 break;
             default:
-                sumColumns<0>(target, line, columns, columnAt, columns.taps, rowCoverage, backgroundChannel,
-                              outWidth);
+                sumColumns<0, Over>(target, line, columns, columnAt, columns.taps, rowCoverage,
+                                    backgroundChannel, outWidth);
                 break;
         }
     }
     return true;
+}
+
+bool renderView(const QImage& source, const QRectF& view, QImage& out, std::uint32_t background) {
+    return drawView<false>(source, view, out, background);
+}
+
+bool renderViewOver(const QImage& source, const QRectF& view, QImage& out) {
+    if (!out.isNull() && out.format() != QImage::Format_RGB32)
+        out = out.convertToFormat(QImage::Format_RGB32);
+    return drawView<true>(source, view, out, 0u);
+}
+
+namespace {
+
+// Three passes of a running box average along rows, then along columns: close to a Gaussian blur.
+void boxBlur(QImage& picture, int radius) {
+    const int width = picture.width();
+    const int height = picture.height();
+    std::vector<std::uint32_t> copy(static_cast<std::size_t>(std::max(width, height)));
+    const auto blurLine = [&](auto pixelAt, int length) {
+        for (int i = 0; i < length; ++i) copy[i] = pixelAt(i);
+        for (int i = 0; i < length; ++i) {
+            std::uint32_t sum[3] = {0, 0, 0};
+            int count = 0;
+            for (int j = std::max(0, i - radius); j <= std::min(length - 1, i + radius); ++j, ++count) {
+                for (int c = 0; c < 3; ++c) sum[c] += (copy[j] >> (8 * c)) & 0xFFu;
+            }
+            std::uint32_t pixel = 0xFF000000u;
+            for (int c = 0; c < 3; ++c) pixel |= ((sum[c] + count / 2) / count) << (8 * c);
+            pixelAt(i) = pixel;
+        }
+    };
+    for (int pass = 0; pass < 3; ++pass) {
+        for (int y = 0; y < height; ++y) {
+            auto* row = reinterpret_cast<std::uint32_t*>(picture.scanLine(y));
+            blurLine([row](int i) -> std::uint32_t& { return row[i]; }, width);
+        }
+        for (int x = 0; x < width; ++x) {
+            blurLine(
+                [&picture, x](int i) -> std::uint32_t& {
+                    return reinterpret_cast<std::uint32_t*>(picture.scanLine(i))[x];
+                },
+                height);
+        }
+    }
+}
+
+}  // namespace
+
+bool renderBlurredBackdrop(const QImage& source, const QRectF& fillView, QImage& out) {
+    if (out.isNull() || out.width() <= 0 || out.height() <= 0) return false;
+    // Blurred small and enlarged: the blur costs little and the enlargement smooths it further.
+    constexpr int kReduction = 16;
+    constexpr int kBlurRadius = 2;
+    QImage small(std::max(1, out.width() / kReduction), std::max(1, out.height() / kReduction),
+                 QImage::Format_RGB32);
+    if (small.isNull() || !renderView(source, fillView, small, 0xFF000000u)) {
+        out.fill(0xFF000000u);
+        return false;
+    }
+    boxBlur(small, kBlurRadius);
+    // Enlarged from the centre of its first pixel to the centre of its last, so the edges are not blended
+    // with any background.
+    const double insetX = small.width() > 1 ? 0.5 : 0.0;
+    const double insetY = small.height() > 1 ? 0.5 : 0.0;
+    return renderView(small, QRectF(insetX, insetY, small.width() - 2 * insetX, small.height() - 2 * insetY),
+                      out, 0xFF000000u);
 }
 
 }  // namespace kestrelle

@@ -22,4 +22,13 @@ namespace kestrelle {
 // from several threads at once.
 bool renderView(const QImage& source, const QRectF& view, QImage& out, std::uint32_t background);
 
+// The same drawing over what `out` already holds: where the view leaves the source, `out` keeps its own
+// pixels (blended at the source's edges), e.g. a blurred backdrop. `out` keeps its size.
+bool renderViewOver(const QImage& source, const QRectF& view, QImage& out);
+
+// Fills `out` with a blurred copy of `source` filling the frame (`fillView`: fillViewRect mapped onto the
+// source), the backdrop of a photo shown over a blurred, enlarged copy of itself: the photo is then drawn
+// over it with renderViewOver. Black and false when the view or the source cannot be drawn.
+bool renderBlurredBackdrop(const QImage& source, const QRectF& fillView, QImage& out);
+
 }  // namespace kestrelle

@@ -133,6 +133,34 @@ TEST(MotionSampler, OtherFormatsBadViewsAndTinyOrHugeViewsNeverFail) {
     }
 }
 
+TEST(MotionSampler, APortraitOverItsBlurredBackdropHasNoBars) {
+    // Left half red, right half green, in a landscape frame.
+    QImage portrait(600, 1200, QImage::Format_RGB32);
+    for (int y = 0; y < 1200; ++y) {
+        for (int x = 0; x < 600; ++x) portrait.setPixel(x, y, x < 300 ? 0xFFC00000u : 0xFF00C000u);
+    }
+    const QSizeF photo(600, 1200);
+    const QSizeF output(320, 180);
+    QImage frame(320, 180, QImage::Format_RGB32);
+    ASSERT_TRUE(renderBlurredBackdrop(portrait, fillViewRect(photo, output), frame));
+    const QImage backdrop = frame.copy();
+    const QRectF still = viewRect(photo, output, {PhotoFit::BlurredBackground, false});
+    ASSERT_TRUE(renderViewOver(portrait, still, frame));
+    // The bars are the blurred photo: reddish on the left, greenish on the right, never black.
+    EXPECT_GT(channel(frame.pixel(2, 90), 16), channel(frame.pixel(2, 90), 8) + 40);
+    EXPECT_GT(channel(frame.pixel(317, 90), 8), channel(frame.pixel(317, 90), 16) + 40);
+    EXPECT_GT(channel(frame.pixel(2, 90), 16) + channel(frame.pixel(2, 90), 8), 150);
+    EXPECT_EQ(frame.pixel(2, 90), backdrop.pixel(2, 90));
+    // The photo itself, sharp, in the middle.
+    EXPECT_EQ(frame.pixel(150, 90), 0xFFC00000u);
+    EXPECT_EQ(frame.pixel(170, 90), 0xFF00C000u);
+    // A view that cannot be drawn leaves the frame as it was.
+    EXPECT_FALSE(renderViewOver(portrait, QRectF(0, 0, NAN, 1), frame));
+    EXPECT_EQ(frame.pixel(2, 90), backdrop.pixel(2, 90));
+    QImage none;
+    EXPECT_FALSE(renderBlurredBackdrop(portrait, fillViewRect(photo, output), none));
+}
+
 // A mid grey photo with a small dark square marker; its centre in photo coordinates.
 struct MarkedPhoto {
     QImage picture;
