@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace kestrelle {
@@ -92,6 +93,12 @@ TEST_F(ThumbnailWorkerTest, AStopRequestEndsTheWorkAtTheNextRow) {
     job.names.assign(50, "p0.jpg");
     Received received;
     std::atomic<ThumbnailWorker*> self{nullptr};
+    std::atomic<bool> stopAsked{false};
+    // Every row but the first waits until the stop was asked for, so the other decoding thread cannot
+    // run ahead whatever the machine's load.
+    job.beforeRow = [&](int row) {
+        while (row > 0 && !stopAsked.load()) std::this_thread::yield();
+    };
     ThumbnailWorker::Delivery collect = collectInto(received);
     // The first thumbnail asks for the stop from inside the worker: the rows being made (one a
     // decoding thread) are delivered, no other follows.
@@ -100,6 +107,7 @@ TEST_F(ThumbnailWorkerTest, AStopRequestEndsTheWorkAtTheNextRow) {
         if (row == 0) {
             while (!self.load()) {}
             self.load()->requestStop();
+            stopAsked.store(true);
         }
     });
     self.store(&worker);
