@@ -8,7 +8,6 @@
 #include "media/still_frame_shortcut.h"
 #include "media/video_compressor.h"
 
-#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -195,19 +194,6 @@ namespace {
 using State = AviWriter::State;
 
 bool closeState(State& s);
-
-// The encoder allocates its frame buffers in blocks of a few MiB. Served by mmap they all start at the
-// same offset within a page, and its block comparisons between the current and the reference picture
-// then collide in the cache: about a sixth of the encoding time at 1920 x 1080. Blocks below 32 MiB
-// come from the heap instead, and freed heap memory is kept up to 64 MiB so frame-sized blocks are
-// reused rather than returned and faulted in again (what glibc's sliding thresholds do anyway once a
-// large block was freed).
-void placeLargeBlocksOnTheHeap() {
-    static const bool done = [] {
-        return mallopt(M_MMAP_THRESHOLD, 32 << 20) == 1 && mallopt(M_TRIM_THRESHOLD, 64 << 20) == 1;
-    }();
-    (void)done;
-}
 
 // Stereo sample frames the audio must have reached after `frames` video frames.
 std::int64_t audioTarget(std::int64_t frames, double fps) {

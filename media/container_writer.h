@@ -114,4 +114,9 @@ std::unique_ptr<ContainerWriter> createContainerWriter(ContainerFormat format);
 // (to anything but "0"): the switch for comparisons, and the way back should a player mind.
 bool everyFrameEncoded();
 
+// Serves blocks below 32 MiB from the heap and keeps up to 64 MiB of freed heap memory, so the
+// encoders' frame-sized blocks are reused instead of mapped and faulted in again (and do not all start
+// at the same offset within a page). Called by the writers when they open; done once.
+void placeLargeBlocksOnTheHeap();
+
 }  // namespace kestrelle

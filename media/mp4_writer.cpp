@@ -645,6 +645,7 @@ WriterError Mp4Writer::open(const ContainerWriterOptions& options) {
             return WriterError::FileNotCreated;
         }
     }
+    placeLargeBlocksOnTheHeap();
     int rc = avio_open(&s.format->pb, s.fileName.c_str(), AVIO_FLAG_WRITE);
     if (rc < 0) {
         MP4_LOG(1, "Cannot create %s: %s.", s.fileName.c_str(), avErrorText(rc).c_str());
