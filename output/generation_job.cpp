@@ -5,6 +5,7 @@
 #include "base/run_log.h"
 #include "config/settings_store.h"
 #include "media/soundtrack_mix.h"
+#include "output/moving_frames.h"
 #include "output/soundtrack_prefetch.h"
 #include "project/show_frames.h"
 #include "project/slideshow_project.h"
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <future>
 #include <limits>
 #include <memory>
@@ -201,6 +203,55 @@ private:
     std::vector<std::uint8_t> bottomUp_;  // the frame being written, rows bottom-up
 };
 
+// The slides' pictures, loaded in order on a thread of their own at most two slides ahead of the one
+// being written. Each load waits for the one before it, so loads never compete with each other for
+// a core the encoder could use.
+class PictureQueue {
+public:
+    using Loader = std::function<SlidePicture(int index)>;
+    static constexpr int kAhead = 2;
+
+    explicit PictureQueue(Loader load) : load_(std::move(load)) {}
+
+    // Starts loading the pictures from `first` until kAhead are waiting (the picture after the last
+    // slide, the closing black, included: index `slideCount`).
+    void prefetch(int first, int slideCount) {
+        int next = loads_.empty() ? first : loads_.back().first + 1;
+        next = std::max(next, first);
+        while (static_cast<int>(loads_.size()) < kAhead && next <= slideCount) {
+            std::shared_future<SlidePicture> before =
+                loads_.empty() ? std::shared_future<SlidePicture>() : loads_.back().second;
+            loads_.emplace_back(next, std::async(std::launch::async, [this, next, before] {
+                                          if (before.valid()) before.wait();
+                                          return load_(next);
+                                      }).share());
+            ++next;
+        }
+    }
+
+    // The picture of slide `index`: loaded ahead, handed back, or loaded now.
+    SlidePicture take(int index) {
+        while (!loads_.empty() && loads_.front().first < index) loads_.pop_front();
+        if (!loads_.empty() && loads_.front().first == index) {
+            SlidePicture picture = loads_.front().second.get();
+            loads_.pop_front();
+            return picture;
+        }
+        return load_(index);
+    }
+
+    // A picture taken early that is needed again (the next slide's, taken for the transition into it).
+    void putBack(int index, SlidePicture picture) {
+        std::promise<SlidePicture> ready;
+        ready.set_value(std::move(picture));
+        loads_.emplace_front(index, ready.get_future().share());
+    }
+
+private:
+    Loader load_;
+    std::deque<std::pair<int, std::shared_future<SlidePicture>>> loads_;
+};
+
 }  // namespace
 
 GenerationJob::GenerationJob(const SlideShowProject& project, std::optional<GenerationSetup> setup,
@@ -309,14 +360,40 @@ GenerationJob::Step GenerationJob::waitWhilePausedOrCancelled() {
     return cancelRequested_ ? Step::Stop : Step::Continue;
 }
 
-// The slide's photo fitted into the frame, or black after the last slide, top row first as on screen:
-// the effects place their rectangles in screen coordinates. Frames are turned bottom-up when written.
-QImage GenerationJob::loadPicture(int slideIndex) const {
-    QImage picture;
+double GenerationJob::slideSpanSeconds(int slideIndex) const {
+    const Slide* slide = project_.slide(slideIndex);
+    if (!slide) return 0.0;
+    const Slide* before = slideIndex > 0 ? project_.slide(slideIndex - 1) : nullptr;
+    return (before ? before->transitionDuration : 0.0) + slide->slideDuration + slide->transitionDuration;
+}
+
+// The slide's picture, or black after the last slide, top row first as on screen: the effects place
+// their rectangles in screen coordinates. Frames are turned bottom-up when written. A slide with a
+// motion or another fit than the still letterbox gets its photo decoded for drawing at any time.
+SlidePicture GenerationJob::loadPicture(int slideIndex) const {
+    SlidePicture result;
+    QImage& picture = result.still;
     const Slide* slide = project_.slide(slideIndex);
     const bool isPhoto = slide && slide->hasPhoto && slideIndex < project_.photoSlideCount();
     bool decoded = false;
-    if (isPhoto) {
+    if (isPhoto && !slide->look.isStill()) {
+        MovingPhotoRequest request;
+        request.path = slide->photoPath;
+        request.output = QSize(setup_->width, setup_->height);
+        request.motion = slide->look.motion;
+        request.fit = slide->look.fit;
+        request.seed = project_.motionSeed();
+        request.slideIndex = slideIndex;
+        request.totalSeconds = slideSpanSeconds(slideIndex);
+        request.findFaces = callbacks_.findFaces;
+        auto moving = std::make_shared<MovingPhoto>(MovingPhoto::load(request, &decoded));
+        if (!decoded && callbacks_.photoNotDecoded) callbacks_.photoNotDecoded(slide->photoPath);
+        if (moving->moves() && labelsFit(setup_->width, setup_->height)) {
+            result.moving = std::move(moving);
+            return result;
+        }
+        moving->draw(0.0, picture);
+    } else if (isPhoto) {
         PhotoLoader::load(picture, setup_->width, setup_->height, slide->photoPath, kBlackBackground,
                           &decoded);
         if (!decoded && callbacks_.photoNotDecoded) callbacks_.photoNotDecoded(slide->photoPath);
@@ -325,7 +402,7 @@ QImage GenerationJob::loadPicture(int slideIndex) const {
         picture = QImage(setup_->width, setup_->height, QImage::Format_RGB32);
         picture.fill(0xFF000000u);
     }
-    return picture;
+    return result;
 }
 
 void GenerationJob::run() {
@@ -409,23 +486,26 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget, SoundtrackF
     const ProgressCallback effectProgress = [this](int counter) { advanceProgress(counter); };
     int frameCounter = 0;
 
-    // Each photo is loaded once: the next slide's picture is fitted on another thread while this
-    // slide's frames are encoded, and the picture an effect led to becomes the next slide's picture.
-    auto loadAsync = [this](int index) {
-        return std::async(std::launch::async, [this, index] { return loadPicture(index); });
-    };
-    std::future<QImage> following = loadAsync(0);
+    // Each photo is loaded once, up to two slides ahead on a thread of their own while this slide's
+    // frames are encoded (one load after the other, so they never compete with each other), and the
+    // picture an effect led to becomes the next slide's picture.
+    PictureQueue pictures([this](int index) { return loadPicture(index); });
+    pictures.prefetch(0, slideCount);
+    // Frames of the slide's span shown so far: its incoming transition's, then its own.
+    int spanFrames = 0;
+    QImage movingFrame;
     for (int i = 0; i < slideCount; ++i) {
         if (cancelRequested()) return;
         const Slide* slide = project_.slide(i);
         KESTRELLE_LOG_AS(kLogSource, 0, "Generate slide index %d,Transition %d", i, slide->transitionEffect);
-        QImage current = following.get();
-        following = loadAsync(i + 1);
+        const SlidePicture current = pictures.take(i);
+        pictures.prefetch(i + 1, slideCount);
 
         const int stillFrames = slideFrameCount(slide->slideDuration, fps);
-        // One bottom-up copy serves every still frame of the slide.
-        const QImage still = stillFrames > 0 ? current.mirrored(false, true) : QImage();
-        writer.announceStill(stillFrames);
+        // One bottom-up copy serves every still frame of a slide that does not move.
+        const QImage still =
+            stillFrames > 0 && !current.moves() ? current.still.mirrored(false, true) : QImage();
+        writer.announceStill(current.moves() ? 0 : stillFrames);
         for (int frame = 0; frame < stillFrames; ++frame) {
             if (waitWhilePausedOrCancelled() == Step::Stop) return;
             advanceProgress(++frameCounter);
@@ -434,16 +514,36 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget, SoundtrackF
                 return;
             }
             const std::int16_t* audio = frameAudio();
-            if (!writer.writeFrame(still.constBits(), audio, audioValues)) {
+            const std::uint8_t* pixels = still.constBits();
+            if (current.moves()) {
+                current.moving->draw((spanFrames + frame) / fps, movingFrame);
+                movingFrame = movingFrame.mirrored(false, true);
+                pixels = movingFrame.constBits();
+            }
+            if (!writer.writeFrame(pixels, audio, audioValues)) {
                 showMessage(encodeFailedText(), MessageFlags::kWarningOk);
                 return;
             }
         }
+        spanFrames += stillFrames;
 
-        QImage next = following.get();
+        const SlidePicture next = pictures.take(i + 1);
+        int transitionFrames = 0;
         if (const TransitionStyle* style = TransitionRegistry::instance().find(slide->transitionEffect)) {
-            style->renderToVideo(current, next, fps * slide->transitionDuration, effectWriter, frameCounter,
-                                 budget, effectProgress);
+            const double need = fps * slide->transitionDuration;
+            if (current.moves() || next.moves()) {
+                QImage canvas = labelPicture(setup_->width, setup_->height, false);
+                const QImage source = labelPicture(setup_->width, setup_->height, true);
+                MovingTransitionWriter moving(effectWriter, current, next, spanFrames / fps, fps);
+                style->renderToVideo(canvas, source, need, moving, frameCounter, budget, effectProgress);
+                transitionFrames = moving.framesWritten();
+            } else {
+                QImage canvas = current.still;
+                transitionFrames = style
+                                       ->renderToVideo(canvas, next.still, need, effectWriter, frameCounter,
+                                                       budget, effectProgress)
+                                       .written;
+            }
         } else {
             // The project never stores such a number; should one arrive all the same, say so instead of
             // silently making the video shorter.
@@ -459,9 +559,8 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget, SoundtrackF
         if (soundtrack && slide->transitionEffect == 0)
             soundtrack->followShowLength({i + 1, frameCounter, writer.framesWritten()});
         // The picture the effect led to is the next slide's photo: hand it on instead of loading it again.
-        std::promise<QImage> ready;
-        ready.set_value(next);
-        following = ready.get_future();
+        pictures.putBack(i + 1, next);
+        spanFrames = transitionFrames;
     }
     if (cancelRequested()) return;
 

@@ -13,6 +13,7 @@
 // the byte.
 
 #include "media/container_writer.h"
+#include "render/moving_photo.h"
 
 #include <QImage>
 
@@ -31,6 +32,7 @@ class SlideShowProject;
 class SettingsStore;
 class SoundtrackFeed;
 struct OutputProfile;
+struct SlidePicture;
 
 // What the job takes from the output profile, the codec list and the settings.
 struct GenerationSetup {
@@ -80,6 +82,8 @@ public:
         // A soundtrack clip that could not be read (or stopped early): its part of the video is silent.
         // Called once per file, from the worker, while the job goes on.
         std::function<void(const std::string& path)> clipNotRead;
+        // Finds faces for moving and filling photos (render/moving_photo.h); none keeps no faces.
+        FaceFinder findFaces;
     };
 
     // `setup` none: the job ends at once without a file (no current profile). The project must stay
@@ -125,7 +129,10 @@ private:
     const char* encodeFailedText() const;
     void setCompleted(bool value);
     void advanceProgress(int position);
-    QImage loadPicture(int slideIndex) const;
+    SlidePicture loadPicture(int slideIndex) const;
+    // How long slide i's photo is on screen, in seconds: from the start of the transition into it to the
+    // end of the transition out of it (its motion runs over all of it).
+    double slideSpanSeconds(int slideIndex) const;
 
     const SlideShowProject& project_;
     const std::optional<GenerationSetup> setup_;

@@ -67,6 +67,59 @@ std::optional<Integer> parseInteger(const std::string& text) {
     return value;
 }
 
+// The names of a slide's motion and fit in the file.
+constexpr std::pair<MotionKind, const char*> kMotionNames[] = {
+    {MotionKind::None, "none"},
+    {MotionKind::ZoomIn, "zoom-in"},
+    {MotionKind::ZoomOut, "zoom-out"},
+    {MotionKind::PanLeft, "pan-left"},
+    {MotionKind::PanRight, "pan-right"},
+    {MotionKind::PanUp, "pan-up"},
+    {MotionKind::PanDown, "pan-down"},
+    {MotionKind::Custom, "custom"},
+    {MotionKind::GentleRandom, "gentle-random"},
+};
+constexpr std::pair<PhotoFit, const char*> kFitNames[] = {
+    {PhotoFit::Letterbox, "letterbox"},
+    {PhotoFit::Fill, "fill"},
+    {PhotoFit::BlurredBackground, "blurred-background"},
+};
+
+template <typename Value, std::size_t N>
+const char* nameOf(const std::pair<Value, const char*> (&names)[N], Value value) {
+    for (const auto& [known, name] : names)
+        if (known == value) return name;
+    return names[0].second;
+}
+
+// A name a later version may have added counts as the first (the still, letterboxed default).
+template <typename Value, std::size_t N>
+Value valueOf(const std::pair<Value, const char*> (&names)[N], const std::string& text) {
+    for (const auto& [value, name] : names)
+        if (text == name) return value;
+    return names[0].first;
+}
+
+// "x y width height"; an empty rectangle for anything else (the view is clamped when drawn).
+std::string rectText(const QRectF& rect) {
+    return numberText(rect.x()) + ' ' + numberText(rect.y()) + ' ' + numberText(rect.width()) + ' ' +
+           numberText(rect.height());
+}
+
+QRectF parseRect(const std::string& text) {
+    double values[4] = {};
+    std::size_t at = 0;
+    for (double& value : values) {
+        const std::size_t end = std::min(text.find(' ', at), text.size());
+        const std::optional<double> number = parseNumber(text.substr(at, end - at));
+        if (!number) return {};
+        value = *number;
+        at = end + 1;
+    }
+    if (at <= text.size()) return {};
+    return {values[0], values[1], values[2], values[3]};
+}
+
 // Where a path is stored: beneath the project's folder (as the folder was named, or as it really is
 // once links are resolved) it is written relative, elsewhere absolute.
 class PathWriter {
@@ -345,6 +398,8 @@ private:
             } else if (name == QStringLiteral("soundtrack")) {
                 if (std::exchange(seenSoundtrack, true)) return damaged("a second soundtrack element");
                 readList("clip", [this] { readClip(); });
+            } else if (name == QStringLiteral("motion")) {
+                readMotionSeed();
             } else {
                 xml_.skipCurrentElement();  // a later minor addition: ignored
             }
@@ -421,8 +476,26 @@ private:
         }
         // A size without a fingerprint identifies nothing.
         if (fingerprint.hash.empty()) fingerprint = {};
+        readLook(slide.look);
         document.content.slides.push_back(std::move(slide));
         document.fingerprints.push_back(std::move(fingerprint));
+    }
+
+    // Motion and fit are later additions: absent or unknown values give the still, letterboxed photo.
+    void readLook(SlideLook& look) {
+        look.motion.kind = valueOf(kMotionNames, attribute("motion"));
+        if (look.motion.kind == MotionKind::Custom) {
+            look.motion.start = parseRect(attribute("motion-start"));
+            look.motion.end = parseRect(attribute("motion-end"));
+        }
+        look.fit.fit = valueOf(kFitNames, attribute("fit"));
+        look.fit.enlargeSmall = attribute("enlarge") == "1";
+    }
+
+    void readMotionSeed() {
+        if (const auto seed = parseInteger<std::uint64_t>(attribute("seed")))
+            result_.document.content.motionSeed = *seed;
+        if (!failed()) xml_.skipCurrentElement();
     }
 
     void readClip() {
@@ -502,6 +575,20 @@ QString attributeText(const std::string& utf8) {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
+// Only what differs from the still, letterboxed photo is written, so files without motion stay as they were.
+void writeLook(QXmlStreamWriter& xml, const SlideLook& look) {
+    if (look.motion.kind != MotionKind::None)
+        xml.writeAttribute(QStringLiteral("motion"),
+                           QString::fromLatin1(nameOf(kMotionNames, look.motion.kind)));
+    if (look.motion.kind == MotionKind::Custom) {
+        xml.writeAttribute(QStringLiteral("motion-start"), attributeText(rectText(look.motion.start)));
+        xml.writeAttribute(QStringLiteral("motion-end"), attributeText(rectText(look.motion.end)));
+    }
+    if (look.fit.fit != PhotoFit::Letterbox)
+        xml.writeAttribute(QStringLiteral("fit"), QString::fromLatin1(nameOf(kFitNames, look.fit.fit)));
+    if (look.fit.enlargeSmall) xml.writeAttribute(QStringLiteral("enlarge"), QStringLiteral("1"));
+}
+
 }  // namespace
 
 std::string projectFileText(const ProjectDocument& document, const std::string& projectPath) {
@@ -520,6 +607,12 @@ std::string projectFileText(const ProjectDocument& document, const std::string& 
     xml.writeAttribute(QStringLiteral("folder"), attributeText(encodePathText(document.targetFolder)));
     xml.writeEndElement();
 
+    if (document.content.motionSeed != 0) {
+        xml.writeStartElement(QStringLiteral("motion"));
+        xml.writeAttribute(QStringLiteral("seed"), attributeText(integerText(document.content.motionSeed)));
+        xml.writeEndElement();
+    }
+
     xml.writeStartElement(QStringLiteral("slides"));
     const std::vector<SlideContent>& slides = document.content.slides;
     for (std::size_t i = 0; i < slides.size(); ++i) {
@@ -534,6 +627,7 @@ std::string projectFileText(const ProjectDocument& document, const std::string& 
                                attributeText(integerText(document.fingerprints[i].bytes)));
             xml.writeAttribute(QStringLiteral("hash"), attributeText(document.fingerprints[i].hash));
         }
+        writeLook(xml, slide.look);
         xml.writeEndElement();
     }
     xml.writeEndElement();

@@ -392,6 +392,7 @@ Slide SlideShowProject::makePhotoCell(const std::string& path, QImage thumbnail,
     cell.slideDuration = clampDuration(slideDuration);
     cell.transitionDuration = clampDuration(transitionDuration);
     cell.photoPath = path;
+    cell.look = currentDefaults().look;
     thumbnails_.push_back(std::move(thumbnail));
     cell.thumbnailIndex = static_cast<int>(thumbnails_.size()) - 1;
     return cell;
@@ -590,6 +591,16 @@ bool SlideShowProject::swapSlideContents(int a, int b) {
     std::swap(x.photoPath, y.photoPath);
     std::swap(x.thumbnailIndex, y.thumbnailIndex);
     std::swap(x.photoMissing, y.photoMissing);
+    std::swap(x.look, y.look);
+    return true;
+}
+
+bool SlideShowProject::setSlideLook(int i, const SlideLook& look) {
+    if (i < 0 || i >= photoCount_) return false;
+    Slide& cell = cells_[static_cast<std::size_t>(i)];
+    if (cell.look == look) return true;
+    cell.look = look;
+    notifyChanged();
     return true;
 }
 
@@ -935,6 +946,7 @@ ProjectContent SlideShowProject::content() const {
         slide.transitionEffect = cell.transitionEffect;
         slide.thumbnailIndex = cell.thumbnailIndex;
         slide.photoMissing = cell.photoMissing;
+        slide.look = cell.look;
         result.slides.push_back(std::move(slide));
     }
     result.clips.reserve(clips_.size());
@@ -946,6 +958,7 @@ ProjectContent SlideShowProject::content() const {
         c.averageBytesPerSecond = clip.averageBytesPerSecond;
         result.clips.push_back(std::move(c));
     }
+    result.motionSeed = motionSeed_;
     return result;
 }
 
@@ -953,6 +966,7 @@ void SlideShowProject::setContent(const ProjectContent& content) {
     const int cellsBefore = cellCount();
     std::vector<Slide> cells;
     const std::size_t photos = content.slides.size();
+    motionSeed_ = content.motionSeed;
     // The painted rectangles stay with the positions they were painted at.
     const auto rectAt = [this](std::size_t i) { return i < cells_.size() ? cells_[i].cellRect : CellRect{}; };
     const std::size_t placeholders =
@@ -969,6 +983,7 @@ void SlideShowProject::setContent(const ProjectContent& content) {
         cell.transitionDuration = clampDuration(slide.transitionDuration);
         cell.transitionEffect = isEffectNumber(slide.transitionEffect) ? slide.transitionEffect : 0;
         cell.photoMissing = slide.photoMissing;
+        cell.look = slide.look;
         int thumbnail = slide.thumbnailIndex;
         if (thumbnail < 0 || thumbnail >= static_cast<int>(thumbnails_.size())) {
             // None given: one made for the path since (provideThumbnail) stands in.

@@ -54,6 +54,7 @@ struct Slide {
     std::string photoPath;            // empty in a placeholder
     int thumbnailIndex = 0;           // entry in the project's thumbnail list
     bool photoMissing = false;        // the photo was not found when the slideshow was opened
+    SlideLook look{};                 // motion and fit; the still letterboxed photo by default
 };
 
 // One audio file on the soundtrack line, as measured when it was added. The project keeps no file open:
@@ -75,6 +76,8 @@ struct SlideDefaults {
     double slideDuration = 3.0;
     double transitionDuration = 3.0;
     int transitionEffect = 0;
+    // What new photo slides get: motion None or GentleRandom, and the fit.
+    SlideLook look{};
 };
 
 // The output profile values the size estimate reads.
@@ -252,6 +255,12 @@ public:
     bool setTransitionDurationText(int i, std::string_view text);
     // Stores an effect number 0..12; false, with nothing changed, for any other number or index.
     bool setTransitionEffect(int i, int effect);
+    // Stores a photo slide's motion and fit (motion rectangles as given: they are clamped when drawn);
+    // false, with nothing changed, for anything but a photo slide.
+    bool setSlideLook(int i, const SlideLook& look);
+    // The seed of every GentleRandom slide's motion (stored with the content).
+    std::uint64_t motionSeed() const { return motionSeed_; }
+    void setMotionSeed(std::uint64_t seed) { motionSeed_ = seed; }
     // Every cell takes the three defaults; a default effect outside 0..12 leaves each cell's own.
     void applyDefaultsToAll();
     // Deletes these photo slides (other indexes are ignored) in one pass; the slide after the last
@@ -330,6 +339,7 @@ private:
     int photoCount_ = 0;  // photo slides in cells_, all before the first placeholder
     std::uint64_t cellSteps_ = 0;
     std::vector<SoundtrackClip> clips_;
+    std::uint64_t motionSeed_ = 0;
     std::vector<QImage> thumbnails_;
     double thumbnailPixelRatio_ = 1.0;
     bool makesThumbnails_ = true;

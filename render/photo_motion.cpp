@@ -188,6 +188,7 @@ void motionEnds(const PhotoMotion& motion, QSizeF photo, QSizeF output, const Fi
     if (base.isEmpty()) return;
     switch (motion.kind) {
         case MotionKind::None:
+        case MotionKind::GentleRandom:
             break;
         case MotionKind::ZoomIn:
             end = scaledAbout(base, 1.0 / kMotionZoomFactor);
@@ -295,6 +296,13 @@ PhotoMotion gentleRandomMotion(QSizeF photo, QSizeF output, const FitOptions& fi
         start = slowStart;
     }
     return {MotionKind::Custom, start, end};
+}
+
+PhotoMotion resolveMotion(const PhotoMotion& motion, QSizeF photo, QSizeF output, const FitOptions& fit,
+                          std::uint64_t seed, int slideIndex, double totalSeconds,
+                          const std::vector<QRectF>& faces) {
+    if (motion.kind != MotionKind::GentleRandom) return motion;
+    return gentleRandomMotion(photo, output, fit, seed, slideIndex, totalSeconds, kGentleMaxSpeed, faces);
 }
 
 QSize motionDecodeSize(const PhotoMotion& motion, QSizeF photo, QSizeF output, const FitOptions& fit) {

@@ -28,9 +28,13 @@ struct FitOptions {
     PhotoFit fit = PhotoFit::Letterbox;
     // Whether a photo smaller than the output may be scaled up; without it a small photo keeps its own size.
     bool enlargeSmall = false;
+
+    bool operator==(const FitOptions&) const = default;
 };
 
-enum class MotionKind { None, ZoomIn, ZoomOut, PanLeft, PanRight, PanUp, PanDown, Custom };
+// GentleRandom is a choice, not a path: resolveMotion turns it into the Custom motion gentleRandomMotion
+// picks for the slide; everything else here treats an unresolved GentleRandom as None.
+enum class MotionKind { None, ZoomIn, ZoomOut, PanLeft, PanRight, PanUp, PanDown, Custom, GentleRandom };
 
 // Pans are named for the camera: PanLeft travels from the photo's right towards its left (the picture
 // slides to the right on screen), PanUp from the bottom towards the top.
@@ -39,6 +43,8 @@ struct PhotoMotion {
     // Custom only: the first and last view rectangles, in photo coordinates. They are clamped when used.
     QRectF start;
     QRectF end;
+
+    bool operator==(const PhotoMotion&) const = default;
 };
 
 // How much a zoom changes the view's size (the end view of ZoomIn is the start view divided by this).
@@ -88,6 +94,15 @@ QRectF motionRectAt(const PhotoMotion& motion, QSizeF photo, QSizeF output, cons
 PhotoMotion gentleRandomMotion(QSizeF photo, QSizeF output, const FitOptions& fit, std::uint64_t seed,
                                int slideIndex, double totalSeconds, double maxSpeedFractionPerSecond,
                                const std::vector<QRectF>& faces = {});
+
+// The fastest a gentle random motion may move: this fraction of the view's width per second.
+constexpr double kGentleMaxSpeed = 0.04;
+
+// The motion a slide is drawn with: gentleRandomMotion (at kGentleMaxSpeed) for GentleRandom, the motion
+// itself for every other kind.
+PhotoMotion resolveMotion(const PhotoMotion& motion, QSizeF photo, QSizeF output, const FitOptions& fit,
+                          std::uint64_t seed, int slideIndex, double totalSeconds,
+                          const std::vector<QRectF>& faces = {});
 
 // The size to decode a photo at so that the smallest view of a motion is still sampled at no less than
 // one photo pixel per output pixel: the photo's size scaled by output width / smallest view width, never

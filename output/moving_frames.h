@@ -1,0 +1,63 @@
+#pragma once
+// Frames of slides whose photos move (or fill the frame): a slide's picture as the job holds it, and the
+// transition effects run over two moving pictures.
+//
+// The effects draw a transition by copying rectangles of the next picture onto the current one, step by
+// step, each step building on the last. With moving pictures every frame must be drawn afresh, so the
+// effect runs over two "label" pictures instead, whose pixels name their own position and picture; each
+// frame it writes is then a map, and the frame shown takes every pixel from the picture and position its
+// label names, both pictures drawn at that frame's time. Every effect only copies pixels, so the
+// transition keeps its exact shape while both photos go on moving.
+
+#include "render/moving_photo.h"
+#include "render/transition_style.h"
+
+#include <QImage>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace kestrelle {
+
+// A slide's picture in the job: the still frame of today, or a photo drawn anew for each frame.
+struct SlidePicture {
+    QImage still;                               // the frame, when the photo does not move
+    std::shared_ptr<const MovingPhoto> moving;  // the photo, when it does
+
+    bool moves() const { return moving != nullptr; }
+    // The frame `seconds` into the slide's span: `scratch` drawn for a moving photo, else the still.
+    const QImage& frameAt(double seconds, QImage& scratch) const;
+};
+
+// Label pictures of a frame size: every pixel names its position and whether it belongs to the next
+// picture. Positions need 15 bits of x and 16 of y.
+bool labelsFit(int width, int height);
+QImage labelPicture(int width, int height, bool next);
+
+// Hands an effect's label frames on to `target` as real frames: frame j of the run shows `current` at
+// currentStart + j / fps and `next` at j / fps, each pixel taken from where its label points.
+class MovingTransitionWriter final : public FrameWriter {
+public:
+    MovingTransitionWriter(FrameWriter& target, const SlidePicture& current, const SlidePicture& next,
+                           double currentStartSeconds, double framesPerSecond);
+
+    bool writeFrame(const std::uint8_t* labels, int width, int height, const std::uint8_t* audio,
+                    int sampleCount) override;
+
+    // Frames handed on so far.
+    int framesWritten() const { return frame_; }
+
+private:
+    FrameWriter& target_;
+    const SlidePicture& current_;
+    const SlidePicture& next_;
+    const double currentStart_;
+    const double fps_;
+    int frame_ = 0;
+    QImage currentScratch_;
+    QImage nextScratch_;
+    std::vector<std::uint8_t> frame_pixels_;
+};
+
+}  // namespace kestrelle
