@@ -5,12 +5,12 @@
 #include "base/run_log.h"
 #include "config/settings_store.h"
 #include "media/soundtrack_mix.h"
-#include "output/moving_frames.h"
 #include "output/soundtrack_prefetch.h"
 #include "project/show_frames.h"
 #include "project/slideshow_project.h"
 #include "project/soundtrack_plan.h"
 #include "project/timeline.h"
+#include "render/moving_frames.h"
 #include "render/photo_loader.h"
 #include "render/transition_style.h"
 

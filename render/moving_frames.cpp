@@ -1,4 +1,4 @@
-#include "output/moving_frames.h"
+#include "render/moving_frames.h"
 
 #include <cstring>
 
