@@ -24,14 +24,24 @@ struct OptionSpec {
 
 const std::vector<OptionSpec>& optionSpecs() {
     static const std::vector<OptionSpec> specs = {
-        {"output", 'o', OptionKind::Value},         {"profile", 'p', OptionKind::Value},
-        {"slide-duration", 's', OptionKind::Value}, {"transition-duration", 't', OptionKind::Value},
-        {"effect", 'e', OptionKind::Value},         {"audio", 0, OptionKind::Value},
-        {"fit-to-audio", 0, OptionKind::Flag},      {"audio-fade", 0, OptionKind::Value},
-        {"overwrite", 'y', OptionKind::Flag},       {"list-profiles", 0, OptionKind::Flag},
-        {"list-codecs", 0, OptionKind::Flag},       {"export-log", 0, OptionKind::Value},
-        {"quiet", 'q', OptionKind::Flag},           {"help", 'h', OptionKind::Flag},
+        {"output", 'o', OptionKind::Value},
+        {"profile", 'p', OptionKind::Value},
+        {"slide-duration", 's', OptionKind::Value},
+        {"transition-duration", 't', OptionKind::Value},
+        {"effect", 'e', OptionKind::Value},
+        {"audio", 0, OptionKind::Value},
+        {"fit-to-audio", 0, OptionKind::Flag},
+        {"audio-fade", 0, OptionKind::Value},
+        {"overwrite", 'y', OptionKind::Flag},
+        {"list-profiles", 0, OptionKind::Flag},
+        {"list-codecs", 0, OptionKind::Flag},
+        {"export-log", 0, OptionKind::Value},
+        {"quiet", 'q', OptionKind::Flag},
+        {"help", 'h', OptionKind::Flag},
         {"version", 0, OptionKind::Flag},
+        {"motion", 0, OptionKind::Value},
+        {"seed", 0, OptionKind::Value},
+        {"fill", 0, OptionKind::Flag},
     };
     return specs;
 }
@@ -77,6 +87,14 @@ std::string applyOption(RenderCommandLine& line, const OptionSpec& spec, const s
         line.audioFade = parseAudioFade(value);
         if (!line.audioFade)
             return "--audio-fade must be a number of seconds from 0 to 10, not \"" + value + "\"";
+    } else if (name == "motion") {
+        if (value != "none" && value != "auto") return "--motion must be none or auto, not \"" + value + "\"";
+        line.gentleMotion = value == "auto";
+    } else if (name == "seed") {
+        line.motionSeed = parseMotionSeed(value);
+        if (!line.motionSeed) return "--seed must be a whole number from 0 on, not \"" + value + "\"";
+    } else if (name == "fill") {
+        line.fill = true;
     } else if (name == "export-log") {
         if (value.empty()) return "--export-log needs a file name";
         line.exportLog = value;
@@ -118,6 +136,14 @@ std::optional<double> parseAudioFade(const std::string& text) {
     if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value) || value < 0.0 ||
         value > 10.0)
         return std::nullopt;
+    return value;
+}
+
+std::optional<std::uint64_t> parseMotionSeed(const std::string& text) {
+    std::uint64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
     return value;
 }
 
@@ -243,6 +269,11 @@ std::string renderUsageText() {
            "                                 long as the music (a still never below 0.5 s)\n"
            "      --audio-fade SEC           seconds of the crossfade between clips and of the music's\n"
            "                                 fade-out at the end, 0 to 10; default the setting (2)\n"
+           "      --motion none|auto         pan and zoom: none, or a gentle random motion for every\n"
+           "                                 photo (a project's own motions stay when not given)\n"
+           "      --seed N                   the number gentle random motion is picked with (the same\n"
+           "                                 number gives the same motions)\n"
+           "      --fill                     every photo fills the frame (cropped, no bars)\n"
            "  -y, --overwrite                replace an existing output or log file\n"
            "      --list-profiles            one line per profile: name, WIDTHxHEIGHT, frame rate, codec\n"
            "      --list-codecs              the usable video codecs\n"

@@ -173,6 +173,9 @@ struct RenderPlan {
     std::vector<std::string> audio;  // the soundtrack's clips, in order
     bool fitToAudio = false;
     double audioFade = 0;
+    std::optional<bool> gentleMotion;  // --motion: none or gentle random for every slide
+    std::optional<std::uint64_t> motionSeed;
+    bool fill = false;
     std::optional<ProjectDocument> project;  // a slideshow project given as the input
     std::vector<std::string> warnings;       // said before rendering starts
     std::set<std::string> missingPhotos;     // the project's photos that were not found
@@ -278,7 +281,23 @@ std::string planRender(const RenderCommandLine& line, SettingsStore& store, Rend
     plan.audio = line.audio;
     plan.fitToAudio = line.fitToAudio;
     plan.audioFade = line.audioFade.value_or(settings.AudioFadeSeconds);
+    plan.gentleMotion = line.gentleMotion;
+    plan.motionSeed = line.motionSeed;
+    plan.fill = line.fill;
     return {};
+}
+
+// --motion, --seed and --fill: they apply to every slide, a project's included.
+void applyLookOptions(const RenderPlan& plan, SlideShowProject& project) {
+    if (plan.motionSeed) project.setMotionSeed(*plan.motionSeed);
+    if (!plan.gentleMotion && !plan.fill) return;
+    for (int i = 0; i < project.photoSlideCount(); ++i) {
+        SlideLook look = project.slide(i)->look;
+        if (plan.gentleMotion)
+            look.motion = {*plan.gentleMotion ? MotionKind::GentleRandom : MotionKind::None, {}, {}};
+        if (plan.fill) look.fit.fit = PhotoFit::Fill;
+        project.setSlideLook(i, look);
+    }
 }
 
 int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, bool showProgress,
@@ -307,6 +326,7 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
             return kRenderBadUsage;
         }
     }
+    applyLookOptions(plan, project);
     const double fps = frameRateForIndex(plan.profile->FrameRate);
     if (plan.fitToAudio) {
         const double music = soundtrackSecondsFor(project, plan.audioFade);

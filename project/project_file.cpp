@@ -110,6 +110,7 @@ QRectF parseRect(const std::string& text) {
     double values[4] = {};
     std::size_t at = 0;
     for (double& value : values) {
+        if (at > text.size()) return {};
         const std::size_t end = std::min(text.find(' ', at), text.size());
         const std::optional<double> number = parseNumber(text.substr(at, end - at));
         if (!number) return {};

@@ -74,5 +74,22 @@ TEST(RenderCommandLine, SoundtrackOptionsKeepTheClipsInOrderAndTheFadeInRange) {
         EXPECT_FALSE(parseAudioFade(bad)) << bad;
 }
 
+// Pan and zoom options: none or auto, a seed of the whole 64-bit range, and the fill flag.
+TEST(RenderCommandLine, MotionOptionsTakeTheirOwnValuesOnly) {
+    const auto result = parse({"--motion=auto", "--seed", "18446744073709551615", "--fill", "dir"});
+    ASSERT_EQ(result.error, "");
+    EXPECT_EQ(result.commandLine.gentleMotion, true);
+    EXPECT_EQ(result.commandLine.motionSeed, 18446744073709551615ull);
+    EXPECT_TRUE(result.commandLine.fill);
+    EXPECT_EQ(parse({"--motion", "none", "dir"}).commandLine.gentleMotion, false);
+    EXPECT_FALSE(parse({"dir"}).commandLine.gentleMotion) << "none: the project or the setting decides";
+
+    EXPECT_NE(parse({"--motion", "fast"}).error.find("--motion must be none or auto"), std::string::npos);
+    EXPECT_NE(parse({"--fill=1"}).error.find("--fill"), std::string::npos);
+    for (const char* bad : {"", "-1", "18446744073709551616", "1.5", " 7", "0x10"})
+        EXPECT_FALSE(parseMotionSeed(bad)) << bad;
+    EXPECT_EQ(parseMotionSeed("0"), 0u);
+}
+
 }  // namespace
 }  // namespace kestrelle

@@ -109,6 +109,49 @@ TEST_F(ProjectFileTest, SaveAndOpenGiveTheSameSlideshowAlsoAfterTheFolderMoved) 
     EXPECT_TRUE(read.document.content.clips.empty());
 }
 
+// Motion and fit are written only where a slide has them, so files without them keep their bytes; they
+// round-trip with the motion seed, and values a later version may add read as the still letterbox.
+TEST_F(ProjectFileTest, MotionAndFitRoundTripAndUnknownValuesReadAsStill) {
+    const std::string photo = makePhoto(path("a.jpg"));
+    ProjectDocument document;
+    document.content.slides.resize(4, SlideContent{photo, 3.0, 1.0, 0, -1, false});
+    document.content.slides[1].look = {{MotionKind::Custom, {10.5, 20, 400, 300}, {-5, 0, 1e9, 2}},
+                                       {PhotoFit::BlurredBackground, true}};
+    document.content.slides[2].look = {{MotionKind::GentleRandom, {}, {}}, {PhotoFit::Fill, false}};
+    document.content.slides[3].look = {{MotionKind::PanUp, {}, {}}, {PhotoFit::Letterbox, true}};
+    document.content.motionSeed = 18446744073709551615ull;
+    const std::string file = path("show.kestrelle");
+    ASSERT_TRUE(writeProjectFile(file, document));
+    ProjectReadResult read = readProjectFile(file);
+    ASSERT_EQ(read.error, ProjectFileError::Ok) << read.message;
+    EXPECT_EQ(read.document.content, document.content);
+
+    ProjectDocument still = document;
+    for (SlideContent& slide : still.content.slides) slide.look = {};
+    still.content.motionSeed = 0;
+    const std::string text = projectFileText(still, file);
+    for (const char* absent : {"motion", "fit", "enlarge"})
+        EXPECT_EQ(text.find(absent), std::string::npos) << absent;
+
+    read = readText(
+        "<?xml version=\"1.0\"?>\n<kestrelle-project version=\"1\">\n<motion seed=\"-3\"/>\n<slides>\n"
+        "<slide photo=\"" +
+        photo +
+        "\" duration=\"3\" transition=\"1\" effect=\"0\" motion=\"spin\" "
+        "fit=\"stretch\" enlarge=\"yes\"/>\n<slide photo=\"" +
+        photo +
+        "\" duration=\"3\" "
+        "transition=\"1\" effect=\"0\" motion=\"custom\" motion-start=\"1 2 3\" "
+        "motion-end=\"1 2 3 nan\"/>\n</slides>\n</kestrelle-project>\n");
+    ASSERT_EQ(read.error, ProjectFileError::Ok) << read.message;
+    ASSERT_EQ(read.document.content.slides.size(), 2u);
+    EXPECT_EQ(read.document.content.slides[0].look, SlideLook{});
+    EXPECT_EQ(read.document.content.motionSeed, 0u);
+    EXPECT_EQ(read.document.content.slides[1].look.motion.kind, MotionKind::Custom);
+    EXPECT_TRUE(read.document.content.slides[1].look.motion.start.isNull());
+    EXPECT_TRUE(read.document.content.slides[1].look.motion.end.isNull());
+}
+
 TEST_F(ProjectFileTest, OddAndNonUtf8NamesRoundTrip) {
     const std::string folder = makeFolder("odd");
     const std::vector<std::string> names = {"caf\xE9.jpg",         "100%.jpg",
