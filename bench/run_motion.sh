@@ -41,3 +41,37 @@ awk -v all="$all" -v one="$one" -v n="$frames" \
 
 ffmpeg -nostdin -v error -filter_threads 1 -threads 1 -i "$work/photo.png" -vf "$filter:d=$frames,format=gray" \
   -frames:v "$frames" -f rawvideo -pix_fmt gray - | "$bin/motion_bench" --follow-gray "$frames" | sed 's/^frames read/zoompan/'
+
+# The headline show (8 photos of 4000 x 3000, 3 s still and 1 s wipe each, "Full HD 1080p(.avi)") rendered
+# without motion, with --motion auto, and without motion but each photo loaded only when needed
+# (KESTRELLE_LOAD_AHEAD=0: what loading ahead on a thread of its own gains). Medians of RUNS runs.
+photos="${KESTRELLE_BENCH_WORK:-/tmp/kestrelle-headline}/photos"
+mkdir -p "$photos" "$work/home"
+if [ ! -f "$photos/p8.jpg" ]; then
+  ffmpeg -v error -y -f lavfi -i "testsrc2=size=4000x3000:rate=1,noise=alls=12:allf=t" -frames:v 8 -q:v 3 \
+    "$photos/p%d.jpg"
+fi
+# show ENV_ASSIGNMENT EXTRA_ARGUMENTS...: seconds and peak kilobytes of one render.
+show() {
+  local setting="$1"
+  shift
+  HOME="$work/home" XDG_DATA_HOME="$work/home/share" /usr/bin/time -f "%e %M" env "$setting" \
+    "$bin/kestrelle-render" "$photos" -p "Full HD 1080p(.avi)" -s 3 -t 1 -e 1,2,3,4,5,6,7,8 -y -q \
+    -o "$work/show.avi" "$@" 2>&1 >/dev/null | tail -n 1
+}
+for _ in $(seq "$runs"); do
+  show KESTRELLE_LOAD_AHEAD=2 >>"$work/still.txt"
+  show KESTRELLE_LOAD_AHEAD=2 --motion auto --seed 1 >>"$work/moving.txt"
+  show KESTRELLE_LOAD_AHEAD=0 >>"$work/in-turn.txt"
+done
+for name in still moving in-turn; do
+  seconds=$(cut -d' ' -f1 "$work/$name.txt" | median)
+  kilobytes=$(cut -d' ' -f2 "$work/$name.txt" | median)
+  echo "$name $seconds $kilobytes"
+done | awk '
+  { s[$1] = $2; m[$1] = $3 }
+  END {
+    printf "show without motion: %.2f s, peak %d MB\n", s["still"], m["still"] / 1024
+    printf "show with --motion auto: %.2f s, peak %d MB: %.2fx the time without motion\n", s["moving"], m["moving"] / 1024, s["moving"] / s["still"]
+    printf "show loading each photo when needed: %.2f s: loading two ahead takes %.2fx its time\n", s["in-turn"], s["still"] / s["in-turn"]
+  }'

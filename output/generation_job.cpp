@@ -18,6 +18,7 @@
 #include <array>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -25,6 +26,7 @@
 #include <limits>
 #include <memory>
 #include <set>
+#include <string_view>
 #include <vector>
 
 namespace kestrelle {
@@ -211,14 +213,18 @@ public:
     using Loader = std::function<SlidePicture(int index)>;
     static constexpr int kAhead = 2;
 
-    explicit PictureQueue(Loader load) : load_(std::move(load)) {}
+    // KESTRELLE_LOAD_AHEAD=0 (benchmarks) loads each picture when it is needed instead.
+    explicit PictureQueue(Loader load) : load_(std::move(load)) {
+        const char* ahead = std::getenv("KESTRELLE_LOAD_AHEAD");
+        ahead_ = ahead && std::string_view(ahead) == "0" ? 0 : kAhead;
+    }
 
     // Starts loading the pictures from `first` until kAhead are waiting (the picture after the last
     // slide, the closing black, included: index `slideCount`).
     void prefetch(int first, int slideCount) {
         int next = loads_.empty() ? first : loads_.back().first + 1;
         next = std::max(next, first);
-        while (static_cast<int>(loads_.size()) < kAhead && next <= slideCount) {
+        while (static_cast<int>(loads_.size()) < ahead_ && next <= slideCount) {
             std::shared_future<SlidePicture> before =
                 loads_.empty() ? std::shared_future<SlidePicture>() : loads_.back().second;
             loads_.emplace_back(next, std::async(std::launch::async, [this, next, before] {
@@ -249,6 +255,7 @@ public:
 
 private:
     Loader load_;
+    int ahead_ = kAhead;
     std::deque<std::pair<int, std::shared_future<SlidePicture>>> loads_;
 };
 
