@@ -11,6 +11,7 @@
 #include <QSize>
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,10 @@ public:
     ThumbnailWorker(const ThumbnailWorker&) = delete;
     ThumbnailWorker& operator=(const ThumbnailWorker&) = delete;
 
+    // The view scrolled: rows from `row` on (those now in view) are made next, then the rest, wrapping
+    // round to the rows before it. Any thread may call it.
+    void showRowsFrom(int row);
+
     // Asks the worker to stop before its next thumbnail; the one being made is finished first.
     void requestStop() { thread_.requestStop(); }
     bool finished() const { return thread_.ended(); }
@@ -55,8 +60,14 @@ public:
 private:
     void run(const std::stop_token& stop);
     void makeRow(int row);
+    // The next row nobody has taken yet (from the wanted row on, else from the cursor), -1 when all are.
+    int takeRow();
 
     Job job_;
+    std::mutex rowsLock_;
+    std::vector<bool> taken_;  // rows handed to a decoding thread
+    int cursor_ = 0;           // where the search for the next row starts
+    int wanted_ = -1;          // a row to go on from, set by showRowsFrom
     Delivery deliver_;
     WorkerThread thread_;  // last: ends before the job it reads goes
 };

@@ -8,6 +8,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollBar>
 
 namespace kestrelle {
 namespace {
@@ -94,6 +95,14 @@ PhotoBrowser::PhotoBrowser(QWidget* parent) : QListWidget(parent) {
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragOnly);
     setDefaultDropAction(Qt::CopyAction);
+    // After a scroll the thumbnails now in view are made next.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { showFirstVisibleRowNext(); });
+}
+
+void PhotoBrowser::showFirstVisibleRowNext() {
+    if (!worker_) return;
+    const QModelIndex first = indexAt(QPoint(spacing() + 1, spacing() + 1));
+    if (first.isValid()) worker_->showRowsFrom(first.row());
 }
 
 PhotoBrowser::~PhotoBrowser() {

@@ -87,6 +87,7 @@ private:
     void describeForAccessibility();
     void fillItems();
     void startWorker();
+    void showFirstVisibleRowNext();
     void showThumbnail(quint64 serial, int row, const QImage& thumbnail);
     void workerEnded();
     QIcon blankIcon() const;

@@ -119,6 +119,43 @@ TEST_F(ThumbnailWorkerTest, AStopRequestEndsTheWorkAtTheNextRow) {
     EXPECT_EQ(received.ends, 1);
 }
 
+// A scroll while the worker is busy: the rows from the first visible one on are made next, then the
+// worker wraps round to the rows it skipped; every row is still made once.
+TEST_F(ThumbnailWorkerTest, RowsInViewAfterAScrollComeNext) {
+    ThumbnailWorker::Job job;
+    job.folder = folderOfPhotos(1);
+    job.names.assign(40, "p0.jpg");
+    std::mutex lock;
+    std::vector<int> started;
+    std::atomic<ThumbnailWorker*> self{nullptr};
+    std::atomic<bool> scrolled{false};
+    // Row 0 scrolls the view to row 30; every other row waits for that, so neither decoding thread can
+    // run ahead whatever the machine's load.
+    job.beforeRow = [&](int row) {
+        if (row == 0) {
+            while (!self.load()) std::this_thread::yield();
+            self.load()->showRowsFrom(30);
+            scrolled.store(true);
+        }
+        while (!scrolled.load()) std::this_thread::yield();
+        std::lock_guard guard(lock);
+        started.push_back(row);
+    };
+    Received received;
+    ThumbnailWorker worker(job, collectInto(received));
+    self.store(&worker);
+    worker.join();
+    std::vector<int> rows = received.rows;
+    std::sort(rows.begin(), rows.end());
+    std::vector<int> every(40);
+    for (int i = 0; i < 40; ++i) every[static_cast<std::size_t>(i)] = i;
+    EXPECT_EQ(rows, every);
+    const auto at = [&started](int row) {
+        return std::find(started.begin(), started.end(), row) - started.begin();
+    };
+    for (int row = 30; row < 40; ++row) EXPECT_LT(at(row), at(12)) << row;
+}
+
 TEST_F(ThumbnailWorkerTest, AudioModeHandsEveryRowTheFixedPicture) {
     ThumbnailWorker::Job job;
     job.folder = path("nowhere");
