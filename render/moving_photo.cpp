@@ -46,6 +46,29 @@ std::vector<QRectF> facesInPhoto(const FaceFinder& findFaces, const QImage& sour
     return faces;
 }
 
+// The picture with `pad` copies of its edge pixels around it: a view that stays inside the photo then
+// samples the photo's own colours at its edges instead of blending them with the background.
+QImage withEdgesRepeated(const QImage& picture, int pad) {
+    QImage padded(picture.width() + 2 * pad, picture.height() + 2 * pad, QImage::Format_RGB32);
+    if (padded.isNull()) return {};
+    const QImage source = picture.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < padded.height(); ++y) {
+        const int from = std::clamp(y - pad, 0, source.height() - 1);
+        const auto* in = reinterpret_cast<const std::uint32_t*>(source.constScanLine(from));
+        auto* out = reinterpret_cast<std::uint32_t*>(padded.scanLine(y));
+        std::fill(out, out + pad, in[0]);
+        std::memcpy(out + pad, in, static_cast<std::size_t>(source.width()) * 4u);
+        std::fill(out + pad + source.width(), out + padded.width(), in[source.width() - 1]);
+    }
+    return padded;
+}
+
+bool contains(const QRectF& outer, const QRectF& inner) {
+    constexpr double kSlack = 1e-6;
+    return inner.left() >= outer.left() - kSlack && inner.top() >= outer.top() - kSlack &&
+           inner.right() <= outer.right() + kSlack && inner.bottom() <= outer.bottom() + kSlack;
+}
+
 }  // namespace
 
 MovingPhoto MovingPhoto::load(const MovingPhotoRequest& request, bool* decoded) {
@@ -96,6 +119,16 @@ MovingPhoto MovingPhoto::load(const MovingPhotoRequest& request, bool* decoded) 
                                           QSizeF(result.source_.size()));
         renderBlurredBackdrop(result.source_, fill, result.backdrop_);
     }
+    const QRectF whole(QPointF(0.0, 0.0), result.photo_);
+    if (contains(whole, start) && contains(whole, end)) {
+        // Every view lies inside the photo (the edges move linearly between the two ends).
+        constexpr int kPad = 2;
+        QImage padded = withEdgesRepeated(result.source_, kPad);
+        if (!padded.isNull()) {
+            result.source_ = std::move(padded);
+            result.sourcePad_ = kPad;
+        }
+    }
     return result;
 }
 
@@ -109,7 +142,8 @@ bool MovingPhoto::draw(double seconds, QImage& out) const {
         return true;
     }
     const QRectF view = motionRectAt(motion_, photo_, QSizeF(output_), fit_, seconds, totalSeconds_);
-    const QRectF onSource = scaleViewRect(view, photo_, QSizeF(source_.size()));
+    const QSizeF decoded(source_.width() - 2 * sourcePad_, source_.height() - 2 * sourcePad_);
+    const QRectF onSource = scaleViewRect(view, photo_, decoded).translated(sourcePad_, sourcePad_);
     if (!backdrop_.isNull()) {
         std::memcpy(out.bits(), backdrop_.constBits(), static_cast<std::size_t>(out.sizeInBytes()));
         renderViewOver(source_, onSource, out);

@@ -52,9 +52,12 @@ public:
     // The motion as drawn (GentleRandom resolved).
     const PhotoMotion& motion() const { return motion_; }
     QSize outputSize() const { return output_; }
+    // The size the photo was decoded at (empty when it could not be read).
+    QSize sourceSize() const { return source_.size() - QSize(2 * sourcePad_, 2 * sourcePad_); }
 
 private:
-    QImage source_;    // the upright photo in sRGB, decoded at sourceSize
+    QImage source_;  // the upright photo in sRGB, decoded at sourceSize, with sourcePad_ edge pixels around
+    int sourcePad_ = 0;
     QImage backdrop_;  // BlurredBackground: the frame behind the photo
     QSizeF photo_;     // the photo's own upright size, the unit of the view rectangles
     QSize output_;
