@@ -41,6 +41,17 @@ constexpr const char* kMp4InitFailedText =
 constexpr const char* kMp4EncodeFailedText = "Failed to encode MP4 video. Please check the H.264 settings.";
 constexpr int kAudioValuesPerFrame = 8;
 
+// The picture's rows bottom-up in `rows` (reused from frame to frame); returns its bytes.
+const std::uint8_t* turnedOver(const QImage& picture, std::vector<std::uint8_t>& rows) {
+    const std::size_t rowBytes = static_cast<std::size_t>(picture.width()) * 4u;
+    const int height = picture.height();
+    rows.resize(rowBytes * static_cast<std::size_t>(height));
+    for (int y = 0; y < height; ++y)
+        std::memcpy(rows.data() + static_cast<std::size_t>(height - 1 - y) * rowBytes,
+                    picture.constScanLine(y), rowBytes);
+    return rows.data();
+}
+
 // Silence handed to the writer with every still frame.
 const std::int16_t* silentAudio() {
     static const std::array<std::int16_t, 256> block{};
@@ -501,6 +512,7 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget, SoundtrackF
     // Frames of the slide's span shown so far: its incoming transition's, then its own.
     int spanFrames = 0;
     QImage movingFrame;
+    std::vector<std::uint8_t> movingRows;  // a moving frame's rows bottom-up, as the writer takes them
     for (int i = 0; i < slideCount; ++i) {
         if (cancelRequested()) return;
         const Slide* slide = project_.slide(i);
@@ -524,8 +536,7 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget, SoundtrackF
             const std::uint8_t* pixels = still.constBits();
             if (current.moves()) {
                 current.moving->draw((spanFrames + frame) / fps, movingFrame);
-                movingFrame = movingFrame.mirrored(false, true);
-                pixels = movingFrame.constBits();
+                pixels = turnedOver(movingFrame, movingRows);
             }
             if (!writer.writeFrame(pixels, audio, audioValues)) {
                 showMessage(encodeFailedText(), MessageFlags::kWarningOk);
