@@ -1,5 +1,7 @@
 #include "render/jpeg_decoder.h"
 
+#include "render/jpeg_strips.h"
+
 #include <QColorSpace>
 #include <QTransform>
 #include <QtEndian>
@@ -11,6 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace kestrelle {
@@ -226,6 +231,84 @@ bool isCmyk(int colourspace) {
     return colourspace == TJCS_CMYK || colourspace == TJCS_YCCK;
 }
 
+// Below this many decoded pixels a second thread costs more than it saves (thumbnails, previews).
+constexpr std::int64_t kMinPixelsForStrips = std::int64_t{1} << 20;
+
+// Decodes one strip (render/jpeg_strips.h) into its rows of `picture`, at the whole picture's scale.
+struct PictureRows {
+    std::uint8_t* bits;
+    int width;
+    int height;
+    qsizetype bytesPerLine;
+};
+
+// Decodes `strip` into `picture` from row `firstRow` on (its own place in the whole picture when none).
+bool decodeStrip(const PictureRows& picture, const JpegStrip& strip, const tjscalingfactor& scale,
+                 int pixelFormat, std::optional<int> atRow = std::nullopt) {
+    TurboJpegHandle handle(tjInitDecompress());
+    if (!handle) return false;
+    int width = 0;
+    int height = 0;
+    int subsampling = 0;
+    int colourspace = 0;
+    const auto size = static_cast<unsigned long>(strip.bytes.size());
+    if (tjDecompressHeader3(handle.get(), strip.bytes.data(), size, &width, &height, &subsampling,
+                            &colourspace) != 0) {
+        return false;
+    }
+    const int firstRow = atRow.value_or(TJSCALED(strip.firstRow, scale));
+    const int rows = TJSCALED(height, scale);
+    if (TJSCALED(width, scale) != picture.width || height != strip.height || firstRow < 0 ||
+        rows > picture.height - firstRow) {
+        return false;
+    }
+    std::uint8_t* target = picture.bits + static_cast<std::size_t>(firstRow) * picture.bytesPerLine;
+    return tjDecompress2(handle.get(), strip.bytes.data(), size, target, picture.width,
+                         static_cast<int>(picture.bytesPerLine), rows, pixelFormat, 0) == 0 ||
+           tjGetErrorCode(handle.get()) == TJERR_WARNING;
+}
+
+// A JPEG with restart markers at rows of MCUs decoded by two threads, each taking half the rows: entropy
+// decoding, most of the time at any scale, runs on only one core otherwise. False (the picture then in
+// an unspecified state) when the file cannot be split or a strip fails: the caller decodes it whole.
+bool decodeInStrips(QImage& picture, const std::uint8_t* bytes, std::size_t size,
+                    const tjscalingfactor& scale, int pixelFormat) {
+    if (std::thread::hardware_concurrency() < 2) return false;
+    const JpegSplit split = splitJpegAtRestarts(bytes, size, 2);
+    if (split.strips.size() != 2 || split.seams.size() != 1) return false;
+    // Strips start at whole MCU rows (multiples of 8), so each lands on whole rows at every scale.
+    if (split.strips[1].firstRow % 8 != 0) return false;
+    const PictureRows rows{picture.bits(), picture.width(), picture.height(), picture.bytesPerLine()};
+    bool secondDecoded = false;
+    std::thread second;
+    try {
+        second = std::thread([&] { secondDecoded = decodeStrip(rows, split.strips[1], scale, pixelFormat); });
+    } catch (const std::system_error&) {
+        return false;  // no thread to be had: decoded whole
+    }
+    const bool firstDecoded = decodeStrip(rows, split.strips[0], scale, pixelFormat);
+    second.join();
+    if (!firstDecoded || !secondDecoded) return false;
+
+    // The rows on either side of the seam, from the seam's strip, where they have their neighbours.
+    const JpegStrip& seam = split.seams[0];
+    const int seamRows = TJSCALED(seam.height, scale);
+    QImage around(picture.width(), seamRows, picture.format());
+    if (around.isNull()) return false;
+    if (!decodeStrip({around.bits(), around.width(), around.height(), around.bytesPerLine()}, seam, scale,
+                     pixelFormat, 0)) {
+        return false;
+    }
+    const int seamAt = TJSCALED(split.strips[1].firstRow, scale);
+    const int seamInStrip = seamAt - TJSCALED(seam.firstRow, scale);
+    const int copied = std::min({2, seamInStrip, seamRows - seamInStrip});
+    for (int k = -copied; k < copied; ++k) {
+        std::memcpy(picture.scanLine(seamAt + k), around.constScanLine(seamInStrip + k),
+                    static_cast<std::size_t>(picture.width()) * 4u);
+    }
+    return true;
+}
+
 // What both decoders share: `facts` are those of the JPEG in `bytes`; `orientation` and `colourSpace`
 // come from the photo (the thumbnail takes them from its photo, not from itself).
 // `picture`'s memory is reused when it already has the decoded size and format and is not shared.
@@ -271,7 +354,11 @@ bool decodeScaled(QImage& picture, const std::uint8_t* bytes, std::size_t size, 
         cmyk ? TJPF_CMYK : (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF_BGRX : TJPF_XRGB);
     // A hostile progressive file can hold any number of scans; libjpeg-turbo stops at 500.
     const int flags = TJFLAG_LIMITSCANS;
-    if (tjDecompress2(handle.get(), bytes, static_cast<unsigned long>(size), image.bits(), scaledWidth,
+    const bool inStrips = !cmyk && !facts.multiScan &&
+                          scaledPixels(width, height, scale) >= kMinPixelsForStrips &&
+                          decodeInStrips(image, bytes, size, scale, pixelFormat);
+    if (!inStrips &&
+        tjDecompress2(handle.get(), bytes, static_cast<unsigned long>(size), image.bits(), scaledWidth,
                       static_cast<int>(image.bytesPerLine()), scaledHeight, pixelFormat, flags) != 0 &&
         tjGetErrorCode(handle.get()) != TJERR_WARNING) {
         return false;
