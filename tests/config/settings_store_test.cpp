@@ -432,19 +432,6 @@ TEST_F(SettingsStoreTest, TheLookOfNewSlidesRoundTripsAndHostileValuesReadAsTheD
     EXPECT_FALSE(older.settings().EnlargeSmallPhotos);
 }
 
-TEST(ChoiceFromText, TakesOnlyAWholeNumberWithinTheList) {
-    EXPECT_EQ(choiceFromText("0", 2), 0);
-    EXPECT_EQ(choiceFromText(" 2\r\n", 2), 2);
-    EXPECT_EQ(choiceFromText("002", 2), 2);
-    EXPECT_EQ(choiceFromText("3", 2), std::nullopt);
-    EXPECT_EQ(choiceFromText("-0", 2), std::nullopt);
-    EXPECT_EQ(choiceFromText("1 2", 2), std::nullopt);
-    EXPECT_EQ(choiceFromText(std::string("1\0", 2), 2), std::nullopt);
-    EXPECT_EQ(choiceFromText("   ", 2), std::nullopt);
-    EXPECT_EQ(choiceFromText("2147483648", 2147483647), std::nullopt);
-    EXPECT_EQ(choiceFromText("2147483647", 2147483647), 2147483647);
-}
-
 std::vector<std::string> entryNames(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code ec;

@@ -71,9 +71,10 @@ protected:
     // Inserts a photo at the end of the photo line; its slide.
     const Slide& addPhoto() {
         SlideShowProject& project = window().project();
-        const int index = project.insertPhoto(photo(), project.photoSlideCount(), 1, 3.0, 1.0);
-        EXPECT_GE(index, 0);
-        return *project.slide(index);
+        const int before = project.photoSlideCount();
+        EXPECT_GE(project.insertPhoto(photo(), before, 1, 3.0, 1.0), 0);
+        EXPECT_EQ(project.photoSlideCount(), before + 1);
+        return *project.slide(before);
     }
 
     testing::FakeProvider provider_ = testing::xvidOnly();

@@ -187,12 +187,18 @@ TEST_F(ConfigDialogWindowTest, TheLookOfNewSlidesSitsInReadingOrderWithRoomForIt
     for (QWidget* a : shown) {
         const bool button = a == dialog->okButton() || a == dialog->cancelButton();
         EXPECT_EQ(page.contains(a->geometry()), !button) << a->metaObject()->className();
-        if (auto* label = qobject_cast<QLabel*>(a))
+        if (auto* label = qobject_cast<QLabel*>(a)) {
             EXPECT_LE(label->sizeHint().width(), label->width()) << label->text().toStdString();
-        if (auto* box = qobject_cast<QCheckBox*>(a))
+        }
+        if (auto* box = qobject_cast<QCheckBox*>(a)) {
             EXPECT_LE(box->sizeHint().width(), box->width()) << box->text().toStdString();
-        for (QWidget* b : shown)
-            if (a < b) EXPECT_FALSE(a->geometry().intersects(b->geometry()));
+        }
+        for (QWidget* b : shown) {
+            if (a < b) {
+                EXPECT_FALSE(a->geometry().intersects(b->geometry()))
+                    << a->metaObject()->className() << " " << b->metaObject()->className();
+            }
+        }
     }
     for (QComboBox* list : {motion, fit}) EXPECT_LE(list->sizeHint().width(), list->width());
     EXPECT_GT(motion->geometry().top(), dialog->effectButton()->geometry().top());
