@@ -307,8 +307,16 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
     project.setMakesThumbnails(false);
     const AppSettings& settings = store.settings();
     project.setDefaultsProvider([&settings] {
-        return SlideDefaults{settings.DefaultSlideDuration, settings.DefaultTransitionDuration,
-                             settings.DefaultSlideIndex};
+        const PhotoFit fit = settings.NewSlideFitKind == NewSlideFit::Fill ? PhotoFit::Fill
+                             : settings.NewSlideFitKind == NewSlideFit::BlurredBackground
+                                 ? PhotoFit::BlurredBackground
+                                 : PhotoFit::Letterbox;
+        const MotionKind motion = settings.NewSlideMotionKind == NewSlideMotion::GentleRandom
+                                      ? MotionKind::GentleRandom
+                                      : MotionKind::None;
+        return SlideDefaults{
+            settings.DefaultSlideDuration, settings.DefaultTransitionDuration, settings.DefaultSlideIndex,
+            SlideLook{PhotoMotion{motion, {}, {}}, FitOptions{fit, settings.EnlargeSmallPhotos}}};
     });
     for (const std::string& warning : plan.warnings)
         err << "kestrelle-render: warning: " << warning << std::endl;

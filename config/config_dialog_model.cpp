@@ -55,6 +55,16 @@ std::vector<std::string> frameRateChoicesFor(bool mp4Codec) {
     return choices;
 }
 
+const std::vector<std::string>& newSlideMotionChoices() {
+    static const std::vector<std::string> choices{"None", "Gentle random"};
+    return choices;
+}
+
+const std::vector<std::string>& newSlideFitChoices() {
+    static const std::vector<std::string> choices{"Letterbox", "Fill the frame", "Blurred background"};
+    return choices;
+}
+
 const std::vector<std::string>& audioBitRateChoices() {
     static const std::vector<std::string> choices{"80", "96", "112", "128", "160", "192", "224", "256"};
     return choices;
@@ -95,6 +105,9 @@ ConfigDialogModel::ConfigDialogModel(SettingsStore& store) : store_(store) {
     audioFade_ = settings.AudioFadeSeconds;
     audioFadeText_ = durationToText(audioFade_);
     defaultEffect_ = settings.DefaultSlideIndex;
+    newSlideMotion_ = settings.NewSlideMotionKind;
+    newSlideFit_ = settings.NewSlideFitKind;
+    enlargeSmallPhotos_ = settings.EnlargeSmallPhotos;
 }
 
 void ConfigDialogModel::fillProfileNames() {
@@ -210,6 +223,15 @@ void ConfigDialogModel::chooseCodec(int index) {
     if (!isIndexOf(frameRateSelection_, offeredFrameRates().size())) frameRateSelection_ = 0;
 }
 
+void ConfigDialogModel::chooseNewSlideMotion(int index) {
+    if (isIndexOf(index, newSlideMotionChoices().size()))
+        newSlideMotion_ = static_cast<NewSlideMotion>(index);
+}
+
+void ConfigDialogModel::chooseNewSlideFit(int index) {
+    if (isIndexOf(index, newSlideFitChoices().size())) newSlideFit_ = static_cast<NewSlideFit>(index);
+}
+
 void ConfigDialogModel::chooseProfile(int index) {
     takeControlsIntoShownProfileOnYes("You have changed the settings, do you want to save changes?");
     const bool valid = isIndexOf(index, profileNames_.size());
@@ -281,6 +303,9 @@ ConfigDialogModel::SaveResult ConfigDialogModel::accept() {
     settings.DefaultTransitionDuration = transitionDuration_;
     settings.AudioFadeSeconds = audioFade_;
     settings.DefaultSlideIndex = defaultEffect_;
+    settings.NewSlideMotionKind = newSlideMotion_;
+    settings.NewSlideFitKind = newSlideFit_;
+    settings.EnlargeSmallPhotos = enlargeSmallPhotos_;
     if (modified_ && shownProfileIndex_ >= 0) {
         if (OutputProfile* shown = store_.profileAt(shownProfileIndex_)) takeControlsInto(*shown);
     }

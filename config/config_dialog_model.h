@@ -25,6 +25,9 @@ const std::vector<std::string>& frameRateChoices();     // "NTSC(29.97)", "PAL(2
 const std::vector<std::string>& audioBitRateChoices();  // "80" ... "256"
 // The frame rates offered for a codec: the three above, and "60FPS" (index 3) for an MP4 codec.
 std::vector<std::string> frameRateChoicesFor(bool mp4Codec);
+// The General page's lists for new slides, indexed by NewSlideMotion and NewSlideFit.
+const std::vector<std::string>& newSlideMotionChoices();  // "None", "Gentle random"
+const std::vector<std::string>& newSlideFitChoices();  // "Letterbox", "Fill the frame", "Blurred background"
 
 // Why a new profile's name is refused, as the name dialog shows it; nullopt for a usable new name.
 // Blank names (spaces only) get the empty-name text; names over 100 characters or 200 bytes the
@@ -62,6 +65,9 @@ public:
     const std::string& transitionDurationText() const { return transitionDurationText_; }
     const std::string& audioFadeText() const { return audioFadeText_; }
     int defaultEffect() const { return defaultEffect_; }
+    NewSlideMotion newSlideMotion() const { return newSlideMotion_; }
+    NewSlideFit newSlideFit() const { return newSlideFit_; }
+    bool enlargeSmallPhotos() const { return enlargeSmallPhotos_; }
 
     // --- Dialog state ---
     bool modified() const { return modified_; }
@@ -92,6 +98,10 @@ public:
     void setShutDown(bool on) { shutDown_ = on; }
     void setApplyToCurrentSlideshow(bool on) { applyToCurrent_ = on; }
     void setDefaultEffect(int effect) { defaultEffect_ = effect; }
+    // Only a listed choice is taken (an index of newSlideMotionChoices() or newSlideFitChoices()).
+    void chooseNewSlideMotion(int index);
+    void chooseNewSlideFit(int index);
+    void setEnlargeSmallPhotos(bool on) { enlargeSmallPhotos_ = on; }
 
     // Another profile chosen in the profile list (may ask whether to keep the edits).
     void chooseProfile(int index);
@@ -147,6 +157,9 @@ private:
     double transitionDuration_ = 0.0;
     double audioFade_ = 0.0;
     int defaultEffect_ = 0;
+    NewSlideMotion newSlideMotion_ = NewSlideMotion::None;
+    NewSlideFit newSlideFit_ = NewSlideFit::Letterbox;
+    bool enlargeSmallPhotos_ = false;
 };
 
 }  // namespace kestrelle

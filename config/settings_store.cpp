@@ -31,6 +31,9 @@ constexpr const char* kRelativeProfileFolder = ".//Profile//";
 
 std::atomic<bool> g_instanceCreated{false};
 
+// What surrounds a number in a hand-edited file.
+constexpr const char* kBlanks = " \t\r\n";
+
 // Reads a settings or profile file into a document; a missing, unreadable or oversized file leaves it
 // empty.
 void loadDocument(XmlDocument& document, const std::string& path) {
@@ -71,9 +74,9 @@ std::string documentsFolder() {
 }  // namespace
 
 std::optional<double> audioFadeFromText(const std::string& text) {
-    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    const std::size_t first = text.find_first_not_of(kBlanks);
     if (first == std::string::npos) return std::nullopt;
-    const std::size_t last = text.find_last_not_of(" \t\r\n");
+    const std::size_t last = text.find_last_not_of(kBlanks);
     const char* begin = text.data() + first;
     const char* end = text.data() + last + 1;
     double value = 0.0;
@@ -81,6 +84,20 @@ std::optional<double> audioFadeFromText(const std::string& text) {
     const auto [stop, error] = std::from_chars(begin, end, value, std::chars_format::fixed);
     if (error != std::errc() || stop != end || !std::isfinite(value)) return std::nullopt;
     return std::clamp(value, 0.0, kMaxAudioFadeSeconds);
+}
+
+std::optional<int> choiceFromText(const std::string& text, int highest) {
+    const std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string::npos) return std::nullopt;
+    const std::size_t last = text.find_last_not_of(kBlanks);
+    const char* begin = text.data() + first;
+    const char* end = text.data() + last + 1;
+    // Digits only: a sign, a fraction or trailing junk is a hand edit this program never wrote.
+    if (*begin < '0' || *begin > '9') return std::nullopt;
+    int value = 0;
+    const auto [stop, error] = std::from_chars(begin, end, value);
+    if (error != std::errc() || stop != end || value < 0 || value > highest) return std::nullopt;
+    return value;
 }
 
 SettingsStore& SettingsStore::instance() {
@@ -150,6 +167,18 @@ void SettingsStore::readSettingsDocument(XmlDocument& doc) {
         if (doc.findElem("AudioFade"))
             settings_.AudioFadeSeconds =
                 audioFadeFromText(doc.getData()).value_or(AppSettings{}.AudioFadeSeconds);
+        // The look of new slides: anything but a listed choice reads as the default.
+        if (doc.findElem("NewSlideMotion")) {
+            const std::optional<int> motion = choiceFromText(doc.getData(), kHighestNewSlideMotion);
+            settings_.NewSlideMotionKind =
+                motion ? static_cast<NewSlideMotion>(*motion) : AppSettings{}.NewSlideMotionKind;
+        }
+        if (doc.findElem("NewSlideFit")) {
+            const std::optional<int> fit = choiceFromText(doc.getData(), kHighestNewSlideFit);
+            settings_.NewSlideFitKind = fit ? static_cast<NewSlideFit>(*fit) : AppSettings{}.NewSlideFitKind;
+        }
+        if (doc.findElem("EnlargeSmallPhotos"))
+            settings_.EnlargeSmallPhotos = choiceFromText(doc.getData(), 1).value_or(0) == 1;
         doc.outOfElem();
     }
     if (doc.findElem("Current Profile")) settings_.CurrentProfile = doc.getData();
@@ -195,6 +224,14 @@ bool SettingsStore::save() {
     // as it was.
     if (durationToText(settings_.AudioFadeSeconds) != durationToText(AppSettings{}.AudioFadeSeconds))
         doc.addElem("AudioFade", durationToText(settings_.AudioFadeSeconds));
+    // So is the look of new slides, each value on its own.
+    const AppSettings defaults;
+    if (settings_.NewSlideMotionKind != defaults.NewSlideMotionKind)
+        doc.addElem("NewSlideMotion", intToText(static_cast<int>(settings_.NewSlideMotionKind)));
+    if (settings_.NewSlideFitKind != defaults.NewSlideFitKind)
+        doc.addElem("NewSlideFit", intToText(static_cast<int>(settings_.NewSlideFitKind)));
+    if (settings_.EnlargeSmallPhotos != defaults.EnlargeSmallPhotos)
+        doc.addElem("EnlargeSmallPhotos", settings_.EnlargeSmallPhotos ? "1" : "0");
     doc.outOfElem();
     doc.addElem("Current Profile", settings_.CurrentProfile);
     doc.addElem("Target Changed", intToText(settings_.TargetChanged));

@@ -20,6 +20,15 @@ constexpr bool isEffectNumber(int number) {
     return number >= 0 && number <= kHighestEffectNumber;
 }
 
+// The motion new photo slides get: none (the photo stands still) or a gentle random pan or zoom chosen
+// per slide.
+enum class NewSlideMotion { None = 0, GentleRandom = 1 };
+constexpr int kHighestNewSlideMotion = 1;
+// How new photo slides fill the frame: the whole photo with bars, cropped to fill it, or the whole photo
+// over a blurred, enlarged copy of itself.
+enum class NewSlideFit { Letterbox = 0, Fill = 1, BlurredBackground = 2 };
+constexpr int kHighestNewSlideFit = 2;
+
 struct AppSettings {
     std::string ThemePath;                 // carried
     std::string TargetPath;                // folder receiving the output file
@@ -37,6 +46,11 @@ struct AppSettings {
     // Seconds of the crossfade between soundtrack clips and of the music's fade-out at the show's end
     // (0 to 10; 0 joins clips directly and cuts the music at the end).
     double AudioFadeSeconds = 2.0;
+    // The look of new photo slides. The defaults draw every new slide still and letterboxed, small photos
+    // at their own size, as slides were always drawn.
+    NewSlideMotion NewSlideMotionKind = NewSlideMotion::None;
+    NewSlideFit NewSlideFitKind = NewSlideFit::Letterbox;
+    bool EnlargeSmallPhotos = false;
 };
 
 // The longest music crossfade and fade-out the settings take, in seconds.
@@ -44,6 +58,9 @@ constexpr double kMaxAudioFadeSeconds = 10.0;
 // A typed or stored music fade: the whole text (blanks around it aside) a decimal number, which is
 // brought into 0..kMaxAudioFadeSeconds; none for anything else (empty, junk, not finite).
 std::optional<double> audioFadeFromText(const std::string& text);
+// A stored choice: the whole text (blanks around it aside) a decimal number from 0 to `highest`; none for
+// anything else (empty, junk, a sign, out of range).
+std::optional<int> choiceFromText(const std::string& text, int highest);
 
 class SettingsStore {
 public:

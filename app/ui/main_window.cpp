@@ -42,6 +42,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <cstdint>
+#include <random>
+
 namespace kestrelle {
 
 namespace {
@@ -89,6 +92,35 @@ int autosaveDelayMs() {
     return kAutosaveDelayMs;
 }
 
+// The look the settings give new photo slides.
+SlideLook newSlideLook(const AppSettings& settings) {
+    SlideLook look;
+    look.motion.kind = settings.NewSlideMotionKind == NewSlideMotion::GentleRandom ? MotionKind::GentleRandom
+                                                                                   : MotionKind::None;
+    switch (settings.NewSlideFitKind) {
+        case NewSlideFit::Fill:
+            look.fit.fit = PhotoFit::Fill;
+            break;
+        case NewSlideFit::BlurredBackground:
+            look.fit.fit = PhotoFit::BlurredBackground;
+            break;
+        case NewSlideFit::Letterbox:
+            look.fit.fit = PhotoFit::Letterbox;
+            break;
+    }
+    look.fit.enlargeSmall = settings.EnlargeSmallPhotos;
+    return look;
+}
+
+// A random, non-zero seed for the gentle random motions of a new slideshow, so that no two slideshows
+// move alike.
+std::uint64_t freshMotionSeed() {
+    std::random_device device;
+    std::uint64_t seed = 0;
+    while (seed == 0) seed = (std::uint64_t{device()} << 32) ^ device();
+    return seed;
+}
+
 }  // namespace
 
 LumoDlg::LumoDlg(SettingsStore& store, MainWindowDialogs dialogs, QWidget* parent)
@@ -109,6 +141,8 @@ LumoDlg::LumoDlg(SettingsStore& store, MainWindowDialogs dialogs, QWidget* paren
     buildMenus();
     fillFromSettings();
     restoreWindowState();
+    // The empty slideshow the window starts with is a new one.
+    if (project().motionSeed() == 0) project().setMotionSeed(freshMotionSeed());
 
     // The title's mark follows the history's clean state; each change starts the autosave clock (once:
     // the slideshow is saved at most the delay after the first change since the last autosave).
@@ -575,7 +609,7 @@ void LumoDlg::buildControls() {
     storyboard_ = new StoryboardControl(client_, [this] {
         const AppSettings& settings = store_.settings();
         return SlideDefaults{settings.DefaultSlideDuration, settings.DefaultTransitionDuration,
-                             settings.DefaultSlideIndex};
+                             settings.DefaultSlideIndex, newSlideLook(settings)};
     });
     // Clips are drawn where the mix places them, with the crossfade the settings give the video; the
     // stills are fitted to the music for the current profile's frame rate.
@@ -845,6 +879,8 @@ void LumoDlg::newSlide() {
     if (!maybeSaveChanges()) return;
     storyboard_->endDurationEdit(false);
     storyboard_->newSlideshow();
+    // Emptying the slideshow keeps the seed of the one before; the new slideshow moves its own way.
+    project().setMotionSeed(freshMotionSeed());
     autosaveTimer_.stop();
     if (autosave_) autosave_->discard();
     projectPath_.clear();

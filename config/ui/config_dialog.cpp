@@ -104,7 +104,7 @@ void ConfigDialog::buildControls() {
 
     // The controls of both pages lie on the dialog above the tab control and are shown by page.
     tabs_ = new QTabWidget(this);
-    units.place(tabs_, 7, 3, 238, 139);
+    units.place(tabs_, 7, 3, 238, 186);
     tabs_->addTab(new QWidget, QStringLiteral("Profile"));
     tabs_->addTab(new QWidget, QStringLiteral("General"));
 
@@ -167,13 +167,29 @@ void ConfigDialog::buildControls() {
     effectButton_->setToolTip(tr("Choose the default transition effect"));
     effectLabel->setBuddy(effectButton_);
     generalPage_ << effectButton_;
-    applyCheck_ = check("Apply to the current slideshow", 13, 125, 179, 10);
+    // The look of new slides sits below the effect, in rows like the durations'; the apply box, the
+    // tab control, the buttons and the dialog moved down 47 units to make room.
+    label("Motion for new slides:", 13, 126, 118, 8, generalPage_)
+        ->setBuddy(motionCombo_ = combo(138, 123, 100, generalPage_));
+    setItems(motionCombo_, newSlideMotionChoices());
+    motionCombo_->setAccessibleName(tr("Motion for new slides"));
+    motionCombo_->setToolTip(tr("Gentle random moves each new slide with a slow, small zoom or pan"));
+    label("Fit for new slides:", 13, 143, 118, 8, generalPage_)
+        ->setBuddy(fitCombo_ = combo(138, 140, 100, generalPage_));
+    setItems(fitCombo_, newSlideFitChoices());
+    fitCombo_->setAccessibleName(tr("Fit for new slides"));
+    fitCombo_->setToolTip(tr("How a photo of another shape than the video fills the frame"));
+    enlargeCheck_ = check("Enlarge small photos", 13, 158, 179, 10);
+    enlargeCheck_->setToolTip(
+        tr("Scale photos smaller than the video up instead of showing them at their own "
+           "size"));
+    applyCheck_ = check("Apply to the current slideshow", 13, 175, 179, 10);
 
-    okButton_ = button(QStringLiteral("OK"), 7, 146, 50, 14, nullptr);
+    okButton_ = button(QStringLiteral("OK"), 7, 193, 50, 14, nullptr);
     okButton_->setDefault(true);
-    cancelButton_ = button(QStringLiteral("Cancel"), 195, 146, 50, 14, nullptr);
+    cancelButton_ = button(QStringLiteral("Cancel"), 195, 193, 50, 14, nullptr);
 
-    setFixedSize(units.x(252), units.y(164));
+    setFixedSize(units.x(252), units.y(211));
 }
 
 void ConfigDialog::connectControls() {
@@ -241,6 +257,10 @@ void ConfigDialog::connectControls() {
         refreshFromModel();
     });
     connect(effectButton_, &QToolButton::clicked, this, &ConfigDialog::pressEffect);
+    connect(motionCombo_, &QComboBox::activated, this,
+            [this](int index) { model_.chooseNewSlideMotion(index); });
+    connect(fitCombo_, &QComboBox::activated, this, [this](int index) { model_.chooseNewSlideFit(index); });
+    connect(enlargeCheck_, &QCheckBox::toggled, this, [this](bool on) { model_.setEnlargeSmallPhotos(on); });
 
     connect(okButton_, &QPushButton::clicked, this, &ConfigDialog::pressOk);
     connect(cancelButton_, &QPushButton::clicked, this, &ConfigDialog::pressCancel);
@@ -280,6 +300,12 @@ void ConfigDialog::refreshFromModel() {
     playSoundCheck_->setChecked(model_.playSound());
     const QSignalBlocker blockShutDown(shutDownCheck_);
     shutDownCheck_->setChecked(model_.shutDown());
+    const QSignalBlocker blockMotion(motionCombo_);
+    motionCombo_->setCurrentIndex(static_cast<int>(model_.newSlideMotion()));
+    const QSignalBlocker blockFit(fitCombo_);
+    fitCombo_->setCurrentIndex(static_cast<int>(model_.newSlideFit()));
+    const QSignalBlocker blockEnlarge(enlargeCheck_);
+    enlargeCheck_->setChecked(model_.enlargeSmallPhotos());
     const QSignalBlocker blockApply(applyCheck_);
     applyCheck_->setChecked(model_.applyToCurrentSlideshow());
     setEditText(slideDurationEdit_, model_.slideDurationText());

@@ -2,7 +2,7 @@
 // The "Configuration" dialog: the output profiles (page "Profile": create, delete, frame rate, frame
 // size, bit rates, codec and its own settings) and the general defaults (page "General": finish sound,
 // shutdown, default slide and transition durations, the music's crossfade and fade-out, default
-// transition effect). The work is done by
+// transition effect, and the motion, fit and enlarging of new slides). The work is done by
 // ConfigDialogModel on the given store; this window shows it and forwards the user's actions.
 //
 // Use from the main window:
@@ -87,6 +87,9 @@ public:
     QLineEdit* transitionDurationEdit() const { return transitionDurationEdit_; }
     QLineEdit* audioFadeEdit() const { return audioFadeEdit_; }
     QToolButton* effectButton() const { return effectButton_; }
+    QComboBox* motionCombo() const { return motionCombo_; }
+    QComboBox* fitCombo() const { return fitCombo_; }
+    QCheckBox* enlargeCheck() const { return enlargeCheck_; }
     QCheckBox* applyCheck() const { return applyCheck_; }
     QPushButton* okButton() const { return okButton_; }
     QPushButton* cancelButton() const { return cancelButton_; }
@@ -143,6 +146,9 @@ private:
     QLineEdit* transitionDurationEdit_ = nullptr;
     QLineEdit* audioFadeEdit_ = nullptr;
     QToolButton* effectButton_ = nullptr;
+    QComboBox* motionCombo_ = nullptr;
+    QComboBox* fitCombo_ = nullptr;
+    QCheckBox* enlargeCheck_ = nullptr;
     QCheckBox* applyCheck_ = nullptr;
     QPushButton* okButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;

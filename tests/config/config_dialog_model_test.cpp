@@ -188,6 +188,51 @@ TEST_F(ConfigDialogModelTest, OkStoresTheGeneralValuesAndCancelLeavesThemOut) {
     EXPECT_NE(after.find("<DefaultSlideIndex>7</DefaultSlideIndex>\r\n"), std::string::npos);
 }
 
+// The look of new slides: shown from the store, only listed choices taken, stored by OK and left out by
+// Cancel; the profile's "modified" state does not move.
+TEST_F(ConfigDialogModelTest, TheLookOfNewSlidesIsShownChosenFromTheListsAndTakenByOkOnly) {
+    EXPECT_EQ(newSlideMotionChoices(), (std::vector<std::string>{"None", "Gentle random"}));
+    EXPECT_EQ(newSlideFitChoices(),
+              (std::vector<std::string>{"Letterbox", "Fill the frame", "Blurred background"}));
+    EXPECT_EQ(newSlideMotionChoices().size(), static_cast<std::size_t>(kHighestNewSlideMotion) + 1);
+    EXPECT_EQ(newSlideFitChoices().size(), static_cast<std::size_t>(kHighestNewSlideFit) + 1);
+    useProfiles({profile("Only")});
+    store->settings().NewSlideFitKind = NewSlideFit::Fill;
+    ASSERT_TRUE(store->save());
+    const std::string before = settingsBytes();
+    const std::string profileBefore = profileBytes("Only");
+
+    ConfigDialogModel model(*store);
+    EXPECT_EQ(model.newSlideMotion(), NewSlideMotion::None);
+    EXPECT_EQ(model.newSlideFit(), NewSlideFit::Fill);
+    EXPECT_FALSE(model.enlargeSmallPhotos());
+    model.chooseNewSlideMotion(1);
+    model.chooseNewSlideMotion(2);   // not listed: ignored
+    model.chooseNewSlideMotion(-1);  // nor this
+    model.chooseNewSlideFit(2);
+    model.chooseNewSlideFit(3);
+    model.setEnlargeSmallPhotos(true);
+    EXPECT_EQ(model.newSlideMotion(), NewSlideMotion::GentleRandom);
+    EXPECT_EQ(model.newSlideFit(), NewSlideFit::BlurredBackground);
+    EXPECT_TRUE(model.enlargeSmallPhotos());
+    EXPECT_FALSE(model.modified());
+
+    model.cancel();
+    EXPECT_EQ(settingsBytes(), before);
+    EXPECT_EQ(store->settings().NewSlideMotionKind, NewSlideMotion::None);
+    EXPECT_EQ(store->settings().NewSlideFitKind, NewSlideFit::Fill);
+    EXPECT_FALSE(store->settings().EnlargeSmallPhotos);
+
+    EXPECT_EQ(model.accept(), ConfigDialogModel::SaveResult::Saved);
+    EXPECT_EQ(store->settings().NewSlideMotionKind, NewSlideMotion::GentleRandom);
+    EXPECT_EQ(store->settings().NewSlideFitKind, NewSlideFit::BlurredBackground);
+    EXPECT_TRUE(store->settings().EnlargeSmallPhotos);
+    EXPECT_NE(settingsBytes().find("<NewSlideMotion>1</NewSlideMotion>\r\n<NewSlideFit>2</NewSlideFit>\r\n"
+                                   "<EnlargeSmallPhotos>1</EnlargeSmallPhotos>\r\n"),
+              std::string::npos);
+    EXPECT_EQ(profileBytes("Only"), profileBefore);
+}
+
 TEST_F(ConfigDialogModelTest, SwitchingProfileAsksOnlyAfterEditsAndKeepsThemOnYes) {
     useThreeProfiles();
     const std::string alphaBefore = profileBytes("Alpha");

@@ -348,6 +348,90 @@ TEST_F(SettingsStoreTest, TheMusicFadeIsReadClampedAndWrittenOnceItDiffersFromTh
     EXPECT_EQ(readFile(settingsPath()).find("AudioFade"), std::string::npos);
 }
 
+// The look of new slides: three elements after the music fade, each written only once it differs from
+// its default (so a file that never used them keeps its bytes), each read back exactly; anything but a
+// listed choice reads as the default without disturbing its neighbours.
+TEST_F(SettingsStoreTest, TheLookOfNewSlidesRoundTripsAndHostileValuesReadAsTheDefaults) {
+    SettingsStore store(&provider_);
+    store.settings().NewSlideMotionKind = NewSlideMotion::GentleRandom;
+    store.settings().NewSlideFitKind = NewSlideFit::BlurredBackground;
+    store.settings().EnlargeSmallPhotos = true;
+    ASSERT_TRUE(store.save());
+    EXPECT_NE(readFile(settingsPath())
+                  .find("<DefaultSlideIndex>0</DefaultSlideIndex>\r\n<NewSlideMotion>1</NewSlideMotion>\r\n"
+                        "<NewSlideFit>2</NewSlideFit>\r\n<EnlargeSmallPhotos>1</EnlargeSmallPhotos>\r\n"
+                        "</General>"),
+              std::string::npos);
+    SettingsStore back(&provider_);
+    back.load();
+    EXPECT_EQ(back.settings().NewSlideMotionKind, NewSlideMotion::GentleRandom);
+    EXPECT_EQ(back.settings().NewSlideFitKind, NewSlideFit::BlurredBackground);
+    EXPECT_TRUE(back.settings().EnlargeSmallPhotos);
+    // Each is written on its own; back at the defaults, none is.
+    back.settings().NewSlideMotionKind = NewSlideMotion::None;
+    back.settings().NewSlideFitKind = NewSlideFit::Fill;
+    back.settings().EnlargeSmallPhotos = false;
+    ASSERT_TRUE(back.save());
+    std::string text = readFile(settingsPath());
+    EXPECT_EQ(text.find("NewSlideMotion"), std::string::npos);
+    EXPECT_NE(text.find("<NewSlideFit>1</NewSlideFit>\r\n</General>"), std::string::npos);
+    EXPECT_EQ(text.find("EnlargeSmallPhotos"), std::string::npos);
+    back.settings().NewSlideFitKind = NewSlideFit::Letterbox;
+    ASSERT_TRUE(back.save());
+    text = readFile(settingsPath());
+    EXPECT_EQ(text.find("NewSlide"), std::string::npos);
+    EXPECT_EQ(text.find("Enlarge"), std::string::npos);
+
+    const struct {
+        const char* motion;
+        const char* fit;
+        const char* enlarge;
+        NewSlideMotion expectedMotion;
+        NewSlideFit expectedFit;
+        bool expectedEnlarge;
+    } cases[] = {
+        {"1", "1", "1", NewSlideMotion::GentleRandom, NewSlideFit::Fill, true},
+        {" 1\t", " 2 ", "\n1\n", NewSlideMotion::GentleRandom, NewSlideFit::BlurredBackground, true},
+        {"0", "0", "0", NewSlideMotion::None, NewSlideFit::Letterbox, false},
+        {"2", "3", "2", NewSlideMotion::None, NewSlideFit::Letterbox, false},
+        {"-1", "-2", "-1", NewSlideMotion::None, NewSlideFit::Letterbox, false},
+        {"+1", "+1", "+1", NewSlideMotion::None, NewSlideFit::Letterbox, false},
+        {"1x", "1.0", "1e0", NewSlideMotion::None, NewSlideFit::Letterbox, false},
+        {"", "", "", NewSlideMotion::None, NewSlideFit::Letterbox, false},
+        {"GentleRandom", "Fill", "true", NewSlideMotion::None, NewSlideFit::Letterbox, false},
+        {"99999999999999999999", "4294967297", "1 1", NewSlideMotion::None, NewSlideFit::Letterbox, false},
+        {"&#49;", "&amp;", "\xff\xfe", NewSlideMotion::GentleRandom, NewSlideFit::Letterbox, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.motion) + "|" + c.fit + "|" + c.enlarge);
+        const std::string motion = std::string("<NewSlideMotion>") + c.motion + "</NewSlideMotion>";
+        const std::string fit = std::string("<NewSlideFit>") + c.fit + "</NewSlideFit>";
+        const std::string enlarge = std::string("<EnlargeSmallPhotos>") + c.enlarge + "</EnlargeSmallPhotos>";
+        ASSERT_TRUE(writeFile(
+            settingsPath(), crlf({"<xml>", "<General>", "<DefaultSlideIndex>4</DefaultSlideIndex>",
+                                  "<AudioFade>5.0</AudioFade>", motion.c_str(), fit.c_str(), enlarge.c_str(),
+                                  "</General>", "<Current Profile>HD</Current Profile>", "</xml>"})));
+        SettingsStore hostile(&provider_);
+        hostile.load();
+        const AppSettings& s = hostile.settings();
+        EXPECT_EQ(s.NewSlideMotionKind, c.expectedMotion);
+        EXPECT_EQ(s.NewSlideFitKind, c.expectedFit);
+        EXPECT_EQ(s.EnlargeSmallPhotos, c.expectedEnlarge);
+        EXPECT_EQ(s.DefaultSlideIndex, 4);
+        EXPECT_DOUBLE_EQ(s.AudioFadeSeconds, 5.0);
+        EXPECT_EQ(s.CurrentProfile, "HD");
+    }
+
+    // Missing elements, and elements from an older file without the music fade, still read.
+    ASSERT_TRUE(writeFile(settingsPath(), crlf({"<xml>", "<General>", "<NewSlideFit>1</NewSlideFit>",
+                                                "</General>", "</xml>"})));
+    SettingsStore older(&provider_);
+    older.load();
+    EXPECT_EQ(older.settings().NewSlideMotionKind, NewSlideMotion::None);
+    EXPECT_EQ(older.settings().NewSlideFitKind, NewSlideFit::Fill);
+    EXPECT_FALSE(older.settings().EnlargeSmallPhotos);
+}
+
 std::vector<std::string> entryNames(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code ec;

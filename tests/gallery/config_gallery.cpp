@@ -8,6 +8,8 @@
 #include "render/ui/transition_icons.h"
 #include "tests/gallery/gallery.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTabWidget>
@@ -33,6 +35,17 @@ KESTRELLE_GALLERY_ENTRY({"config_dialog", [] { return std::unique_ptr<QWidget>(s
 KESTRELLE_GALLERY_ENTRY({"config_dialog_general", [] {
                              std::unique_ptr<ConfigDialog> dialog = sampleConfigDialog();
                              dialog->tabs()->setCurrentIndex(1);
+                             return std::unique_ptr<QWidget>(std::move(dialog));
+                         }});
+
+// The General page with the longest choices for new slides: moving, over a blurred background,
+// small photos enlarged (shown in the controls only; the store keeps its values).
+KESTRELLE_GALLERY_ENTRY({"config_dialog_general_new_slides_moving", [] {
+                             std::unique_ptr<ConfigDialog> dialog = sampleConfigDialog();
+                             dialog->tabs()->setCurrentIndex(1);
+                             dialog->motionCombo()->setCurrentIndex(1);
+                             dialog->fitCombo()->setCurrentIndex(2);
+                             dialog->enlargeCheck()->setChecked(true);
                              return std::unique_ptr<QWidget>(std::move(dialog));
                          }});
 

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 namespace kestrelle {
 namespace {
@@ -53,6 +54,13 @@ protected:
         edit->selectAll();
         QTest::keyClicks(edit, text);
         dialog.okButton()->setFocus();
+    }
+
+    // Picks a list's item with the keyboard, as a user without a mouse does.
+    static void chooseByKeyboard(QComboBox* combo, int index) {
+        combo->setFocus();
+        QTest::keyClick(combo, Qt::Key_Home);
+        for (int i = 0; i < index; ++i) QTest::keyClick(combo, Qt::Key_Down);
     }
 
     std::optional<int> chooserAnswer;
@@ -137,6 +145,130 @@ TEST_F(ConfigDialogWindowTest, TypedValuesAreCheckedOnLeavingAndTakenByOkWhichAs
     EXPECT_NE(settingsBytes().find("<DefaultSlideDuration>2.2</DefaultSlideDuration>"), std::string::npos);
     EXPECT_DOUBLE_EQ(store->settings().AudioFadeSeconds, 10.0);
     EXPECT_EQ(order, (std::vector<std::string>{"2026", "2027"}));
+}
+
+// The look of new slides on the General page: two labelled lists and a check box, inside the page,
+// overlapping nothing, wide enough for their texts, named for assistive technology and reached in
+// reading order from the keyboard.
+TEST_F(ConfigDialogWindowTest, TheLookOfNewSlidesSitsInReadingOrderWithRoomForItsTexts) {
+    useProfiles({profile("Only")});
+    auto dialog = makeDialog();
+    EXPECT_FALSE(dialog->motionCombo()->isVisible());
+    dialog->tabs()->setCurrentIndex(1);
+    QComboBox* motion = dialog->motionCombo();
+    QComboBox* fit = dialog->fitCombo();
+    QCheckBox* enlarge = dialog->enlargeCheck();
+    ASSERT_TRUE(motion->isVisible() && fit->isVisible() && enlarge->isVisible());
+    EXPECT_EQ(motion->count(), 2);
+    EXPECT_EQ(motion->currentText(), QStringLiteral("None"));
+    EXPECT_EQ(motion->itemText(1), QStringLiteral("Gentle random"));
+    EXPECT_EQ(fit->count(), 3);
+    EXPECT_EQ(fit->currentText(), QStringLiteral("Letterbox"));
+    EXPECT_EQ(fit->itemText(1), QStringLiteral("Fill the frame"));
+    EXPECT_EQ(fit->itemText(2), QStringLiteral("Blurred background"));
+    EXPECT_EQ(enlarge->text(), QStringLiteral("Enlarge small photos"));
+    EXPECT_FALSE(enlarge->isChecked());
+    EXPECT_EQ(motion->accessibleName(), QStringLiteral("Motion for new slides"));
+    EXPECT_EQ(fit->accessibleName(), QStringLiteral("Fit for new slides"));
+
+    // Labels are the lists' buddies, with the texts shown.
+    std::map<QWidget*, QString> buddyTexts;
+    for (QLabel* label : dialog->findChildren<QLabel*>())
+        if (label->buddy() != nullptr) buddyTexts[label->buddy()] = label->text();
+    EXPECT_EQ(buddyTexts[motion], QStringLiteral("Motion for new slides:"));
+    EXPECT_EQ(buddyTexts[fit], QStringLiteral("Fit for new slides:"));
+
+    // Every control of the page lies inside the tab control, clear of the others and of the buttons,
+    // and is as wide as its text needs.
+    const QRect page = dialog->tabs()->geometry();
+    std::vector<QWidget*> shown;
+    for (QWidget* child : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (child->isVisible() && child != dialog->tabs()) shown.push_back(child);
+    for (QWidget* a : shown) {
+        const bool button = a == dialog->okButton() || a == dialog->cancelButton();
+        EXPECT_EQ(page.contains(a->geometry()), !button) << a->metaObject()->className();
+        if (auto* label = qobject_cast<QLabel*>(a)) {
+            EXPECT_LE(label->sizeHint().width(), label->width()) << label->text().toStdString();
+        }
+        if (auto* box = qobject_cast<QCheckBox*>(a)) {
+            EXPECT_LE(box->sizeHint().width(), box->width()) << box->text().toStdString();
+        }
+        for (QWidget* b : shown) {
+            if (a < b) {
+                EXPECT_FALSE(a->geometry().intersects(b->geometry()))
+                    << a->metaObject()->className() << " " << b->metaObject()->className();
+            }
+        }
+    }
+    for (QComboBox* list : {motion, fit}) EXPECT_LE(list->sizeHint().width(), list->width());
+    EXPECT_GT(motion->geometry().top(), dialog->effectButton()->geometry().top());
+    EXPECT_GT(fit->geometry().top(), motion->geometry().bottom());
+    EXPECT_GT(enlarge->geometry().top(), fit->geometry().bottom());
+    EXPECT_GT(dialog->applyCheck()->geometry().top(), enlarge->geometry().bottom());
+
+    // Tab walks effect, motion, fit, enlarge, apply; the keyboard chooses and ticks.
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    dialog->effectButton()->setFocus();
+    const QWidget* expectedOrder[] = {motion, fit, enlarge, dialog->applyCheck()};
+    for (const QWidget* expected : expectedOrder) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), expected);
+    }
+    motion->setFocus();
+    QTest::keyClick(motion, Qt::Key_Down);
+    fit->setFocus();
+    QTest::keyClick(fit, Qt::Key_End);
+    enlarge->setFocus();
+    QTest::keyClick(enlarge, Qt::Key_Space);
+    EXPECT_EQ(dialog->model().newSlideMotion(), NewSlideMotion::GentleRandom);
+    EXPECT_EQ(dialog->model().newSlideFit(), NewSlideFit::BlurredBackground);
+    EXPECT_TRUE(dialog->model().enlargeSmallPhotos());
+}
+
+// OK stores the look of new slides, Cancel leaves it out; the next opening shows what was stored.
+TEST_F(ConfigDialogWindowTest, OkStoresTheLookOfNewSlidesAndCancelDiscardsIt) {
+    useProfiles({profile("Only")});
+    const std::string before = settingsBytes();
+    {
+        auto dialog = makeDialog();
+        dialog->tabs()->setCurrentIndex(1);
+        chooseByKeyboard(dialog->motionCombo(), 1);
+        chooseByKeyboard(dialog->fitCombo(), 1);
+        dialog->enlargeCheck()->click();
+        dialog->cancelButton()->click();
+        EXPECT_EQ(settingsBytes(), before);
+        EXPECT_EQ(store->settings().NewSlideMotionKind, NewSlideMotion::None);
+        EXPECT_EQ(store->settings().NewSlideFitKind, NewSlideFit::Letterbox);
+        EXPECT_FALSE(store->settings().EnlargeSmallPhotos);
+    }
+    {
+        auto dialog = makeDialog();
+        EXPECT_EQ(dialog->motionCombo()->currentIndex(), 0);
+        EXPECT_EQ(dialog->fitCombo()->currentIndex(), 0);
+        EXPECT_FALSE(dialog->enlargeCheck()->isChecked());
+        dialog->tabs()->setCurrentIndex(1);
+        chooseByKeyboard(dialog->motionCombo(), 1);
+        chooseByKeyboard(dialog->fitCombo(), 1);
+        dialog->enlargeCheck()->click();
+        QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+        EXPECT_EQ(dialog->closedBy(), ConfigDialog::ClosedBy::Ok);
+    }
+    EXPECT_EQ(store->settings().NewSlideMotionKind, NewSlideMotion::GentleRandom);
+    EXPECT_EQ(store->settings().NewSlideFitKind, NewSlideFit::Fill);
+    EXPECT_TRUE(store->settings().EnlargeSmallPhotos);
+    EXPECT_NE(settingsBytes().find("<NewSlideMotion>1</NewSlideMotion>\r\n<NewSlideFit>1</NewSlideFit>\r\n"
+                                   "<EnlargeSmallPhotos>1</EnlargeSmallPhotos>"),
+              std::string::npos);
+    auto reopened = makeDialog();
+    EXPECT_EQ(reopened->motionCombo()->currentText(), QStringLiteral("Gentle random"));
+    EXPECT_EQ(reopened->fitCombo()->currentText(), QStringLiteral("Fill the frame"));
+    EXPECT_TRUE(reopened->enlargeCheck()->isChecked());
+    // Escape keeps what was stored.
+    reopened->tabs()->setCurrentIndex(1);
+    reopened->enlargeCheck()->click();
+    QTest::keyClick(reopened.get(), Qt::Key_Escape);
+    EXPECT_TRUE(store->settings().EnlargeSmallPhotos);
 }
 
 TEST_F(ConfigDialogWindowTest, TheEffectButtonTakesTheChoiceOfTheChooserOnly) {
