@@ -16,6 +16,7 @@
 #include "project/fit_to_music.h"
 #include "project/project_file.h"
 #include "project/project_paths.h"
+#include "project/slide_defaults.h"
 #include "project/slideshow_project.h"
 #include "project/soundtrack_plan.h"
 #include "project/timeline.h"
@@ -306,18 +307,7 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
     // Nothing shows a storyboard here: no thumbnails, so every photo is decoded once, for the video.
     project.setMakesThumbnails(false);
     const AppSettings& settings = store.settings();
-    project.setDefaultsProvider([&settings] {
-        const PhotoFit fit = settings.NewSlideFitKind == NewSlideFit::Fill ? PhotoFit::Fill
-                             : settings.NewSlideFitKind == NewSlideFit::BlurredBackground
-                                 ? PhotoFit::BlurredBackground
-                                 : PhotoFit::Letterbox;
-        const MotionKind motion = settings.NewSlideMotionKind == NewSlideMotion::GentleRandom
-                                      ? MotionKind::GentleRandom
-                                      : MotionKind::None;
-        return SlideDefaults{
-            settings.DefaultSlideDuration, settings.DefaultTransitionDuration, settings.DefaultSlideIndex,
-            SlideLook{PhotoMotion{motion, {}, {}}, FitOptions{fit, settings.EnlargeSmallPhotos}}};
-    });
+    project.setDefaultsProvider([&settings] { return slideDefaultsFrom(settings); });
     for (const std::string& warning : plan.warnings)
         err << "kestrelle-render: warning: " << warning << std::endl;
     if (plan.project) project.setContent(plan.project->content);

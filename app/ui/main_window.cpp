@@ -15,6 +15,7 @@
 #include "project/photo_drag_payload.h"
 #include "project/project_copy.h"
 #include "project/project_history.h"
+#include "project/slide_defaults.h"
 #include "project/slideshow_project.h"
 #include "project/timeline.h"
 #include "project/ui/storyboard_control.h"
@@ -90,26 +91,6 @@ int autosaveDelayMs() {
     const int shortened = qEnvironmentVariableIntValue("KESTRELLE_AUTOSAVE_DELAY_MS", &ok);
     if (ok && shortened >= 0 && shortened <= kAutosaveDelayMs) return shortened;
     return kAutosaveDelayMs;
-}
-
-// The look the settings give new photo slides.
-SlideLook newSlideLook(const AppSettings& settings) {
-    SlideLook look;
-    look.motion.kind = settings.NewSlideMotionKind == NewSlideMotion::GentleRandom ? MotionKind::GentleRandom
-                                                                                   : MotionKind::None;
-    switch (settings.NewSlideFitKind) {
-        case NewSlideFit::Fill:
-            look.fit.fit = PhotoFit::Fill;
-            break;
-        case NewSlideFit::BlurredBackground:
-            look.fit.fit = PhotoFit::BlurredBackground;
-            break;
-        case NewSlideFit::Letterbox:
-            look.fit.fit = PhotoFit::Letterbox;
-            break;
-    }
-    look.fit.enlargeSmall = settings.EnlargeSmallPhotos;
-    return look;
 }
 
 // A random, non-zero seed for the gentle random motions of a new slideshow, so that no two slideshows
@@ -606,11 +587,7 @@ void LumoDlg::buildControls() {
     stepTexts_[1] = makeLabel(QString::fromLatin1(kStepTexts[1]), client_);
 
     // New slides take the defaults of the store this window works on.
-    storyboard_ = new StoryboardControl(client_, [this] {
-        const AppSettings& settings = store_.settings();
-        return SlideDefaults{settings.DefaultSlideDuration, settings.DefaultTransitionDuration,
-                             settings.DefaultSlideIndex, newSlideLook(settings)};
-    });
+    storyboard_ = new StoryboardControl(client_, [this] { return slideDefaultsFrom(store_.settings()); });
     // Clips are drawn where the mix places them, with the crossfade the settings give the video; the
     // stills are fitted to the music for the current profile's frame rate.
     storyboard_->project().setCrossfadeProvider([this] { return store_.settings().AudioFadeSeconds; });
