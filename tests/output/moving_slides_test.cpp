@@ -9,8 +9,8 @@
 #include "render/transition_style.h"
 #include "tests/output/job_test_support.h"
 
-#include <QImage>
 #include <QFile>
+#include <QImage>
 
 #include <cstring>
 #include <vector>
@@ -89,7 +89,8 @@ TEST_F(MovingSlidesTest, StillFramesFollowTheMotionInSeconds) {
         addPhoto(project, second, 1.0, 1.0, 4);
         ASSERT_TRUE(project.setSlideLook(1, lookOf(MotionKind::ZoomIn)));
         const std::vector<QImage> frames = render(project, fps);
-        // First slide still, its transition, the second slide's still, its transition, closing black (the budget drops the last frame).
+        // First slide still, its transition, the second slide's still, its transition (the budget drops
+        // the closing black).
         ASSERT_EQ(frames.size(), static_cast<std::size_t>(4 * fps));
         EXPECT_EQ(frames[0], frames[fps - 1]);
 
