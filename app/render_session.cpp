@@ -296,7 +296,7 @@ void applyLookOptions(const RenderPlan& plan, SlideShowProject& project) {
         SlideLook look = project.slide(i)->look;
         if (plan.gentleMotion)
             look.motion = {*plan.gentleMotion ? MotionKind::GentleRandom : MotionKind::None, {}, {}};
-        if (plan.fill) look.fit.fit = PhotoFit::Fill;
+        if (plan.fill) look.fit = {PhotoFit::Fill, true};  // small photos too: never bars
         project.setSlideLook(i, look);
     }
 }

@@ -92,6 +92,65 @@ TEST_F(RenderProjectTest, RendersWhatTheProjectHoldsWithMissingPhotosBlack) {
     EXPECT_EQ(probe(path("again.avi"), "stream=nb_frames"), frames);
 }
 
+// Frame `index` of a video as 8-bit RGB, top row first; null when there is no such frame.
+QImage videoFrame(const std::string& file, int index, QSize size) {
+    QProcess ffmpeg;
+    ffmpeg.start(
+        QStringLiteral("ffmpeg"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), QString::fromStdString(file),
+         QStringLiteral("-vf"), QStringLiteral("select=eq(n\\,%1)").arg(index), QStringLiteral("-frames:v"),
+         QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"),
+         QStringLiteral("rgb24"), QStringLiteral("-")});
+    ffmpeg.waitForFinished(60000);
+    const QByteArray bytes = ffmpeg.readAllStandardOutput();
+    if (bytes.size() != size.width() * size.height() * 3) return {};
+    return QImage(reinterpret_cast<const uchar*>(bytes.constData()), size.width(), size.height(),
+                  size.width() * 3, QImage::Format_RGB888)
+        .copy();
+}
+
+// --fill crops a wide photo to the frame instead of leaving bars; --motion auto moves every photo the
+// same way for the same --seed, and a project's own motion gives way to --motion none.
+TEST_F(RenderProjectTest, MotionOptionsApplyToEveryPhoto) {
+    QImage wide(320, 180, QImage::Format_RGB32);
+    for (int y = 0; y < 180; ++y)
+        for (int x = 0; x < 320; ++x) wide.setPixel(x, y, qRgb(x % 256, (y * 3) % 256, 160));
+    ASSERT_TRUE(wide.save(file("wide.png")));
+    const QSize size(640, 480);
+    const auto renderTo = [&](const char* name, QStringList options) {
+        options << QStringLiteral("-p") << QStringLiteral("Normal Quality") << QStringLiteral("-s")
+                << QStringLiteral("1") << QStringLiteral("-t") << QStringLiteral("0.5")
+                << QStringLiteral("-o") << file(name) << file("wide.png");
+        const Run run = render(options);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return videoFrame(path(name), 20, size);
+    };
+    const QImage letterboxed = renderTo("plain.avi", {});
+    const QImage filled = renderTo("fill.avi", {QStringLiteral("--fill")});
+    ASSERT_FALSE(letterboxed.isNull());
+    ASSERT_FALSE(filled.isNull());
+    EXPECT_LT(qBlue(letterboxed.pixel(320, 10)), 30) << "a black bar above the wide photo";
+    EXPECT_GT(qBlue(filled.pixel(320, 10)), 120) << "filled: the photo reaches the top";
+
+    const QStringList gentle{QStringLiteral("--motion"), QStringLiteral("auto"), QStringLiteral("--seed"),
+                             QStringLiteral("3")};
+    const QImage first = renderTo("moving1.avi", gentle);
+    const QImage again = renderTo("moving2.avi", gentle);
+    ASSERT_FALSE(first.isNull());
+    EXPECT_EQ(first, again);
+    EXPECT_NE(first, letterboxed);
+
+    ProjectDocument document;
+    document.content.slides = {SlideContent{path("wide.png"), 1.0, 0.5, 1, -1, false}};
+    document.content.slides[0].look = {{MotionKind::ZoomIn, {}, {}}, {PhotoFit::Letterbox, false}};
+    document.profileName = "Normal Quality(.avi)";
+    ASSERT_TRUE(writeProjectFile(path("show.kestrelle"), document));
+    const Run still = render({file("show.kestrelle"), QStringLiteral("--motion"), QStringLiteral("none"),
+                              QStringLiteral("-o"), file("still.avi")});
+    ASSERT_EQ(still.status, 0) << still.err;
+    EXPECT_EQ(videoFrame(path("still.avi"), 20, size), letterboxed);
+}
+
 TEST_F(RenderProjectTest, ABadProjectOrMixedInputsAreRefused) {
     ASSERT_TRUE(testing::writeFile(path("later.kestrelle"), "<kestrelle-project version=\"7\"/>"));
     ASSERT_TRUE(testing::writeFile(path("noise.kestrelle"), "\x01\x02 not xml"));
