@@ -241,7 +241,7 @@ TEST(FaceFraming, WithoutFacesEveryMotionResolvesAsBefore) {
 
 // ---- The detector on hostile pictures --------------------------------------------------------------------
 
-TEST(FaceDetector, FlatNoiseAndPatternPicturesHaveNoFaces) {
+TEST(FaceDetector, PicturesWithoutFacesHaveNone) {
     std::vector<QImage> pictures;
     for (const QColor colour :
          {QColor(Qt::black), QColor(Qt::white), QColor(128, 128, 128), QColor(200, 150, 120)}) {
@@ -268,6 +268,16 @@ TEST(FaceDetector, FlatNoiseAndPatternPicturesHaveNoFaces) {
         }
     }
     pictures.push_back(pattern);
+    // Real photographs without a face: the portraits below their chins (suits, a helmet, ribbons, a flag)
+    // and, enlarged, the model shuttle beside the astronaut.
+    const QImage astronaut(QStringLiteral(KESTRELLE_TEST_PORTRAITS "/astronaut.jpg"));
+    const QImage hopper(QStringLiteral(KESTRELLE_TEST_PORTRAITS "/grace_hopper.jpg"));
+    ASSERT_FALSE(astronaut.isNull());
+    ASSERT_FALSE(hopper.isNull());
+    pictures.push_back(astronaut.copy(0, 200, 512, 312));
+    pictures.push_back(hopper.copy(0, 280, 400, 189).scaled(800, 378));
+    pictures.push_back(
+        astronaut.copy(300, 0, 212, 300).scaled(636, 900, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     for (const QImage& picture : pictures) {
         EXPECT_TRUE(findFaces(picture).empty());
         EXPECT_TRUE(findFaces(picture.convertToFormat(QImage::Format_Grayscale8)).empty());
