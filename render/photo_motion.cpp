@@ -125,6 +125,40 @@ QRectF holdFaces(QRectF rect, const QRectF& faces, const QRectF& bounds) {
     return rect;
 }
 
+// The rectangle that holds every face (photo coordinates; non-finite ones and the parts outside the
+// photo ignored), with a little room around it where the largest view allows. Empty without faces.
+QRectF faceAreaToHold(const std::vector<QRectF>& faces, QSizeF photo, QSizeF output, const QRectF& bounds) {
+    QRectF area;
+    for (const QRectF& face : faces) {
+        if (!isFiniteRect(face)) continue;
+        const QRectF inside = face.normalized().intersected(QRectF(QPointF(0.0, 0.0), photo));
+        if (!inside.isEmpty()) area = area.isEmpty() ? inside : area.united(inside);
+    }
+    if (area.isEmpty() || bounds.isEmpty()) return area;
+    const double margin = 0.05 * std::max(area.width(), area.height());
+    const QRectF roomy = area.adjusted(-margin, -margin, margin, margin).intersected(bounds);
+    const double aspect = output.width() / output.height();
+    const double largestWidth = std::min(bounds.width(), bounds.height() * aspect);
+    return roomy.width() <= largestWidth && roomy.height() <= largestWidth / aspect ? roomy : area;
+}
+
+// A Fill motion of a fixed kind (None included) with both ends moved, as little as they need, to hold
+// every face: a Custom motion, whose ends are equal for None so the slide still counts as not moving.
+// The motion unchanged when no face lies in the photo.
+PhotoMotion fillHoldingFaces(const PhotoMotion& motion, QSizeF photo, QSizeF output, const FitOptions& fit,
+                             const std::vector<QRectF>& faces) {
+    if (!hasPixels(photo) || !hasPixels(output)) return motion;
+    const QRectF bounds = motionBounds(photo, output, fit);
+    const QRectF faceArea = faceAreaToHold(faces, photo, output, bounds);
+    if (faceArea.isEmpty()) return motion;
+    QRectF start;
+    QRectF end;
+    motionEnds(motion, photo, output, fit, start, end);
+    start = holdFaces(clampViewRect(start, photo, output, fit), faceArea, bounds);
+    end = holdFaces(clampViewRect(end, photo, output, fit), faceArea, bounds);
+    return {MotionKind::Custom, start, end};
+}
+
 }  // namespace
 
 QRectF viewRect(QSizeF photo, QSizeF output, const FitOptions& fit) {
@@ -268,18 +302,8 @@ PhotoMotion gentleRandomMotion(QSizeF photo, QSizeF output, const FitOptions& fi
     }
 
     // Faces: both ends hold every face, so every view between them does too.
-    QRectF faceArea;
-    for (const QRectF& face : faces) {
-        if (!isFiniteRect(face)) continue;
-        const QRectF inside = face.normalized().intersected(QRectF(QPointF(0.0, 0.0), photo));
-        if (!inside.isEmpty()) faceArea = faceArea.isEmpty() ? inside : faceArea.united(inside);
-    }
+    const QRectF faceArea = faceAreaToHold(faces, photo, output, bounds);
     if (!faceArea.isEmpty()) {
-        // A little room around the faces, where the largest view allows it.
-        const double margin = 0.05 * std::max(faceArea.width(), faceArea.height());
-        const QRectF roomy = faceArea.adjusted(-margin, -margin, margin, margin).intersected(bounds);
-        const double largestWidth = std::min(bounds.width(), bounds.height() * outputAspect);
-        if (roomy.width() <= largestWidth && roomy.height() <= largestWidth / outputAspect) faceArea = roomy;
         start = holdFaces(start, faceArea, bounds);
         end = holdFaces(end, faceArea, bounds);
     }
@@ -301,8 +325,24 @@ PhotoMotion gentleRandomMotion(QSizeF photo, QSizeF output, const FitOptions& fi
 PhotoMotion resolveMotion(const PhotoMotion& motion, QSizeF photo, QSizeF output, const FitOptions& fit,
                           std::uint64_t seed, int slideIndex, double totalSeconds,
                           const std::vector<QRectF>& faces) {
-    if (motion.kind != MotionKind::GentleRandom) return motion;
-    return gentleRandomMotion(photo, output, fit, seed, slideIndex, totalSeconds, kGentleMaxSpeed, faces);
+    switch (motion.kind) {
+        case MotionKind::GentleRandom:
+            return gentleRandomMotion(photo, output, fit, seed, slideIndex, totalSeconds, kGentleMaxSpeed,
+                                      faces);
+        case MotionKind::Custom:
+            // The user's own rectangles stay as drawn.
+            return motion;
+        case MotionKind::None:
+        case MotionKind::ZoomIn:
+        case MotionKind::ZoomOut:
+        case MotionKind::PanLeft:
+        case MotionKind::PanRight:
+        case MotionKind::PanUp:
+        case MotionKind::PanDown:
+            break;
+    }
+    if (fit.fit != PhotoFit::Fill || faces.empty()) return motion;
+    return fillHoldingFaces(motion, photo, output, fit, faces);
 }
 
 QSize motionDecodeSize(const PhotoMotion& motion, QSizeF photo, QSizeF output, const FitOptions& fit) {

@@ -98,8 +98,11 @@ PhotoMotion gentleRandomMotion(QSizeF photo, QSizeF output, const FitOptions& fi
 // The fastest a gentle random motion may move: this fraction of the view's width per second.
 constexpr double kGentleMaxSpeed = 0.04;
 
-// The motion a slide is drawn with: gentleRandomMotion (at kGentleMaxSpeed) for GentleRandom, the motion
-// itself for every other kind.
+// The motion a slide is drawn with: gentleRandomMotion (at kGentleMaxSpeed) for GentleRandom. With Fill
+// and faces (photo coordinates) in the photo, None and the zooms and pans become a Custom motion whose
+// ends are moved, as little as they need (grown only when the faces are larger than the view), to hold
+// every face whenever the faces fit in the largest view; for None both ends are the same view, so the
+// slide does not move. Every other case, and every case without faces, gives the motion itself.
 PhotoMotion resolveMotion(const PhotoMotion& motion, QSizeF photo, QSizeF output, const FitOptions& fit,
                           std::uint64_t seed, int slideIndex, double totalSeconds,
                           const std::vector<QRectF>& faces = {});
