@@ -24,8 +24,8 @@ namespace kestrelle {
 // slide's index (which picks a gentle random motion with the seed) and how long its motion runs in the
 // video: its incoming transition, its still and its own transition.
 struct SampleLook {
-    PhotoMotion motion;
-    FitOptions fit;
+    PhotoMotion motion{};
+    FitOptions fit{};
     int slideIndex = 0;
     double spanSeconds = 0.0;
 };
@@ -39,8 +39,8 @@ struct SampleSource {
     std::string nextPhoto;
     // How both photos are drawn, the project's motion seed, and how long the slide's transition lasts (the
     // current photo's sample motion begins that long before the end of its span, as in the video).
-    SampleLook currentLook;
-    SampleLook nextLook;
+    SampleLook currentLook{};
+    SampleLook nextLook{};
     std::uint64_t motionSeed = 0;
     double transitionSeconds = 0.0;
 };
