@@ -161,7 +161,20 @@ TEST_F(PreviewMotionTest, AMovingSlideShowsTheVideosFramesAtTheirTimes) {
     }
     EXPECT_GT(largestDifference(recorder.shown[16], recorder.shown[25]), 10);
     EXPECT_EQ(std::count(recorder.pauses.begin() + 15, recorder.pauses.begin() + 25, 40), 10);
-    // Into black: the photo part of the last steps is the photo at frames 20.. of its span.
+    // Into black: the part of each step not wiped yet is the photo at frames 20.. of its span.
+    for (int j = 0; j < 5; ++j) {
+        const QImage& frame = recorder.shown[26 + j];
+        photo.draw((20 + j) / 25.0, expected);
+        int photoPixels = 0;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                if ((frame.pixel(x, y) & 0xFFFFFFu) == 0u) continue;
+                ++photoPixels;
+                ASSERT_EQ(frame.pixel(x, y), expected.pixel(x, y)) << "step " << j << " at " << x << "," << y;
+            }
+        }
+        EXPECT_GT(photoPixels, 0) << j;
+    }
     EXPECT_TRUE(allBlack(recorder.shown.back()));
 }
 
