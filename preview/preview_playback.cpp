@@ -213,8 +213,8 @@ void PreviewPlayback::run() {
     const bool rateKnown = std::isfinite(fps) && fps > 0.0;
     ShowClock* clock = rateKnown ? clock_ : nullptr;
     std::int64_t frame = 0;  // on the clock: the video frame the current slide's still begins at
-    std::int64_t spanFrame =
-        0;  // frames of the current slide's span before its still: its incoming transition's
+    // Frames of the current slide's span before its still: its incoming transition's, as the video has them.
+    std::int64_t spanFrame = 0;
     SlidePicture current = photoSlides > 0 ? loadPicture(0) : SlidePicture();
     for (int e = 0; e < photoSlides; ++e) {
         if (stopRequested()) return;
