@@ -27,8 +27,8 @@ QImage photoOrBlack(const std::string& path, int width, int height) {
 
 // A photo drawn the way its look says: fitted on black when it is still, else decoded once and drawn at
 // any time of its motion (the first frame stands still for a photo that fills but does not move).
-SlidePicture lookedPhoto(const std::string& path, const SampleLook& look, std::uint64_t seed, int width,
-                         int height) {
+SlidePicture lookedPhoto(const std::string& path, const SampleLook& look, const SampleSource& source,
+                         int width, int height) {
     SlidePicture picture;
     if (path.empty() || isStill(look.motion, look.fit)) {
         picture.still = photoOrBlack(path, width, height);
@@ -39,9 +39,10 @@ SlidePicture lookedPhoto(const std::string& path, const SampleLook& look, std::u
     request.output = QSize(width, height);
     request.motion = look.motion;
     request.fit = look.fit;
-    request.seed = seed;
+    request.seed = source.motionSeed;
     request.slideIndex = look.slideIndex;
     request.totalSeconds = look.spanSeconds;
+    request.findFaces = source.findFaces;
     auto moving = std::make_shared<MovingPhoto>(MovingPhoto::load(request));
     if (moving->moves() && labelsFit(width, height)) {
         picture.moving = std::move(moving);
@@ -63,8 +64,8 @@ SamplePictures loadSamplePictures(const SampleSource& source, int width, int hei
         pictures.next.still = filledPicture(width, height, qRgb(255, 255, 255));
         return pictures;
     }
-    pictures.current = lookedPhoto(source.currentPhoto, source.currentLook, source.motionSeed, width, height);
-    pictures.next = lookedPhoto(source.nextPhoto, source.nextLook, source.motionSeed, width, height);
+    pictures.current = lookedPhoto(source.currentPhoto, source.currentLook, source, width, height);
+    pictures.next = lookedPhoto(source.nextPhoto, source.nextLook, source, width, height);
     const double start = source.currentLook.spanSeconds - source.transitionSeconds;
     pictures.currentStartSeconds = std::isfinite(start) ? std::max(0.0, start) : 0.0;
     return pictures;

@@ -43,6 +43,8 @@ struct SampleSource {
     SampleLook nextLook{};
     std::uint64_t motionSeed = 0;
     double transitionSeconds = 0.0;
+    // Optional: keeps faces in the frame as the video does (the generation job's finder).
+    FaceFinder findFaces{};
 };
 
 // The two pictures of a sample run at width x height (RGB32): photos fitted on black, or moving photos

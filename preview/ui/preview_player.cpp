@@ -102,6 +102,7 @@ void PreviewPlayer::startWorker() {
     playback_ =
         std::make_unique<PreviewPlayback>(project_, width, height, framesPerSecond_, *presenter_, sleeper);
     playback_->setVideoSize(soundOptions_.videoSize);
+    playback_->setFaceFinder(findFaces_);
     if (!project_.clips().empty()) startSound();
     worker_.start(
         [this](std::stop_token stop) {
