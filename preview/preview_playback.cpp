@@ -1,13 +1,18 @@
 #include "preview/preview_playback.h"
 
 #include "base/run_log.h"
+#include "project/show_frames.h"
 #include "project/slideshow_project.h"
 #include "project/timeline.h"
 #include "render/builtin_pictures.h"
 #include "render/photo_loader.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <future>
+#include <memory>
+#include <optional>
 
 namespace kestrelle {
 
@@ -87,18 +92,43 @@ bool PreviewPlayback::stopRequested() const {
     return stopRequested_;
 }
 
-// The slide's photo fitted into the preview area, or the built-in black picture after the last slide.
-QImage PreviewPlayback::loadPicture(int slideIndex) const {
-    QImage picture;
+double PreviewPlayback::slideSpanSeconds(int slideIndex) const {
     const Slide* slide = project_.slide(slideIndex);
-    if (slide && slide->hasPhoto && slideIndex < project_.photoSlideCount()) {
+    if (!slide) return 0.0;
+    const Slide* before = slideIndex > 0 ? project_.slide(slideIndex - 1) : nullptr;
+    return (before ? before->transitionDuration : 0.0) + slide->slideDuration + slide->transitionDuration;
+}
+
+SlidePicture PreviewPlayback::loadPicture(int slideIndex) const {
+    SlidePicture result;
+    QImage& picture = result.still;
+    const Slide* slide = project_.slide(slideIndex);
+    const bool isPhoto = slide && slide->hasPhoto && slideIndex < project_.photoSlideCount();
+    if (isPhoto && !slide->look.isStill()) {
+        // The request the generation job makes, at the preview's size.
+        MovingPhotoRequest request;
+        request.path = slide->photoPath;
+        request.output = QSize(width_, height_);
+        request.motion = slide->look.motion;
+        request.fit = slide->look.fit;
+        request.seed = project_.motionSeed();
+        request.slideIndex = slideIndex;
+        request.totalSeconds = slideSpanSeconds(slideIndex);
+        request.findFaces = findFaces_;
+        auto moving = std::make_shared<MovingPhoto>(MovingPhoto::load(request));
+        if (moving->moves() && labelsFit(width_, height_)) {
+            result.moving = std::move(moving);
+            return result;
+        }
+        moving->draw(0.0, picture);
+    } else if (isPhoto) {
         PhotoLoader::load(picture, width_, height_, slide->photoPath, kBlackBackground);
     }
     if (picture.isNull() || picture.width() != width_ || picture.height() != height_) {
         // Black in the preview's size (the built-in picture, cut or padded with black).
         picture = endingBlack().copy(0, 0, width_, height_);
     }
-    return picture;
+    return result;
 }
 
 // Shows `picture` once per 40 ms tick; false when a stop was asked for.
@@ -112,6 +142,65 @@ bool PreviewPlayback::playStill(const QImage& picture, double slideSeconds) {
     return true;
 }
 
+// Shows `frames` frames of a moving photo at the profile's rate, frame f drawn at the time the video's
+// frame spanFrame + f has in the slide's motion. The pauses add up to whole milliseconds of the rate's
+// own clock, so 29.97 frames a second do not drift. False when a stop was asked for.
+bool PreviewPlayback::playMovingStill(const SlidePicture& picture, std::int64_t spanFrame,
+                                      std::int64_t frames) {
+    const double rate = framesPerSecond_;
+    QImage frame;
+    for (std::int64_t f = 0; f < frames; ++f) {
+        presenter_.present(picture.frameAt(static_cast<double>(spanFrame + f) / rate, frame), 0, 0);
+        if (stopRequested()) return false;
+        const auto due = [rate](std::int64_t n) {
+            return std::llround(static_cast<double>(n) * 1000.0 / rate);
+        };
+        sleeper_.sleepMs(static_cast<int>(std::clamp<long long>(due(f + 1) - due(f), 0, INT_MAX)));
+    }
+    return true;
+}
+
+// The still phase on the show's clock, between the video's frames firstFrame and firstFrame + frames. A
+// still picture is shown again every 40 ms so that a stop is seen as quickly as without a clock; a moving
+// one is drawn for every video frame, at that frame's time in its motion (spanFrame + f). False when a
+// stop was asked for or the clock stopped.
+bool PreviewPlayback::playStillOnClock(ShowClock& clock, const SlidePicture& picture, std::int64_t spanFrame,
+                                       std::int64_t firstFrame, std::int64_t frames) {
+    const double fps = framesPerSecond_;
+    const std::int64_t change = firstFrame + frames;
+    if (picture.moves()) {
+        QImage frame;
+        for (std::int64_t f = 0; f < frames; ++f) {
+            presenter_.present(picture.frameAt(static_cast<double>(spanFrame + f) / fps, frame), 0, 0);
+            if (stopRequested()) return false;
+            if (!clock.waitUntil(static_cast<double>(firstFrame + f + 1) / fps)) {
+                requestStop();  // the sound was stopped: the preview is closing
+                return false;
+            }
+        }
+        return true;
+    }
+    const double tickSeconds = kTickMs / 1000.0;
+    const double startSeconds = static_cast<double>(firstFrame) / fps;
+    const double changeSeconds = static_cast<double>(change) / fps;
+    for (std::int64_t tick = 1; change > firstFrame; ++tick) {
+        presenter_.present(picture.still, 0, 0);
+        if (stopRequested()) return false;
+        double t = startSeconds + static_cast<double>(tick) * tickSeconds;
+        if (t >= changeSeconds - 1e-9) t = changeSeconds;
+        if (!clock.waitUntil(t)) {
+            requestStop();  // the sound was stopped: the preview is closing
+            return false;
+        }
+        if (t == changeSeconds) break;
+    }
+    return true;
+}
+
+// Without a clock, still pictures are shown in 40 ms ticks and transitions step at the profile's rate with
+// the sleeper's pauses. On the clock every slide keeps the video's timing: slide e's still lasts
+// slideFrameCount frames and its transition as many frames as the effect takes steps in the video, as the
+// generation job writes them.
 void PreviewPlayback::run() {
     const int total = project_.cellCount();
     const int placeholders = project_.placeholderCount();
@@ -120,68 +209,61 @@ void PreviewPlayback::run() {
     KESTRELLE_LOG_AS(kLogSource, 0, "Preview slide count %d", photoSlides);
     if (width_ <= 0 || height_ <= 0) return;
 
-    if (clock_ && std::isfinite(framesPerSecond_) && framesPerSecond_ > 0.0) {
-        runOnClock(*clock_, photoSlides);
-        return;
-    }
-    StoppableTarget transitionTarget(*this, presenter_, sleeper_);
-    for (int e = 0; e < photoSlides; ++e) {
-        if (stopRequested()) return;
-        const Slide* slide = project_.slide(e);
-        if (!slide) return;
-        QImage work = loadPicture(e);
-        const QImage source = loadPicture(e + 1);
-        if (!playStill(work, slide->slideDuration)) return;
-
-        KESTRELLE_LOG_AS(kLogSource, 0, "Preview slide index %d,Transition %d", e, slide->transitionEffect);
-        // An effect number that is not found: the slide is shown without its transition.
-        if (const TransitionStyle* style = TransitionRegistry::instance().find(slide->transitionEffect)) {
-            style->animateOnScreen(transitionTarget, 0, 0, work, source,
-                                   framesPerSecond_ * slide->transitionDuration, slide->transitionDuration,
-                                   transitionTarget);
-        }
-    }
-}
-
-// The same walk with the video's timing: slide e's still lasts slideFrameCount frames and its
-// transition as many frames as the effect takes steps in the video, as the generation job writes them. The
-// still is shown again every 40 ms so that a stop is seen as quickly as without a clock.
-void PreviewPlayback::runOnClock(ShowClock& clock, int photoSlides) {
     const double fps = framesPerSecond_;
-    const double tickSeconds = kTickMs / 1000.0;
-    std::int64_t frame = 0;  // the video frame the current slide's still begins at
+    const bool rateKnown = std::isfinite(fps) && fps > 0.0;
+    ShowClock* clock = rateKnown ? clock_ : nullptr;
+    std::int64_t frame = 0;  // on the clock: the video frame the current slide's still begins at
+    // Frames of the current slide's span before its still: its incoming transition's, as the video has them.
+    std::int64_t spanFrame = 0;
+    SlidePicture current = photoSlides > 0 ? loadPicture(0) : SlidePicture();
     for (int e = 0; e < photoSlides; ++e) {
         if (stopRequested()) return;
         const Slide* slide = project_.slide(e);
         if (!slide) return;
-        QImage work = loadPicture(e);
-        const QImage source = loadPicture(e + 1);
-        const std::int64_t change = frame + slideFrameCount(slide->slideDuration, fps);
-        const double startSeconds = static_cast<double>(frame) / fps;
-        const double changeSeconds = static_cast<double>(change) / fps;
-        for (std::int64_t tick = 1; change > frame; ++tick) {
-            presenter_.present(work, 0, 0);
-            if (stopRequested()) return;
-            double t = startSeconds + static_cast<double>(tick) * tickSeconds;
-            if (t >= changeSeconds - 1e-9) t = changeSeconds;
-            if (!clock.waitUntil(t)) {
-                requestStop();  // the sound was stopped: the preview is closing
-                return;
-            }
-            if (t == changeSeconds) break;
+        // The next picture loads while this slide's still plays (at once, where no thread can be had).
+        std::future<SlidePicture> nextLoad =
+            std::async(std::launch::async | std::launch::deferred, [this, e] { return loadPicture(e + 1); });
+        const std::int64_t stillFrames = rateKnown ? slideFrameCount(slide->slideDuration, fps) : 0;
+        if (clock) {
+            if (!playStillOnClock(*clock, current, spanFrame, frame, stillFrames)) return;
+        } else if (current.moves()) {
+            if (!playMovingStill(current, spanFrame, rateKnown ? stillFrames : 0)) return;
+        } else if (!playStill(current.still, slide->slideDuration)) {
+            return;
         }
+        const SlidePicture next = nextLoad.get();
 
         KESTRELLE_LOG_AS(kLogSource, 0, "Preview slide index %d,Transition %d", e, slide->transitionEffect);
+        // An effect number that is not found: the slide is shown without its transition (the video leaves
+        // it out too).
+        const std::int64_t change = frame + stillFrames;
+        std::int64_t transitionFrames = 0;
         if (const TransitionStyle* style = TransitionRegistry::instance().find(slide->transitionEffect)) {
-            ClockStepSleeper steps(clock, *this, change, fps);
-            StoppableTarget target(*this, presenter_, steps);
-            style->animateOnScreen(target, 0, 0, work, source, fps * slide->transitionDuration,
-                                   slide->transitionDuration, target);
-            if (steps.stopped()) return;
-            frame = change + jobTransitionFrames(style->number(), slide->transitionDuration, fps, videoSize_);
-        } else {
-            frame = change;  // the video leaves such a transition out too
+            std::optional<ClockStepSleeper> clockSteps;
+            if (clock) clockSteps.emplace(*clock, *this, change, fps);
+            Sleeper& pacing = clockSteps ? static_cast<Sleeper&>(*clockSteps) : sleeper_;
+            const double steps = fps * slide->transitionDuration;
+            if (current.moves() || next.moves()) {
+                // The effect runs over label pictures; each step is drawn from both photos at its time.
+                QImage work = labelPicture(width_, height_, false);
+                const QImage source = labelPicture(width_, height_, true);
+                MovingTransitionPresenter moving(
+                    presenter_, current, next, static_cast<double>(spanFrame + stillFrames) / fps, 1.0 / fps);
+                StoppableTarget target(*this, moving, pacing);
+                style->animateOnScreen(target, 0, 0, work, source, steps, slide->transitionDuration, target);
+            } else {
+                QImage work = current.still;
+                StoppableTarget target(*this, presenter_, pacing);
+                style->animateOnScreen(target, 0, 0, work, next.still, steps, slide->transitionDuration,
+                                       target);
+            }
+            if (clockSteps && clockSteps->stopped()) return;
+            transitionFrames =
+                jobTransitionFrames(style->number(), slide->transitionDuration, fps, videoSize_);
         }
+        frame = change + transitionFrames;
+        spanFrame = transitionFrames;
+        current = next;
     }
 }
 

@@ -4,11 +4,18 @@
 // at the profile's frame rate into the next slide's photo, or into black after the last slide.
 // Frames go to a FramePresenter, pauses to a Sleeper, so tests can run it without waiting.
 //
+// A slide whose photo moves (or fills the frame) is drawn the way the video draws it, at the preview's
+// size: its still frames at the profile's rate, each at the time the video's frame has in the slide's
+// motion, and its transitions through label pictures, both photos moving while the effect runs. Slides
+// with the still letterboxed photo are shown exactly as described above. The next slide's picture is
+// loaded on a thread of its own while the current one plays.
+//
 // While the soundtrack plays, the pictures keep to the sound's clock instead (a ShowClock): every still
 // and every transition step is shown at the time its frame has in the written video, so slide changes
 // fall where the video has them, on the music.
 
 #include "project/fit_to_music.h"
+#include "render/moving_frames.h"
 #include "render/transition_style.h"
 
 #include <QImage>
@@ -17,6 +24,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 namespace kestrelle {
 
@@ -54,6 +62,14 @@ public:
         videoSize_ = videoSize;
     }
 
+    // The video's picture size, where the steps of some effects depend on it: a moving slide's motion
+    // then goes on from where the video's frames have it after such a transition. Before run().
+    void setVideoSize(VideoSize videoSize) { videoSize_ = videoSize; }
+
+    // Finds faces for the moving slides (the generation job's finder, so that both pick the same
+    // motions); none by default. Before run().
+    void setFaceFinder(FaceFinder findFaces) { findFaces_ = std::move(findFaces); }
+
     // The worker body: plays every photo slide once, then returns. Returns early after requestStop():
     // at the next still tick, or at the end of a running transition, whose remaining steps are then
     // drawn without pauses and not shown.
@@ -63,10 +79,17 @@ public:
     void requestStop();
     bool stopRequested() const;
 
+    // Slide `slideIndex`'s picture as the preview draws it: the photo fitted into the preview area, a
+    // moving photo drawn at that size, or black after the last slide (and for a photo that cannot be read).
+    SlidePicture loadPicture(int slideIndex) const;
+    // How long slide `slideIndex`'s motion runs: its incoming transition, its still, its own transition.
+    double slideSpanSeconds(int slideIndex) const;
+
 private:
-    QImage loadPicture(int slideIndex) const;
     bool playStill(const QImage& picture, double slideSeconds);
-    void runOnClock(ShowClock& clock, int photoSlides);
+    bool playMovingStill(const SlidePicture& picture, std::int64_t spanFrame, std::int64_t frames);
+    bool playStillOnClock(ShowClock& clock, const SlidePicture& picture, std::int64_t spanFrame,
+                          std::int64_t firstFrame, std::int64_t frames);
 
     const SlideShowProject& project_;
     const int width_;
@@ -76,6 +99,7 @@ private:
     Sleeper& sleeper_;
     ShowClock* clock_ = nullptr;
     VideoSize videoSize_;
+    FaceFinder findFaces_;
     std::atomic<bool> stopRequested_{false};
 };
 

@@ -1,5 +1,6 @@
 #include "render/moving_frames.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace kestrelle {
@@ -73,6 +74,61 @@ bool MovingTransitionWriter::writeFrame(const std::uint8_t* labels, int width, i
         }
     }
     return target_.writeFrame(frame_pixels_.data(), width, height, audio, sampleCount);
+}
+
+bool frameFromLabels(const QImage& labels, const QImage& current, const QImage& next, QImage& out) {
+    const int width = labels.width();
+    const int height = labels.height();
+    if (out.size() != labels.size() || out.format() != QImage::Format_RGB32)
+        out = QImage(labels.size(), QImage::Format_RGB32);
+    if (out.isNull()) return false;
+    const bool sized = labels.depth() == 32 && current.size() == labels.size() &&
+                       next.size() == labels.size() && current.depth() == 32 && next.depth() == 32;
+    if (!sized) {
+        out.fill(0xFF000000u);
+        return false;
+    }
+    const std::uint8_t* currentBits = current.constBits();
+    const std::uint8_t* nextBits = next.constBits();
+    const qsizetype currentStride = current.bytesPerLine();
+    const qsizetype nextStride = next.bytesPerLine();
+    for (int row = 0; row < height; ++row) {
+        const auto* label = reinterpret_cast<const std::uint32_t*>(labels.constScanLine(row));
+        auto* target = reinterpret_cast<std::uint32_t*>(out.scanLine(row));
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t value = label[x];
+            // A label is only trusted inside the pictures: anything else is a foreign picture.
+            const std::uint32_t sx = value & kXMask;
+            const std::uint32_t sy = (value & ~kNextFlag) >> kXBits;
+            if (sx >= static_cast<std::uint32_t>(width) || sy >= static_cast<std::uint32_t>(height)) {
+                target[x] = 0xFF000000u;
+                continue;
+            }
+            const std::uint8_t* source =
+                (value & kNextFlag) ? nextBits + sy * nextStride : currentBits + sy * currentStride;
+            target[x] = reinterpret_cast<const std::uint32_t*>(source)[sx];
+        }
+    }
+    return true;
+}
+
+MovingTransitionPresenter::MovingTransitionPresenter(FramePresenter& target, const SlidePicture& current,
+                                                     const SlidePicture& next, double currentStartSeconds,
+                                                     double secondsPerStep)
+    : target_(target),
+      current_(current),
+      next_(next),
+      currentStart_(std::isfinite(currentStartSeconds) ? currentStartSeconds : 0.0),
+      secondsPerStep_(std::isfinite(secondsPerStep) && secondsPerStep > 0.0 ? secondsPerStep : 0.0) {}
+
+void MovingTransitionPresenter::present(const QImage& labels, int x, int y) {
+    const double offset = frame_ * secondsPerStep_;
+    ++frame_;
+    if (labels.isNull()) return;
+    const QImage& current = current_.frameAt(currentStart_ + offset, currentScratch_);
+    const QImage& next = next_.frameAt(offset, nextScratch_);
+    frameFromLabels(labels, current, next, shown_);
+    target_.present(shown_, x, y);
 }
 
 }  // namespace kestrelle

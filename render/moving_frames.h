@@ -60,4 +60,35 @@ private:
     std::vector<std::uint8_t> frame_pixels_;
 };
 
+// Fills `out` (made labels-sized RGB32) with the frame a label picture maps out: every pixel taken from
+// `current` or `next` at the position its label names. Black, and false, when either picture is not of
+// the labels' size and 32 bits deep, or the labels are not a 32-bit picture.
+bool frameFromLabels(const QImage& labels, const QImage& current, const QImage& next, QImage& out);
+
+// The on-screen counterpart of MovingTransitionWriter: hands the label pictures an effect presents on to
+// `target` as real pictures. The j-th picture presented (from 0) shows `current` at currentStart + j *
+// secondsPerStep and `next` at j * secondsPerStep, so the closing picture of an on-screen run (the whole
+// next label picture, after the last step) shows the next slide as its own frames begin.
+class MovingTransitionPresenter final : public FramePresenter {
+public:
+    MovingTransitionPresenter(FramePresenter& target, const SlidePicture& current, const SlidePicture& next,
+                              double currentStartSeconds, double secondsPerStep);
+
+    void present(const QImage& labels, int x, int y) override;
+
+    // Pictures handed on so far.
+    int framesPresented() const { return frame_; }
+
+private:
+    FramePresenter& target_;
+    const SlidePicture& current_;
+    const SlidePicture& next_;
+    const double currentStart_;
+    const double secondsPerStep_;
+    int frame_ = 0;
+    QImage currentScratch_;
+    QImage nextScratch_;
+    QImage shown_;
+};
+
 }  // namespace kestrelle

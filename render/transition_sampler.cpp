@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <memory>
 
 namespace kestrelle {
 namespace {
@@ -23,6 +25,34 @@ QImage photoOrBlack(const std::string& path, int width, int height) {
     return picture;
 }
 
+// A photo drawn the way its look says: fitted on black when it is still, else decoded once and drawn at
+// any time of its motion (the first frame stands still for a photo that fills but does not move).
+SlidePicture lookedPhoto(const std::string& path, const SampleLook& look, const SampleSource& source,
+                         int width, int height) {
+    SlidePicture picture;
+    if (path.empty() || isStill(look.motion, look.fit)) {
+        picture.still = photoOrBlack(path, width, height);
+        return picture;
+    }
+    MovingPhotoRequest request;
+    request.path = path;
+    request.output = QSize(width, height);
+    request.motion = look.motion;
+    request.fit = look.fit;
+    request.seed = source.motionSeed;
+    request.slideIndex = look.slideIndex;
+    request.totalSeconds = look.spanSeconds;
+    request.findFaces = source.findFaces;
+    auto moving = std::make_shared<MovingPhoto>(MovingPhoto::load(request));
+    if (moving->moves() && labelsFit(width, height)) {
+        picture.moving = std::move(moving);
+        return picture;
+    }
+    if (!moving->draw(0.0, picture.still) || picture.still.size() != QSize(width, height))
+        picture.still = filledPicture(width, height, qRgb(0, 0, 0));
+    return picture;
+}
+
 }  // namespace
 
 SamplePictures loadSamplePictures(const SampleSource& source, int width, int height) {
@@ -30,12 +60,14 @@ SamplePictures loadSamplePictures(const SampleSource& source, int width, int hei
     height = std::max(1, height);
     SamplePictures pictures;
     if (!source.fromProject) {
-        pictures.current = filledPicture(width, height, qRgb(0, 0, 0));
-        pictures.next = filledPicture(width, height, qRgb(255, 255, 255));
+        pictures.current.still = filledPicture(width, height, qRgb(0, 0, 0));
+        pictures.next.still = filledPicture(width, height, qRgb(255, 255, 255));
         return pictures;
     }
-    pictures.current = photoOrBlack(source.currentPhoto, width, height);
-    pictures.next = photoOrBlack(source.nextPhoto, width, height);
+    pictures.current = lookedPhoto(source.currentPhoto, source.currentLook, source, width, height);
+    pictures.next = lookedPhoto(source.nextPhoto, source.nextLook, source, width, height);
+    const double start = source.currentLook.spanSeconds - source.transitionSeconds;
+    pictures.currentStartSeconds = std::isfinite(start) ? std::max(0.0, start) : 0.0;
     return pictures;
 }
 
@@ -78,8 +110,18 @@ int TransitionSampler::runOnce() {
         sleeper_.sleepMs(static_cast<int>(kSeconds * 1000));
         return -1;
     }
-    QImage work = pictures_.current.copy();
-    style->animateOnScreen(presenter_, 0, 0, work, pictures_.next, kSteps, kSeconds, sleeper_);
+    if (pictures_.current.moves() || pictures_.next.moves()) {
+        // The effect runs over label pictures; every step shows both photos where the video has them that
+        // long into the transition.
+        QImage work = labelPicture(width_, height_, false);
+        const QImage labels = labelPicture(width_, height_, true);
+        MovingTransitionPresenter moving(presenter_, pictures_.current, pictures_.next,
+                                         pictures_.currentStartSeconds, kSeconds / kSteps);
+        style->animateOnScreen(moving, 0, 0, work, labels, kSteps, kSeconds, sleeper_);
+        return style->number();
+    }
+    QImage work = pictures_.current.still.copy();
+    style->animateOnScreen(presenter_, 0, 0, work, pictures_.next.still, kSteps, kSeconds, sleeper_);
     return style->number();
 }
 

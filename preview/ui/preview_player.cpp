@@ -101,6 +101,8 @@ void PreviewPlayer::startWorker() {
     Sleeper& sleeper = givenSleeper_ ? *givenSleeper_ : static_cast<Sleeper&>(pacedSleeper_);
     playback_ =
         std::make_unique<PreviewPlayback>(project_, width, height, framesPerSecond_, *presenter_, sleeper);
+    playback_->setVideoSize(soundOptions_.videoSize);
+    playback_->setFaceFinder(findFaces_);
     if (!project_.clips().empty()) startSound();
     worker_.start(
         [this](std::stop_token stop) {

@@ -23,6 +23,7 @@
 
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace kestrelle {
 
@@ -51,6 +52,10 @@ public:
                   QWidget* parent = nullptr, PreviewSoundOptions sound = {});
     // Stops the worker if it still runs.
     ~PreviewPlayer() override;
+
+    // Finds faces for the slides that move (the generation job's finder, so that both pick the same
+    // motions). Before the window is shown.
+    void setFaceFinder(FaceFinder findFaces) { findFaces_ = std::move(findFaces); }
 
     // Where the pictures are drawn: the client area inset by 10 pixels, fixed when the window opens.
     QRect previewRect() const { return previewRect_; }
@@ -92,6 +97,7 @@ private:
     std::unique_ptr<Presenter> presenter_;
     std::unique_ptr<PreviewPlayback> playback_;
     const PreviewSoundOptions soundOptions_;
+    FaceFinder findFaces_;
     std::unique_ptr<AudioOutput> ownOutput_;  // the default device, opened only for a soundtrack
     std::unique_ptr<PreviewSound> sound_;     // outlives the worker, which may wait on its clock
     WorkerThread worker_;

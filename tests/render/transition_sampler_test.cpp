@@ -114,5 +114,59 @@ TEST_F(TransitionSamplerTest, AStopEndsTheLoopAndWakesTheSleeper) {
     wakeable.sleepMs(1000000);
 }
 
+// A slide whose photo moves: the sample wipes from the photo as it moves through the stretch its transition
+// covers in the video (from span - transition on, at the video's speed) into the still next photo.
+TEST_F(TransitionSamplerTest, AMovingSlideMovesInTheSample) {
+    QImage detail(320, 240, QImage::Format_RGB32);
+    for (int y = 0; y < detail.height(); ++y)
+        for (int x = 0; x < detail.width(); ++x)
+            detail.setPixel(x, y, qRgb(x * 255 / 319, y * 255 / 239, ((x / 8 + y / 8) % 2) * 200));
+    const std::string photoFile = path("detail.png");
+    ASSERT_TRUE(detail.save(QString::fromStdString(photoFile)));
+
+    SampleSource source{true, photoFile, photo("blue.png", Qt::blue)};
+    source.currentLook = {{MotionKind::ZoomIn, {}, {}}, {PhotoFit::Fill, true}, 3, 6.0};
+    source.transitionSeconds = 2.0;
+    source.motionSeed = 7;
+    TransitionSampler sampler(source, 48, 36, presenter, sleeper);
+    sampler.setHoveredStyle(7);
+    ASSERT_EQ(sampler.runOnce(), 7);
+    ASSERT_EQ(presenter.shown.size(), 11u);
+    EXPECT_EQ(sleeper.total, 10 * 70);
+
+    MovingPhotoRequest request;
+    request.path = photoFile;
+    request.output = QSize(48, 36);
+    request.motion = source.currentLook.motion;
+    request.fit = source.currentLook.fit;
+    request.seed = 7;
+    request.slideIndex = 3;
+    request.totalSeconds = 6.0;
+    const MovingPhoto moving = MovingPhoto::load(request);
+    QImage expected;
+    for (std::size_t j = 0; j < presenter.shown.size(); ++j) {
+        moving.draw(4.0 + static_cast<double>(j) * 0.07, expected);
+        const QImage& frame = presenter.shown[j];
+        for (int y = 0; y < 36; ++y) {
+            for (int x = 0; x < 48; ++x) {
+                if (frame.pixelColor(x, y) == QColor(Qt::blue)) continue;  // copied from the next photo
+                ASSERT_EQ(frame.pixel(x, y), expected.pixel(x, y)) << j << " at " << x << "," << y;
+            }
+        }
+    }
+    // The wipe's right edge still shows the photo, which has moved between the first and fifth step.
+    EXPECT_NE(presenter.shown[0].copy(40, 0, 8, 36), presenter.shown[4].copy(40, 0, 8, 36));
+    EXPECT_EQ(presenter.shown.back().pixelColor(0, 0), QColor(Qt::blue));
+
+    // A look on a sample without a project changes nothing: black into white.
+    presenter.shown.clear();
+    SampleSource none;
+    none.currentLook = source.currentLook;
+    TransitionSampler plain(none, 40, 30, presenter, sleeper);
+    plain.setHoveredStyle(7);
+    plain.runOnce();
+    EXPECT_EQ(presenter.shown.back().pixelColor(0, 0), QColor(Qt::white));
+}
+
 }  // namespace
 }  // namespace kestrelle
