@@ -84,8 +84,10 @@ QRectF MotionEditorModel::clamped(const QRectF& rect) const {
 
 void MotionEditorModel::becomeCustom() {
     if (look_.motion.kind == MotionKind::Custom) return;
-    const QRectF start = startRect();
-    const QRectF end = endRect();
+    // Stored as a Custom motion draws them: a Letterbox view, rounded to whole pixels as fitPhoto
+    // places the photo, takes the output's exact aspect (a fraction of a pixel).
+    const QRectF start = clamped(startRect());
+    const QRectF end = clamped(endRect());
     look_.motion = PhotoMotion{MotionKind::Custom, start, end};
 }
 
