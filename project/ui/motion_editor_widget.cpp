@@ -138,10 +138,12 @@ void MotionCanvas::paintRectangle(QPainter& painter, MotionEnd end) {
     const QFontMetricsF metrics(font());
     const QString text = endName(end);
     const QSizeF tag(metrics.horizontalAdvance(text) + 8.0, metrics.height() + 2.0);
+    // Clear of the corner grips.
+    const double gap = MotionEditorModel::kGripRadius * 0.5 + 2.0;
     const QRectF label =
         end == MotionEnd::Start
-            ? QRectF(shown.topLeft() + QPointF(2.0, 2.0), tag)
-            : QRectF(shown.bottomRight() - QPointF(tag.width() + 2.0, tag.height() + 2.0), tag);
+            ? QRectF(shown.topLeft() + QPointF(gap, gap), tag)
+            : QRectF(shown.bottomRight() - QPointF(tag.width() + gap, tag.height() + gap), tag);
     painter.setPen(Qt::NoPen);
     painter.setBrush(colour);
     painter.drawRect(label);
