@@ -90,6 +90,32 @@ constexpr const char* kMusicTooLongText =
 constexpr const char* kNoBeatsText =
     "No beats were found in the music, so the slideshow was fitted to the length of the music only.";
 
+// The mark of a slide whose photo moves or fills the frame: a frame with an arrow leaving it, white on a
+// dark tile in the picture's lower right corner. Drawn as shapes, so it stays sharp at any pixel ratio.
+constexpr int kMotionMarkSize = 16;
+
+void paintMotionMark(QPainter& painter, const QRect& picture) {
+    const QRectF tile(picture.right() + 1 - kMotionMarkSize - 2, picture.bottom() + 1 - kMotionMarkSize - 2,
+                      kMotionMarkSize, kMotionMarkSize);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 0, 0, 170));
+    painter.drawRoundedRect(tile, 3.0, 3.0);
+    QPen pen(Qt::white, 1.4);
+    pen.setCapStyle(Qt::RoundCap);
+    pen.setJoinStyle(Qt::RoundJoin);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    const QPointF o = tile.topLeft();
+    // The view it starts from, and the way it goes.
+    painter.drawRect(QRectF(o + QPointF(3.0, 3.5), QSizeF(6.5, 5.0)));
+    painter.drawLine(o + QPointF(7.5, 7.5), o + QPointF(12.5, 12.5));
+    painter.drawPolyline(
+        QPolygonF({o + QPointF(9.0, 12.5), o + QPointF(12.5, 12.5), o + QPointF(12.5, 9.0)}));
+    painter.restore();
+}
+
 }  // namespace
 
 // ---- DurationEditor
@@ -155,8 +181,26 @@ StoryboardControl::StoryboardControl(QWidget* parent, std::function<SlideDefault
     chooserOpener_ = [](QWidget* owner, const SlideShowProject& project, int slide) {
         return chooseTransition(owner, sampleSourceFor(&project, slide));
     };
-    viewerOpener_ = [](QWidget* owner, const std::string& path) {
-        PhotoViewerDialog viewer(owner, path);
+    viewerOpener_ = [this](QWidget* owner, const std::string& path, int slide) {
+        SlideMotionEditing editing;
+        if (const Slide* cell = project_.slide(slide)) {
+            editing.look = cell->look;
+            // The motion lasts as long as the photo is on screen: from the transition into it to the end
+            // of its own (as the video draws it).
+            const Slide* before = slide > 0 ? project_.slide(slide - 1) : nullptr;
+            editing.totalSeconds =
+                (before ? before->transitionDuration : 0.0) + cell->slideDuration + cell->transitionDuration;
+        }
+        const VideoSize size = videoSize();
+        // A 4:3 frame when no profile tells the size.
+        editing.output = size.width > 0 && size.height > 0 ? QSize(size.width, size.height) : QSize(640, 480);
+        editing.seed = project_.motionSeed();
+        editing.slideIndex = slide;
+        editing.apply = [this, slide](const SlideLook& look) {
+            history_.record(QStringLiteral("Change Motion"), [&] { project_.setSlideLook(slide, look); });
+            viewport()->update();
+        };
+        PhotoViewerDialog viewer(owner, path, std::move(editing));
         viewer.exec();
     };
     menuRunner_ = [](QMenu& menu, const QPoint& at) { menu.exec(at); };
@@ -569,7 +613,7 @@ void StoryboardControl::activateSelectedSlide(bool viewPhoto) {
         viewport()->update();
     } else if (viewerOpener_) {
         const std::string path = cell->photoPath;
-        viewerOpener_(this, path);
+        viewerOpener_(this, path, cell->index);
     }
 }
 
@@ -1017,7 +1061,7 @@ void StoryboardControl::mouseDoubleClickEvent(QMouseEvent* event) {
     if (cell && cell->hasPhoto && storyboard::hitTest(*cell, point.x(), point.y()) == CellHit::Thumbnail &&
         viewerOpener_) {
         const std::string path = cell->photoPath;
-        viewerOpener_(this, path);
+        viewerOpener_(this, path, cell->index);
     }
     event->accept();
 }
@@ -1631,6 +1675,9 @@ void StoryboardControl::paintCell(QPainter& painter, const Slide& cell) {
         } else if (cell.thumbnailIndex < 0) {
             // Its thumbnail is still being made.
             painter.fillRect(picture, QColor::fromRgb(kPendingFill));
+        }
+        if (!cell.look.isStill()) {
+            paintMotionMark(painter, picture);
         }
         if (selected) {
             // Every selected slide is framed twice, so a selection of several reads at a glance.

@@ -84,8 +84,8 @@ public:
     // Opens the chooser for a slide: the chosen effect, or none.
     using ChooserOpener =
         std::function<std::optional<int>(QWidget* parent, const SlideShowProject& project, int slide)>;
-    // Shows a photo enlarged.
-    using ViewerOpener = std::function<void(QWidget* parent, const std::string& photoPath)>;
+    // Shows a photo slide's photo enlarged, with the editor of its motion and fit.
+    using ViewerOpener = std::function<void(QWidget* parent, const std::string& photoPath, int slide)>;
     // Shows the context menu at a global position and returns after it closed.
     using MenuRunner = std::function<void(QMenu& menu, const QPoint& globalPosition)>;
     // A file's waveform peaks when computed, else null (the file is then queued, and clipPeaksReady

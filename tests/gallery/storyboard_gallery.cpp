@@ -1,6 +1,7 @@
 // The storyboard, the transition chooser, the photo viewer and the program's small pictures.
 
 #include "project/transition_sample.h"
+#include "project/ui/motion_editor_widget.h"
 #include "project/ui/photo_viewer_dialog.h"
 #include "project/ui/storyboard_control.h"
 #include "render/ui/drag_pictures.h"
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QPainter>
+#include <QPushButton>
 #include <QTimer>
 
 #include <chrono>
@@ -83,6 +85,14 @@ KESTRELLE_GALLERY_ENTRY(
              storyboard->project().insertPhoto(photos[i], static_cast<int>(i), static_cast<int>(i * 3 % 13),
                                                3.0 + i, 1.5);
          }
+         // Two slides that move, marked in their pictures.
+         SlideLook gentle;
+         gentle.motion.kind = MotionKind::GentleRandom;
+         storyboard->project().setSlideLook(0, gentle);
+         SlideLook zoom;
+         zoom.motion.kind = MotionKind::ZoomIn;
+         zoom.fit.fit = PhotoFit::Fill;
+         storyboard->project().setSlideLook(2, zoom);
          storyboard->project().addClip(sampleWavePath("Morning Theme.wav", 11.0, 2.0));
          storyboard->project().addClip(sampleWavePath("A song with a rather long name.wav", 16.0, 3.0));
          storyboard->project().relayoutClips();
@@ -175,6 +185,56 @@ KESTRELLE_GALLERY_ENTRY({"photo_viewer",
                              return std::unique_ptr<QWidget>(std::move(viewer));
                          },
                          600});
+
+// The viewer opened for a slide: its motion editor with a custom pan and zoom over a 1600 x 1200 photo
+// filling a 16:9 frame (enlarged), the keyboard on the start rectangle.
+std::unique_ptr<PhotoViewerDialog> makeMotionViewer() {
+    const std::vector<std::string> photos = gallery::samplePhotoPaths();
+    SlideMotionEditing editing;
+    editing.look.motion = PhotoMotion{MotionKind::Custom, QRectF(80.0, 200.0, 1120.0, 630.0),
+                                      QRectF(760.0, 420.0, 720.0, 405.0)};
+    editing.look.fit = FitOptions{PhotoFit::Fill, true};
+    editing.output = QSize(1920, 1080);
+    editing.slideIndex = 2;
+    editing.totalSeconds = 5.0;
+    return std::make_unique<PhotoViewerDialog>(nullptr, photos.empty() ? std::string() : photos[0],
+                                               std::move(editing));
+}
+
+// Runs `then` on the viewer once its photo is in.
+void whenLoaded(PhotoViewerDialog* viewer, std::function<void(PhotoViewerDialog*)> then) {
+    if (viewer->loaded()) {
+        then(viewer);
+        return;
+    }
+    QTimer::singleShot(20, viewer, [viewer, then] { whenLoaded(viewer, then); });
+}
+
+KESTRELLE_GALLERY_ENTRY({"photo_viewer_motion", [] { return std::unique_ptr<QWidget>(makeMotionViewer()); },
+                         900,
+                         [](QWidget& window) {
+                             auto* viewer = static_cast<PhotoViewerDialog*>(&window);
+                             whenLoaded(viewer, [](PhotoViewerDialog* shown) {
+                                 shown->activateWindow();
+                                 shown->motionEditor()->canvas()->setFocus(Qt::TabFocusReason);
+                             });
+                         },
+                         true});
+
+// The same viewer playing the motion, a little past its middle.
+KESTRELLE_GALLERY_ENTRY({"photo_viewer_motion_playing",
+                         [] { return std::unique_ptr<QWidget>(makeMotionViewer()); }, 900,
+                         [](QWidget& window) {
+                             auto* viewer = static_cast<PhotoViewerDialog*>(&window);
+                             whenLoaded(viewer, [](PhotoViewerDialog* shown) {
+                                 MotionEditorWidget* editor = shown->motionEditor();
+                                 editor->togglePlay();
+                                 editor->playTimer()->stop();
+                                 for (int i = 0; i < 70; ++i) editor->advancePlay();
+                                 editor->playButton()->setFocus();
+                             });
+                         },
+                         true});
 
 // Every transition icon with its name, the drag pictures and the audio picture.
 class PictureSheet final : public QWidget {

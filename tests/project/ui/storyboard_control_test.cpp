@@ -61,7 +61,7 @@ protected:
             chooserSlides.push_back(slide);
             return chooserAnswer;
         });
-        board->setViewerOpener([this](QWidget*, const std::string& path) { viewed.push_back(path); });
+        board->setViewerOpener([this](QWidget*, const std::string& path, int) { viewed.push_back(path); });
         board->setMenuRunner([this](QMenu& menu, const QPoint&) {
             ++menusShown;
             lastMenu = menuState(menu);

@@ -41,7 +41,7 @@ protected:
         board = std::make_unique<StoryboardControl>();
         board->project().setDefaultsProvider([] { return SlideDefaults{3.0, 1.0, 4}; });
         board->setChooserOpener([this](QWidget*, const SlideShowProject&, int) { return chooserAnswer; });
-        board->setViewerOpener([](QWidget*, const std::string&) {});
+        board->setViewerOpener([](QWidget*, const std::string&, int) {});
         board->setMenuRunner([this](QMenu& menu, const QPoint&) {
             for (QAction* action : menu.actions()) {
                 if (action->text() == menuChoice && action->isEnabled()) {
