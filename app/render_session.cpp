@@ -20,6 +20,7 @@
 #include "project/slideshow_project.h"
 #include "project/soundtrack_plan.h"
 #include "project/timeline.h"
+#include "render/face_detector.h"
 #include "render/photo_loader.h"
 
 #include <sys/stat.h>
@@ -364,6 +365,8 @@ int renderPlan(const RenderPlan& plan, SettingsStore& store, std::ostream& err, 
         if (plan.missingPhotos.count(path)) return;  // counted before the start
         err << "kestrelle-render: warning: cannot decode " << path << "; it renders black" << std::endl;
     };
+    // Moving and filling photos keep every face they show in the frame.
+    callbacks.findFaces = findFaces;
     callbacks.clipNotRead = [&err](const std::string& path) {
         err << "kestrelle-render: warning: cannot read audio file " << path
             << "; its part of the video is silent" << std::endl;

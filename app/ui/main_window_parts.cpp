@@ -10,6 +10,7 @@
 #include "output/ui/generation_dialog.h"
 #include "preview/ui/preview_player.h"
 #include "project/slideshow_project.h"
+#include "render/face_detector.h"
 #include "render/ui/transition_chooser.h"
 #include "render/ui/transition_icons.h"
 
@@ -41,6 +42,8 @@ void runGenerationDialog(ProgramServices& services, QWidget* owner, SettingsStor
 
 void runPreviewDialog(QWidget* owner, SettingsStore& store, SlideShowProject& project) {
     PreviewPlayer preview(project, store.currentProfile(), owner);
+    // Moving photos keep their faces in the frame, as in the video.
+    preview.setFaceFinder(findFaces);
     preview.exec();
 }
 

@@ -2,6 +2,7 @@
 
 #include "base/message_box.h"
 #include "output/ui/job_completion.h"
+#include "render/face_detector.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -52,6 +53,8 @@ GenerationDialog::GenerationDialog(const SlideShowProject& project, std::optiona
         if (std::find(blackPhotos_.begin(), blackPhotos_.end(), path) == blackPhotos_.end())
             blackPhotos_.push_back(path);
     };
+    // Moving and filling photos keep every face they show in the frame.
+    callbacks.findFaces = findFaces;
     callbacks.clipNotRead = [this](const std::string& path) {
         std::lock_guard<std::mutex> guard(unreadFilesLock_);
         if (std::find(silentClips_.begin(), silentClips_.end(), path) == silentClips_.end())
