@@ -27,6 +27,7 @@
 #include <memory>
 #include <set>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace kestrelle {
@@ -40,6 +41,48 @@ constexpr const char* kMp4InitFailedText =
     "The MP4 file could not be started. Please check the H.264 settings.";
 constexpr const char* kMp4EncodeFailedText = "Failed to encode MP4 video. Please check the H.264 settings.";
 constexpr int kAudioValuesPerFrame = 8;
+
+// A moving photo's still frames drawn one ahead on a thread of their own, so that drawing a frame
+// overlaps encoding the one before it.
+class FramesAhead {
+public:
+    FramesAhead(const MovingPhoto& photo, double framesPerSecond, int firstFrame)
+        : photo_(photo), fps_(framesPerSecond), first_(firstFrame) {}
+
+    // Frame `index` of the still (shown at (firstFrame + index) / fps); starts drawing the one after it
+    // when `more` says there is one. The picture stays valid until the next call.
+    const QImage& frame(int index, bool more) {
+        QImage& wanted = buffers_[index % 2];
+        if (pending_.valid() && pendingIndex_ == index) {
+            pending_.get();
+        } else {
+            if (pending_.valid()) pending_.get();
+            photo_.draw(seconds(index), wanted);
+        }
+        if (more) {
+            QImage& following = buffers_[(index + 1) % 2];
+            try {
+                pending_ = std::async(std::launch::async, [this, &following, index] {
+                    photo_.draw(seconds(index + 1), following);
+                });
+                pendingIndex_ = index + 1;
+            } catch (const std::system_error&) {
+                // No thread to be had: the next frame is drawn when it is asked for.
+            }
+        }
+        return wanted;
+    }
+
+private:
+    double seconds(int index) const { return (first_ + index) / fps_; }
+
+    const MovingPhoto& photo_;
+    const double fps_;
+    const int first_;
+    QImage buffers_[2];
+    std::future<void> pending_;  // declared last: waited for before the buffers go
+    int pendingIndex_ = -1;
+};
 
 // The picture's rows bottom-up in `rows` (reused from frame to frame); returns its bytes.
 const std::uint8_t* turnedOver(const QImage& picture, std::vector<std::uint8_t>& rows) {
@@ -511,7 +554,6 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget, SoundtrackF
     pictures.prefetch(0, slideCount);
     // Frames of the slide's span shown so far: its incoming transition's, then its own.
     int spanFrames = 0;
-    QImage movingFrame;
     std::vector<std::uint8_t> movingRows;  // a moving frame's rows bottom-up, as the writer takes them
     for (int i = 0; i < slideCount; ++i) {
         if (cancelRequested()) return;
@@ -525,6 +567,8 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget, SoundtrackF
         const QImage still =
             stillFrames > 0 && !current.moves() ? current.still.mirrored(false, true) : QImage();
         writer.announceStill(current.moves() ? 0 : stillFrames);
+        std::optional<FramesAhead> ahead;
+        if (current.moves()) ahead.emplace(*current.moving, fps, spanFrames);
         for (int frame = 0; frame < stillFrames; ++frame) {
             if (waitWhilePausedOrCancelled() == Step::Stop) return;
             advanceProgress(++frameCounter);
@@ -534,10 +578,7 @@ void GenerationJob::writeSlides(ContainerWriter& writer, int budget, SoundtrackF
             }
             const std::int16_t* audio = frameAudio();
             const std::uint8_t* pixels = still.constBits();
-            if (current.moves()) {
-                current.moving->draw((spanFrames + frame) / fps, movingFrame);
-                pixels = turnedOver(movingFrame, movingRows);
-            }
+            if (ahead) pixels = turnedOver(ahead->frame(frame, frame + 1 < stillFrames), movingRows);
             if (!writer.writeFrame(pixels, audio, audioValues)) {
                 showMessage(encodeFailedText(), MessageFlags::kWarningOk);
                 return;

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <future>
+#include <system_error>
 
 namespace kestrelle {
 
@@ -49,8 +51,22 @@ bool MovingTransitionWriter::writeFrame(const std::uint8_t* labels, int width, i
                                         const std::uint8_t* audio, int sampleCount) {
     const double offset = frame_ / fps_;
     ++frame_;
-    const QImage& current = current_.frameAt(currentStart_ + offset, currentScratch_);
+    // With both photos moving, the current one is drawn on a second thread beside the next one.
+    std::future<void> currentDrawn;
+    if (current_.moves() && next_.moves()) {
+        try {
+            currentDrawn = std::async(std::launch::async, [this, offset] {
+                current_.moving->draw(currentStart_ + offset, currentScratch_);
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: drawn below, one after the other.
+        }
+    }
+    const bool drawnAside = currentDrawn.valid();
     const QImage& next = next_.frameAt(offset, nextScratch_);
+    if (drawnAside) currentDrawn.get();
+    const QImage& current =
+        drawnAside ? currentScratch_ : current_.frameAt(currentStart_ + offset, currentScratch_);
     const bool sized = current.width() == width && current.height() == height && next.width() == width &&
                        next.height() == height && current.depth() == 32 && next.depth() == 32;
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
@@ -125,8 +141,22 @@ void MovingTransitionPresenter::present(const QImage& labels, int x, int y) {
     const double offset = frame_ * secondsPerStep_;
     ++frame_;
     if (labels.isNull()) return;
-    const QImage& current = current_.frameAt(currentStart_ + offset, currentScratch_);
+    // With both photos moving, the current one is drawn on a second thread beside the next one.
+    std::future<void> currentDrawn;
+    if (current_.moves() && next_.moves()) {
+        try {
+            currentDrawn = std::async(std::launch::async, [this, offset] {
+                current_.moving->draw(currentStart_ + offset, currentScratch_);
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: drawn below, one after the other.
+        }
+    }
     const QImage& next = next_.frameAt(offset, nextScratch_);
+    if (currentDrawn.valid()) currentDrawn.get();
+    const QImage& current = currentDrawn.valid() || !current_.moves()
+                                ? (current_.moves() ? currentScratch_ : current_.still)
+                                : current_.frameAt(currentStart_ + offset, currentScratch_);
     frameFromLabels(labels, current, next, shown_);
     target_.present(shown_, x, y);
 }
