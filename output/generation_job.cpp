@@ -7,6 +7,7 @@
 #include "media/soundtrack_mix.h"
 #include "output/soundtrack_prefetch.h"
 #include "project/show_frames.h"
+#include "project/slide_pictures.h"
 #include "project/slideshow_project.h"
 #include "project/soundtrack_plan.h"
 #include "project/timeline.h"
@@ -421,44 +422,17 @@ GenerationJob::Step GenerationJob::waitWhilePausedOrCancelled() {
     return cancelRequested_ ? Step::Stop : Step::Continue;
 }
 
-double GenerationJob::slideSpanSeconds(int slideIndex) const {
-    const Slide* slide = project_.slide(slideIndex);
-    if (!slide) return 0.0;
-    const Slide* before = slideIndex > 0 ? project_.slide(slideIndex - 1) : nullptr;
-    return (before ? before->transitionDuration : 0.0) + slide->slideDuration + slide->transitionDuration;
-}
-
 // The slide's picture, or black after the last slide, top row first as on screen: the effects place
-// their rectangles in screen coordinates. Frames are turned bottom-up when written. A slide with a
-// motion or another fit than the still letterbox gets its photo decoded for drawing at any time.
+// their rectangles in screen coordinates. Frames are turned bottom-up when written.
 SlidePicture GenerationJob::loadPicture(int slideIndex) const {
-    SlidePicture result;
-    QImage& picture = result.still;
+    bool decoded = false;
+    SlidePicture result = slidePicture(project_, slideIndex, QSize(setup_->width, setup_->height),
+                                       callbacks_.findFaces, &decoded);
     const Slide* slide = project_.slide(slideIndex);
     const bool isPhoto = slide && slide->hasPhoto && slideIndex < project_.photoSlideCount();
-    bool decoded = false;
-    if (isPhoto && !slide->look.isStill()) {
-        MovingPhotoRequest request;
-        request.path = slide->photoPath;
-        request.output = QSize(setup_->width, setup_->height);
-        request.motion = slide->look.motion;
-        request.fit = slide->look.fit;
-        request.seed = project_.motionSeed();
-        request.slideIndex = slideIndex;
-        request.totalSeconds = slideSpanSeconds(slideIndex);
-        request.findFaces = callbacks_.findFaces;
-        auto moving = std::make_shared<MovingPhoto>(MovingPhoto::load(request, &decoded));
-        if (!decoded && callbacks_.photoNotDecoded) callbacks_.photoNotDecoded(slide->photoPath);
-        if (moving->moves() && labelsFit(setup_->width, setup_->height)) {
-            result.moving = std::move(moving);
-            return result;
-        }
-        moving->draw(0.0, picture);
-    } else if (isPhoto) {
-        PhotoLoader::load(picture, setup_->width, setup_->height, slide->photoPath, kBlackBackground,
-                          &decoded);
-        if (!decoded && callbacks_.photoNotDecoded) callbacks_.photoNotDecoded(slide->photoPath);
-    }
+    if (isPhoto && !decoded && callbacks_.photoNotDecoded) callbacks_.photoNotDecoded(slide->photoPath);
+    if (result.moves()) return result;
+    QImage& picture = result.still;
     if (picture.isNull() || picture.width() != setup_->width || picture.height() != setup_->height) {
         picture = QImage(setup_->width, setup_->height, QImage::Format_RGB32);
         picture.fill(0xFF000000u);

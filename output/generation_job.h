@@ -130,9 +130,6 @@ private:
     void setCompleted(bool value);
     void advanceProgress(int position);
     SlidePicture loadPicture(int slideIndex) const;
-    // How long slide i's photo is on screen, in seconds: from the start of the transition into it to the
-    // end of the transition out of it (its motion runs over all of it).
-    double slideSpanSeconds(int slideIndex) const;
 
     const SlideShowProject& project_;
     const std::optional<GenerationSetup> setup_;

@@ -2,6 +2,7 @@
 
 #include "base/run_log.h"
 #include "project/show_frames.h"
+#include "project/slide_pictures.h"
 #include "project/slideshow_project.h"
 #include "project/timeline.h"
 #include "render/builtin_pictures.h"
@@ -93,37 +94,14 @@ bool PreviewPlayback::stopRequested() const {
 }
 
 double PreviewPlayback::slideSpanSeconds(int slideIndex) const {
-    const Slide* slide = project_.slide(slideIndex);
-    if (!slide) return 0.0;
-    const Slide* before = slideIndex > 0 ? project_.slide(slideIndex - 1) : nullptr;
-    return (before ? before->transitionDuration : 0.0) + slide->slideDuration + slide->transitionDuration;
+    return kestrelle::slideSpanSeconds(project_, slideIndex);
 }
 
 SlidePicture PreviewPlayback::loadPicture(int slideIndex) const {
-    SlidePicture result;
+    // The picture the generation job makes, at the preview's size.
+    SlidePicture result = slidePicture(project_, slideIndex, QSize(width_, height_), findFaces_);
+    if (result.moves()) return result;
     QImage& picture = result.still;
-    const Slide* slide = project_.slide(slideIndex);
-    const bool isPhoto = slide && slide->hasPhoto && slideIndex < project_.photoSlideCount();
-    if (isPhoto && !slide->look.isStill()) {
-        // The request the generation job makes, at the preview's size.
-        MovingPhotoRequest request;
-        request.path = slide->photoPath;
-        request.output = QSize(width_, height_);
-        request.motion = slide->look.motion;
-        request.fit = slide->look.fit;
-        request.seed = project_.motionSeed();
-        request.slideIndex = slideIndex;
-        request.totalSeconds = slideSpanSeconds(slideIndex);
-        request.findFaces = findFaces_;
-        auto moving = std::make_shared<MovingPhoto>(MovingPhoto::load(request));
-        if (moving->moves() && labelsFit(width_, height_)) {
-            result.moving = std::move(moving);
-            return result;
-        }
-        moving->draw(0.0, picture);
-    } else if (isPhoto) {
-        PhotoLoader::load(picture, width_, height_, slide->photoPath, kBlackBackground);
-    }
     if (picture.isNull() || picture.width() != width_ || picture.height() != height_) {
         // Black in the preview's size (the built-in picture, cut or padded with black).
         picture = endingBlack().copy(0, 0, width_, height_);

@@ -1,5 +1,6 @@
 #include "project/transition_sample.h"
 
+#include "project/slide_pictures.h"
 #include "project/slideshow_project.h"
 #include "render/face_detector.h"
 
@@ -13,12 +14,10 @@ SampleLook lookOf(const SlideShowProject& project, int i) {
     SampleLook look;
     const Slide* slide = project.slide(i);
     if (!slide || !slide->hasPhoto) return look;
-    const Slide* before = i > 0 ? project.slide(i - 1) : nullptr;
     look.motion = slide->look.motion;
     look.fit = slide->look.fit;
     look.slideIndex = i;
-    look.spanSeconds =
-        (before ? before->transitionDuration : 0.0) + slide->slideDuration + slide->transitionDuration;
+    look.spanSeconds = slideSpanSeconds(project, i);
     return look;
 }
 

@@ -49,8 +49,8 @@ MovingTransitionWriter::MovingTransitionWriter(FrameWriter& target, const SlideP
 
 bool MovingTransitionWriter::writeFrame(const std::uint8_t* labels, int width, int height,
                                         const std::uint8_t* audio, int sampleCount) {
-    const double offset = frame_ / fps_;
-    ++frame_;
+    const double offset = framesWritten_ / fps_;
+    ++framesWritten_;
     // With both photos moving, the current one is drawn on a second thread beside the next one.
     std::future<void> currentDrawn;
     if (current_.moves() && next_.moves()) {
@@ -67,29 +67,10 @@ bool MovingTransitionWriter::writeFrame(const std::uint8_t* labels, int width, i
     if (drawnAside) currentDrawn.get();
     const QImage& current =
         drawnAside ? currentScratch_ : current_.frameAt(currentStart_ + offset, currentScratch_);
-    const bool sized = current.width() == width && current.height() == height && next.width() == width &&
-                       next.height() == height && current.depth() == 32 && next.depth() == 32;
-    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    frame_pixels_.resize(count * 4u);
-    auto* out = reinterpret_cast<std::uint32_t*>(frame_pixels_.data());
-    const auto* label = reinterpret_cast<const std::uint32_t*>(labels);
-    if (!sized) {
-        std::memset(out, 0, count * 4u);
-    } else {
-        const std::uint8_t* currentBits = current.constBits();
-        const std::uint8_t* nextBits = next.constBits();
-        const qsizetype currentStride = current.bytesPerLine();
-        const qsizetype nextStride = next.bytesPerLine();
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::uint32_t value = label[i];
-            const std::uint32_t x = value & kXMask;
-            const std::uint32_t y = (value & ~kNextFlag) >> kXBits;
-            const std::uint8_t* row =
-                (value & kNextFlag) ? nextBits + y * nextStride : currentBits + y * currentStride;
-            out[i] = reinterpret_cast<const std::uint32_t*>(row)[x];
-        }
-    }
-    return target_.writeFrame(frame_pixels_.data(), width, height, audio, sampleCount);
+    // The labels are read where they lie; the frame is packed (RGB32 rows need no padding).
+    const QImage labelGrid(labels, width, height, static_cast<qsizetype>(width) * 4, QImage::Format_RGB32);
+    frameFromLabels(labelGrid, current, next, frame_);
+    return target_.writeFrame(frame_.constBits(), width, height, audio, sampleCount);
 }
 
 bool frameFromLabels(const QImage& labels, const QImage& current, const QImage& next, QImage& out) {

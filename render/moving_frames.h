@@ -46,7 +46,7 @@ public:
                     int sampleCount) override;
 
     // Frames handed on so far.
-    int framesWritten() const { return frame_; }
+    int framesWritten() const { return framesWritten_; }
 
 private:
     FrameWriter& target_;
@@ -54,10 +54,10 @@ private:
     const SlidePicture& next_;
     const double currentStart_;
     const double fps_;
-    int frame_ = 0;
+    int framesWritten_ = 0;
     QImage currentScratch_;
     QImage nextScratch_;
-    std::vector<std::uint8_t> frame_pixels_;
+    QImage frame_;  // the frame handed on
 };
 
 // Fills `out` (made labels-sized RGB32) with the frame a label picture maps out: every pixel taken from

@@ -2,6 +2,7 @@
 
 #include "base/data_folder.h"
 #include "base/message_box.h"
+#include "project/slide_pictures.h"
 #include "project/soundtrack_plan.h"
 #include "project/timeline.h"
 #include "project/transition_sample.h"
@@ -187,9 +188,7 @@ StoryboardControl::StoryboardControl(QWidget* parent, std::function<SlideDefault
             editing.look = cell->look;
             // The motion lasts as long as the photo is on screen: from the transition into it to the end
             // of its own (as the video draws it).
-            const Slide* before = slide > 0 ? project_.slide(slide - 1) : nullptr;
-            editing.totalSeconds =
-                (before ? before->transitionDuration : 0.0) + cell->slideDuration + cell->transitionDuration;
+            editing.totalSeconds = slideSpanSeconds(project_, slide);
         }
         const VideoSize size = videoSize();
         // A 4:3 frame when no profile tells the size.
