@@ -430,6 +430,20 @@ std::string clipToolTip(const SoundtrackClip& clip) {
     return clipName(clip).toStdString() + "\n" + clockText(clip.durationSeconds);
 }
 
+std::string lookWords(const SlideLook& look) {
+    static constexpr const char* kMotionWords[] = {"none",     "zoom in",       "zoom out",
+                                                   "pan left", "pan right",     "pan up",
+                                                   "pan down", "custom motion", "gentle random"};
+    std::string words;
+    const auto kind = static_cast<std::size_t>(look.motion.kind);
+    if (look.motion.kind != MotionKind::None && kind < std::size(kMotionWords))
+        words += std::string(", motion: ") + kMotionWords[kind];
+    if (look.fit.fit == PhotoFit::Fill) words += ", fills the frame";
+    if (look.fit.fit == PhotoFit::BlurredBackground) words += ", on a blurred background";
+    if (look.fit.enlargeSmall) words += ", enlarged when small";
+    return words;
+}
+
 std::string selectionDescription(const SlideShowProject& project) {
     if (const SoundtrackClip* clip = project.clip(project.selectedClip())) {
         return "Clip " + std::to_string(project.selectedClip() + 1) + " of " +
@@ -443,6 +457,7 @@ std::string selectionDescription(const SlideShowProject& project) {
     std::string text = "Slide " + std::to_string(cell->index + 1) + " of " +
                        std::to_string(project.photoSlideCount()) + ", " + durationText(cell->slideDuration) +
                        " s, transition: " + transitionEffectWords(cell->transitionEffect);
+    text += lookWords(cell->look);
     if (cell->photoMissing) {
         text += ", photo missing";
     }

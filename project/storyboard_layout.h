@@ -171,10 +171,13 @@ QString slideToolTip(const Slide& slide, const PhotoFileFacts& facts);
 std::vector<QPoint> waveformPoints(const WaveFile& wave, int cellWidth, int left, int top, int right,
                                    int bottom, int clipLeft, int clipRight);
 
+// How a slide's photo moves and fills the frame, in words for its description: "" for the still,
+// letterboxed photo, else ", motion: zoom in, fills the frame" and the like.
+std::string lookWords(const SlideLook& look);
 // The description the storyboard gives assistive technology for its selected cell, for example
 // "Slide 3 of 8, 3.0 s, transition: wipe from left", or for its selected clip, for example
-// "Clip 2 of 3, song.mp3, 3:25"; "No slide selected" without a selection. With several slides selected it
-// adds how many ("..., 3 slides selected").
+// "Clip 2 of 3, song.mp3, 3:25"; "No slide selected" without a selection. A slide that moves or fills the
+// frame says so (lookWords). With several slides selected it adds how many ("..., 3 slides selected").
 std::string selectionDescription(const SlideShowProject& project);
 // The effect's name in words ("random" for 0, "slide in from left" for 1, ...); "none" outside 0..12.
 std::string transitionEffectWords(int effect);

@@ -138,6 +138,15 @@ TEST_F(StoryboardProjectTest, DescriptionNamesTheSelectedSlide) {
     // The model keeps numbers within 0..12; the words do not rely on it.
     EXPECT_EQ(storyboard::transitionEffectWords(40), "none");
     EXPECT_EQ(storyboard::transitionEffectWords(-1), "none");
+    // A slide that moves or fills the frame says so.
+    project.setSlideLook(1, {{MotionKind::GentleRandom, {}, {}}, {PhotoFit::BlurredBackground, true}});
+    EXPECT_EQ(
+        storyboard::selectionDescription(project),
+        "Slide 2 of 3, 3.0 s, transition: wipe from left, motion: gentle random, on a blurred background, "
+        "enlarged when small");
+    EXPECT_EQ(storyboard::lookWords({{MotionKind::None, {}, {}}, {PhotoFit::Fill, false}}),
+              ", fills the frame");
+    EXPECT_EQ(storyboard::lookWords({{static_cast<MotionKind>(99), {}, {}}, {}}), "");
     project.setSelectedSlide(-1);
     EXPECT_EQ(storyboard::selectionDescription(project), "No slide selected");
 }
