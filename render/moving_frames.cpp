@@ -38,39 +38,41 @@ QImage labelPicture(int width, int height, bool next) {
     return labels;
 }
 
-MovingTransitionWriter::MovingTransitionWriter(FrameWriter& target, const SlidePicture& current,
-                                               const SlidePicture& next, double currentStartSeconds,
-                                               double framesPerSecond)
-    : target_(target),
-      current_(current),
-      next_(next),
-      currentStart_(currentStartSeconds),
-      fps_(framesPerSecond > 0.0 ? framesPerSecond : 1.0) {}
-
-bool MovingTransitionWriter::writeFrame(const std::uint8_t* labels, int width, int height,
-                                        const std::uint8_t* audio, int sampleCount) {
-    const double offset = framesWritten_ / fps_;
-    ++framesWritten_;
-    // With both photos moving, the current one is drawn on a second thread beside the next one.
+const QImage& MovingPair::frameAt(const QImage& labels, double offsetSeconds) {
     std::future<void> currentDrawn;
     if (current_.moves() && next_.moves()) {
         try {
-            currentDrawn = std::async(std::launch::async, [this, offset] {
-                current_.moving->draw(currentStart_ + offset, currentScratch_);
+            currentDrawn = std::async(std::launch::async, [this, offsetSeconds] {
+                current_.moving->draw(currentStart_ + offsetSeconds, currentScratch_);
             });
         } catch (const std::system_error&) {
             // No thread to be had: drawn below, one after the other.
         }
     }
     const bool drawnAside = currentDrawn.valid();
-    const QImage& next = next_.frameAt(offset, nextScratch_);
+    const QImage& next = next_.frameAt(offsetSeconds, nextScratch_);
     if (drawnAside) currentDrawn.get();
     const QImage& current =
-        drawnAside ? currentScratch_ : current_.frameAt(currentStart_ + offset, currentScratch_);
+        drawnAside ? currentScratch_ : current_.frameAt(currentStart_ + offsetSeconds, currentScratch_);
+    frameFromLabels(labels, current, next, frame_);
+    return frame_;
+}
+
+MovingTransitionWriter::MovingTransitionWriter(FrameWriter& target, const SlidePicture& current,
+                                               const SlidePicture& next, double currentStartSeconds,
+                                               double framesPerSecond)
+    : target_(target),
+      pair_(current, next, currentStartSeconds),
+      fps_(framesPerSecond > 0.0 ? framesPerSecond : 1.0) {}
+
+bool MovingTransitionWriter::writeFrame(const std::uint8_t* labels, int width, int height,
+                                        const std::uint8_t* audio, int sampleCount) {
+    const double offset = framesWritten_ / fps_;
+    ++framesWritten_;
     // The labels are read where they lie; the frame is packed (RGB32 rows need no padding).
     const QImage labelGrid(labels, width, height, static_cast<qsizetype>(width) * 4, QImage::Format_RGB32);
-    frameFromLabels(labelGrid, current, next, frame_);
-    return target_.writeFrame(frame_.constBits(), width, height, audio, sampleCount);
+    const QImage& frame = pair_.frameAt(labelGrid, offset);
+    return target_.writeFrame(frame.constBits(), width, height, audio, sampleCount);
 }
 
 bool frameFromLabels(const QImage& labels, const QImage& current, const QImage& next, QImage& out) {
@@ -113,33 +115,14 @@ MovingTransitionPresenter::MovingTransitionPresenter(FramePresenter& target, con
                                                      const SlidePicture& next, double currentStartSeconds,
                                                      double secondsPerStep)
     : target_(target),
-      current_(current),
-      next_(next),
-      currentStart_(std::isfinite(currentStartSeconds) ? currentStartSeconds : 0.0),
+      pair_(current, next, std::isfinite(currentStartSeconds) ? currentStartSeconds : 0.0),
       secondsPerStep_(std::isfinite(secondsPerStep) && secondsPerStep > 0.0 ? secondsPerStep : 0.0) {}
 
 void MovingTransitionPresenter::present(const QImage& labels, int x, int y) {
     const double offset = frame_ * secondsPerStep_;
     ++frame_;
     if (labels.isNull()) return;
-    // With both photos moving, the current one is drawn on a second thread beside the next one.
-    std::future<void> currentDrawn;
-    if (current_.moves() && next_.moves()) {
-        try {
-            currentDrawn = std::async(std::launch::async, [this, offset] {
-                current_.moving->draw(currentStart_ + offset, currentScratch_);
-            });
-        } catch (const std::system_error&) {
-            // No thread to be had: drawn below, one after the other.
-        }
-    }
-    const QImage& next = next_.frameAt(offset, nextScratch_);
-    if (currentDrawn.valid()) currentDrawn.get();
-    const QImage& current = currentDrawn.valid() || !current_.moves()
-                                ? (current_.moves() ? currentScratch_ : current_.still)
-                                : current_.frameAt(currentStart_ + offset, currentScratch_);
-    frameFromLabels(labels, current, next, shown_);
-    target_.present(shown_, x, y);
+    target_.present(pair_.frameAt(labels, offset), x, y);
 }
 
 }  // namespace kestrelle

@@ -37,6 +37,27 @@ QImage labelPicture(int width, int height, bool next);
 
 // Hands an effect's label frames on to `target` as real frames: frame j of the run shows `current` at
 // currentStart + j / fps and `next` at j / fps, each pixel taken from where its label points.
+// Two slide pictures drawn at one moment of a transition and mapped through its labels: what the writer
+// and the presenter below share. With both photos moving, the current one is drawn on a second thread
+// beside the next one.
+class MovingPair {
+public:
+    MovingPair(const SlidePicture& current, const SlidePicture& next, double currentStartSeconds)
+        : current_(current), next_(next), currentStart_(currentStartSeconds) {}
+
+    // The frame `labels` maps out with `current` at currentStart + offset and `next` at offset seconds
+    // (frameFromLabels); valid until the next call.
+    const QImage& frameAt(const QImage& labels, double offsetSeconds);
+
+private:
+    const SlidePicture& current_;
+    const SlidePicture& next_;
+    const double currentStart_;
+    QImage currentScratch_;
+    QImage nextScratch_;
+    QImage frame_;
+};
+
 class MovingTransitionWriter final : public FrameWriter {
 public:
     MovingTransitionWriter(FrameWriter& target, const SlidePicture& current, const SlidePicture& next,
@@ -50,14 +71,9 @@ public:
 
 private:
     FrameWriter& target_;
-    const SlidePicture& current_;
-    const SlidePicture& next_;
-    const double currentStart_;
+    MovingPair pair_;
     const double fps_;
     int framesWritten_ = 0;
-    QImage currentScratch_;
-    QImage nextScratch_;
-    QImage frame_;  // the frame handed on
 };
 
 // Fills `out` (made labels-sized RGB32) with the frame a label picture maps out: every pixel taken from
@@ -81,14 +97,9 @@ public:
 
 private:
     FramePresenter& target_;
-    const SlidePicture& current_;
-    const SlidePicture& next_;
-    const double currentStart_;
+    MovingPair pair_;
     const double secondsPerStep_;
     int frame_ = 0;
-    QImage currentScratch_;
-    QImage nextScratch_;
-    QImage shown_;
 };
 
 }  // namespace kestrelle
