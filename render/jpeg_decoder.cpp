@@ -1,5 +1,6 @@
 #include "render/jpeg_decoder.h"
 
+#include "render/jpeg_parallel.h"
 #include "render/jpeg_strips.h"
 
 #include <QColorSpace>
@@ -234,16 +235,9 @@ bool isCmyk(int colourspace) {
 // Below this many decoded pixels a second thread costs more than it saves (thumbnails, previews).
 constexpr std::int64_t kMinPixelsForStrips = std::int64_t{1} << 20;
 
-// Decodes one strip (render/jpeg_strips.h) into its rows of `picture`, at the whole picture's scale.
-struct PictureRows {
-    std::uint8_t* bits;
-    int width;
-    int height;
-    qsizetype bytesPerLine;
-};
-
-// Decodes `strip` into `picture` from row `firstRow` on (its own place in the whole picture when none).
-bool decodeStrip(const PictureRows& picture, const JpegStrip& strip, const tjscalingfactor& scale,
+// Decodes one strip (render/jpeg_strips.h) into its rows of `picture`, at the whole picture's scale:
+// from row `atRow` on, or from its own place in the whole picture when none is given.
+bool decodeStrip(const PixelRows& picture, const JpegStrip& strip, const tjscalingfactor& scale,
                  int pixelFormat, std::optional<int> atRow = std::nullopt) {
     TurboJpegHandle handle(tjInitDecompress());
     if (!handle) return false;
@@ -273,12 +267,11 @@ bool decodeStrip(const PictureRows& picture, const JpegStrip& strip, const tjsca
 // an unspecified state) when the file cannot be split or a strip fails: the caller decodes it whole.
 bool decodeInStrips(QImage& picture, const std::uint8_t* bytes, std::size_t size,
                     const tjscalingfactor& scale, int pixelFormat) {
-    if (std::thread::hardware_concurrency() < 2) return false;
     const JpegSplit split = splitJpegAtRestarts(bytes, size, 2);
     if (split.strips.size() != 2 || split.seams.size() != 1) return false;
     // Strips start at whole MCU rows (multiples of 8), so each lands on whole rows at every scale.
     if (split.strips[1].firstRow % 8 != 0) return false;
-    const PictureRows rows{picture.bits(), picture.width(), picture.height(), picture.bytesPerLine()};
+    const PixelRows rows{picture.bits(), picture.width(), picture.height(), picture.bytesPerLine()};
     bool secondDecoded = false;
     std::thread second;
     try {
@@ -307,6 +300,16 @@ bool decodeInStrips(QImage& picture, const std::uint8_t* bytes, std::size_t size
                     static_cast<std::size_t>(picture.width()) * 4u);
     }
     return true;
+}
+
+// A large sequential JPEG decoded on two cores: split at its restart markers where it has them, else
+// by decoding its Huffman codes from the middle as well as from the start (render/jpeg_parallel.h).
+bool decodeOnTwoCores(QImage& picture, const std::uint8_t* bytes, std::size_t size,
+                      const tjscalingfactor& scale, int pixelFormat) {
+    if (std::thread::hardware_concurrency() < 2) return false;
+    if (decodeInStrips(picture, bytes, size, scale, pixelFormat)) return true;
+    const PixelRows rows{picture.bits(), picture.width(), picture.height(), picture.bytesPerLine()};
+    return decodeJpegOnTwoThreads(bytes, size, scale.num, scale.denom, pixelFormat == TJPF_BGRX, rows);
 }
 
 // What both decoders share: `facts` are those of the JPEG in `bytes`; `orientation` and `colourSpace`
@@ -356,7 +359,7 @@ bool decodeScaled(QImage& picture, const std::uint8_t* bytes, std::size_t size, 
     const int flags = TJFLAG_LIMITSCANS;
     const bool inStrips = !cmyk && !facts.multiScan &&
                           scaledPixels(width, height, scale) >= kMinPixelsForStrips &&
-                          decodeInStrips(image, bytes, size, scale, pixelFormat);
+                          decodeOnTwoCores(image, bytes, size, scale, pixelFormat);
     if (!inStrips &&
         tjDecompress2(handle.get(), bytes, static_cast<unsigned long>(size), image.bits(), scaledWidth,
                       static_cast<int>(image.bytesPerLine()), scaledHeight, pixelFormat, flags) != 0 &&

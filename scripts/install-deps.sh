@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-image-formats-plugins qt6-multimedia-dev qt6-svg-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav gstreamer1.0-tools
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libswscale-dev libaubio-dev
-  libmp3lame-dev libmp3lame0 zlib1g-dev libheif-dev libturbojpeg0-dev libwebp-dev
+  libmp3lame-dev libmp3lame0 zlib1g-dev libheif-dev libturbojpeg0-dev libjpeg62-turbo-dev libwebp-dev
   libopencv-objdetect-dev libopencv-imgproc-dev opencv-data
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg libjpeg-turbo-progs xvfb xauth x11-apps xdotool dbus at-spi2-core python3-pyatspi imagemagick time ccache

@@ -1,0 +1,575 @@
+#include "render/jpeg_entropy.h"
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+namespace kestrelle {
+
+namespace {
+
+// Zig-zag position to natural position, with the 16 extra entries libjpeg has so that a corrupt run
+// past the 64th coefficient lands on the last one.
+constexpr std::array<std::uint8_t, 80> kNaturalOrder = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33,
+    40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36,
+    29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54,
+    47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
+
+constexpr int kLookupBits = 10;
+constexpr int kLookupSize = 1 << kLookupBits;
+// Most MCUs of a real photo take a few hundred bits; where the halves have not met within this many
+// MCUs past the guessed start, the guess is given up.
+constexpr std::int64_t kMaxMcusToMeet = 4096;
+// The second thread tries a few starting bytes when its guess runs into a code no table holds.
+constexpr int kStartAttempts = 8;
+// Entries a part may hold per byte of the data it covers: a coefficient takes at least two bits.
+constexpr std::size_t kMaxEntriesPerByte = 16;
+
+std::uint16_t bigEndian16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+
+// A Huffman table: codes of up to kLookupBits bits are looked up at once, longer ones by length.
+struct HuffmanTable {
+    bool defined = false;
+    std::array<std::uint16_t, kLookupSize> lookup{};  // code length << 8 | symbol, 0 for longer codes
+    // For AC tables: code and value bits together where they fit the lookup: value << 16 | run << 8 |
+    // bits taken; 0 where they do not (and for the end-of-block and 16-zeros symbols).
+    std::array<std::int32_t, kLookupSize> coefficient{};
+    std::array<std::int32_t, 18> maxCode{};
+    std::array<std::int32_t, 17> valueOffset{};
+    std::array<std::uint8_t, 256> symbols{};
+};
+
+int extend(int value, int size) {
+    return value < (1 << (size - 1)) ? value - (1 << size) + 1 : value;
+}
+
+// Builds a table from a DHT segment's counts and symbols; false for one libjpeg refuses too.
+bool buildTable(HuffmanTable& table, const std::uint8_t* counts, const std::uint8_t* symbols, int symbolCount,
+                bool dc) {
+    table = HuffmanTable{};
+    std::copy(symbols, symbols + symbolCount, table.symbols.begin());
+    int code = 0;
+    int index = 0;
+    for (int length = 1; length <= 16; ++length) {
+        table.valueOffset[static_cast<std::size_t>(length)] = index - code;
+        for (int i = 0; i < counts[length - 1]; ++i, ++index, ++code) {
+            if (dc && symbols[index] > 15) return false;
+            if (length > kLookupBits) continue;
+            const int first = code << (kLookupBits - length);
+            for (int fill = 0; fill < (1 << (kLookupBits - length)); ++fill) {
+                table.lookup[static_cast<std::size_t>(first + fill)] =
+                    static_cast<std::uint16_t>(length << 8 | symbols[index]);
+            }
+        }
+        table.maxCode[static_cast<std::size_t>(length)] = counts[length - 1] ? code - 1 : -1;
+        if (code > (1 << length)) return false;
+        code <<= 1;
+    }
+    table.maxCode[17] = 0x7FFFFFFF;
+    for (int bits = 0; bits < kLookupSize; ++bits) {
+        const std::uint16_t entry = table.lookup[static_cast<std::size_t>(bits)];
+        const int length = entry >> 8;
+        const int run = (entry & 0xFF) >> 4;
+        const int size = entry & 15;
+        if (entry == 0 || size == 0 || length + size > kLookupBits) continue;
+        const int raw = (bits >> (kLookupBits - length - size)) & ((1 << size) - 1);
+        table.coefficient[static_cast<std::size_t>(bits)] =
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(extend(raw, size)) << 16) | run << 8 |
+            (length + size);
+    }
+    table.defined = true;
+    return true;
+}
+
+// How the scan is laid out and coded.
+struct ScanLayout {
+    int mcusPerRow = 0;
+    int mcuRows = 0;
+    int mcuHeight = 0;
+    int height = 0;
+    std::size_t heightAt = 0;
+    int blocksPerMcu = 0;
+    std::array<int, 10> blockComponent{};
+    std::array<int, 4> dcTable{};  // per scan component
+    std::array<int, 4> acTable{};
+    std::size_t entropyAt = 0;
+};
+
+struct ScanTables {
+    std::array<HuffmanTable, 4> dc;
+    std::array<HuffmanTable, 4> ac;
+};
+
+bool readDefineHuffman(const std::uint8_t* payload, std::size_t size, ScanTables& tables) {
+    std::size_t at = 0;
+    while (at < size) {
+        if (size - at < 17) return false;
+        const int tableClass = payload[at] >> 4;
+        const int id = payload[at] & 15;
+        int count = 0;
+        for (int i = 1; i <= 16; ++i) count += payload[at + static_cast<std::size_t>(i)];
+        if (tableClass > 1 || id > 3 || count > 256 || size - at - 17 < static_cast<std::size_t>(count))
+            return false;
+        HuffmanTable& table = tableClass == 0 ? tables.dc[static_cast<std::size_t>(id)]
+                                              : tables.ac[static_cast<std::size_t>(id)];
+        if (!buildTable(table, payload + at + 1, payload + at + 17, count, tableClass == 0)) return false;
+        at += 17 + static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+// Reads the markers up to the scan: baseline or extended sequential Huffman coding of 8-bit samples,
+// one or three components all in the one scan, no restart interval.
+bool readScanLayout(const std::uint8_t* bytes, std::size_t size, ScanLayout& layout, ScanTables& tables) {
+    if (size < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8) return false;
+    struct Component {
+        int id, h, v;
+    };
+    std::array<Component, 3> components{};
+    int componentCount = 0;
+    int width = 0;
+    int height = 0;
+    std::size_t at = 2;
+    while (true) {
+        while (at < size && bytes[at] != 0xFF) ++at;
+        while (at < size && bytes[at] == 0xFF) ++at;
+        if (at >= size) return false;
+        const std::uint8_t marker = bytes[at++];
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
+        if (marker == 0xD8 || marker == 0xD9 || size - at < 2) return false;
+        const std::size_t length = bigEndian16(bytes + at);
+        if (length < 2 || length > size - at) return false;
+        const std::uint8_t* payload = bytes + at + 2;
+        const std::size_t payloadSize = length - 2;
+        if (marker == 0xC0 || marker == 0xC1) {
+            if (componentCount != 0 || payloadSize < 6 || payload[0] != 8) return false;
+            height = bigEndian16(payload + 1);
+            width = bigEndian16(payload + 3);
+            layout.heightAt = at + 3;
+            componentCount = payload[5];
+            if ((componentCount != 1 && componentCount != 3) ||
+                payloadSize < 6 + 3 * static_cast<std::size_t>(componentCount))
+                return false;
+            for (int c = 0; c < componentCount; ++c) {
+                const std::uint8_t* spec = payload + 6 + 3 * c;
+                components[static_cast<std::size_t>(c)] = {spec[0], spec[1] >> 4, spec[1] & 15};
+                if ((spec[1] >> 4) < 1 || (spec[1] >> 4) > 2 || (spec[1] & 15) < 1 || (spec[1] & 15) > 2)
+                    return false;
+            }
+        } else if (marker >= 0xC2 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+            return false;  // progressive, lossless or arithmetic-coded
+        } else if (marker == 0xC4) {
+            if (!readDefineHuffman(payload, payloadSize, tables)) return false;
+        } else if (marker == 0xDD) {
+            if (payloadSize < 2 || bigEndian16(payload) != 0) return false;
+        } else if (marker == 0xDA) {
+            if (componentCount == 0 || width == 0 || height == 0 || payloadSize < 1 ||
+                payload[0] != componentCount ||
+                payloadSize < 4 + 2 * static_cast<std::size_t>(componentCount))
+                return false;
+            const std::uint8_t* tail = payload + 1 + 2 * componentCount;
+            if (tail[0] != 0 || tail[1] != 63 || tail[2] != 0) return false;  // not a sequential scan
+            int hMax = 1;
+            int vMax = 1;
+            for (int c = 0; c < componentCount; ++c) {
+                hMax = std::max(hMax, components[static_cast<std::size_t>(c)].h);
+                vMax = std::max(vMax, components[static_cast<std::size_t>(c)].v);
+            }
+            for (int s = 0; s < componentCount; ++s) {
+                const int id = payload[1 + 2 * s];
+                const auto found = std::find_if(components.begin(), components.begin() + componentCount,
+                                                [id](const Component& c) { return c.id == id; });
+                if (found == components.begin() + componentCount) return false;
+                layout.dcTable[static_cast<std::size_t>(s)] = payload[2 + 2 * s] >> 4;
+                layout.acTable[static_cast<std::size_t>(s)] = payload[2 + 2 * s] & 15;
+                if (layout.dcTable[static_cast<std::size_t>(s)] > 3 ||
+                    layout.acTable[static_cast<std::size_t>(s)] > 3 ||
+                    !tables.dc[static_cast<std::size_t>(layout.dcTable[static_cast<std::size_t>(s)])]
+                         .defined ||
+                    !tables.ac[static_cast<std::size_t>(layout.acTable[static_cast<std::size_t>(s)])].defined)
+                    return false;
+                const int blocks = componentCount == 1 ? 1 : found->h * found->v;
+                for (int b = 0; b < blocks; ++b)
+                    layout.blockComponent[static_cast<std::size_t>(layout.blocksPerMcu++)] = s;
+            }
+            // One component is scanned a block at a time; several are interleaved in MCUs of the
+            // largest sampling factors.
+            const int mcuWidth = componentCount == 1 ? 8 : 8 * hMax;
+            const int mcuHeight = componentCount == 1 ? 8 : 8 * vMax;
+            layout.mcusPerRow = (width + mcuWidth - 1) / mcuWidth;
+            layout.mcuRows = (height + mcuHeight - 1) / mcuHeight;
+            layout.mcuHeight = mcuHeight;
+            layout.height = height;
+            layout.entropyAt = at + length;
+            return true;
+        }
+        at += length;
+    }
+}
+
+// The data bytes (stuffed zeros and repeated 0xFF taken out) in [from, to) of a scan, or -1 when a
+// marker lies there.
+std::int64_t dataBytesBetween(const std::uint8_t* bytes, std::size_t from, std::size_t to) {
+    std::int64_t count = 0;
+    std::size_t at = from;
+    while (at < to) {
+        const void* found = std::memchr(bytes + at, 0xFF, to - at);
+        if (!found) return count + static_cast<std::int64_t>(to - at);
+        const auto ff = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - bytes);
+        count += static_cast<std::int64_t>(ff - at);
+        std::size_t next = ff + 1;
+        while (next < to && bytes[next] == 0xFF) ++next;
+        if (next >= to) return count + 1;  // the pair's zero lies at or past `to`
+        if (bytes[next] != 0x00) return -1;
+        count += 1;
+        at = next + 1;
+    }
+    return count;
+}
+
+// Reads a scan's bits as libjpeg does: a 0xFF followed by 0x00 (after any further 0xFF) is a data byte
+// 0xFF, any other byte after 0xFF is a marker, and past a marker or the end of the buffer zeros come.
+class BitReader {
+public:
+    BitReader(const std::uint8_t* at, const std::uint8_t* end, std::int64_t dataBytesBefore)
+        : at_(at), end_(end), dataBytes_(dataBytesBefore) {}
+
+    // Keeps at least 57 bits at hand.
+    void refill() {
+        while (bits_ <= 56) {
+            if (end_ - at_ >= 8) {
+                std::uint64_t word = 0;
+                std::memcpy(&word, at_, 8);
+                const std::uint64_t inverted = ~word;
+                const bool hasFF =
+                    ((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) != 0;
+                if (!hasFF) {
+                    const std::int64_t take = (64 - bits_) >> 3;
+                    word = __builtin_bswap64(word);
+                    buffer_ |= (word >> (64 - 8 * take)) << (64 - bits_ - 8 * take);
+                    bits_ += 8 * take;
+                    at_ += take;
+                    dataBytes_ += take;
+                    return;
+                }
+            }
+            buffer_ |= std::uint64_t{nextByte()} << (56 - bits_);
+            bits_ += 8;
+        }
+    }
+
+    std::uint32_t peek(int count) const { return static_cast<std::uint32_t>(buffer_ >> (64 - count)); }
+    void skip(std::int64_t count) {
+        buffer_ <<= count;
+        bits_ -= count;
+    }
+    std::int64_t bitsAtHand() const { return bits_; }
+    // The place of the next bit among the scan's data bits.
+    std::int64_t position() const { return dataBytes_ * 8 - bits_; }
+    // Whether bits past the data were used (zeros made up after a marker or the end).
+    bool pastEnd() const { return ended_ && position() > dataBytes_ * 8 - madeUpBits_; }
+
+private:
+    std::uint8_t nextByte() {
+        if (ended_ || at_ >= end_) {
+            ended_ = true;
+            madeUpBits_ += 8;
+            ++dataBytes_;
+            return 0;
+        }
+        std::uint8_t byte = *at_++;
+        if (byte == 0xFF) {
+            const std::uint8_t* next = at_;
+            while (next < end_ && *next == 0xFF) ++next;
+            if (next < end_ && *next == 0x00) {
+                at_ = next + 1;
+            } else {
+                ended_ = true;  // a marker: the scan ends
+                madeUpBits_ += 8;
+                byte = 0;
+            }
+        }
+        ++dataBytes_;
+        return byte;
+    }
+
+    const std::uint8_t* at_;
+    const std::uint8_t* end_;
+    std::uint64_t buffer_ = 0;
+    std::int64_t bits_ = 0;  // not an int: the coefficient stores (32-bit) may not alias it
+    std::int64_t dataBytes_;
+    std::int64_t madeUpBits_ = 0;
+    bool ended_ = false;
+};
+
+// One symbol; -1 for a code no table entry has.
+int decodeSymbol(BitReader& in, const HuffmanTable& table) {
+    const std::uint16_t entry = table.lookup[in.peek(kLookupBits)];
+    if (entry != 0) {
+        in.skip(entry >> 8);
+        return entry & 0xFF;
+    }
+    int length = kLookupBits + 1;
+    auto code = static_cast<std::int32_t>(in.peek(length));
+    while (length <= 16 && code > table.maxCode[static_cast<std::size_t>(length)]) {
+        ++length;
+        code = static_cast<std::int32_t>(in.peek(length));
+    }
+    if (length > 16) return -1;
+    in.skip(length);
+    return table.symbols[static_cast<std::size_t>(
+        (code + table.valueOffset[static_cast<std::size_t>(length)]) & 0xFF)];
+}
+
+std::uint32_t entry(int naturalIndex, int value) {
+    return static_cast<std::uint32_t>(naturalIndex) << 16 | static_cast<std::uint16_t>(value);
+}
+
+// One block's coefficients appended at `out`; returns past them, or nullptr for an unknown code.
+std::uint32_t* decodeBlock(BitReader& in, const HuffmanTable& dc, const HuffmanTable& ac, int& predictor,
+                           std::uint32_t* out) {
+    if (in.bitsAtHand() < 32) in.refill();
+    const int size = decodeSymbol(in, dc);
+    if (size < 0) return nullptr;
+    if (size != 0) {
+        predictor += extend(static_cast<int>(in.peek(size)), size);
+        in.skip(size);
+    }
+    std::uint32_t* const first = out++;
+    for (int k = 1; k < 64; ++k) {
+        if (in.bitsAtHand() < 32) in.refill();
+        const std::int32_t known = ac.coefficient[in.peek(kLookupBits)];
+        if (known != 0) {
+            k += (known >> 8) & 0xFF;
+            in.skip(known & 0xFF);
+            *out++ = entry(kNaturalOrder[static_cast<std::size_t>(k)], known >> 16);
+            continue;
+        }
+        const int symbol = decodeSymbol(in, ac);
+        if (symbol < 0) return nullptr;
+        const int run = symbol >> 4;
+        const int bits = symbol & 15;
+        if (bits != 0) {
+            k += run;
+            const int value = extend(static_cast<int>(in.peek(bits)), bits);
+            in.skip(bits);
+            *out++ = entry(kNaturalOrder[static_cast<std::size_t>(k)], value);
+        } else {
+            if (run != 15) break;
+            k += 15;
+        }
+    }
+    *first = static_cast<std::uint32_t>(out - first - 1) << 16 | static_cast<std::uint16_t>(predictor);
+    return out;
+}
+
+// A thread's decoding: its MCUs' coefficients, and where each MCU starts and with which predictors.
+struct Run {
+    explicit Run(JpegCoefficients::Part& into, std::size_t entryBound, std::int64_t mcuBound)
+        : part(into), maxEntries(entryBound) {
+        mcuBit.reserve(static_cast<std::size_t>(mcuBound));
+        mcuPredictors.reserve(static_cast<std::size_t>(mcuBound));
+        part.mcuEntry.reserve(static_cast<std::size_t>(mcuBound));
+        reset();
+    }
+    // Starts again, keeping the memory.
+    void reset() {
+        part.mcuEntry.clear();
+        part.firstMcu = 0;
+        part.firstLocal = 0;
+        part.count = 0;
+        part.dcShift = {};
+        mcuBit.clear();
+        mcuPredictors.clear();
+        predictors = {};
+        used = 0;
+    }
+
+    JpegCoefficients::Part& part;
+    std::vector<std::int64_t> mcuBit;
+    std::vector<std::array<int, 4>> mcuPredictors;
+    std::array<int, 4> predictors{};
+    std::size_t used = 0;  // entries written
+    std::size_t maxEntries;
+};
+
+class ScanDecoder {
+public:
+    ScanDecoder(const ScanLayout& layout, const ScanTables& tables) : layout_(layout), tables_(tables) {}
+
+    // Decodes one MCU into `run`, recording where it starts; false (nothing recorded) for an unknown
+    // code, data used up, or the run's entry bound reached.
+    bool decodeMcu(BitReader& in, Run& run) const {
+        constexpr std::size_t kMostPerMcu = 10 * 66;
+        if (run.part.entries.size() < run.used + kMostPerMcu) {
+            if (run.used + kMostPerMcu > run.maxEntries) return false;
+            run.part.entries.resize(
+                std::min(run.maxEntries, std::max(run.used + kMostPerMcu, run.part.entries.size() * 2)));
+        }
+        const std::int64_t start = in.position();
+        const std::array<int, 4> predictors = run.predictors;
+        std::uint32_t* out = run.part.entries.data() + run.used;
+        for (int b = 0; b < layout_.blocksPerMcu && out != nullptr; ++b) {
+            const auto component =
+                static_cast<std::size_t>(layout_.blockComponent[static_cast<std::size_t>(b)]);
+            out = decodeBlock(in, tables_.dc[static_cast<std::size_t>(layout_.dcTable[component])],
+                              tables_.ac[static_cast<std::size_t>(layout_.acTable[component])],
+                              run.predictors[component], out);
+        }
+        if (out == nullptr || in.pastEnd()) return false;
+        run.mcuBit.push_back(start);
+        run.mcuPredictors.push_back(predictors);
+        run.part.mcuEntry.push_back(static_cast<std::uint32_t>(run.used));
+        run.used = static_cast<std::size_t>(out - run.part.entries.data());
+        ++run.part.count;
+        return true;
+    }
+
+private:
+    const ScanLayout& layout_;
+    const ScanTables& tables_;
+};
+
+// The second thread: decodes from `from` (a guess at an MCU's start) to the end of the data, starting
+// again a byte further on where the guess runs into an unknown code. False when no attempt got there.
+bool decodeFromGuess(const ScanDecoder& decoder, const std::uint8_t* bytes, std::size_t size,
+                     std::size_t entropyAt, std::size_t from, std::int64_t dataBytesBefore,
+                     std::int64_t mostMcus, Run& run) {
+    for (int attempt = 0; attempt < kStartAttempts && from < size; ++attempt) {
+        run.reset();
+        BitReader in(bytes + from, bytes + size, dataBytesBefore);
+        while (run.part.count < mostMcus) {
+            if (!decoder.decodeMcu(in, run)) break;
+        }
+        if (in.pastEnd() || run.part.count >= mostMcus) return true;
+        // An unknown code: the next byte that is plain data.
+        ++from;
+        while (from < size && (bytes[from - 1] == 0xFF || bytes[from] == 0xFF)) ++from;
+        dataBytesBefore = dataBytesBetween(bytes, entropyAt, from);
+        if (dataBytesBefore < 0) break;
+    }
+    return false;
+}
+
+}  // namespace
+
+JpegCoefficients::Cursor::Cursor(const JpegCoefficients& coefficients, std::int64_t firstMcu)
+    : coefficients_(coefficients) {
+    for (part_ = 0; part_ < coefficients.parts.size(); ++part_) {
+        const Part& part = coefficients.parts[part_];
+        if (firstMcu < part.firstMcu + part.count) {
+            const std::int64_t local = part.firstLocal + std::max<std::int64_t>(0, firstMcu - part.firstMcu);
+            left_ = part.firstMcu + part.count - std::max(firstMcu, part.firstMcu);
+            at_ = part.entries.data() + part.mcuEntry[static_cast<std::size_t>(local)];
+            return;
+        }
+    }
+}
+
+bool JpegCoefficients::Cursor::next(std::int16_t* const* blocks) {
+    while (left_ == 0) {
+        if (++part_ >= coefficients_.parts.size()) return false;
+        const Part& part = coefficients_.parts[part_];
+        left_ = part.count;
+        if (left_ > 0) at_ = part.entries.data() + part.mcuEntry[static_cast<std::size_t>(part.firstLocal)];
+    }
+    const Part& part = coefficients_.parts[part_];
+    for (int b = 0; b < coefficients_.blocksPerMcu; ++b) {
+        std::int16_t* block = blocks[b];
+        const int shift =
+            part.dcShift[static_cast<std::size_t>(coefficients_.blockComponent[static_cast<std::size_t>(b)])];
+        const std::uint32_t dc = *at_++;
+        block[0] =
+            static_cast<std::int16_t>(static_cast<std::uint16_t>(dc + static_cast<std::uint32_t>(shift)));
+        const std::uint32_t* const end = at_ + (dc >> 16);
+        for (; at_ != end; ++at_) block[*at_ >> 16] = static_cast<std::int16_t>(*at_);
+    }
+    --left_;
+    return true;
+}
+
+bool decodeJpegEntropy(const std::uint8_t* bytes, std::size_t size, JpegCoefficients& result) {
+    ScanLayout layout;
+    ScanTables tables;
+    if (bytes == nullptr || !readScanLayout(bytes, size, layout, tables)) return false;
+    const std::int64_t mcuCount = std::int64_t{layout.mcusPerRow} * layout.mcuRows;
+    const std::size_t dataSize = size - layout.entropyAt;
+    if (layout.mcuRows < 4 || dataSize < 1024) return false;
+
+    // The second thread's guess: the middle of the data, on a byte that is plain data.
+    std::size_t guess = layout.entropyAt + dataSize / 2;
+    while (guess < size && (bytes[guess - 1] == 0xFF || bytes[guess] == 0xFF)) ++guess;
+    const std::int64_t dataBefore = dataBytesBetween(bytes, layout.entropyAt, guess);
+    if (guess >= size || dataBefore < 0) return false;
+
+    result.mcusPerRow = layout.mcusPerRow;
+    result.mcuRows = layout.mcuRows;
+    result.blocksPerMcu = layout.blocksPerMcu;
+    result.blockComponent = layout.blockComponent;
+    result.mcuHeight = layout.mcuHeight;
+    result.height = layout.height;
+    result.headerBytes = layout.entropyAt;
+    result.heightAt = layout.heightAt;
+    result.parts.resize(2);
+    // Room for about two entries a byte of data in each part from the start (a photo at quality 90 takes
+    // under one), so that the buffers seldom grow while decoding.
+    for (JpegCoefficients::Part& part : result.parts) {
+        if (part.entries.size() < dataSize) part.entries.resize(dataSize);
+    }
+    const std::size_t maxEntries = dataSize * kMaxEntriesPerByte + 1024;
+
+    const ScanDecoder decoder(layout, tables);
+    Run first(result.parts[0], maxEntries, mcuCount);
+    Run second(result.parts[1], maxEntries, mcuCount);
+    bool secondDecoded = false;
+    std::thread secondThread;
+    try {
+        secondThread = std::thread([&] {
+            secondDecoded =
+                decodeFromGuess(decoder, bytes, size, layout.entropyAt, guess, dataBefore, mcuCount, second);
+        });
+    } catch (const std::system_error&) {
+        return false;
+    }
+
+    // The first thread: from the start up to the guessed place.
+    BitReader in(bytes + layout.entropyAt, bytes + size, 0);
+    bool decoded = true;
+    while (first.part.count < mcuCount && in.position() < dataBefore * 8) {
+        if (!decoder.decodeMcu(in, first)) {
+            decoded = false;
+            break;
+        }
+    }
+    secondThread.join();
+    if (!decoded) return false;
+    if (first.part.count == mcuCount) {  // the whole scan came before the guess
+        second.reset();
+        return true;
+    }
+    if (!secondDecoded) return false;
+
+    // Where the halves meet: the first MCU the first thread starts on a bit the second also started one.
+    std::size_t meet = 0;
+    const std::int64_t stopAt = first.part.count + kMaxMcusToMeet;
+    while (true) {
+        while (meet < second.mcuBit.size() && second.mcuBit[meet] < in.position()) ++meet;
+        if (meet == second.mcuBit.size()) return false;
+        if (second.mcuBit[meet] == in.position()) break;
+        if (first.part.count >= std::min(mcuCount, stopAt) || !decoder.decodeMcu(in, first)) return false;
+    }
+    const std::int64_t rest = mcuCount - first.part.count;
+    if (second.part.count - static_cast<std::int64_t>(meet) < rest) return false;
+    second.part.firstMcu = first.part.count;
+    second.part.firstLocal = static_cast<std::int64_t>(meet);
+    second.part.count = rest;
+    for (std::size_t c = 0; c < 4; ++c)
+        second.part.dcShift[c] = first.predictors[c] - second.mcuPredictors[meet][c];
+    return true;
+}
+
+}  // namespace kestrelle

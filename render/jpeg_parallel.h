@@ -1,0 +1,27 @@
+#pragma once
+// A sequential JPEG without restart markers decoded on two threads: its scan's Huffman codes by
+// render/jpeg_entropy.h, then its pixels by two libjpeg decoders at once, each taking half the rows from
+// those coefficients instead of from the file. The picture is the one libjpeg-turbo decodes on its own,
+// bit for bit.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kestrelle {
+
+// Where the decoded rows go: `height` rows of `width` four-byte pixels, `bytesPerLine` apart.
+struct PixelRows {
+    std::uint8_t* bits = nullptr;
+    int width = 0;
+    int height = 0;
+    std::ptrdiff_t bytesPerLine = 0;
+};
+
+// Decodes the JPEG at the DCT scale `scaleNumerator`/`scaleDenominator` into `rows` (which must have the
+// scaled size) as 0xFF-filled BGRX when `bgrx`, else XRGB. False, with the rows in an unspecified
+// state, where the file does not suit (see decodeJpegEntropy) or anything fails: the caller then decodes
+// the file as usual, with libjpeg-turbo's handling of damaged data.
+bool decodeJpegOnTwoThreads(const std::uint8_t* bytes, std::size_t size, int scaleNumerator,
+                            int scaleDenominator, bool bgrx, const PixelRows& rows);
+
+}  // namespace kestrelle

@@ -1,0 +1,182 @@
+// JPEGs without restart markers decoded on two threads: the picture is libjpeg-turbo's own decode bit for
+// bit at every sampling and scale, and damaged or unsuitable files are left to the usual decoder.
+
+#include "render/jpeg_parallel.h"
+#include "render/jpeg_entropy.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include <turbojpeg.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace kestrelle {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A photo-like picture: flat colour, overlapping ellipses and a little noise, so that the scan holds
+// long and short codes, large and small DC steps.
+QImage photoLike(QSize size, unsigned seed) {
+    QImage image(size, QImage::Format_RGB32);
+    std::mt19937 random(seed);
+    QPainter painter(&image);
+    painter.fillRect(image.rect(), QColor(40, 120, 200));
+    for (int i = 0; i < 200; ++i) {
+        painter.setBrush(QColor(static_cast<int>(random() % 256), static_cast<int>(random() % 256),
+                                static_cast<int>(random() % 256)));
+        painter.drawEllipse(
+            QPoint(static_cast<int>(random() % size.width()), static_cast<int>(random() % size.height())),
+            static_cast<int>(random() % 200), static_cast<int>(random() % 200));
+    }
+    painter.end();
+    for (int y = 0; y < size.height(); y += 3) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) row[x] ^= random() & 0x0F0F0F;
+    }
+    return image;
+}
+
+Bytes encode(const QImage& image, int subsampling, int quality) {
+    tjhandle handle = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    const int result =
+        tjCompress2(handle, image.constBits(), image.width(), static_cast<int>(image.bytesPerLine()),
+                    image.height(), TJPF_BGRX, &out, &outSize, subsampling, quality, 0);
+    Bytes bytes;
+    if (result == 0) bytes.assign(out, out + outSize);
+    tjFree(out);
+    tjDestroy(handle);
+    return bytes;
+}
+
+// libjpeg-turbo's own decode at `scale`, as 0xFF-filled BGRX rows.
+QImage reference(const Bytes& bytes, tjscalingfactor scale) {
+    tjhandle handle = tjInitDecompress();
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    tjDecompressHeader3(handle, bytes.data(), bytes.size(), &width, &height, &subsampling, &colourspace);
+    QImage image(TJSCALED(width, scale), TJSCALED(height, scale), QImage::Format_RGB32);
+    image.fill(0);
+    tjDecompress2(handle, bytes.data(), bytes.size(), image.bits(), image.width(),
+                  static_cast<int>(image.bytesPerLine()), image.height(), TJPF_BGRX, 0);
+    tjDestroy(handle);
+    return image;
+}
+
+// Ours at `scale`, or a null picture when it declines.
+QImage onTwoThreads(const Bytes& bytes, QSize full, tjscalingfactor scale) {
+    QImage image(TJSCALED(full.width(), scale), TJSCALED(full.height(), scale), QImage::Format_RGB32);
+    image.fill(0x12345678);
+    const PixelRows rows{image.bits(), image.width(), image.height(), image.bytesPerLine()};
+    if (!decodeJpegOnTwoThreads(bytes.data(), bytes.size(), scale.num, scale.denom, true, rows)) return {};
+    return image;
+}
+
+// Every sampling, odd sizes (partial MCUs at the right and bottom) and every fast scale and one slow one:
+// the same pixels as libjpeg-turbo's decode, including the rows where the two threads' shares meet.
+TEST(JpegParallelTest, DecodesToLibjpegTurbosPictureBitForBit) {
+    struct Case {
+        QSize size;
+        int subsampling;
+        int quality;
+    };
+    const Case cases[] = {{{1600, 1200}, TJSAMP_420, 90}, {{1203, 1001}, TJSAMP_420, 75},
+                          {{1001, 777}, TJSAMP_422, 95},  {{900, 703}, TJSAMP_444, 85},
+                          {{1000, 650}, TJSAMP_440, 90},  {{1100, 899}, TJSAMP_GRAY, 92}};
+    unsigned seed = 1;
+    for (const Case& c : cases) {
+        const Bytes bytes = encode(photoLike(c.size, seed++), c.subsampling, c.quality);
+        ASSERT_FALSE(bytes.empty());
+        for (const tjscalingfactor scale :
+             {tjscalingfactor{1, 1}, tjscalingfactor{1, 2}, tjscalingfactor{3, 8}, tjscalingfactor{1, 4},
+              tjscalingfactor{1, 8}}) {
+            SCOPED_TRACE(std::to_string(c.size.width()) + "x" + std::to_string(c.size.height()) +
+                         " sampling " + std::to_string(c.subsampling) + " scale " +
+                         std::to_string(scale.num) + "/" + std::to_string(scale.denom));
+            const QImage ours = onTwoThreads(bytes, c.size, scale);
+            ASSERT_FALSE(ours.isNull());
+            EXPECT_TRUE(ours == reference(bytes, scale));
+        }
+    }
+}
+
+// The halves meet and every MCU is accounted for; the second half's DC values were moved onto the
+// first's predictors (else the picture above would differ in brightness below the middle).
+TEST(JpegParallelTest, TheTwoHalvesMeetNearTheMiddle) {
+    const Bytes bytes = encode(photoLike({1600, 1200}, 9), TJSAMP_420, 90);
+    JpegCoefficients coefficients;
+    ASSERT_TRUE(decodeJpegEntropy(bytes.data(), bytes.size(), coefficients));
+    ASSERT_EQ(coefficients.parts.size(), 2u);
+    const auto& first = coefficients.parts[0];
+    const auto& second = coefficients.parts[1];
+    EXPECT_EQ(first.firstMcu, 0);
+    EXPECT_EQ(second.firstMcu, first.count);
+    EXPECT_EQ(first.count + second.count, coefficients.mcuCount());
+    EXPECT_NEAR(static_cast<double>(first.count) / static_cast<double>(coefficients.mcuCount()), 0.5, 0.2);
+}
+
+// What the decoder does not take: progressive files, restart intervals, CMYK-like four components, tiny
+// pictures, and anything that is not a JPEG.
+TEST(JpegParallelTest, LeavesUnsuitableFilesToTheUsualDecoder) {
+    const QImage image = photoLike({800, 600}, 3);
+    tjhandle handle = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    ASSERT_EQ(tjCompress2(handle, image.constBits(), image.width(), static_cast<int>(image.bytesPerLine()),
+                          image.height(), TJPF_BGRX, &out, &outSize, TJSAMP_420, 90, TJFLAG_PROGRESSIVE),
+              0);
+    const Bytes progressive(out, out + outSize);
+    tjFree(out);
+    tjDestroy(handle);
+    JpegCoefficients coefficients;
+    EXPECT_FALSE(decodeJpegEntropy(progressive.data(), progressive.size(), coefficients));
+    EXPECT_TRUE(onTwoThreads(progressive, image.size(), {1, 1}).isNull());
+
+    const Bytes tiny = encode(photoLike({40, 30}, 4), TJSAMP_420, 90);
+    EXPECT_FALSE(decodeJpegEntropy(tiny.data(), tiny.size(), coefficients));
+    EXPECT_FALSE(decodeJpegEntropy(nullptr, 0, coefficients));
+    const Bytes noise(5000, 0x5A);
+    EXPECT_FALSE(decodeJpegEntropy(noise.data(), noise.size(), coefficients));
+
+    // A restart interval (even one with no markers in the data) is the strips' business.
+    Bytes withInterval = encode(image, TJSAMP_420, 90);
+    const std::uint8_t dri[] = {0xFF, 0xDD, 0x00, 0x04, 0x00, 0x10};
+    withInterval.insert(withInterval.begin() + 2, std::begin(dri), std::end(dri));
+    EXPECT_FALSE(decodeJpegEntropy(withInterval.data(), withInterval.size(), coefficients));
+}
+
+// Cut short, bytes flipped in the scan or in the tables: declined, or (where every code still decodes)
+// exactly libjpeg-turbo's picture of the same bytes. Never a crash.
+TEST(JpegParallelTest, DamagedFilesAreDeclinedOrDecodedAsLibjpegDoes) {
+    const QSize size(1200, 900);
+    const Bytes bytes = encode(photoLike(size, 5), TJSAMP_420, 85);
+    // Without its end marker the scan is whole; cut into, it is left to libjpeg's recovery.
+    const Bytes withoutEnd(bytes.begin(), bytes.end() - 2);
+    EXPECT_TRUE(onTwoThreads(withoutEnd, size, {1, 2}) == reference(withoutEnd, {1, 2}));
+    for (const std::size_t cut : {bytes.size() - 500, bytes.size() / 2, std::size_t{700}}) {
+        const Bytes shortened(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut));
+        EXPECT_TRUE(onTwoThreads(shortened, size, {1, 2}).isNull()) << cut;
+    }
+    std::mt19937 random(17);
+    int decoded = 0;
+    for (int round = 0; round < 60; ++round) {
+        Bytes damaged = bytes;
+        for (int flips = 0; flips < 1 + round % 4; ++flips)
+            damaged[2 + random() % (damaged.size() - 2)] ^= static_cast<std::uint8_t>(1u << (random() % 8));
+        const QImage ours = onTwoThreads(damaged, size, {1, 2});
+        if (ours.isNull()) continue;
+        ++decoded;
+        EXPECT_TRUE(ours == reference(damaged, {1, 2})) << round;
+    }
+    SUCCEED() << decoded << " damaged files decoded";
+}
+
+}  // namespace
+}  // namespace kestrelle
