@@ -10,7 +10,10 @@
 #include <QString>
 
 extern "C" {
+#include <libavutil/buffer.h>
+#include <libavutil/frame.h>
 #include <libavutil/mem.h>
+#include <libavutil/opt.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
 }
@@ -23,6 +26,8 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace kestrelle {
@@ -131,6 +136,29 @@ struct Scratch {
     }
 };
 
+// Below this many pixels a second thread costs more than it saves (thumbnails, previews).
+constexpr std::int64_t kMinPixelsForTwoThreads = std::int64_t{1} << 20;
+
+// Runs `work(first, end)` over the rows [0, rows): in two halves on two threads for a picture of at
+// least kMinPixelsForTwoThreads pixels (rows of `width`), else at once.
+template <typename Work>
+void overRows(int rows, int width, Work work) {
+    if (std::int64_t{rows} * width >= kMinPixelsForTwoThreads && std::thread::hardware_concurrency() >= 2) {
+        const int middle = rows / 2;
+        std::thread second;
+        try {
+            second = std::thread([&] { work(middle, rows); });
+        } catch (const std::system_error&) {
+            work(0, rows);  // no thread to be had
+            return;
+        }
+        work(0, middle);
+        second.join();
+        return;
+    }
+    work(0, rows);
+}
+
 // Splits an RGB32 or ARGB32_Premultiplied picture into its channel planes.
 bool split(const QImage& photo, ChannelPlanes& planes) {
     const bool alpha = photo.format() != QImage::Format_RGB32;
@@ -138,53 +166,90 @@ bool split(const QImage& photo, ChannelPlanes& planes) {
         return false;
     }
     const int width = photo.width();
-    const int height = photo.height();
-    for (int y = 0; y < height; ++y) {
-        const auto* in = reinterpret_cast<const std::uint32_t*>(photo.constScanLine(y));
-        std::uint8_t* blue = planes.row(0, y);
-        std::uint8_t* green = planes.row(1, y);
-        std::uint8_t* red = planes.row(2, y);
-        for (int x = 0; x < width; ++x) {
-            blue[x] = static_cast<std::uint8_t>(in[x]);
-            green[x] = static_cast<std::uint8_t>(in[x] >> 8);
-            red[x] = static_cast<std::uint8_t>(in[x] >> 16);
-        }
-        if (alpha) {
-            std::uint8_t* opacity = planes.row(3, y);
+    overRows(photo.height(), width, [&](int first, int end) {
+        for (int y = first; y < end; ++y) {
+            const auto* in = reinterpret_cast<const std::uint32_t*>(photo.constScanLine(y));
+            std::uint8_t* blue = planes.row(0, y);
+            std::uint8_t* green = planes.row(1, y);
+            std::uint8_t* red = planes.row(2, y);
             for (int x = 0; x < width; ++x) {
-                opacity[x] = static_cast<std::uint8_t>(in[x] >> 24);
+                blue[x] = static_cast<std::uint8_t>(in[x]);
+                green[x] = static_cast<std::uint8_t>(in[x] >> 8);
+                red[x] = static_cast<std::uint8_t>(in[x] >> 16);
+            }
+            if (alpha) {
+                std::uint8_t* opacity = planes.row(3, y);
+                for (int x = 0; x < width; ++x) {
+                    opacity[x] = static_cast<std::uint8_t>(in[x] >> 24);
+                }
             }
         }
-    }
+    });
     return true;
+}
+
+struct FrameDeleter {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+
+void keepMemory(void*, std::uint8_t*) {}
+
+// The planes as a frame of `format` that refers to their memory (swscale copies a frame that owns no
+// buffer).
+FramePtr planesFrame(const ChannelPlanes& planes, AVPixelFormat format) {
+    FramePtr frame(av_frame_alloc());
+    if (!frame) return nullptr;
+    frame->format = format;
+    frame->width = planes.size().width();
+    frame->height = planes.size().height();
+    for (int i = 0; i < planes.count(); ++i) {
+        frame->data[i] = planes.plane(i);
+        frame->linesize[i] = planes.stride();
+    }
+    frame->buf[0] = av_buffer_create(planes.plane(0), static_cast<std::size_t>(planes.capacity()), keepMemory,
+                                     nullptr, 0);
+    return frame->buf[0] ? std::move(frame) : nullptr;
 }
 
 // Bicubic resampling of every plane to `size`. The planes pass through swscale as a planar 4:4:4
 // picture whose format stays the same, so each channel is filtered on its own with no colour
-// conversion on the way (packed RGB would go through YUV and back).
+// conversion on the way (packed RGB would go through YUV and back). A large picture is resampled by two
+// threads, each making half the rows; every row comes out as it would on one.
 bool resample(const ChannelPlanes& source, QSize size, ChannelPlanes& result) {
     const AVPixelFormat format = source.count() == 4 ? AV_PIX_FMT_YUVA444P : AV_PIX_FMT_YUV444P;
-    SwsContextPtr context(sws_getContext(source.size().width(), source.size().height(), format, size.width(),
-                                         size.height(), format, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
-                                         nullptr, nullptr));
+    const std::int64_t pixels = std::int64_t{source.size().width()} * source.size().height();
+    const int threads = pixels >= kMinPixelsForTwoThreads && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+    SwsContextPtr context(sws_alloc_context());
     if (!context || !result.allocate(size, source.count())) {
         return false;
     }
-    const std::uint8_t* const in[4] = {source.plane(0), source.plane(1), source.plane(2), source.plane(3)};
-    const int inStride[4] = {source.stride(), source.stride(), source.stride(), source.stride()};
-    std::uint8_t* const out[4] = {result.plane(0), result.plane(1), result.plane(2), result.plane(3)};
-    const int outStride[4] = {result.stride(), result.stride(), result.stride(), result.stride()};
-    return sws_scale(context.get(), in, inStride, 0, source.size().height(), out, outStride) == size.height();
+    SwsContext* options = context.get();
+    if (av_opt_set_int(options, "srcw", source.size().width(), 0) < 0 ||
+        av_opt_set_int(options, "srch", source.size().height(), 0) < 0 ||
+        av_opt_set_int(options, "src_format", format, 0) < 0 ||
+        av_opt_set_int(options, "dstw", size.width(), 0) < 0 ||
+        av_opt_set_int(options, "dsth", size.height(), 0) < 0 ||
+        av_opt_set_int(options, "dst_format", format, 0) < 0 ||
+        av_opt_set_int(options, "sws_flags", SWS_BICUBIC | SWS_ACCURATE_RND, 0) < 0 ||
+        av_opt_set_int(options, "threads", threads, 0) < 0 ||
+        sws_init_context(options, nullptr, nullptr) < 0) {
+        return false;
+    }
+    const FramePtr in = planesFrame(source, format);
+    const FramePtr out = planesFrame(result, format);
+    return in && out && sws_scale_frame(options, out.get(), in.get()) >= 0;
 }
 
-// Writes `rows` x `columns` pixels of the planes onto the picture at (x, y): opaque pixels as they
-// are, premultiplied ones blended over the background already there.
-void compose(QImage& picture, int x, int y, const ChannelPlanes& planes, int columns, int rows) {
-    for (int row = 0; row < rows; ++row) {
+// Writes rows [first, end) of the planes' `columns` pixels onto the picture's memory at (x, y): opaque
+// pixels as they are, premultiplied ones blended over the background already there.
+void composeRows(std::uint8_t* bits, qsizetype bytesPerLine, int x, int y, const ChannelPlanes& planes,
+                 int columns, int first, int end) {
+    for (int row = first; row < end; ++row) {
         const std::uint8_t* blue = planes.row(0, row);
         const std::uint8_t* green = planes.row(1, row);
         const std::uint8_t* red = planes.row(2, row);
-        auto* out = reinterpret_cast<std::uint32_t*>(picture.scanLine(y + row)) + x;
+        auto* out = reinterpret_cast<std::uint32_t*>(bits + (y + row) * bytesPerLine) + x;
         if (planes.count() < 4) {
             for (int column = 0; column < columns; ++column) {
                 out[column] = 0xFF000000u | blue[column] | (std::uint32_t{green[column]} << 8) |
@@ -206,6 +271,14 @@ void compose(QImage& picture, int x, int y, const ChannelPlanes& planes, int col
             out[column] = result;
         }
     }
+}
+
+// Writes `rows` x `columns` pixels of the planes onto the picture at (x, y).
+void compose(QImage& picture, int x, int y, const ChannelPlanes& planes, int columns, int rows) {
+    std::uint8_t* bits = picture.bits();  // detached here, before any thread writes to it
+    const qsizetype bytesPerLine = picture.bytesPerLine();
+    overRows(rows, columns,
+             [&](int first, int end) { composeRows(bits, bytesPerLine, x, y, planes, columns, first, end); });
 }
 
 // Qt refuses to decode any picture needing more than its allocation limit (128 MB by default), which
