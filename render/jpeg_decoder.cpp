@@ -164,6 +164,17 @@ std::int64_t scaledPixels(int width, int height, const tjscalingfactor& factor) 
     return static_cast<std::int64_t>(TJSCALED(width, factor)) * TJSCALED(height, factor);
 }
 
+// The scale to decode at as `choice` says, falling back to the smallest where the fast one would break
+// the pixel bound; none where even that does.
+std::optional<tjscalingfactor> chooseScale(int width, int height, QSize storedCover, JpegScale choice,
+                                           std::int64_t maxDecodedPixels) {
+    tjscalingfactor scale = coveringScale(width, height, storedCover, choice == JpegScale::Fastest);
+    if (scaledPixels(width, height, scale) > maxDecodedPixels)
+        scale = coveringScale(width, height, storedCover, false);
+    if (scaledPixels(width, height, scale) > maxDecodedPixels) return std::nullopt;
+    return scale;
+}
+
 // CMYK as libjpeg hands it over, turned into RGB32 in place (both take four bytes a pixel). Adobe's
 // files store the ink inverted (0 is full ink); others store it as it is. No CMYK profile is applied:
 // the ink is converted naively, which keeps the hues and is what most viewers show.
@@ -334,13 +345,12 @@ bool decodeScaled(QImage& picture, const std::uint8_t* bytes, std::size_t size, 
 
     // Every size below is checked before the picture is allocated.
     const QSize storedCover = quarterTurn ? cover.transposed() : cover;
-    tjscalingfactor scale = coveringScale(width, height, storedCover, choice == JpegScale::Fastest);
-    if (scaledPixels(width, height, scale) > maxDecodedPixels) {
-        scale = coveringScale(width, height, storedCover, false);
-    }
+    const std::optional<tjscalingfactor> chosen =
+        chooseScale(width, height, storedCover, choice, maxDecodedPixels);
+    if (!chosen) return false;
+    const tjscalingfactor scale = *chosen;
     const int scaledWidth = TJSCALED(width, scale);
     const int scaledHeight = TJSCALED(height, scale);
-    if (scaledPixels(width, height, scale) > maxDecodedPixels) return false;
     if (facts.multiScan && facts.coefficientBytes > kMaxJpegCoefficientBytes) return false;
 
     const bool cmyk = isCmyk(colourspace);
@@ -457,6 +467,25 @@ QImage decodeJpeg(const std::uint8_t* bytes, std::size_t size, QSize cover, std:
     QImage picture;
     if (!decodeJpegInto(picture, bytes, size, cover, maxDecodedPixels, uprightSize, scale)) return {};
     return picture;
+}
+
+bool decodeJpegRows(const std::uint8_t* bytes, std::size_t size, QSize cover, std::int64_t maxDecodedPixels,
+                    const std::function<bool(QSize)>& start, const JpegRowSink& sink) {
+    if (std::thread::hardware_concurrency() < 2) return false;
+    const std::optional<JpegFacts> facts = readJpegFacts(bytes, size);
+    if (!facts || facts->multiScan || (facts->components != 1 && facts->components != 3)) return false;
+    if (facts->exif && facts->exif->orientation != 1) return false;
+    const QColorSpace space = photoColourSpace(*facts, false);
+    if (space.isValid() && space != QColorSpace(QColorSpace::SRgb)) return false;
+    const std::optional<tjscalingfactor> chosen =
+        chooseScale(facts->width, facts->height, cover, JpegScale::Fastest, maxDecodedPixels);
+    if (!chosen || scaledPixels(facts->width, facts->height, *chosen) < kMinPixelsForStrips) return false;
+    const tjscalingfactor scale = *chosen;
+    const QSize decoded(TJSCALED(facts->width, scale), TJSCALED(facts->height, scale));
+    if (!start(decoded)) return false;
+    const bool bgrx = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+    return decodeJpegOnTwoThreads(bytes, size, scale.num, scale.denom, bgrx, decoded.width(),
+                                  decoded.height(), sink);
 }
 
 QImage decodeExifThumbnail(const std::uint8_t* bytes, std::size_t size, QSize cover) {

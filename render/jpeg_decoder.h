@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace kestrelle {
@@ -80,6 +81,21 @@ QImage decodeJpeg(const std::uint8_t* bytes, std::size_t size, QSize cover, std:
 bool decodeJpegInto(QImage& picture, const std::uint8_t* bytes, std::size_t size, QSize cover,
                     std::int64_t maxDecodedPixels, QSize* uprightSize = nullptr,
                     JpegScale scale = JpegScale::Fastest);
+
+// Receives a decoded JPEG's rows as they are made: `count` rows of 0xFF-filled RGB32 pixels, `rows[i]`
+// being row `firstRow` + i. Called from two threads at once, for different rows; the rows are only
+// valid during the call.
+using JpegRowSink = std::function<void(int firstRow, const std::uint8_t* const* rows, int count)>;
+
+// decodeJpeg's picture (JpegScale::Fastest) for a large photo that needs neither a turn nor a colour
+// conversion, decoded on two threads and handed over a few rows at a time instead of kept whole, for a
+// caller that turns the rows into something else while they are still in the processor's cache.
+// `start` is told the decoded size before any row comes and may refuse it. False, perhaps after some
+// rows were handed over, where the photo does not suit (turned, tagged with a colour space other than
+// sRGB, CMYK, progressive, restart markers, under a megapixel decoded, a single core) or cannot be
+// decoded this way: the caller then uses decodeJpeg.
+bool decodeJpegRows(const std::uint8_t* bytes, std::size_t size, QSize cover, std::int64_t maxDecodedPixels,
+                    const std::function<bool(QSize)>& start, const JpegRowSink& sink);
 
 // The photo's EXIF thumbnail, decoded and turned upright by the photo's own orientation, tagged with
 // the photo's colour space. Null unless the thumbnail is a decodable JPEG lying inside the EXIF block,

@@ -9,15 +9,24 @@ namespace kestrelle {
 
 namespace {
 
-// Zig-zag position to natural position, with the 16 extra entries libjpeg has so that a corrupt run
-// past the 64th coefficient lands on the last one.
-constexpr std::array<std::uint8_t, 80> kNaturalOrder = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33,
-    40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36,
-    29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54,
-    47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
+// The end-of-block symbol in an AC lookup entry: a run that takes the coefficient index past anything a
+// real run reaches (63 + 15 in a corrupt block), so the entry it would write is dropped.
+constexpr int kEndOfBlockRun = 0x80;
+constexpr int kPastRealRuns = 64 + 15;
 
-constexpr int kLookupBits = 10;
+// Zig-zag position to natural position. Like libjpeg's table, a corrupt run past the 64th coefficient
+// lands on the last one; the entries beyond serve the end-of-block run.
+constexpr std::array<std::uint8_t, 64 + kEndOfBlockRun> kNaturalOrder = [] {
+    constexpr std::uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                          12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                          35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                          58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+    std::array<std::uint8_t, 64 + kEndOfBlockRun> order{};
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k < 64 ? kZigZag[k] : 63;
+    return order;
+}();
+
+constexpr int kLookupBits = 11;
 constexpr int kLookupSize = 1 << kLookupBits;
 // Most MCUs of a real photo take a few hundred bits; where the halves have not met within this many
 // MCUs past the guessed start, the guess is given up.
@@ -36,7 +45,8 @@ struct HuffmanTable {
     bool defined = false;
     std::array<std::uint16_t, kLookupSize> lookup{};  // code length << 8 | symbol, 0 for longer codes
     // For AC tables: code and value bits together where they fit the lookup: value << 16 | run << 8 |
-    // bits taken; 0 where they do not (and for the end-of-block and 16-zeros symbols).
+    // bits taken, the end-of-block symbol as kEndOfBlockRun; 0 where they do not fit (and for the
+    // 16-zeros symbol).
     std::array<std::int32_t, kLookupSize> coefficient{};
     std::array<std::int32_t, 18> maxCode{};
     std::array<std::int32_t, 17> valueOffset{};
@@ -75,6 +85,10 @@ bool buildTable(HuffmanTable& table, const std::uint8_t* counts, const std::uint
         const int length = entry >> 8;
         const int run = (entry & 0xFF) >> 4;
         const int size = entry & 15;
+        if (entry != 0 && (entry & 0xFF) == 0) {  // end of block
+            table.coefficient[static_cast<std::size_t>(bits)] = kEndOfBlockRun << 8 | length;
+            continue;
+        }
         if (entry == 0 || size == 0 || length + size > kLookupBits) continue;
         const int raw = (bits >> (kLookupBits - length - size)) & ((1 << size) - 1);
         table.coefficient[static_cast<std::size_t>(bits)] =
@@ -346,7 +360,8 @@ std::uint32_t* decodeBlock(BitReader& in, const HuffmanTable& dc, const HuffmanT
         if (known != 0) {
             k += (known >> 8) & 0xFF;
             in.skip(known & 0xFF);
-            *out++ = entry(kNaturalOrder[static_cast<std::size_t>(k)], known >> 16);
+            *out = entry(kNaturalOrder[static_cast<std::size_t>(k)], known >> 16);
+            out += k < kPastRealRuns ? 1 : 0;
             continue;
         }
         const int symbol = decodeSymbol(in, ac);

@@ -47,9 +47,19 @@ boolean copyMcu(j_decompress_ptr info, JBLOCKROW* blocks) {
     return TRUE;
 }
 
+// Where a share's output lines go: straight into the picture's rows, or through a strip of rows of
+// its own to a sink.
+struct Output {
+    PixelRows picture;              // the rows, when there is no sink
+    const RowSink* sink = nullptr;  // else this takes the lines from `strip`
+    std::uint8_t* strip = nullptr;  // kLinesAtOnce lines of the picture's width
+};
+
+constexpr int kLinesAtOnce = 16;
+
 // One libjpeg decoder's share: it reads the markers in `header` (the frame's height perhaps cut), takes
 // its coefficients through `cursor`, drops its first `skipLines` output lines and writes the next
-// `lineCount` into `rows` from `firstRow` on.
+// `lineCount` as the picture's rows from `firstRow` on.
 struct Share {
     const std::uint8_t* header;
     std::size_t headerSize;
@@ -58,9 +68,18 @@ struct Share {
     int firstRow;
 };
 
+// Hands the lines just decoded to the sink, those the share keeps.
+void handOver(const Share& share, const Output& output, JSAMPROW* lines, int firstLine, int count) {
+    if (output.sink == nullptr) return;
+    const int dropped = std::clamp(share.skipLines - firstLine, 0, count);
+    if (count > dropped)
+        (*output.sink)(share.firstRow + firstLine + dropped - share.skipLines, lines + dropped,
+                       count - dropped);
+}
+
 // Plain data only between setjmp and any longjmp: libjpeg's error exit jumps back here.
 bool decodeShare(const Share& share, const JpegCoefficients& coefficients, JpegCoefficients::Cursor& cursor,
-                 int scaleNumerator, int scaleDenominator, bool bgrx, const PixelRows& rows,
+                 int scaleNumerator, int scaleDenominator, bool bgrx, const Output& output,
                  std::uint8_t* discarded) {
     jpeg_decompress_struct info;
     ErrorManager errors;
@@ -85,7 +104,7 @@ bool decodeShare(const Share& share, const JpegCoefficients& coefficients, JpegC
     if (info.progressive_mode || info.entropy == nullptr || info.entropy->decode_mcu == nullptr ||
         info.blocks_in_MCU != coefficients.blocksPerMcu ||
         info.MCUs_per_row != static_cast<JDIMENSION>(coefficients.mcusPerRow) ||
-        info.output_width != static_cast<JDIMENSION>(rows.width) ||
+        info.output_width != static_cast<JDIMENSION>(output.picture.width) ||
         info.output_height < static_cast<JDIMENSION>(share.skipLines + share.lineCount)) {
         jpeg_destroy_decompress(&info);
         return false;
@@ -93,32 +112,37 @@ bool decodeShare(const Share& share, const JpegCoefficients& coefficients, JpegC
     info.client_data = &cursor;
     info.entropy->decode_mcu = copyMcu;
     const JDIMENSION end = static_cast<JDIMENSION>(share.skipLines + share.lineCount);
-    constexpr int kLinesAtOnce = 16;
+    const std::size_t lineBytes = static_cast<std::size_t>(output.picture.width) * 4u;
     while (info.output_scanline < end) {
         JSAMPROW lines[kLinesAtOnce];
+        const int first = static_cast<int>(info.output_scanline);
         const int wanted = static_cast<int>(std::min<JDIMENSION>(kLinesAtOnce, end - info.output_scanline));
         for (int i = 0; i < wanted; ++i) {
-            const int line = static_cast<int>(info.output_scanline) + i;
-            lines[i] =
-                line < share.skipLines
-                    ? discarded
-                    : rows.bits + static_cast<std::ptrdiff_t>(share.firstRow + line - share.skipLines) *
-                                      rows.bytesPerLine;
+            const int line = first + i;
+            if (output.sink != nullptr)
+                lines[i] = output.strip + static_cast<std::size_t>(i) * lineBytes;
+            else if (line < share.skipLines)
+                lines[i] = discarded;
+            else
+                lines[i] = output.picture.bits +
+                           static_cast<std::ptrdiff_t>(share.firstRow + line - share.skipLines) *
+                               output.picture.bytesPerLine;
         }
-        if (jpeg_read_scanlines(&info, lines, static_cast<JDIMENSION>(wanted)) == 0) {
+        const auto got = static_cast<int>(jpeg_read_scanlines(&info, lines, static_cast<JDIMENSION>(wanted)));
+        if (got == 0) {
             jpeg_destroy_decompress(&info);
             return false;
         }
+        handOver(share, output, lines, first, got);
     }
     jpeg_destroy_decompress(&info);  // the rest of the picture is not wanted
     return true;
 }
 
-}  // namespace
-
-bool decodeJpegOnTwoThreads(const std::uint8_t* bytes, std::size_t size, int scaleNumerator,
-                            int scaleDenominator, bool bgrx, const PixelRows& rows) {
-    if (scaleNumerator <= 0 || scaleDenominator <= 0 || rows.bits == nullptr || rows.width <= 0) return false;
+bool decodeToOutput(const std::uint8_t* bytes, std::size_t size, int scaleNumerator, int scaleDenominator,
+                    bool bgrx, const PixelRows& picture, const RowSink* sink) {
+    if (scaleNumerator <= 0 || scaleDenominator <= 0 || picture.width <= 0 || picture.height <= 0)
+        return false;
     // The coefficient buffers are kept from one photo to the next on the same thread: fresh pages cost the
     // kernel a good part of the decoding time. Beyond kKeptEntryBytes they are let go after the photo.
     constexpr std::size_t kKeptEntryBytes = std::size_t{64} << 20;
@@ -132,43 +156,62 @@ bool decodeJpegOnTwoThreads(const std::uint8_t* bytes, std::size_t size, int sca
         }
     } trim{kept};
     if (!decodeJpegEntropy(bytes, size, kept)) return false;
-    const JpegCoefficients* coefficients = &kept;
+    const JpegCoefficients& coefficients = kept;
     // Output lines per row of MCUs, a whole number at every scale M/8 libjpeg offers.
-    const int mcuLines = coefficients->mcuHeight * scaleNumerator;
+    const int mcuLines = coefficients.mcuHeight * scaleNumerator;
     if (mcuLines % scaleDenominator != 0) return false;
     const int linesPerMcuRow = mcuLines / scaleDenominator;
 
     // The top share decodes rows of MCUs [0, split) from the file's own markers, reading the row below
     // its last one for the chroma smoothing as a whole decode would. The bottom share starts a row of
     // MCUs above its own rows for the same reason, in a frame whose height is cut by the rows above that.
-    const int split = coefficients->mcuRows / 2;
+    const int split = coefficients.mcuRows / 2;
     const int topLines = split * linesPerMcuRow;
-    if (topLines >= rows.height) return false;
-    std::vector<std::uint8_t> bottomHeader(bytes, bytes + coefficients->headerBytes);
-    const int bottomHeight = coefficients->height - (split - 1) * coefficients->mcuHeight;
-    bottomHeader[coefficients->heightAt] = static_cast<std::uint8_t>(bottomHeight >> 8);
-    bottomHeader[coefficients->heightAt + 1] = static_cast<std::uint8_t>(bottomHeight & 0xFF);
+    if (topLines >= picture.height) return false;
+    std::vector<std::uint8_t> bottomHeader(bytes, bytes + coefficients.headerBytes);
+    const int bottomHeight = coefficients.height - (split - 1) * coefficients.mcuHeight;
+    bottomHeader[coefficients.heightAt] = static_cast<std::uint8_t>(bottomHeight >> 8);
+    bottomHeader[coefficients.heightAt + 1] = static_cast<std::uint8_t>(bottomHeight & 0xFF);
 
-    const Share top{bytes, coefficients->headerBytes, 0, topLines, 0};
-    const Share bottom{bottomHeader.data(), bottomHeader.size(), linesPerMcuRow, rows.height - topLines,
+    const Share top{bytes, coefficients.headerBytes, 0, topLines, 0};
+    const Share bottom{bottomHeader.data(), bottomHeader.size(), linesPerMcuRow, picture.height - topLines,
                        topLines};
-    std::vector<std::uint8_t> discarded(static_cast<std::size_t>(rows.width) * 4u);
-    JpegCoefficients::Cursor topCursor(*coefficients, 0);
-    JpegCoefficients::Cursor bottomCursor(*coefficients, std::int64_t{split - 1} * coefficients->mcusPerRow);
+    const std::size_t lineBytes = static_cast<std::size_t>(picture.width) * 4u;
+    // A discarded line, and with a sink each share's strip of lines.
+    std::vector<std::uint8_t> scratch(lineBytes * (sink != nullptr ? 2 * kLinesAtOnce + 1 : 1));
+    const Output topOutput{picture, sink, sink != nullptr ? scratch.data() + lineBytes : nullptr};
+    const Output bottomOutput{picture, sink,
+                              sink != nullptr ? scratch.data() + lineBytes * (1 + kLinesAtOnce) : nullptr};
+    JpegCoefficients::Cursor topCursor(coefficients, 0);
+    JpegCoefficients::Cursor bottomCursor(coefficients, std::int64_t{split - 1} * coefficients.mcusPerRow);
     bool bottomDecoded = false;
     std::thread second;
     try {
         second = std::thread([&] {
-            bottomDecoded = decodeShare(bottom, *coefficients, bottomCursor, scaleNumerator, scaleDenominator,
-                                        bgrx, rows, discarded.data());
+            bottomDecoded = decodeShare(bottom, coefficients, bottomCursor, scaleNumerator, scaleDenominator,
+                                        bgrx, bottomOutput, scratch.data());
         });
     } catch (const std::system_error&) {
         return false;
     }
     const bool topDecoded =
-        decodeShare(top, *coefficients, topCursor, scaleNumerator, scaleDenominator, bgrx, rows, nullptr);
+        decodeShare(top, coefficients, topCursor, scaleNumerator, scaleDenominator, bgrx, topOutput, nullptr);
     second.join();
     return topDecoded && bottomDecoded;
+}
+
+}  // namespace
+
+bool decodeJpegOnTwoThreads(const std::uint8_t* bytes, std::size_t size, int scaleNumerator,
+                            int scaleDenominator, bool bgrx, const PixelRows& rows) {
+    if (rows.bits == nullptr) return false;
+    return decodeToOutput(bytes, size, scaleNumerator, scaleDenominator, bgrx, rows, nullptr);
+}
+
+bool decodeJpegOnTwoThreads(const std::uint8_t* bytes, std::size_t size, int scaleNumerator,
+                            int scaleDenominator, bool bgrx, int width, int height, const RowSink& sink) {
+    return decodeToOutput(bytes, size, scaleNumerator, scaleDenominator, bgrx,
+                          PixelRows{nullptr, width, height, 0}, &sink);
 }
 
 }  // namespace kestrelle

@@ -159,6 +159,22 @@ void overRows(int rows, int width, Work work) {
     work(0, rows);
 }
 
+// Splits `count` rows of opaque RGB32 pixels into the planes' rows from `firstRow` on.
+void splitRows(const std::uint8_t* const* rows, int firstRow, int count, const ChannelPlanes& planes) {
+    const int width = planes.size().width();
+    for (int i = 0; i < count; ++i) {
+        const auto* in = reinterpret_cast<const std::uint32_t*>(rows[i]);
+        std::uint8_t* blue = planes.row(0, firstRow + i);
+        std::uint8_t* green = planes.row(1, firstRow + i);
+        std::uint8_t* red = planes.row(2, firstRow + i);
+        for (int x = 0; x < width; ++x) {
+            blue[x] = static_cast<std::uint8_t>(in[x]);
+            green[x] = static_cast<std::uint8_t>(in[x] >> 8);
+            red[x] = static_cast<std::uint8_t>(in[x] >> 16);
+        }
+    }
+}
+
 // Splits an RGB32 or ARGB32_Premultiplied picture into its channel planes.
 bool split(const QImage& photo, ChannelPlanes& planes) {
     const bool alpha = photo.format() != QImage::Format_RGB32;
@@ -168,16 +184,10 @@ bool split(const QImage& photo, ChannelPlanes& planes) {
     const int width = photo.width();
     overRows(photo.height(), width, [&](int first, int end) {
         for (int y = first; y < end; ++y) {
-            const auto* in = reinterpret_cast<const std::uint32_t*>(photo.constScanLine(y));
-            std::uint8_t* blue = planes.row(0, y);
-            std::uint8_t* green = planes.row(1, y);
-            std::uint8_t* red = planes.row(2, y);
-            for (int x = 0; x < width; ++x) {
-                blue[x] = static_cast<std::uint8_t>(in[x]);
-                green[x] = static_cast<std::uint8_t>(in[x] >> 8);
-                red[x] = static_cast<std::uint8_t>(in[x] >> 16);
-            }
+            const std::uint8_t* row = photo.constScanLine(y);
+            splitRows(&row, y, 1, planes);
             if (alpha) {
+                const auto* in = reinterpret_cast<const std::uint32_t*>(row);
                 std::uint8_t* opacity = planes.row(3, y);
                 for (int x = 0; x < width; ++x) {
                     opacity[x] = static_cast<std::uint8_t>(in[x] >> 24);
@@ -318,15 +328,8 @@ void convertToSrgb(QImage& photo) {
     photo.setColorSpace(QColorSpace());
 }
 
-// Draws a decoded photo (upright, any RGB format) fitted into `place` of `picture`.
-bool drawDecoded(QImage& picture, QImage& photo, const PhotoPlacement& place, Scratch& scratch) {
-    convertToSrgb(photo);
-    const bool premultiplied = photo.hasAlphaChannel();
-    photo.convertTo(premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-    if (photo.isNull()) {
-        return false;
-    }
-
+// Draws the photo's planes in `scratch.source` fitted into `place` of `picture`, resampled to its size.
+bool drawPlanes(QImage& picture, const PhotoPlacement& place, Scratch& scratch) {
     // Never draw outside the picture, whatever the arithmetic gave.
     const int x = std::clamp(place.x, 0, picture.width());
     const int y = std::clamp(place.y, 0, picture.height());
@@ -334,10 +337,6 @@ bool drawDecoded(QImage& picture, QImage& photo, const PhotoPlacement& place, Sc
     const int rows = std::min(place.height, picture.height() - y);
     if (columns <= 0 || rows <= 0) {
         return true;
-    }
-
-    if (!split(photo, scratch.source)) {
-        return false;
     }
     const ChannelPlanes* planes = &scratch.source;
     const QSize drawn(place.width, place.height);
@@ -349,6 +348,20 @@ bool drawDecoded(QImage& picture, QImage& photo, const PhotoPlacement& place, Sc
     }
     compose(picture, x, y, *planes, columns, rows);
     return true;
+}
+
+// Draws a decoded photo (upright, any RGB format) fitted into `place` of `picture`.
+bool drawDecoded(QImage& picture, QImage& photo, const PhotoPlacement& place, Scratch& scratch) {
+    convertToSrgb(photo);
+    const bool premultiplied = photo.hasAlphaChannel();
+    photo.convertTo(premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    if (photo.isNull()) {
+        return false;
+    }
+    if (place.width <= 0 || place.height <= 0) {
+        return true;
+    }
+    return split(photo, scratch.source) && drawPlanes(picture, place, scratch);
 }
 
 // Opens a regular file for reading without blocking; -1 for anything else (a FIFO or a device named
@@ -395,11 +408,26 @@ QSize uprightJpegSize(const JpegFacts& facts) {
     return orientation >= 5 ? QSize(facts.height, facts.width) : QSize(facts.width, facts.height);
 }
 
+// A large JPEG that needs no turn or colour conversion, decoded on two threads straight into the
+// planes (render/jpeg_decoder.h: decodeJpegRows) and drawn; false where it does not suit.
+bool drawJpegByRows(QImage& picture, const std::vector<std::uint8_t>& bytes, const PhotoPlacement& place,
+                    Scratch& scratch) {
+    ChannelPlanes& planes = scratch.source;
+    const auto start = [&planes](QSize decoded) { return planes.allocate(decoded, 3); };
+    const auto sink = [&planes](int firstRow, const std::uint8_t* const* rows, int count) {
+        splitRows(rows, firstRow, count, planes);
+    };
+    return decodeJpegRows(bytes.data(), bytes.size(), QSize(place.width, place.height),
+                          PhotoLoader::kMaxDecodedPixels, start, sink) &&
+           drawPlanes(picture, place, scratch);
+}
+
 // JPEG through TurboJPEG, decoded at the smallest scale that still covers the drawn size (or from the
 // EXIF thumbnail when that already covers it). `place` is set from the upright size in the header.
 // Null when the file cannot be read this way.
-QImage decodeJpegToFit(const std::vector<std::uint8_t>& bytes, QSize pictureSize, PhotoPlacement& place,
-                       bool& nothingToDraw, QImage& kept) {
+QImage decodeJpegToFit(const std::vector<std::uint8_t>& bytes, QImage& picture, PhotoPlacement& place,
+                       bool& nothingToDraw, bool& drawnByRows, Scratch& scratch) {
+    const QSize pictureSize = picture.size();
     const std::optional<JpegFacts> facts = readJpegFacts(bytes.data(), bytes.size());
     if (!facts) return {};
     const QSize upright = uprightJpegSize(*facts);
@@ -412,8 +440,13 @@ QImage decodeJpegToFit(const std::vector<std::uint8_t>& bytes, QSize pictureSize
     const QSize cover(place.width, place.height);
     QImage photo = decodeExifThumbnail(bytes.data(), bytes.size(), cover);
     if (!photo.isNull()) return photo;
+    if (drawJpegByRows(picture, bytes, place, scratch)) {
+        drawnByRows = true;
+        return {};
+    }
     // Decoded into the kept picture where it fits: fresh pages cost the kernel a third of a decode.
-    if (decodeJpegInto(kept, bytes.data(), bytes.size(), cover, PhotoLoader::kMaxDecodedPixels)) return kept;
+    if (decodeJpegInto(scratch.decoded, bytes.data(), bytes.size(), cover, PhotoLoader::kMaxDecodedPixels))
+        return scratch.decoded;
     return {};
 }
 
@@ -525,10 +558,11 @@ bool drawPhoto(QImage& picture, const std::string& path) {
         readAll(descriptor, static_cast<std::int64_t>(info.st_size), bytes);
         PhotoPlacement place;
         bool nothingToDraw = false;
+        bool drawnByRows = false;
         QImage photo = kind == PhotoKind::Jpeg
-                           ? decodeJpegToFit(bytes, picture.size(), place, nothingToDraw, scratch.decoded)
+                           ? decodeJpegToFit(bytes, picture, place, nothingToDraw, drawnByRows, scratch)
                            : decodeHeifToFit(bytes, picture.size(), place, nothingToDraw);
-        if (nothingToDraw) return true;
+        if (nothingToDraw || drawnByRows) return true;
         if (!photo.isNull()) return drawDecoded(picture, photo, place, scratch);
         if (kind == PhotoKind::Heif) return false;
     }

@@ -18,6 +18,8 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <iostream>
 #include <random>
 #include <vector>
@@ -340,6 +342,46 @@ TEST(JpegDecoderTest, DecodesAtTheSmallestScaleThatCovers) {
                                kNoPixelBound));
     EXPECT_FALSE(picture.colorSpace().isValid());
     EXPECT_FALSE(decodeJpegInto(picture, data(jpeg), 100, {900, 700}, kNoPixelBound));
+}
+
+// A large photo handed over a few rows at a time by two threads makes exactly decodeJpeg's picture; a
+// turned one, one tagged Adobe RGB, and one decoded under a megapixel are declined (the loader then
+// decodes them whole), as is a size the caller refuses.
+TEST(JpegDecoderTest, LargePhotosComeRowByRowAsTheWholePicture) {
+    QImage image(2400, 1800, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            row[x] = qRgb((x * 7) & 255, (y * 3) & 255, ((x ^ y) * 5) & 255);
+    }
+    const QByteArray jpeg = saveJpeg(image, 90);
+    const QSize cover(1000, 700);
+    QImage rows;
+    std::uint8_t* bits = nullptr;
+    const auto start = [&](QSize size) {
+        rows = QImage(size, QImage::Format_RGB32);
+        rows.fill(0);
+        bits = rows.bits();
+        return true;
+    };
+    const auto sink = [&](int firstRow, const std::uint8_t* const* lines, int count) {
+        for (int i = 0; i < count; ++i) {
+            std::memcpy(bits + (firstRow + i) * rows.bytesPerLine(), lines[i],
+                        static_cast<std::size_t>(rows.width()) * 4);
+        }
+    };
+    const auto byRows = [&](const QByteArray& bytes, QSize wanted, const std::function<bool(QSize)>& begin) {
+        return decodeJpegRows(data(bytes), static_cast<std::size_t>(bytes.size()), wanted, kNoPixelBound,
+                              begin, sink);
+    };
+    ASSERT_TRUE(byRows(jpeg, cover, start));
+    EXPECT_EQ(rows.size(), QSize(1200, 900));
+    EXPECT_TRUE(rows == decode(jpeg, cover));
+
+    EXPECT_FALSE(byRows(withSegments(jpeg, {exifSegment(6)}), cover, start));
+    EXPECT_FALSE(byRows(withSegments(jpeg, {exifSegment(1, true)}), cover, start));
+    EXPECT_FALSE(byRows(jpeg, QSize(500, 300), start));
+    EXPECT_FALSE(byRows(jpeg, cover, [](QSize) { return false; }));
 }
 
 // Where the upright pixel (x, y) lies in the stored W x H picture, for each EXIF orientation.
