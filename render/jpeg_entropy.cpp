@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -16,12 +17,12 @@ constexpr int kPastRealRuns = 64 + 15;
 
 // Zig-zag position to natural position. Like libjpeg's table, a corrupt run past the 64th coefficient
 // lands on the last one; the entries beyond serve the end-of-block run.
-constexpr std::array<std::uint8_t, 64 + kEndOfBlockRun> kNaturalOrder = [] {
+constexpr std::array<std::uint8_t, 64 + 2 * kEndOfBlockRun> kNaturalOrder = [] {
     constexpr std::uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
                                           12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
                                           35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
                                           58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-    std::array<std::uint8_t, 64 + kEndOfBlockRun> order{};
+    std::array<std::uint8_t, 64 + 2 * kEndOfBlockRun> order{};
     for (std::size_t k = 0; k < order.size(); ++k) order[k] = k < 64 ? kZigZag[k] : 63;
     return order;
 }();
@@ -44,10 +45,10 @@ std::uint16_t bigEndian16(const std::uint8_t* p) {
 struct HuffmanTable {
     bool defined = false;
     std::array<std::uint16_t, kLookupSize> lookup{};  // code length << 8 | symbol, 0 for longer codes
-    // For AC tables: code and value bits together where they fit the lookup: value << 16 | run << 8 |
-    // bits taken, the end-of-block symbol as kEndOfBlockRun; 0 where they do not fit (and for the
-    // 16-zeros symbol).
-    std::array<std::int32_t, kLookupSize> coefficient{};
+    // For AC tables, up to two coefficients whose codes and values fit the lookup bits together: for
+    // each (the second in the upper 32 bits) value << 16 | run << 8 | bits taken, the end-of-block
+    // symbol as the run kEndOfBlockRun; 0 where not even the first fits (and for the 16-zeros symbol).
+    std::array<std::uint64_t, kLookupSize> coefficients{};
     std::array<std::int32_t, 18> maxCode{};
     std::array<std::int32_t, 17> valueOffset{};
     std::array<std::uint8_t, 256> symbols{};
@@ -55,6 +56,26 @@ struct HuffmanTable {
 
 int extend(int value, int size) {
     return value < (1 << (size - 1)) ? value - (1 << size) + 1 : value;
+}
+
+// A coefficient (or the end of the block) read from the top `available` of kLookupBits lookup bits:
+// how many bits its code and value take, its run of zeros before it, and its value.
+struct KnownCoefficient {
+    int bits;
+    int run;
+    std::uint16_t value;
+};
+
+std::optional<KnownCoefficient> knownCoefficient(const HuffmanTable& table, int bits, int available) {
+    const std::uint16_t entry = table.lookup[static_cast<std::size_t>(bits)];
+    const int length = entry >> 8;
+    const int symbol = entry & 0xFF;
+    if (entry == 0 || length > available) return std::nullopt;
+    if (symbol == 0) return KnownCoefficient{length, kEndOfBlockRun, 0};
+    const int size = symbol & 15;
+    if (size == 0 || length + size > available) return std::nullopt;
+    const int raw = (bits >> (kLookupBits - length - size)) & ((1 << size) - 1);
+    return KnownCoefficient{length + size, symbol >> 4, static_cast<std::uint16_t>(extend(raw, size))};
 }
 
 // Builds a table from a DHT segment's counts and symbols; false for one libjpeg refuses too.
@@ -81,19 +102,21 @@ bool buildTable(HuffmanTable& table, const std::uint8_t* counts, const std::uint
     }
     table.maxCode[17] = 0x7FFFFFFF;
     for (int bits = 0; bits < kLookupSize; ++bits) {
-        const std::uint16_t entry = table.lookup[static_cast<std::size_t>(bits)];
-        const int length = entry >> 8;
-        const int run = (entry & 0xFF) >> 4;
-        const int size = entry & 15;
-        if (entry != 0 && (entry & 0xFF) == 0) {  // end of block
-            table.coefficient[static_cast<std::size_t>(bits)] = kEndOfBlockRun << 8 | length;
-            continue;
+        const std::optional<KnownCoefficient> first = knownCoefficient(table, bits, kLookupBits);
+        if (!first) continue;
+        std::uint64_t known =
+            first->bits | std::uint64_t(first->run) << 8 | std::uint64_t(first->value) << 16;
+        // A second coefficient (or the end of the block) whose code and value lie wholly in the bits left.
+        const int left = kLookupBits - first->bits;
+        if (first->run != kEndOfBlockRun && left > 0) {
+            const int rest = (bits << first->bits) & (kLookupSize - 1);
+            const std::optional<KnownCoefficient> second = knownCoefficient(table, rest, left);
+            if (second) {
+                known |= std::uint64_t(second->bits) << 32 | std::uint64_t(second->run) << 40 |
+                         std::uint64_t(second->value) << 48;
+            }
         }
-        if (entry == 0 || size == 0 || length + size > kLookupBits) continue;
-        const int raw = (bits >> (kLookupBits - length - size)) & ((1 << size) - 1);
-        table.coefficient[static_cast<std::size_t>(bits)] =
-            static_cast<std::int32_t>(static_cast<std::uint32_t>(extend(raw, size)) << 16) | run << 8 |
-            (length + size);
+        table.coefficients[static_cast<std::size_t>(bits)] = known;
     }
     table.defined = true;
     return true;
@@ -252,28 +275,23 @@ public:
     BitReader(const std::uint8_t* at, const std::uint8_t* end, std::int64_t dataBytesBefore)
         : at_(at), end_(end), dataBytes_(dataBytesBefore) {}
 
-    // Keeps at least 57 bits at hand.
+    // Keeps at least 57 bits at hand: eight bytes at once where none of them is 0xFF.
     void refill() {
-        while (bits_ <= 56) {
-            if (end_ - at_ >= 8) {
-                std::uint64_t word = 0;
-                std::memcpy(&word, at_, 8);
-                const std::uint64_t inverted = ~word;
-                const bool hasFF =
-                    ((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) != 0;
-                if (!hasFF) {
-                    const std::int64_t take = (64 - bits_) >> 3;
-                    word = __builtin_bswap64(word);
-                    buffer_ |= (word >> (64 - 8 * take)) << (64 - bits_ - 8 * take);
-                    bits_ += 8 * take;
-                    at_ += take;
-                    dataBytes_ += take;
-                    return;
-                }
+        if (end_ - at_ >= 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, at_, 8);
+            const std::uint64_t inverted = ~word;
+            if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+                const std::int64_t take = (64 - bits_) >> 3;
+                word = __builtin_bswap64(word);
+                buffer_ |= (word >> (64 - 8 * take)) << (64 - bits_ - 8 * take);
+                bits_ += 8 * take;
+                at_ += take;
+                dataBytes_ += take;
+                return;
             }
-            buffer_ |= std::uint64_t{nextByte()} << (56 - bits_);
-            bits_ += 8;
         }
+        refillByBytes();
     }
 
     std::uint32_t peek(int count) const { return static_cast<std::uint32_t>(buffer_ >> (64 - count)); }
@@ -288,6 +306,14 @@ public:
     bool pastEnd() const { return ended_ && position() > dataBytes_ * 8 - madeUpBits_; }
 
 private:
+    // The slow way, a byte at a time, near a 0xFF or the end.
+    [[gnu::noinline]] void refillByBytes() {
+        while (bits_ <= 56) {
+            buffer_ |= std::uint64_t{nextByte()} << (56 - bits_);
+            bits_ += 8;
+        }
+    }
+
     std::uint8_t nextByte() {
         if (ended_ || at_ >= end_) {
             ended_ = true;
@@ -356,12 +382,19 @@ std::uint32_t* decodeBlock(BitReader& in, const HuffmanTable& dc, const HuffmanT
     std::uint32_t* const first = out++;
     for (int k = 1; k < 64; ++k) {
         if (in.bitsAtHand() < 32) in.refill();
-        const std::int32_t known = ac.coefficient[in.peek(kLookupBits)];
+        const std::uint64_t known = ac.coefficients[in.peek(kLookupBits)];
         if (known != 0) {
-            k += (known >> 8) & 0xFF;
-            in.skip(known & 0xFF);
-            *out = entry(kNaturalOrder[static_cast<std::size_t>(k)], known >> 16);
+            k += static_cast<int>((known >> 8) & 0xFF);
+            in.skip(static_cast<std::int64_t>(known & 0xFF));
+            *out = entry(kNaturalOrder[static_cast<std::size_t>(k)], static_cast<std::int16_t>(known >> 16));
             out += k < kPastRealRuns ? 1 : 0;
+            // The second only while the block goes on (else its bits are the next block's).
+            const std::uint64_t second = k < 63 ? known >> 32 : 0;
+            k += 1 + static_cast<int>((second >> 8) & 0xFF);
+            in.skip(static_cast<std::int64_t>(second & 0xFF));
+            *out = entry(kNaturalOrder[static_cast<std::size_t>(k)], static_cast<std::int16_t>(second >> 16));
+            out += second != 0 && k < kPastRealRuns ? 1 : 0;
+            k -= second != 0 ? 0 : 1;
             continue;
         }
         const int symbol = decodeSymbol(in, ac);
@@ -428,13 +461,16 @@ public:
         const std::int64_t start = in.position();
         const std::array<int, 4> predictors = run.predictors;
         std::uint32_t* out = run.part.entries.data() + run.used;
+        // A copy the compiler can keep in registers: the coefficient stores cannot reach it.
+        BitReader local = in;
         for (int b = 0; b < layout_.blocksPerMcu && out != nullptr; ++b) {
             const auto component =
                 static_cast<std::size_t>(layout_.blockComponent[static_cast<std::size_t>(b)]);
-            out = decodeBlock(in, tables_.dc[static_cast<std::size_t>(layout_.dcTable[component])],
+            out = decodeBlock(local, tables_.dc[static_cast<std::size_t>(layout_.dcTable[component])],
                               tables_.ac[static_cast<std::size_t>(layout_.acTable[component])],
                               run.predictors[component], out);
         }
+        in = local;
         if (out == nullptr || in.pastEnd()) return false;
         run.mcuBit.push_back(start);
         run.mcuPredictors.push_back(predictors);
