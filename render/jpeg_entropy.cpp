@@ -543,84 +543,127 @@ bool JpegCoefficients::Cursor::next(std::int16_t* const* blocks) {
     return true;
 }
 
-bool decodeJpegEntropy(const std::uint8_t* bytes, std::size_t size, JpegCoefficients& result) {
+struct JpegEntropyDecoder::State {
+    const std::uint8_t* bytes = nullptr;
+    std::size_t size = 0;
     ScanLayout layout;
     ScanTables tables;
-    if (bytes == nullptr || !readScanLayout(bytes, size, layout, tables)) return false;
-    const std::int64_t mcuCount = std::int64_t{layout.mcusPerRow} * layout.mcuRows;
-    const std::size_t dataSize = size - layout.entropyAt;
-    if (layout.mcuRows < 4 || dataSize < 1024) return false;
+    std::size_t guess = 0;        // where the second half's decoding starts
+    std::int64_t dataBefore = 0;  // the data bytes before it
+    std::int64_t mcuCount = 0;
+    std::optional<ScanDecoder> decoder;
+    std::optional<BitReader> reader;  // the first half's, carried on to where the halves meet
+    std::optional<Run> first;
+    std::optional<Run> bridge;
+    std::optional<Run> second;
+};
 
-    // The second thread's guess: the middle of the data, on a byte that is plain data.
-    std::size_t guess = layout.entropyAt + dataSize / 2;
-    while (guess < size && (bytes[guess - 1] == 0xFF || bytes[guess] == 0xFF)) ++guess;
-    const std::int64_t dataBefore = dataBytesBetween(bytes, layout.entropyAt, guess);
-    if (guess >= size || dataBefore < 0) return false;
+JpegEntropyDecoder::JpegEntropyDecoder() : state_(std::make_unique<State>()) {}
+JpegEntropyDecoder::~JpegEntropyDecoder() = default;
 
-    result.mcusPerRow = layout.mcusPerRow;
-    result.mcuRows = layout.mcuRows;
-    result.blocksPerMcu = layout.blocksPerMcu;
-    result.blockComponent = layout.blockComponent;
-    result.mcuHeight = layout.mcuHeight;
-    result.height = layout.height;
-    result.headerBytes = layout.entropyAt;
-    result.heightAt = layout.heightAt;
-    result.parts.resize(2);
-    // Room for about two entries a byte of data in each part from the start (a photo at quality 90 takes
+bool JpegEntropyDecoder::prepare(const std::uint8_t* bytes, std::size_t size, JpegCoefficients& result) {
+    State& s = *state_;
+    if (bytes == nullptr || !readScanLayout(bytes, size, s.layout, s.tables)) return false;
+    s.bytes = bytes;
+    s.size = size;
+    s.mcuCount = std::int64_t{s.layout.mcusPerRow} * s.layout.mcuRows;
+    const std::size_t dataSize = size - s.layout.entropyAt;
+    if (s.layout.mcuRows < 4 || dataSize < 1024) return false;
+
+    // The second half's guess: the middle of the data, on a byte that is plain data.
+    s.guess = s.layout.entropyAt + dataSize / 2;
+    while (s.guess < size && (bytes[s.guess - 1] == 0xFF || bytes[s.guess] == 0xFF)) ++s.guess;
+    s.dataBefore = dataBytesBetween(bytes, s.layout.entropyAt, s.guess);
+    if (s.guess >= size || s.dataBefore < 0) return false;
+
+    result.mcusPerRow = s.layout.mcusPerRow;
+    result.mcuRows = s.layout.mcuRows;
+    result.blocksPerMcu = s.layout.blocksPerMcu;
+    result.blockComponent = s.layout.blockComponent;
+    result.mcuHeight = s.layout.mcuHeight;
+    result.height = s.layout.height;
+    result.headerBytes = s.layout.entropyAt;
+    result.heightAt = s.layout.heightAt;
+    result.parts.resize(3);
+    // Room for about two entries a byte of data in each half from the start (a photo at quality 90 takes
     // under one), so that the buffers seldom grow while decoding.
-    for (JpegCoefficients::Part& part : result.parts) {
-        if (part.entries.size() < dataSize) part.entries.resize(dataSize);
+    for (std::size_t p : {std::size_t{0}, std::size_t{2}}) {
+        if (result.parts[p].entries.size() < dataSize) result.parts[p].entries.resize(dataSize);
     }
     const std::size_t maxEntries = dataSize * kMaxEntriesPerByte + 1024;
+    s.decoder.emplace(s.layout, s.tables);
+    s.reader.emplace(bytes + s.layout.entropyAt, bytes + size, 0);
+    s.first.emplace(result.parts[0], maxEntries, s.mcuCount);
+    s.bridge.emplace(result.parts[1], maxEntries, kMaxMcusToMeet);
+    s.second.emplace(result.parts[2], maxEntries, s.mcuCount);
+    return true;
+}
 
-    const ScanDecoder decoder(layout, tables);
-    Run first(result.parts[0], maxEntries, mcuCount);
-    Run second(result.parts[1], maxEntries, mcuCount);
-    bool secondDecoded = false;
-    std::thread secondThread;
-    try {
-        secondThread = std::thread([&] {
-            secondDecoded =
-                decodeFromGuess(decoder, bytes, size, layout.entropyAt, guess, dataBefore, mcuCount, second);
-        });
-    } catch (const std::system_error&) {
-        return false;
+bool JpegEntropyDecoder::decodeFirstHalf() {
+    State& s = *state_;
+    while (s.first->part.count < s.mcuCount && s.reader->position() < s.dataBefore * 8) {
+        if (!s.decoder->decodeMcu(*s.reader, *s.first)) return false;
     }
+    return true;
+}
 
-    // The first thread: from the start up to the guessed place.
-    BitReader in(bytes + layout.entropyAt, bytes + size, 0);
-    bool decoded = true;
-    while (first.part.count < mcuCount && in.position() < dataBefore * 8) {
-        if (!decoder.decodeMcu(in, first)) {
-            decoded = false;
-            break;
-        }
-    }
-    secondThread.join();
-    if (!decoded) return false;
-    if (first.part.count == mcuCount) {  // the whole scan came before the guess
+bool JpegEntropyDecoder::decodeSecondHalf() {
+    State& s = *state_;
+    return decodeFromGuess(*s.decoder, s.bytes, s.size, s.layout.entropyAt, s.guess, s.dataBefore, s.mcuCount,
+                           *s.second);
+}
+
+bool JpegEntropyDecoder::meet(bool secondDecoded) {
+    State& s = *state_;
+    Run& first = *s.first;
+    Run& bridge = *s.bridge;
+    Run& second = *s.second;
+    bridge.part.firstMcu = first.part.count;
+    second.part.firstMcu = first.part.count;
+    if (first.part.count == s.mcuCount) {  // the whole scan came before the guess
         second.reset();
+        second.part.firstMcu = s.mcuCount;
         return true;
     }
     if (!secondDecoded) return false;
 
-    // Where the halves meet: the first MCU the first thread starts on a bit the second also started one.
+    // The first MCU the first half starts on a bit the second also started one; the MCUs the first
+    // decodes on the way there go to the bridge.
+    bridge.predictors = first.predictors;
+    BitReader& in = *s.reader;
     std::size_t meet = 0;
-    const std::int64_t stopAt = first.part.count + kMaxMcusToMeet;
     while (true) {
         while (meet < second.mcuBit.size() && second.mcuBit[meet] < in.position()) ++meet;
         if (meet == second.mcuBit.size()) return false;
         if (second.mcuBit[meet] == in.position()) break;
-        if (first.part.count >= std::min(mcuCount, stopAt) || !decoder.decodeMcu(in, first)) return false;
+        if (first.part.count + bridge.part.count >= s.mcuCount || bridge.part.count >= kMaxMcusToMeet ||
+            !s.decoder->decodeMcu(in, bridge))
+            return false;
     }
-    const std::int64_t rest = mcuCount - first.part.count;
+    const std::int64_t met = first.part.count + bridge.part.count;
+    const std::int64_t rest = s.mcuCount - met;
     if (second.part.count - static_cast<std::int64_t>(meet) < rest) return false;
-    second.part.firstMcu = first.part.count;
+    second.part.firstMcu = met;
     second.part.firstLocal = static_cast<std::int64_t>(meet);
     second.part.count = rest;
     for (std::size_t c = 0; c < 4; ++c)
-        second.part.dcShift[c] = first.predictors[c] - second.mcuPredictors[meet][c];
+        second.part.dcShift[c] = bridge.predictors[c] - second.mcuPredictors[meet][c];
     return true;
+}
+
+bool decodeJpegEntropy(const std::uint8_t* bytes, std::size_t size, JpegCoefficients& result) {
+    JpegEntropyDecoder decoder;
+    if (!decoder.prepare(bytes, size, result)) return false;
+    bool secondDecoded = false;
+    std::thread secondThread;
+    try {
+        secondThread = std::thread([&] { secondDecoded = decoder.decodeSecondHalf(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    const bool firstDecoded = decoder.decodeFirstHalf();
+    secondThread.join();
+    return firstDecoded && decoder.meet(secondDecoded);
 }
 
 }  // namespace kestrelle

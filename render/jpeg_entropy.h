@@ -13,6 +13,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace kestrelle {
@@ -58,6 +59,33 @@ public:
     std::vector<Part> parts;
 
     std::int64_t mcuCount() const { return std::int64_t{mcusPerRow} * mcuRows; }
+};
+
+// The two halves' decoding as steps, for a caller that runs them on threads of its own and starts using
+// the first half's coefficients (result.parts[0]) before the second half is done. The parts are: the
+// first half's MCUs, those between where it stopped and where the halves met (the bridge), the second
+// half's MCUs from there on.
+class JpegEntropyDecoder {
+public:
+    JpegEntropyDecoder();
+    ~JpegEntropyDecoder();
+    JpegEntropyDecoder(const JpegEntropyDecoder&) = delete;
+    JpegEntropyDecoder& operator=(const JpegEntropyDecoder&) = delete;
+
+    // Reads the markers and readies `result`, which must outlive the decoder; false where the file does
+    // not suit (see decodeJpegEntropy).
+    bool prepare(const std::uint8_t* bytes, std::size_t size, JpegCoefficients& result);
+    // From the start of the scan up to the guessed middle; what it decodes is final once it returns true.
+    bool decodeFirstHalf();
+    // From the guessed middle to the end, at the same time as decodeFirstHalf.
+    bool decodeSecondHalf();
+    // Once both are done (with decodeSecondHalf's result): where the halves meet. True when every MCU
+    // is then accounted for.
+    bool meet(bool secondDecoded);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 // Decodes a JPEG's coefficients on two threads into `result`, whose buffers are reused (they keep their

@@ -3,8 +3,11 @@
 #include "render/jpeg_entropy.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -139,6 +142,116 @@ bool decodeShare(const Share& share, const JpegCoefficients& coefficients, JpegC
     return true;
 }
 
+// A band of rows of MCUs [firstRow, endRow) decoded by one libjpeg decoder, which starts a row of MCUs
+// above it (where there is one) and reads the row below it: the rows next to a band's edges are smoothed
+// with their neighbours (chroma upsampling) as in a whole decode.
+struct Band {
+    int firstRow = 0;
+    int endRow = 0;
+    std::vector<std::uint8_t> header;  // the markers, the frame's height cut by the rows above its start
+    std::atomic<bool> claimed{false};
+    bool decoded = false;
+
+    int startRow() const { return std::max(0, firstRow - 1); }
+};
+
+// Everything the two threads share while turning the coefficients into rows.
+class BandWork {
+public:
+    BandWork(const std::uint8_t* bytes, JpegCoefficients& coefficients, int scaleNumerator,
+             int scaleDenominator, bool bgrx, const PixelRows& picture, const RowSink* sink)
+        : bytes_(bytes),
+          coefficients_(coefficients),
+          scaleNumerator_(scaleNumerator),
+          scaleDenominator_(scaleDenominator),
+          bgrx_(bgrx),
+          picture_(picture),
+          sink_(sink),
+          lineBytes_(static_cast<std::size_t>(picture.width) * 4u) {}
+
+    // Output lines per row of MCUs, a whole number at every scale M/8 libjpeg offers; 0 where not.
+    int linesPerMcuRow() const {
+        const int lines = coefficients_.mcuHeight * scaleNumerator_;
+        return lines % scaleDenominator_ == 0 ? lines / scaleDenominator_ : 0;
+    }
+
+    // Three bands once the first half is decoded: the top one within its rows (so that it can be made
+    // before the halves meet), a middle one for whichever thread is free first, and the rest. Fewer
+    // where the picture is small.
+    void planBands(std::int64_t firstHalfMcus) {
+        const int rows = coefficients_.mcuRows;
+        const int known = static_cast<int>(firstHalfMcus / coefficients_.mcusPerRow) - 1;  // with a row below
+        const int middle = std::max(1, rows / 8);
+        std::vector<int> edges{0};
+        if (known - middle >= 1 && known + middle < rows) {
+            edges.push_back(known - middle);
+            edges.push_back(known + middle);
+        } else {
+            edges.push_back(rows / 2);
+        }
+        edges.push_back(rows);
+        bands_ = std::vector<Band>(edges.size() - 1);
+        for (std::size_t b = 0; b + 1 < edges.size(); ++b) {
+            Band& band = bands_[b];
+            band.firstRow = edges[b];
+            band.endRow = edges[b + 1];
+            band.header.assign(bytes_, bytes_ + coefficients_.headerBytes);
+            const int height = coefficients_.height - band.startRow() * coefficients_.mcuHeight;
+            band.header[coefficients_.heightAt] = static_cast<std::uint8_t>(height >> 8);
+            band.header[coefficients_.heightAt + 1] = static_cast<std::uint8_t>(height & 0xFF);
+        }
+        firstHalfRows_ = known + 1;
+    }
+
+    // Whether a band reads only rows the first half decoded.
+    bool withinFirstHalf(const Band& band) const {
+        return std::min(band.endRow, coefficients_.mcuRows - 1) < firstHalfRows_;
+    }
+
+    std::vector<Band>& bands() { return bands_; }
+
+    // Makes the band if no other thread has claimed it. `strip` holds kLinesAtOnce lines of the
+    // picture's width (for a sink), `discarded` one.
+    void make(Band& band, std::uint8_t* strip, std::uint8_t* discarded) {
+        if (band.claimed.exchange(true)) return;
+        const int lines = linesPerMcuRow();
+        const int start = band.startRow();
+        const int endLine = std::min(band.endRow * lines, picture_.height);
+        const Share share{band.header.data(), band.header.size(), (band.firstRow - start) * lines,
+                          endLine - band.firstRow * lines, band.firstRow * lines};
+        JpegCoefficients::Cursor cursor(coefficients_, std::int64_t{start} * coefficients_.mcusPerRow);
+        const Output output{picture_, sink_, strip};
+        band.decoded = decodeShare(share, coefficients_, cursor, scaleNumerator_, scaleDenominator_, bgrx_,
+                                   output, discarded);
+    }
+
+    std::size_t lineBytes() const { return lineBytes_; }
+
+private:
+    const std::uint8_t* bytes_;
+    JpegCoefficients& coefficients_;
+    int scaleNumerator_;
+    int scaleDenominator_;
+    bool bgrx_;
+    PixelRows picture_;
+    const RowSink* sink_;
+    std::size_t lineBytes_;
+    std::vector<Band> bands_;
+    int firstHalfRows_ = 0;
+};
+
+// One thread's working lines: a discarded line, then a strip of kLinesAtOnce lines for a sink.
+class Lines {
+public:
+    explicit Lines(std::size_t lineBytes) : bytes_(lineBytes * (kLinesAtOnce + 1)), lineBytes_(lineBytes) {}
+    std::uint8_t* discarded() { return bytes_.data(); }
+    std::uint8_t* strip() { return bytes_.data() + lineBytes_; }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t lineBytes_;
+};
+
 bool decodeToOutput(const std::uint8_t* bytes, std::size_t size, int scaleNumerator, int scaleDenominator,
                     bool bgrx, const PixelRows& picture, const RowSink* sink) {
     if (scaleNumerator <= 0 || scaleDenominator <= 0 || picture.width <= 0 || picture.height <= 0)
@@ -155,49 +268,64 @@ bool decodeToOutput(const std::uint8_t* bytes, std::size_t size, int scaleNumera
             if (bytes > kKeptEntryBytes) coefficients = JpegCoefficients{};
         }
     } trim{kept};
-    if (!decodeJpegEntropy(bytes, size, kept)) return false;
-    const JpegCoefficients& coefficients = kept;
-    // Output lines per row of MCUs, a whole number at every scale M/8 libjpeg offers.
-    const int mcuLines = coefficients.mcuHeight * scaleNumerator;
-    if (mcuLines % scaleDenominator != 0) return false;
-    const int linesPerMcuRow = mcuLines / scaleDenominator;
+    JpegEntropyDecoder decoder;
+    if (!decoder.prepare(bytes, size, kept)) return false;
+    BandWork work(bytes, kept, scaleNumerator, scaleDenominator, bgrx, picture, sink);
+    if (work.linesPerMcuRow() == 0) return false;
 
-    // The top share decodes rows of MCUs [0, split) from the file's own markers, reading the row below
-    // its last one for the chroma smoothing as a whole decode would. The bottom share starts a row of
-    // MCUs above its own rows for the same reason, in a frame whose height is cut by the rows above that.
-    const int split = coefficients.mcuRows / 2;
-    const int topLines = split * linesPerMcuRow;
-    if (topLines >= picture.height) return false;
-    std::vector<std::uint8_t> bottomHeader(bytes, bytes + coefficients.headerBytes);
-    const int bottomHeight = coefficients.height - (split - 1) * coefficients.mcuHeight;
-    bottomHeader[coefficients.heightAt] = static_cast<std::uint8_t>(bottomHeight >> 8);
-    bottomHeader[coefficients.heightAt + 1] = static_cast<std::uint8_t>(bottomHeight & 0xFF);
-
-    const Share top{bytes, coefficients.headerBytes, 0, topLines, 0};
-    const Share bottom{bottomHeader.data(), bottomHeader.size(), linesPerMcuRow, picture.height - topLines,
-                       topLines};
-    const std::size_t lineBytes = static_cast<std::size_t>(picture.width) * 4u;
-    // A discarded line, and with a sink each share's strip of lines.
-    std::vector<std::uint8_t> scratch(lineBytes * (sink != nullptr ? 2 * kLinesAtOnce + 1 : 1));
-    const Output topOutput{picture, sink, sink != nullptr ? scratch.data() + lineBytes : nullptr};
-    const Output bottomOutput{picture, sink,
-                              sink != nullptr ? scratch.data() + lineBytes * (1 + kLinesAtOnce) : nullptr};
-    JpegCoefficients::Cursor topCursor(coefficients, 0);
-    JpegCoefficients::Cursor bottomCursor(coefficients, std::int64_t{split - 1} * coefficients.mcusPerRow);
-    bool bottomDecoded = false;
+    // The first thread decodes the first half, makes the band(s) within it at once, then helps with the
+    // rest; the second decodes the second half, finds where the halves meet, and makes the bands from
+    // the bottom up. The middle band goes to whichever is free first.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool firstDone = false;  // the first half decoded and the bands planned
+    bool firstDecoded = false;
+    bool metDone = false;
+    bool met = false;
     std::thread second;
     try {
         second = std::thread([&] {
-            bottomDecoded = decodeShare(bottom, coefficients, bottomCursor, scaleNumerator, scaleDenominator,
-                                        bgrx, bottomOutput, scratch.data());
+            const bool secondDecoded = decoder.decodeSecondHalf();
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return firstDone; });
+            lock.unlock();
+            const bool meetFound = firstDecoded && decoder.meet(secondDecoded);
+            lock.lock();
+            met = meetFound;
+            metDone = true;
+            lock.unlock();
+            changed.notify_all();
+            if (!meetFound) return;
+            Lines lines(work.lineBytes());
+            for (auto band = work.bands().rbegin(); band != work.bands().rend(); ++band)
+                work.make(*band, lines.strip(), lines.discarded());
         });
     } catch (const std::system_error&) {
         return false;
     }
-    const bool topDecoded =
-        decodeShare(top, coefficients, topCursor, scaleNumerator, scaleDenominator, bgrx, topOutput, nullptr);
+    const bool decoded = decoder.decodeFirstHalf();
+    if (decoded) work.planBands(kept.parts[0].count);
+    {
+        const std::lock_guard lock(mutex);
+        firstDecoded = decoded;
+        firstDone = true;
+    }
+    changed.notify_all();
+    if (decoded) {
+        Lines lines(work.lineBytes());
+        for (Band& band : work.bands()) {
+            if (!work.withinFirstHalf(band)) {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return metDone; });
+                if (!met) break;
+            }
+            work.make(band, lines.strip(), lines.discarded());
+        }
+    }
     second.join();
-    return topDecoded && bottomDecoded;
+    if (!decoded || !met) return false;
+    return std::all_of(work.bands().begin(), work.bands().end(),
+                       [](const Band& band) { return band.decoded; });
 }
 
 }  // namespace
