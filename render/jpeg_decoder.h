@@ -92,8 +92,8 @@ using JpegRowSink = std::function<void(int firstRow, const std::uint8_t* const* 
 // caller that turns the rows into something else while they are still in the processor's cache.
 // `start` is told the decoded size before any row comes and may refuse it. False, perhaps after some
 // rows were handed over, where the photo does not suit (turned, tagged with a colour space other than
-// sRGB, CMYK, progressive, restart markers, under a megapixel decoded, a single core) or cannot be
-// decoded this way: the caller then uses decodeJpeg.
+// sRGB, CMYK, progressive, under a megapixel decoded, a single core) or cannot be decoded this way:
+// the caller then uses decodeJpeg.
 bool decodeJpegRows(const std::uint8_t* bytes, std::size_t size, QSize cover, std::int64_t maxDecodedPixels,
                     const std::function<bool(QSize)>& start, const JpegRowSink& sink);
 

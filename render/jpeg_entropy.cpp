@@ -5,6 +5,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace kestrelle {
 
@@ -124,6 +125,7 @@ bool buildTable(HuffmanTable& table, const std::uint8_t* counts, const std::uint
 
 // How the scan is laid out and coded.
 struct ScanLayout {
+    int restartInterval = 0;  // MCUs between restart markers, 0 for none
     int mcusPerRow = 0;
     int mcuRows = 0;
     int mcuHeight = 0;
@@ -160,7 +162,7 @@ bool readDefineHuffman(const std::uint8_t* payload, std::size_t size, ScanTables
 }
 
 // Reads the markers up to the scan: baseline or extended sequential Huffman coding of 8-bit samples,
-// one or three components all in the one scan, no restart interval.
+// one or three components all in the one scan.
 bool readScanLayout(const std::uint8_t* bytes, std::size_t size, ScanLayout& layout, ScanTables& tables) {
     if (size < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8) return false;
     struct Component {
@@ -202,7 +204,8 @@ bool readScanLayout(const std::uint8_t* bytes, std::size_t size, ScanLayout& lay
         } else if (marker == 0xC4) {
             if (!readDefineHuffman(payload, payloadSize, tables)) return false;
         } else if (marker == 0xDD) {
-            if (payloadSize < 2 || bigEndian16(payload) != 0) return false;
+            if (payloadSize < 2) return false;
+            layout.restartInterval = bigEndian16(payload);
         } else if (marker == 0xDA) {
             if (componentCount == 0 || width == 0 || height == 0 || payloadSize < 1 ||
                 payload[0] != componentCount ||
@@ -268,50 +271,81 @@ std::int64_t dataBytesBetween(const std::uint8_t* bytes, std::size_t from, std::
     return count;
 }
 
+// The bits at hand, most significant first: what the decoding loops keep in registers.
+struct BitWindow {
+    std::uint64_t buffer = 0;
+    std::int64_t count = 0;
+
+    std::uint32_t peek(int bits) const { return static_cast<std::uint32_t>(buffer >> (64 - bits)); }
+    void skip(std::int64_t bits) {
+        buffer <<= bits;
+        count -= bits;
+    }
+};
+
 // Reads a scan's bits as libjpeg does: a 0xFF followed by 0x00 (after any further 0xFF) is a data byte
 // 0xFF, any other byte after 0xFF is a marker, and past a marker or the end of the buffer zeros come.
 class BitReader {
 public:
     BitReader(const std::uint8_t* at, const std::uint8_t* end, std::int64_t dataBytesBefore)
-        : at_(at), end_(end), dataBytes_(dataBytesBefore) {}
+        : at_(at), end_(end), bufferEnd_(end), dataBytes_(dataBytesBefore) {}
 
-    // Keeps at least 57 bits at hand: eight bytes at once where none of them is 0xFF.
-    void refill() {
+    BitWindow window() const { return window_; }
+    void keep(BitWindow window) { window_ = window; }
+
+    // `window` with at least 57 bits at hand: eight bytes at once where none of them is 0xFF.
+    BitWindow refill(BitWindow window) {
         if (end_ - at_ >= 8) {
             std::uint64_t word = 0;
             std::memcpy(&word, at_, 8);
             const std::uint64_t inverted = ~word;
             if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
-                const std::int64_t take = (64 - bits_) >> 3;
+                const std::int64_t take = (64 - window.count) >> 3;
                 word = __builtin_bswap64(word);
-                buffer_ |= (word >> (64 - 8 * take)) << (64 - bits_ - 8 * take);
-                bits_ += 8 * take;
+                window.buffer |= (word >> (64 - 8 * take)) << (64 - window.count - 8 * take);
+                window.count += 8 * take;
                 at_ += take;
                 dataBytes_ += take;
-                return;
+                return window;
             }
         }
-        refillByBytes();
+        return refillByBytes(window);
     }
 
-    std::uint32_t peek(int count) const { return static_cast<std::uint32_t>(buffer_ >> (64 - count)); }
-    void skip(std::int64_t count) {
-        buffer_ <<= count;
-        bits_ -= count;
+    // At the end of a restart interval: drops the last byte's padding bits and the restart marker
+    // numbered `number` (0 to 7) that must follow them, and starts afresh after it. False when the data
+    // does not end there or another marker comes.
+    bool restart(BitWindow& window, int number) {
+        while (!ended_ && window.count <= 56) {
+            window.buffer |= std::uint64_t{nextByte()} << (56 - window.count);
+            window.count += 8;
+        }
+        if (!ended_ || window.count - madeUpBits_ >= 8 || window.count < madeUpBits_ ||
+            markerAt_ == nullptr || *markerAt_ != 0xD0 + number)
+            return false;
+        dataBytes_ -= madeUpBits_ / 8;
+        at_ = markerAt_ + 1;
+        end_ = bufferEnd_;
+        markerAt_ = nullptr;
+        ended_ = false;
+        madeUpBits_ = 0;
+        window = BitWindow{};
+        return true;
     }
-    std::int64_t bitsAtHand() const { return bits_; }
-    // The place of the next bit among the scan's data bits.
-    std::int64_t position() const { return dataBytes_ * 8 - bits_; }
+
+    // The place of the next bit among the scan's data bits (with the kept window).
+    std::int64_t position() const { return dataBytes_ * 8 - window_.count; }
     // Whether bits past the data were used (zeros made up after a marker or the end).
     bool pastEnd() const { return ended_ && position() > dataBytes_ * 8 - madeUpBits_; }
 
 private:
     // The slow way, a byte at a time, near a 0xFF or the end.
-    [[gnu::noinline]] void refillByBytes() {
-        while (bits_ <= 56) {
-            buffer_ |= std::uint64_t{nextByte()} << (56 - bits_);
-            bits_ += 8;
+    [[gnu::noinline]] BitWindow refillByBytes(BitWindow window) {
+        while (window.count <= 56) {
+            window.buffer |= std::uint64_t{nextByte()} << (56 - window.count);
+            window.count += 8;
         }
+        return window;
     }
 
     std::uint8_t nextByte() {
@@ -328,7 +362,9 @@ private:
             if (next < end_ && *next == 0x00) {
                 at_ = next + 1;
             } else {
-                ended_ = true;  // a marker: the scan ends
+                ended_ = true;  // a marker: a restart or the scan's end; nothing more is read
+                markerAt_ = next < end_ ? next : nullptr;
+                end_ = at_;
                 madeUpBits_ += 8;
                 byte = 0;
             }
@@ -338,16 +374,17 @@ private:
     }
 
     const std::uint8_t* at_;
-    const std::uint8_t* end_;
-    std::uint64_t buffer_ = 0;
-    std::int64_t bits_ = 0;  // not an int: the coefficient stores (32-bit) may not alias it
+    const std::uint8_t* end_;        // where reading stops: the buffer's end, or a marker met
+    const std::uint8_t* bufferEnd_;  // the buffer's end
+    BitWindow window_;
     std::int64_t dataBytes_;
     std::int64_t madeUpBits_ = 0;
     bool ended_ = false;
+    const std::uint8_t* markerAt_ = nullptr;  // the code of the marker that ended the data
 };
 
 // One symbol; -1 for a code no table entry has.
-int decodeSymbol(BitReader& in, const HuffmanTable& table) {
+int decodeSymbol(BitWindow& in, const HuffmanTable& table) {
     const std::uint16_t entry = table.lookup[in.peek(kLookupBits)];
     if (entry != 0) {
         in.skip(entry >> 8);
@@ -369,10 +406,11 @@ std::uint32_t entry(int naturalIndex, int value) {
     return static_cast<std::uint32_t>(naturalIndex) << 16 | static_cast<std::uint16_t>(value);
 }
 
-// One block's coefficients appended at `out`; returns past them, or nullptr for an unknown code.
-std::uint32_t* decodeBlock(BitReader& in, const HuffmanTable& dc, const HuffmanTable& ac, int& predictor,
-                           std::uint32_t* out) {
-    if (in.bitsAtHand() < 32) in.refill();
+// One block's coefficients appended at `out`; returns past them, or nullptr for an unknown code. The
+// bits at hand stay in `in`, a local of the caller's that the coefficient stores cannot reach.
+std::uint32_t* decodeBlock(BitReader& reader, BitWindow& in, const HuffmanTable& dc, const HuffmanTable& ac,
+                           int& predictor, std::uint32_t* out) {
+    if (in.count < 32) in = reader.refill(in);
     const int size = decodeSymbol(in, dc);
     if (size < 0) return nullptr;
     if (size != 0) {
@@ -381,7 +419,7 @@ std::uint32_t* decodeBlock(BitReader& in, const HuffmanTable& dc, const HuffmanT
     }
     std::uint32_t* const first = out++;
     for (int k = 1; k < 64; ++k) {
-        if (in.bitsAtHand() < 32) in.refill();
+        if (in.count < 32) in = reader.refill(in);
         const std::uint64_t known = ac.coefficients[in.peek(kLookupBits)];
         if (known != 0) {
             k += static_cast<int>((known >> 8) & 0xFF);
@@ -443,6 +481,7 @@ struct Run {
     std::array<int, 4> predictors{};
     std::size_t used = 0;  // entries written
     std::size_t maxEntries;
+    std::int64_t firstIndex = 0;  // the scan's MCU the run starts at (where restart markers count)
 };
 
 class ScanDecoder {
@@ -458,19 +497,27 @@ public:
             run.part.entries.resize(
                 std::min(run.maxEntries, std::max(run.used + kMostPerMcu, run.part.entries.size() * 2)));
         }
+        // A restart marker before every restart interval but the run's first: the predictors start at 0.
+        const std::int64_t index = run.firstIndex + run.part.count;
+        const int interval = layout_.restartInterval;
+        if (interval > 0 && index % interval == 0 && run.part.count > 0) {
+            BitWindow window = in.window();
+            if (!in.restart(window, static_cast<int>((index / interval - 1) % 8))) return false;
+            in.keep(window);
+            run.predictors = {};
+        }
         const std::int64_t start = in.position();
         const std::array<int, 4> predictors = run.predictors;
         std::uint32_t* out = run.part.entries.data() + run.used;
-        // A copy the compiler can keep in registers: the coefficient stores cannot reach it.
-        BitReader local = in;
+        BitWindow window = in.window();
         for (int b = 0; b < layout_.blocksPerMcu && out != nullptr; ++b) {
             const auto component =
                 static_cast<std::size_t>(layout_.blockComponent[static_cast<std::size_t>(b)]);
-            out = decodeBlock(local, tables_.dc[static_cast<std::size_t>(layout_.dcTable[component])],
+            out = decodeBlock(in, window, tables_.dc[static_cast<std::size_t>(layout_.dcTable[component])],
                               tables_.ac[static_cast<std::size_t>(layout_.acTable[component])],
                               run.predictors[component], out);
         }
-        in = local;
+        in.keep(window);
         if (out == nullptr || in.pastEnd()) return false;
         run.mcuBit.push_back(start);
         run.mcuPredictors.push_back(predictors);
@@ -543,6 +590,34 @@ bool JpegCoefficients::Cursor::next(std::int16_t* const* blocks) {
     return true;
 }
 
+namespace {
+
+// The first restart marker at or after `from` in the scan starting at `scanAt`: where the data after it
+// starts and how many restart markers come before it. None when a marker out of sequence or any other
+// marker comes first, or there is none.
+std::optional<std::pair<std::size_t, std::int64_t>> restartMarkerFrom(const std::uint8_t* bytes,
+                                                                      std::size_t size, std::size_t scanAt,
+                                                                      std::size_t from) {
+    std::int64_t seen = 0;
+    std::size_t at = scanAt;
+    while (at < size) {
+        const void* found = std::memchr(bytes + at, 0xFF, size - at);
+        if (!found) return std::nullopt;
+        std::size_t next = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - bytes) + 1;
+        while (next < size && bytes[next] == 0xFF) ++next;
+        if (next >= size) return std::nullopt;
+        const std::uint8_t code = bytes[next];
+        at = next + 1;
+        if (code == 0x00) continue;
+        if (code < 0xD0 || code > 0xD7 || code != 0xD0 + seen % 8) return std::nullopt;
+        if (at > from) return std::make_pair(at, seen);
+        ++seen;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 struct JpegEntropyDecoder::State {
     const std::uint8_t* bytes = nullptr;
     std::size_t size = 0;
@@ -550,6 +625,7 @@ struct JpegEntropyDecoder::State {
     ScanTables tables;
     std::size_t guess = 0;        // where the second half's decoding starts
     std::int64_t dataBefore = 0;  // the data bytes before it
+    std::int64_t restartAt = 0;   // with restart markers: the MCU it starts at, known for sure
     std::int64_t mcuCount = 0;
     std::optional<ScanDecoder> decoder;
     std::optional<BitReader> reader;  // the first half's, carried on to where the halves meet
@@ -570,11 +646,22 @@ bool JpegEntropyDecoder::prepare(const std::uint8_t* bytes, std::size_t size, Jp
     const std::size_t dataSize = size - s.layout.entropyAt;
     if (s.layout.mcuRows < 4 || dataSize < 1024) return false;
 
-    // The second half's guess: the middle of the data, on a byte that is plain data.
-    s.guess = s.layout.entropyAt + dataSize / 2;
-    while (s.guess < size && (bytes[s.guess - 1] == 0xFF || bytes[s.guess] == 0xFF)) ++s.guess;
-    s.dataBefore = dataBytesBetween(bytes, s.layout.entropyAt, s.guess);
-    if (s.guess >= size || s.dataBefore < 0) return false;
+    if (s.layout.restartInterval > 0) {
+        // The second half starts after the restart marker nearest the middle: its MCU is known from
+        // the markers before it, and its predictors start at 0.
+        const std::optional<std::pair<std::size_t, std::int64_t>> marker =
+            restartMarkerFrom(bytes, size, s.layout.entropyAt, s.layout.entropyAt + dataSize / 2);
+        if (!marker) return false;
+        s.guess = marker->first;
+        s.restartAt = (marker->second + 1) * s.layout.restartInterval;
+        if (s.restartAt <= 0 || s.restartAt >= s.mcuCount) return false;
+    } else {
+        // The second half's guess: the middle of the data, on a byte that is plain data.
+        s.guess = s.layout.entropyAt + dataSize / 2;
+        while (s.guess < size && (bytes[s.guess - 1] == 0xFF || bytes[s.guess] == 0xFF)) ++s.guess;
+        s.dataBefore = dataBytesBetween(bytes, s.layout.entropyAt, s.guess);
+        if (s.guess >= size || s.dataBefore < 0) return false;
+    }
 
     result.mcusPerRow = s.layout.mcusPerRow;
     result.mcuRows = s.layout.mcuRows;
@@ -601,6 +688,12 @@ bool JpegEntropyDecoder::prepare(const std::uint8_t* bytes, std::size_t size, Jp
 
 bool JpegEntropyDecoder::decodeFirstHalf() {
     State& s = *state_;
+    if (s.restartAt > 0) {
+        while (s.first->part.count < s.restartAt) {
+            if (!s.decoder->decodeMcu(*s.reader, *s.first)) return false;
+        }
+        return true;
+    }
     while (s.first->part.count < s.mcuCount && s.reader->position() < s.dataBefore * 8) {
         if (!s.decoder->decodeMcu(*s.reader, *s.first)) return false;
     }
@@ -609,6 +702,15 @@ bool JpegEntropyDecoder::decodeFirstHalf() {
 
 bool JpegEntropyDecoder::decodeSecondHalf() {
     State& s = *state_;
+    if (s.restartAt > 0) {
+        Run& second = *s.second;
+        second.firstIndex = s.restartAt;
+        BitReader in(s.bytes + s.guess, s.bytes + s.size, 0);
+        while (second.part.count < s.mcuCount - s.restartAt) {
+            if (!s.decoder->decodeMcu(in, second)) return false;
+        }
+        return true;
+    }
     return decodeFromGuess(*s.decoder, s.bytes, s.size, s.layout.entropyAt, s.guess, s.dataBefore, s.mcuCount,
                            *s.second);
 }
@@ -619,7 +721,11 @@ bool JpegEntropyDecoder::meet(bool secondDecoded) {
     Run& bridge = *s.bridge;
     Run& second = *s.second;
     bridge.part.firstMcu = first.part.count;
+    bridge.firstIndex = first.part.count;
     second.part.firstMcu = first.part.count;
+    if (s.restartAt > 0) {  // the halves meet at the restart marker
+        return secondDecoded && first.part.count == s.restartAt;
+    }
     if (first.part.count == s.mcuCount) {  // the whole scan came before the guess
         second.reset();
         second.part.firstMcu = s.mcuCount;

@@ -1,14 +1,15 @@
 #pragma once
-// Huffman decoding of a JPEG's scan on two threads, for files without restart markers. Entropy decoding
-// is most of a JPEG's decoding time and runs from the start of the scan to its end, since each code's
-// place depends on every code before it. The second thread therefore starts in the middle of the data at
-// a guessed place: Huffman codes fall into step with the true decoding within a few blocks, and once a
-// guessed MCU starts on the same bit as a true one, every MCU after it is decoded right. The first thread
-// decodes the first half from the start and then confirms where the two meet; the DC values of the second
-// half, which count from a wrong predictor until then, are moved by the difference.
+// Huffman decoding of a JPEG's scan on two threads. Entropy decoding is most of a JPEG's decoding time
+// and runs from the start of the scan to its end, since each code's place depends on every code before
+// it. Where the file has restart markers, the second thread starts after the one nearest the middle,
+// whose MCU the markers before it tell. Where it has none, the second thread starts in the middle of the
+// data at a guessed place: Huffman codes fall into step with the true decoding within a few blocks, and
+// once a guessed MCU starts on the same bit as a true one, every MCU after it is decoded right. The first
+// thread decodes the first half from the start and then confirms where the two meet; the DC values of
+// the second half, which count from a wrong predictor until then, are moved by the difference.
 //
 // The result is the quantized coefficients of every MCU, as libjpeg's own Huffman decoder would have
-// stored them, to be turned into pixels by libjpeg (render/jpeg_decoder.cpp).
+// stored them, to be turned into pixels by libjpeg (render/jpeg_parallel.cpp).
 
 #include <array>
 #include <cstddef>
@@ -91,9 +92,10 @@ private:
 // Decodes a JPEG's coefficients on two threads into `result`, whose buffers are reused (they keep their
 // memory from one call to the next). False, with `result` in an unspecified state, where this decoder
 // does not apply or fails and the caller decodes the file as usual: not one sequential Huffman-coded scan
-// of 8-bit samples holding one or three components, a restart interval, tables missing or malformed, data
-// that does not decode (damaged or cut short: libjpeg's recovery is the caller's), the two halves not
-// meeting, or more than 16 coefficient entries a byte of data (no real photo comes near).
+// of 8-bit samples holding one or three components, tables missing or malformed, restart markers missing
+// or out of sequence, data that does not decode (damaged or cut short: libjpeg's recovery is the
+// caller's), the two halves not meeting, or more than 16 coefficient entries a byte of data (no real
+// photo comes near).
 bool decodeJpegEntropy(const std::uint8_t* bytes, std::size_t size, JpegCoefficients& result);
 
 }  // namespace kestrelle

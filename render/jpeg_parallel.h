@@ -1,8 +1,7 @@
 #pragma once
-// A sequential JPEG without restart markers decoded on two threads: its scan's Huffman codes by
-// render/jpeg_entropy.h, then its pixels by two libjpeg decoders at once, each taking half the rows from
-// those coefficients instead of from the file. The picture is the one libjpeg-turbo decodes on its own,
-// bit for bit.
+// A sequential JPEG decoded on two threads: its scan's Huffman codes by render/jpeg_entropy.h, then its
+// pixels by libjpeg decoders on both threads, each taking a band of rows from those coefficients instead
+// of from the file. The picture is the one libjpeg-turbo decodes on its own, bit for bit.
 
 #include <cstddef>
 #include <cstdint>

@@ -4,8 +4,12 @@
 #include "render/jpeg_parallel.h"
 #include "render/jpeg_entropy.h"
 
+#include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <turbojpeg.h>
 
@@ -107,6 +111,47 @@ TEST(JpegParallelTest, DecodesToLibjpegTurbosPictureBitForBit) {
     }
 }
 
+// Restart markers every row, every few MCUs and every half row: the second half starts after the
+// marker nearest the middle, and the picture is still libjpeg-turbo's bit for bit. A marker renumbered
+// out of sequence is declined.
+TEST(JpegParallelTest, RestartMarkersSplitTheScanExactly) {
+    if (QStandardPaths::findExecutable(QStringLiteral("jpegtran")).isEmpty())
+        GTEST_SKIP() << "jpegtran (libjpeg-turbo-progs) is not installed";
+    const QSize size(1203, 1001);
+    const Bytes plain = encode(photoLike(size, 21), TJSAMP_420, 90);
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString plainPath = folder.filePath(QStringLiteral("plain.jpg"));
+    QFile plainFile(plainPath);
+    ASSERT_TRUE(plainFile.open(QIODevice::WriteOnly));
+    plainFile.write(reinterpret_cast<const char*>(plain.data()), static_cast<qint64>(plain.size()));
+    plainFile.close();
+    for (const char* restart : {"1", "7B", "38B"}) {
+        SCOPED_TRACE(restart);
+        const QString markedPath = folder.filePath(QStringLiteral("marked.jpg"));
+        QProcess::execute(QStringLiteral("jpegtran"),
+                          {QStringLiteral("-restart"), QString::fromLatin1(restart),
+                           QStringLiteral("-outfile"), markedPath, plainPath});
+        QFile markedFile(markedPath);
+        ASSERT_TRUE(markedFile.open(QIODevice::ReadOnly));
+        const QByteArray read = markedFile.readAll();
+        Bytes marked(read.begin(), read.end());
+        for (const tjscalingfactor scale : {tjscalingfactor{1, 1}, tjscalingfactor{1, 2}}) {
+            const QImage ours = onTwoThreads(marked, size, scale);
+            ASSERT_FALSE(ours.isNull());
+            EXPECT_TRUE(ours == reference(marked, scale));
+        }
+        // The last restart marker renumbered.
+        for (std::size_t i = marked.size() - 2; i > 2; --i) {
+            if (marked[i] == 0xFF && marked[i + 1] >= 0xD0 && marked[i + 1] <= 0xD7) {
+                marked[i + 1] = static_cast<std::uint8_t>(0xD0 + (marked[i + 1] - 0xD0 + 3) % 8);
+                break;
+            }
+        }
+        EXPECT_TRUE(onTwoThreads(marked, size, {1, 2}).isNull());
+    }
+}
+
 // The halves meet within a few MCUs of the guess and every MCU is accounted for; the second half's DC values
 // were moved onto the first's predictors (else the picture above would differ in brightness below the
 // middle).
@@ -149,7 +194,7 @@ TEST(JpegParallelTest, LeavesUnsuitableFilesToTheUsualDecoder) {
     const Bytes noise(5000, 0x5A);
     EXPECT_FALSE(decodeJpegEntropy(noise.data(), noise.size(), coefficients));
 
-    // A restart interval (even one with no markers in the data) is the strips' business.
+    // A restart interval whose markers are missing from the data.
     Bytes withInterval = encode(image, TJSAMP_420, 90);
     const std::uint8_t dri[] = {0xFF, 0xDD, 0x00, 0x04, 0x00, 0x10};
     withInterval.insert(withInterval.begin() + 2, std::begin(dri), std::end(dri));
