@@ -102,6 +102,8 @@ bool buildTable(HuffmanTable& table, const std::uint8_t* counts, const std::uint
         code <<= 1;
     }
     table.maxCode[17] = 0x7FFFFFFF;
+    table.defined = true;
+    if (dc) return true;
     for (int bits = 0; bits < kLookupSize; ++bits) {
         const std::optional<KnownCoefficient> first = knownCoefficient(table, bits, kLookupBits);
         if (!first) continue;
@@ -119,7 +121,6 @@ bool buildTable(HuffmanTable& table, const std::uint8_t* counts, const std::uint
         }
         table.coefficients[static_cast<std::size_t>(bits)] = known;
     }
-    table.defined = true;
     return true;
 }
 

@@ -116,6 +116,44 @@ private:
     std::int64_t planeBytes_ = 0;
 };
 
+// Below this many pixels a second thread costs more than it saves (thumbnails, previews).
+constexpr std::int64_t kMinPixelsForTwoThreads = std::int64_t{1} << 20;
+
+// A resampler kept from one photo to the next on the same thread: photos of one camera share their
+// size, and a new one costs its filters and threads each time.
+struct Resampler {
+    SwsContextPtr context;
+    QSize from;
+    QSize to;
+    int planes = 0;
+
+    // Ready for `planes` planes from `source` to `size`, made anew only where they changed.
+    SwsContext* ready(QSize source, QSize size, int count, AVPixelFormat format) {
+        if (context && from == source && to == size && planes == count) return context.get();
+        context.reset(sws_alloc_context());
+        from = source;
+        to = size;
+        planes = count;
+        SwsContext* options = context.get();
+        const std::int64_t pixels = std::int64_t{source.width()} * source.height();
+        const int threads =
+            pixels >= kMinPixelsForTwoThreads && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+        if (!options || av_opt_set_int(options, "srcw", source.width(), 0) < 0 ||
+            av_opt_set_int(options, "srch", source.height(), 0) < 0 ||
+            av_opt_set_int(options, "src_format", format, 0) < 0 ||
+            av_opt_set_int(options, "dstw", size.width(), 0) < 0 ||
+            av_opt_set_int(options, "dsth", size.height(), 0) < 0 ||
+            av_opt_set_int(options, "dst_format", format, 0) < 0 ||
+            av_opt_set_int(options, "sws_flags", SWS_BICUBIC | SWS_ACCURATE_RND, 0) < 0 ||
+            av_opt_set_int(options, "threads", threads, 0) < 0 ||
+            sws_init_context(options, nullptr, nullptr) < 0) {
+            context.reset();
+            return nullptr;
+        }
+        return options;
+    }
+};
+
 // Working buffers kept from one load to the next on the same thread. Fresh buffers would be fresh
 // pages every time, and the kernel's first touch of them costs about as much as the decoding.
 // Whatever grew beyond kKeptBytes is let go after the load.
@@ -126,6 +164,7 @@ struct Scratch {
     ChannelPlanes source;
     ChannelPlanes scaled;
     std::vector<std::uint8_t> fileBytes;  // the file, for the decoders that read from memory
+    Resampler resampler;
 
     void trim() {
         if (decoded.sizeInBytes() + source.capacity() + scaled.capacity() +
@@ -135,9 +174,6 @@ struct Scratch {
         }
     }
 };
-
-// Below this many pixels a second thread costs more than it saves (thumbnails, previews).
-constexpr std::int64_t kMinPixelsForTwoThreads = std::int64_t{1} << 20;
 
 // Runs `work(first, end)` over the rows [0, rows): in two halves on two threads for a picture of at
 // least kMinPixelsForTwoThreads pixels (rows of `width`), else at once.
@@ -226,29 +262,15 @@ FramePtr planesFrame(const ChannelPlanes& planes, AVPixelFormat format) {
 // picture whose format stays the same, so each channel is filtered on its own with no colour
 // conversion on the way (packed RGB would go through YUV and back). A large picture is resampled by two
 // threads, each making half the rows; every row comes out as it would on one.
-bool resample(const ChannelPlanes& source, QSize size, ChannelPlanes& result) {
+bool resample(const ChannelPlanes& source, QSize size, ChannelPlanes& result, Resampler& resampler) {
     const AVPixelFormat format = source.count() == 4 ? AV_PIX_FMT_YUVA444P : AV_PIX_FMT_YUV444P;
-    const std::int64_t pixels = std::int64_t{source.size().width()} * source.size().height();
-    const int threads = pixels >= kMinPixelsForTwoThreads && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
-    SwsContextPtr context(sws_alloc_context());
+    SwsContext* context = resampler.ready(source.size(), size, source.count(), format);
     if (!context || !result.allocate(size, source.count())) {
-        return false;
-    }
-    SwsContext* options = context.get();
-    if (av_opt_set_int(options, "srcw", source.size().width(), 0) < 0 ||
-        av_opt_set_int(options, "srch", source.size().height(), 0) < 0 ||
-        av_opt_set_int(options, "src_format", format, 0) < 0 ||
-        av_opt_set_int(options, "dstw", size.width(), 0) < 0 ||
-        av_opt_set_int(options, "dsth", size.height(), 0) < 0 ||
-        av_opt_set_int(options, "dst_format", format, 0) < 0 ||
-        av_opt_set_int(options, "sws_flags", SWS_BICUBIC | SWS_ACCURATE_RND, 0) < 0 ||
-        av_opt_set_int(options, "threads", threads, 0) < 0 ||
-        sws_init_context(options, nullptr, nullptr) < 0) {
         return false;
     }
     const FramePtr in = planesFrame(source, format);
     const FramePtr out = planesFrame(result, format);
-    return in && out && sws_scale_frame(options, out.get(), in.get()) >= 0;
+    return in && out && sws_scale_frame(context, out.get(), in.get()) >= 0;
 }
 
 // Writes rows [first, end) of the planes' `columns` pixels onto the picture's memory at (x, y): opaque
@@ -341,7 +363,7 @@ bool drawPlanes(QImage& picture, const PhotoPlacement& place, Scratch& scratch) 
     const ChannelPlanes* planes = &scratch.source;
     const QSize drawn(place.width, place.height);
     if (planes->size() != drawn) {
-        if (!resample(scratch.source, drawn, scratch.scaled)) {
+        if (!resample(scratch.source, drawn, scratch.scaled, scratch.resampler)) {
             return false;
         }
         planes = &scratch.scaled;
