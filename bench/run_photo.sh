@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Loading a 4000 x 3000 JPEG fitted into 1920 x 1080 (decoded at the smallest fast DCT scale that covers
 # the drawn size, on two threads, then resampled), against a full-size decode of the same file by
-# libjpeg-turbo's djpeg. The two are measured in turns, round after round (RUNS rounds, default 15), so
-# that a machine that speeds up or slows down during the run weighs on both alike: each round times
-# three of our loads in one process (their median; the process's first load is untimed) and one djpeg.
-# Reported: the medians over the rounds of wall time and CPU time (user + system). Then the same photo
-# with a restart marker at every row of MCUs (jpegtran -restart 1, as many cameras write them).
+# libjpeg-turbo's djpeg. The two are measured in turns, round after round (RUNS rounds, default 9), so
+# that a machine that speeds up or slows down during the run weighs on both alike: each round times nine
+# of our loads in one process (their median; the process's first load is untimed), as a slideshow loads
+# photo after photo, and three runs of djpeg. Reported: the medians of wall time and CPU time (user +
+# system) over the rounds for ours, over every run for djpeg. Then the same photo with a restart marker
+# at every row of MCUs (jpegtran -restart 1, as many cameras write them).
 set -euo pipefail
 bin="${KESTRELLE_BENCH_BIN:?set KESTRELLE_BENCH_BIN to the folder of the built benchmarks}"
-runs="${RUNS:-15}"
+runs="${RUNS:-9}"
 command -v djpeg >/dev/null || { echo "djpeg not found (package libjpeg-turbo-progs)" >&2; exit 1; }
 command -v jpegtran >/dev/null || { echo "jpegtran not found (package libjpeg-turbo-progs)" >&2; exit 1; }
 
@@ -19,18 +20,20 @@ photo="$work/photo.jpg"
 jpegtran -restart 1 -copy all -outfile "$work/restart.jpg" "$photo"
 echo "photo: 4000 x 3000 JPEG, quality 90, $(stat -c %s "$photo") bytes; $runs rounds"
 
-median() { sort -n | sed -n "$(( runs / 2 + 1 ))p"; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int(NR / 2) + 1] }'; }
 TIMEFORMAT='%3R %3U %3S'
 
-# Prints "ours_wall ours_cpu djpeg_wall djpeg_cpu" (medians over the rounds, in ms) for one file.
+# Prints "ours_wall ours_cpu djpeg_wall djpeg_cpu" (medians, in ms) for one file.
 measure() {
   local file="$1" ours="$work/ours.txt" theirs="$work/djpeg.txt"
   : >"$ours"
   : >"$theirs"
   djpeg -outfile /dev/null "$file"  # warms the page cache, like our untimed first load
   for ((i = 0; i < runs; i++)); do
-    "$bin/photo_load_bench" time "$file" 3 1920 1080 >>"$ours"
-    { time djpeg -outfile /dev/null "$file"; } 2>>"$theirs"
+    "$bin/photo_load_bench" time "$file" 9 1920 1080 >>"$ours"
+    for ((j = 0; j < 3; j++)); do
+      { time djpeg -outfile /dev/null "$file"; } 2>>"$theirs"
+    done
   done
   echo "$(awk '{ print $1 }' "$ours" | median) $(awk '{ print $2 }' "$ours" | median)" \
        "$(awk '{ printf "%.2f\n", $1 * 1000 }' "$theirs" | median)" \
