@@ -37,6 +37,12 @@ constexpr std::int64_t kMaxMcusToMeet = 4096;
 constexpr int kStartAttempts = 8;
 // Entries a part may hold per byte of the data it covers: a coefficient takes at least two bits.
 constexpr std::size_t kMaxEntriesPerByte = 16;
+// Bounds on the memory this decoder takes (a photo of 50 megapixels at quality 95 has about 25 MB of
+// data and needs about 30 million entries); larger scans are decoded the usual way, a row at a time.
+constexpr std::size_t kMaxScanBytes = std::size_t{32} << 20;
+constexpr std::size_t kMaxEntries = std::size_t{1} << 25;
+// Where each of the second half's first MCUs starts, kept for finding where the halves meet.
+constexpr std::int64_t kMeetingPointsKept = 2 * kMaxMcusToMeet;
 
 std::uint16_t bigEndian16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
@@ -415,7 +421,9 @@ std::uint32_t* decodeBlock(BitReader& reader, BitWindow& in, const HuffmanTable&
     const int size = decodeSymbol(in, dc);
     if (size < 0) return nullptr;
     if (size != 0) {
-        predictor += extend(static_cast<int>(in.peek(size)), size);
+        // Modulo 2^32 as libjpeg's int arithmetic on real data; a hostile file may not overflow it.
+        predictor = static_cast<int>(static_cast<unsigned>(predictor) +
+                                     static_cast<unsigned>(extend(static_cast<int>(in.peek(size)), size)));
         in.skip(size);
     }
     std::uint32_t* const first = out++;
@@ -458,8 +466,8 @@ std::uint32_t* decodeBlock(BitReader& reader, BitWindow& in, const HuffmanTable&
 struct Run {
     explicit Run(JpegCoefficients::Part& into, std::size_t entryBound, std::int64_t mcuBound)
         : part(into), maxEntries(entryBound) {
-        mcuBit.reserve(static_cast<std::size_t>(mcuBound));
-        mcuPredictors.reserve(static_cast<std::size_t>(mcuBound));
+        mcuBit.reserve(static_cast<std::size_t>(std::min(mcuBound, kMeetingPointsKept)));
+        mcuPredictors.reserve(static_cast<std::size_t>(std::min(mcuBound, kMeetingPointsKept)));
         part.mcuEntry.reserve(static_cast<std::size_t>(mcuBound));
         reset();
     }
@@ -477,8 +485,9 @@ struct Run {
     }
 
     JpegCoefficients::Part& part;
-    std::vector<std::int64_t> mcuBit;
-    std::vector<std::array<int, 4>> mcuPredictors;
+    bool keepsMeetingPoints = false;                // the second half's guessed run records its first MCUs':
+    std::vector<std::int64_t> mcuBit;               // where they start
+    std::vector<std::array<int, 4>> mcuPredictors;  // and the predictors they start with
     std::array<int, 4> predictors{};
     std::size_t used = 0;  // entries written
     std::size_t maxEntries;
@@ -520,8 +529,10 @@ public:
         }
         in.keep(window);
         if (out == nullptr || in.pastEnd()) return false;
-        run.mcuBit.push_back(start);
-        run.mcuPredictors.push_back(predictors);
+        if (run.keepsMeetingPoints && run.part.count < kMeetingPointsKept) {
+            run.mcuBit.push_back(start);
+            run.mcuPredictors.push_back(predictors);
+        }
         run.part.mcuEntry.push_back(static_cast<std::uint32_t>(run.used));
         run.used = static_cast<std::size_t>(out - run.part.entries.data());
         ++run.part.count;
@@ -645,7 +656,7 @@ bool JpegEntropyDecoder::prepare(const std::uint8_t* bytes, std::size_t size, Jp
     s.size = size;
     s.mcuCount = std::int64_t{s.layout.mcusPerRow} * s.layout.mcuRows;
     const std::size_t dataSize = size - s.layout.entropyAt;
-    if (s.layout.mcuRows < 4 || dataSize < 1024) return false;
+    if (s.layout.mcuRows < 4 || dataSize < 1024 || dataSize > kMaxScanBytes) return false;
 
     if (s.layout.restartInterval > 0) {
         // The second half starts after the restart marker nearest the middle: its MCU is known from
@@ -678,12 +689,15 @@ bool JpegEntropyDecoder::prepare(const std::uint8_t* bytes, std::size_t size, Jp
     for (std::size_t p : {std::size_t{0}, std::size_t{2}}) {
         if (result.parts[p].entries.size() < dataSize) result.parts[p].entries.resize(dataSize);
     }
-    const std::size_t maxEntries = dataSize * kMaxEntriesPerByte + 1024;
+    const std::size_t maxEntries = std::min(dataSize * kMaxEntriesPerByte + 1024, kMaxEntries);
     s.decoder.emplace(s.layout, s.tables);
     s.reader.emplace(bytes + s.layout.entropyAt, bytes + size, 0);
-    s.first.emplace(result.parts[0], maxEntries, s.mcuCount);
+    // Every MCU takes at least a bit a block, so a small scan cannot hold the MCUs a huge frame claims.
+    const std::int64_t mostMcus = std::min<std::int64_t>(s.mcuCount, static_cast<std::int64_t>(dataSize) * 8);
+    s.first.emplace(result.parts[0], maxEntries, mostMcus);
     s.bridge.emplace(result.parts[1], maxEntries, kMaxMcusToMeet);
-    s.second.emplace(result.parts[2], maxEntries, s.mcuCount);
+    s.second.emplace(result.parts[2], maxEntries, mostMcus);
+    s.second->keepsMeetingPoints = s.restartAt == 0;
     return true;
 }
 
@@ -754,7 +768,8 @@ bool JpegEntropyDecoder::meet(bool secondDecoded) {
     second.part.firstLocal = static_cast<std::int64_t>(meet);
     second.part.count = rest;
     for (std::size_t c = 0; c < 4; ++c)
-        second.part.dcShift[c] = bridge.predictors[c] - second.mcuPredictors[meet][c];
+        second.part.dcShift[c] = static_cast<int>(static_cast<unsigned>(bridge.predictors[c]) -
+                                                  static_cast<unsigned>(second.mcuPredictors[meet][c]));
     return true;
 }
 

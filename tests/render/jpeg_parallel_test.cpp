@@ -171,8 +171,8 @@ TEST(JpegParallelTest, TheTwoHalvesMeetNearTheMiddle) {
     EXPECT_NEAR(static_cast<double>(first.count) / static_cast<double>(coefficients.mcuCount()), 0.5, 0.2);
 }
 
-// What the decoder does not take: progressive files, restart intervals, CMYK-like four components, tiny
-// pictures, and anything that is not a JPEG.
+// What the decoder does not take: progressive files, tiny pictures, a frame far larger than its scan,
+// restart markers missing, and anything that is not a JPEG.
 TEST(JpegParallelTest, LeavesUnsuitableFilesToTheUsualDecoder) {
     const QImage image = photoLike({800, 600}, 3);
     tjhandle handle = tjInitCompress();
@@ -193,6 +193,19 @@ TEST(JpegParallelTest, LeavesUnsuitableFilesToTheUsualDecoder) {
     EXPECT_FALSE(decodeJpegEntropy(nullptr, 0, coefficients));
     const Bytes noise(5000, 0x5A);
     EXPECT_FALSE(decodeJpegEntropy(noise.data(), noise.size(), coefficients));
+
+    // A frame claiming 65000 x 36563 pixels over a small scan: the data runs out, nothing large is taken.
+    Bytes huge = encode(image, TJSAMP_420, 90);
+    for (std::size_t i = 2; i + 8 < huge.size(); ++i) {
+        if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
+            huge[i + 5] = 36563 >> 8;
+            huge[i + 6] = 36563 & 0xFF;
+            huge[i + 7] = 65000 >> 8;
+            huge[i + 8] = 65000 & 0xFF;
+            break;
+        }
+    }
+    EXPECT_FALSE(decodeJpegEntropy(huge.data(), huge.size(), coefficients));
 
     // A restart interval whose markers are missing from the data.
     Bytes withInterval = encode(image, TJSAMP_420, 90);
