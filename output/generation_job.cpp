@@ -11,6 +11,7 @@
 #include "project/slideshow_project.h"
 #include "project/soundtrack_plan.h"
 #include "project/timeline.h"
+#include "render/loading_threads.h"
 #include "render/moving_frames.h"
 #include "render/photo_loader.h"
 #include "render/transition_style.h"
@@ -261,8 +262,8 @@ private:
 };
 
 // The slides' pictures, loaded in order on a thread of their own at most two slides ahead of the one
-// being written. Each load waits for the one before it, so loads never compete with each other for
-// a core the encoder could use.
+// being written. Each load waits for the one before it and decodes on its thread alone, so loads never
+// compete with each other or with helper threads for a core the encoder could use.
 class PictureQueue {
 public:
     using Loader = std::function<SlidePicture(int index)>;
@@ -284,6 +285,9 @@ public:
                 loads_.empty() ? std::shared_future<SlidePicture>() : loads_.back().second;
             loads_.emplace_back(next, std::async(std::launch::async, [this, next, before] {
                                           if (before.valid()) before.wait();
+                                          // Beside the encoder, a second decoding thread would
+                                          // only take its time.
+                                          const PhotoLoadingOnOneThread alone;
                                           return load_(next);
                                       }).share());
             ++next;

@@ -2,6 +2,7 @@
 
 #include "render/jpeg_parallel.h"
 #include "render/jpeg_strips.h"
+#include "render/loading_threads.h"
 
 #include <QColorSpace>
 #include <QTransform>
@@ -317,7 +318,7 @@ bool decodeInStrips(QImage& picture, const std::uint8_t* bytes, std::size_t size
 // by decoding its Huffman codes from the middle as well as from the start (render/jpeg_parallel.h).
 bool decodeOnTwoCores(QImage& picture, const std::uint8_t* bytes, std::size_t size,
                       const tjscalingfactor& scale, int pixelFormat) {
-    if (std::thread::hardware_concurrency() < 2) return false;
+    if (!photoLoadingMayUseTwoThreads()) return false;
     if (decodeInStrips(picture, bytes, size, scale, pixelFormat)) return true;
     const PixelRows rows{picture.bits(), picture.width(), picture.height(), picture.bytesPerLine()};
     return decodeJpegOnTwoThreads(bytes, size, scale.num, scale.denom, pixelFormat == TJPF_BGRX, rows);
@@ -471,7 +472,7 @@ QImage decodeJpeg(const std::uint8_t* bytes, std::size_t size, QSize cover, std:
 
 bool decodeJpegRows(const std::uint8_t* bytes, std::size_t size, QSize cover, std::int64_t maxDecodedPixels,
                     const std::function<bool(QSize)>& start, const JpegRowSink& sink) {
-    if (std::thread::hardware_concurrency() < 2) return false;
+    if (!photoLoadingMayUseTwoThreads()) return false;
     const std::optional<JpegFacts> facts = readJpegFacts(bytes, size);
     if (!facts || facts->multiScan || (facts->components != 1 && facts->components != 3)) return false;
     if (facts->exif && facts->exif->orientation != 1) return false;

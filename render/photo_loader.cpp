@@ -2,6 +2,7 @@
 
 #include "render/heif_decoder.h"
 #include "render/jpeg_decoder.h"
+#include "render/loading_threads.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -126,18 +127,20 @@ struct Resampler {
     QSize from;
     QSize to;
     int planes = 0;
+    int threads = 0;
 
     // Ready for `planes` planes from `source` to `size`, made anew only where they changed.
     SwsContext* ready(QSize source, QSize size, int count, AVPixelFormat format) {
-        if (context && from == source && to == size && planes == count) return context.get();
+        const std::int64_t pixels = std::int64_t{source.width()} * source.height();
+        const int wanted = pixels >= kMinPixelsForTwoThreads && photoLoadingMayUseTwoThreads() ? 2 : 1;
+        if (context && from == source && to == size && planes == count && threads == wanted)
+            return context.get();
         context.reset(sws_alloc_context());
         from = source;
         to = size;
         planes = count;
+        threads = wanted;
         SwsContext* options = context.get();
-        const std::int64_t pixels = std::int64_t{source.width()} * source.height();
-        const int threads =
-            pixels >= kMinPixelsForTwoThreads && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
         if (!options || av_opt_set_int(options, "srcw", source.width(), 0) < 0 ||
             av_opt_set_int(options, "srch", source.height(), 0) < 0 ||
             av_opt_set_int(options, "src_format", format, 0) < 0 ||
@@ -179,7 +182,7 @@ struct Scratch {
 // least kMinPixelsForTwoThreads pixels (rows of `width`), else at once.
 template <typename Work>
 void overRows(int rows, int width, Work work) {
-    if (std::int64_t{rows} * width >= kMinPixelsForTwoThreads && std::thread::hardware_concurrency() >= 2) {
+    if (std::int64_t{rows} * width >= kMinPixelsForTwoThreads && photoLoadingMayUseTwoThreads()) {
         const int middle = rows / 2;
         std::thread second;
         try {

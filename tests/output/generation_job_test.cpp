@@ -181,7 +181,9 @@ TEST_F(GenerationJobTest, EveryEffectRunsInTheVideoAsOnScreen) {
                 decodeFrame(path("out.avi"), kStillFrames + static_cast<int>(step), kWidth, kHeight);
             ASSERT_FALSE(frame.isNull());
             if (effect == 5) {
-                EXPECT_NEAR(nextShare(frame), nextShare(screen.steps[step]), 0.05) << "step " << step;
+                // Two runs a second apart draw other blocks: each covers its share of the next picture
+                // with a spread of about 0.03, so their difference stays within four spreads.
+                EXPECT_NEAR(nextShare(frame), nextShare(screen.steps[step]), 0.12) << "step " << step;
                 continue;
             }
             const RegionAgreement agreement = compareRegions(screen.steps[step], frame);

@@ -1,4 +1,5 @@
 #include "render/jpeg_decoder.h"
+#include "render/loading_threads.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -22,6 +23,7 @@
 #include <functional>
 #include <iostream>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace kestrelle {
@@ -346,7 +348,7 @@ TEST(JpegDecoderTest, DecodesAtTheSmallestScaleThatCovers) {
 
 // A large photo handed over a few rows at a time by two threads makes exactly decodeJpeg's picture; a
 // turned one, one tagged Adobe RGB, and one decoded under a megapixel are declined (the loader then
-// decodes them whole), as is a size the caller refuses.
+// decodes them whole), as is a size the caller refuses, and any photo loaded beside busy threads.
 TEST(JpegDecoderTest, LargePhotosComeRowByRowAsTheWholePicture) {
     QImage image(2400, 1800, QImage::Format_RGB32);
     for (int y = 0; y < image.height(); ++y) {
@@ -382,6 +384,17 @@ TEST(JpegDecoderTest, LargePhotosComeRowByRowAsTheWholePicture) {
     EXPECT_FALSE(byRows(withSegments(jpeg, {exifSegment(1, true)}), cover, start));
     EXPECT_FALSE(byRows(jpeg, QSize(500, 300), start));
     EXPECT_FALSE(byRows(jpeg, cover, [](QSize) { return false; }));
+
+    // Loading beside busy threads stays on its own thread: no rows this way, the same whole picture.
+    {
+        const PhotoLoadingOnOneThread alone;
+        EXPECT_FALSE(photoLoadingMayUseTwoThreads());
+        { const PhotoLoadingOnOneThread nested; }
+        EXPECT_FALSE(photoLoadingMayUseTwoThreads());
+        EXPECT_FALSE(byRows(jpeg, cover, start));
+        EXPECT_TRUE(decode(jpeg, cover) == rows);
+    }
+    EXPECT_EQ(photoLoadingMayUseTwoThreads(), std::thread::hardware_concurrency() >= 2);
 }
 
 // Where the upright pixel (x, y) lies in the stored W x H picture, for each EXIF orientation.
