@@ -175,21 +175,22 @@ public:
         return lines % scaleDenominator_ == 0 ? lines / scaleDenominator_ : 0;
     }
 
-    // Three bands once the first half is decoded: the top one within its rows (so that it can be made
-    // before the halves meet), a middle one for whichever thread is free first, and the rest. Fewer
-    // where the picture is small.
+    // The bands, once the first half is decoded: a top one within its rows (so that it can be made
+    // before the halves meet), then bands of a few rows each, which the two threads take from either
+    // end until they meet, so that neither waits long for the other.
     void planBands(std::int64_t firstHalfMcus) {
+        constexpr int kSmallBands = 6;
         const int rows = coefficients_.mcuRows;
         const int known = static_cast<int>(firstHalfMcus / coefficients_.mcusPerRow) - 1;  // with a row below
-        const int middle = std::max(1, rows / 8);
+        const int top = known - std::max(1, rows / 8);
         std::vector<int> edges{0};
-        if (known - middle >= 1 && known + middle < rows) {
-            edges.push_back(known - middle);
-            edges.push_back(known + middle);
-        } else {
-            edges.push_back(rows / 2);
+        const int from = top >= 1 ? top : 0;
+        if (from > 0) edges.push_back(from);
+        const int bands = std::min(kSmallBands, rows - from);
+        for (int b = 1; b <= bands; ++b) {
+            const int edge = from + (rows - from) * b / bands;
+            if (edge > edges.back()) edges.push_back(edge);
         }
-        edges.push_back(rows);
         bands_ = std::vector<Band>(edges.size() - 1);
         for (std::size_t b = 0; b + 1 < edges.size(); ++b) {
             Band& band = bands_[b];
