@@ -1,5 +1,6 @@
 #include "render/jpeg_decoder.h"
 
+#include "render/jpeg_markers.h"
 #include "render/jpeg_parallel.h"
 #include "render/jpeg_strips.h"
 #include "render/loading_threads.h"
@@ -25,7 +26,6 @@ namespace kestrelle {
 namespace {
 
 constexpr std::uint8_t kMarkerSoi = 0xD8;
-constexpr std::uint8_t kMarkerEoi = 0xD9;
 constexpr std::uint8_t kMarkerSos = 0xDA;
 constexpr std::uint8_t kMarkerApp1 = 0xE1;
 constexpr std::uint8_t kMarkerApp2 = 0xE2;
@@ -58,11 +58,6 @@ bool isFrameMarker(std::uint8_t marker) {
 
 bool isProgressiveFrame(std::uint8_t marker) {
     return marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
-}
-
-// Markers without a length: TEM, RST0..7 and SOI.
-bool isStandalone(std::uint8_t marker) {
-    return marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8);
 }
 
 // The bytes libjpeg's whole-picture coefficient buffer takes: each component's blocks (padded to its
@@ -396,19 +391,12 @@ std::optional<JpegFacts> readJpegFacts(const std::uint8_t* bytes, std::size_t si
     bool sawFrame = false;
     std::vector<IccChunk> iccChunks;
     bool iccBroken = false;
-    std::size_t at = 2;
+    JpegMarkerReader reader(bytes, size);
     while (true) {
-        // libjpeg skips stray bytes before a marker and any number of 0xFF fill bytes.
-        while (at < size && bytes[at] != 0xFF) ++at;
-        while (at < size && bytes[at] == 0xFF) ++at;
-        if (at >= size) return std::nullopt;
-        const std::uint8_t marker = bytes[at++];
-        if (marker == 0x00 || isStandalone(marker)) continue;
-        if (marker == kMarkerEoi || size - at < 2) return std::nullopt;
-        const std::size_t length = bigEndian16(bytes + at);
-        if (length < 2 || length > size - at) return std::nullopt;
-        const std::uint8_t* payload = bytes + at + 2;
-        const std::size_t payloadSize = length - 2;
+        if (!reader.next()) return std::nullopt;
+        const std::uint8_t marker = reader.marker();
+        const std::uint8_t* payload = reader.payload();
+        const std::size_t payloadSize = reader.payloadSize();
 
         if (isFrameMarker(marker) && !sawFrame) {
             if (payloadSize < 6) return std::nullopt;
@@ -447,7 +435,6 @@ std::optional<JpegFacts> readJpegFacts(const std::uint8_t* bytes, std::size_t si
             facts.adobeMarker = true;
             facts.adobeTransform = payload[11];
         }
-        at += length;
     }
     if (!iccBroken) facts.iccProfile = assembleIccProfile(iccChunks);
     return facts;

@@ -1,5 +1,7 @@
 #include "render/jpeg_entropy.h"
 
+#include "render/jpeg_markers.h"
+
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -179,23 +181,16 @@ bool readScanLayout(const std::uint8_t* bytes, std::size_t size, ScanLayout& lay
     int componentCount = 0;
     int width = 0;
     int height = 0;
-    std::size_t at = 2;
-    while (true) {
-        while (at < size && bytes[at] != 0xFF) ++at;
-        while (at < size && bytes[at] == 0xFF) ++at;
-        if (at >= size) return false;
-        const std::uint8_t marker = bytes[at++];
-        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
-        if (marker == 0xD8 || marker == 0xD9 || size - at < 2) return false;
-        const std::size_t length = bigEndian16(bytes + at);
-        if (length < 2 || length > size - at) return false;
-        const std::uint8_t* payload = bytes + at + 2;
-        const std::size_t payloadSize = length - 2;
+    JpegMarkerReader reader(bytes, size);
+    while (reader.next()) {
+        const std::uint8_t marker = reader.marker();
+        const std::uint8_t* payload = reader.payload();
+        const std::size_t payloadSize = reader.payloadSize();
         if (marker == 0xC0 || marker == 0xC1) {
             if (componentCount != 0 || payloadSize < 6 || payload[0] != 8) return false;
             height = bigEndian16(payload + 1);
             width = bigEndian16(payload + 3);
-            layout.heightAt = at + 3;
+            layout.heightAt = reader.lengthAt() + 3;
             componentCount = payload[5];
             if ((componentCount != 1 && componentCount != 3) ||
                 payloadSize < 6 + 3 * static_cast<std::size_t>(componentCount))
@@ -251,11 +246,11 @@ bool readScanLayout(const std::uint8_t* bytes, std::size_t size, ScanLayout& lay
             layout.mcuRows = (height + mcuHeight - 1) / mcuHeight;
             layout.mcuHeight = mcuHeight;
             layout.height = height;
-            layout.entropyAt = at + length;
+            layout.entropyAt = reader.end();
             return true;
         }
-        at += length;
     }
+    return false;
 }
 
 // The data bytes (stuffed zeros and repeated 0xFF taken out) in [from, to) of a scan, or -1 when a

@@ -1,5 +1,7 @@
 #include "render/jpeg_strips.h"
 
+#include "render/jpeg_markers.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -22,10 +24,6 @@ bool isOtherFrame(std::uint8_t marker) {
     return marker >= 0xC2 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
 }
 
-bool isStandalone(std::uint8_t marker) {
-    return marker == 0x01 || (marker >= kRst0 && marker <= kRst0 + 7);
-}
-
 // What the markers before the scan say about how it is laid out.
 struct ScanLayout {
     std::size_t heightAt = 0;  // where the frame's 16-bit height is stored
@@ -42,21 +40,15 @@ bool readLayout(const std::uint8_t* bytes, std::size_t size, ScanLayout& layout)
     int components = 0;
     int hMax = 0;
     int vMax = 0;
-    std::size_t at = 2;
+    JpegMarkerReader reader(bytes, size);
     while (true) {
-        while (at < size && bytes[at] != 0xFF) ++at;
-        while (at < size && bytes[at] == 0xFF) ++at;
-        if (at >= size) return false;
-        const std::uint8_t marker = bytes[at++];
-        if (marker == 0x00 || isStandalone(marker)) continue;
-        if (marker == kEoi || size - at < 2) return false;
-        const std::size_t length = bigEndian16(bytes + at);
-        if (length < 2 || length > size - at) return false;
-        const std::uint8_t* payload = bytes + at + 2;
-        const std::size_t payloadSize = length - 2;
+        if (!reader.next()) return false;
+        const std::uint8_t marker = reader.marker();
+        const std::uint8_t* payload = reader.payload();
+        const std::size_t payloadSize = reader.payloadSize();
         if (marker == kSof0 || marker == kSof1) {
             if (components != 0 || payloadSize < 6) return false;
-            layout.heightAt = at + 3;
+            layout.heightAt = reader.lengthAt() + 3;
             layout.height = bigEndian16(payload + 1);
             layout.width = bigEndian16(payload + 3);
             components = payload[5];
@@ -78,10 +70,9 @@ bool readLayout(const std::uint8_t* bytes, std::size_t size, ScanLayout& layout)
         } else if (marker == kSos) {
             // One scan holding every component: its data is the whole picture.
             if (components == 0 || payloadSize < 1 || payload[0] != components) return false;
-            layout.entropyAt = at + length;
+            layout.entropyAt = reader.end();
             break;
         }
-        at += length;
     }
     if (layout.width <= 0 || layout.height <= 0 || layout.restartInterval <= 0) return false;
     // One component is scanned a block at a time; several are interleaved in MCUs of the largest sampling.
