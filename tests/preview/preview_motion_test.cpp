@@ -4,6 +4,7 @@
 
 #include "project/slideshow_project.h"
 #include "render/photo_loader.h"
+#include "tests/support/pictures.h"
 #include "tests/support/temp_home.h"
 
 #include <QImage>
@@ -44,20 +45,6 @@ public:
     }
     std::vector<double> waits;
 };
-
-int largestDifference(const QImage& a, const QImage& b) {
-    if (a.size() != b.size()) return 255;
-    int largest = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y);
-            const QRgb q = b.pixel(x, y);
-            largest = std::max({largest, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                                std::abs(qBlue(p) - qBlue(q))});
-        }
-    }
-    return largest;
-}
 
 bool allBlack(const QImage& picture) {
     for (int y = 0; y < picture.height(); ++y)
@@ -157,9 +144,9 @@ TEST_F(PreviewMotionTest, AMovingSlideShowsTheVideosFramesAtTheirTimes) {
     // Slide 2's frames go on from frame 10 of its span (the wipe's 10 frames) and keep moving.
     for (int f = 0; f < 10; ++f) {
         photo.draw((10 + f) / 25.0, expected);
-        EXPECT_LE(largestDifference(recorder.shown[16 + f], expected), 1) << f;
+        EXPECT_LE(testing::largestChannelDifference(recorder.shown[16 + f], expected), 1) << f;
     }
-    EXPECT_GT(largestDifference(recorder.shown[16], recorder.shown[25]), 10);
+    EXPECT_GT(testing::largestChannelDifference(recorder.shown[16], recorder.shown[25]), 10);
     EXPECT_EQ(std::count(recorder.pauses.begin() + 15, recorder.pauses.begin() + 25, 40), 10);
     // Into black: the part of each step not wiped yet is the photo at frames 20.. of its span.
     for (int j = 0; j < 5; ++j) {
@@ -202,7 +189,7 @@ TEST_F(PreviewMotionTest, OnTheClockEveryVideoFrameIsDrawnAtItsTime) {
     QImage expected;
     for (int f = 0; f < 5; ++f) {
         photo.draw(f / 25.0, expected);
-        EXPECT_LE(largestDifference(recorder.shown[f], expected), 1) << f;
+        EXPECT_LE(testing::largestChannelDifference(recorder.shown[f], expected), 1) << f;
     }
 }
 
@@ -222,7 +209,8 @@ TEST_F(PreviewMotionTest, HostileSlidesStayBlackShortOrStopped) {
     QImage expected;
     photo.draw(1 / 25.0, expected);
     bool found = false;
-    for (const QImage& frame : recorder.shown) found = found || largestDifference(frame, expected) <= 1;
+    for (const QImage& frame : recorder.shown)
+        found = found || testing::largestChannelDifference(frame, expected) <= 1;
     EXPECT_TRUE(found);
     EXPECT_TRUE(allBlack(recorder.shown.back()));
 

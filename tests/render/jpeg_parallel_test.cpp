@@ -3,10 +3,10 @@
 
 #include "render/jpeg_parallel.h"
 #include "render/jpeg_entropy.h"
+#include "tests/support/pictures.h"
 
 #include <QFile>
 #include <QImage>
-#include <QPainter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -28,18 +28,8 @@ using Bytes = std::vector<std::uint8_t>;
 // A photo-like picture: flat colour, overlapping ellipses and a little noise, so that the scan holds
 // long and short codes, large and small DC steps.
 QImage photoLike(QSize size, unsigned seed) {
-    QImage image(size, QImage::Format_RGB32);
+    QImage image = testing::ellipsesPicture(size, seed, 200);
     std::mt19937 random(seed);
-    QPainter painter(&image);
-    painter.fillRect(image.rect(), QColor(40, 120, 200));
-    for (int i = 0; i < 200; ++i) {
-        painter.setBrush(QColor(static_cast<int>(random() % 256), static_cast<int>(random() % 256),
-                                static_cast<int>(random() % 256)));
-        painter.drawEllipse(
-            QPoint(static_cast<int>(random() % size.width()), static_cast<int>(random() % size.height())),
-            static_cast<int>(random() % 200), static_cast<int>(random() % 200));
-    }
-    painter.end();
     for (int y = 0; y < size.height(); y += 3) {
         auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < size.width(); ++x) row[x] ^= random() & 0x0F0F0F;

@@ -5,11 +5,11 @@
 #include "render/jpeg_strips.h"
 #include "render/jpeg_decoder.h"
 
+#include "tests/support/pictures.h"
 #include "tests/support/temp_home.h"
 
 #include <QFile>
 #include <QImage>
-#include <QPainter>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -32,18 +32,7 @@ protected:
     // A photo-like JPEG, then the same coefficients with a restart marker every `restart` (jpegtran's
     // -restart: "N" rows of MCUs or "NB" MCUs); "0" for none.
     std::vector<std::uint8_t> photo(QSize size, const char* restart, bool grey = false) {
-        QImage image(size, QImage::Format_RGB32);
-        std::mt19937 random(7);
-        QPainter painter(&image);
-        painter.fillRect(image.rect(), QColor(40, 120, 200));
-        for (int i = 0; i < 300; ++i) {
-            painter.setBrush(QColor(static_cast<int>(random() % 256), static_cast<int>(random() % 256),
-                                    static_cast<int>(random() % 256)));
-            painter.drawEllipse(
-                QPoint(static_cast<int>(random() % size.width()), static_cast<int>(random() % size.height())),
-                static_cast<int>(random() % 200), static_cast<int>(random() % 200));
-        }
-        painter.end();
+        QImage image = testing::ellipsesPicture(size, 7, 300);
         if (grey) image = image.convertToFormat(QImage::Format_Grayscale8);
         const QString plain = QString::fromStdString(path("plain.jpg"));
         const QString marked = QString::fromStdString(path("marked.jpg"));

@@ -2,6 +2,7 @@
 // that hands an effect's label steps on as real pictures.
 
 #include "render/moving_frames.h"
+#include "tests/support/pictures.h"
 #include "tests/support/temp_home.h"
 
 #include <QImage>
@@ -33,22 +34,6 @@ class NoSleep final : public Sleeper {
 public:
     void sleepMs(int) override {}
 };
-
-// The largest difference of one channel between two pictures of the same size (255 when they differ in
-// size).
-int largestDifference(const QImage& a, const QImage& b) {
-    if (a.size() != b.size()) return 255;
-    int largest = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y);
-            const QRgb q = b.pixel(x, y);
-            largest = std::max({largest, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                                std::abs(qBlue(p) - qBlue(q))});
-        }
-    }
-    return largest;
-}
 
 QImage solid(QRgb colour) {
     QImage picture(kWidth, kHeight, QImage::Format_RGB32);
@@ -89,7 +74,7 @@ TEST_F(MovingFramesTest, LabelMapsTakeEachPixelFromThePictureAndPlaceTheyName) {
     EXPECT_EQ(out, current);
     ASSERT_TRUE(frameFromLabels(labelPicture(kWidth, kHeight, true), current, next, out));
     EXPECT_EQ(out.pixel(5, 7) & 0xFFFFFFu, 0x010203u);
-    EXPECT_EQ(largestDifference(out, next), 0);
+    EXPECT_EQ(testing::largestChannelDifference(out, next), 0);
 
     // A label moved elsewhere takes its pixel from where it names.
     QImage labels = labelPicture(kWidth, kHeight, false);
@@ -170,7 +155,7 @@ TEST_F(MovingFramesTest, OneMovingSideKeepsTheEffectsShapeAndMoves) {
     EXPECT_EQ(moving.shown.back(), expectedNext);
     QImage first;
     next.moving->draw(0.0, first);
-    EXPECT_GT(largestDifference(first, expectedNext), 10);
+    EXPECT_GT(testing::largestChannelDifference(first, expectedNext), 10);
 }
 
 TEST_F(MovingFramesTest, HostileInputGivesBlackAndNoSteps) {

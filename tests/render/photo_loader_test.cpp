@@ -1,5 +1,7 @@
 #include "render/photo_loader.h"
 
+#include "tests/support/pictures.h"
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QColor>
@@ -525,19 +527,6 @@ QImage convertedByImageMagick(const std::string& file, const std::string& srgbPr
     return QImage(QString::fromStdString(out)).convertToFormat(QImage::Format_RGB32);
 }
 
-int largestChannelDifference(const QImage& a, const QImage& b, QRect area) {
-    int largest = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            const QRgb p = a.pixel(x, y);
-            const QRgb q = b.pixel(x, y);
-            largest = std::max({largest, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                                std::abs(qBlue(p) - qBlue(q))});
-        }
-    }
-    return largest;
-}
-
 // Photos in Adobe RGB (an embedded profile, or only the EXIF "R03" index) and Display P3 are shown in
 // sRGB: the colours the camera meant, as lcms2 converts them, not dull or shifted.
 TEST_F(PhotoLoaderTest, EmbeddedProfilesAreConvertedToSrgb) {
@@ -564,7 +553,7 @@ TEST_F(PhotoLoaderTest, EmbeddedProfilesAreConvertedToSrgb) {
             convertedByImageMagick(path(c.name), srgb, path(std::string(c.name) + ".ref.png"));
         if (reference.isNull()) continue;
         ASSERT_EQ(reference.size(), picture.size());
-        EXPECT_LE(largestChannelDifference(picture, reference, QRect(4, 4, w - 8, h - 8)), 3);
+        EXPECT_LE(testing::largestChannelDifference(picture, reference, QRect(4, 4, w - 8, h - 8)), 3);
     }
 }
 
