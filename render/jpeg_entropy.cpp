@@ -97,7 +97,8 @@ bool buildTable(HuffmanTable& table, const std::uint8_t* counts, const std::uint
     for (int length = 1; length <= 16; ++length) {
         table.valueOffset[static_cast<std::size_t>(length)] = index - code;
         for (int i = 0; i < counts[length - 1]; ++i, ++index, ++code) {
-            if (dc && symbols[index] > 15) return false;
+            // More codes than the length has room for: refused before one lands past the lookup table.
+            if (code >= (1 << length) || (dc && symbols[index] > 15)) return false;
             if (length > kLookupBits) continue;
             const int first = code << (kLookupBits - length);
             for (int fill = 0; fill < (1 << (kLookupBits - length)); ++fill) {
@@ -106,7 +107,8 @@ bool buildTable(HuffmanTable& table, const std::uint8_t* counts, const std::uint
             }
         }
         table.maxCode[static_cast<std::size_t>(length)] = counts[length - 1] ? code - 1 : -1;
-        if (code > (1 << length)) return false;
+        // As libjpeg: a length's codes may not use up its every code, all ones included.
+        if (code >= (1 << length)) return false;
         code <<= 1;
     }
     table.maxCode[17] = 0x7FFFFFFF;
@@ -285,8 +287,8 @@ struct BitWindow {
     }
 };
 
-// Reads a scan's bits as libjpeg does: a 0xFF followed by 0x00 (after any further 0xFF) is a data byte
-// 0xFF, any other byte after 0xFF is a marker, and past a marker or the end of the buffer zeros come.
+// Reads a scan's bits as libjpeg does: a 0xFF followed by 0x00 is a data byte 0xFF, any other byte after
+// 0xFF (and any further 0xFF) is a marker, and past a marker or the end of the buffer zeros come.
 class BitReader {
 public:
     BitReader(const std::uint8_t* at, const std::uint8_t* end, std::int64_t dataBytesBefore)
@@ -361,11 +363,14 @@ private:
         if (byte == 0xFF) {
             const std::uint8_t* next = at_;
             while (next < end_ && *next == 0xFF) ++next;
-            if (next < end_ && *next == 0x00) {
+            if (next == at_ && next < end_ && *next == 0x00) {
                 at_ = next + 1;
             } else {
-                ended_ = true;  // a marker: a restart or the scan's end; nothing more is read
-                markerAt_ = next < end_ ? next : nullptr;
+                // A marker: a restart or the scan's end; nothing more is read. Fill bytes before a
+                // stuffed zero end the data too: libjpeg-turbo's fast path takes them for a marker and
+                // its retry keeps some of what it decoded from the zeros, which no decoder can match.
+                ended_ = true;
+                markerAt_ = next < end_ && *next != 0x00 ? next : nullptr;
                 end_ = at_;
                 madeUpBits_ += 8;
                 byte = 0;

@@ -1,6 +1,8 @@
 // Writes seed inputs for the fuzz targets: FOLDER/photo holds one small picture in every format Qt can
 // write, each prefixed by the two bytes photo_loader_fuzz reads (the ending's index and the picture
-// size); FOLDER/wave holds a few WAV files (8- and 16-bit PCM, a LIST chunk of odd size, non-PCM).
+// size); FOLDER/wave holds a few WAV files (8- and 16-bit PCM, a LIST chunk of odd size, non-PCM);
+// FOLDER/jpeg holds JPEGs of every chroma sampling, with and without restart markers, each prefixed by
+// the byte jpeg_two_threads_fuzz reads (the DCT scale and the pixel order).
 
 #include "base/byte_order.h"
 
@@ -13,7 +15,11 @@
 
 #include <libheif/heif.h>
 
+// jpeglib.h needs the standard types declared before it.
+#include <jpeglib.h>
 #include <cstdio>
+
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -104,6 +110,53 @@ std::string heif(const QImage& image, heif_compression_format format) {
     return bytes;
 }
 
+// A `width` x `height` picture with edges and texture, as libjpeg compresses it: grey, or YCbCr with
+// chroma sampled `h` x `v`, with a restart marker every `restartRows` rows of MCUs or every
+// `restartMcus` MCUs (neither when both are 0).
+std::string jpeg(int width, int height, int h, int v, bool grey, int restartRows, int restartMcus) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = grey ? 1 : 3;
+    info.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 85, TRUE);
+    if (!grey) {
+        info.comp_info[0].h_samp_factor = h;
+        info.comp_info[0].v_samp_factor = v;
+    }
+    info.restart_in_rows = restartRows;
+    info.restart_interval = static_cast<unsigned>(restartMcus);
+    jpeg_start_compress(&info, TRUE);
+    std::string row(static_cast<std::size_t>(width) * 3, '\0');
+    while (info.next_scanline < info.image_height) {
+        const int y = static_cast<int>(info.next_scanline);
+        for (int x = 0; x < width; ++x) {
+            const bool inside =
+                (x - width / 2) * (x - width / 2) + (y - height / 2) * (y - height / 2) < width * height / 8;
+            const auto i = static_cast<std::size_t>(x) * (grey ? 1 : 3);
+            row[i] = static_cast<char>(inside ? 220 - y : (x * 7 + y * 3) & 0xFF);
+            if (!grey) {
+                row[i + 1] = static_cast<char>(inside ? 40 : (x ^ y) & 0xFF);
+                row[i + 2] = static_cast<char>((x * y / 5) & 0xFF);
+            }
+        }
+        auto* line = reinterpret_cast<JSAMPLE*>(row.data());
+        jpeg_write_scanlines(&info, &line, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::string bytes(reinterpret_cast<const char*>(buffer), size);
+    std::free(buffer);
+    return bytes;
+}
+
 void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream file(path, std::ios::binary);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -121,6 +174,7 @@ int main(int argc, char** argv) {
     }
     QDir().mkpath(QString::fromLocal8Bit(argv[1]) + QStringLiteral("/photo"));
     QDir().mkpath(QString::fromLocal8Bit(argv[1]) + QStringLiteral("/wave"));
+    QDir().mkpath(QString::fromLocal8Bit(argv[1]) + QStringLiteral("/jpeg"));
     const std::string waves = std::string(argv[1]) + "/wave/";
     writeFile(waves + "pcm16", wave(1, 16, "", 40));
     writeFile(waves + "pcm8_list", wave(1, 8, chunk("LIST", std::string(25, 'x')), 33));
@@ -150,6 +204,27 @@ int main(int argc, char** argv) {
         writeFile(std::string(argv[1]) + "/photo/" + name, std::string(prefix, 2) + bytes);
         ++written;
     }
-    std::printf("%d photo seeds, 3 wave seeds\n", written);
+    struct JpegSeed {
+        const char* name;
+        int width, height, h, v;
+        bool grey;
+        int restartRows, restartMcus;
+    };
+    // Large enough for the decoder to split (four rows of MCUs, a kilobyte of data), small enough to be
+    // quick.
+    constexpr JpegSeed kJpegSeeds[] = {
+        {"420", 121, 90, 2, 2, false, 0, 0},           {"422_restart_rows", 128, 72, 2, 1, false, 1, 0},
+        {"444_restart_3", 67, 64, 1, 1, false, 0, 3},  {"440", 80, 128, 1, 2, false, 0, 0},
+        {"grey_restart_2", 115, 63, 1, 1, true, 2, 0}, {"420_wide", 300, 70, 2, 2, false, 0, 5},
+    };
+    int jpegs = 0;
+    for (const JpegSeed& seed : kJpegSeeds) {
+        const char prefix = static_cast<char>(jpegs % 6 | (jpegs % 2) << 7);
+        writeFile(std::string(argv[1]) + "/jpeg/" + seed.name,
+                  prefix + jpeg(seed.width, seed.height, seed.h, seed.v, seed.grey, seed.restartRows,
+                                seed.restartMcus));
+        ++jpegs;
+    }
+    std::printf("%d photo seeds, 3 wave seeds, %d JPEG seeds\n", written, jpegs);
     return written > 0 ? 0 : 1;
 }

@@ -230,5 +230,43 @@ TEST(JpegParallelTest, DamagedFilesAreDeclinedOrDecodedAsLibjpegDoes) {
     SUCCEED() << decoded << " damaged files decoded";
 }
 
+// Two faults the fuzzer found. A Huffman table with more codes of one length than the length holds (it
+// once filled the lookup past its end) is refused, as libjpeg refuses it. Fill bytes before a stuffed
+// zero in the scan read as data to libjpeg's careful path, but its fast path takes them for a marker and
+// keeps some coefficients it decoded from the zeros after it: ours declines such a file rather than
+// draw a picture libjpeg-turbo does not.
+TEST(JpegParallelTest, OverfullTablesAndFillBytesInTheScanAreDeclined) {
+    const QSize size(1200, 900);
+    const Bytes bytes = encode(photoLike(size, 6), TJSAMP_420, 85);
+    JpegCoefficients coefficients;
+    ASSERT_TRUE(decodeJpegEntropy(bytes.data(), bytes.size(), coefficients));
+
+    // The first table's counts (codes of 1, 2, 3 bits...): three codes of one bit, the symbols unchanged.
+    Bytes overfull = bytes;
+    std::size_t counts = 0;
+    for (std::size_t i = 2; i + 5 < overfull.size() && counts == 0; ++i) {
+        if (overfull[i] == 0xFF && overfull[i + 1] == 0xC4) counts = i + 5;
+    }
+    ASSERT_NE(counts, 0u);
+    const int moved = 3 - overfull[counts];
+    ASSERT_GE(overfull[counts + 2], moved);
+    overfull[counts] = 3;
+    overfull[counts + 2] = static_cast<std::uint8_t>(overfull[counts + 2] - moved);
+    EXPECT_FALSE(decodeJpegEntropy(overfull.data(), overfull.size(), coefficients));
+    EXPECT_TRUE(onTwoThreads(overfull, size, {1, 2}).isNull());
+
+    // A fill byte before stuffed zeros early in the scan, where libjpeg-turbo decodes on its fast path.
+    int filled = 0;
+    for (std::size_t i = bytes.size() / 50; i + 1 < bytes.size() && filled < 3; ++i) {
+        if (bytes[i] != 0xFF || bytes[i + 1] != 0x00) continue;
+        Bytes withFill = bytes;
+        withFill.insert(withFill.begin() + static_cast<std::ptrdiff_t>(i), 0xFF);
+        EXPECT_TRUE(onTwoThreads(withFill, size, {1, 1}).isNull()) << i;
+        ++filled;
+        i += bytes.size() / 5;
+    }
+    EXPECT_EQ(filled, 3);
+}
+
 }  // namespace
 }  // namespace kestrelle
