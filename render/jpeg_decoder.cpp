@@ -2,7 +2,6 @@
 
 #include "render/jpeg_markers.h"
 #include "render/jpeg_parallel.h"
-#include "render/jpeg_strips.h"
 #include "render/loading_threads.h"
 
 #include <QColorSpace>
@@ -17,8 +16,6 @@
 #include <cstring>
 #include <memory>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace kestrelle {
@@ -240,81 +237,14 @@ bool isCmyk(int colourspace) {
 }
 
 // Below this many decoded pixels a second thread costs more than it saves (thumbnails, previews).
-constexpr std::int64_t kMinPixelsForStrips = std::int64_t{1} << 20;
+constexpr std::int64_t kMinPixelsForTwoCores = std::int64_t{1} << 20;
 
-// Decodes one strip (render/jpeg_strips.h) into its rows of `picture`, at the whole picture's scale:
-// from row `atRow` on, or from its own place in the whole picture when none is given.
-bool decodeStrip(const PixelRows& picture, const JpegStrip& strip, const tjscalingfactor& scale,
-                 int pixelFormat, std::optional<int> atRow = std::nullopt) {
-    TurboJpegHandle handle(tjInitDecompress());
-    if (!handle) return false;
-    int width = 0;
-    int height = 0;
-    int subsampling = 0;
-    int colourspace = 0;
-    const auto size = static_cast<unsigned long>(strip.bytes.size());
-    if (tjDecompressHeader3(handle.get(), strip.bytes.data(), size, &width, &height, &subsampling,
-                            &colourspace) != 0) {
-        return false;
-    }
-    const int firstRow = atRow.value_or(TJSCALED(strip.firstRow, scale));
-    const int rows = TJSCALED(height, scale);
-    if (TJSCALED(width, scale) != picture.width || height != strip.height || firstRow < 0 ||
-        rows > picture.height - firstRow) {
-        return false;
-    }
-    std::uint8_t* target = picture.bits + static_cast<std::size_t>(firstRow) * picture.bytesPerLine;
-    return tjDecompress2(handle.get(), strip.bytes.data(), size, target, picture.width,
-                         static_cast<int>(picture.bytesPerLine), rows, pixelFormat, 0) == 0 ||
-           tjGetErrorCode(handle.get()) == TJERR_WARNING;
-}
-
-// A JPEG with restart markers at rows of MCUs decoded by two threads, each taking half the rows: entropy
-// decoding, most of the time at any scale, runs on only one core otherwise. False (the picture then in
-// an unspecified state) when the file cannot be split or a strip fails: the caller decodes it whole.
-bool decodeInStrips(QImage& picture, const std::uint8_t* bytes, std::size_t size,
-                    const tjscalingfactor& scale, int pixelFormat) {
-    const JpegSplit split = splitJpegAtRestarts(bytes, size, 2);
-    if (split.strips.size() != 2 || split.seams.size() != 1) return false;
-    // Strips start at whole MCU rows (multiples of 8), so each lands on whole rows at every scale.
-    if (split.strips[1].firstRow % 8 != 0) return false;
-    const PixelRows rows{picture.bits(), picture.width(), picture.height(), picture.bytesPerLine()};
-    bool secondDecoded = false;
-    std::thread second;
-    try {
-        second = std::thread([&] { secondDecoded = decodeStrip(rows, split.strips[1], scale, pixelFormat); });
-    } catch (const std::system_error&) {
-        return false;  // no thread to be had: decoded whole
-    }
-    const bool firstDecoded = decodeStrip(rows, split.strips[0], scale, pixelFormat);
-    second.join();
-    if (!firstDecoded || !secondDecoded) return false;
-
-    // The rows on either side of the seam, from the seam's strip, where they have their neighbours.
-    const JpegStrip& seam = split.seams[0];
-    const int seamRows = TJSCALED(seam.height, scale);
-    QImage around(picture.width(), seamRows, picture.format());
-    if (around.isNull()) return false;
-    if (!decodeStrip({around.bits(), around.width(), around.height(), around.bytesPerLine()}, seam, scale,
-                     pixelFormat, 0)) {
-        return false;
-    }
-    const int seamAt = TJSCALED(split.strips[1].firstRow, scale);
-    const int seamInStrip = seamAt - TJSCALED(seam.firstRow, scale);
-    const int copied = std::min({2, seamInStrip, seamRows - seamInStrip});
-    for (int k = -copied; k < copied; ++k) {
-        std::memcpy(picture.scanLine(seamAt + k), around.constScanLine(seamInStrip + k),
-                    static_cast<std::size_t>(picture.width()) * 4u);
-    }
-    return true;
-}
-
-// A large sequential JPEG decoded on two cores: split at its restart markers where it has them, else
-// by decoding its Huffman codes from the middle as well as from the start (render/jpeg_parallel.h).
+// A large sequential JPEG decoded on two cores: its Huffman codes decoded from the middle as well as
+// from the start (after the restart marker nearest the middle where it has them), then its rows made by
+// both threads (render/jpeg_parallel.h).
 bool decodeOnTwoCores(QImage& picture, const std::uint8_t* bytes, std::size_t size,
                       const tjscalingfactor& scale, int pixelFormat) {
     if (!photoLoadingMayUseTwoThreads()) return false;
-    if (decodeInStrips(picture, bytes, size, scale, pixelFormat)) return true;
     const PixelRows rows{picture.bits(), picture.width(), picture.height(), picture.bytesPerLine()};
     return decodeJpegOnTwoThreads(bytes, size, scale.num, scale.denom, pixelFormat == TJPF_BGRX, rows);
 }
@@ -363,10 +293,10 @@ bool decodeScaled(QImage& picture, const std::uint8_t* bytes, std::size_t size, 
         cmyk ? TJPF_CMYK : (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF_BGRX : TJPF_XRGB);
     // A hostile progressive file can hold any number of scans; libjpeg-turbo stops at 500.
     const int flags = TJFLAG_LIMITSCANS;
-    const bool inStrips = !cmyk && !facts.multiScan &&
-                          scaledPixels(width, height, scale) >= kMinPixelsForStrips &&
-                          decodeOnTwoCores(image, bytes, size, scale, pixelFormat);
-    if (!inStrips &&
+    const bool onTwoCores = !cmyk && !facts.multiScan &&
+                            scaledPixels(width, height, scale) >= kMinPixelsForTwoCores &&
+                            decodeOnTwoCores(image, bytes, size, scale, pixelFormat);
+    if (!onTwoCores &&
         tjDecompress2(handle.get(), bytes, static_cast<unsigned long>(size), image.bits(), scaledWidth,
                       static_cast<int>(image.bytesPerLine()), scaledHeight, pixelFormat, flags) != 0 &&
         tjGetErrorCode(handle.get()) != TJERR_WARNING) {
@@ -467,7 +397,7 @@ bool decodeJpegRows(const std::uint8_t* bytes, std::size_t size, QSize cover, st
     if (space.isValid() && space != QColorSpace(QColorSpace::SRgb)) return false;
     const std::optional<tjscalingfactor> chosen =
         chooseScale(facts->width, facts->height, cover, JpegScale::Fastest, maxDecodedPixels);
-    if (!chosen || scaledPixels(facts->width, facts->height, *chosen) < kMinPixelsForStrips) return false;
+    if (!chosen || scaledPixels(facts->width, facts->height, *chosen) < kMinPixelsForTwoCores) return false;
     const tjscalingfactor scale = *chosen;
     const QSize decoded(TJSCALED(facts->width, scale), TJSCALED(facts->height, scale));
     if (!start(decoded)) return false;

@@ -604,6 +604,26 @@ bool JpegCoefficients::Cursor::next(std::int16_t* const* blocks) {
 
 namespace {
 
+// The next marker in a scan's data from `at` on (stuffed zeros and fill bytes skipped): its code and
+// where the bytes after it start; none before the end of the buffer.
+std::optional<std::pair<std::uint8_t, std::size_t>> nextMarker(const std::uint8_t* bytes, std::size_t size,
+                                                               std::size_t at) {
+    while (at < size) {
+        const void* found = std::memchr(bytes + at, 0xFF, size - at);
+        if (!found) return std::nullopt;
+        std::size_t next = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - bytes) + 1;
+        while (next < size && bytes[next] == 0xFF) ++next;
+        if (next >= size) return std::nullopt;
+        if (bytes[next] != 0x00) return std::make_pair(bytes[next], next + 1);
+        at = next + 1;
+    }
+    return std::nullopt;
+}
+
+bool isRestartMarker(std::uint8_t code) {
+    return code >= 0xD0 && code <= 0xD7;
+}
+
 // The first restart marker at or after `from` in the scan starting at `scanAt`: where the data after it
 // starts and how many restart markers come before it. None when a marker out of sequence or any other
 // marker comes first, or there is none.
@@ -612,20 +632,25 @@ std::optional<std::pair<std::size_t, std::int64_t>> restartMarkerFrom(const std:
                                                                       std::size_t from) {
     std::int64_t seen = 0;
     std::size_t at = scanAt;
-    while (at < size) {
-        const void* found = std::memchr(bytes + at, 0xFF, size - at);
-        if (!found) return std::nullopt;
-        std::size_t next = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - bytes) + 1;
-        while (next < size && bytes[next] == 0xFF) ++next;
-        if (next >= size) return std::nullopt;
-        const std::uint8_t code = bytes[next];
-        at = next + 1;
-        if (code == 0x00) continue;
-        if (code < 0xD0 || code > 0xD7 || code != 0xD0 + seen % 8) return std::nullopt;
+    while (const auto marker = nextMarker(bytes, size, at)) {
+        at = marker->second;
+        if (marker->first != 0xD0 + seen % 8) return std::nullopt;
         if (at > from) return std::make_pair(at, seen);
         ++seen;
     }
     return std::nullopt;
+}
+
+// Whether the scan's data from `from` on ends as libjpeg-turbo accepts once every MCU is decoded: at the
+// end-of-image marker (restart markers may come first) or at the end of the file. Any other marker there,
+// such as a second start of image or another scan, makes it refuse the file; so do we.
+bool endsCleanly(const std::uint8_t* bytes, std::size_t size, std::size_t from) {
+    std::size_t at = from;
+    while (const auto marker = nextMarker(bytes, size, at)) {
+        if (!isRestartMarker(marker->first)) return marker->first == 0xD9;
+        at = marker->second;
+    }
+    return true;
 }
 
 }  // namespace
@@ -724,10 +749,11 @@ bool JpegEntropyDecoder::decodeSecondHalf() {
         while (second.part.count < s.mcuCount - s.restartAt) {
             if (!s.decoder->decodeMcu(in, second)) return false;
         }
-        return true;
+        return endsCleanly(s.bytes, s.size, s.guess);
     }
     return decodeFromGuess(*s.decoder, s.bytes, s.size, s.layout.entropyAt, s.guess, s.dataBefore, s.mcuCount,
-                           *s.second);
+                           *s.second) &&
+           endsCleanly(s.bytes, s.size, s.guess);
 }
 
 bool JpegEntropyDecoder::meet(bool secondDecoded) {
@@ -744,7 +770,7 @@ bool JpegEntropyDecoder::meet(bool secondDecoded) {
     if (first.part.count == s.mcuCount) {  // the whole scan came before the guess
         second.reset();
         second.part.firstMcu = s.mcuCount;
-        return true;
+        return endsCleanly(s.bytes, s.size, s.layout.entropyAt);
     }
     if (!secondDecoded) return false;
 

@@ -1,7 +1,8 @@
-// JPEGs without restart markers decoded on two threads: the picture is libjpeg-turbo's own decode bit for
-// bit at every sampling and scale, and damaged or unsuitable files are left to the usual decoder.
+// JPEGs decoded on two threads, with restart markers or without: the picture is libjpeg-turbo's own decode
+// bit for bit at every sampling and scale, and damaged or unsuitable files are left to the usual decoder.
 
 #include "render/jpeg_parallel.h"
+#include "render/jpeg_decoder.h"
 #include "render/jpeg_entropy.h"
 #include "tests/support/pictures.h"
 
@@ -131,6 +132,12 @@ TEST(JpegParallelTest, RestartMarkersSplitTheScanExactly) {
             ASSERT_FALSE(ours.isNull());
             EXPECT_TRUE(ours == reference(marked, scale));
         }
+        // The photo decoder takes the same path: the marked file gives the plain file's picture.
+        for (const QSize cover : {QSize(), size / 2}) {
+            const QImage whole = decodeJpeg(plain.data(), plain.size(), cover, std::int64_t{1} << 28);
+            ASSERT_FALSE(whole.isNull());
+            EXPECT_TRUE(decodeJpeg(marked.data(), marked.size(), cover, std::int64_t{1} << 28) == whole);
+        }
         // The last restart marker renumbered.
         for (std::size_t i = marked.size() - 2; i > 2; --i) {
             if (marked[i] == 0xFF && marked[i + 1] >= 0xD0 && marked[i + 1] <= 0xD7) {
@@ -230,12 +237,13 @@ TEST(JpegParallelTest, DamagedFilesAreDeclinedOrDecodedAsLibjpegDoes) {
     SUCCEED() << decoded << " damaged files decoded";
 }
 
-// Two faults the fuzzer found. A Huffman table with more codes of one length than the length holds (it
-// once filled the lookup past its end) is refused, as libjpeg refuses it. Fill bytes before a stuffed
-// zero in the scan read as data to libjpeg's careful path, but its fast path takes them for a marker and
-// keeps some coefficients it decoded from the zeros after it: ours declines such a file rather than
-// draw a picture libjpeg-turbo does not.
-TEST(JpegParallelTest, OverfullTablesAndFillBytesInTheScanAreDeclined) {
+// Faults the fuzzer found. A Huffman table with more codes of one length than the length holds (it once
+// filled the lookup past its end) is refused, as libjpeg refuses it. Fill bytes before a stuffed zero in
+// the scan read as data to libjpeg's careful path, but its fast path takes them for a marker and keeps
+// some coefficients it decoded from the zeros after it: ours declines such a file rather than draw a
+// picture libjpeg-turbo does not. A second start of image after the scan makes libjpeg-turbo refuse the
+// file, though every MCU came before it: declined too.
+TEST(JpegParallelTest, WhatLibjpegTurboRefusesOrDecodesOtherwiseIsDeclined) {
     const QSize size(1200, 900);
     const Bytes bytes = encode(photoLike(size, 6), TJSAMP_420, 85);
     JpegCoefficients coefficients;
@@ -266,6 +274,16 @@ TEST(JpegParallelTest, OverfullTablesAndFillBytesInTheScanAreDeclined) {
         i += bytes.size() / 5;
     }
     EXPECT_EQ(filled, 3);
+
+    Bytes twoStarts = bytes;
+    ASSERT_EQ(twoStarts[twoStarts.size() - 1], 0xD9);
+    const std::uint8_t start[] = {0xFF, 0xD8};
+    twoStarts.insert(twoStarts.end() - 2, std::begin(start), std::end(start));
+    EXPECT_TRUE(onTwoThreads(twoStarts, size, {1, 2}).isNull());
+    Bytes restartThenEnd = bytes;
+    const std::uint8_t restart[] = {0xFF, 0xD3};
+    restartThenEnd.insert(restartThenEnd.end() - 2, std::begin(restart), std::end(restart));
+    EXPECT_TRUE(onTwoThreads(restartThenEnd, size, {1, 2}) == reference(restartThenEnd, {1, 2}));
 }
 
 }  // namespace
