@@ -27,6 +27,7 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -412,11 +413,9 @@ PhotoKind photoKind(int descriptor) {
     return PhotoKind::Other;
 }
 
-// Reads the whole file into `bytes`; empty when it cannot be read or is beyond kMaxFileBytes.
-void readAll(int descriptor, std::int64_t size, std::vector<std::uint8_t>& bytes) {
-    bytes.clear();
-    if (size <= 0 || size > kMaxFileBytes) return;
-    bytes.resize(static_cast<std::size_t>(size));
+// Reads the file's first `count` bytes into `bytes`, or as many as it has.
+void readStart(int descriptor, std::size_t count, std::vector<std::uint8_t>& bytes) {
+    bytes.resize(count);
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t got =
@@ -427,10 +426,32 @@ void readAll(int descriptor, std::int64_t size, std::vector<std::uint8_t>& bytes
     bytes.resize(done);
 }
 
+// Reads the whole file into `bytes`; empty when it cannot be read or is beyond kMaxFileBytes.
+void readAll(int descriptor, std::int64_t size, std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    if (size <= 0 || size > kMaxFileBytes) return;
+    readStart(descriptor, static_cast<std::size_t>(size), bytes);
+}
+
 // The JPEG's size as shown: orientations 5 to 8 turn it a quarter.
 QSize uprightJpegSize(const JpegFacts& facts) {
     const int orientation = facts.exif ? facts.exif->orientation : 1;
     return orientation >= 5 ? QSize(facts.height, facts.width) : QSize(facts.width, facts.height);
+}
+
+// The upright size from a JPEG's header: the markers before its scan are read, not the whole file, unless
+// they reach beyond the first kJpegHeaderBytes (a large colour profile or preview).
+QSize uprightJpegSizeOfFile(int descriptor, std::int64_t size) {
+    constexpr std::int64_t kJpegHeaderBytes = std::int64_t{256} << 10;
+    std::vector<std::uint8_t> bytes;
+    readStart(descriptor, static_cast<std::size_t>(std::clamp<std::int64_t>(size, 0, kJpegHeaderBytes)),
+              bytes);
+    std::optional<JpegFacts> facts = readJpegFacts(bytes.data(), bytes.size());
+    if (!facts && size > kJpegHeaderBytes) {
+        readAll(descriptor, size, bytes);
+        facts = readJpegFacts(bytes.data(), bytes.size());
+    }
+    return facts ? uprightJpegSize(*facts) : QSize();
 }
 
 // A large JPEG that needs no turn or colour conversion, decoded on two threads straight into the
@@ -683,12 +704,14 @@ QSize PhotoLoader::uprightSize(const std::string& path) {
         return {};
     }
     const PhotoKind kind = photoKind(descriptor);
-    if (kind != PhotoKind::Other) {
+    const auto size = static_cast<std::int64_t>(info.st_size);
+    if (kind == PhotoKind::Jpeg) {
+        const QSize upright = uprightJpegSizeOfFile(descriptor, size);
+        if (upright.isValid()) return upright;
+    } else if (kind == PhotoKind::Heif) {
         std::vector<std::uint8_t> bytes;
-        readAll(descriptor, static_cast<std::int64_t>(info.st_size), bytes);
-        if (kind == PhotoKind::Heif) return heifUprightSize(bytes.data(), bytes.size()).value_or(QSize());
-        const std::optional<JpegFacts> facts = readJpegFacts(bytes.data(), bytes.size());
-        if (facts) return uprightJpegSize(*facts);
+        readAll(descriptor, size, bytes);
+        return heifUprightSize(bytes.data(), bytes.size()).value_or(QSize());
     }
     raiseReaderAllocationLimit();
     QImageReader reader(&file);

@@ -293,6 +293,15 @@ TEST_F(PhotoLoaderTest, ExifOrientationIsHonouredAndTheFitUsesTheUprightSize) {
 
     const QImage picture = load(file, 400, 300);
     EXPECT_EQ(PhotoLoader::uprightSize(file), QSize(200, 300));
+    // The size comes from the header alone, also where the markers before the frame run past the part
+    // of the file read first: five comments of 64 KB each between the orientation and the frame.
+    QByteArray longHeader = withOrientation(encodeJpeg(stored), 6);
+    const QByteArray comment = QByteArray("\xFF\xFE\xFF\xFF", 4) + QByteArray(0xFFFF - 2, 'c');
+    const int afterExif =
+        2 + 2 +
+        ((static_cast<unsigned char>(longHeader[4]) << 8) | static_cast<unsigned char>(longHeader[5]));
+    for (int i = 0; i < 5; ++i) longHeader.insert(afterExif, comment);
+    EXPECT_EQ(PhotoLoader::uprightSize(writeBytes("long_header.jpg", longHeader)), QSize(200, 300));
     EXPECT_EQ(fitPhoto(400, 300, 200, 300), (PhotoPlacement{100, 0, 200, 300}));
     EXPECT_TRUE(near(picture.pixel(200, 60), Qt::red, 12)) << std::hex << picture.pixel(200, 60);
     EXPECT_TRUE(near(picture.pixel(200, 240), Qt::blue, 12)) << std::hex << picture.pixel(200, 240);
