@@ -496,20 +496,18 @@ QImage decodeJpegToFit(const std::vector<std::uint8_t>& bytes, QImage& picture, 
     return {};
 }
 
-// HEIF and AVIF through libheif, at full size (libheif does not shrink while decoding).
+// HEIF and AVIF through libheif, at full size (libheif does not shrink while decoding); `place` is set
+// from the decoded photo, which comes upright. The file is parsed once: its size is known only then.
 QImage decodeHeifToFit(const std::vector<std::uint8_t>& bytes, QSize pictureSize, PhotoPlacement& place,
                        bool& nothingToDraw) {
-    const std::optional<QSize> upright = heifUprightSize(bytes.data(), bytes.size());
-    if (!upright || upright->isEmpty() ||
-        static_cast<std::int64_t>(upright->width()) * upright->height() > PhotoLoader::kMaxDecodedPixels) {
-        return {};
-    }
-    place = fitPhoto(pictureSize.width(), pictureSize.height(), upright->width(), upright->height());
+    QImage photo = decodeHeif(bytes.data(), bytes.size(), PhotoLoader::kMaxDecodedPixels);
+    if (photo.isNull()) return {};
+    place = fitPhoto(pictureSize.width(), pictureSize.height(), photo.width(), photo.height());
     if (place.width <= 0 || place.height <= 0) {
         nothingToDraw = true;
         return {};
     }
-    return decodeHeif(bytes.data(), bytes.size(), PhotoLoader::kMaxDecodedPixels);
+    return photo;
 }
 
 // Decodes through Qt's image readers (every format but JPEG and HEIF, and JPEGs TurboJPEG refused)
